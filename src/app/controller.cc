@@ -1,0 +1,293 @@
+#include "app/controller.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "app/dbglog.h"
+#include "app/option.h"
+#include "app/tables.h"
+#include "capture/capture_control.h"
+#include "capture/smb_command_table.h"
+#include "platform/platform.h"
+
+namespace qvx {
+
+DATA data;
+void* hStatusBer = nullptr;
+time_t StartTime = 0;
+std::recursive_mutex g_critSec;
+
+namespace {
+
+View* g_view = nullptr;
+bool g_view_clear_latch = false;  // list clearing at ViewRefreshTime
+bool WinPcapResetFlg = false;     // daily restart at ResetTime
+char LogPathBase[512];
+
+void* Owner() { return g_view ? g_view->MainWindow() : nullptr; }
+
+// ---- Jobs of the one-second timer ----
+
+void ViewRefreshJob(const LocalTime& now) {
+  if (now.minute == OptionInfo.ViewRefreshTime) {
+    if (!g_view_clear_latch) {
+      g_view->DeleteAllRows();
+      g_view_clear_latch = true;
+    }
+  } else {
+    g_view_clear_latch = false;
+  }
+}
+
+void DailyRestartJob(const LocalTime& now) {
+  if (now.hour != OptionInfo.ResetTime) {
+    WinPcapResetFlg = false;
+    return;
+  }
+  if (WinPcapResetFlg) return;
+  QVX_ELOG("QVX_I02-040 QVX_LogThread[%d][%ld] : QVX_StartandStop_Logging WinPcap停止\r\n");
+  QVX_StartandStop_Logging(data);
+  QVX_ELOG("QVX_I02-041 QVX_LogThread[%d][%ld] : QVX_StartandStop_Logging WinPcap起動\r\n");
+  QVX_StartandStop_Logging(data);
+  g_view->DeleteAllRows();
+  WinPcapResetFlg = true;
+}
+
+void LogRotationJob(const LocalTime& now) {
+  if (OptionInfo.LogFileWriteFlg != 1 || OptionInfo.LogFileChangeFlg != 1) return;
+  if (!QVX_LogChangeCheckDue(now.t)) return;
+  // The access-log rotation check joins here.
+}
+
+// ---- Menu commands ----
+
+void OpenAccessLog() {
+  int r = g_view->ShellOpen(LogPathBase);
+  if (r >= 32) return;
+  char cmd[600];
+  std::snprintf(cmd, sizeof cmd, "NOTEPAD %s", LogPathBase);
+  r = g_view->RunCommand(cmd);
+  if (r >= 32) return;
+  char text[128];
+  std::snprintf(text, sizeof text, "ログファイルが開けません:エラー コード = %d", r);
+  ScMessageBox(Owner(), text, "Error", kMbIconStop);
+  QVX_ELOG("QVX_E02-012 QVX_Dlg_Proc[%d][%ld] : ログファイルが開けません:エラー コード = %d\r\n",
+           r);
+}
+
+void ToggleCheck(int id) { g_view->SetMenuCheck(id, !g_view->MenuChecked(id)); }
+
+}  // namespace
+
+View* QVX_View() { return g_view; }
+
+bool QVX_OnInitDialog(View& view) {
+  g_view = &view;
+  // 1. The debug log, created before the configuration is read.
+  if (OptionInfo.NonEventWriteLogFlg != 1 && DbgLogCreate()) QVX_DBG();
+
+  // 2-3. Version line (opens the kernel and event logs) and the "SC" option.
+  nCmdLineOptSc = 0;
+  DiagLogLine(DiagLog::kKernel, 0, "QVX_I02-001 QVX_Dlg_Proc[%d][%ld] : %s\r\n", __LINE__,
+              platform().LastError(), kVersionText);
+  DiagLogLine(DiagLog::kEvent, 0, "QVX_I02-001 QVX_Dlg_Proc[%d][%ld] : %s\r\n", __LINE__,
+              platform().LastError(), kVersionText);
+  if (std::strcmp(szCmdLineOpt, "SC") == 0) {
+    QVX_KLOG("QVX_I02-001 QVX_Dlg_Proc[%d][%ld] : SC オプション \r\n");
+    nCmdLineOptSc = 1;
+  }
+
+  // 4-5. Configuration, tables, command-table options.
+  QVX_ReadOptionInfo(Owner());
+  if (!QVX_AllocTables())
+    QVX_KLOG("QVX_E02-009 QVX_Dlg_Proc[%d][%ld] : 管理テーブルの確保に失敗しました。\r\n");
+  QVX_ApplyCommandTableOptions();
+
+  // 6. The name-query command check joins here.
+
+  // 7-8.
+  if (nCmdLineOptSc == 1) platform().SleepMs(OptionInfo.ServiceTaskWait);
+  nAccessKindFlg = (OptionInfo.SMB == 1 ? 1 : 0) + (OptionInfo.API == 1 ? 2 : 0);
+
+  // 9. Status bar.
+  view.CreateStatusBar();
+  char status[64];
+  std::snprintf(status, sizeof status, "Login：%lu", 0ul);
+  view.SetStatusText(0, status);
+  view.SetStatusText(1, OptionInfo.LogFileWriteFlg == 1 ? "LOG" : " ");
+
+  // 10. Tray window.
+  view.SetUpTray();
+
+  // 11. Access log: the writer joins here; the base path is the configured one.
+  std::snprintf(LogPathBase, sizeof LogPathBase, "%s", OptionInfo.LogFilePath);
+  QVX_KLOG("QVX_I02-003 QVX_Dlg_Proc[%d][%ld] : ログファイル設定。LogPathBuf=%s Select=%d\r\n",
+           OptionInfo.LogFilePath, OptionInfo.LogFileSelect);
+
+  // 12-13.
+  view.SetMenuCheck(kIdmStop, true);
+  StartTime = static_cast<time_t>(platform().Now().t);
+  QVX_Init_Dlg(view.MainWindow(), data);
+
+  // 14. List view.
+  if (!view.CreateListView()) {
+    ScMessageBox(Owner(), "List display setting failure", "Error", kMbIconStop);
+    QVX_KLOG("QVX_E02-004 QVX_Dlg_Proc[%d][%ld] : リスト表示設定失敗。\r\n");
+    QVX_EndProgram(data);
+    return false;
+  }
+
+  // 15.
+  if (OptionInfo.StartTask == 1) {
+    view.AddTrayIcon();
+    OptionInfo.TrayIconFlg = 1;
+  }
+
+  // 16-18. The exclusion list, the IP filter and the host file join here.
+
+  // 19.
+  if (OptionInfo.AutoStart == 1) {
+    QVX_KLOG("QVX_I02-011 QVX_Dlg_Proc[%d][%ld] : 自動起動フラグON。\r\n");
+    view.PostCommand(kIdmStart);
+  }
+
+  // 20-21. The lock exists for the life of the process; the timer is the shell's.
+  QVX_KLOG(
+      "QVX_I02-021 QVX_Dlg_Proc[%d][%ld] : InitializeCriticalSection init START (g_critSec)\r\n");
+  QVX_KLOG(
+      "QVX_I02-022 QVX_Dlg_Proc[%d][%ld] : InitializeCriticalSection init END (g_critSec)\r\n");
+  view.StartTimer();
+  return true;
+}
+
+void QVX_OnTimer() {
+  if (!g_view) return;
+  LocalTime now = platform().Now();
+  ViewRefreshJob(now);
+  DailyRestartJob(now);
+  LogRotationJob(now);
+}
+
+void QVX_OnForeground() {
+  if (g_view) g_view->BringToFront();
+}
+
+void QVX_OnToTray() {
+  g_view->ShowMainWindow(false);
+  g_view->AddTrayIcon();
+  OptionInfo.TrayIconFlg = 1;
+}
+
+void QVX_OpenSelectedPath() {
+  int row = g_view->SelectedRow();
+  if (row < 0) return;
+  char path[512];
+  std::snprintf(path, sizeof path, "%s", g_view->CellText(row, 12).c_str());
+  size_t n = std::strlen(path);
+  if (n > 0 && path[n - 1] == ' ') path[n - 1] = '\0';
+  g_view->ShellOpen(path);
+}
+
+void QVX_OnCommand(int id) {
+  if (!g_view) return;
+  switch (id) {
+    case kIdmStart:
+      g_view->SetMenuCheck(kIdmStop, false);
+      g_view->SetMenuCheck(kIdmStart, true);
+      QVX_StartandStop_Logging(data);
+      break;
+    case kIdmStop:
+      g_view->SetMenuCheck(kIdmStart, false);
+      g_view->SetMenuCheck(kIdmStop, true);
+      QVX_StartandStop_Logging(data);
+      g_view->DeleteAllRows();
+      break;
+    case kIdmWinPcapRestart:
+      QVX_ELOG("QVX_I77-031 QVX_LogThread[%d][%ld] : QVX_StartandStop_Logging WinPcap停止\r\n");
+      QVX_StartandStop_Logging(data);
+      g_view->DeleteAllRows();
+      QVX_ELOG("QVX_I02-032 QVX_LogThread[%d][%ld] : QVX_StartandStop_Logging WinPcap起動\r\n");
+      QVX_StartandStop_Logging(data);
+      break;
+    case kIdmHostsRead:
+      // The host-file reader joins here.
+      break;
+    case kIdmEnd:
+      g_view->PostClose();
+      break;
+    case kIdmSurveillance:
+      g_view->RunDialog(kDlgSurveillance);
+      break;
+    case kIdmIpFilter:
+      g_view->RunDialog(kDlgIpFilter);
+      break;
+    case kIdmOption:
+      g_view->RunDialog(kDlgOption);
+      break;
+    case kIdmReNew:
+      QVX_ReNewIniFile(Owner(), LogPathBase);
+      break;
+    case kIdmLogViewer:
+      OpenAccessLog();
+      break;
+    case kIdmTrayIconSet:
+      g_view->AddTrayIcon();
+      OptionInfo.TrayIconFlg = 1;
+      break;
+    case kIdmTrayIconDel:
+      g_view->RemoveTrayIcon();
+      OptionInfo.TrayIconFlg = 0;
+      break;
+    case kIdmTrayIconInput:
+      g_view->AddTrayIcon();
+      OptionInfo.TrayIconFlg = 1;
+      g_view->ShowMainWindow(false);
+      break;
+    case kIdmScrollEnd:
+      ToggleCheck(kIdmScrollEnd);
+      OptionInfo.ScrollEndFlg = g_view->MenuChecked(kIdmScrollEnd) ? 1 : 0;
+      break;
+    case kIdmTopWindow:
+      ToggleCheck(kIdmTopWindow);
+      OptionInfo.TopWindowFlg = g_view->MenuChecked(kIdmTopWindow) ? 1 : 0;
+      g_view->SetTopmost(OptionInfo.TopWindowFlg == 1);
+      break;
+    case kIdmReference:
+      QVX_OpenSelectedPath();
+      break;
+    case kIdmUpdate:
+      g_view->ShellOpen(kUpdatePage);
+      break;
+    case kIdmVersion:
+      g_view->RunDialog(kDlgVersion);
+      break;
+    default:
+      break;
+  }
+}
+
+void QVX_OnClose() {
+  if (!g_view) return;
+  // 1.
+  g_view->RemoveTrayIcon();
+  // 2. Stops capture and joins the capture thread before anything below is freed.
+  QVX_EndProgram(data);
+  // 3-4.
+  QVX_ELOG("QVX_I02-022 QVX_Dlg_Proc[%d][%ld] : KillTimer START\r\n");
+  g_view->StopTimer();
+  QVX_ELOG("QVX_I02-022 QVX_Dlg_Proc[%d][%ld] : KillTimer END\r\n");
+  platform().SleepMs(OptionInfo.ServiceTaskWait);
+  // 5.
+  QVX_ELOG("QVX_I02-022 QVX_Dlg_Proc[%d][%ld] : free START\r\n");
+  QVX_FreeTables();
+  // 6.
+  QVX_ELOG("QVX_I02-022 QVX_Dlg_Proc[%d][%ld] : DeleteCriticalSection init START\r\n");
+  QVX_ELOG("QVX_I02-023 QVX_Dlg_Proc[%d][%ld] : DeleteCriticalSection init END\r\n");
+  QVX_ELOG("QVX_I02-024 QVX_Dlg_Proc[%d][%ld] : CloseHandle END\r\n");
+  // 7.
+  DbgLogCloseAll();
+  g_view = nullptr;
+}
+
+}  // namespace qvx

@@ -1,0 +1,180 @@
+#include "app/dbglog.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <string>
+
+#include "app/option.h"
+
+namespace qvx {
+
+void* hInst = nullptr;
+int ChangeDayValue = 0;
+char szLogfileName[kLogPathSize];
+char szLogfileName1[kLogPathSize];
+char szLogfileName2[kLogPathSize];
+char szCmdLineOpt[256];
+int nCmdLineOptSc = 0;
+char Dbg_Buf[kDbgBufSize];
+char Dbg_Buf1[kDbgBufSize];
+char Dbg_Buf2[kDbgBufSize];
+std::unique_ptr<WritableFile> hExistingDbgFile;
+std::unique_ptr<WritableFile> hExistingDbgFile1;
+std::unique_ptr<WritableFile> hExistingDbgFile2;
+
+namespace {
+
+// One lock per log: both threads write every log, and each log's buffer is shared.
+std::recursive_mutex g_kernel_lock;
+std::recursive_mutex g_debug_lock;
+std::recursive_mutex g_event_lock;
+long PrintCnt = 0;
+
+std::recursive_mutex& LockOf(DiagLog log) {
+  switch (log) {
+    case DiagLog::kKernel:
+      return g_kernel_lock;
+    case DiagLog::kDebug:
+      return g_debug_lock;
+    default:
+      return g_event_lock;
+  }
+}
+
+// Writes "text" to the debug log; used for the writers' own failure lines.
+void WriterFailure(const char* msgid_fmt, int line, long code, const char* file) {
+  DiagLogLine(DiagLog::kDebug, 1, msgid_fmt, line, code, file ? file : "");
+}
+
+// Shared body of the kernel and event writers.
+int PrintTo(std::unique_ptr<WritableFile>& handle, const char* path, const char* FileName,
+            const char* WriteData, unsigned long WriteSize, int Flg) {
+  if (Flg == 0) {
+    handle = platform().OpenWritable(path, OpenMode::kAppend);
+    if (!handle) {
+      WriterFailure("QVX_E11-001 LogFileAccess[%d][%ld] : ログファイルが作成できません。%s\r\n",
+                    __LINE__, platform().LastError(), FileName);
+      return 0;
+    }
+  }
+  if (!handle || !handle->Write(WriteData, WriteSize, OptionInfo.AsynchronousFlg == 1)) {
+    WriterFailure("QVX_E11-003 LogFileAccess[%d][%ld] : ログファイルに書き込みできません。%s\r\n",
+                  __LINE__, platform().LastError(), FileName);
+    return 0;
+  }
+  return 1;
+}
+
+}  // namespace
+
+int DbgLogPrint(void*, const char* FileName, const char*, const char* WriteData,
+                unsigned long WriteSize, int Flg) {
+  std::lock_guard<std::recursive_mutex> lock(g_kernel_lock);
+  return PrintTo(hExistingDbgFile, szLogfileName, FileName, WriteData, WriteSize, Flg);
+}
+
+int DbgLogPrint2(void*, const char* FileName, const char*, const char* WriteData,
+                 unsigned long WriteSize, int Flg) {
+  std::lock_guard<std::recursive_mutex> lock(g_event_lock);
+  return PrintTo(hExistingDbgFile2, szLogfileName2, FileName, WriteData, WriteSize, Flg);
+}
+
+int DbgLogPrint1(void*, const char*, const char*, const char* WriteData, unsigned long WriteSize,
+                 int) {
+  std::lock_guard<std::recursive_mutex> lock(g_debug_lock);
+  if (OptionInfo.NonEventWriteLogFlg == 1) return 1;
+  ++PrintCnt;
+  const long limit =
+      OptionInfo.AsynchronousFlg == 1 ? kDebugLogRecycleLinesAsync : kDebugLogRecycleLines;
+  if (PrintCnt > limit) {
+    hExistingDbgFile1.reset();
+    platform().RemoveFile(szLogfileName1);
+    hExistingDbgFile1 = platform().OpenWritable(szLogfileName1, OpenMode::kCreateAlways);
+    PrintCnt = 0;
+    if (!hExistingDbgFile1) return 0;
+  }
+  if (!hExistingDbgFile1) return 0;
+  return hExistingDbgFile1->Write(WriteData, WriteSize, OptionInfo.AsynchronousFlg == 1) ? 1 : 0;
+}
+
+bool DbgLogCreate() {
+  std::lock_guard<std::recursive_mutex> lock(g_debug_lock);
+  hExistingDbgFile1 = platform().OpenWritable(szLogfileName1, OpenMode::kCreateAlways);
+  PrintCnt = 0;
+  return hExistingDbgFile1 != nullptr;
+}
+
+void DbgLogCloseAll() {
+  {
+    std::lock_guard<std::recursive_mutex> lock(g_kernel_lock);
+    hExistingDbgFile.reset();
+  }
+  {
+    std::lock_guard<std::recursive_mutex> lock(g_debug_lock);
+    hExistingDbgFile1.reset();
+  }
+  {
+    std::lock_guard<std::recursive_mutex> lock(g_event_lock);
+    hExistingDbgFile2.reset();
+  }
+}
+
+long DbgLogPrintCount() {
+  std::lock_guard<std::recursive_mutex> lock(g_debug_lock);
+  return PrintCnt;
+}
+
+int MakeIniFileName(const char* ini_fname, char* ini_fullpath, size_t size) {
+  std::string exe = platform().ExecutablePath();
+  if (exe.empty() || exe.size() > 512 || size == 0) return 0;
+  // drive + directory: everything up to and including the last separator.
+  size_t cut = exe.find_last_of("\\/");
+  std::string dir = cut == std::string::npos ? std::string() : exe.substr(0, cut + 1);
+  int n = std::snprintf(ini_fullpath, size, "%s%s", dir.c_str(), ini_fname);
+  if (n < 0 || static_cast<size_t>(n) >= size) {
+    ini_fullpath[0] = '\0';
+    return 0;
+  }
+  return 1;
+}
+
+void DiagLogLine(DiagLog log, int Flg, const char* fmt, ...) {
+  std::lock_guard<std::recursive_mutex> lock(LockOf(log));
+  char* buf = log == DiagLog::kKernel ? Dbg_Buf : log == DiagLog::kDebug ? Dbg_Buf1 : Dbg_Buf2;
+  va_list ap;
+  va_start(ap, fmt);
+  int n = std::vsnprintf(buf, kDbgBufSize, fmt, ap);
+  va_end(ap);
+  if (n < 0) return;
+  if (static_cast<size_t>(n) >= kDbgBufSize) {
+    // Cut, but keep the line a line.
+    buf[kDbgBufSize - 3] = '\r';
+    buf[kDbgBufSize - 2] = '\n';
+    buf[kDbgBufSize - 1] = '\0';
+  }
+  unsigned long len = static_cast<unsigned long>(std::strlen(buf));
+  switch (log) {
+    case DiagLog::kKernel:
+      DbgLogPrint(nullptr, szLogfileName, nullptr, buf, len, Flg);
+      break;
+    case DiagLog::kDebug:
+      DbgLogPrint1(nullptr, szLogfileName1, nullptr, buf, len, Flg);
+      break;
+    case DiagLog::kEvent:
+      DbgLogPrint2(nullptr, szLogfileName2, nullptr, buf, len, Flg);
+      break;
+  }
+}
+
+void DbgCrumb(int line) { DiagLogLine(DiagLog::kDebug, 1, "QVXDBG[%d] : \r\n", line); }
+
+}  // namespace qvx
+
+namespace qvx {
+int ScMessageBox(void* owner, const char* text, const char* caption, unsigned style) {
+  if (nCmdLineOptSc == 1) return kIdOk;
+  return platform().ShowMessageBox(owner, text, caption, style);
+}
+}  // namespace qvx

@@ -1,0 +1,102 @@
+#include "app/headless/console_view.h"
+
+#include <iostream>
+
+namespace qvx {
+
+namespace {
+constexpr int kColumns = 13;
+}
+
+void ConsoleView::InsertRow(int item, const char* text) {
+  std::lock_guard<std::mutex> lock(mu_);
+  if (item < 0) return;
+  if (static_cast<size_t>(item) >= rows_.size()) rows_.resize(item + 1);
+  rows_[item].assign(kColumns, std::string());
+  rows_[item][0] = text;
+}
+
+void ConsoleView::SetCell(int item, int subitem, const char* text) {
+  std::lock_guard<std::mutex> lock(mu_);
+  if (item < 0 || static_cast<size_t>(item) >= rows_.size() || subitem < 0 || subitem >= kColumns)
+    return;
+  rows_[item][subitem] = text;
+  // A row is complete when its last column is set: print it then.
+  if (subitem == kColumns - 1) PrintRow(item);
+}
+
+void ConsoleView::PrintRow(int item) {
+  std::string line;
+  for (int c = 0; c < kColumns; ++c) {
+    if (c) line += " | ";
+    line += rows_[item][c];
+  }
+  std::fprintf(out_, "%s\n", line.c_str());
+  std::fflush(out_);
+}
+
+void ConsoleView::DeleteRow(int item) {
+  std::lock_guard<std::mutex> lock(mu_);
+  if (item >= 0 && static_cast<size_t>(item) < rows_.size()) rows_.erase(rows_.begin() + item);
+}
+
+void ConsoleView::DeleteAllRows() {
+  std::lock_guard<std::mutex> lock(mu_);
+  rows_.clear();
+}
+
+std::string ConsoleView::CellText(int item, int subitem) {
+  std::lock_guard<std::mutex> lock(mu_);
+  if (item < 0 || static_cast<size_t>(item) >= rows_.size() || subitem < 0 || subitem >= kColumns)
+    return std::string();
+  return rows_[item][subitem];
+}
+
+void ConsoleView::SetStatusText(int part, const char* text) {
+  std::lock_guard<std::mutex> lock(mu_);
+  auto it = status_.find(part);
+  if (it != status_.end() && it->second == text) return;
+  status_[part] = text;
+  std::fprintf(stderr, "status[%d]: %s\n", part, text);
+}
+
+void ConsoleView::SetMenuCheck(int id, bool checked) {
+  std::lock_guard<std::mutex> lock(mu_);
+  checks_[id] = checked;
+}
+
+bool ConsoleView::MenuChecked(int id) {
+  std::lock_guard<std::mutex> lock(mu_);
+  auto it = checks_.find(id);
+  return it != checks_.end() && it->second;
+}
+
+void ConsoleView::PostCommand(int id) {
+  std::lock_guard<std::mutex> lock(mu_);
+  commands_.push_back(id);
+}
+
+void ConsoleView::PostClose() { PostCommand(kCloseCommand); }
+
+bool ConsoleView::TakeCommand(int* id) {
+  std::lock_guard<std::mutex> lock(mu_);
+  if (commands_.empty()) return false;
+  *id = commands_.front();
+  commands_.pop_front();
+  return true;
+}
+
+// There is no desktop to open files on; say what would have been opened.
+int ConsoleView::ShellOpen(const std::string& path) {
+  std::fprintf(stderr, "open: %s\n", path.c_str());
+  return 33;
+}
+
+int ConsoleView::RunCommand(const std::string& command_line) {
+  std::fprintf(stderr, "run: %s\n", command_line.c_str());
+  return 33;
+}
+
+std::string ConsoleView::AskOpenFile() { return std::string(); }
+
+}  // namespace qvx

@@ -1,0 +1,100 @@
+// The settings of Quorvix.ini, section "Option", and the memory tiers.
+#pragma once
+
+#include <cstddef>
+
+namespace qvx {
+
+struct OptionInfoSt {
+  int LogFileWriteFlg;
+  int LogFileChangeFlg;
+  int LogFileSize;
+  int LogFileDate;
+  int StartDown;
+  int StartTask;
+  int SMB;
+  int API;
+  int RefleshTime;
+  int AutoStart;
+  int ErrorLevel;
+  int HostName;
+  int AllPacketGet;
+  int QVXHosts;
+  char IpAddress[32];
+  char LogFilePath[512];
+  int SameAccNonLogFlg;
+  int SameAccNonLogLine;
+  int ServiceTaskWait;
+  int PathDubileCorteSet;
+  int DriverSelectNo;
+  int AccessLogOnly;
+  int LogChgYoubiFlg;
+  int LogChgDayFlg;
+  int StartLogChg;
+  int LogFileChangeChkTime;
+  char PcapDevNamae[1024];
+  int LogFileSelect;
+  int ResetTime;
+  char FilterCode[512];
+  int PacketBuffer;
+  int NbtstatChgOn;
+  int NbtstatChgTime;
+  char NbtstatChgCmd[512];
+  int SMBOtherPackets;
+  int SMB2OtherPackets;
+  int smb1_com_other_del_off;
+  int smb1_com_transaction2_off;
+  int smb1_com_write_andx_off;
+  int smb1_com_read_andx_off;
+  int smb2_com_flush_off;
+  int SessionSetupFlg;
+  int MACadressFlg;
+  int SMBcmdListFlg;
+  int SMBExtFlg;
+  int ChangeLogFileUpDate;
+  int NonDebugWriteLogFlg;
+  int NonEventWriteLogFlg;
+  int ViewRefreshTime;
+  int VipFlg;
+  int AsynchronousFlg;
+  int MemperformanceSelect;
+  int SessionSetupCnt;
+  int TreeConnectCnt;
+  int NetWkInfoCnt;
+  int AccessDataCnt;
+  int TrayIconFlg;
+  int TopWindowFlg;
+  int ScrollEndFlg;
+  int HostNameChg;
+};
+
+extern OptionInfoSt OptionInfo;
+// Access-kind mode: 1 from the access mask, 2 from the time stamps, 3 both.
+extern int nAccessKindFlg;
+
+inline constexpr const char* kIniFileName = "Quorvix.ini";
+inline constexpr const char* kIniSection = "Option";
+inline constexpr const char* kDefaultLogName = "Quorvix.log";
+
+// Every field at its default. LogFilePath is left empty; ReadOptionInfo fills it.
+void OptionSetDefaults(OptionInfoSt* o);
+
+// Reads Quorvix.ini into OptionInfo with every default, applies the memory tier and the run-time
+// flags (reading steps 1-4 of the initialisation). Shows its boxes unless "SC".
+void QVX_ReadOptionInfo(void* hWnd);
+
+// Capacities of the tier chosen by MemperformanceSelect; tier 2 keeps the values read, and a
+// capacity of 0 or less there falls back to that key's default.
+void QVX_ApplyMemoryTier(OptionInfoSt* o);
+
+// Checked on every timer tick whose time in seconds is a multiple of this; a setting of 0 or less
+// runs the check on every tick.
+bool QVX_LogChangeCheckDue(long long now_seconds);
+
+// "ReNew": writes the 32 default keys to Quorvix.ini. LogPathBase is the current access-log path.
+void QVX_ReNewIniFile(void* hWnd, const char* LogPathBase);
+
+// Writes the 27 keys of the Options dialog from o. Returns false when the ini path cannot be built.
+bool QVX_WriteOptionKeys(const OptionInfoSt& o);
+
+}  // namespace qvx

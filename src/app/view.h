@@ -1,0 +1,63 @@
+// The user-interface port of the main window: the Win32 shell implements it with real controls,
+// the headless shell on the console, and tests record the calls.
+#pragma once
+
+#include <string>
+
+namespace qvx {
+
+class View {
+ public:
+  virtual ~View() = default;
+
+  // The main window (owner of message boxes); may be null.
+  virtual void* MainWindow() = 0;
+
+  // --- list view ---
+  virtual bool CreateListView() = 0;
+  virtual void InsertRow(int item, const char* text) = 0;
+  virtual void SetCell(int item, int subitem, const char* text) = 0;
+  virtual void DeleteRow(int item) = 0;
+  virtual void DeleteAllRows() = 0;
+  virtual void MakeRowVisible(int item) = 0;
+  // The selected row, or -1.
+  virtual int SelectedRow() = 0;
+  virtual std::string CellText(int item, int subitem) = 0;
+
+  // --- status bar ---
+  virtual void CreateStatusBar() = 0;
+  virtual void SetStatusText(int part, const char* text) = 0;
+
+  // --- tray ---
+  // Sets up the tray window; false when it cannot be (the program then runs without a tray).
+  virtual bool SetUpTray() = 0;
+  virtual void AddTrayIcon() = 0;
+  virtual void RemoveTrayIcon() = 0;
+
+  // --- window and menu ---
+  virtual void SetMenuCheck(int id, bool checked) = 0;
+  virtual bool MenuChecked(int id) = 0;
+  virtual void ShowMainWindow(bool show) = 0;
+  virtual void BringToFront() = 0;
+  virtual void SetTopmost(bool topmost) = 0;
+  // Posts a menu command / the close request to the main window's own queue.
+  virtual void PostCommand(int id) = 0;
+  virtual void PostClose() = 0;
+  // The one-second timer (id 100) that drives QVX_OnTimer.
+  virtual void StartTimer() = 0;
+  virtual void StopTimer() = 0;
+  // Ends the main dialog (the process follows).
+  virtual void EndMainDialog() = 0;
+
+  // --- shell ---
+  // The shell's "open" verb; a result below 32 is a failure.
+  virtual int ShellOpen(const std::string& path) = 0;
+  // Runs a command line shown (WinExec); a result below 32 is a failure.
+  virtual int RunCommand(const std::string& command_line) = 0;
+  // Asks the user for a file to open; empty when none was chosen.
+  virtual std::string AskOpenFile() = 0;
+  // Runs one of the program's dialogs (options 116, version 128, filters 130/135) modally.
+  virtual void RunDialog(int dialog_id) = 0;
+};
+
+}  // namespace qvx

@@ -1,0 +1,157 @@
+// The only door to the operating system. Every OS call the program makes goes through the
+// Platform object returned by platform(); Windows and Linux each implement it once, and tests
+// swap in a fake (tests/support) so that no handler test needs a real clock, network or server.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <ctime>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace qvx {
+
+#ifdef _WIN32
+inline constexpr char kPathSep = '\\';
+#else
+inline constexpr char kPathSep = '/';
+#endif
+
+// Broken-down local time plus the matching time_t.
+struct LocalTime {
+  int year = 1970;  // e.g. 2026
+  int month = 1;    // 1-12
+  int day = 1;      // 1-31
+  int hour = 0;
+  int minute = 0;
+  int second = 0;
+  int wday = 4;  // 0 = Sunday
+  int64_t t = 0;
+};
+
+// How a writable file is opened.
+enum class OpenMode {
+  kAppend,        // open-or-create, write position at the end
+  kCreateAlways,  // truncate or create
+};
+
+// An open file the program writes lines into (diagnostic logs, the access log).
+class WritableFile {
+ public:
+  virtual ~WritableFile() = default;
+  // Writes exactly size bytes at the end of the file. With overlapped set the write is issued
+  // the asynchronous way and waited for; the result on disk is the same.
+  virtual bool Write(const void* data, size_t size, bool overlapped) = 0;
+  virtual bool Flush() = 0;
+};
+
+// Message box styles, as the program uses them.
+enum MessageBoxIcon : unsigned {
+  kMbOk = 0,
+  kMbIconInformation = 0x40,
+  kMbIconStop = 0x10,
+  kMbIconQuestion = 0x20,
+  kMbYesNo = 0x04,
+};
+inline constexpr int kIdOk = 1;
+inline constexpr int kIdYes = 6;
+inline constexpr int kIdNo = 7;
+
+class Platform {
+ public:
+  virtual ~Platform() = default;
+
+  // --- time ---
+  virtual LocalTime Now() = 0;
+  virtual void SleepMs(int ms) = 0;
+
+  // --- errors ---
+  // The OS's last error code (GetLastError on Windows, errno elsewhere).
+  virtual long LastError() = 0;
+
+  // --- files and paths ---
+  virtual std::unique_ptr<WritableFile> OpenWritable(const std::string& path, OpenMode mode) = 0;
+  virtual bool RemoveFile(const std::string& path) = 0;
+  virtual bool FileExists(const std::string& path) = 0;
+  virtual bool IsDirectory(const std::string& path) = 0;
+  // Creates every directory of path up to its last separator (MakeSureDirectoryPathExists).
+  virtual bool MakeSureDirectoryPathExists(const std::string& path) = 0;
+  // Full path of the running executable; empty when it cannot be had.
+  virtual std::string ExecutablePath() = 0;
+  // The system directory (fallback location for the access log).
+  virtual std::string SystemDirectory() = 0;
+  virtual bool ReadWholeFile(const std::string& path, std::string* contents) = 0;
+
+  // --- profile (INI) files, GetPrivateProfile*A semantics ---
+  virtual int GetProfileInt(const std::string& section, const std::string& key, int def,
+                            const std::string& path) = 0;
+  // Copies at most size-1 characters into buf and terminates it; returns the characters copied.
+  virtual size_t GetProfileString(const std::string& section, const std::string& key,
+                                  const std::string& def, char* buf, size_t size,
+                                  const std::string& path) = 0;
+  virtual bool WriteProfileString(const std::string& section, const std::string& key,
+                                  const std::string& value, const std::string& path) = 0;
+
+  // --- the user ---
+  // owner is the window the box belongs to (nullptr for none). Returns the button pressed.
+  virtual int ShowMessageBox(void* owner, const std::string& text, const std::string& caption,
+                             unsigned style) = 0;
+};
+
+// Forwards every call to another platform; fakes override the calls they change.
+class PlatformWrapper : public Platform {
+ public:
+  explicit PlatformWrapper(Platform* target) : target_(target) {}
+  Platform* target() const { return target_; }
+
+  LocalTime Now() override { return target_->Now(); }
+  void SleepMs(int ms) override { target_->SleepMs(ms); }
+  long LastError() override { return target_->LastError(); }
+  std::unique_ptr<WritableFile> OpenWritable(const std::string& path, OpenMode mode) override {
+    return target_->OpenWritable(path, mode);
+  }
+  bool RemoveFile(const std::string& path) override { return target_->RemoveFile(path); }
+  bool FileExists(const std::string& path) override { return target_->FileExists(path); }
+  bool IsDirectory(const std::string& path) override { return target_->IsDirectory(path); }
+  bool MakeSureDirectoryPathExists(const std::string& path) override {
+    return target_->MakeSureDirectoryPathExists(path);
+  }
+  std::string ExecutablePath() override { return target_->ExecutablePath(); }
+  std::string SystemDirectory() override { return target_->SystemDirectory(); }
+  bool ReadWholeFile(const std::string& path, std::string* contents) override {
+    return target_->ReadWholeFile(path, contents);
+  }
+  int GetProfileInt(const std::string& section, const std::string& key, int def,
+                    const std::string& path) override {
+    return target_->GetProfileInt(section, key, def, path);
+  }
+  size_t GetProfileString(const std::string& section, const std::string& key,
+                          const std::string& def, char* buf, size_t size,
+                          const std::string& path) override {
+    return target_->GetProfileString(section, key, def, buf, size, path);
+  }
+  bool WriteProfileString(const std::string& section, const std::string& key,
+                          const std::string& value, const std::string& path) override {
+    return target_->WriteProfileString(section, key, value, path);
+  }
+  int ShowMessageBox(void* owner, const std::string& text, const std::string& caption,
+                     unsigned style) override {
+    return target_->ShowMessageBox(owner, text, caption, style);
+  }
+
+ private:
+  Platform* target_;
+};
+
+// The platform in use. Defaults to the native one of this build.
+Platform& platform();
+// Replaces the platform in use (tests, replay); returns the previous one. Not owned.
+Platform* SetPlatform(Platform* p);
+// The native platform of this build (a process-wide singleton).
+Platform& NativePlatform();
+
+// Local time from a time_t (no platform state involved).
+LocalTime LocalTimeFromTimeT(int64_t t);
+
+}  // namespace qvx

@@ -1,0 +1,157 @@
+#include "platform/profile.h"
+
+#include <cctype>
+#include <cstdint>
+#include <vector>
+
+namespace qvx {
+namespace {
+
+std::string Trim(const std::string& s) {
+  size_t b = 0, e = s.size();
+  while (b < e && (s[b] == ' ' || s[b] == '\t' || s[b] == '\r')) ++b;
+  while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t' || s[e - 1] == '\r')) --e;
+  return s.substr(b, e - b);
+}
+
+bool EqualNoCase(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i])))
+      return false;
+  }
+  return true;
+}
+
+std::vector<std::string> SplitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t nl = text.find('\n', pos);
+    if (nl == std::string::npos) {
+      lines.push_back(text.substr(pos));
+      break;
+    }
+    std::string l = text.substr(pos, nl - pos);
+    if (!l.empty() && l.back() == '\r') l.pop_back();
+    lines.push_back(l);
+    pos = nl + 1;
+  }
+  return lines;
+}
+
+// Section name of a "[name]" line, or nothing.
+std::optional<std::string> SectionOf(const std::string& line) {
+  std::string t = Trim(line);
+  if (t.size() < 2 || t[0] != '[') return std::nullopt;
+  size_t close = t.find(']');
+  if (close == std::string::npos) return std::nullopt;
+  return Trim(t.substr(1, close - 1));
+}
+
+// Key name of a "key=value" line, or nothing.
+std::optional<std::string> KeyOf(const std::string& line, std::string* value) {
+  std::string t = Trim(line);
+  if (t.empty() || t[0] == ';') return std::nullopt;
+  size_t eq = t.find('=');
+  if (eq == std::string::npos) return std::nullopt;
+  if (value) *value = Trim(t.substr(eq + 1));
+  return Trim(t.substr(0, eq));
+}
+
+}  // namespace
+
+std::optional<std::string> ProfileLookup(const std::string& text, const std::string& section,
+                                         const std::string& key) {
+  bool in_section = false;
+  for (const std::string& line : SplitLines(text)) {
+    if (auto s = SectionOf(line)) {
+      in_section = EqualNoCase(*s, section);
+      continue;
+    }
+    if (!in_section) continue;
+    std::string value;
+    auto k = KeyOf(line, &value);
+    if (k && EqualNoCase(*k, key)) {
+      if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+          value.back() == value.front())
+        value = value.substr(1, value.size() - 2);
+      return value;
+    }
+  }
+  return std::nullopt;
+}
+
+int ProfileValueToInt(const std::string& value, int def) {
+  if (value.empty()) return def;
+  size_t i = 0;
+  while (i < value.size() && (value[i] == ' ' || value[i] == '\t')) ++i;
+  bool negative = false;
+  if (i < value.size() && (value[i] == '-' || value[i] == '+')) {
+    negative = value[i] == '-';
+    ++i;
+  }
+  int base = 10;
+  if (i + 1 < value.size() && value[i] == '0' && (value[i + 1] == 'x' || value[i + 1] == 'X') &&
+      i + 2 < value.size() && std::isxdigit(static_cast<unsigned char>(value[i + 2]))) {
+    base = 16;
+    i += 2;
+  }
+  // Accumulate as unsigned 32-bit, the way the Win32 call wraps large values.
+  uint32_t result = 0;
+  for (; i < value.size(); ++i) {
+    int d;
+    char c = value[i];
+    if (c >= '0' && c <= '9') {
+      d = c - '0';
+    } else if (base == 16 && std::isxdigit(static_cast<unsigned char>(c))) {
+      d = std::tolower(static_cast<unsigned char>(c)) - 'a' + 10;
+    } else {
+      break;
+    }
+    result = result * static_cast<uint32_t>(base) + static_cast<uint32_t>(d);
+  }
+  if (negative) result = 0u - result;
+  return static_cast<int>(result);
+}
+
+std::string ProfileStore(const std::string& text, const std::string& section,
+                         const std::string& key, const std::string& value) {
+  const std::string eol = (text.empty() || text.find("\r\n") != std::string::npos) ? "\r\n" : "\n";
+  std::vector<std::string> lines = SplitLines(text);
+  const std::string entry = key + "=" + value;
+  int section_start = -1;  // index of the section's header line
+  int last_in_section = -1;
+  bool in_section = false;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    if (auto s = SectionOf(lines[i])) {
+      in_section = EqualNoCase(*s, section);
+      if (in_section && section_start < 0) {
+        section_start = static_cast<int>(i);
+        last_in_section = static_cast<int>(i);
+      }
+      continue;
+    }
+    if (!in_section) continue;
+    if (!Trim(lines[i]).empty()) last_in_section = static_cast<int>(i);
+    auto k = KeyOf(lines[i], nullptr);
+    if (k && EqualNoCase(*k, key)) {
+      lines[i] = entry;
+      section_start = -2;  // done
+      break;
+    }
+  }
+  if (section_start == -1) {
+    if (!lines.empty() && !Trim(lines.back()).empty()) lines.push_back("");
+    lines.push_back("[" + section + "]");
+    lines.push_back(entry);
+  } else if (section_start >= 0) {
+    lines.insert(lines.begin() + last_in_section + 1, entry);
+  }
+  std::string out;
+  for (const std::string& l : lines) out += l + eol;
+  return out;
+}
+
+}  // namespace qvx

@@ -1,0 +1,25 @@
+// INI ("profile") text handling with the semantics of the Win32 private-profile calls:
+// section and key names compare without case, blanks around names and values are dropped,
+// a value in matching quotes loses them, and integers read like GetPrivateProfileIntA.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace qvx {
+
+// The value of key in section, or nothing when the section or key is absent.
+std::optional<std::string> ProfileLookup(const std::string& text, const std::string& section,
+                                         const std::string& key);
+
+// Integer conversion of a profile value: leading blanks, an optional sign, decimal digits or a
+// "0x" hexadecimal prefix; conversion stops at the first other character. A value that does not
+// start with a number yields 0. An empty value yields def, as a missing key does.
+int ProfileValueToInt(const std::string& value, int def);
+
+// Returns text with key of section set to value; a missing section is appended, a missing key is
+// added at the end of its section. Line endings follow the text's own (CR LF for a new text).
+std::string ProfileStore(const std::string& text, const std::string& section,
+                         const std::string& key, const std::string& value);
+
+}  // namespace qvx

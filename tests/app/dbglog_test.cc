@@ -1,0 +1,120 @@
+#include "app/dbglog.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "app/option.h"
+#include "support/fake_platform.h"
+
+namespace qvx {
+namespace {
+
+class DbgLogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    test::ResetProgramState();
+    std::snprintf(szLogfileName, kLogPathSize, "%s", fake.Path("k.log").c_str());
+    std::snprintf(szLogfileName1, kLogPathSize, "%s", fake.Path("d.log").c_str());
+    std::snprintf(szLogfileName2, kLogPathSize, "%s", fake.Path("e.log").c_str());
+  }
+  test::FakePlatform fake;
+};
+
+TEST_F(DbgLogTest, MakeIniFileNameJoinsTheExecutablesFolder) {
+  char out[512];
+  ASSERT_EQ(MakeIniFileName("Quorvix.ini", out), 1);
+  EXPECT_EQ(std::string(out), fake.Path("Quorvix.ini"));
+
+  fake.SetExecutablePath("");
+  EXPECT_EQ(MakeIniFileName("Quorvix.ini", out), 0);
+
+  // A result that does not fit is a failure, never an overflow.
+  fake.SetExecutablePath(std::string(300, 'a') + "/" + std::string(200, 'b') + "/q.exe");
+  char small[512];
+  EXPECT_EQ(MakeIniFileName(std::string(100, 'c').c_str(), small, sizeof small), 0);
+}
+
+TEST_F(DbgLogTest, KernelAndEventLinesAppendInTheirFormat) {
+  fake.WriteText(szLogfileName, "earlier\r\n");
+  DiagLogLine(DiagLog::kKernel, 0, "QVX_I02-001 QVX_Dlg_Proc[%d][%ld] : Version 1.73 FP1\r\n", 812,
+              0L);
+  QVX_KLOG("QVX_E21-001 QVX_LogThread[%d][%ld] : パケット受信に失敗しました。\r\n");
+  DiagLogLine(DiagLog::kEvent, 0, "QVX_I02-001 QVX_Dlg_Proc[%d][%ld] : Version 1.73 FP1\r\n", 9,
+              5L);
+  auto k = fake.Lines(szLogfileName);
+  ASSERT_EQ(k.size(), 3u);
+  EXPECT_EQ(k[0], "earlier");  // opened for append, not truncated
+  EXPECT_EQ(k[1], "QVX_I02-001 QVX_Dlg_Proc[812][0] : Version 1.73 FP1");
+  EXPECT_EQ(k[2].rfind("QVX_E21-001 QVX_LogThread[", 0), 0u);
+  EXPECT_NE(k[2].find("] : パケット受信に失敗しました。"), std::string::npos);
+  EXPECT_EQ(fake.Lines(szLogfileName2)[0], "QVX_I02-001 QVX_Dlg_Proc[9][5] : Version 1.73 FP1");
+}
+
+TEST_F(DbgLogTest, LongLinesAreCutInsideTheBufferAndStillEndTheLine) {
+  DiagLogLine(DiagLog::kKernel, 0, "start\r\n");
+  std::string path(5000, 'p');
+  QVX_KLOG("QVX_E02-003 QVX_Dlg_Proc[%d][%ld] : ログファイル設定失敗。LogPathBuf=%s\r\n",
+           path.c_str());
+  std::string text = fake.Contents(szLogfileName);
+  ASSERT_EQ(text.size(), std::strlen("start\r\n") + kDbgBufSize - 1);
+  EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
+}
+
+TEST_F(DbgLogTest, WriteToAMissingFolderLeavesAnE11LineInTheDebugLog) {
+  ASSERT_TRUE(DbgLogCreate());
+  std::snprintf(szLogfileName, kLogPathSize, "%s", fake.Path("no/such/dir/k.log").c_str());
+  EXPECT_EQ(DbgLogPrint(nullptr, szLogfileName, nullptr, "x\r\n", 3, 0), 0);
+  auto d = fake.Lines(szLogfileName1);
+  ASSERT_EQ(d.size(), 1u);
+  EXPECT_EQ(d[0].rfind("QVX_E11-001 LogFileAccess[", 0), 0u);
+  EXPECT_NE(d[0].find("ログファイルが作成できません。" + std::string(szLogfileName)),
+            std::string::npos);
+  // Mode 1 with no open handle is a write failure.
+  EXPECT_EQ(DbgLogPrint(nullptr, szLogfileName, nullptr, "x\r\n", 3, 1), 0);
+  EXPECT_EQ(fake.Lines(szLogfileName1)[1].rfind("QVX_E11-003 LogFileAccess[", 0), 0u);
+}
+
+TEST_F(DbgLogTest, DebugLogRestartsEmptyAfter40000Lines) {
+  ASSERT_TRUE(DbgLogCreate());
+  for (int i = 1; i <= 40000; ++i) DbgCrumb(i);
+  EXPECT_EQ(fake.Lines(szLogfileName1).size(), 40000u);
+  DbgCrumb(40001);
+  auto lines = fake.Lines(szLogfileName1);
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0], "QVXDBG[40001] : ");
+}
+
+TEST_F(DbgLogTest, DebugLogRecyclesAt1000LinesWhenAsynchronous) {
+  OptionInfo.AsynchronousFlg = 1;
+  ASSERT_TRUE(DbgLogCreate());
+  for (int i = 1; i <= 1001; ++i) DbgCrumb(i);
+  auto lines = fake.Lines(szLogfileName1);
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0], "QVXDBG[1001] : ");
+  // The overlapped path appends like the plain one.
+  DiagLogLine(DiagLog::kKernel, 0, "a\r\n");
+  DiagLogLine(DiagLog::kKernel, 1, "b\r\n");
+  EXPECT_EQ(fake.Contents(szLogfileName), "a\r\nb\r\n");
+}
+
+TEST_F(DbgLogTest, NonEventWriteLogFlgSilencesTheDebugLog) {
+  ASSERT_TRUE(DbgLogCreate());
+  DbgCrumb(1);
+  OptionInfo.NonEventWriteLogFlg = 1;
+  DbgCrumb(2);
+  EXPECT_EQ(DbgLogPrint1(nullptr, szLogfileName1, nullptr, "x", 1, 1), 1);
+  EXPECT_EQ(fake.Lines(szLogfileName1).size(), 1u);
+}
+
+TEST_F(DbgLogTest, ScMessageBoxIsSkippedUnderSc) {
+  ScMessageBox(nullptr, "shown", "c", kMbOk);
+  nCmdLineOptSc = 1;
+  ScMessageBox(nullptr, "hidden", "c", kMbOk);
+  ASSERT_EQ(fake.boxes().size(), 1u);
+  EXPECT_EQ(fake.boxes()[0].text, "shown");
+}
+
+}  // namespace
+}  // namespace qvx

@@ -1,0 +1,75 @@
+#include "platform/profile.h"
+
+#include <gtest/gtest.h>
+
+#include "support/fake_platform.h"
+
+namespace qvx {
+namespace {
+
+const char kIni[] =
+    "; settings\r\n"
+    "[Other]\r\n"
+    "ErrorLevel=9\r\n"
+    "[option]\r\n"
+    "  errorlevel = 3 \r\n"
+    "FilterCode=\"tcp port 445\"\r\n"
+    "Empty=\r\n";
+
+TEST(Profile, LookupIgnoresCaseAndBlanksAndTakesTheRightSection) {
+  EXPECT_EQ(ProfileLookup(kIni, "Option", "ErrorLevel"), "3");
+  EXPECT_EQ(ProfileLookup(kIni, "OTHER", "ErrorLevel"), "9");
+  EXPECT_EQ(ProfileLookup(kIni, "Option", "FilterCode"), "tcp port 445");
+  EXPECT_EQ(ProfileLookup(kIni, "Option", "Empty"), "");
+  EXPECT_FALSE(ProfileLookup(kIni, "Option", "Missing").has_value());
+  EXPECT_FALSE(ProfileLookup(kIni, "Nothing", "ErrorLevel").has_value());
+}
+
+TEST(Profile, IntegersReadLikeTheWin32Call) {
+  EXPECT_EQ(ProfileValueToInt("42", 7), 42);
+  EXPECT_EQ(ProfileValueToInt("  42", 7), 42);
+  EXPECT_EQ(ProfileValueToInt("55zz", 7), 55);
+  EXPECT_EQ(ProfileValueToInt("abc", 7), 0);  // does not start with a number
+  EXPECT_EQ(ProfileValueToInt("", 7), 7);     // empty value: the default
+  EXPECT_EQ(ProfileValueToInt("-5", 7), -5);
+  EXPECT_EQ(ProfileValueToInt("0x1F", 7), 31);
+  EXPECT_EQ(ProfileValueToInt("0x", 7), 0);
+}
+
+TEST(Profile, StoreReplacesAddsAndAppends) {
+  std::string t = ProfileStore("", "Option", "A", "1");
+  EXPECT_EQ(t, "[Option]\r\nA=1\r\n");
+  t = ProfileStore(t, "option", "a", "2");  // same key, other case: replaced in place
+  EXPECT_EQ(t, "[Option]\r\na=2\r\n");
+  t = ProfileStore(t, "Option", "B", "x y");
+  EXPECT_EQ(t, "[Option]\r\na=2\r\nB=x y\r\n");
+  t = ProfileStore(t, "Second", "C", "");
+  EXPECT_EQ(ProfileLookup(t, "Second", "C"), "");
+  EXPECT_EQ(ProfileLookup(t, "Option", "B"), "x y");
+  // A key added to the first of two sections lands inside it, not at the end of the file.
+  t = ProfileStore(t, "Option", "D", "4");
+  EXPECT_EQ(ProfileLookup(t, "Option", "D"), "4");
+  EXPECT_FALSE(ProfileLookup(t, "Second", "D").has_value());
+  // An LF-only file keeps LF endings.
+  EXPECT_EQ(ProfileStore("[S]\nK=1\n", "S", "K", "2"), "[S]\nK=2\n");
+}
+
+TEST(Profile, PlatformReadsAndWritesRealFiles) {
+  test::FakePlatform fake;
+  const std::string ini = fake.Path("Quorvix.ini");
+  EXPECT_EQ(platform().GetProfileInt("Option", "ErrorLevel", 5, ini), 5);  // no file yet
+  char buf[8];
+  EXPECT_EQ(platform().GetProfileString("Option", "IpAddress", "0.0.0.0", buf, sizeof buf, ini),
+            7u);
+  EXPECT_STREQ(buf, "0.0.0.0");
+
+  ASSERT_TRUE(platform().WriteProfileString("Option", "IpAddress", "10.20.30.40", ini));
+  ASSERT_TRUE(platform().WriteProfileString("Option", "ErrorLevel", "6", ini));
+  EXPECT_EQ(platform().GetProfileInt("Option", "ErrorLevel", 5, ini), 6);
+  // Truncated to the buffer less one.
+  EXPECT_EQ(platform().GetProfileString("Option", "IpAddress", "", buf, sizeof buf, ini), 7u);
+  EXPECT_STREQ(buf, "10.20.3");
+}
+
+}  // namespace
+}  // namespace qvx
