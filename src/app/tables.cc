@@ -18,6 +18,10 @@ bool QVX_AllocTables() {
   return HostsData != nullptr && LogData != nullptr;
 }
 
+void QVX_ClearTables() {
+  // The session, tree, share, session-list and access tables are cleared here as they join.
+}
+
 void QVX_FreeTables() {
   if (HostsData == nullptr && LogData == nullptr) return;
   QVX_ELOG("QVX_I02-051 QVX_Dlg_Proc[%d][%ld] : SessionSetup free \r\n");

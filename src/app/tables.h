@@ -10,6 +10,8 @@ inline constexpr int kLogDataSize = 65536;
 
 // Allocates and zeroes every table. Returns false when memory is short.
 bool QVX_AllocTables();
+// Zeroes every table (each capture run starts empty).
+void QVX_ClearTables();
 // Frees the tables in shutdown order, writing one event-log line before each.
 void QVX_FreeTables();
 

@@ -58,6 +58,22 @@ inline constexpr int kIdOk = 1;
 inline constexpr int kIdYes = 6;
 inline constexpr int kIdNo = 7;
 
+// One share of the local server (what NetShareEnum level 502 gives).
+struct ServerShare {
+  std::string name;    // share name
+  std::string path;    // local path of its folder
+  std::string remark;
+  unsigned type = 0;   // 0 disk, 1 print queue, 3 IPC, ...
+};
+
+// One session of the local server (what NetSessionEnum level 502 gives).
+struct ServerSession {
+  std::string client;  // client computer name or IPv4 address, as the server reports it
+  std::string user;
+  unsigned long time_sec = 0;
+  unsigned long idle_sec = 0;
+};
+
 class Platform {
  public:
   virtual ~Platform() = default;
@@ -92,6 +108,12 @@ class Platform {
                                   const std::string& path) = 0;
   virtual bool WriteProfileString(const std::string& section, const std::string& key,
                                   const std::string& value, const std::string& path) = 0;
+
+  // --- the local server and network ---
+  virtual bool ListShares(std::vector<ServerShare>* out) = 0;
+  virtual bool ListSessions(std::vector<ServerSession>* out) = 0;
+  // The machine's IPv4 addresses in the system's order, dotted text.
+  virtual bool LocalIPv4Addresses(std::vector<std::string>* out) = 0;
 
   // --- the user ---
   // owner is the window the box belongs to (nullptr for none). Returns the button pressed.
@@ -134,6 +156,13 @@ class PlatformWrapper : public Platform {
   bool WriteProfileString(const std::string& section, const std::string& key,
                           const std::string& value, const std::string& path) override {
     return target_->WriteProfileString(section, key, value, path);
+  }
+  bool ListShares(std::vector<ServerShare>* out) override { return target_->ListShares(out); }
+  bool ListSessions(std::vector<ServerSession>* out) override {
+    return target_->ListSessions(out);
+  }
+  bool LocalIPv4Addresses(std::vector<std::string>* out) override {
+    return target_->LocalIPv4Addresses(out);
   }
   int ShowMessageBox(void* owner, const std::string& text, const std::string& caption,
                      unsigned style) override {

@@ -1,6 +1,10 @@
 // The Linux platform: POSIX files, the C library's clock, an INI implementation of our own with
 // the Win32 profile semantics, and message boxes written to the console.
+#include <arpa/inet.h>
 #include <errno.h>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netinet/in.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <sys/stat.h>
@@ -130,6 +134,30 @@ class PosixPlatform : public Platform {
       if (!o.flush()) return false;
     }
     return ::rename(tmp.c_str(), path.c_str()) == 0;
+  }
+
+  // Samba's shares and sessions are read by the server-information backends.
+  bool ListShares(std::vector<ServerShare>* out) override {
+    out->clear();
+    return true;
+  }
+  bool ListSessions(std::vector<ServerSession>* out) override {
+    out->clear();
+    return true;
+  }
+  bool LocalIPv4Addresses(std::vector<std::string>* out) override {
+    out->clear();
+    struct ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) != 0) return false;
+    for (struct ifaddrs* i = list; i; i = i->ifa_next) {
+      if (!i->ifa_addr || i->ifa_addr->sa_family != AF_INET) continue;
+      if (i->ifa_flags & IFF_LOOPBACK) continue;
+      char text[INET_ADDRSTRLEN];
+      auto* sin = reinterpret_cast<struct sockaddr_in*>(i->ifa_addr);
+      if (::inet_ntop(AF_INET, &sin->sin_addr, text, sizeof text)) out->push_back(text);
+    }
+    ::freeifaddrs(list);
+    return true;
   }
 
   // No window on Linux: a box becomes a console message. Questions take their default answer

@@ -114,6 +114,19 @@ class Win32Platform : public Platform {
     return WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(), path.c_str()) !=
            FALSE;
   }
+  // NetShareEnum / NetSessionEnum level 502 join here.
+  bool ListShares(std::vector<ServerShare>* out) override {
+    out->clear();
+    return true;
+  }
+  bool ListSessions(std::vector<ServerSession>* out) override {
+    out->clear();
+    return true;
+  }
+  bool LocalIPv4Addresses(std::vector<std::string>* out) override {
+    out->clear();
+    return true;
+  }
   int ShowMessageBox(void* owner, const std::string& text, const std::string& caption,
                      unsigned style) override {
     return MessageBoxA(static_cast<HWND>(owner), text.c_str(), caption.c_str(), style);
