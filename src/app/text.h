@@ -1,0 +1,34 @@
+// Fixed-size text fields: every copy into a char array goes through here so that a long input is
+// cut at the field's size less one and always terminated.
+#pragma once
+
+#include <cstddef>
+#include <cstring>
+
+namespace qvx {
+
+// Copies at most size-1 characters of src into dst and terminates it. A null src gives "".
+// Returns the characters copied.
+inline size_t CopyText(char* dst, size_t size, const char* src) {
+  if (size == 0) return 0;
+  if (src == nullptr) src = "";
+  size_t n = ::strnlen(src, size - 1);
+  std::memmove(dst, src, n);
+  dst[n] = '\0';
+  return n;
+}
+
+// The same for a field of known extent: CopyText(field, "text").
+template <size_t N>
+inline size_t CopyText(char (&dst)[N], const char* src) {
+  return CopyText(dst, N, src);
+}
+
+// Copies at most limit characters (and never more than size-1).
+inline size_t CopyTextN(char* dst, size_t size, const char* src, size_t limit) {
+  if (size == 0) return 0;
+  if (limit > size - 1) limit = size - 1;
+  return CopyText(dst, limit + 1, src);
+}
+
+}  // namespace qvx
