@@ -1,0 +1,249 @@
+#!/usr/bin/env bash
+# Records the test captures in tests/data from a real smbd and smbclient.
+#
+# Both ends live in network namespaces this script creates (server 10.213.0.1, client
+# 10.213.0.2, joined by a veth pair), so no traffic leaves them. Needs root, samba, smbclient,
+# tcpdump, ethtool and iproute2.
+#
+#   tools/captures/record.sh [OUT_DIR]      (default: tests/data)
+#
+# Writes:
+#   smb2_ops.pcap        default dialect (SMB2/3), a full round of operations
+#   smb1_ops.pcap        SMB1 (NT1), the same round
+#   smb2_preconnected.pcap  session and tree connect happen before the recording starts
+#   smb.conf             the server configuration used
+#   smbstatus_smb2.json  smbstatus -j while the SMB2 client of the last capture was connected
+#   captures.txt         the operations each capture holds
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+repo=$(cd "$here/../.." && pwd)
+out=${1:-$repo/tests/data}
+mkdir -p "$out"
+out=$(cd "$out" && pwd)
+
+root=${QVX_CAPTURE_ROOT:-/srv/quorvix-test}
+ns_srv=qvxcap-srv-$$
+ns_cli=qvxcap-cli-$$
+veth_srv=qvxs$$
+veth_cli=qvxc$$
+srv_ip=10.213.0.1
+cli_ip=10.213.0.2
+user=qvxuser
+pass='Qvx-Test-Pass1'
+
+cleanup() {
+  set +e
+  if [ -f "$root/run/smbd.pid" ]; then kill "$(cat "$root/run/smbd.pid")" 2>/dev/null; fi
+  ip netns pids "$ns_srv" 2>/dev/null | xargs -r kill 2>/dev/null
+  ip netns pids "$ns_cli" 2>/dev/null | xargs -r kill 2>/dev/null
+  sleep 0.3
+  ip netns del "$ns_srv" 2>/dev/null
+  ip netns del "$ns_cli" 2>/dev/null
+}
+trap cleanup EXIT
+
+# ---- the server's folders, share content and configuration ----
+rm -rf "$root"
+mkdir -p "$root"/{private,lock,state,cache,run,log,share}
+share=$root/share
+mkdir -p "$share/docs/sub dir" "$share/日本語フォルダ" "$share/old folder"
+printf 'quarterly numbers\r\n' >"$share/docs/report 2026.txt"
+printf 'notes in a sub folder\r\n' >"$share/docs/sub dir/notes.txt"
+printf '議事録\r\n' >"$share/日本語フォルダ/議事録.txt"
+printf 'to be replaced\r\n' >"$share/docs/existing file.txt"
+printf 'to be deleted\r\n' >"$share/docs/delete me.txt"
+printf 'to be deleted\r\n' >"$share/日本語フォルダ/削除.txt"
+
+id "$user" >/dev/null 2>&1 || useradd -M -s /usr/sbin/nologin "$user"
+chown -R "$user" "$share"
+
+conf=$root/smb.conf
+cat >"$conf" <<EOF
+[global]
+  workgroup = QVXTEST
+  netbios name = QVXSRV
+  server string = Quorvix test server
+  interfaces = $srv_ip/24
+  bind interfaces only = yes
+  smb ports = 445
+  disable netbios = yes
+  private dir = $root/private
+  lock directory = $root/lock
+  state directory = $root/state
+  cache directory = $root/cache
+  pid directory = $root/run
+  log file = $root/log/smbd.%m
+  log level = 1
+  passdb backend = tdbsam
+  security = user
+  map to guest = never
+  server min protocol = NT1
+  ntlm auth = yes
+  server smb encrypt = off
+  server signing = auto
+  load printers = no
+  printing = bsd
+  printcap name = /dev/null
+  disable spoolss = yes
+  unix charset = UTF-8
+
+[share]
+  path = $share
+  read only = no
+  valid users = $user
+  create mask = 0644
+  directory mask = 0755
+EOF
+cp "$conf" "$out/smb.conf"
+
+printf '%s\n%s\n' "$pass" "$pass" | smbpasswd -c "$conf" -s -a "$user" >/dev/null
+
+# ---- the two namespaces ----
+ip netns add "$ns_srv"
+ip netns add "$ns_cli"
+ip link add "$veth_srv" type veth peer name "$veth_cli"
+ip link set "$veth_srv" netns "$ns_srv"
+ip link set "$veth_cli" netns "$ns_cli"
+ip -n "$ns_srv" addr add "$srv_ip/24" dev "$veth_srv"
+ip -n "$ns_cli" addr add "$cli_ip/24" dev "$veth_cli"
+for ns in "$ns_srv" "$ns_cli"; do ip -n "$ns" link set lo up; done
+ip -n "$ns_srv" link set "$veth_srv" up
+ip -n "$ns_cli" link set "$veth_cli" up
+# Without this the captures hold frames larger than the MTU.
+ip netns exec "$ns_srv" ethtool -K "$veth_srv" tso off gso off gro off >/dev/null 2>&1 || true
+ip netns exec "$ns_cli" ethtool -K "$veth_cli" tso off gso off gro off >/dev/null 2>&1 || true
+
+ip netns exec "$ns_srv" smbd -D --no-process-group -s "$conf"
+for _ in $(seq 100); do
+  ip netns exec "$ns_cli" bash -c "exec 3<>/dev/tcp/$srv_ip/445" 2>/dev/null && break
+  sleep 0.1
+done
+
+# Local files the client uploads.
+tmp=$(mktemp -d)
+printf 'a new file from the client\r\n' >"$tmp/new.txt"
+printf 'replacement content\r\n' >"$tmp/replace.txt"
+
+# One round of operations, the same for every dialect.
+ops_commands() {
+  cat <<'EOF'
+ls
+cd docs
+ls
+get "report 2026.txt" /dev/null
+put new.txt "new file.txt"
+put replace.txt "existing file.txt"
+rename "new file.txt" "renamed file.txt"
+ls "sub dir\*"
+get "sub dir\notes.txt" /dev/null
+del "delete me.txt"
+mkdir "new folder"
+rmdir "new folder"
+cd \日本語フォルダ
+get 議事録.txt /dev/null
+put new.txt 新規ファイル.txt
+rename 新規ファイル.txt 名前変更.txt
+mkdir 新しいフォルダ
+rmdir 新しいフォルダ
+del 削除.txt
+cd \
+rmdir "old folder"
+EOF
+}
+
+start_tcpdump() {  # file
+  ip netns exec "$ns_cli" tcpdump -i "$veth_cli" -s 0 -U -w "$1" "tcp port 445" \
+    >/dev/null 2>"$tmp/tcpdump.err" &
+  tcpdump_pid=$!
+  for _ in $(seq 100); do
+    grep -q "listening on" "$tmp/tcpdump.err" 2>/dev/null && break
+    sleep 0.1
+  done
+  sleep 0.5
+}
+stop_tcpdump() {
+  sleep 0.5
+  kill -INT "$tcpdump_pid"
+  wait "$tcpdump_pid" || true
+}
+
+reset_share_content() {
+  printf 'to be replaced\r\n' >"$share/docs/existing file.txt"
+  printf 'to be deleted\r\n' >"$share/docs/delete me.txt"
+  printf 'to be deleted\r\n' >"$share/日本語フォルダ/削除.txt"
+  rm -f "$share/docs/renamed file.txt" "$share/日本語フォルダ/名前変更.txt"
+  mkdir -p "$share/old folder"
+  chown -R "$user" "$share"
+}
+
+run_client() {  # extra smbclient options...
+  (cd "$tmp" && ops_commands | ip netns exec "$ns_cli" smbclient "//$srv_ip/share" \
+    -U "$user%$pass" --option='client smb encrypt=off' "$@" >"$tmp/client.out" 2>&1) || {
+    cat "$tmp/client.out"
+    return 1
+  }
+}
+
+echo "record: SMB2/3"
+start_tcpdump "$out/smb2_ops.pcap"
+run_client
+stop_tcpdump
+
+echo "record: SMB1 (NT1)"
+reset_share_content
+start_tcpdump "$out/smb1_ops.pcap"
+run_client -m NT1 --option='client min protocol=NT1'
+stop_tcpdump
+
+echo "record: SMB2 with session and tree made before the recording"
+reset_share_content
+fifo=$tmp/cmds
+mkfifo "$fifo"
+(cd "$tmp" && ip netns exec "$ns_cli" smbclient "//$srv_ip/share" -U "$user%$pass" \
+  --option='client smb encrypt=off' <"$fifo" >"$tmp/client3.out" 2>&1) &
+client_pid=$!
+exec 3>"$fifo"
+echo "ls" >&3
+sleep 1.5
+smbstatus -s "$conf" -j >"$out/smbstatus_smb2.json" 2>/dev/null
+start_tcpdump "$out/smb2_preconnected.pcap"
+ops_commands >&3
+echo "exit" >&3
+exec 3>&-
+wait "$client_pid" || true
+stop_tcpdump
+
+chmod 644 "$out"/*.pcap
+rm -rf "$tmp"
+
+cat >"$out/captures.txt" <<EOF
+Test captures, recorded by tools/captures/record.sh with smbd and smbclient $(smbd -V | sed 's/Version //')
+between network namespaces: server 10.213.0.1 (TCP 445), client 10.213.0.2, user $user, share
+"share" at $share (smb.conf beside this file).
+
+smb2_ops.pcap          smbclient default dialect (SMB 3.1.1), unsigned-encryption off; the whole
+                       connection: negotiate, session setup (NTLMSSP, user $user), tree connect,
+                       the operations below, tree disconnect, logoff.
+smb1_ops.pcap          smbclient -m NT1 --option='client min protocol=NT1' (SMB1 with extended
+                       security), the same round.
+smb2_preconnected.pcap SMB 3.1.1; the client connected and listed the share root before tcpdump
+                       started, so the capture has no negotiate, session setup or tree connect:
+                       only the operations below, tree disconnect and logoff.
+smbstatus_smb2.json    smbstatus -j taken while the client of smb2_preconnected.pcap was connected.
+
+Operations of each round, in order (smbclient commands):
+$(ops_commands | sed 's/^/  /')
+
+What they do on the server:
+  ls                      list the share root
+  get                     read docs/report 2026.txt, docs/sub dir/notes.txt, 日本語フォルダ/議事録.txt
+  put (new file)          create docs/new file.txt and 日本語フォルダ/新規ファイル.txt
+  put (over existing)     overwrite docs/existing file.txt
+  rename                  docs/new file.txt -> docs/renamed file.txt,
+                          日本語フォルダ/新規ファイル.txt -> 日本語フォルダ/名前変更.txt
+  mkdir / rmdir           docs/new folder, 日本語フォルダ/新しいフォルダ (made, then removed),
+                          old folder (removed)
+  del                     docs/delete me.txt, 日本語フォルダ/削除.txt
+EOF
+ls -l "$out"
