@@ -1,10 +1,11 @@
 #include "support/fake_platform.h"
 
 #include <atomic>
-#include <chrono>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 
 #include "app/dbglog.h"
@@ -17,9 +18,11 @@ namespace fs = std::filesystem;
 
 FakePlatform::FakePlatform() : PlatformWrapper(&NativePlatform()) {
   static std::atomic<int> counter{0};
-  auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-  fs::path d = fs::temp_directory_path() /
-               ("qvx-test-" + std::to_string(stamp) + "-" + std::to_string(counter++));
+  // <chrono> is kept out: its C++20 unit suffixes do not convert to the Shift-JIS build charset.
+  static const unsigned seed = std::random_device{}();
+  auto stamp =
+      std::to_string(static_cast<long long>(std::time(nullptr))) + "-" + std::to_string(seed);
+  fs::path d = fs::temp_directory_path() / ("qvx-test-" + stamp + "-" + std::to_string(counter++));
   fs::create_directories(d);
   dir_ = d.string() + kPathSep;
   exe_path_ = dir_ + "Quorvix.exe";

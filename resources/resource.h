@@ -1,0 +1,34 @@
+// Resource identifiers of Quorvix.exe.
+#pragma once
+
+#define IDD_MAIN 105
+#define IDD_OPTION 116
+#define IDD_VERSION 128
+#define IDR_MAINMENU 115
+#define IDR_TRAYMENU 124
+#define IDS_TRAY_TIP 119
+#define IDS_TITLE 120
+#define IDS_PRODUCT 121
+#define IDC_LIST_VIEW 10000
+#define IDC_STATUS_BAR 10001
+#define IDI_MAIN 5
+#define IDI_SMALL 6
+
+#define IDM_START 40046
+#define IDM_STOP 40023
+#define IDM_WINPCAP_RESTART 40058
+#define IDM_HOSTS_READ 40051
+#define IDM_END 40021
+#define IDM_SURVEILLANCE 40044
+#define IDM_IPFILTER 40057
+#define IDM_OPTION 40019
+#define IDM_RENEW 40049
+#define IDM_LOG_VIEWER 40033
+#define IDM_TRAY_SET 40040
+#define IDM_TRAY_DEL 40041
+#define IDM_TRAY_INPUT 40048
+#define IDM_SCROLL_END 40050
+#define IDM_TOP_WINDOW 40037
+#define IDM_REFERENCE 40042
+#define IDM_UPDATE 40035
+#define IDM_VERSION 40034

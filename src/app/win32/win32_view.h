@@ -1,0 +1,56 @@
+// The Win32 view of the main window: list view, status bar, menu checks, timer and shell calls.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "app/view.h"
+
+namespace qvx {
+
+class Win32View : public View {
+ public:
+  void Attach(HWND hWnd) { hwnd_ = hWnd; }
+  HWND list() const { return list_; }
+  HWND status() const { return status_; }
+
+  void* MainWindow() override { return hwnd_; }
+  bool CreateListView() override;
+  void InsertRow(int item, const char* text) override;
+  void SetCell(int item, int subitem, const char* text) override;
+  void DeleteRow(int item) override;
+  void DeleteAllRows() override;
+  void MakeRowVisible(int item) override;
+  int SelectedRow() override;
+  std::string CellText(int item, int subitem) override;
+  void CreateStatusBar() override;
+  void SetStatusText(int part, const char* text) override;
+  bool SetUpTray() override { return false; }
+  void AddTrayIcon() override {}
+  void RemoveTrayIcon() override {}
+  void SetMenuCheck(int id, bool checked) override;
+  bool MenuChecked(int id) override;
+  void ShowMainWindow(bool show) override;
+  void BringToFront() override;
+  void SetTopmost(bool topmost) override;
+  void PostCommand(int id) override;
+  void PostClose() override;
+  void StartTimer() override;
+  void StopTimer() override;
+  void EndMainDialog() override;
+  int ShellOpen(const std::string& path) override;
+  int RunCommand(const std::string& command_line) override;
+  std::string AskOpenFile() override;
+  void RunDialog(int dialog_id) override;
+
+  // WM_SIZE: the list fills the client area above the status bar.
+  void Resize(int width, int height);
+
+ private:
+  HWND hwnd_ = nullptr;
+  HWND list_ = nullptr;
+  HWND status_ = nullptr;
+};
+
+}  // namespace qvx
