@@ -91,8 +91,9 @@ TEST_F(OptionTest, MemoryTiers) {
 }
 
 TEST_F(OptionTest, UnbuildableIniPathRunsOnDefaultsWithBothMessages) {
-  ASSERT_TRUE(platform().MakeSureDirectoryPathExists(fake.Path("k/")));
-  std::snprintf(szLogfileName, kLogPathSize, "%s", fake.Path("k/k.log").c_str());
+  const std::string kernel = fake.Path(std::string("k") + kPathSep + "k.log");
+  ASSERT_TRUE(platform().MakeSureDirectoryPathExists(kernel));
+  std::snprintf(szLogfileName, kLogPathSize, "%s", kernel.c_str());
   DiagLogLine(DiagLog::kKernel, 0, "start\r\n");
   fake.SetExecutablePath("");
   QVX_ReadOptionInfo(nullptr);

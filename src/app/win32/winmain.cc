@@ -21,7 +21,12 @@ INT_PTR CALLBACK QVX_Dlg_Proc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam
   switch (uMsg) {
     case WM_INITDIALOG:
       g_view.Attach(hWnd);
-      qvx::QVX_OnInitDialog(g_view);
+      if (qvx::QVX_OnInitDialog(g_view)) {
+        // The first WM_SIZE came before the list existed: fit it to the window now.
+        RECT rc;
+        GetClientRect(hWnd, &rc);
+        g_view.Resize(rc.right - rc.left, rc.bottom - rc.top);
+      }
       return 0;
     case WM_SIZE:
       g_view.Resize(LOWORD(lParam), HIWORD(lParam));
