@@ -74,7 +74,11 @@ class Win32Platform : public Platform {
     return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
   }
   bool MakeSureDirectoryPathExists(const std::string& path) override {
-    return ::MakeSureDirectoryPathExists(path.c_str()) != FALSE;
+    if (!::MakeSureDirectoryPathExists(path.c_str())) return false;
+    // The call also succeeds when a file stands where a folder should be; the logs would then
+    // fail to open later, so check that the folder is really there.
+    size_t cut = path.find_last_of('\\');
+    return cut == std::string::npos || cut == 0 || IsDirectory(path.substr(0, cut));
   }
   std::string ExecutablePath() override {
     char buf[513];
