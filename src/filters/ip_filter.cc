@@ -1,0 +1,44 @@
+#include "filters/ip_filter.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "app/dbglog.h"
+#include "app/option.h"
+
+namespace qvx {
+
+char IpAddFilterInfoData[kFilterEntries][kFilterLineSize];
+int IpAddFilterInfoDataNo = 0;
+
+int QVX_IpFilterStartup(void* hWnd, const char* folder) {
+  char path[512];
+  std::snprintf(path, sizeof path, "%s%c%s", folder, kPathSep, kIpFilterFileName);
+  int r = ExclusionInfoRead(path, &IpAddFilterInfoDataNo, kFilterEntries, IpAddFilterInfoData);
+  if (r == -1) {
+    IpAddFilterInfoDataNo = 0;
+    ScMessageBox(hWnd, "Reading of an IP address filter file went wrong.", "Quorvix Start-Up",
+                 kMbIconInformation);
+    QVX_KLOG(
+        "QVX_E02-011 QVX_Dlg_Proc[%d][%ld] : IPアドレスフェルタファイル読み込み失敗。"
+        "NorInfoFilePath=%s\r\n",
+        path);
+  }
+  return r;
+}
+
+bool QVX_IpFilterDrops(const char* src, const char* dst) {
+  for (int i = 0; i < IpAddFilterInfoDataNo; ++i) {
+    const auto* e = reinterpret_cast<const IpFilterInfoSt*>(IpAddFilterInfoData[i]);
+    if (e->ValidFlg == '0') continue;
+    if (ExclusionDateChk(nullptr, e->sYear, e->sMon, e->sDay, e->eYear, e->eMon, e->eDay) != 0)
+      continue;
+    if (OptionInfo.ErrorLevel >= 4)
+      QVX_KLOG("QVX_D21-011 QVX_LogThread[%d][%ld] : 除外チェック %d IP[%s] s[%s] d[%s]\r\n", 0,
+               e->IpAddr, src, dst);
+    if (std::strcmp(e->IpAddr, src) == 0 || std::strcmp(e->IpAddr, dst) == 0) return true;
+  }
+  return false;
+}
+
+}  // namespace qvx
