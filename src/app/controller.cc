@@ -4,11 +4,15 @@
 #include <cstring>
 #include <string>
 
+#include "accesslog/access_log.h"
 #include "app/dbglog.h"
+#include "app/listview.h"
 #include "app/option.h"
 #include "app/tables.h"
 #include "capture/capture_control.h"
 #include "capture/smb_command_table.h"
+#include "names/hosts.h"
+#include "names/nbt.h"
 #include "platform/platform.h"
 
 namespace qvx {
@@ -23,7 +27,6 @@ namespace {
 View* g_view = nullptr;
 bool g_view_clear_latch = false;  // list clearing at ViewRefreshTime
 bool WinPcapResetFlg = false;     // daily restart at ResetTime
-char LogPathBase[512];
 
 void* Owner() { return g_view ? g_view->MainWindow() : nullptr; }
 
@@ -104,7 +107,8 @@ bool QVX_OnInitDialog(View& view) {
     QVX_KLOG("QVX_E02-009 QVX_Dlg_Proc[%d][%ld] : 管理テーブルの確保に失敗しました。\r\n");
   QVX_ApplyCommandTableOptions();
 
-  // 6. The name-query command check joins here.
+  // 6. The name-query command (a failed check leaves the option on).
+  QVX_NbtstatCommandCheck(Owner());
 
   // 7-8.
   if (nCmdLineOptSc == 1) platform().SleepMs(OptionInfo.ServiceTaskWait);
@@ -115,15 +119,13 @@ bool QVX_OnInitDialog(View& view) {
   char status[64];
   std::snprintf(status, sizeof status, "Login：%lu", 0ul);
   view.SetStatusText(0, status);
-  view.SetStatusText(1, OptionInfo.LogFileWriteFlg == 1 ? "LOG" : " ");
+  QVX_StatusLogFlag();
 
   // 10. Tray window.
   view.SetUpTray();
 
-  // 11. Access log: the writer joins here; the base path is the configured one.
-  std::snprintf(LogPathBase, sizeof LogPathBase, "%s", OptionInfo.LogFilePath);
-  QVX_KLOG("QVX_I02-003 QVX_Dlg_Proc[%d][%ld] : ログファイル設定。LogPathBuf=%s Select=%d\r\n",
-           OptionInfo.LogFilePath, OptionInfo.LogFileSelect);
+  // 11. Access log.
+  QVX_AccessLogStartUp(Owner());
 
   // 12-13.
   view.SetMenuCheck(kIdmStop, true);
@@ -144,7 +146,10 @@ bool QVX_OnInitDialog(View& view) {
     OptionInfo.TrayIconFlg = 1;
   }
 
-  // 16-18. The exclusion list, the IP filter and the host file join here.
+  // 16-17. The exclusion list and the IP filter join here.
+
+  // 18. The host file of the current directory.
+  QVX_HostsReadAtStartUp(Owner());
 
   // 19.
   if (OptionInfo.AutoStart == 1) {
@@ -211,7 +216,7 @@ void QVX_OnCommand(int id) {
       QVX_StartandStop_Logging(data);
       break;
     case kIdmHostsRead:
-      // The host-file reader joins here.
+      QVX_HostsReadCommand(Owner(), g_view->AskOpenFile().c_str());
       break;
     case kIdmEnd:
       g_view->PostClose();
@@ -273,6 +278,8 @@ void QVX_OnClose() {
   g_view->RemoveTrayIcon();
   // 2. Stops capture and joins the capture thread before anything below is freed.
   QVX_EndProgram(data);
+  // The access log closes once no capture thread can write to it any more, so no line is lost.
+  QVX_AccessLogClose();
   // 3-4.
   QVX_ELOG("QVX_I02-022 QVX_Dlg_Proc[%d][%ld] : KillTimer START\r\n");
   g_view->StopTimer();

@@ -88,12 +88,18 @@ const IntKey kIntKeys[] = {
 
 #define QVX_TEXT(f, d) \
   { #f, offsetof(OptionInfoSt, f), sizeof(OptionInfoSt::f), d }
+// The name-query command installed beside the executable.
+#ifdef _WIN32
+constexpr const char* kDefaultNbtstatChgCmd = "NetNameQuery.exe";
+#else
+constexpr const char* kDefaultNbtstatChgCmd = "NetNameQuery";
+#endif
 const TextKey kTextKeys[] = {
     QVX_TEXT(IpAddress, "0.0.0.0"),
     QVX_TEXT(LogFilePath, ""),  // the default is built at run time
     QVX_TEXT(PcapDevNamae, ""),
     QVX_TEXT(FilterCode, "tcp"),
-    QVX_TEXT(NbtstatChgCmd, "NetNameQuery.exe"),
+    QVX_TEXT(NbtstatChgCmd, kDefaultNbtstatChgCmd),
 };
 #undef QVX_TEXT
 

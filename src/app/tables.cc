@@ -1,10 +1,13 @@
 #include "app/tables.h"
 
 #include <cstdlib>
+#include <cstring>
 
 #include "app/alloc.h"
 #include "app/dbglog.h"
 #include "app/option.h"
+#include "serverinfo/server_info.h"
+#include "tracking/access_data.h"
 
 namespace qvx {
 
@@ -15,21 +18,53 @@ bool QVX_AllocTables() {
   QVX_FreeTables();
   HostsData = mallocChar3D(kHostsDataEntries, 2, 256);
   LogData = static_cast<char*>(std::calloc(kLogDataSize, 1));
-  return HostsData != nullptr && LogData != nullptr;
+  const size_t net = OptionInfo.NetWkInfoCnt > 0 ? static_cast<size_t>(OptionInfo.NetWkInfoCnt) : 0;
+  const size_t rows =
+      OptionInfo.AccessDataCnt > 0 ? static_cast<size_t>(OptionInfo.AccessDataCnt) : 0;
+  NetWkShareInfo = static_cast<NetWkShareInfoSt*>(std::calloc(net + 1, sizeof(NetWkShareInfoSt)));
+  NetWkShareInfoBuf =
+      static_cast<NetWkShareInfoSt*>(std::calloc(net + 1, sizeof(NetWkShareInfoSt)));
+  NetWkSessionInfo =
+      static_cast<NetWkSessionInfoStSt*>(std::calloc(net + 1, sizeof(NetWkSessionInfoStSt)));
+  // One spare byte, as the records have always been allocated.
+  AccessData = static_cast<AccessDataSt*>(std::calloc(rows * sizeof(AccessDataSt) + 1, 1));
+  NetShareInfoDataNo = 0;
+  nListIndex = 0;
+  return HostsData != nullptr && LogData != nullptr && NetWkShareInfo != nullptr &&
+         NetWkShareInfoBuf != nullptr && NetWkSessionInfo != nullptr && AccessData != nullptr;
 }
 
 void QVX_ClearTables() {
-  // The session, tree, share, session-list and access tables are cleared here as they join.
+  // The session and tree tables are cleared here as they join.
+  const size_t net = OptionInfo.NetWkInfoCnt > 0 ? static_cast<size_t>(OptionInfo.NetWkInfoCnt) : 0;
+  const size_t rows =
+      OptionInfo.AccessDataCnt > 0 ? static_cast<size_t>(OptionInfo.AccessDataCnt) : 0;
+  if (NetWkShareInfo) std::memset(NetWkShareInfo, 0, net * sizeof(NetWkShareInfoSt));
+  if (NetWkShareInfoBuf) std::memset(NetWkShareInfoBuf, 0, net * sizeof(NetWkShareInfoSt));
+  if (NetWkSessionInfo) std::memset(NetWkSessionInfo, 0, net * sizeof(NetWkSessionInfoStSt));
+  if (AccessData) std::memset(AccessData, 0, rows * sizeof(AccessDataSt));
 }
 
 void QVX_FreeTables() {
-  if (HostsData == nullptr && LogData == nullptr) return;
+  if (HostsData == nullptr && LogData == nullptr && NetWkShareInfo == nullptr &&
+      AccessData == nullptr)
+    return;
   QVX_ELOG("QVX_I02-051 QVX_Dlg_Proc[%d][%ld] : SessionSetup free \r\n");
   QVX_ELOG("QVX_I02-051 QVX_Dlg_Proc[%d][%ld] : TreeConnect free \r\n");
   QVX_ELOG("QVX_I02-051 QVX_Dlg_Proc[%d][%ld] : NetWkShareInfo free \r\n");
+  std::free(NetWkShareInfo);
+  NetWkShareInfo = nullptr;
+  NetShareInfoDataNo = 0;
   QVX_ELOG("QVX_I02-051 QVX_Dlg_Proc[%d][%ld] : NetWkShareInfoBuf free \r\n");
+  std::free(NetWkShareInfoBuf);
+  NetWkShareInfoBuf = nullptr;
   QVX_ELOG("QVX_I02-051 QVX_Dlg_Proc[%d][%ld] : NetWkSessionInfo free \r\n");
+  std::free(NetWkSessionInfo);
+  NetWkSessionInfo = nullptr;
   QVX_ELOG("QVX_I02-051 QVX_Dlg_Proc[%d][%ld] : AccessData free \r\n");
+  std::free(AccessData);
+  AccessData = nullptr;
+  nListIndex = 0;
   freeChar3D(HostsData);
   HostsData = nullptr;
   std::free(LogData);

@@ -53,17 +53,22 @@ enum MessageBoxIcon : unsigned {
   kMbIconStop = 0x10,
   kMbIconQuestion = 0x20,
   kMbYesNo = 0x04,
+  kMbOkCancel = 0x01,
 };
 inline constexpr int kIdOk = 1;
+inline constexpr int kIdCancel = 2;
 inline constexpr int kIdYes = 6;
 inline constexpr int kIdNo = 7;
 
 // One share of the local server (what NetShareEnum level 502 gives).
 struct ServerShare {
-  std::string name;    // share name
-  std::string path;    // local path of its folder
+  std::string name;  // share name
+  std::string path;  // local path of its folder
   std::string remark;
-  unsigned type = 0;   // 0 disk, 1 print queue, 3 IPC, ...
+  unsigned type = 0;  // 0 disk, 1 print queue, 3 IPC, ...
+  unsigned permissions = 0;
+  unsigned max_uses = 0xFFFFFFFFu;  // unlimited
+  unsigned current_uses = 0;
 };
 
 // One session of the local server (what NetSessionEnum level 502 gives).
@@ -72,6 +77,29 @@ struct ServerSession {
   std::string user;
   unsigned long time_sec = 0;
   unsigned long idle_sec = 0;
+  unsigned num_opens = 0;
+  unsigned user_flags = 0;
+  std::string cltype_name;
+  std::string transport;
+};
+
+// What the file system keeps about one path (GetFileAttributesExA / statx). Times are time_t
+// seconds; sizes are 64-bit.
+struct FileInfo {
+  bool is_directory = false;
+  uint64_t size = 0;  // 0 for a folder
+  int64_t creation = 0;
+  int64_t last_write = 0;
+  int64_t last_access = 0;
+};
+enum class FileInfoResult { kOk, kNotFound, kError };
+
+// The outcome of a console command run with its output on a pipe.
+struct ChildResult {
+  bool started = false;   // the process could be created
+  bool finished = false;  // it ended within the time limit (otherwise it was ended by us)
+  int exit_code = -1;
+  std::string output;  // what it wrote, at most max_output bytes
 };
 
 class Platform {
@@ -98,6 +126,18 @@ class Platform {
   // The system directory (fallback location for the access log).
   virtual std::string SystemDirectory() = 0;
   virtual bool ReadWholeFile(const std::string& path, std::string* contents) = 0;
+  // Renames with write-through; never replaces an existing target.
+  virtual bool RenameFile(const std::string& from, const std::string& to) = 0;
+  // Kind, size and time stamps of a path. kNotFound only when the path (its last component)
+  // does not exist; every other failure is kError.
+  virtual FileInfoResult GetFileInfo(const std::string& path, FileInfo* out) = 0;
+
+  // --- child processes ---
+  // Runs command_line (its first word found beside the executable first, then on the search
+  // path) with standard output and/or standard error on a pipe that is read while it runs, so a
+  // talkative child still finishes. A child still running after timeout_ms is ended.
+  virtual bool RunChild(const std::string& command_line, int timeout_ms, bool want_stdout,
+                        bool want_stderr, size_t max_output, ChildResult* out) = 0;
 
   // --- profile (INI) files, GetPrivateProfile*A semantics ---
   virtual int GetProfileInt(const std::string& section, const std::string& key, int def,
@@ -114,6 +154,11 @@ class Platform {
   virtual bool ListSessions(std::vector<ServerSession>* out) = 0;
   // The machine's IPv4 addresses in the system's order, dotted text.
   virtual bool LocalIPv4Addresses(std::vector<std::string>* out) = 0;
+  // gethostbyname: the first IPv4 address of name, dotted. On failure *err gets the resolver's
+  // error code.
+  virtual bool HostByName(const std::string& name, std::string* ip, int* err) = 0;
+  // gethostbyaddr: the official name of a dotted IPv4 address.
+  virtual bool HostByAddr(const std::string& ip, std::string* name, int* err) = 0;
 
   // --- the user ---
   // owner is the window the box belongs to (nullptr for none). Returns the button pressed.
@@ -144,6 +189,16 @@ class PlatformWrapper : public Platform {
   bool ReadWholeFile(const std::string& path, std::string* contents) override {
     return target_->ReadWholeFile(path, contents);
   }
+  bool RenameFile(const std::string& from, const std::string& to) override {
+    return target_->RenameFile(from, to);
+  }
+  FileInfoResult GetFileInfo(const std::string& path, FileInfo* out) override {
+    return target_->GetFileInfo(path, out);
+  }
+  bool RunChild(const std::string& command_line, int timeout_ms, bool want_stdout, bool want_stderr,
+                size_t max_output, ChildResult* out) override {
+    return target_->RunChild(command_line, timeout_ms, want_stdout, want_stderr, max_output, out);
+  }
   int GetProfileInt(const std::string& section, const std::string& key, int def,
                     const std::string& path) override {
     return target_->GetProfileInt(section, key, def, path);
@@ -158,11 +213,15 @@ class PlatformWrapper : public Platform {
     return target_->WriteProfileString(section, key, value, path);
   }
   bool ListShares(std::vector<ServerShare>* out) override { return target_->ListShares(out); }
-  bool ListSessions(std::vector<ServerSession>* out) override {
-    return target_->ListSessions(out);
-  }
+  bool ListSessions(std::vector<ServerSession>* out) override { return target_->ListSessions(out); }
   bool LocalIPv4Addresses(std::vector<std::string>* out) override {
     return target_->LocalIPv4Addresses(out);
+  }
+  bool HostByName(const std::string& name, std::string* ip, int* err) override {
+    return target_->HostByName(name, ip, err);
+  }
+  bool HostByAddr(const std::string& ip, std::string* name, int* err) override {
+    return target_->HostByAddr(ip, name, err);
   }
   int ShowMessageBox(void* owner, const std::string& text, const std::string& caption,
                      unsigned style) override {

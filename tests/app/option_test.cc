@@ -26,7 +26,11 @@ TEST_F(OptionTest, NoIniFileGivesEveryDefaultAndTheNormalTier) {
   EXPECT_STREQ(o.IpAddress, "0.0.0.0");
   EXPECT_EQ(std::string(o.LogFilePath), fake.Path("Quorvix.log"));
   EXPECT_STREQ(o.FilterCode, "tcp");
+#ifdef _WIN32
   EXPECT_STREQ(o.NbtstatChgCmd, "NetNameQuery.exe");
+#else
+  EXPECT_STREQ(o.NbtstatChgCmd, "NetNameQuery");  // installed beside quorvix
+#endif
   EXPECT_STREQ(o.PcapDevNamae, "");
   EXPECT_EQ(o.StartTask, 1);
   EXPECT_EQ(o.SMB, 1);

@@ -2,12 +2,17 @@
 // the Win32 profile semantics, and message boxes written to the console.
 #include <arpa/inet.h>
 #include <errno.h>
-#include <ifaddrs.h>
-#include <net/if.h>
-#include <netinet/in.h>
 #include <fcntl.h>
+#include <ifaddrs.h>
 #include <limits.h>
+#include <net/if.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -20,10 +25,42 @@
 #include <thread>
 
 #include "platform/platform.h"
+#include "platform/posix/samba.h"
 #include "platform/profile.h"
+
+extern char** environ;
 
 namespace qvx {
 namespace {
+
+int64_t Seconds(const struct statx_timestamp& ts) { return static_cast<int64_t>(ts.tv_sec); }
+
+// Splits a command line at blanks; double quotes group words with blanks in them.
+std::vector<std::string> SplitCommandLine(const std::string& line) {
+  std::vector<std::string> words;
+  std::string w;
+  bool quoted = false, any = false;
+  for (char c : line) {
+    if (c == '"') {
+      quoted = !quoted;
+      any = true;
+    } else if (!quoted && (c == ' ' || c == '\t')) {
+      if (any) words.push_back(w);
+      w.clear();
+      any = false;
+    } else {
+      w += c;
+      any = true;
+    }
+  }
+  if (any) words.push_back(w);
+  return words;
+}
+
+bool IsExecutableFile(const std::string& p) {
+  struct stat st;
+  return ::stat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(p.c_str(), X_OK) == 0;
+}
 
 class PosixFile : public WritableFile {
  public:
@@ -100,6 +137,147 @@ class PosixPlatform : public Platform {
     *contents = ss.str();
     return true;
   }
+  bool RenameFile(const std::string& from, const std::string& to) override {
+    // Never replace an existing target, as MoveFileEx without MOVEFILE_REPLACE_EXISTING.
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) != 0) {
+      if (errno != EINVAL && errno != ENOSYS) return false;
+      // File systems without RENAME_NOREPLACE: a hard link fails on an existing target too.
+      if (::link(from.c_str(), to.c_str()) != 0) return false;
+      if (::unlink(from.c_str()) != 0) return false;
+    }
+    // Write-through: the directory entry is on disk before the caller goes on.
+    std::string dir = to.substr(0, to.rfind('/') == std::string::npos ? 0 : to.rfind('/'));
+    int fd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+      ::fsync(fd);
+      ::close(fd);
+    }
+    return true;
+  }
+  FileInfoResult GetFileInfo(const std::string& path, FileInfo* out) override {
+    struct statx sx;
+    unsigned mask = STATX_TYPE | STATX_SIZE | STATX_MTIME | STATX_ATIME | STATX_BTIME;
+    if (::statx(AT_FDCWD, path.c_str(), 0, mask, &sx) != 0)
+      return errno == ENOENT ? FileInfoResult::kNotFound : FileInfoResult::kError;
+    *out = FileInfo();
+    out->is_directory = S_ISDIR(sx.stx_mode);
+    out->size = out->is_directory ? 0 : static_cast<uint64_t>(sx.stx_size);
+    out->last_write = Seconds(sx.stx_mtime);
+    out->last_access = Seconds(sx.stx_atime);
+    // Without a birth time the inode change time is the nearest thing to a creation time.
+    out->creation = (sx.stx_mask & STATX_BTIME) ? Seconds(sx.stx_btime) : Seconds(sx.stx_ctime);
+    return FileInfoResult::kOk;
+  }
+
+  bool RunChild(const std::string& command_line, int timeout_ms, bool want_stdout, bool want_stderr,
+                size_t max_output, ChildResult* out) override {
+    *out = ChildResult();
+    std::vector<std::string> words = SplitCommandLine(command_line);
+    if (words.empty()) {
+      errno = ENOENT;
+      return false;
+    }
+    // Like CreateProcess: the folder of the executable first, then the search path.
+    std::string program;
+    if (words[0].find('/') != std::string::npos) {
+      program = words[0];
+    } else {
+      std::string exe = ExecutablePath();
+      std::string beside = exe.substr(0, exe.rfind('/') + 1) + words[0];
+      if (!exe.empty() && IsExecutableFile(beside)) {
+        program = beside;
+      } else {
+        const char* path_env = std::getenv("PATH");
+        std::string paths = path_env ? path_env : "/usr/bin:/bin";
+        size_t pos = 0;
+        while (program.empty() && pos <= paths.size()) {
+          size_t e = paths.find(':', pos);
+          if (e == std::string::npos) e = paths.size();
+          std::string cand = paths.substr(pos, e - pos);
+          cand = (cand.empty() ? std::string(".") : cand) + "/" + words[0];
+          if (IsExecutableFile(cand)) program = cand;
+          pos = e + 1;
+        }
+      }
+    }
+    if (program.empty() || !IsExecutableFile(program)) {
+      errno = ENOENT;
+      return false;
+    }
+
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) return false;
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+    if (want_stdout) posix_spawn_file_actions_adddup2(&fa, fds[1], 1);
+    if (want_stderr) posix_spawn_file_actions_adddup2(&fa, fds[1], 2);
+    std::vector<char*> argv;
+    for (auto& w : words) argv.push_back(w.data());
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    int rc = ::posix_spawn(&pid, program.c_str(), &fa, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&fa);
+    ::close(fds[1]);
+    if (rc != 0) {
+      ::close(fds[0]);
+      errno = rc;
+      return false;
+    }
+    out->started = true;
+
+    // Drain the pipe until it closes or time runs out; what does not fit is read and dropped so
+    // the child never blocks on a full pipe.
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    bool timed_out = false;
+    char buf[8192];
+    for (;;) {
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                      deadline - std::chrono::steady_clock::now())
+                      .count();
+      if (left <= 0) {
+        timed_out = true;
+        break;
+      }
+      struct pollfd p {
+        fds[0], POLLIN, 0
+      };
+      int n = ::poll(&p, 1, static_cast<int>(left));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) continue;
+      ssize_t got = ::read(fds[0], buf, sizeof buf);
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) break;  // every writer has gone
+      size_t room = max_output > out->output.size() ? max_output - out->output.size() : 0;
+      out->output.append(buf, std::min(room, static_cast<size_t>(got)));
+    }
+    ::close(fds[0]);
+
+    int status = 0;
+    if (!timed_out) {
+      // The pipe closed; the child ends now, but hold it to the same deadline.
+      for (;;) {
+        pid_t w = ::waitpid(pid, &status, WNOHANG);
+        if (w == pid) break;
+        if (w < 0 && errno != EINTR) break;
+        if (std::chrono::steady_clock::now() >= deadline) {
+          timed_out = true;
+          break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      }
+    }
+    if (timed_out) {
+      ::kill(pid, SIGKILL);
+      while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+      }
+      errno = ETIMEDOUT;
+      return false;
+    }
+    out->finished = true;
+    out->exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return true;
+  }
 
   int GetProfileInt(const std::string& section, const std::string& key, int def,
                     const std::string& path) override {
@@ -136,15 +314,9 @@ class PosixPlatform : public Platform {
     return ::rename(tmp.c_str(), path.c_str()) == 0;
   }
 
-  // Samba's shares and sessions are read by the server-information backends.
-  bool ListShares(std::vector<ServerShare>* out) override {
-    out->clear();
-    return true;
-  }
-  bool ListSessions(std::vector<ServerSession>* out) override {
-    out->clear();
-    return true;
-  }
+  // Samba's shares come from its configuration, its sessions from smbstatus.
+  bool ListShares(std::vector<ServerShare>* out) override { return SambaListShares(out); }
+  bool ListSessions(std::vector<ServerSession>* out) override { return SambaListSessions(out); }
   bool LocalIPv4Addresses(std::vector<std::string>* out) override {
     out->clear();
     struct ifaddrs* list = nullptr;
@@ -160,12 +332,58 @@ class PosixPlatform : public Platform {
     return true;
   }
 
+  bool HostByName(const std::string& name, std::string* ip, int* err) override {
+    struct addrinfo hints {};
+    hints.ai_family = AF_INET;
+    struct addrinfo* res = nullptr;
+    int rc = ::getaddrinfo(name.c_str(), nullptr, &hints, &res);
+    if (rc != 0 || !res) {
+      *err = rc;
+      return false;
+    }
+    char text[INET_ADDRSTRLEN];
+    auto* sin = reinterpret_cast<struct sockaddr_in*>(res->ai_addr);
+    bool ok = ::inet_ntop(AF_INET, &sin->sin_addr, text, sizeof text) != nullptr;
+    ::freeaddrinfo(res);
+    if (ok) *ip = text;
+    *err = ok ? 0 : errno;
+    return ok;
+  }
+  bool HostByAddr(const std::string& ip, std::string* name, int* err) override {
+    struct sockaddr_in sin {};
+    sin.sin_family = AF_INET;
+    // inet_addr semantics: what does not parse is INADDR_NONE and fails the look-up.
+    if (::inet_pton(AF_INET, ip.c_str(), &sin.sin_addr) != 1) {
+      *err = EAI_NONAME;
+      return false;
+    }
+    char host[NI_MAXHOST];
+    int rc = ::getnameinfo(reinterpret_cast<struct sockaddr*>(&sin), sizeof sin, host, sizeof host,
+                           nullptr, 0, NI_NAMEREQD);
+    if (rc != 0) {
+      *err = rc;
+      return false;
+    }
+    *name = host;
+    *err = 0;
+    return true;
+  }
+
   // No window on Linux: a box becomes a console message. Questions take their default answer
   // (yes), which is the answer an operator starting a headless monitor wants.
   int ShowMessageBox(void*, const std::string& text, const std::string& caption,
                      unsigned style) override {
+    // A question is answered with its first button, and the answer is shown with it.
+    if (style & kMbYesNo) {
+      std::fprintf(stderr, "[%s] %s -> Yes\n", caption.c_str(), text.c_str());
+      return kIdYes;
+    }
+    if (style & kMbOkCancel) {
+      std::fprintf(stderr, "[%s] %s -> OK\n", caption.c_str(), text.c_str());
+      return kIdOk;
+    }
     std::fprintf(stderr, "[%s] %s\n", caption.c_str(), text.c_str());
-    return (style & kMbYesNo) ? kIdYes : kIdOk;
+    return kIdOk;
   }
 };
 

@@ -1,4 +1,6 @@
 // The Windows platform: the Win32 file, profile and message-box calls, ANSI variants throughout.
+#include <winsock2.h>
+// winsock2.h before windows.h
 #include <windows.h>
 // windows.h first
 #include <imagehlp.h>
@@ -10,6 +12,83 @@
 
 namespace qvx {
 namespace {
+
+// FILETIME (100 ns since 1601) to time_t seconds.
+int64_t TimeTFromFileTime(const FILETIME& ft) {
+  uint64_t v = (static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+  return static_cast<int64_t>(v / 10000000ULL) - 11644473600LL;
+}
+
+// UTF-16 from the network-management API to the ANSI code page; false when it cannot be.
+bool ToAnsi(const wchar_t* w, std::string* out) {
+  out->clear();
+  if (w == nullptr || *w == 0) return true;
+  int n = WideCharToMultiByte(CP_ACP, 0, w, -1, nullptr, 0, nullptr, nullptr);
+  if (n <= 0) return false;
+  std::string s(static_cast<size_t>(n), '\0');
+  if (WideCharToMultiByte(CP_ACP, 0, w, -1, s.data(), n, nullptr, nullptr) <= 0) return false;
+  s.resize(static_cast<size_t>(n - 1));
+  *out = s;
+  return true;
+}
+
+// The level-502 records of NetShareEnum and NetSessionEnum (lm.h), as the API lays them out.
+struct ShareInfo502 {
+  wchar_t* netname;
+  DWORD type;
+  wchar_t* remark;
+  DWORD permissions;
+  DWORD max_uses;
+  DWORD current_uses;
+  wchar_t* path;
+  wchar_t* passwd;
+  DWORD reserved;
+  void* security_descriptor;
+};
+struct SessionInfo502 {
+  wchar_t* cname;
+  wchar_t* username;
+  DWORD num_opens;
+  DWORD time;
+  DWORD idle_time;
+  DWORD user_flags;
+  wchar_t* cltype_name;
+  wchar_t* transport;
+};
+using NetShareEnumFn = DWORD(WINAPI*)(wchar_t*, DWORD, BYTE**, DWORD, DWORD*, DWORD*, DWORD*);
+using NetSessionEnumFn = DWORD(WINAPI*)(wchar_t*, wchar_t*, wchar_t*, DWORD, BYTE**, DWORD, DWORD*,
+                                        DWORD*, DWORD*);
+using NetApiBufferFreeFn = DWORD(WINAPI*)(void*);
+constexpr DWORD kMaxPreferredLength = 0xFFFFFFFF;
+
+// netapi32 is loaded when first needed, so the program starts where it is missing.
+struct NetApi {
+  NetApi() {
+    HMODULE m = LoadLibraryA("netapi32.dll");
+    if (!m) return;
+    share_enum = reinterpret_cast<NetShareEnumFn>(
+        reinterpret_cast<void*>(GetProcAddress(m, "NetShareEnum")));
+    session_enum = reinterpret_cast<NetSessionEnumFn>(
+        reinterpret_cast<void*>(GetProcAddress(m, "NetSessionEnum")));
+    buffer_free = reinterpret_cast<NetApiBufferFreeFn>(
+        reinterpret_cast<void*>(GetProcAddress(m, "NetApiBufferFree")));
+  }
+  NetShareEnumFn share_enum = nullptr;
+  NetSessionEnumFn session_enum = nullptr;
+  NetApiBufferFreeFn buffer_free = nullptr;
+};
+NetApi& Net() {
+  static NetApi api;
+  return api;
+}
+
+bool StartWinsock() {
+  static bool started = [] {
+    WSADATA wsa;
+    return WSAStartup(MAKEWORD(1, 1), &wsa) == 0;
+  }();
+  return started;
+}
 
 class Win32File : public WritableFile {
  public:
@@ -103,6 +182,90 @@ class Win32Platform : public Platform {
     return true;
   }
 
+  bool RenameFile(const std::string& from, const std::string& to) override {
+    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH) != FALSE;
+  }
+  FileInfoResult GetFileInfo(const std::string& path, FileInfo* out) override {
+    WIN32_FILE_ATTRIBUTE_DATA a;
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &a))
+      return GetLastError() == ERROR_FILE_NOT_FOUND ? FileInfoResult::kNotFound
+                                                    : FileInfoResult::kError;
+    *out = FileInfo();
+    out->is_directory = (a.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    out->size =
+        out->is_directory ? 0 : (static_cast<uint64_t>(a.nFileSizeHigh) << 32) | a.nFileSizeLow;
+    out->creation = TimeTFromFileTime(a.ftCreationTime);
+    out->last_write = TimeTFromFileTime(a.ftLastWriteTime);
+    out->last_access = TimeTFromFileTime(a.ftLastAccessTime);
+    return FileInfoResult::kOk;
+  }
+
+  bool RunChild(const std::string& command_line, int timeout_ms, bool want_stdout, bool want_stderr,
+                size_t max_output, ChildResult* out) override {
+    *out = ChildResult();
+    SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
+    HANDLE rd = nullptr, wr = nullptr;
+    if (!CreatePipe(&rd, &wr, &sa, 0)) return false;
+    SetHandleInformation(rd, HANDLE_FLAG_INHERIT, 0);  // only the write end goes to the child
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
+    si.wShowWindow = SW_HIDE;
+    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    si.hStdOutput = want_stdout ? wr : GetStdHandle(STD_OUTPUT_HANDLE);
+    si.hStdError = want_stderr ? wr : GetStdHandle(STD_ERROR_HANDLE);
+    PROCESS_INFORMATION pi{};
+    std::string line = command_line;
+    BOOL ok = CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
+                             nullptr, nullptr, &si, &pi);
+    DWORD err = GetLastError();
+    CloseHandle(wr);
+    if (!ok) {
+      CloseHandle(rd);
+      SetLastError(err);
+      return false;
+    }
+    out->started = true;
+    // Read while the child runs, so a child with more to say than the pipe holds still ends.
+    ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(timeout_ms > 0 ? timeout_ms : 0);
+    bool ended = false, timed_out = false;
+    char buf[4096];
+    for (;;) {
+      DWORD avail = 0;
+      bool pipe_open = PeekNamedPipe(rd, nullptr, 0, nullptr, &avail, nullptr) != FALSE;
+      if (pipe_open && avail > 0) {
+        DWORD got = 0;
+        if (ReadFile(rd, buf, sizeof buf, &got, nullptr) && got > 0) {
+          size_t room = max_output > out->output.size() ? max_output - out->output.size() : 0;
+          out->output.append(buf, got < room ? got : room);
+        }
+        continue;
+      }
+      if (ended && (!pipe_open || avail == 0)) break;
+      ULONGLONG now = GetTickCount64();
+      if (now >= deadline) {
+        timed_out = !ended;
+        break;
+      }
+      DWORD wait = static_cast<DWORD>(deadline - now);
+      if (WaitForSingleObject(pi.hProcess, wait < 10 ? wait : 10) == WAIT_OBJECT_0) ended = true;
+    }
+    if (timed_out) {
+      TerminateProcess(pi.hProcess, 1);
+      WaitForSingleObject(pi.hProcess, 1000);
+    } else {
+      DWORD code = 0;
+      GetExitCodeProcess(pi.hProcess, &code);
+      out->exit_code = static_cast<int>(code);
+      out->finished = true;
+    }
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+    CloseHandle(rd);
+    if (timed_out) SetLastError(WAIT_TIMEOUT);
+    return !timed_out;
+  }
+
   int GetProfileInt(const std::string& section, const std::string& key, int def,
                     const std::string& path) override {
     return static_cast<int>(GetPrivateProfileIntA(section.c_str(), key.c_str(), def, path.c_str()));
@@ -118,19 +281,102 @@ class Win32Platform : public Platform {
     return WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(), path.c_str()) !=
            FALSE;
   }
-  // NetShareEnum / NetSessionEnum level 502 join here.
+  // Level 502 of the local server; a text that cannot be converted ends the list there.
   bool ListShares(std::vector<ServerShare>* out) override {
     out->clear();
+    NetApi& api = Net();
+    if (!api.share_enum || !api.buffer_free) return false;
+    DWORD resume = 0, rc;
+    do {
+      BYTE* buf = nullptr;
+      DWORD read = 0, total = 0;
+      rc = api.share_enum(nullptr, 502, &buf, kMaxPreferredLength, &read, &total, &resume);
+      if (rc != NO_ERROR && rc != ERROR_MORE_DATA) break;
+      if (buf == nullptr) break;
+      auto* e = reinterpret_cast<ShareInfo502*>(buf);
+      for (DWORD i = 0; i < read; ++i) {
+        ServerShare s;
+        if (!ToAnsi(e[i].netname, &s.name) || !ToAnsi(e[i].path, &s.path) ||
+            !ToAnsi(e[i].remark, &s.remark)) {
+          api.buffer_free(buf);
+          return true;
+        }
+        s.type = e[i].type;
+        s.permissions = e[i].permissions;
+        s.max_uses = e[i].max_uses;
+        s.current_uses = e[i].current_uses;
+        out->push_back(s);
+      }
+      api.buffer_free(buf);
+    } while (rc == ERROR_MORE_DATA);
     return true;
   }
   bool ListSessions(std::vector<ServerSession>* out) override {
     out->clear();
+    NetApi& api = Net();
+    if (!api.session_enum || !api.buffer_free) return false;
+    DWORD resume = 0, rc;
+    do {
+      BYTE* buf = nullptr;
+      DWORD read = 0, total = 0;
+      rc = api.session_enum(nullptr, nullptr, nullptr, 502, &buf, kMaxPreferredLength, &read,
+                            &total, &resume);
+      if (rc != NO_ERROR && rc != ERROR_MORE_DATA) break;
+      if (buf == nullptr) break;
+      auto* e = reinterpret_cast<SessionInfo502*>(buf);
+      for (DWORD i = 0; i < read; ++i) {
+        ServerSession s;
+        if (!ToAnsi(e[i].cltype_name, &s.cltype_name) || !ToAnsi(e[i].cname, &s.client) ||
+            !ToAnsi(e[i].transport, &s.transport) || !ToAnsi(e[i].username, &s.user)) {
+          api.buffer_free(buf);
+          return true;
+        }
+        s.num_opens = e[i].num_opens;
+        s.time_sec = e[i].time;
+        s.idle_sec = e[i].idle_time;
+        s.user_flags = e[i].user_flags;
+        out->push_back(s);
+      }
+      api.buffer_free(buf);
+    } while (rc == ERROR_MORE_DATA);
     return true;
   }
   bool LocalIPv4Addresses(std::vector<std::string>* out) override {
     out->clear();
     return true;
   }
+  bool HostByName(const std::string& name, std::string* ip, int* err) override {
+    if (!StartWinsock()) {
+      *err = WSAGetLastError();
+      return false;
+    }
+    hostent* h = gethostbyname(name.c_str());
+    if (!h || !h->h_addr_list || !h->h_addr_list[0]) {
+      *err = WSAGetLastError();
+      return false;
+    }
+    in_addr a;
+    std::memcpy(&a, h->h_addr_list[0], sizeof a);
+    *ip = inet_ntoa(a);
+    *err = 0;
+    return true;
+  }
+  bool HostByAddr(const std::string& ip, std::string* name, int* err) override {
+    if (!StartWinsock()) {
+      *err = WSAGetLastError();
+      return false;
+    }
+    unsigned long a = inet_addr(ip.c_str());
+    hostent* h = gethostbyaddr(reinterpret_cast<const char*>(&a), 4, AF_INET);
+    if (!h || !h->h_name) {
+      *err = WSAGetLastError();
+      return false;
+    }
+    *name = h->h_name;
+    *err = 0;
+    return true;
+  }
+
   int ShowMessageBox(void* owner, const std::string& text, const std::string& caption,
                      unsigned style) override {
     return MessageBoxA(static_cast<HWND>(owner), text.c_str(), caption.c_str(), style);

@@ -1,0 +1,64 @@
+// The access log: one CR LF line per event, written through one open handle under g_critSec.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+#include <memory>
+
+#include "app/option.h"
+#include "platform/platform.h"
+
+namespace qvx {
+
+inline constexpr size_t kAccessLogPathSize = 512;
+// The first line of every access log the program creates (123 bytes).
+inline constexpr const char kAccessLogHeader[] =
+    "[Access Time],Action,TreeID,Login Name,Client(IP),Server(IP),Client(MAC),Server(MAC),SMB "
+    "Cmd,SMB Info,Size,Operation,Path\r\n";
+
+extern char LogPathBase[kAccessLogPathSize];  // the configured access log
+extern char LogPath[kAccessLogPathSize];      // the name line writes report in failures
+extern std::unique_ptr<WritableFile> hExistingFile;
+
+// The C-library writer (LogFileSelect 2).
+extern char szAccessLogfileName[kAccessLogPathSize];
+extern std::FILE* pAccessLogfile;
+
+// Modes of LogFileAccess.
+enum : int {
+  kLogOpenWrite = 0,  // open FileName at its end and write
+  kLogWrite = 1,      // write to the open handle
+  kLogReopen = 2,     // close, open FileName again at its end; nothing written
+  kLogRenameNew = 3,  // close, rename FileName to ChgFileName, open FileName anew and write
+};
+// 1 on success, 0 on failure (reported to the kernel log).
+int LogFileAccess(void* hDlg, const char* FileName, const char* ChgFileName, const char* WriteData,
+                  unsigned long WriteSize, int Flg);
+
+// Prepares the access log at start-up (LogPathBuf: 512 bytes, in/out). 0 success, 1 failure; a
+// failure clears OptionInfoTmp->LogFileWriteFlg.
+int LogFileMake(char* LogPathBuf, OptionInfoSt* OptionInfoTmp, void* data);
+
+// Closes the C-library stream and names its next file (the path is taken as it is).
+void QuorvixAccessLogChangeLogfile(const char* path);
+// Appends a formatted text through the C-library stream, opening it first when closed.
+void QuorvixAccessLogPrintLog(const char* fmt, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+
+// Inserts the local time "yymmddhhmmss" before the extension of LogPath (512 bytes). Always 0.
+int FileNameAddDate(char* LogPath);
+// The folder part of a path, as PathRemoveFileSpecA leaves it; "" when it has none.
+void PathRemoveFileSpecText(const char* path, char* folder, size_t size);
+
+// The start-up sequence: prepare the file, name the C-library writer, report.
+void QVX_AccessLogStartUp(void* owner);
+// Writes one finished line of the access log (when LogFileWriteFlg is 1) under g_critSec,
+// flushed as LogFileSelect says. 1 when written.
+int QVX_AccessLogWrite(const char* line, size_t size);
+// Shutdown: closes the handle and the C-library stream.
+void QVX_AccessLogClose();
+
+}  // namespace qvx

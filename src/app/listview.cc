@@ -1,0 +1,113 @@
+#include "app/listview.h"
+
+#include <cstddef>
+#include <cstdio>
+
+#include "app/controller.h"
+#include "app/dbglog.h"
+#include "app/option.h"
+#include "app/text.h"
+#include "tracking/access_data.h"
+
+namespace qvx {
+
+namespace {
+
+// The record field behind each column, with the most characters it keeps.
+struct ColumnField {
+  size_t offset;
+  size_t keep;
+};
+constexpr ColumnField kColumnFields[kListColumns] = {
+    {offsetof(AccessDataSt, AccessTime), 19}, {offsetof(AccessDataSt, Action), 11},
+    {offsetof(AccessDataSt, TreeID), 15},     {offsetof(AccessDataSt, LoginName), 63},
+    {offsetof(AccessDataSt, ClientIP), 63},   {offsetof(AccessDataSt, ServerIP), 63},
+    {offsetof(AccessDataSt, ClientMAC), 127}, {offsetof(AccessDataSt, ServerMAC), 127},
+    {offsetof(AccessDataSt, SmbCmd), 47},     {offsetof(AccessDataSt, SmbInfo), 127},
+    {offsetof(AccessDataSt, Size), 15},       {offsetof(AccessDataSt, Operation), 4},
+    {offsetof(AccessDataSt, Path), 599},
+};
+
+void SetField(int item, int column, const char* str) {
+  if (column < 0 || column >= kListColumns || AccessData == nullptr) return;
+  char* field = reinterpret_cast<char*>(&AccessData[item]) + kColumnFields[column].offset;
+  CopyTextN(field, kColumnFields[column].keep + 1, str, kColumnFields[column].keep);
+}
+
+bool Refused(int item) {
+  return item < 0 || item >= OptionInfo.AccessDataCnt || AccessData == nullptr;
+}
+
+}  // namespace
+
+int InsItem(void* /*hList*/, const char* str, int item, int iSub, int UserChkFlg) {
+  View* view = QVX_View();
+  if (str == nullptr) str = "";
+  if (UserChkFlg != 0) {
+    if (view) view->InsertRow(item, str);
+    return 0;
+  }
+  if (Refused(item)) {
+    QVX_KLOG("QVX_E81-001 InsItem[%d][%ld] : InsItem MAX。\r\n");
+    return 1;
+  }
+  if (iSub == 0) {
+    AccessData[item].UseFlg = 1;
+    SetField(item, 0, str);
+  }
+  if (OptionInfo.AccessLogOnly != 1 && view) view->InsertRow(item, str);
+  return 0;
+}
+
+void SetSubitem(void* /*hList*/, const char* str, int item, int subitem, int UserChkFlg) {
+  View* view = QVX_View();
+  if (str == nullptr) str = "";
+  if (UserChkFlg != 0) {
+    if (view) view->SetCell(item, subitem, str);
+    return;
+  }
+  if (Refused(item)) {
+    QVX_KLOG("QVX_E91-001 InsItem[%d][%ld] : SetSubitem MAX。\r\n");
+    return;
+  }
+  SetField(item, subitem, str);
+  if (OptionInfo.AccessLogOnly != 1 && view) view->SetCell(item, subitem, str);
+}
+
+int QVX_AppendRow(const LocalTime& when, const char* const cells[kListColumns - 1],
+                  const char* routine) {
+  char time_text[32];
+  std::snprintf(time_text, sizeof time_text, "%04d/%02d/%02d %02d:%02d:%02d", when.year, when.month,
+                when.day, when.hour, when.minute, when.second);
+  int rc = InsItem(data.hListView, time_text, nListIndex, 0, 0);
+  if (rc == 0) {
+    for (int c = 1; c < kListColumns; ++c)
+      SetSubitem(data.hListView, cells[c - 1], nListIndex, c, 0);
+    ++nListIndex;
+  } else {
+    if (OptionInfo.ErrorLevel >= 6)
+      DiagLogLine(DiagLog::kKernel, 1,
+                  "QVX_D21-003 %s[%d][%ld] : ViewItem DEL : Userd nListIndex = %d \r\n",
+                  routine ? routine : "InsItem", __LINE__, platform().LastError(), nListIndex);
+    QVX_AccessDataReset();
+  }
+  View* view = QVX_View();
+  if (OptionInfo.AccessLogOnly == 0 && OptionInfo.ScrollEndFlg == 1 && view && nListIndex > 0)
+    view->MakeRowVisible(nListIndex - 1);
+  return rc == 0 ? 0 : 1;
+}
+
+void QVX_StatusLogin(unsigned long sessions) {
+  View* view = QVX_View();
+  if (!view) return;
+  char text[64];
+  std::snprintf(text, sizeof text, "Login：%lu", sessions);
+  view->SetStatusText(0, text);
+}
+
+void QVX_StatusLogFlag() {
+  View* view = QVX_View();
+  if (view) view->SetStatusText(1, OptionInfo.LogFileWriteFlg == 1 ? "LOG" : " ");
+}
+
+}  // namespace qvx

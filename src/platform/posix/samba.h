@@ -1,0 +1,33 @@
+// The local Samba server as the Linux platform sees it: shares from its configuration file and
+// sessions from `smbstatus -j`.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace qvx {
+
+inline constexpr const char* kDefaultSambaConfig = "/etc/samba/smb.conf";
+
+// The configuration file shares are read from (--smb-conf). Also handed to smbstatus.
+void SetSambaConfigPath(const std::string& path);
+std::string SambaConfigPath();
+// Sessions from a file holding the JSON of `smbstatus -j` instead of running it (replay).
+void SetSambaSessionsFile(const std::string& path);
+
+// The shares of a configuration text: every section but [global] and [homes] that names a
+// path. A section with "printable = yes" is a print queue (type 1). [IPC$] comes first, as the
+// server lists it.
+std::vector<ServerShare> ParseSambaConfig(const std::string& text);
+// The sessions of `smbstatus -j` output; false when it is not that JSON. now is the time the
+// session ages are measured against.
+bool ParseSmbstatusJson(const std::string& text, int64_t now, std::vector<ServerSession>* out);
+
+// Backends of Platform::ListShares / ListSessions. The configuration is read again only when the
+// file changed; smbstatus runs at most about once a second.
+bool SambaListShares(std::vector<ServerShare>* out);
+bool SambaListSessions(std::vector<ServerSession>* out);
+
+}  // namespace qvx

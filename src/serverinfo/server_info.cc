@@ -1,0 +1,237 @@
+#include "serverinfo/server_info.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/dbglog.h"
+#include "app/option.h"
+#include "app/text.h"
+#include "names/hosts.h"
+#include "names/nbt.h"
+#include "platform/platform.h"
+
+namespace qvx {
+
+NetWkShareInfoSt* NetWkShareInfo = nullptr;
+NetWkShareInfoSt* NetWkShareInfoBuf = nullptr;
+int NetShareInfoDataNo = 0;
+NetWkSessionInfoStSt* NetWkSessionInfo = nullptr;
+
+int QVX_NetShare_NT(NetWkShareInfoSt* out, int max, const char* /*szServerName*/) {
+  int index = 0;
+  std::vector<ServerShare> shares;
+  QVX_DBG();
+  bool ok = platform().ListShares(&shares);
+  QVX_DBG();
+  if (!ok || out == nullptr) return 0;
+  for (const ServerShare& s : shares) {
+    if (index >= max) return index;
+    NetWkShareInfoSt& r = out[index];
+    r.type = s.type;
+    r.permissions = s.permissions;
+    r.max_uses = s.max_uses;
+    r.current_uses = s.current_uses;
+    CopyText(r.netname, s.name.c_str());
+    CopyText(r.path, s.path.c_str());
+    CopyText(r.remark, s.remark.c_str());
+    ++index;
+  }
+  return index;
+}
+
+namespace {
+
+// Turns the client name of record i into an address, or "Not Find".
+void ResolveClient(NetWkSessionInfoStSt& r, int i) {
+  char name[16];
+  CopyText(name, r.sesi502_cname);
+  char address[32];
+  CopyText(address, name);
+  bool failed = false;
+  bool known_failure = false;
+  const int level = OptionInfo.ErrorLevel;
+  const bool hosts_on = OptionInfo.QVXHosts == 1;
+
+  char from_hosts[16];
+  if (hosts_on && QVXHostsChk(name, from_hosts, 0) == 0) {
+    CopyText(address, from_hosts);
+    if (level >= 3)
+      QVX_KLOG(
+          "QVX_E09-005 QVX_NetSession_NT[%d][%ld] : QVX "
+          "Hosts変換。NetWkSessionInfo[%d].sesi502_cname "
+          "= %s  szHostIp = %s\r\n",
+          i, name, address);
+  } else if (QVX_IpAddrChk(name) == 0) {
+    // Already an address.
+  } else if (OptionInfo.HostNameChg == 1 && ComputerNameErrListContains(name)) {
+    if (level >= 6) QVX_KLOG("QVX_D09-004 QVX_NetSession_NT[%d][%ld] :  変換失敗コンピュータ\r\n");
+    failed = true;
+    known_failure = true;
+  } else {
+    int rc = 0;
+    if (OptionInfo.NbtstatChgOn == 1) {
+      if (NbtCacheFindByName(name, address, sizeof address)) {
+        if (level >= 6)
+          QVX_KLOG("QVX_D09-004 QVX_NetSession_NT[%d][%ld] :  NbtSessionTable変換\r\n");
+      } else {
+        rc = NameFromSessionTable(name, address, sizeof address);
+        if (rc == kNameQueryRunFailed) {
+          if (hosts_on)
+            QVX_KLOG(
+                "QVX_E09-014 QVX_NetSession_NT[%d][%ld] : IPアドレス変換失敗。GetCUIAppMsg "
+                "NetWkSessionInfo[%d].sesi502_cname = %s\r\n",
+                i, name);
+          else
+            QVX_KLOG(
+                "QVX_E09-014 QVX_NetSession_NT[%d][%ld] : IPアドレス変換。GetCUIAppMsg "
+                "NetWkSessionInfo[%d].sesi502_cname = %s\r\n",
+                i, name);
+        } else if (rc == kNameQueryRun2Failed) {
+          QVX_KLOG(
+              "QVX_E09-015 QVX_NetSession_NT[%d][%ld] : IPアドレス変換失敗。GetCUIAppMsg "
+              "NetWkSessionInfo[%d].sesi502_cname = %s\r\n",
+              i, name);
+        }
+      }
+    } else {
+      rc = GetIp(name, address, sizeof address, 0);
+      if (rc != 0)
+        QVX_KLOG("QVX_E09-004 QVX_NetSession_NT[%d][%ld] :  GetIp変換失敗 rc=%d\r\n", rc);
+    }
+    failed = rc != 0;
+    if (level >= 3) {
+      if (hosts_on)
+        QVX_KLOG(
+            "QVX_E09-004 QVX_NetSession_NT[%d][%ld] : IPアドレス変換。GetIp rc = %d  "
+            "NetWkSessionInfo[%d].sesi502_cname = %s  szHostIp = %s\r\n",
+            rc, i, name, address);
+      else
+        QVX_KLOG(
+            "QVX_E09-006 QVX_NetSession_NT[%d][%ld] : IPアドレス変換。GetIp rc = %d  "
+            "NetWkSessionInfo[%d].sesi502_cname = %s  szHostIp = %s\r\n",
+            rc, i, name, address);
+    }
+  }
+
+  if (failed) {
+    // A name already listed is not listed again: duplicates would fill the list and keep new
+    // failures from being remembered.
+    if (!known_failure) ComputerNameErrListAppend(name);
+    QVX_KLOG(
+        "QVX_E09-003 QVX_NetSession_NT[%d][%ld] : IPアドレス変換失敗。NetWkSessionInfo[%d].sesi502_"
+        "cname = %s\r\n",
+        i, name);
+    CopyText(r.sesi502_cname, kSessionNotFound);
+  } else {
+    CopyText(r.sesi502_cname, address);
+  }
+}
+
+}  // namespace
+
+int QVX_NetSession_NT(NetWkSessionInfoStSt* out, int max, const char* /*szServerName*/,
+                      const char* /*szClientName*/, const char* /*szUserName*/) {
+  if (out == nullptr || max <= 0) return 0;
+  std::memset(out, 0, sizeof(NetWkSessionInfoStSt) * static_cast<size_t>(max));
+  std::vector<ServerSession> sessions;
+  if (!platform().ListSessions(&sessions)) return 0;
+  int index = 0;
+  for (const ServerSession& s : sessions) {
+    if (s.user.empty()) continue;  // takes no record
+    if (index >= max) return index;
+    NetWkSessionInfoStSt& r = out[index];
+    CopyText(r.sesi502_cltype_name, s.cltype_name.c_str());
+    CopyText(r.sesi502_cname, s.client.c_str());
+    CopyText(r.sesi502_transport, s.transport.c_str());
+    CopyText(r.sesi502_username, s.user.c_str());
+    r.sesi502_idle_time = static_cast<uint32_t>(s.idle_sec);
+    r.sesi502_num_opens = s.num_opens;
+    r.sesi502_time = static_cast<uint32_t>(s.time_sec);
+    r.sesi502_user_flags = s.user_flags;
+    ResolveClient(r, index);
+    ++index;
+  }
+  if (OptionInfo.ErrorLevel >= 6) QVX_KLOG("QVX_D09-004 QVX_NetSession_NT[%d][%ld] : END\r\n");
+  return index;
+}
+
+int QVX_CheckExistFileOrFolder(const char* szTargetPath, int* nOutFileOrFolder) {
+  if (nOutFileOrFolder) *nOutFileOrFolder = kKindNone;
+  if (szTargetPath == nullptr) return 0;
+  QVX_DBG();
+  FileInfo fi;
+  if (platform().GetFileInfo(szTargetPath, &fi) != FileInfoResult::kOk) return 0;
+  if (nOutFileOrFolder) *nOutFileOrFolder = fi.is_directory ? kKindFolder : kKindFile;
+  return 1;
+}
+
+int FileSizeInfo(const char* filename, uint64_t* out_fileSize) {
+  QVX_DBG();
+  FileInfo fi;
+  FileInfoResult r = filename ? platform().GetFileInfo(filename, &fi) : FileInfoResult::kError;
+  if (r == FileInfoResult::kNotFound) return kSizeNotFound;  // the output stays as it was
+  if (r != FileInfoResult::kOk) {
+    if (out_fileSize) *out_fileSize = 0;
+    return 1;
+  }
+  if (out_fileSize) *out_fileSize = fi.size;
+  return kSizeOk;
+}
+
+namespace {
+void TraceStamp(const char* what, int64_t t) {
+  LocalTime lt = LocalTimeFromTimeT(t);
+  DiagLogLine(DiagLog::kKernel, 1,
+              "QVX_D31-001 FileNotifyInfo[%d][%ld] : %s tm_year=%d tm_mon=%d tm_mday=%d "
+              "tm_hour=%d tm_min=%d tm_sec=%d \r\n",
+              __LINE__, platform().LastError(), what, lt.year - 1900, lt.month - 1, lt.day, lt.hour,
+              lt.minute, lt.second);
+}
+}  // namespace
+
+int FileNotifyInfo(const char* PathName, time_t in_time, time_t* Filetime, int Flg) {
+  FileInfo fi;
+  if (PathName == nullptr || platform().GetFileInfo(PathName, &fi) != FileInfoResult::kOk) {
+    if (Filetime) *Filetime = in_time;
+    return kTimeUnreadable;
+  }
+  const bool trace = OptionInfo.ErrorLevel >= 6;
+  const time_t lw = static_cast<time_t>(fi.last_write);
+  if (trace) TraceStamp("ファイル更新時間", fi.last_write);
+  if (Flg == kTimeChanged) {
+    if (Filetime) *Filetime = lw;
+    return 0;
+  }
+  const time_t cr = static_cast<time_t>(fi.creation);
+  if (trace) TraceStamp("ファイル作成時間", fi.creation);
+  if (Flg == kTimeCreated) {
+    if (Filetime) *Filetime = cr;
+    return 0;
+  }
+  if (Flg == kTimeNotChanged) {
+    if (Filetime) *Filetime = static_cast<time_t>(fi.last_access);
+    return 0;
+  }
+  if (trace)
+    QVX_KLOG(
+        "QVX_D31-001 FileNotifyInfo[%d][%ld] : ZLocaTimeLW=%ld ZLocaTimeCR=%ld in_time=%ld \r\n",
+        static_cast<long>(lw), static_cast<long>(cr), static_cast<long>(in_time));
+  int rtn = 0;
+  if (lw < in_time) {
+    if (Filetime) *Filetime = lw;
+    rtn = kTimeNotChanged;
+  } else if (cr < in_time) {
+    if (Filetime) *Filetime = lw;
+    rtn = kTimeChanged;
+  }
+  if (cr >= in_time - kCreatedWindowSec) {
+    if (Filetime) *Filetime = cr;
+    rtn = kTimeCreated;
+  }
+  if (trace) QVX_KLOG("QVX_D31-001 FileNotifyInfo[%d][%ld] : Rtn=%d \r\n", rtn);
+  return rtn;
+}
+
+}  // namespace qvx

@@ -1,0 +1,71 @@
+// The server this program runs on: its shares, its sessions with their clients' addresses, and
+// what its file system says about an accessed path.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+
+namespace qvx {
+
+struct NetWkShareInfoSt {
+  char netname[512];
+  uint32_t type;
+  char remark[512];
+  uint32_t permissions;
+  uint32_t max_uses;
+  uint32_t current_uses;
+  char path[512];
+};
+
+struct NetWkSessionInfoStSt {
+  char sesi502_cname[16];  // client name; after resolution its address, or "Not Find"
+  char sesi502_username[21];
+  uint32_t sesi502_num_opens;
+  uint32_t sesi502_time;
+  uint32_t sesi502_idle_time;
+  uint32_t sesi502_user_flags;
+  char sesi502_cltype_name[64];
+  char sesi502_transport[64];
+};
+
+inline constexpr const char* kSessionNotFound = "Not Find";
+
+// Arrays of NetWkInfoCnt records (allocated with the other tables).
+extern NetWkShareInfoSt* NetWkShareInfo;
+extern NetWkShareInfoSt* NetWkShareInfoBuf;
+extern int NetShareInfoDataNo;
+extern NetWkSessionInfoStSt* NetWkSessionInfo;
+
+// Fills NetWkShareInfo with the server's shares; returns the records written (at most
+// nNetWkShareInfoMax).
+int QVX_NetShare_NT(NetWkShareInfoSt* NetWkShareInfo, int nNetWkShareInfoMax,
+                    const char* szServerName);
+// Fills the array with the server's sessions (those with a user name), each client name turned
+// into an address; returns the records written.
+int QVX_NetSession_NT(NetWkSessionInfoStSt* NetWkSessionInfo, int nNetWkSessionInfoMax,
+                      const char* szServerName, const char* szClientName, const char* szUserName);
+
+// File kinds and helper results.
+enum : int {
+  kKindNone = 0,
+  kKindFile = 1,
+  kKindFolder = 2,
+  kSizeNotFound = 101,
+  kSizeOk = 102,
+  kTimeChanged = 201,
+  kTimeCreated = 202,
+  kTimeNotChanged = 203,
+  kTimeUnreadable = 204,
+};
+// How far before the access a creation still counts as "created" by it.
+inline constexpr int64_t kCreatedWindowSec = 40;
+
+// 1 when the path exists (kind 1 file, 2 folder through nOutFileOrFolder), else 0.
+int QVX_CheckExistFileOrFolder(const char* szTargetPath, int* nOutFileOrFolder);
+// 102 with the size, 101 when the file does not exist, 1 on another failure (size 0).
+int FileSizeInfo(const char* filename, uint64_t* out_fileSize);
+// Time class of PathName against in_time, or with Flg 201/202/203 the last-write, creation or
+// last-access time alone (result 0).
+int FileNotifyInfo(const char* PathName, time_t in_time, time_t* Filetime, int Flg);
+
+}  // namespace qvx

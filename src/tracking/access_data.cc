@@ -1,0 +1,57 @@
+#include "tracking/access_data.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "app/controller.h"
+#include "app/dbglog.h"
+#include "app/option.h"
+
+namespace qvx {
+
+AccessDataSt* AccessData = nullptr;
+int nListIndex = 0;
+
+const char nAccessInfoChgChr[kAccessInfoChgChrCnt][17] = {"Err",  "Wt  ", "New ",
+                                                          "Rd  ", "Del ", "ReNm"};
+
+int AccessData_DeleteItem(int ListCnt, int /*Flg*/) {
+  if (AccessData == nullptr || nListIndex <= 0) return 0;
+  if (ListCnt < 0) ListCnt = 0;
+  for (int i = ListCnt; i < nListIndex - 1; ++i) AccessData[i] = AccessData[i + 1];
+  std::memset(&AccessData[nListIndex - 1], 0, sizeof(AccessDataSt));
+  --nListIndex;
+  return 0;
+}
+
+void QVX_AccessDataReset() {
+  // The same end as deleting row 0 until none is left, without moving every later row once per
+  // deleted row (a full list holds hundreds of thousands of rows).
+  if (AccessData && nListIndex > 0)
+    std::memset(AccessData, 0, sizeof(AccessDataSt) * static_cast<size_t>(nListIndex));
+  nListIndex = 0;
+  View* view = QVX_View();
+  if (OptionInfo.AccessLogOnly != 1 && view) view->DeleteAllRows();
+}
+
+bool QVX_SameAccessFound(const SameAccessKey& key) {
+  if (OptionInfo.SameAccNonLogFlg != 1 || AccessData == nullptr) return false;
+  int from = nListIndex - OptionInfo.SameAccNonLogLine;
+  if (from < 0) from = 0;
+  const bool unknown = key.operation == nullptr;
+  for (int i = from; i < nListIndex; ++i) {
+    const AccessDataSt& r = AccessData[i];
+    if (unknown && OptionInfo.ErrorLevel >= 2)
+      DiagLogLine(DiagLog::kKernel, 1, "QVX_D31-010 %s[%d][%ld] : UNKNOWNデータ重複\r\n",
+                  key.caller, __LINE__, platform().LastError());
+    if (std::atoi(r.TreeID) != key.tid) continue;
+    if (!unknown && std::strcmp(r.Operation, key.operation) != 0) continue;
+    if (std::strcmp(r.ClientIP, key.client) != 0) continue;
+    if (std::strcmp(r.ServerIP, key.server) != 0) continue;
+    if (std::strcmp(r.Path, key.path) != 0) continue;
+    return true;
+  }
+  return false;
+}
+
+}  // namespace qvx

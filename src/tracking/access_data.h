@@ -1,0 +1,55 @@
+// The access records behind the list: one per row, the texts of its thirteen columns, kept
+// whether or not the list view is shown.
+#pragma once
+
+#include <cstdint>
+
+namespace qvx {
+
+struct AccessDataSt {
+  int32_t UseFlg;
+  char AccessTime[20];
+  char Action[12];
+  char TreeID[16];
+  char LoginName[64];
+  char ClientIP[64];
+  char ServerIP[64];
+  char ClientMAC[128];
+  char ServerMAC[128];
+  char SmbCmd[48];
+  char SmbInfo[128];
+  char Size[16];
+  char Path[600];
+  char Operation[8];
+};
+
+extern AccessDataSt* AccessData;  // AccessDataCnt records
+extern int nListIndex;            // rows in use, and the index of the next row
+
+// Operation texts by time class - 200.
+inline constexpr int kAccessInfoChgChrCnt = 6;
+extern const char nAccessInfoChgChr[kAccessInfoChgChrCnt][17];
+inline constexpr int kOperationChars = 4;  // the most characters a record keeps
+
+// Removes row ListCnt: later rows move up one, the last is cleared. Always 0.
+int AccessData_DeleteItem(int ListCnt, int Flg);
+
+// Empties a full list: every record cleared and, unless AccessLogOnly is 1, every list row
+// deleted; nListIndex 0.
+void QVX_AccessDataReset();
+
+// The key of an access for the same-access test. operation null: an access on an unknown tree,
+// whose key has no operation; its scan writes the D31-010 trace of caller.
+struct SameAccessKey {
+  int tid = 0;
+  const char* operation = nullptr;
+  const char* client = "";
+  const char* server = "";
+  const char* path = "";
+  const char* caller = "";
+};
+// True when SameAccNonLogFlg is 1 and one of the last SameAccNonLogLine rows matches the key:
+// the access is then neither logged nor listed.
+bool QVX_SameAccessFound(const SameAccessKey& key);
+
+}  // namespace qvx

@@ -1,0 +1,103 @@
+#!/usr/bin/env bash
+# Sourced by the live server-information tests: a real smbd in a network namespace of its own and
+# a client namespace joined to it by a veth pair. Everything it makes lives under $QVX_SMB_DIR and
+# is removed by smb_down (call it from a trap).
+#
+#   smb_up            namespaces, smbd on $SMB_SERVER_IP, user $SMB_USER/$SMB_PASS, share "docs"
+#   smb_client ARGS   smbclient run in the client namespace
+#   smb_server CMD    a command run in the server namespace
+#   smb_down
+# Exits 77 (skipped) when namespaces cannot be made here.
+
+SMB_SERVER_IP=10.214.0.1
+SMB_CLIENT_IP=10.214.0.2
+SMB_USER=qvxuser
+SMB_PASS=Qvx-pass-1
+SMB_NS_S="qvx4s-$$"
+SMB_NS_C="qvx4c-$$"
+
+smb_server() { ip netns exec "$SMB_NS_S" "$@"; }
+smb_client() { ip netns exec "$SMB_NS_C" smbclient "$@"; }
+
+smb_down() {
+  if [ -n "${QVX_SMB_DIR:-}" ] && [ -f "$QVX_SMB_DIR/run/smbd.pid" ]; then
+    kill "$(cat "$QVX_SMB_DIR/run/smbd.pid")" 2>/dev/null || true
+    sleep 0.3
+  fi
+  ip netns pids "$SMB_NS_S" 2>/dev/null | xargs -r kill 2>/dev/null || true
+  ip netns pids "$SMB_NS_C" 2>/dev/null | xargs -r kill 2>/dev/null || true
+  ip netns del "$SMB_NS_S" 2>/dev/null || true
+  ip netns del "$SMB_NS_C" 2>/dev/null || true
+  [ -n "${QVX_SMB_DIR:-}" ] && rm -rf "$QVX_SMB_DIR"
+  return 0
+}
+
+smb_up() {
+  if [ "$(id -u)" != 0 ] || ! command -v smbd >/dev/null || ! command -v smbclient >/dev/null; then
+    echo "SKIP: needs root, smbd and smbclient"
+    exit 77
+  fi
+  if ! ip netns add "$SMB_NS_S" 2>/dev/null; then
+    echo "SKIP: network namespaces cannot be made here"
+    exit 77
+  fi
+  ip netns add "$SMB_NS_C"
+  ip link add "q4s$$" type veth peer name "q4c$$"
+  ip link set "q4s$$" netns "$SMB_NS_S"
+  ip link set "q4c$$" netns "$SMB_NS_C"
+  smb_server ip addr add "$SMB_SERVER_IP/24" dev "q4s$$"
+  smb_server ip link set "q4s$$" up
+  smb_server ip link set lo up
+  ip netns exec "$SMB_NS_C" ip addr add "$SMB_CLIENT_IP/24" dev "q4c$$"
+  ip netns exec "$SMB_NS_C" ip link set "q4c$$" up
+  ip netns exec "$SMB_NS_C" ip link set lo up
+
+  QVX_SMB_DIR=$(mktemp -d /tmp/qvx-smbd.XXXXXX)
+  export QVX_SMB_DIR
+  chmod 755 "$QVX_SMB_DIR"
+  mkdir -p "$QVX_SMB_DIR"/{private,lock,state,cache,run,log,share/docs,share/public}
+  chmod 755 "$QVX_SMB_DIR/share"
+  chmod 777 "$QVX_SMB_DIR/share/docs" "$QVX_SMB_DIR/share/public"
+  id "$SMB_USER" >/dev/null 2>&1 || useradd -M -s /usr/sbin/nologin "$SMB_USER"
+  SMB_CONF="$QVX_SMB_DIR/smb.conf"
+  cat >"$SMB_CONF" <<CONF
+[global]
+  workgroup = QVXTEST
+  netbios name = QVXSRV
+  interfaces = $SMB_SERVER_IP/24
+  bind interfaces only = yes
+  smb ports = 445 139
+  private dir = $QVX_SMB_DIR/private
+  lock directory = $QVX_SMB_DIR/lock
+  state directory = $QVX_SMB_DIR/state
+  cache directory = $QVX_SMB_DIR/cache
+  pid directory = $QVX_SMB_DIR/run
+  ncalrpc dir = $QVX_SMB_DIR/run/ncalrpc
+  log file = $QVX_SMB_DIR/log/log.%m
+  disable netbios = yes
+  load printers = no
+  printcap name = /dev/null
+  server role = standalone server
+  map to guest = never
+
+[docs]
+  comment = Project documents
+  path = $QVX_SMB_DIR/share/docs
+  read only = no
+
+[public]
+  path = $QVX_SMB_DIR/share/public
+  read only = yes
+CONF
+  export SMB_CONF
+  printf '%s\n%s\n' "$SMB_PASS" "$SMB_PASS" | smbpasswd -c "$SMB_CONF" -s -a "$SMB_USER" >/dev/null
+  # Its own session: on SIGTERM smbd signals its whole process group.
+  smb_server setsid -f smbd -D --no-process-group -s "$SMB_CONF"
+  for _ in $(seq 50); do
+    smb_server bash -c "exec 3<>/dev/tcp/$SMB_SERVER_IP/445" 2>/dev/null && return 0
+    sleep 0.1
+  done
+  echo "FAIL: smbd did not start"
+  cat "$QVX_SMB_DIR"/log/* 2>/dev/null | tail -20
+  return 1
+}
