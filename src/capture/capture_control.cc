@@ -1,29 +1,208 @@
 #include "capture/capture_control.h"
 
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <system_error>
+#include <thread>
+
 #include "app/controller.h"
 #include "app/dbglog.h"
+#include "app/option.h"
+#include "capture/capture_connector.h"
+#include "capture/capture_loop.h"
+#include "platform/platform.h"
 
 namespace qvx {
 
-// The capture connector joins here; until then a start has nothing to open.
-int QVX_StartandStop_Logging(DATA& data) {
-  if (data.LoggingFlg == 1) {
-    data.LoggingFlg = 0;
-    return 0;
+namespace {
+
+// Waits until the capture thread has left its loop; only then may the connector be reopened or
+// the tables be touched by anyone else.
+void JoinCaptureThread(DATA& data) {
+  if (data.hThread.joinable() && data.hThread.get_id() != std::this_thread::get_id())
+    data.hThread.join();
+}
+
+int StopLogging(DATA& data) {
+  data.LoggingFlg = 0;
+  DiagLogLine(DiagLog::kKernel, 1, "QVX_I03-020 QVX_StartandStop_Logging End Start[%d][%ld]\r\n",
+              __LINE__, platform().LastError());
+  if (CaptureConnectorInUse().Close() == -1)
+    QVX_KLOG("QVX_E03-001 QVX_StartandStop_Logging[%d][%ld] : pcap_fpクローズ失敗。\r\n");
+  else
+    QVX_KLOG("QVX_I03-001 QVX_StartandStop_Logging[%d][%ld] : pcap_fpクローズ。\r\n");
+  JoinCaptureThread(data);
+  return 0;
+}
+
+int StartLogging(DATA& data) {
+  const CaptureConnector& con = CaptureConnectorInUse();
+  DiagLogLine(DiagLog::kKernel, 1, "QVX_I03-011 QVX_StartandStop_Logging(WPCAP)[%d][%ld]\r\n",
+              __LINE__, platform().LastError());
+  std::memset(data.ServerIpAddress, 0, sizeof data.ServerIpAddress);
+  std::snprintf(data.ServerIpAddress, sizeof data.ServerIpAddress, "%s", OptionInfo.IpAddress);
+
+  // A thread of an earlier run that ended on its own is collected before anything is reopened.
+  JoinCaptureThread(data);
+
+  unsigned long addrs[kQvxAdapterMax] = {};
+  static char names[kQvxAdapterMax][kQvxAdapterNameSize];
+  std::memset(names, 0, sizeof names);
+  int count = 0;
+  char errbuf[kQvxErrBufSize] = {};
+  if (con.EnumAdapter(addrs, names, &count, errbuf) == -1) {
+    QVX_KLOG(
+        "QVX_E03-021 QVX_StartandStop_Logging QvxWPcapConEnumAdapter[%d][%ld] : "
+        "WPCAPアダプタ一覧取得失敗。(%s)\r\n",
+        errbuf);
+    ScMessageBox(data.hWnd, "List acquisition of the adapter went wrong.", "Error", kMbOk);
+    return 1;
   }
-  return 1;
+  if (count < 0) count = 0;
+  if (count > kQvxAdapterMax) count = kQvxAdapterMax;
+
+  const unsigned long want = QVX_IpTextToAddr(OptionInfo.IpAddress);
+  const char* adapter = nullptr;
+  for (int i = 0; i < count; ++i) {
+    if (addrs[i] == want) {
+      adapter = names[i];
+      break;
+    }
+  }
+  if (count == 0 && OptionInfo.PcapDevNamae[0] != '\0') {
+    adapter = OptionInfo.PcapDevNamae;
+    QVX_KLOG(
+        "QVX_I03-012 QVX_StartandStop_Logging QvxWPcapConEnumAdapter[%d][%ld] : "
+        "オプションアダプタ名 [%d][%s]\r\n",
+        0, adapter);
+  }
+  if (adapter == nullptr) {
+    QVX_KLOG(
+        "QVX_E03-011 QVX_StartandStop_Logging QvxWPcapConEnumAdapter[%d][%ld] : "
+        "アダプタ名検出エラー。(%ld)(%x) max=(%d)\r\n",
+        static_cast<long>(want), static_cast<unsigned>(want), count);
+    for (int i = 0; i < count; ++i)
+      QVX_KLOG(
+          "QVX_E03-012 QVX_StartandStop_Logging QvxWPcapConEnumAdapter[%d][%ld] : "
+          "アダプタ名一覧 [%d](%ld)(%x)[%s]\r\n",
+          i, static_cast<long>(addrs[i]), static_cast<unsigned>(addrs[i]), names[i]);
+    ScMessageBox(data.hWnd, "The adapter name of the specified IP address is undetectable. ",
+                 "Error", kMbOk);
+    return 1;
+  }
+
+  if (con.Open(adapter, 20, errbuf) == -1) {
+    QVX_KLOG(
+        "QVX_E03-013 QVX_StartandStop_Logging QvxWPcapConOpen[%d][%ld] : "
+        "WPCAPオープン失敗。(%s)[%s]\r\n",
+        errbuf, adapter);
+    ScMessageBox(data.hWnd, "WPCAP object opening ", "Error", kMbOk);
+    return 1;
+  }
+  QVX_KLOG("QVX_I03-013 QVX_StartandStop_Logging[%d][%ld] : WPCAPオブジェクトオープン。[%s]\r\n",
+           adapter);
+
+  if (OptionInfo.PacketBuffer != 0) {
+    if (con.BufferSet(OptionInfo.PacketBuffer, errbuf) == -1) {
+      QVX_KLOG(
+          "QVX_E03-013 QVX_StartandStop_Logging QvxWPcapBufferSet[%d][%ld] : "
+          "WPCAPバッファセット失敗。[%d]\r\n",
+          OptionInfo.PacketBuffer);
+      ScMessageBox(data.hWnd, "WPCAP object opening", "Error", kMbOk);
+      return 1;
+    }
+    QVX_KLOG("QVX_I03-013 QVX_StartandStop_Logging[%d][%ld] : WPCAPバッファセット。[%d]\r\n",
+             OptionInfo.PacketBuffer);
+  } else {
+    QVX_KLOG("QVX_I03-013 QVX_StartandStop_Logging[%d][%ld] : WPCAPバッファセット。[default]\r\n");
+  }
+
+  if (con.FilterSet(OptionInfo.FilterCode, 0xFFFFFF, errbuf) == -1) {
+    QVX_KLOG(
+        "QVX_E03-010 QVX_StartandStop_Logging[%d][%ld] : "
+        "WPCAPパケットフィルタリング設定エラー。[%s]\r\n",
+        OptionInfo.FilterCode);
+    ScMessageBox(data.hWnd, "WPCAP packet-filtering setting error", "Error", kMbOk);
+    return 1;
+  }
+  QVX_KLOG(
+      "QVX_I03-010 QVX_StartandStop_Logging[%d][%ld] : WPCAPパケットフィルタリング設定。[%s]\r\n",
+      OptionInfo.FilterCode);
+
+  data.LoggingFlg = 1;
+  bool started = false;
+  try {
+    data.hThread = std::thread([&data] { QVX_LogThread(&data); });
+    started = true;
+  } catch (const std::system_error&) {
+    started = false;
+  }
+  if (!started) {
+    QVX_KLOG(
+        "QVX_E03-002 QVX_StartandStop_Logging[%d][%ld] : "
+        "ログスレッドの生成処理起動作成失敗。\r\n");
+    ScMessageBox(data.hWnd, "A thread was not able to be created.", "Error", kMbOk);
+    data.LoggingFlg = 0;
+    return 1;
+  }
+  QVX_KLOG("QVX_I03-002 QVX_StartandStop_Logging[%d][%ld] : ログスレッドの生成処理起動作成。\r\n");
+  return 0;
+}
+
+}  // namespace
+
+unsigned long QVX_IpTextToAddr(const char* text) {
+  unsigned long value = 0;
+  const char* p = text;
+  for (int part = 0; part < 4 && p; ++part) {
+    char piece[32] = {};
+    const char* dot = std::strchr(p, '.');
+    size_t n = dot ? static_cast<size_t>(dot - p) : std::strlen(p);
+    if (n > sizeof piece - 1) n = sizeof piece - 1;
+    std::memcpy(piece, p, n);
+    value |= (static_cast<unsigned long>(std::atoi(piece)) & 0xFFu) << (8 * part);
+    p = dot ? dot + 1 : nullptr;
+  }
+  return value;
+}
+
+int QVX_StartandStop_Logging(DATA& data) {
+  if (data.LoggingFlg == 1) return StopLogging(data);
+  return StartLogging(data);
+}
+
+int QVX_GetIPaddress(void* hWnd, std::vector<std::string>* addresses) {
+  if (!platform().LocalIPv4Addresses(addresses)) {
+    ScMessageBox(hWnd, "WSAIoctl Error", "Error", kMbIconStop);
+    QVX_KLOG("QVX_E13-003 QVX_GetIPaddress[%d][%ld] : WSAIoctlに失敗しました\r\n");
+    ScMessageBox(hWnd, "WSAIoctl Error", "Error", kMbOk);
+    return 1;
+  }
+  return 0;
 }
 
 int QVX_Init_Dlg(void* hWnd, DATA& data) {
   data.hWnd = hWnd;
   data.LoggingFlg = 0;
+  std::vector<std::string> addresses;
+  if (QVX_GetIPaddress(hWnd, &addresses) != 0) return 1;
+  if (std::strcmp(OptionInfo.IpAddress, "0.0.0.0") == 0 && !addresses.empty())
+    std::snprintf(OptionInfo.IpAddress, sizeof OptionInfo.IpAddress, "%s",
+                  addresses.front().c_str());
   QVX_OnForeground();
   return 0;
 }
 
 void QVX_EndProgram(DATA& data) {
-  if (data.LoggingFlg == 1) data.LoggingFlg = 0;
-  if (data.hThread.joinable()) data.hThread.join();
+  if (data.LoggingFlg == 1) {
+    data.LoggingFlg = 0;
+    QVX_KLOG("QVX_I17-002 QVX_EndConnect[%d][%ld] : Packet Capture Stop!(Soc)\r\n");
+    // The thread leaves its loop within one receive; the tables are freed only after that.
+    JoinCaptureThread(data);
+    CaptureConnectorInUse().Close();
+  }
+  JoinCaptureThread(data);
   if (View* v = QVX_View()) v->EndMainDialog();
 }
 

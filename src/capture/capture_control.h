@@ -1,16 +1,29 @@
 // Starting and stopping capture, the default server address, and the end of the capture side.
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "app/data.h"
 
 namespace qvx {
 
 // Toggles capture: stops when running, starts otherwise. 0 after a start or any stop, 1 after a
-// failed start.
+// failed start. A stop returns only after the capture thread has ended, so a stop followed by a
+// start never leaves two capture threads.
 int QVX_StartandStop_Logging(DATA& data);
 // Fills hWnd, clears LoggingFlg, sets the default server address and brings the window forward.
+// 1 when the address list could not be read.
 int QVX_Init_Dlg(void* hWnd, DATA& data);
-// Clears LoggingFlg (stopping capture) and ends the main dialog.
+// Clears LoggingFlg (stopping capture), waits for the capture thread and ends the main dialog.
 void QVX_EndProgram(DATA& data);
+
+// The machine's IPv4 addresses in the system's order. 0 on success, 1 on failure (boxes shown
+// unless "SC", one line written).
+int QVX_GetIPaddress(void* hWnd, std::vector<std::string>* addresses);
+
+// Dotted text to the 32-bit value an adapter list holds: part 1 in the lowest byte, each part
+// converted with atoi, so "192.168.001.010" gives the same value as "192.168.1.10".
+unsigned long QVX_IpTextToAddr(const char* text);
 
 }  // namespace qvx

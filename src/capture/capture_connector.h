@@ -1,0 +1,28 @@
+// The capture connector as the capture side sees it: a table of its six calls, so that tests can
+// put a fake in its place and replay can run the same start-up on a file.
+#pragma once
+
+#include "connector/qvx_wpcap_con.h"
+
+namespace qvx {
+
+struct CaptureConnector {
+  int (*EnumAdapter)(unsigned long* addrs, char (*names)[kQvxAdapterNameSize], int* count,
+                     char* errbuf);
+  int (*Open)(const char* name, int wait_ms, char* errbuf);
+  int (*BufferSet)(int size, char* errbuf);
+  int (*FilterSet)(const char* filter, unsigned int mask, char* errbuf);
+  int (*Recv)(unsigned char* buf, unsigned long* len);
+  int (*Close)();
+};
+
+// The real connector (QvxWPcapCon).
+extern const CaptureConnector kQvxWPcapConnector;
+
+// The connector in use; the real one unless replaced.
+const CaptureConnector& CaptureConnectorInUse();
+// Replaces it (null: back to the real one) and returns the previous one. Only while no capture
+// runs.
+const CaptureConnector* SetCaptureConnector(const CaptureConnector* c);
+
+}  // namespace qvx

@@ -1,0 +1,458 @@
+#include "capture/capture_loop.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "app/dbglog.h"
+#include "app/option.h"
+#include "app/tables.h"
+#include "capture/capture_connector.h"
+#include "capture/capture_hooks.h"
+#include "capture/smb_command_table.h"
+#include "platform/platform.h"
+#include "smb1/create.h"
+#include "smb1/other_command.h"
+#include "smb1/rename.h"
+#include "smb1/session_setup.h"
+#include "smb1/tree_connect.h"
+#include "smb2/create.h"
+#include "smb2/other_command.h"
+#include "smb2/tree_connect.h"
+
+namespace qvx {
+
+long PacketSMB_Base = 0;
+
+namespace {
+
+const CaptureDispatch kRealHandlers = {
+    QVX_SmbTreeConnectAndx,   QVX_SmbNtCreateAndx,         QVX_SmbComRename,
+    QVX_ComDeleteDirectory,   QVX_SmbTreeDisConnectReq,    QVX_SmbSessionSetupAndx,
+    QVX_SmbOtherCmd,          QVX_SmbTreeConnectAndxRecv,  QVX_SmbSessionSetupAndxRecv,
+    QVX_Smb2FileStandardInfo, QVX_Smb2TreeConnectAndx,     QVX_Smb2TreeDisConnectReq,
+    QVX_Smb2OtherCmd,         QVX_Smb2TreeConnectAndxRecv,
+};
+
+// One line per handler call at ErrorLevel 6, so that a run can be checked against an
+// independent decode of the same traffic.
+void DispatchTrace(const char* handler) {
+  if (OptionInfo.ErrorLevel >= 6)
+    QVX_KLOG("QVX_D21-016 QVX_LogThread[%d][%ld] : Dispatch %s\r\n", handler);
+}
+
+void Smb1HeaderTrace(const char* id, const char* handler, const SMB_HEADER_ST& h) {
+  if (OptionInfo.ErrorLevel < 6) return;
+  DiagLogLine(DiagLog::kKernel, 1,
+              "%s QVX_LogThread[%d][%ld] : %s Tid %d : Pid %d : Uid %d : Mid %d\r\n", id, __LINE__,
+              platform().LastError(), handler, h.TID, h.PIDLow, h.UID, h.MID);
+}
+
+void HeaderDump(const char* intro_fmt, const unsigned char* p, size_t n) {
+  DiagLogLine(DiagLog::kKernel, 1, intro_fmt, __LINE__, platform().LastError());
+  for (size_t i = 0; i < n; ++i) DiagLogLine(DiagLog::kKernel, 1, "%02x", p[i]);
+  DiagLogLine(DiagLog::kKernel, 1, "\r\n");
+}
+
+void FormatMac(char* out, size_t size, const unsigned char* m) {
+  std::snprintf(out, size, "%2.2x:%2.2x:%2.2x:%2.2x:%2.2x:%2.2x", m[0], m[1], m[2], m[3], m[4],
+                m[5]);
+}
+
+bool Signature(const unsigned char* p, unsigned char first) {
+  return p[0] == first && p[1] == 'S' && p[2] == 'M' && p[3] == 'B';
+}
+
+// Is the frame dropped by an IP-filter entry in force?
+bool IpFiltered(const char* src, const char* dst) {
+  const int n = QVX_CaptureIpFilterCount();
+  for (int i = 0; i < n; ++i) {
+    const char* line = QVX_CaptureIpFilterLine(i);
+    if (!line) continue;
+    // Fixed positions: 3 start date, 14 end date, 25 ValidFlg, 27 address.
+    const size_t len = std::strlen(line);
+    if (len < 27) continue;
+    const char* ip = line + 27;
+    if (OptionInfo.ErrorLevel >= 4)
+      QVX_KLOG("QVX_D21-011 QVX_LogThread[%d][%ld] : 除外チェック %d IP[%s] s[%s] d[%s]\r\n", i, ip,
+               src, dst);
+    if (line[25] == '0') continue;
+    if (QVX_CaptureExclusionDateChk(nullptr, line + 3, line + 7, line + 9, line + 14, line + 18,
+                                    line + 20) != 0)
+      continue;
+    if (std::strcmp(ip, src) == 0 || std::strcmp(ip, dst) == 0) return true;
+  }
+  return false;
+}
+
+// The per-run state of the thread.
+struct Run {
+  DATA* data;
+  unsigned char* recvData;
+  unsigned char* recvDataBuf;
+  // Bytes of recvData written by the previous frame; everything past them is already zero.
+  unsigned long used;
+};
+
+// Reports a handler's failure; true when the iteration must end.
+bool Failed(int rc, const char* error_fmt) {
+  if (rc == 0) return false;
+  if (OptionInfo.ErrorLevel == 2)
+    DiagLogLine(DiagLog::kKernel, 1, error_fmt, __LINE__, platform().LastError());
+  return true;
+}
+
+// Dispatches one SMB1 frame. Returns false when a handler failed.
+bool DispatchSmb1(SMB_HEADER_ST& h, unsigned long Len, unsigned char* d, long cursor, bool toward,
+                  DATA* data) {
+  const CaptureDispatch& t = QVX_CaptureDispatch;
+  const int cmd = h.Command;
+  const int trees = OptionInfo.TreeConnectCnt;
+  if (toward) {
+    bool handled = false;
+    if (cmd == 0x75) {
+      Smb1HeaderTrace("QVX_D21-014", "QVX_SmbTreeConnectAndx", h);
+      DispatchTrace("QVX_SmbTreeConnectAndx");
+      if (Failed(t.SmbTreeConnectAndx(&h, Len, d, cursor, trees, data),
+                 "QVX_E21-001 QVX_LogThread[%d][%ld] : SMBQVX_SmbTreeConnectAndx Error\r\n"))
+        return false;
+      handled = true;
+    }
+    if (cmd == 0xA2) {
+      Smb1HeaderTrace("QVX_D21-015", "QVX_SmbNtCreateAndx", h);
+      DispatchTrace("QVX_SmbNtCreateAndx");
+      if (Failed(t.SmbNtCreateAndx(&h, Len, d, cursor, data),
+                 "QVX_E21-002 QVX_LogThread[%d][%ld] : QVX_SmbNtCreateAndx Error\r\n"))
+        return false;
+      handled = true;
+    }
+    if (cmd == 0x07) {
+      DispatchTrace("QVX_SmbComRename");
+      if (Failed(t.SmbComRename(&h, Len, d, cursor, data),
+                 "QVX_E21-003 QVX_LogThread[%d][%ld] : QVX_SmbComRename Error\r\n"))
+        return false;
+      handled = true;
+    }
+    if (cmd == 0x01) {
+      DispatchTrace("QVX_ComDeleteDirectory");
+      if (Failed(t.ComDeleteDirectory(&h, Len, d, cursor, data),
+                 "QVX_E21-004 QVX_LogThread[%d][%ld] : QVX_ComDeleteDirectory Error\r\n"))
+        return false;
+      handled = true;
+    }
+    if (cmd == 0x71) {
+      Smb1HeaderTrace("QVX_D21-015", "QVX_SmbTreeDisConnectReq", h);
+      DispatchTrace("QVX_SmbTreeDisConnectReq");
+      if (Failed(t.SmbTreeDisConnectReq(&h, Len, d, cursor, trees, data),
+                 "QVX_E21-012 QVX_LogThread[%d][%ld] : QVX_SmbTreeDisConnectReq Error\r\n"))
+        return false;
+      handled = true;
+    }
+    if (OptionInfo.SessionSetupFlg == 1 && cmd == 0x73) {
+      Smb1HeaderTrace("QVX_D21-015", "+++", h);
+      DispatchTrace("QVX_SmbSessionSetupAndx");
+      if (Failed(t.SmbSessionSetupAndx(&h, Len, d, cursor, data),
+                 "QVX_E21-012 QVX_LogThread[%d][%ld] : QVX_SmbSessionSetupAndx Error\r\n"))
+        return false;
+      handled = true;
+    }
+    if (!handled && OptionInfo.SMBOtherPackets == 1) {
+      DispatchTrace("QVX_SmbOtherCmd");
+      if (Failed(t.SmbOtherCmd(&h, Len, d, cursor, data),
+                 "QVX_E21-009 QVX_LogThread[%d][%ld] : QVX_SmbOtherCmd Error\r\n"))
+        return false;
+    }
+    return true;
+  }
+  if (cmd == 0x75) {
+    Smb1HeaderTrace("QVX_D21-015", "QVX_SmbTreeConnectAndxRecv", h);
+    DispatchTrace("QVX_SmbTreeConnectAndxRecv");
+    if (Failed(t.SmbTreeConnectAndxRecv(&h, Len, d, cursor, trees, data),
+               "QVX_E21-009 QVX_LogThread[%d][%ld] : QVX_SmbTreeConnectAndxRecv Error\r\n"))
+      return false;
+  }
+  // The UID of a log-on is bound from the tree-connect answer, which carries it too.
+  if (OptionInfo.SessionSetupFlg == 1 && cmd == 0x75) {
+    Smb1HeaderTrace("QVX_D21-015", "QVX_SmbSessionSetupAndxRecv", h);
+    DispatchTrace("QVX_SmbSessionSetupAndxRecv");
+    if (Failed(t.SmbSessionSetupAndxRecv(&h, Len, d, cursor, OptionInfo.SessionSetupCnt, data),
+               "QVX_E21-009 QVX_LogThread[%d][%ld] : QVX_SmbSessionSetupAndxRecv Error\r\n"))
+      return false;
+  }
+  return true;
+}
+
+bool DispatchSmb2(SMB2_HEADER_ST& h, unsigned long Len, unsigned char* d, long cursor, bool toward,
+                  DATA* data) {
+  const CaptureDispatch& t = QVX_CaptureDispatch;
+  const int cmd = h.Command;
+  const int trees = OptionInfo.TreeConnectCnt;
+  if (toward) {
+    bool handled = false;
+    if (cmd == 5) {
+      DispatchTrace("QVX_Smb2FileStandardInfo");
+      if (Failed(t.Smb2FileStandardInfo(&h, Len, d, cursor, trees, data),
+                 "QVX_E21-007 QVX_LogThread[%d][%ld] : QVX_Smb2FileStandardInfo Error\r\n"))
+        return false;
+      handled = true;
+    }
+    if (cmd == 3) {
+      DispatchTrace("QVX_Smb2TreeConnectAndx");
+      if (Failed(t.Smb2TreeConnectAndx(&h, Len, d, cursor, trees, data),
+                 "QVX_E21-008 QVX_LogThread[%d][%ld] : QVX_Smb2TreeConnectAndx Error\r\n"))
+        return false;
+      handled = true;
+    }
+    if (cmd == 4) {
+      DispatchTrace("QVX_Smb2TreeDisConnectReq");
+      if (Failed(t.Smb2TreeDisConnectReq(&h, Len, d, cursor, trees, data),
+                 "QVX_E21-011 QVX_LogThread[%d][%ld] : QVX_Smb2TreeDisConnectReq Error\r\n"))
+        return false;
+      handled = true;
+    }
+    // The SMB1 setting governs both versions.
+    if (!handled && OptionInfo.SMBOtherPackets == 1) {
+      DispatchTrace("QVX_Smb2OtherCmd");
+      if (Failed(t.Smb2OtherCmd(&h, Len, d, cursor, data),
+                 "QVX_E21-009 QVX_LogThread[%d][%ld] : QVX_Smb2OtherCmd Error\r\n"))
+        return false;
+    }
+    return true;
+  }
+  if (cmd == 3) {
+    DispatchTrace("QVX_Smb2TreeConnectAndxRecv");
+    if (Failed(t.Smb2TreeConnectAndxRecv(&h, Len, d, cursor, trees, data),
+               "QVX_E21-010 QVX_LogThread[%d][%ld] : QVX_Smb2TreeConnectAndxRecv Error\r\n"))
+      return false;
+  }
+  return true;
+}
+
+// One iteration of the loop: receive, decode, gate, dispatch, clean up.
+void Iterate(Run& r) {
+  DATA* data = r.data;
+  unsigned char* recvData = r.recvData;
+  unsigned char* recvDataBuf = r.recvDataBuf;
+  const int level = OptionInfo.ErrorLevel;
+
+  platform().SleepMs(0);
+  // Only what the previous frame wrote needs clearing; the rest is still zero.
+  std::memset(recvData, 0, r.used);
+  r.used = 0;
+  recvData[0] = 0xFF;
+  recvDataBuf[0] = 0xFF;
+
+  unsigned long n = 0;
+  unsigned long Len = 0;
+  if (CaptureConnectorInUse().Recv(recvDataBuf, &n) != 0) {
+    QVX_KLOG("QVX_E21-001 QVX_LogThread[%d][%ld] : パケット受信に失敗しました。\r\n");
+    platform().SleepMs(100);
+    return;
+  }
+  if (n != 0) {
+    // The datagram is exactly what was captured after the Ethernet header; a length the buffer
+    // cannot hold is refused rather than trusted.
+    if (n == kEtherHeaderSize) {
+      platform().SleepMs(100);
+      return;
+    }
+    if (n < kEtherHeaderSize || n > kRecvBufSize) {
+      QVX_KLOG(
+          "QVX_E21-001 QVX_LogThread[%d][%ld] : パケット受信サイズがオーバーしました。Len=%d\r\n",
+          static_cast<int>(n + 2));
+      platform().SleepMs(100);
+      return;
+    }
+    Len = n - kEtherHeaderSize;
+    std::memcpy(recvData, recvDataBuf + kEtherHeaderSize, Len);
+    r.used = Len;
+  }
+  if (recvData[0] == 0xFF) {
+    if (r.used == 0) r.used = 1;
+    platform().SleepMs(OptionInfo.ServiceTaskWait);
+    return;
+  }
+  if (Len < kMinDatagram) return;
+
+  // Signature search: SMB1 over the whole datagram first, then SMB2.
+  long base = -1;
+  bool smb2 = false;
+  for (unsigned long i = 0; i + 4 < Len; ++i) {
+    if (Signature(recvData + i, 0xFF)) {
+      base = static_cast<long>(i);
+      break;
+    }
+  }
+  if (base >= 0) {
+    if (level >= 6) QVX_KLOG("QVX_D21-001 QVX_LogThread[%d][%ld] : SMB1.0　BASE検索一致\r\n");
+  } else if (OptionInfo.SMBExtFlg != 0) {
+    if (level >= 6) QVX_KLOG("QVX_D21-001 QVX_LogThread[%d][%ld] : SMB2.0　BASE検索\r\n");
+    for (unsigned long i = 0; i + 4 < Len; ++i) {
+      if (Signature(recvData + i, 0xFE)) {
+        base = static_cast<long>(i);
+        smb2 = true;
+        break;
+      }
+    }
+    if (base < 0) {
+      if (level >= 6) QVX_KLOG("QVX_D21-001 QVX_LogThread[%d][%ld] : SMB　BASE検索 未一致\r\n");
+      return;
+    }
+  } else {
+    return;
+  }
+  PacketSMB_Base = base;
+  long cursor = base + 1;
+  if (level >= 4) QVX_KLOG("QVX_D21-001 QVX_LogThread[%d][%ld] : PacketSMB_Base=%ld\r\n", base);
+
+  SMB_HEADER_ST SMB_HEADER;
+  SMB2_HEADER_ST SMB2_HEADER;
+  const unsigned char* sig = recvData + base;
+  if (!smb2) {
+    if (level >= 4)
+      QVX_KLOG("QVX_D21-001 QVX_LogThread[%d][%ld] : SMB1.0受信 %02x%02x%02x%02x\r\n", sig[0],
+               sig[1], sig[2], sig[3]);
+    if (Len < static_cast<unsigned long>(base) + sizeof SMB_HEADER) return;
+    std::memcpy(&SMB_HEADER, sig, sizeof SMB_HEADER);
+    cursor += sizeof SMB_HEADER;
+    if (level >= 5) {
+      HeaderDump("QVX_D21-002 QVX_LogThread[%d][%ld] : SMB_HEADER：",
+                 reinterpret_cast<const unsigned char*>(&SMB_HEADER), sizeof SMB_HEADER);
+      QVX_KLOG(
+          "QVX_D21-004 QVX_LogThread[%d][%ld] : SMB_Total_Packet_Size：%ld , SMB_Command = "
+          "0x%02X \r\n",
+          cursor, SMB_HEADER.Command);
+    }
+    data->SMBCommand = SMB_HEADER.Command;
+    data->SMBVersion = 1;
+  } else {
+    if (level >= 4)
+      QVX_KLOG("QVX_D21-003 QVX_LogThread[%d][%ld] : SMB2.0受信 %02x%02x%02x%02x\r\n", sig[0],
+               sig[1], sig[2], sig[3]);
+    if (Len < static_cast<unsigned long>(base) + sizeof SMB2_HEADER) return;
+    std::memset(&SMB2_HEADER, 0, sizeof SMB2_HEADER);
+    std::memcpy(&SMB2_HEADER, sig, sizeof SMB2_HEADER);
+    const long L = SMB2_HEADER.Length[0] + 256 * SMB2_HEADER.Length[1];
+    if (level >= 5) {
+      HeaderDump("QVX_D21-004 QVX_LogThread[%d][%ld] : SMB2_HEADER：",
+                 reinterpret_cast<const unsigned char*>(&SMB2_HEADER), sizeof SMB2_HEADER);
+      QVX_KLOG(
+          "QVX_D21-005 QVX_LogThread[%d][%ld] : SMB2_HEADER.Length[0] %x SMB2_HEADER.Length[1] "
+          "%x , Length = %d \r\n",
+          SMB2_HEADER.Length[0], SMB2_HEADER.Length[1], static_cast<int>(L));
+    }
+    if (static_cast<long>(Len) < cursor + L) return;
+    cursor += L;
+    if (level >= 5)
+      QVX_KLOG(
+          "QVX_D21-006 QVX_LogThread[%d][%ld] : SMB_Total_Packet_Size：%ld , Length = %ld , "
+          "SMB2_Command = 0x%02X \r\n",
+          cursor, L, SMB2_HEADER.Command);
+    data->SMBCommand = SMB2_HEADER.Command;
+    data->SMBVersion = 2;
+  }
+  data->SMBCmdListFlg = 1;
+
+  char src[32];
+  char dst[32];
+  std::snprintf(src, sizeof src, "%d.%d.%d.%d", recvData[12], recvData[13], recvData[14],
+                recvData[15]);
+  std::snprintf(dst, sizeof dst, "%d.%d.%d.%d", recvData[16], recvData[17], recvData[18],
+                recvData[19]);
+  if (level >= 4) {
+    QVX_KLOG("QVX_D21-010 QVX_LogThread[%d][%ld] : IPアドレス受信 %d.%d.%d.%d\r\n", recvData[12],
+             recvData[13], recvData[14], recvData[15]);
+    QVX_KLOG("QVX_D21-010 QVX_LogThread[%d][%ld] : IPアドレス受信 %d.%d.%d.%d\r\n", recvData[16],
+             recvData[17], recvData[18], recvData[19]);
+  }
+
+  // The monitored server must be one end, unless every frame counts.
+  const bool vip = OptionInfo.VipFlg != 0;
+  const bool to_server = std::strcmp(OptionInfo.IpAddress, dst) == 0;
+  const bool from_server = std::strcmp(OptionInfo.IpAddress, src) == 0;
+  if (!vip && !to_server && !from_server) {
+    if (level >= 4)
+      QVX_KLOG("QVX_D21-011 QVX_LogThread[%d][%ld] : Recv IP_Chk NoH Serv[%s] Cli[%s]\r\n", dst,
+               src);
+    return;
+  }
+  if (IpFiltered(src, dst)) return;
+
+  // Command gate.
+  if (data->SMBVersion == 1 ? !QVX_Smb1CommandKnown(static_cast<uint8_t>(data->SMBCommand))
+                            : !QVX_Smb2CommandKnown(static_cast<uint16_t>(data->SMBCommand)))
+    return;
+
+  QVX_CaptureShareRefresh();
+
+  data->SMBCmdListFlg = OptionInfo.SMBcmdListFlg != 0 ? 1 : 0;
+  if (level >= 6)
+    QVX_KLOG(
+        "QVX_D21-013 QVX_LogThread[%d][%ld] : SMBCommand %x : OptionInfo.SMBcmdListFlg %d : "
+        "data->SMBCmdListFlg %d\r\n",
+        data->SMBCommand, OptionInfo.SMBcmdListFlg, data->SMBCmdListFlg);
+
+  if (OptionInfo.MACadressFlg == 1) {
+    FormatMac(data->ServerMac, sizeof data->ServerMac, recvDataBuf);
+    FormatMac(data->ClientMac, sizeof data->ClientMac, recvDataBuf + 6);
+  } else {
+    std::snprintf(data->ServerMac, sizeof data->ServerMac, "--");
+    std::snprintf(data->ClientMac, sizeof data->ClientMac, "--");
+  }
+
+  // With VipFlg every frame counts as a request; answers are then never dispatched.
+  const bool toward = vip || to_server;
+  const bool ok = data->SMBVersion == 1
+                      ? DispatchSmb1(SMB_HEADER, Len, recvData, cursor, toward, data)
+                      : DispatchSmb2(SMB2_HEADER, Len, recvData, cursor, toward, data);
+  if (!ok) return;
+
+  if (level >= 6) QVX_KLOG("QVX_E21-010 QVX_LogThread[%d][%ld] : QVX_SmbInfoTableDelete\r\n");
+  QVX_CaptureSmbInfoTableDelete(data);
+}
+
+}  // namespace
+
+CaptureDispatch QVX_CaptureDispatch = kRealHandlers;
+
+void QVX_CaptureDispatchReset() { QVX_CaptureDispatch = kRealHandlers; }
+
+unsigned long QVX_LogThread(void* pData) {
+  DATA* data = static_cast<DATA*>(pData);
+
+  platform().SleepMs(OptionInfo.ServiceTaskWait);
+  PacketSMB_Base = 0;
+  if (OptionInfo.StartDown == 1) {
+    platform().SleepMs(500);
+    QVX_CaptureHideMainWindow(data);
+  }
+
+  Run r{data, nullptr, nullptr, 0};
+  r.recvData = static_cast<unsigned char*>(std::calloc(kRecvBufSize, 1));
+  QVX_CaptureShareRefresh();
+  QVX_CaptureListIndexReset();
+  data->NextSessionChkTime =
+      static_cast<time_t>(platform().Now().t + static_cast<int64_t>(OptionInfo.RefleshTime));
+  r.recvDataBuf = static_cast<unsigned char*>(std::calloc(kRecvBufSize, 1));
+
+  QVX_KLOG("QVX_D21-011 QVX_LogThread[%d][%ld] : ZeroMemory 管理テーブル\r\n");
+  QVX_ClearTables();
+
+  if (!r.recvData || !r.recvDataBuf) {
+    QVX_KLOG("QVX_E21-050 QVX_LogThread[%d][%ld] : 受信バッファの確保に失敗しました。\r\n");
+  } else {
+    while (data->LoggingFlg != 0) Iterate(r);
+  }
+
+  if (data->LoggingFlg != 0) data->LoggingFlg = 0;
+  QVX_KLOG("QVX_E21-011 QVX_LogThread[%d][%ld] : Button_SetText1\r\n");
+  QVX_KLOG("QVX_E21-011 QVX_LogThread[%d][%ld] : Button_SetText2\r\n");
+  QVX_KLOG("QVX_E21-051 QVX_LogThread[%d][%ld] : recvData free\r\n");
+  std::free(r.recvData);
+  QVX_KLOG("QVX_E21-051 QVX_LogThread[%d][%ld] : recvDataBuf free\r\n");
+  std::free(r.recvDataBuf);
+  QVX_KLOG("QVX_E21-011 QVX_LogThread[%d][%ld] : Thread End\r\n");
+  return 0;
+}
+
+}  // namespace qvx

@@ -1,0 +1,45 @@
+// The capture thread: receives frames, finds the SMB1/SMB2 header, applies the server, IP-filter
+// and command gates, and hands each frame to one handler.
+#pragma once
+
+#include "capture/smb_header.h"
+
+namespace qvx {
+
+// Offset in recvData at which the last SMB signature was found.
+extern long PacketSMB_Base;
+
+inline constexpr unsigned long kRecvBufSize = 65535;
+inline constexpr unsigned long kEtherHeaderSize = 14;
+// Shortest datagram the loop looks into.
+inline constexpr unsigned long kMinDatagram = 44;
+
+// The handlers the loop dispatches to, by version, direction and command. Tests may swap entries;
+// QVX_CaptureDispatchReset puts the real ones back.
+struct CaptureDispatch {
+  // SMB1 toward the server
+  SmbCapHandler SmbTreeConnectAndx;
+  SmbHandler SmbNtCreateAndx;
+  SmbHandler SmbComRename;
+  SmbHandler ComDeleteDirectory;
+  SmbCapHandler SmbTreeDisConnectReq;
+  SmbHandler SmbSessionSetupAndx;
+  SmbHandler SmbOtherCmd;
+  // SMB1 from the server
+  SmbCapHandler SmbTreeConnectAndxRecv;
+  SmbCapHandler SmbSessionSetupAndxRecv;
+  // SMB2 toward the server
+  Smb2CapHandler Smb2FileStandardInfo;
+  Smb2CapHandler Smb2TreeConnectAndx;
+  Smb2CapHandler Smb2TreeDisConnectReq;
+  Smb2Handler Smb2OtherCmd;
+  // SMB2 from the server
+  Smb2CapHandler Smb2TreeConnectAndxRecv;
+};
+extern CaptureDispatch QVX_CaptureDispatch;
+void QVX_CaptureDispatchReset();
+
+// The thread procedure; pData is the DATA record. Runs until data->LoggingFlg is 0.
+unsigned long QVX_LogThread(void* pData);
+
+}  // namespace qvx

@@ -1,0 +1,462 @@
+#include "connector/qvx_wpcap_con.h"
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <string>
+
+#ifdef _WIN32
+#include <windows.h>
+#include <winsock2.h>
+#else
+#include <pcap/pcap.h>
+#include <poll.h>
+#endif
+
+namespace qvx {
+
+#ifdef _WIN32
+// The few libpcap declarations the connector needs, so that no capture SDK is required; the
+// layouts are those of wpcap.dll's ABI.
+struct pcap;
+using pcap_t = struct pcap;
+struct pcap_pkthdr {
+  struct timeval ts;
+  uint32_t caplen;
+  uint32_t len;
+};
+struct bpf_insn;
+struct bpf_program {
+  unsigned int bf_len;
+  struct bpf_insn* bf_insns;
+};
+struct pcap_addr {
+  struct pcap_addr* next;
+  struct sockaddr* addr;
+  struct sockaddr* netmask;
+  struct sockaddr* broadaddr;
+  struct sockaddr* dstaddr;
+};
+struct pcap_if {
+  struct pcap_if* next;
+  char* name;
+  char* description;
+  struct pcap_addr* addresses;
+  uint32_t flags;
+};
+using pcap_if_t = struct pcap_if;
+inline constexpr int PCAP_ERRBUF_SIZE = 256;
+inline constexpr int DLT_EN10MB = 1;
+#define QVX_PCAP_CALL __cdecl
+#else
+#define QVX_PCAP_CALL
+#endif
+
+namespace {
+
+// libpcap entry points: bound directly on Linux, looked up in wpcap.dll on Windows.
+struct PcapApi {
+  int(QVX_PCAP_CALL* findalldevs)(pcap_if_t**, char*) = nullptr;
+  void(QVX_PCAP_CALL* freealldevs)(pcap_if_t*) = nullptr;
+  pcap_t*(QVX_PCAP_CALL* open_live)(const char*, int, int, int, char*) = nullptr;
+  pcap_t*(QVX_PCAP_CALL* open_offline)(const char*, char*) = nullptr;
+  int(QVX_PCAP_CALL* compile)(pcap_t*, struct bpf_program*, const char*, int, uint32_t) = nullptr;
+  int(QVX_PCAP_CALL* setfilter)(pcap_t*, struct bpf_program*) = nullptr;
+  void(QVX_PCAP_CALL* freecode)(struct bpf_program*) = nullptr;
+  int(QVX_PCAP_CALL* next_ex)(pcap_t*, struct pcap_pkthdr**, const unsigned char**) = nullptr;
+  void(QVX_PCAP_CALL* close)(pcap_t*) = nullptr;
+  char*(QVX_PCAP_CALL* geterr)(pcap_t*) = nullptr;
+  int(QVX_PCAP_CALL* datalink)(pcap_t*) = nullptr;
+  // Optional: the buffer size needs one of these.
+  pcap_t*(QVX_PCAP_CALL* create)(const char*, char*) = nullptr;
+  int(QVX_PCAP_CALL* set_snaplen)(pcap_t*, int) = nullptr;
+  int(QVX_PCAP_CALL* set_promisc)(pcap_t*, int) = nullptr;
+  int(QVX_PCAP_CALL* set_timeout)(pcap_t*, int) = nullptr;
+  int(QVX_PCAP_CALL* set_buffer_size)(pcap_t*, int) = nullptr;
+  int(QVX_PCAP_CALL* set_immediate_mode)(pcap_t*, int) = nullptr;
+  int(QVX_PCAP_CALL* activate)(pcap_t*) = nullptr;
+  int(QVX_PCAP_CALL* setbuff)(pcap_t*, int) = nullptr;  // WinPcap's own
+};
+
+void SetErr(char* errbuf, const char* fmt, const char* a = "", const char* b = "") {
+  if (errbuf) std::snprintf(errbuf, kQvxErrBufSize, fmt, a, b);
+}
+
+#ifdef _WIN32
+template <typename F>
+void Bind(HMODULE lib, F& f, const char* name) {
+  f = reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(lib, name)));
+}
+
+const PcapApi* LoadApi(char* errbuf) {
+  static PcapApi api;
+  static bool tried = false;
+  static bool ok = false;
+  static std::mutex mu;
+  std::lock_guard<std::mutex> lock(mu);
+  if (!tried) {
+    tried = true;
+    HMODULE lib = LoadLibraryA("wpcap.dll");
+    if (!lib) {
+      // Npcap keeps its DLLs in System32\Npcap unless installed in WinPcap-compatible mode.
+      char dir[MAX_PATH];
+      UINT n = GetSystemDirectoryA(dir, sizeof dir);
+      if (n > 0 && n < sizeof dir - 20) {
+        std::string p = std::string(dir) + "\\Npcap\\wpcap.dll";
+        lib = LoadLibraryExA(p.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+      }
+    }
+    if (lib) {
+      Bind(lib, api.findalldevs, "pcap_findalldevs");
+      Bind(lib, api.freealldevs, "pcap_freealldevs");
+      Bind(lib, api.open_live, "pcap_open_live");
+      Bind(lib, api.open_offline, "pcap_open_offline");
+      Bind(lib, api.compile, "pcap_compile");
+      Bind(lib, api.setfilter, "pcap_setfilter");
+      Bind(lib, api.freecode, "pcap_freecode");
+      Bind(lib, api.next_ex, "pcap_next_ex");
+      Bind(lib, api.close, "pcap_close");
+      Bind(lib, api.geterr, "pcap_geterr");
+      Bind(lib, api.datalink, "pcap_datalink");
+      Bind(lib, api.create, "pcap_create");
+      Bind(lib, api.set_snaplen, "pcap_set_snaplen");
+      Bind(lib, api.set_promisc, "pcap_set_promisc");
+      Bind(lib, api.set_timeout, "pcap_set_timeout");
+      Bind(lib, api.set_buffer_size, "pcap_set_buffer_size");
+      Bind(lib, api.set_immediate_mode, "pcap_set_immediate_mode");
+      Bind(lib, api.activate, "pcap_activate");
+      Bind(lib, api.setbuff, "pcap_setbuff");
+      ok = api.findalldevs && api.freealldevs && api.open_live && api.open_offline && api.compile &&
+           api.setfilter && api.freecode && api.next_ex && api.close && api.geterr && api.datalink;
+    }
+  }
+  if (!ok) {
+    SetErr(errbuf, "wpcap.dll (Npcap) is not installed or lacks the capture functions");
+    return nullptr;
+  }
+  return &api;
+}
+#else
+const PcapApi* LoadApi(char*) {
+  static const PcapApi api = [] {
+    PcapApi a;
+    a.findalldevs = pcap_findalldevs;
+    a.freealldevs = pcap_freealldevs;
+    a.open_live = pcap_open_live;
+    a.open_offline = pcap_open_offline;
+    a.compile = pcap_compile;
+    a.setfilter = pcap_setfilter;
+    a.freecode = pcap_freecode;
+    a.next_ex = pcap_next_ex;
+    a.close = pcap_close;
+    a.geterr = pcap_geterr;
+    a.datalink = pcap_datalink;
+    a.create = pcap_create;
+    a.set_snaplen = pcap_set_snaplen;
+    a.set_promisc = pcap_set_promisc;
+    a.set_timeout = pcap_set_timeout;
+    a.set_buffer_size = pcap_set_buffer_size;
+    a.set_immediate_mode = pcap_set_immediate_mode;
+    a.activate = pcap_activate;
+    return a;
+  }();
+  return &api;
+}
+#endif
+
+// The one open capture. The mutex is held for at most one wait (a receive), so a close from the
+// UI thread takes effect within that time and later receives fail at once.
+std::mutex g_mu;
+pcap_t* g_pcap = nullptr;
+bool g_is_file = false;
+int g_wait_ms = 20;
+std::string g_name;
+int g_file_state = kQvxFileNone;
+char g_file_err[kQvxErrBufSize];
+std::atomic<uint64_t> g_frames{0};
+std::atomic<int64_t> g_last_sec{0};
+std::atomic<long> g_last_usec{0};
+
+// Opens a live adapter; buffer_size 0 keeps libpcap's default.
+pcap_t* OpenLive(const PcapApi& api, const char* name, int wait_ms, int buffer_size, char* errbuf) {
+  char err[PCAP_ERRBUF_SIZE] = {};
+  pcap_t* p = nullptr;
+  if (api.create && api.activate) {
+    p = api.create(name, err);
+    if (p) {
+      api.set_snaplen(p, kQvxFrameBufSize);
+      api.set_promisc(p, 1);
+      api.set_timeout(p, wait_ms);
+      // Frames as they come: the receive's own wait bounds the latency.
+      if (api.set_immediate_mode) api.set_immediate_mode(p, 1);
+      if (buffer_size > 0 && api.set_buffer_size) api.set_buffer_size(p, buffer_size);
+      int rc = api.activate(p);
+      if (rc < 0) {
+        SetErr(errbuf, "%s: %s", name, api.geterr(p));
+        api.close(p);
+        return nullptr;
+      }
+    }
+  } else {
+    p = api.open_live(name, kQvxFrameBufSize, 1, wait_ms, err);
+    if (p && buffer_size > 0 && api.setbuff) api.setbuff(p, buffer_size);
+  }
+  if (!p) {
+    SetErr(errbuf, "%s", err[0] ? err : "cannot open the adapter");
+    return nullptr;
+  }
+  if (api.datalink(p) != DLT_EN10MB) {
+    SetErr(errbuf, "%s: not an Ethernet adapter", name);
+    api.close(p);
+    return nullptr;
+  }
+#ifndef _WIN32
+  // The receive waits on the descriptor itself, so that it never blocks past its wait.
+  pcap_setnonblock(p, 1, err);
+#endif
+  return p;
+}
+
+void CloseLocked(const PcapApi& api) {
+  if (g_pcap) api.close(g_pcap);
+  g_pcap = nullptr;
+  g_is_file = false;
+}
+
+}  // namespace
+
+int QvxWPcapConEnumAdapter(unsigned long* addrs, char (*names)[kQvxAdapterNameSize], int* count,
+                           char* errbuf) {
+  *count = 0;
+  const PcapApi* api = LoadApi(errbuf);
+  if (!api) return -1;
+  char err[PCAP_ERRBUF_SIZE] = {};
+  pcap_if_t* all = nullptr;
+  if (api->findalldevs(&all, err) == -1) {
+    SetErr(errbuf, "%s", err);
+    return -1;
+  }
+  for (pcap_if_t* d = all; d && *count < kQvxAdapterMax; d = d->next) {
+    for (struct pcap_addr* a = d->addresses; a && *count < kQvxAdapterMax; a = a->next) {
+      if (!a->addr || a->addr->sa_family != AF_INET) continue;
+      const auto* sin = reinterpret_cast<const struct sockaddr_in*>(a->addr);
+      uint32_t v;
+      std::memcpy(&v, &sin->sin_addr, 4);
+      addrs[*count] = v;
+      std::snprintf(names[*count], kQvxAdapterNameSize, "%s", d->name);
+      ++*count;
+    }
+  }
+  api->freealldevs(all);
+  return 0;
+}
+
+int QvxWPcapConOpen(const char* name, int wait_ms, char* errbuf) {
+  const PcapApi* api = LoadApi(errbuf);
+  if (!api) return -1;
+  std::lock_guard<std::mutex> lock(g_mu);
+  CloseLocked(*api);
+  g_file_state = kQvxFileNone;
+  g_frames = 0;
+  pcap_t* p = OpenLive(*api, name, wait_ms > 0 ? wait_ms : 20, 0, errbuf);
+  if (!p) return -1;
+  g_pcap = p;
+  g_wait_ms = wait_ms > 0 ? wait_ms : 20;
+  g_name = name;
+  return 0;
+}
+
+int QvxWPcapBufferSet(int size, char* errbuf) {
+  const PcapApi* api = LoadApi(errbuf);
+  if (!api) return -1;
+  std::lock_guard<std::mutex> lock(g_mu);
+  if (!g_pcap) {
+    SetErr(errbuf, "no adapter is open");
+    return -1;
+  }
+  if (size <= 0) {
+    SetErr(errbuf, "buffer size must be positive");
+    return -1;
+  }
+  if (g_is_file) return 0;
+#ifdef _WIN32
+  if (api->setbuff) {
+    if (api->setbuff(g_pcap, size) != 0) {
+      SetErr(errbuf, "%s", api->geterr(g_pcap));
+      return -1;
+    }
+    return 0;
+  }
+#endif
+  // libpcap sets the buffer before activation: open the adapter again with it.
+  pcap_t* p = OpenLive(*api, g_name.c_str(), g_wait_ms, size, errbuf);
+  if (!p) return -1;
+  api->close(g_pcap);
+  g_pcap = p;
+  return 0;
+}
+
+int QvxWPcapFilterSet(const char* filter, unsigned int mask, char* errbuf) {
+  const PcapApi* api = LoadApi(errbuf);
+  if (!api) return -1;
+  std::lock_guard<std::mutex> lock(g_mu);
+  if (!g_pcap) {
+    SetErr(errbuf, "no adapter is open");
+    return -1;
+  }
+  struct bpf_program prog {};
+  if (api->compile(g_pcap, &prog, filter, 1, mask) == -1) {
+    SetErr(errbuf, "%s", api->geterr(g_pcap));
+    return -1;
+  }
+  int rc = api->setfilter(g_pcap, &prog);
+  if (rc == -1) SetErr(errbuf, "%s", api->geterr(g_pcap));
+  api->freecode(&prog);
+  return rc == -1 ? -1 : 0;
+}
+
+int QvxWPcapConRecv(unsigned char* buf, unsigned long* len) {
+  *len = 0;
+  const PcapApi* api = LoadApi(nullptr);
+  if (!api) return -1;
+  std::unique_lock<std::mutex> lock(g_mu);
+  if (!g_pcap) return -1;
+  struct pcap_pkthdr* h = nullptr;
+  const unsigned char* d = nullptr;
+  if (g_is_file) {
+    if (g_file_state != kQvxFileReading) {
+      // Nothing left: behave like an idle adapter, without spinning.
+      lock.unlock();
+#ifdef _WIN32
+      Sleep(2);
+#else
+      struct timespec ts = {0, 2 * 1000 * 1000};
+      nanosleep(&ts, nullptr);
+#endif
+      return 0;
+    }
+    int rc = api->next_ex(g_pcap, &h, &d);
+    if (rc == 1) {
+      // fall through to the copy below
+    } else if (rc == -2) {
+      g_file_state = kQvxFileEnd;
+      return 0;
+    } else {
+      std::snprintf(g_file_err, sizeof g_file_err, "%s", api->geterr(g_pcap));
+      g_file_state = kQvxFileDamaged;
+      return 0;
+    }
+  } else {
+    int rc = api->next_ex(g_pcap, &h, &d);
+#ifndef _WIN32
+    if (rc == 0) {
+      struct pollfd pfd = {pcap_get_selectable_fd(g_pcap), POLLIN, 0};
+      if (pfd.fd >= 0 && ::poll(&pfd, 1, g_wait_ms) > 0) rc = api->next_ex(g_pcap, &h, &d);
+    }
+#endif
+    if (rc == 0) return 0;
+    if (rc != 1) return -1;
+  }
+  uint32_t n = h->caplen;
+  if (n > static_cast<uint32_t>(kQvxFrameBufSize)) n = kQvxFrameBufSize;
+  std::memcpy(buf, d, n);
+  *len = n;
+  g_last_sec = static_cast<int64_t>(h->ts.tv_sec);
+  g_last_usec = static_cast<long>(h->ts.tv_usec);
+  g_frames.fetch_add(1);
+  return 0;
+}
+
+int QvxWPcapConClose() {
+  const PcapApi* api = LoadApi(nullptr);
+  if (!api) return -1;
+  std::lock_guard<std::mutex> lock(g_mu);
+  if (!g_pcap) return -1;
+  CloseLocked(*api);
+  return 0;
+}
+
+int QvxWPcapConOpenFile(const char* path, char* errbuf) {
+  const PcapApi* api = LoadApi(errbuf);
+  if (!api) return -1;
+  char err[PCAP_ERRBUF_SIZE] = {};
+  pcap_t* p = api->open_offline(path, err);
+  if (!p) {
+    SetErr(errbuf, "%s", err);
+    return -1;
+  }
+  if (api->datalink(p) != DLT_EN10MB) {
+    SetErr(errbuf, "%s: not an Ethernet capture", path);
+    api->close(p);
+    return -1;
+  }
+  std::lock_guard<std::mutex> lock(g_mu);
+  CloseLocked(*api);
+  g_pcap = p;
+  g_is_file = true;
+  g_name = path;
+  g_file_state = kQvxFileReading;
+  g_file_err[0] = '\0';
+  g_frames = 0;
+  return 0;
+}
+
+int QvxWPcapConFileState(char* errbuf) {
+  std::lock_guard<std::mutex> lock(g_mu);
+  if (g_file_state == kQvxFileDamaged && errbuf)
+    std::snprintf(errbuf, kQvxErrBufSize, "%s", g_file_err);
+  return g_file_state;
+}
+
+uint64_t QvxWPcapConFrameCount() { return g_frames.load(); }
+
+bool QvxWPcapConLastFrameTime(int64_t* sec, long* usec) {
+  if (g_frames.load() == 0) return false;
+  *sec = g_last_sec.load();
+  *usec = g_last_usec.load();
+  return true;
+}
+
+QvxPcapFileReader::~QvxPcapFileReader() {
+  if (handle_) {
+    if (const PcapApi* api = LoadApi(nullptr)) api->close(static_cast<pcap_t*>(handle_));
+  }
+}
+
+bool QvxPcapFileReader::Open(const char* path, char* errbuf) {
+  const PcapApi* api = LoadApi(errbuf);
+  if (!api) return false;
+  char err[PCAP_ERRBUF_SIZE] = {};
+  pcap_t* p = api->open_offline(path, err);
+  if (!p) {
+    SetErr(errbuf, "%s", err);
+    return false;
+  }
+  if (api->datalink(p) != DLT_EN10MB) {
+    SetErr(errbuf, "%s: not an Ethernet capture", path);
+    api->close(p);
+    return false;
+  }
+  handle_ = p;
+  return true;
+}
+
+int QvxPcapFileReader::Next(const unsigned char** data, uint32_t* caplen, int64_t* sec, long* usec,
+                            char* errbuf) {
+  const PcapApi* api = LoadApi(errbuf);
+  if (!api || !handle_) return 0;
+  struct pcap_pkthdr* h = nullptr;
+  int rc = api->next_ex(static_cast<pcap_t*>(handle_), &h, data);
+  if (rc == 1) {
+    *caplen = h->caplen;
+    *sec = static_cast<int64_t>(h->ts.tv_sec);
+    *usec = static_cast<long>(h->ts.tv_usec);
+    return 1;
+  }
+  if (rc == -2) return 0;
+  SetErr(errbuf, "%s", api->geterr(static_cast<pcap_t*>(handle_)));
+  return -1;
+}
+
+}  // namespace qvx

@@ -1,0 +1,69 @@
+// QvxWPcapCon: the capture connector. Delivers raw Ethernet frames from one adapter (or from a
+// capture file, for replay). It holds one open capture at a time; every call acts on it.
+//
+// Linux: libpcap. Windows: wpcap.dll (Npcap, or Wine's own) loaded at run time, so the program
+// builds without a capture SDK and starts without one installed.
+#pragma once
+
+#include <cstdint>
+
+namespace qvx {
+
+inline constexpr int kQvxAdapterMax = 10;
+inline constexpr int kQvxAdapterNameSize = 1024;
+inline constexpr int kQvxErrBufSize = 256;
+inline constexpr int kQvxFrameBufSize = 65535;
+
+// Fills up to 10 adapters that carry an IPv4 address: the address in network byte order (as an
+// in_addr holds it) and the name to open. An adapter with several addresses is listed once per
+// address. -1 with errbuf set on failure.
+int QvxWPcapConEnumAdapter(unsigned long* addrs, char (*names)[kQvxAdapterNameSize], int* count,
+                           char* errbuf);
+// Opens the adapter; a receive then waits at most wait_ms for a frame. -1 on failure.
+int QvxWPcapConOpen(const char* name, int wait_ms, char* errbuf);
+// Kernel buffer in bytes. -1 on failure.
+int QvxWPcapBufferSet(int size, char* errbuf);
+// Compiles and installs a filter (libpcap syntax); mask is the netmask for broadcast tests.
+int QvxWPcapFilterSet(const char* filter, unsigned int mask, char* errbuf);
+// 0 with *len 0 when no frame came within the wait, 0 with one Ethernet frame (at most 65535
+// bytes, *len = bytes captured) otherwise. -1 at once when nothing is open (after a close).
+int QvxWPcapConRecv(unsigned char* buf, unsigned long* len);
+// Closes the open capture; safe while another thread is inside QvxWPcapConRecv. -1 when there
+// was nothing to close.
+int QvxWPcapConClose();
+
+// ---- replay ----
+
+// Opens a capture file (pcap or pcapng, Ethernet) in place of an adapter. -1 on failure.
+int QvxWPcapConOpenFile(const char* path, char* errbuf);
+
+enum QvxFileState : int {
+  kQvxFileNone = 0,     // no file open (live capture or nothing)
+  kQvxFileReading = 1,  // frames left
+  kQvxFileEnd = 2,      // every frame was delivered
+  kQvxFileDamaged = 3,  // the file ended in a damaged or truncated record
+};
+// State of the open file; with kQvxFileDamaged, errbuf (may be null) gets the reason.
+int QvxWPcapConFileState(char* errbuf);
+// Frames delivered since the last open, and the capture time of the last one.
+uint64_t QvxWPcapConFrameCount();
+bool QvxWPcapConLastFrameTime(int64_t* sec, long* usec);
+
+// A capture file read frame by frame, independently of the open capture (for scanning a file
+// before it is replayed).
+class QvxPcapFileReader {
+ public:
+  QvxPcapFileReader() = default;
+  ~QvxPcapFileReader();
+  QvxPcapFileReader(const QvxPcapFileReader&) = delete;
+  QvxPcapFileReader& operator=(const QvxPcapFileReader&) = delete;
+
+  bool Open(const char* path, char* errbuf);
+  // 1 a frame (data valid until the next call), 0 end of file, -1 damaged (errbuf set).
+  int Next(const unsigned char** data, uint32_t* caplen, int64_t* sec, long* usec, char* errbuf);
+
+ private:
+  void* handle_ = nullptr;
+};
+
+}  // namespace qvx

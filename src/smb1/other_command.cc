@@ -1,0 +1,12 @@
+#include "smb1/other_command.h"
+
+namespace qvx {
+
+// Decoding joins here; until then every frame is ignored.
+
+int QVX_SmbOtherCmd(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigned char* recvData,
+                    long SMB_Total_Packet_Size, DATA* data) {
+  return 0;
+}
+
+}  // namespace qvx

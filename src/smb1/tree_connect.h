@@ -1,0 +1,21 @@
+// SMB1 tree connect and disconnect.
+#pragma once
+
+#include "capture/smb_header.h"
+
+namespace qvx {
+
+// Tree Connect AndX request.
+int QVX_SmbTreeConnectAndx(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigned char* recvData,
+                           long SMB_Total_Packet_Size, int TreeConnectMax, DATA* data);
+
+// Tree Connect AndX response: binds the tree to its TID.
+int QVX_SmbTreeConnectAndxRecv(SMB_HEADER_ST* SMB_HEADER, unsigned long Len,
+                               unsigned char* recvData, long SMB_Total_Packet_Size,
+                               int TreeConnectMax, DATA* data);
+
+// Tree Disconnect request.
+int QVX_SmbTreeDisConnectReq(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigned char* recvData,
+                             long SMB_Total_Packet_Size, int TreeConnectMax, DATA* data);
+
+}  // namespace qvx

@@ -1,0 +1,211 @@
+#include "capture/capture_control.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/dbglog.h"
+#include "app/option.h"
+#include "app/startup.h"
+#include "capture/capture_loop.h"
+#include "capture/fake_connector.h"
+#include "support/fake_platform.h"
+
+namespace qvx {
+namespace {
+
+using test::Fake;
+
+// The fake platform with a machine address list of the test's choosing.
+class AddressPlatform : public PlatformWrapper {
+ public:
+  explicit AddressPlatform(Platform* t) : PlatformWrapper(t) { previous_ = SetPlatform(this); }
+  ~AddressPlatform() override { SetPlatform(previous_); }
+  bool LocalIPv4Addresses(std::vector<std::string>* out) override {
+    *out = addresses;
+    return ok;
+  }
+  std::vector<std::string> addresses;
+  bool ok = true;
+
+ private:
+  Platform* previous_;
+};
+
+unsigned long Addr(const char* text) {
+  unsigned a, b, c, d;
+  std::sscanf(text, "%u.%u.%u.%u", &a, &b, &c, &d);
+  unsigned char bytes[4] = {static_cast<unsigned char>(a), static_cast<unsigned char>(b),
+                            static_cast<unsigned char>(c), static_cast<unsigned char>(d)};
+  uint32_t v;
+  std::memcpy(&v, bytes, 4);  // network byte order, as an in_addr holds it
+  return v;
+}
+
+class CaptureControlTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(QVX_StartUp(0, nullptr));
+    OptionSetDefaults(&OptionInfo);
+    OptionInfo.ServiceTaskWait = 0;
+    std::snprintf(OptionInfo.IpAddress, sizeof OptionInfo.IpAddress, "10.213.0.1");
+    DiagLogLine(DiagLog::kKernel, 0, "test\r\n");
+    Fake().data = &data;
+    Fake().stop_when_empty = false;
+  }
+  void TearDown() override {
+    if (data.LoggingFlg == 1) QVX_StartandStop_Logging(data);
+    if (data.hThread.joinable()) data.hThread.join();
+  }
+  std::vector<std::string> Kernel() { return fake.Lines(szLogfileName); }
+  int Count(const std::string& part) {
+    int n = 0;
+    for (auto& l : Kernel())
+      if (l.find(part) != std::string::npos) ++n;
+    return n;
+  }
+
+  test::FakePlatform fake;
+  test::FakeConnectorGuard con;
+  DATA data;
+};
+
+TEST_F(CaptureControlTest, AddressTextToAdapterValue) {
+  EXPECT_EQ(QVX_IpTextToAddr("192.168.1.10"), Addr("192.168.1.10"));
+  // Parts are converted numerically, so leading zeros still find the adapter.
+  EXPECT_EQ(QVX_IpTextToAddr("192.168.001.010"), Addr("192.168.1.10"));
+  EXPECT_EQ(QVX_IpTextToAddr("10.213.0.1"), Addr("10.213.0.1"));
+}
+
+TEST_F(CaptureControlTest, StartOpensTheMatchingAdapterAndStopJoins) {
+  Fake().adapters = {{Addr("192.0.2.99"), "eth9"}, {Addr("10.213.0.1"), "veth-srv"}};
+  EXPECT_EQ(QVX_StartandStop_Logging(data), 0);
+  EXPECT_EQ(data.LoggingFlg.load(), 1);
+  EXPECT_STREQ(data.ServerIpAddress, "10.213.0.1");
+  EXPECT_EQ(Fake().calls, (std::vector<std::string>{"enum", "open veth-srv 20", "filter"}));
+  EXPECT_EQ(Fake().filter, "tcp");
+  EXPECT_EQ(Fake().mask, 0xFFFFFFu);
+  EXPECT_EQ(Count("WPCAPバッファセット。[default]"), 1);
+  EXPECT_EQ(Count("QVX_I03-002 QVX_StartandStop_Logging["), 1);
+
+  EXPECT_EQ(QVX_StartandStop_Logging(data), 0);  // a start while running stops
+  EXPECT_EQ(data.LoggingFlg.load(), 0);
+  EXPECT_FALSE(data.hThread.joinable());
+  EXPECT_EQ(Fake().calls.back(), "close");
+  EXPECT_EQ(Count("QVX_I03-001 QVX_StartandStop_Logging["), 1);
+  // The thread had ended before the stop returned.
+  EXPECT_EQ(Count("] : Thread End"), 1);
+}
+
+TEST_F(CaptureControlTest, NoAdapterMatches) {
+  Fake().adapters = {
+      {Addr("10.213.9.1"), "a0"}, {Addr("10.213.9.2"), "a1"}, {Addr("10.213.9.3"), "a2"}};
+  std::snprintf(OptionInfo.PcapDevNamae, sizeof OptionInfo.PcapDevNamae, "fallback0");
+  EXPECT_EQ(QVX_StartandStop_Logging(data), 1);
+  EXPECT_EQ(data.LoggingFlg.load(), 0);
+  EXPECT_EQ(Fake().calls, std::vector<std::string>{"enum"});
+  const unsigned long want = Addr("10.213.0.1");
+  char line[200];
+  std::snprintf(line, sizeof line, "アダプタ名検出エラー。(%ld)(%x) max=(3)",
+                static_cast<long>(want), static_cast<unsigned>(want));
+  EXPECT_EQ(Count(line), 1);
+  EXPECT_EQ(Count("QVX_E03-012 QVX_StartandStop_Logging QvxWPcapConEnumAdapter["), 3);
+  std::snprintf(line, sizeof line, "アダプタ名一覧 [2](%ld)(%x)[a2]",
+                static_cast<long>(Addr("10.213.9.3")), static_cast<unsigned>(Addr("10.213.9.3")));
+  EXPECT_EQ(Count(line), 1);
+  ASSERT_EQ(fake.boxes().size(), 1u);
+  EXPECT_EQ(fake.boxes()[0].text, "The adapter name of the specified IP address is undetectable. ");
+  EXPECT_EQ(fake.boxes()[0].caption, "Error");
+}
+
+TEST_F(CaptureControlTest, PcapDevNamaeOnlyWhenTheListIsEmpty) {
+  std::snprintf(OptionInfo.PcapDevNamae, sizeof OptionInfo.PcapDevNamae, "fallback0");
+  EXPECT_EQ(QVX_StartandStop_Logging(data), 0);
+  EXPECT_EQ(Fake().opened, "fallback0");
+  EXPECT_EQ(Count("オプションアダプタ名 [0][fallback0]"), 1);
+  QVX_StartandStop_Logging(data);
+
+  // Empty list and no fallback name: nothing to open.
+  OptionInfo.PcapDevNamae[0] = '\0';
+  EXPECT_EQ(QVX_StartandStop_Logging(data), 1);
+  EXPECT_EQ(Count("アダプタ名検出エラー。"), 1);
+  EXPECT_EQ(Count("QVX_E03-012"), 0);
+}
+
+TEST_F(CaptureControlTest, PacketBufferIsSetOnlyWhenConfigured) {
+  Fake().adapters = {{Addr("10.213.0.1"), "veth-srv"}};
+  OptionInfo.PacketBuffer = 4194304;
+  EXPECT_EQ(QVX_StartandStop_Logging(data), 0);
+  EXPECT_EQ(Fake().buffer_size, 4194304);
+  EXPECT_EQ(Count("WPCAPバッファセット。[4194304]"), 1);
+  QVX_StartandStop_Logging(data);
+
+  Fake().buffer_rc = -1;
+  EXPECT_EQ(QVX_StartandStop_Logging(data), 1);
+  EXPECT_EQ(Count("WPCAPバッファセット失敗。[4194304]"), 1);
+  EXPECT_EQ(fake.boxes().back().text, "WPCAP object opening");
+  EXPECT_EQ(data.LoggingFlg.load(), 0);
+}
+
+TEST_F(CaptureControlTest, OpenEnumAndFilterFailures) {
+  Fake().adapters = {{Addr("10.213.0.1"), "veth-srv"}};
+  Fake().open_rc = -1;
+  EXPECT_EQ(QVX_StartandStop_Logging(data), 1);
+  EXPECT_EQ(Count("WPCAPオープン失敗。(no such device)[veth-srv]"), 1);
+  EXPECT_EQ(fake.boxes().back().text, "WPCAP object opening ");
+  Fake().open_rc = 0;
+  Fake().filter_rc = -1;
+  EXPECT_EQ(QVX_StartandStop_Logging(data), 1);
+  EXPECT_EQ(Count("WPCAPパケットフィルタリング設定エラー。[tcp]"), 1);
+  EXPECT_EQ(fake.boxes().back().text, "WPCAP packet-filtering setting error");
+  Fake().enum_rc = -1;
+  EXPECT_EQ(QVX_StartandStop_Logging(data), 1);
+  EXPECT_EQ(Count("WPCAPアダプタ一覧取得失敗。(enum failed)"), 1);
+  EXPECT_EQ(fake.boxes().back().text, "List acquisition of the adapter went wrong.");
+  EXPECT_EQ(data.LoggingFlg.load(), 0);
+  EXPECT_FALSE(data.hThread.joinable());
+  // Under "SC" the boxes are skipped and the lines still written.
+  nCmdLineOptSc = 1;
+  size_t boxes = fake.boxes().size();
+  EXPECT_EQ(QVX_StartandStop_Logging(data), 1);
+  EXPECT_EQ(fake.boxes().size(), boxes);
+  EXPECT_EQ(Count("WPCAPアダプタ一覧取得失敗。(enum failed)"), 2);
+}
+
+TEST_F(CaptureControlTest, RestartWhileRunningNeverOverlapsThreads) {
+  Fake().adapters = {{Addr("10.213.0.1"), "veth-srv"}};
+  ASSERT_EQ(QVX_StartandStop_Logging(data), 0);
+  for (int i = 0; i < 5; ++i) {
+    // Stop and start back to back, as the restart does.
+    QVX_StartandStop_Logging(data);
+    EXPECT_EQ(Count("] : Thread End"), i + 1);
+    QVX_StartandStop_Logging(data);
+    EXPECT_EQ(data.LoggingFlg.load(), 1);
+  }
+  QVX_StartandStop_Logging(data);
+  EXPECT_EQ(Count("] : Thread End"), 6);
+  EXPECT_EQ(Count("QVX_I03-002 QVX_StartandStop_Logging["), 6);
+}
+
+TEST_F(CaptureControlTest, DefaultServerAddressIsTheFirstLocalAddress) {
+  AddressPlatform addresses(&fake);
+  addresses.addresses = {"10.0.0.5", "10.0.0.6"};
+  std::snprintf(OptionInfo.IpAddress, sizeof OptionInfo.IpAddress, "0.0.0.0");
+  EXPECT_EQ(QVX_Init_Dlg(nullptr, data), 0);
+  EXPECT_STREQ(OptionInfo.IpAddress, "10.0.0.5");
+  // A configured address is kept.
+  std::snprintf(OptionInfo.IpAddress, sizeof OptionInfo.IpAddress, "10.0.0.6");
+  EXPECT_EQ(QVX_Init_Dlg(nullptr, data), 0);
+  EXPECT_STREQ(OptionInfo.IpAddress, "10.0.0.6");
+  // No address list: 1, the option untouched.
+  addresses.ok = false;
+  std::snprintf(OptionInfo.IpAddress, sizeof OptionInfo.IpAddress, "0.0.0.0");
+  EXPECT_EQ(QVX_Init_Dlg(nullptr, data), 1);
+  EXPECT_STREQ(OptionInfo.IpAddress, "0.0.0.0");
+  EXPECT_EQ(Count("QVX_E13-003 QVX_GetIPaddress["), 1);
+}
+
+}  // namespace
+}  // namespace qvx

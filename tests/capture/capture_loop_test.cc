@@ -1,0 +1,368 @@
+#include "capture/capture_loop.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/dbglog.h"
+#include "app/option.h"
+#include "app/startup.h"
+#include "capture/fake_connector.h"
+#include "capture/smb_command_table.h"
+#include "support/fake_platform.h"
+
+namespace qvx {
+namespace {
+
+using test::Fake;
+using test::MakeFrame;
+using test::Smb1Payload;
+using test::Smb2Payload;
+
+constexpr const char* kServer = "10.213.0.1";
+constexpr const char* kClient = "10.213.0.2";
+
+// What each recording handler saw.
+struct Call {
+  std::string handler;
+  unsigned long Len;
+  long cursor;
+  int max;
+  int command;
+  int version;
+  bool tail_zero;  // every byte of the working buffer past Len is zero
+  std::string server_mac;
+  std::string client_mac;
+};
+std::vector<Call> g_calls;
+std::string g_fail;  // handler that returns 10
+
+constexpr const char* kNames[] = {
+    "QVX_SmbTreeConnectAndx",   "QVX_SmbNtCreateAndx",         "QVX_SmbComRename",
+    "QVX_ComDeleteDirectory",   "QVX_SmbTreeDisConnectReq",    "QVX_SmbSessionSetupAndx",
+    "QVX_SmbOtherCmd",          "QVX_SmbTreeConnectAndxRecv",  "QVX_SmbSessionSetupAndxRecv",
+    "QVX_Smb2FileStandardInfo", "QVX_Smb2TreeConnectAndx",     "QVX_Smb2TreeDisConnectReq",
+    "QVX_Smb2OtherCmd",         "QVX_Smb2TreeConnectAndxRecv",
+};
+
+int Record(int n, unsigned long Len, unsigned char* d, long cursor, int max, DATA* data) {
+  bool zero = true;
+  for (unsigned long i = Len; i < kRecvBufSize; ++i) zero = zero && d[i] == 0;
+  g_calls.push_back({kNames[n], Len, cursor, max, data->SMBCommand, data->SMBVersion, zero,
+                     data->ServerMac, data->ClientMac});
+  return g_fail == kNames[n] ? 10 : 0;
+}
+template <int N>
+int R1(SMB_HEADER_ST*, unsigned long L, unsigned char* d, long c, DATA* data) {
+  return Record(N, L, d, c, -1, data);
+}
+template <int N>
+int R1c(SMB_HEADER_ST*, unsigned long L, unsigned char* d, long c, int m, DATA* data) {
+  return Record(N, L, d, c, m, data);
+}
+template <int N>
+int R2(SMB2_HEADER_ST*, unsigned long L, unsigned char* d, long c, DATA* data) {
+  return Record(N, L, d, c, -1, data);
+}
+template <int N>
+int R2c(SMB2_HEADER_ST*, unsigned long L, unsigned char* d, long c, int m, DATA* data) {
+  return Record(N, L, d, c, m, data);
+}
+
+class CaptureLoopTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(QVX_StartUp(0, nullptr));
+    OptionSetDefaults(&OptionInfo);
+    std::snprintf(OptionInfo.IpAddress, sizeof OptionInfo.IpAddress, "%s", kServer);
+    OptionInfo.TreeConnectCnt = 77;
+    OptionInfo.SessionSetupCnt = 55;
+    DiagLogLine(DiagLog::kKernel, 0, "test\r\n");
+    Fake().data = &data;
+    g_calls.clear();
+    g_fail.clear();
+    QVX_CaptureDispatch = {R1c<0>, R1<1>,  R1<2>,  R1<3>,   R1c<4>,  R1<5>,  R1<6>,
+                           R1c<7>, R1c<8>, R2c<9>, R2c<10>, R2c<11>, R2<12>, R2c<13>};
+  }
+  void TearDown() override { QVX_CaptureDispatchReset(); }
+
+  void Serve(const std::vector<unsigned char>& f) {
+    Fake().frames.push_back({f, static_cast<unsigned long>(f.size()), 0});
+  }
+  void Run() {
+    data.LoggingFlg = 1;
+    QVX_LogThread(&data);
+  }
+  std::vector<std::string> Handlers() {
+    std::vector<std::string> v;
+    for (auto& c : g_calls) v.push_back(c.handler);
+    return v;
+  }
+  int Count(const std::string& part) {
+    int n = 0;
+    for (auto& l : fake.Lines(szLogfileName))
+      if (l.find(part) != std::string::npos) ++n;
+    return n;
+  }
+
+  test::FakePlatform fake;
+  test::FakeConnectorGuard con;
+  DATA data;
+};
+
+// A datagram of n bytes: IPv4 header (20) then the given bytes at the given offset, zero-filled.
+std::vector<unsigned char> Datagram(size_t n, size_t at, const std::vector<unsigned char>& put) {
+  auto f = MakeFrame(kClient, kServer, {});
+  f.resize(14 + n, 0);
+  for (size_t i = 0; i < put.size() && at + i < n; ++i) f[14 + at + i] = put[i];
+  return f;
+}
+const std::vector<unsigned char> kSmb1Sig = {0xFF, 'S', 'M', 'B'};
+const std::vector<unsigned char> kSmb2Sig = {0xFE, 'S', 'M', 'B'};
+
+TEST_F(CaptureLoopTest, DatagramsBelow44BytesAreNotSearched) {
+  OptionInfo.ErrorLevel = 6;
+  Serve(Datagram(43, 20, kSmb1Sig));
+  Run();
+  EXPECT_EQ(Count("SMB1.0　BASE検索一致"), 0);
+  Serve(Datagram(44, 20, kSmb1Sig));
+  Run();
+  EXPECT_EQ(Count("SMB1.0　BASE検索一致"), 1);
+  // Found, but 44 bytes cannot hold the 32-byte header at offset 20.
+  EXPECT_TRUE(g_calls.empty());
+}
+
+TEST_F(CaptureLoopTest, HeaderMustFitInTheDatagram) {
+  // SMB1 at offset 44 (after IP, TCP and NBSS): 75 bytes is one short of the header.
+  auto one = MakeFrame(kClient, kServer, Smb1Payload(0x2B, 0));
+  auto short_one = one;
+  short_one.pop_back();
+  Serve(short_one);
+  Serve(one);
+  // SMB2: the 64-byte header plus its StructureSize must fit from the 1-based cursor.
+  auto two = MakeFrame(kClient, kServer, Smb2Payload(0x10, 1));
+  auto short_two = two;
+  short_two.pop_back();
+  Serve(short_two);
+  Serve(two);
+  Run();
+  ASSERT_EQ(Handlers(), (std::vector<std::string>{"QVX_SmbOtherCmd", "QVX_Smb2OtherCmd"}));
+  EXPECT_EQ(g_calls[0].Len, 44u + 32u);
+  EXPECT_EQ(g_calls[0].cursor, 44 + 33);
+  EXPECT_EQ(g_calls[1].Len, 44u + 65u);
+  EXPECT_EQ(g_calls[1].cursor, 44 + 65);
+}
+
+TEST_F(CaptureLoopTest, Smb1IsSearchedBeforeSmb2OverTheWholeDatagram) {
+  auto f = Datagram(120, 40, kSmb2Sig);
+  for (size_t i = 0; i < 4; ++i) f[14 + 60 + i] = kSmb1Sig[i];
+  f[14 + 64] = 0x2B;  // ECHO
+  Serve(f);
+  Run();
+  ASSERT_EQ(Handlers(), std::vector<std::string>{"QVX_SmbOtherCmd"});
+  EXPECT_EQ(PacketSMB_Base, 60);
+  EXPECT_EQ(g_calls[0].version, 1);
+  EXPECT_EQ(g_calls[0].command, 0x2B);
+  EXPECT_EQ(g_calls[0].cursor, 60 + 33);
+}
+
+TEST_F(CaptureLoopTest, Smb2NeedsSmbExtFlg) {
+  OptionInfo.ErrorLevel = 6;
+  OptionInfo.SMBExtFlg = 0;
+  Serve(MakeFrame(kClient, kServer, Smb2Payload(5)));
+  Run();
+  EXPECT_TRUE(g_calls.empty());
+  EXPECT_EQ(Count("SMB2.0　BASE検索"), 0);
+  OptionInfo.SMBExtFlg = 1;
+  Serve(MakeFrame(kClient, kServer, Smb2Payload(5)));
+  Serve(MakeFrame(kClient, kServer, {0, 0, 0, 60, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
+  Run();
+  EXPECT_EQ(Handlers(), std::vector<std::string>{"QVX_Smb2FileStandardInfo"});
+  EXPECT_EQ(Count("SMB2.0　BASE検索"), 2);
+  EXPECT_EQ(Count("SMB　BASE検索 未一致"), 1);
+}
+
+TEST_F(CaptureLoopTest, ServerTestAndVipFlg) {
+  // Neither end is the server: dropped unless VipFlg.
+  Serve(MakeFrame("10.213.0.3", kClient, Smb1Payload(0x75)));
+  Run();
+  EXPECT_TRUE(g_calls.empty());
+  OptionInfo.VipFlg = 1;
+  Serve(MakeFrame("10.213.0.3", kClient, Smb1Payload(0x75)));
+  // With VipFlg a tree-connect answer from the server goes to the request handler.
+  Serve(MakeFrame(kServer, kClient, Smb1Payload(0x75)));
+  Run();
+  EXPECT_EQ(Handlers(),
+            (std::vector<std::string>{"QVX_SmbTreeConnectAndx", "QVX_SmbTreeConnectAndx"}));
+}
+
+TEST_F(CaptureLoopTest, LeadingZerosNeverMatchTheFormattedAddress) {
+  std::snprintf(OptionInfo.IpAddress, sizeof OptionInfo.IpAddress, "010.213.000.001");
+  Serve(MakeFrame(kClient, kServer, Smb2Payload(5)));
+  Run();
+  EXPECT_TRUE(g_calls.empty());
+}
+
+TEST_F(CaptureLoopTest, CommandGateFollowsTheTablesAndStartUpOverrides) {
+  QVX_ApplyCommandTableOptions();  // defaults: READ_ANDX and WRITE_ANDX out of service
+  for (unsigned char c : {0x2E, 0x2F, 0x32, 0xFE, 0x99})
+    Serve(MakeFrame(kClient, kServer, Smb1Payload(c)));
+  for (unsigned short c : {8, 9, 0xB, 7, 0xFE, 0x13})
+    Serve(MakeFrame(kClient, kServer, Smb2Payload(c)));
+  Run();
+  std::vector<int> seen;
+  for (auto& c : g_calls) seen.push_back(c.command);
+  // SMB1: TRANSACTION2 and the "--" row pass; SMB2: READ, WRITE, IOCTL and unknown codes fail,
+  // FLUSH and 0xFE pass.
+  EXPECT_EQ(seen, (std::vector<int>{0x32, 0xFE, 7, 0xFE}));
+
+  OptionInfo.smb1_com_transaction2_off = 1;
+  QVX_ApplyCommandTableOptions();
+  g_calls.clear();
+  Serve(MakeFrame(kClient, kServer, Smb1Payload(0x32)));
+  Run();
+  EXPECT_TRUE(g_calls.empty());
+}
+
+TEST_F(CaptureLoopTest, DispatchOrderByVersionDirectionAndCommand) {
+  const std::vector<std::pair<std::vector<unsigned char>, std::vector<std::string>>> cases = {
+      {MakeFrame(kClient, kServer, Smb1Payload(0x75)), {"QVX_SmbTreeConnectAndx"}},
+      {MakeFrame(kClient, kServer, Smb1Payload(0xA2)), {"QVX_SmbNtCreateAndx"}},
+      {MakeFrame(kClient, kServer, Smb1Payload(0x07)), {"QVX_SmbComRename"}},
+      {MakeFrame(kClient, kServer, Smb1Payload(0x01)), {"QVX_ComDeleteDirectory"}},
+      {MakeFrame(kClient, kServer, Smb1Payload(0x71)), {"QVX_SmbTreeDisConnectReq"}},
+      {MakeFrame(kClient, kServer, Smb1Payload(0x73)), {"QVX_SmbSessionSetupAndx"}},
+      {MakeFrame(kClient, kServer, Smb1Payload(0x2B)), {"QVX_SmbOtherCmd"}},
+      {MakeFrame(kServer, kClient, Smb1Payload(0x75)),
+       {"QVX_SmbTreeConnectAndxRecv", "QVX_SmbSessionSetupAndxRecv"}},
+      {MakeFrame(kServer, kClient, Smb1Payload(0x73)), {}},
+      {MakeFrame(kServer, kClient, Smb1Payload(0xA2)), {}},
+      {MakeFrame(kClient, kServer, Smb2Payload(5)), {"QVX_Smb2FileStandardInfo"}},
+      {MakeFrame(kClient, kServer, Smb2Payload(3)), {"QVX_Smb2TreeConnectAndx"}},
+      {MakeFrame(kClient, kServer, Smb2Payload(4)), {"QVX_Smb2TreeDisConnectReq"}},
+      {MakeFrame(kClient, kServer, Smb2Payload(0x10)), {"QVX_Smb2OtherCmd"}},
+      {MakeFrame(kClient, kServer, Smb2Payload(1)), {"QVX_Smb2OtherCmd"}},
+      {MakeFrame(kServer, kClient, Smb2Payload(3)), {"QVX_Smb2TreeConnectAndxRecv"}},
+      {MakeFrame(kServer, kClient, Smb2Payload(5)), {}},
+  };
+  for (auto& c : cases) {
+    g_calls.clear();
+    Serve(c.first);
+    Run();
+    EXPECT_EQ(Handlers(), c.second) << "command " << int(c.first[14 + 44 + 4]);
+  }
+  // Capacities: trees for the tree and create handlers, sessions for the session answer.
+  g_calls.clear();
+  Serve(MakeFrame(kServer, kClient, Smb1Payload(0x75)));
+  Serve(MakeFrame(kClient, kServer, Smb2Payload(5)));
+  Run();
+  ASSERT_EQ(g_calls.size(), 3u);
+  EXPECT_EQ(g_calls[0].max, 77);
+  EXPECT_EQ(g_calls[1].max, 55);
+  EXPECT_EQ(g_calls[2].max, 77);
+}
+
+TEST_F(CaptureLoopTest, SettingsThatTakeHandlersOut) {
+  OptionInfo.SessionSetupFlg = 0;
+  OptionInfo.SMBOtherPackets = 0;
+  OptionInfo.SMB2OtherPackets = 1;  // not consulted
+  Serve(MakeFrame(kClient, kServer, Smb1Payload(0x73)));
+  Serve(MakeFrame(kServer, kClient, Smb1Payload(0x75)));
+  Serve(MakeFrame(kClient, kServer, Smb1Payload(0x2B)));
+  Serve(MakeFrame(kClient, kServer, Smb2Payload(0x10)));
+  Run();
+  EXPECT_EQ(Handlers(), std::vector<std::string>{"QVX_SmbTreeConnectAndxRecv"});
+}
+
+TEST_F(CaptureLoopTest, FailingHandlerEndsTheFrameAndSkipsTheCleanUp) {
+  g_fail = "QVX_SmbTreeConnectAndxRecv";
+  OptionInfo.ErrorLevel = 2;
+  Serve(MakeFrame(kServer, kClient, Smb1Payload(0x75)));
+  Serve(MakeFrame(kClient, kServer, Smb1Payload(0xA2)));
+  Run();
+  // The session answer after the failed tree answer is not called.
+  EXPECT_EQ(Handlers(),
+            (std::vector<std::string>{"QVX_SmbTreeConnectAndxRecv", "QVX_SmbNtCreateAndx"}));
+  EXPECT_EQ(Count("QVX_E21-009 QVX_LogThread["), 1);
+  EXPECT_EQ(Count("] : QVX_SmbTreeConnectAndxRecv Error"), 1);
+
+  // At level 6 the error line is not written, and the clean-up runs only for the good frame.
+  g_fail = "QVX_SmbNtCreateAndx";
+  OptionInfo.ErrorLevel = 6;
+  Serve(MakeFrame(kClient, kServer, Smb1Payload(0xA2)));
+  Serve(MakeFrame(kClient, kServer, Smb2Payload(5)));
+  Run();
+  EXPECT_EQ(Count("QVX_SmbNtCreateAndx Error"), 0);
+  EXPECT_EQ(Count("] : QVX_SmbInfoTableDelete"), 1);
+  EXPECT_EQ(Count("Dispatch QVX_SmbNtCreateAndx"), 1);
+  EXPECT_EQ(Count("Dispatch QVX_Smb2FileStandardInfo"), 1);
+  EXPECT_EQ(Count("QVX_D21-015 QVX_LogThread["), 1);  // the NT create header trace
+  EXPECT_EQ(Count("Tid 7 : Pid 0 : Uid 100 : Mid 0"), 1);
+}
+
+TEST_F(CaptureLoopTest, ReceiveLengthsAndFailures) {
+  auto frame = MakeFrame(kClient, kServer, Smb2Payload(5));
+  Fake().frames.push_back({frame, 14, 0});     // only an Ethernet header: skipped with a pause
+  Fake().frames.push_back({frame, 11, 0});     // shorter than a header: size line with n + 2
+  Fake().frames.push_back({frame, 70000, 0});  // longer than the buffer: refused
+  Fake().frames.push_back({frame, 0, -1});     // receive failure
+  Serve(frame);
+  OptionInfo.ServiceTaskWait = 0;
+  Run();
+  EXPECT_EQ(Count("パケット受信サイズがオーバーしました。Len=13"), 1);
+  EXPECT_EQ(Count("パケット受信サイズがオーバーしました。Len=70002"), 1);
+  EXPECT_EQ(Count("パケット受信に失敗しました。"), 1);
+  EXPECT_EQ(fake.slept_ms(), 4 * 100);
+  ASSERT_EQ(Handlers(), std::vector<std::string>{"QVX_Smb2FileStandardInfo"});
+  // The datagram is exactly what was captured after the Ethernet header.
+  EXPECT_EQ(g_calls[0].Len, frame.size() - 14);
+}
+
+TEST_F(CaptureLoopTest, WorkingBufferIsCleanPastEachFrame) {
+  auto big = MakeFrame(kClient, kServer, Smb2Payload(0x10, 1200));
+  auto small = MakeFrame(kClient, kServer, Smb2Payload(0x10, 4));
+  Serve(big);
+  Serve(small);
+  Serve(big);
+  Run();
+  ASSERT_EQ(g_calls.size(), 3u);
+  for (auto& c : g_calls) EXPECT_TRUE(c.tail_zero) << c.Len;
+  EXPECT_EQ(g_calls[1].Len, small.size() - 14);
+}
+
+TEST_F(CaptureLoopTest, MacTextsAndNamingFlag) {
+  OptionInfo.SMBcmdListFlg = 1;
+  Serve(MakeFrame(kClient, kServer, Smb2Payload(5)));
+  Run();
+  ASSERT_EQ(g_calls.size(), 1u);
+  EXPECT_EQ(g_calls[0].server_mac, "02:00:00:00:00:01");
+  EXPECT_EQ(g_calls[0].client_mac, "02:00:00:00:00:02");
+  EXPECT_EQ(data.SMBCmdListFlg, 1);
+  OptionInfo.MACadressFlg = 0;
+  OptionInfo.SMBcmdListFlg = 0;
+  Serve(MakeFrame(kClient, kServer, Smb2Payload(5)));
+  Run();
+  EXPECT_EQ(g_calls[1].server_mac, "--");
+  EXPECT_EQ(g_calls[1].client_mac, "--");
+  EXPECT_EQ(data.SMBCmdListFlg, 0);
+}
+
+TEST_F(CaptureLoopTest, ThreadStartAndExit) {
+  fake.SetNow(2026, 12, 9, 10, 0, 0);
+  OptionInfo.RefleshTime = 10;
+  Run();
+  EXPECT_EQ(data.NextSessionChkTime, fake.Now().t + 10);
+  EXPECT_EQ(data.LoggingFlg.load(), 0);
+  auto k = fake.Lines(szLogfileName);
+  std::vector<std::string> tail;
+  for (auto& l : k)
+    if (l.find("QVX_LogThread[") != std::string::npos) tail.push_back(l.substr(0, 11));
+  EXPECT_EQ(tail, (std::vector<std::string>{"QVX_D21-011", "QVX_E21-011", "QVX_E21-011",
+                                            "QVX_E21-051", "QVX_E21-051", "QVX_E21-011"}));
+  EXPECT_EQ(Count("] : Thread End"), 1);
+}
+
+}  // namespace
+}  // namespace qvx
