@@ -8,9 +8,13 @@
 #include <random>
 #include <sstream>
 
+#include "accesslog/access_log.h"
 #include "app/dbglog.h"
 #include "app/option.h"
+#include "app/tables.h"
 #include "capture/smb_command_table.h"
+#include "names/hosts.h"
+#include "names/nbt.h"
 
 namespace qvx::test {
 
@@ -41,6 +45,69 @@ int FakePlatform::ShowMessageBox(void*, const std::string& text, const std::stri
                                  unsigned style) {
   boxes_.push_back({text, caption, style});
   return box_answer_;
+}
+
+bool FakePlatform::ListShares(std::vector<ServerShare>* out) {
+  if (!fake_shares_) return PlatformWrapper::ListShares(out);
+  *out = shares_;
+  return true;
+}
+
+bool FakePlatform::ListSessions(std::vector<ServerSession>* out) {
+  if (!fake_sessions_) return PlatformWrapper::ListSessions(out);
+  *out = sessions_;
+  return true;
+}
+
+FileInfoResult FakePlatform::GetFileInfo(const std::string& path, FileInfo* out) {
+  if (!fake_files_) return PlatformWrapper::GetFileInfo(path, out);
+  auto it = files_.find(path);
+  if (it == files_.end()) return FileInfoResult::kNotFound;
+  *out = it->second;
+  return FileInfoResult::kOk;
+}
+
+bool FakePlatform::RunChild(const std::string& command_line, int timeout_ms, bool want_stdout,
+                            bool want_stderr, size_t max_output, ChildResult* out) {
+  child_runs_.push_back(command_line);
+  if (real_children_)
+    return PlatformWrapper::RunChild(command_line, timeout_ms, want_stdout, want_stderr, max_output,
+                                     out);
+  *out = ChildResult();
+  if (!child_script_) {
+    // A command that runs and says nothing, so start-up checks pass quickly.
+    out->started = out->finished = true;
+    out->exit_code = 0;
+    return true;
+  }
+  bool ok = child_script_(command_line, out);
+  if (out->output.size() > max_output) out->output.resize(max_output);
+  return ok;
+}
+
+bool FakePlatform::HostByName(const std::string& name, std::string* ip, int* err) {
+  if (!fake_hosts_) return PlatformWrapper::HostByName(name, ip, err);
+  ++host_lookups_;
+  auto it = hosts_.find(name);
+  if (it == hosts_.end()) {
+    *err = 11001;
+    return false;
+  }
+  *ip = it->second;
+  return true;
+}
+
+bool FakePlatform::HostByAddr(const std::string& ip, std::string* name, int* err) {
+  if (!fake_hosts_) return PlatformWrapper::HostByAddr(ip, name, err);
+  ++host_lookups_;
+  for (auto& [n, a] : hosts_) {
+    if (a == ip) {
+      *name = n;
+      return true;
+    }
+  }
+  *err = 11004;
+  return false;
 }
 
 void FakePlatform::SetNow(int year, int month, int day, int hour, int minute, int second) {
@@ -100,6 +167,12 @@ void ResetProgramState() {
   std::memcpy(Smb_Command, g_pristine.smb1, sizeof g_pristine.smb1);
   std::memcpy(Smb2_Command, g_pristine.smb2, sizeof g_pristine.smb2);
   DbgLogCloseAll();
+  // Tables, access log, name caches.
+  QVX_FreeTables();
+  QVX_AccessLogClose();
+  LogPathBase[0] = LogPath[0] = szAccessLogfileName[0] = '\0';
+  NbtReset();
+  HostsDataCnt = 0;
   OptionSetDefaults(&OptionInfo);
   // At load time every option is 0: the debug log is written until the configuration is read.
   std::memset(&OptionInfo, 0, sizeof OptionInfo);

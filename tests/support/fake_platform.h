@@ -2,6 +2,8 @@
 // clock, sleeps and message boxes are under the test's control.
 #pragma once
 
+#include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -28,6 +30,43 @@ class FakePlatform : public PlatformWrapper {
   int ShowMessageBox(void* owner, const std::string& text, const std::string& caption,
                      unsigned style) override;
 
+  // In-memory server facts. Until a test sets them, the calls go to the real platform (child
+  // processes: see UseRealChildren).
+  bool ListShares(std::vector<ServerShare>* out) override;
+  bool ListSessions(std::vector<ServerSession>* out) override;
+  FileInfoResult GetFileInfo(const std::string& path, FileInfo* out) override;
+  bool RunChild(const std::string& command_line, int timeout_ms, bool want_stdout, bool want_stderr,
+                size_t max_output, ChildResult* out) override;
+  bool HostByName(const std::string& name, std::string* ip, int* err) override;
+  bool HostByAddr(const std::string& ip, std::string* name, int* err) override;
+
+  void SetShares(std::vector<ServerShare> s) {
+    shares_ = std::move(s);
+    fake_shares_ = true;
+  }
+  void SetSessions(std::vector<ServerSession> s) {
+    sessions_ = std::move(s);
+    fake_sessions_ = true;
+  }
+  // A path's facts; FileInfoResult::kNotFound for every path not set once any is set.
+  void SetFileInfo(const std::string& path, const FileInfo& fi) {
+    files_[path] = fi;
+    fake_files_ = true;
+  }
+  void RemoveFileInfo(const std::string& path) { files_.erase(path); }
+  // Answers RunChild: given the command line, fills the result and returns RunChild's result.
+  using ChildScript = std::function<bool(const std::string&, ChildResult*)>;
+  void SetChildScript(ChildScript script) { child_script_ = std::move(script); }
+  const std::vector<std::string>& child_runs() const { return child_runs_; }
+  // Real child processes instead (runner tests). Without either, a child runs and prints nothing.
+  void UseRealChildren() { real_children_ = true; }
+  // Resolver answers; a name or address not listed fails with err 11001.
+  void SetHosts(std::map<std::string, std::string> name_to_ip) {
+    hosts_ = std::move(name_to_ip);
+    fake_hosts_ = true;
+  }
+  int host_lookups() const { return host_lookups_; }
+
   void SetNow(int year, int month, int day, int hour, int minute, int second);
   void SetExecutablePath(const std::string& p) { exe_path_ = p; }
   void SetBoxAnswer(int answer) { box_answer_ = answer; }
@@ -50,6 +89,15 @@ class FakePlatform : public PlatformWrapper {
   long slept_ms_ = 0;
   int box_answer_ = kIdOk;
   std::vector<Box> boxes_;
+  bool fake_shares_ = false, fake_sessions_ = false, fake_files_ = false, fake_hosts_ = false;
+  std::vector<ServerShare> shares_;
+  std::vector<ServerSession> sessions_;
+  std::map<std::string, FileInfo> files_;
+  ChildScript child_script_;
+  bool real_children_ = false;
+  std::vector<std::string> child_runs_;
+  std::map<std::string, std::string> hosts_;
+  int host_lookups_ = 0;
 };
 
 // Puts the program's globals back to their load-time state (options, log paths and handles).

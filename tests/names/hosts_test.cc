@@ -1,0 +1,146 @@
+#include "names/hosts.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "app/controller.h"
+#include "app/dbglog.h"
+#include "app/option.h"
+#include "app/tables.h"
+#include "names/nbt.h"
+#include "support/fake_platform.h"
+#include "support/recording_view.h"
+
+namespace qvx {
+namespace {
+
+class HostsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    OptionSetDefaults(&OptionInfo);
+    OptionInfo.HostName = 1;
+    OptionInfo.QVXHosts = 1;
+    OptionInfo.NbtstatChgOn = 1;
+    fake.SetHosts({{"winsock-name", "10.9.9.9"}});
+  }
+  int Read(const std::string& text) {
+    std::string p = fake.Path("QVX_Hosts.hst");
+    fake.WriteText(p, text);
+    return QVX_HostsRead(nullptr, p.c_str());
+  }
+  std::string Display(const char* addr) {
+    char buf[64];
+    EXPECT_EQ(AddHostName(addr, buf, OptionInfo.HostName, 0), 0);
+    return buf;
+  }
+  std::string Lookup(const char* name) {
+    char ip[16] = "unchanged";
+    return QVXHostsChk(name, ip, 0) == 0 ? std::string(ip) : std::string("<none>");
+  }
+  test::FakePlatform fake;
+};
+
+TEST_F(HostsTest, CommentsAreSkippedAndEveryOtherLineIsARow) {
+  ASSERT_EQ(Read("# office\npc1,10.0.0.12\n\nnas,10.0.0.40\n#pc9,10.0.0.9\n"), 0);
+  EXPECT_EQ(HostsDataCnt, 3);  // the empty line is a row too
+  EXPECT_EQ(Lookup("pc1"), "10.0.0.12");
+  EXPECT_EQ(Lookup("nas"), "10.0.0.40");
+  EXPECT_EQ(Lookup("pc9"), "<none>");
+  EXPECT_EQ(Lookup("PC1"), "<none>");  // case-sensitive
+}
+
+TEST_F(HostsTest, OnlyCommentsLeaveTheTableEmptyAndDisplayFallsThrough) {
+  ASSERT_EQ(Read("# nothing here\r\n# at all\r\n"), 0);
+  EXPECT_EQ(HostsDataCnt, 0);
+  NbtCacheInsert("PCNB", "10.0.0.7");
+  EXPECT_EQ(Display("10.0.0.7"), "PCNB(10.0.0.7)");
+  EXPECT_EQ(Display("10.9.9.9"), "winsock-name(10.9.9.9)");
+}
+
+TEST_F(HostsTest, LineWithoutCommaNeverMatchesAndSecondCommaEndsTheAddress) {
+  ASSERT_EQ(Read("lonely\npc2,10.0.0.2,extra\n"), 0);
+  EXPECT_EQ(HostsDataCnt, 2);
+  EXPECT_EQ(Lookup("lonely"), "<none>");  // its name kept the line break
+  EXPECT_EQ(Lookup("lonely\n"), "");      // ... and has no address
+  EXPECT_EQ(Lookup("pc2"), "10.0.0.2");
+}
+
+TEST_F(HostsTest, CrLfFilesAndALastLineWithoutBreakKeepTheFullAddress) {
+  ASSERT_EQ(Read("pc1,10.0.0.12\r\npc3,10.0.0.133"), 0);
+  EXPECT_EQ(Lookup("pc1"), "10.0.0.12");
+  EXPECT_EQ(Lookup("pc3"), "10.0.0.133");
+}
+
+TEST_F(HostsTest, DisplayMatchesTheAddressAsASubstring) {
+  ASSERT_EQ(Read("pc1,10.0.0.12\n"), 0);
+  EXPECT_EQ(Display("10.0.0.1"), "pc1(10.0.0.1)");
+  OptionInfo.HostName = 0;
+  EXPECT_EQ(Display("10.0.0.1"), "10.0.0.1");
+}
+
+TEST_F(HostsTest, DisplayOrderIsHostTableThenCacheThenResolver) {
+  ASSERT_EQ(Read("tbl,10.9.9.9\n"), 0);
+  NbtCacheInsert("NB", "10.9.9.9");
+  EXPECT_EQ(Display("10.9.9.9"), "tbl(10.9.9.9)");
+  OptionInfo.QVXHosts = 0;
+  EXPECT_EQ(Display("10.9.9.9"), "NB(10.9.9.9)");
+  OptionInfo.NbtstatChgOn = 0;
+  EXPECT_EQ(Display("10.9.9.9"), "winsock-name(10.9.9.9)");
+  EXPECT_EQ(Display("10.1.1.1"), "ホスト名取得失敗 rc = 11004(10.1.1.1)");
+}
+
+TEST_F(HostsTest, DisplayIsCutToTheBufferItIsWrittenInto) {
+  std::string longname(80, 'n');
+  ASSERT_EQ(Read(longname + ",10.0.0.5\n"), 0);
+  char buf[64 + 16];
+  std::memset(buf, 'X', sizeof buf);
+  AddHostName("10.0.0.5", buf, 1, 0);
+  EXPECT_EQ(std::string(buf), std::string(63, 'n'));  // 63 name characters, nothing past 64
+  EXPECT_EQ(buf[64], 'X');
+}
+
+TEST_F(HostsTest, IpAddrChk) {
+  EXPECT_EQ(QVX_IpAddrChk("192.168.1.1"), 0);
+  EXPECT_EQ(QVX_IpAddrChk("999.1.1.1"), 0);  // octets are not range-tested
+  EXPECT_EQ(QVX_IpAddrChk("192.168.1"), 1);
+  EXPECT_EQ(QVX_IpAddrChk("a.b.c.d"), 1);
+  EXPECT_EQ(QVX_IpAddrChk("192.168.001.0010"), 1);  // 16 characters
+  EXPECT_EQ(QVX_IpAddrChk(""), 1);
+  EXPECT_EQ(QVX_IpAddrChk(nullptr), 1);
+  EXPECT_EQ(QVX_IpAddrChk("1.2.3.4x"), 1);
+  EXPECT_EQ(QVX_IpAddrChk(".1.2.3"), 1);
+}
+
+TEST_F(HostsTest, GetIpAndGetHostWriteTheirFailureTexts) {
+  char buf[64];
+  EXPECT_EQ(GetIp("winsock-name", buf, sizeof buf, 0), 0);
+  EXPECT_STREQ(buf, "10.9.9.9");
+  EXPECT_EQ(GetIp("nobody", buf, sizeof buf, 0), -1);
+  EXPECT_STREQ(buf, "IPアドレス取得失敗 rc = 11001");
+  EXPECT_EQ(GetHost("10.9.9.9", buf, sizeof buf, 0), 0);
+  EXPECT_STREQ(buf, "winsock-name");
+  EXPECT_EQ(GetHost("10.1.1.1", buf, sizeof buf, 0), -2);
+}
+
+TEST_F(HostsTest, MissingFileEmptiesTheTableAndTheMenuCommandSwitchesTheOptionOff) {
+  ASSERT_EQ(Read("pc1,10.0.0.12\n"), 0);
+  std::string missing = fake.Path("none.hst");
+  QVX_HostsReadCommand(nullptr, missing.c_str());
+  EXPECT_EQ(HostsDataCnt, 0);
+  EXPECT_EQ(OptionInfo.QVXHosts, 0);
+  ASSERT_EQ(fake.boxes().size(), 1u);
+  EXPECT_EQ(fake.boxes()[0].text, "Reading of a QVX_hosts file went wrong.");
+  EXPECT_EQ(fake.boxes()[0].caption, "error");
+
+  OptionInfo.QVXHosts = 1;
+  std::string p = fake.Path("other.hst");
+  fake.WriteText(p, "pc7,10.0.0.77\n");
+  QVX_HostsReadCommand(nullptr, p.c_str());
+  EXPECT_EQ(fake.boxes().back().text, "The QVX_hosts file was read.");
+  EXPECT_EQ(Lookup("pc7"), "10.0.0.77");
+}
+
+}  // namespace
+}  // namespace qvx

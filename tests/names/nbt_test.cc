@@ -1,0 +1,187 @@
+#include "names/nbt.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "app/dbglog.h"
+#include "app/option.h"
+#include "support/fake_platform.h"
+
+namespace qvx {
+namespace {
+
+// What the name-query command prints, in both forms: the client column at the same place.
+const char kTableNames[] =
+    "    QVXSRV          Connected   In     PCWORK7-LONG    <20>\r\n"
+    "    QVXSRV          Connected   In     PCWORK7         <20>\r\n";
+const char kTableAddrs[] =
+    "    QVXSRV          Connected   In     10.214.0.3      <20>\r\n"
+    "    QVXSRV          Connected   In     10.214.0.2      <20>\r\n";
+
+class NbtTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    OptionSetDefaults(&OptionInfo);
+    fake.SetChildScript([this](const std::string& cmd, ChildResult* r) {
+      r->started = r->finished = true;
+      r->exit_code = 0;
+      if (cmd.size() >= 3 && cmd.compare(cmd.size() - 3, 3, " -s") == 0) r->output = names;
+      if (cmd.size() >= 3 && cmd.compare(cmd.size() - 3, 3, " -S") == 0) r->output = addrs;
+      return true;
+    });
+  }
+  std::string Resolve(const char* name, int* rc = nullptr) {
+    char addr[32] = "";
+    int r = NameFromSessionTable(name, addr, sizeof addr);
+    if (rc) *rc = r;
+    return r == kNameQueryOk ? std::string(addr) : std::string("<unresolved>");
+  }
+  std::string Cached(const char* name) {
+    char addr[16];
+    return NbtCacheFindByName(name, addr, sizeof addr) ? std::string(addr) : "<none>";
+  }
+  test::FakePlatform fake;
+  std::string names = kTableNames, addrs = kTableAddrs;
+};
+
+TEST_F(NbtTest, AddressIsReadWhereTheNameStoodAndCached) {
+  EXPECT_EQ(Resolve("PCWORK7-LONG"), "10.214.0.3");
+  EXPECT_EQ(Cached("PCWORK7-LONG"), "10.214.0.3");
+  ASSERT_EQ(fake.child_runs().size(), 2u);
+  EXPECT_EQ(fake.child_runs()[0], "NetNameQuery -s");
+  EXPECT_EQ(fake.child_runs()[1], "NetNameQuery -S");
+}
+
+TEST_F(NbtTest, APrefixOfALongerNameMatchesItsFirstOccurrence) {
+  // PCWORK7 is first found inside PCWORK7-LONG's column.
+  EXPECT_EQ(Resolve("PCWORK7"), "10.214.0.3");
+}
+
+TEST_F(NbtTest, FailuresLeaveTheNameUnresolved) {
+  int rc;
+  EXPECT_EQ(Resolve("NOSUCH", &rc), "<unresolved>");
+  EXPECT_EQ(rc, kNameQueryNoMatch);
+  addrs = "short";
+  EXPECT_EQ(Resolve("PCWORK7-LONG", &rc), "<unresolved>");  // offset past the output
+  EXPECT_EQ(rc, kNameQueryNoMatch);
+  addrs = std::string(kTableAddrs).substr(0, 45);  // the address runs to the end, no blank
+  EXPECT_EQ(Resolve("PCWORK7-LONG", &rc), "<unresolved>");
+  EXPECT_EQ(Cached("PCWORK7-LONG"), "<none>");
+  fake.SetChildScript([](const std::string&, ChildResult* r) { return false; });
+  EXPECT_EQ(Resolve("PCWORK7", &rc), "<unresolved>");
+  EXPECT_EQ(rc, kNameQueryRunFailed);
+}
+
+TEST_F(NbtTest, CacheWrapsAtNetWkInfoCnt) {
+  OptionInfo.NetWkInfoCnt = 3;
+  NbtCacheInsert("A", "10.0.0.1");
+  NbtCacheInsert("B", "10.0.0.2");
+  NbtCacheInsert("C", "10.0.0.3");
+  EXPECT_EQ(Cached("C"), "10.0.0.3");
+  NbtCacheInsert("D", "10.0.0.4");  // back to index 0
+  EXPECT_EQ(NbtSessionTableCnt, 1);
+  EXPECT_STREQ(NbtSessionTable[0].ComputerName, "D");
+  EXPECT_EQ(Cached("D"), "10.0.0.4");
+  EXPECT_EQ(Cached("B"), "<none>");  // entries before the wrap are no longer seen
+  char name[16];
+  EXPECT_FALSE(NbtCacheFindByAddr("10.0.0.3", name, sizeof name));
+  EXPECT_TRUE(NbtCacheFindByAddr("10.0.0.4", name, sizeof name));
+
+  // A capacity above 512 wraps at 512.
+  NbtReset();
+  OptionInfo.NetWkInfoCnt = 4000;
+  for (int i = 0; i < 513; ++i) NbtCacheInsert("N", "10.0.0.1");
+  EXPECT_EQ(NbtSessionTableCnt, 1);
+}
+
+TEST_F(NbtTest, ErrorListStores511NamesAndReportsThe512th) {
+  char name[16];
+  for (int i = 0; i < 511; ++i) {
+    std::snprintf(name, sizeof name, "PC%d", i);
+    ComputerNameErrListAppend(name);
+  }
+  EXPECT_EQ(ComputerNameErrListCnt, 511);
+  EXPECT_TRUE(ComputerNameErrListContains("PC510"));
+  ComputerNameErrListAppend("PC511");
+  EXPECT_EQ(ComputerNameErrListCnt, 511);
+  EXPECT_FALSE(ComputerNameErrListContains("PC511"));
+  ComputerNameErrListAppend("A-NAME-LONGER-THAN-15");
+  EXPECT_FALSE(ComputerNameErrListContains("A-NAME-LONGER-T"));
+}
+
+// ---- the runner, with real child processes ----
+#ifndef _WIN32
+
+class RunnerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    OptionSetDefaults(&OptionInfo);
+    fake.UseRealChildren();
+    // The kernel log of the fake's folder, so the runner's reports can be read back.
+    std::snprintf(szLogfileName, sizeof szLogfileName, "%s", fake.Path("kernel.log").c_str());
+    DiagLogLine(DiagLog::kKernel, 0, "start\r\n");
+  }
+  std::string Kernel() { return fake.Contents(szLogfileName); }
+  test::FakePlatform fake;
+};
+
+TEST_F(RunnerTest, AChildThatPrintsOneMegabyteCompletes) {
+  std::vector<char> buf(kNbtOutputSize);
+  unsigned long len = 0;
+  auto t0 = std::chrono::steady_clock::now();
+  int rc = GetCUIAppMsg("sh -c \"yes x | head -c 1048576; echo end >&2\"", buf.data(), buf.size(),
+                        1, 1, 5000, &len, "");
+  EXPECT_EQ(rc, 1);
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(4));
+  EXPECT_EQ(len, kNbtOutputSize - 1);  // the buffer's worth, the rest drained
+  EXPECT_EQ(buf[0], 'x');
+  EXPECT_EQ(buf[kNbtOutputSize - 1], '\0');
+}
+
+TEST_F(RunnerTest, AChildPastItsTimeLimitIsEndedAndReported) {
+  std::string marker = fake.Path("late");
+  std::vector<char> buf(kNbtOutputSize);
+  unsigned long len = 7;
+  std::string cmd = "sh -c \"sleep 1; touch " + marker + "\"";
+  EXPECT_EQ(GetCUIAppMsg(cmd.c_str(), buf.data(), buf.size(), 1, 1, 200, &len, ""), 0);
+  EXPECT_EQ(len, 0u);
+  EXPECT_NE(Kernel().find("QVX_E65-006 GetCUIAppMsg"), std::string::npos);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  EXPECT_FALSE(std::filesystem::exists(marker)) << "the child ran on after its time limit";
+}
+
+TEST_F(RunnerTest, StandardErrorIsCollectedOnlyWhenAsked) {
+  std::vector<char> buf(kNbtOutputSize);
+  unsigned long len = 0;
+  const char* cmd = "sh -c \"echo out; echo err >&2\"";
+  ASSERT_EQ(GetCUIAppMsg(cmd, buf.data(), buf.size(), 1, 1, 3000, &len, ""), 1);
+  EXPECT_EQ(std::string(buf.data(), len).find("err") != std::string::npos, true);
+  ASSERT_EQ(GetCUIAppMsg(cmd, buf.data(), buf.size(), 1, 0, 3000, &len, ""), 1);
+  EXPECT_EQ(std::string(buf.data(), len), "out\n");
+}
+
+TEST_F(RunnerTest, AMissingCommandFailsTheStartUpCheck) {
+  OptionInfo.NbtstatChgOn = 1;
+  std::snprintf(OptionInfo.NbtstatChgCmd, sizeof OptionInfo.NbtstatChgCmd, "NoSuchNameQuery");
+  EXPECT_FALSE(QVX_NbtstatCommandCheck(nullptr));
+  std::string k = Kernel();
+  EXPECT_NE(k.find("QVX_I02-007 QVX_Dlg_Proc"), std::string::npos);
+  EXPECT_NE(k.find("QVX_E02-008 QVX_Dlg_Proc"), std::string::npos);
+  EXPECT_NE(k.find("NBTSTAT COMMAND CHK NG (NoSuchNameQuery)"), std::string::npos);
+  ASSERT_EQ(fake.boxes().size(), 1u);
+  EXPECT_EQ(fake.boxes()[0].text, "Starting of a NBTSTAT command went wrong.");
+  EXPECT_EQ(OptionInfo.NbtstatChgOn, 1);  // stays on
+
+  std::snprintf(OptionInfo.NbtstatChgCmd, sizeof OptionInfo.NbtstatChgCmd, "true");
+  EXPECT_TRUE(QVX_NbtstatCommandCheck(nullptr));
+  EXPECT_NE(Kernel().find("NBTSTAT COMMAND CHK OK (true)"), std::string::npos);
+}
+
+#endif  // !_WIN32
+
+}  // namespace
+}  // namespace qvx

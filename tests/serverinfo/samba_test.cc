@@ -1,0 +1,128 @@
+#include "platform/posix/samba.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "support/fake_platform.h"
+
+namespace qvx {
+namespace {
+
+std::string DataFile(const std::string& name) {
+  std::ifstream in(std::string(QVX_TEST_DATA_DIR) + "/" + name, std::ios::binary);
+  std::ostringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+const ServerShare* Find(const std::vector<ServerShare>& v, const std::string& name) {
+  for (const auto& s : v)
+    if (s.name == name) return &s;
+  return nullptr;
+}
+
+TEST(SambaConfigTest, SharesOfTheRecordedServer) {
+  std::vector<ServerShare> shares = ParseSambaConfig(DataFile("serverinfo_smb.conf"));
+  ASSERT_EQ(shares.size(), 3u);
+  EXPECT_EQ(shares[0].name, "IPC$");
+  EXPECT_EQ(shares[0].type, 3u);
+  EXPECT_EQ(shares[1].name, "docs");
+  EXPECT_EQ(shares[1].path, "/tmp/qvx-smbd.tal1Mb/share/docs");
+  EXPECT_EQ(shares[1].remark, "Project documents");
+  EXPECT_EQ(shares[1].type, 0u);
+  EXPECT_EQ(shares[2].name, "public");
+  EXPECT_EQ(shares[2].path, "/tmp/qvx-smbd.tal1Mb/share/public");
+}
+
+TEST(SambaConfigTest, TheDistributionsDefaultConfiguration) {
+  // [homes] has no path of its own; commented-out shares are not shares.
+  std::vector<ServerShare> shares = ParseSambaConfig(DataFile("serverinfo_debian_smb.conf"));
+  EXPECT_EQ(Find(shares, "homes"), nullptr);
+  EXPECT_EQ(Find(shares, "global"), nullptr);
+  EXPECT_EQ(Find(shares, "profiles"), nullptr);
+  const ServerShare* printers = Find(shares, "printers");
+  ASSERT_NE(printers, nullptr);
+  EXPECT_EQ(printers->type, 1u);
+  EXPECT_EQ(printers->path, "/var/tmp");
+  const ServerShare* drivers = Find(shares, "print$");
+  ASSERT_NE(drivers, nullptr);
+  EXPECT_EQ(drivers->path, "/var/lib/samba/printers");
+  EXPECT_EQ(drivers->type, 0u);
+  EXPECT_EQ(drivers->remark, "Printer Drivers");
+}
+
+TEST(SambaConfigTest, SyntaxSambaAccepts) {
+  auto shares = ParseSambaConfig(
+      "[Data Share]\r\n  Path = /srv/data/ \r\n\tCOMMENT=one \\\n two\r\n"
+      "; path = /wrong\r\n[GLOBAL]\npath = /not/a/share\n[q]\ndirectory=/srv/q\nprintable = Yes\n");
+  ASSERT_EQ(shares.size(), 3u);
+  EXPECT_EQ(shares[1].name, "Data Share");
+  EXPECT_EQ(shares[1].path, "/srv/data");
+  EXPECT_EQ(shares[1].remark, "one  two");
+  EXPECT_EQ(shares[2].path, "/srv/q");
+  EXPECT_EQ(shares[2].type, 1u);
+}
+
+TEST(SmbstatusTest, SessionsOfTheRecordedServer) {
+  std::vector<ServerSession> sessions;
+  // 05:35:33 on the day of the recording; the trees were connected at 05:35:31.
+  int64_t now = 1796794533;
+  ASSERT_TRUE(ParseSmbstatusJson(DataFile("serverinfo_smbstatus.json"), now, &sessions));
+  ASSERT_EQ(sessions.size(), 2u);
+  std::map<std::string, ServerSession> by_client;
+  for (auto& s : sessions) by_client[s.client] = s;
+  ASSERT_EQ(by_client.count("10.214.0.2"), 1u);  // a client that gave no name: its address
+  ASSERT_EQ(by_client.count("pcwork7"), 1u);     // a client named in its NetBIOS session request
+  EXPECT_EQ(by_client["pcwork7"].user, "qvxuser");
+  EXPECT_EQ(by_client["10.214.0.2"].time_sec, 2u);
+}
+
+TEST(SmbstatusTest, NoSessionsAndNotJson) {
+  std::vector<ServerSession> sessions;
+  EXPECT_TRUE(ParseSmbstatusJson(R"({"version": "4.17", "sessions": {}})", 0, &sessions));
+  EXPECT_TRUE(sessions.empty());
+  EXPECT_TRUE(ParseSmbstatusJson(R"({"version": "4.17"})", 0, &sessions));
+  EXPECT_FALSE(ParseSmbstatusJson("Failed to initialize session_global.tdb", 0, &sessions));
+  EXPECT_TRUE(ParseSmbstatusJson(
+      R"({"sessions": {"1": {"username": "u", "hostname": "ipv4:10.0.0.9:5000"}}})", 0, &sessions));
+  ASSERT_EQ(sessions.size(), 1u);
+  EXPECT_EQ(sessions[0].client, "10.0.0.9");
+}
+
+TEST(SambaListTest, TheConfigurationIsReadAgainOnlyWhenItChanges) {
+  test::FakePlatform fake;
+  std::string conf = fake.Path("smb.conf");
+  fake.WriteText(conf, "[a]\npath = /srv/a\n");
+  SetSambaConfigPath(conf);
+  std::vector<ServerShare> shares;
+  ASSERT_TRUE(SambaListShares(&shares));
+  ASSERT_EQ(shares.size(), 2u);
+  EXPECT_EQ(shares[1].path, "/srv/a");
+  fake.WriteText(conf, "[a]\npath = /srv/a\n[bb]\npath = /srv/bb\n");
+  ASSERT_TRUE(SambaListShares(&shares));
+  EXPECT_EQ(shares.size(), 3u);
+  std::filesystem::remove(conf);
+  EXPECT_FALSE(SambaListShares(&shares));
+  EXPECT_TRUE(shares.empty());
+  SetSambaConfigPath("");
+  EXPECT_EQ(SambaConfigPath(), kDefaultSambaConfig);
+}
+
+TEST(SambaListTest, SessionsFromAFile) {
+  test::FakePlatform fake;
+  std::string file = fake.Path("sessions.json");
+  fake.WriteText(file, DataFile("serverinfo_smbstatus.json"));
+  SetSambaSessionsFile(file);
+  std::vector<ServerSession> sessions;
+  EXPECT_TRUE(SambaListSessions(&sessions));
+  EXPECT_EQ(sessions.size(), 2u);
+  SetSambaSessionsFile("");
+}
+
+}  // namespace
+}  // namespace qvx
