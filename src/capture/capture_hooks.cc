@@ -1,15 +1,26 @@
 #include "capture/capture_hooks.h"
 
+#include <cstring>
+
+#include "app/option.h"
+#include "serverinfo/server_info.h"
+#include "tracking/access_data.h"
+
 namespace qvx {
 
 // Until the share list, the session tables, the list rows and the IP filter exist, these do
 // nothing: no shares, no clean-up, no filter entries.
 
-void QVX_CaptureShareRefresh() {}
+void QVX_CaptureShareRefresh() {
+  if (NetWkShareInfo == nullptr) return;
+  std::memset(NetWkShareInfo, 0,
+              sizeof(NetWkShareInfoSt) * static_cast<size_t>(OptionInfo.NetWkInfoCnt));
+  NetShareInfoDataNo = QVX_NetShare_NT(NetWkShareInfo, OptionInfo.NetWkInfoCnt, nullptr);
+}
 
 void QVX_CaptureSmbInfoTableDelete(DATA*) {}
 
-void QVX_CaptureListIndexReset() {}
+void QVX_CaptureListIndexReset() { nListIndex = 0; }
 
 void QVX_CaptureHideMainWindow(DATA*) {}
 
