@@ -1,0 +1,99 @@
+// The session and tree tables: who logged on from where (SMB1 session set-up), and which share
+// each tree identifier of each client stands for. The SMB handlers create entries from set-up and
+// tree-connect requests, bind them to the answers, and look up the tree and user of every file
+// operation here; a periodic clean-up frees the entries of clients that have gone.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+
+#include "app/data.h"
+
+namespace qvx {
+
+struct SessionSetupSt {
+  uint16_t Flg;  // 0 free, 2 request seen, 1 bound
+  uint32_t Tid;
+  uint32_t Pid;
+  uint32_t Uid;
+  uint32_t Mid;
+  char src_addr[32];
+  char dst_addr[32];
+  char Login_Name[512];
+};
+
+struct TreeConnectSt {
+  uint16_t Flg;  // 0 free, 2 connect request seen, 1 connected, 3 disconnect seen
+  uint32_t Tid;
+  uint32_t Pid;
+  uint32_t Uid;
+  uint32_t Mid;
+  char SharePath[512];       // \\server\share
+  char ShareLocalPath[512];  // the share's folder on this server
+  char src_addr[32];
+  char dst_addr[32];
+  char src_port[16];
+  char dst_port[16];
+  char src_mac[128];
+  char dst_mac[128];
+  char Login_Name[512];
+  unsigned char MessageId[8];
+  unsigned char SessionId[8];
+};
+
+// Slot states.
+enum : uint16_t { kSlotFree = 0, kSlotBound = 1, kSlotWaiting = 2, kSlotDisconnected = 3 };
+// How QVXTreeIDGetInfo found a tree.
+enum : int { kTreeFound = 3, kTreeGuessed = 2, kTreeNotFound = 1 };
+// The longest local path built from a share folder and a request path.
+inline constexpr size_t kAccessPathSize = 4097;
+inline constexpr const char* kUserNotFound = "Not Find";
+
+extern SessionSetupSt* SessionSetup;  // SessionSetupCnt records
+extern TreeConnectSt* TreeConnect;    // TreeConnectCnt records
+
+// Allocation with the other tables (QVX_AllocTables / QVX_ClearTables / QVX_FreeTables).
+bool QVX_SessionTreeAlloc();
+void QVX_SessionTreeClear();
+void QVX_SessionTreeFree();
+
+// Datagram helpers: "%d.%d.%d.%d" of the IPv4 source/destination and "%d" of the TCP ports
+// (a 20-byte IP header assumed). recvData must hold at least 24 bytes.
+void QVX_FrameSrcAddr(const unsigned char* recvData, char* out, size_t size);
+void QVX_FrameDstAddr(const unsigned char* recvData, char* out, size_t size);
+void QVX_FrameSrcPort(const unsigned char* recvData, char* out, size_t size);
+void QVX_FrameDstPort(const unsigned char* recvData, char* out, size_t size);
+
+// 3 and the slot when a connected tree of client src_addr has TreeID; 1 otherwise.
+int QVXTreeConnectInfoChk(const char* src_addr, uint32_t TreeID, uint32_t Pid, uint32_t Uid,
+                          uint32_t Mid, int* nTreeID_Connect, int TreeConnectMax);
+// SMB1 connect answer (src_addr: the answer's source, the server): 0 and the slot when bound.
+int QVXTreeConnectInfoSet(const char* src_addr, uint32_t TreeID, uint32_t Pid, uint32_t Uid,
+                          uint32_t Mid, int* nTreeID_Connect, int TreeConnectMax);
+// SMB2 connect answer, paired by the 8 MessageId bytes and the server: 0 and the slot when bound.
+int QVXTreeConnectInfoSet2(const char* src_addr, uint32_t TreeID, const unsigned char* CmdSuqNo,
+                           const unsigned char* SID, int* nTreeID_Connect, int TreeConnectMax);
+// The tree of a file operation. 0: known (QVXTreeConnectInfoChkRet 3) or guessed (2) in slot
+// nTreeID_Connect; 10: drop the operation (an "unknown" line and row may have been written).
+int QVXTreeIDGetInfo(uint32_t TreeID, uint32_t Pid, uint32_t Uid, uint32_t Mid,
+                     const unsigned char* recvData, const char* sBuffer, int* nTreeID_Connect,
+                     int* QVXTreeConnectInfoChkRet, DATA* data);
+// Guesses the share of an unknown tree from the path: 0 and a new connected slot, or 10.
+int QVXUnKnownRelated(uint32_t TreeID, const unsigned char* recvData, const char* sBuffer,
+                      int* nTreeID_Connect, int* QVXTreeConnectInfoChkRet, DATA* data,
+                      int TreeConnectMax);
+// The user of client src_addr (512 bytes out): 0 found, 1 "Not Find".
+int QVX_UserNameSet(const char* src_addr, char* Login_Name, uint32_t UserID);
+// Re-binds the tree to the share where the path exists when it does not exist under its own;
+// returns the time class of the final path (204 not found, else 201, 202 or 203).
+int QVXAccessChkToTreeIDPathChg(char* sAccessFullPath, const char* sBuffer, time_t ZLocaTimeLW,
+                                int nTreeID_Connect, DATA* data, int TreeConnectMax);
+// The periodic clean-up after each accepted frame (runs every RefleshTime seconds).
+int QVX_SmbInfoTableDelete(DATA* data);
+int QVX_TreeIDTableDelete(DATA* data);
+
+// Joins a share folder and a request path the way every lookup does: one separator between them.
+// Returns false when the result does not fit.
+bool QVX_JoinSharePath(const char* folder, const char* request, char* out, size_t size);
+
+}  // namespace qvx
