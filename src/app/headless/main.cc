@@ -1,6 +1,7 @@
 // quorvix: the Linux build without a window. Monitors a Samba server's traffic live.
 //
-//   quorvix [--home DIR] [OPTION [KERNEL_LOG]]
+//   quorvix [--home DIR] [--smb-conf FILE] [OPTION [KERNEL_LOG]]
+//   quorvix --replay FILE [--sessions FILE] [--home DIR] [--smb-conf FILE] [OPTION [KERNEL_LOG]]
 //
 // OPTION "SC" suppresses message boxes (here: console notices of the main window and capture
 // control). SIGINT/SIGTERM end the program through the shutdown sequence; SIGHUP restarts capture.
@@ -14,9 +15,14 @@
 #include <vector>
 
 #include "app/controller.h"
+#include "app/dbglog.h"
 #include "app/headless/console_view.h"
 #include "app/startup.h"
+#include "capture/capture_connector.h"
+#include "capture/replay.h"
+#include "connector/qvx_wpcap_con.h"
 #include "platform/platform.h"
+#include "platform/posix/samba.h"
 
 namespace {
 
@@ -39,21 +45,81 @@ class HomePlatform : public qvx::PlatformWrapper {
 
 void Usage() {
   std::fprintf(stderr,
-               "usage: quorvix [--home DIR] [OPTION [KERNEL_LOG]]\n"
+               "usage: quorvix [--home DIR] [--smb-conf FILE] [OPTION [KERNEL_LOG]]\n"
+               "       quorvix --replay FILE [--sessions FILE] [--home DIR] [--smb-conf FILE]\n"
+               "               [OPTION [KERNEL_LOG]]\n"
                "  --home DIR   keep Quorvix.ini, Quorvix.log and QVXkernel/ in DIR\n"
+               "  --smb-conf FILE  the Samba configuration the shares are read from\n"
+               "                   (default /etc/samba/smb.conf)\n"
+               "  --replay FILE    run on a capture file (pcap or pcapng) instead of an adapter,\n"
+               "                   with the clock at each frame's time; ends at its end\n"
+               "  --sessions FILE  replay: the server's sessions from this smbstatus -j output\n"
+               "                   (default: from the connections in the capture)\n"
                "  OPTION       SC: no message boxes\n"
                "  KERNEL_LOG   full path of the kernel log\n");
+}
+
+// Runs the program on a capture file: start-up, capture on the file until its last frame was
+// handled, then the normal stop and shutdown. Returns the exit code.
+int Replay(qvx::ConsoleView& view, const std::string& file, const qvx::ReplayScan& scan) {
+  // Commands the start-up posted (AutoStart) run first; capture is then started once.
+  int id;
+  while (view.TakeCommand(&id))
+    if (id != qvx::ConsoleView::kCloseCommand) qvx::QVX_OnCommand(id);
+  if (qvx::data.LoggingFlg == 0) qvx::QVX_OnCommand(qvx::kIdmStart);
+  if (qvx::data.LoggingFlg == 0) {
+    std::fprintf(stderr, "quorvix: capture could not start on %s (see the kernel log)\n",
+                 file.c_str());
+    qvx::QVX_OnClose();
+    return 1;
+  }
+  auto started = std::chrono::steady_clock::now();
+  int state = qvx::kQvxFileReading;
+  while (g_stop == 0) {
+    state = qvx::QvxWPcapConFileState(nullptr);
+    if (state != qvx::kQvxFileReading) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  const uint64_t frames = qvx::QvxWPcapConFrameCount();
+  double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  if (state == qvx::kQvxFileDamaged) {
+    char reason[qvx::kQvxErrBufSize] = {};
+    qvx::QvxWPcapConFileState(reason);
+    std::fprintf(stderr,
+                 "quorvix: %s is damaged or truncated after frame %llu (%s); the frames before "
+                 "it were handled\n",
+                 file.c_str(), static_cast<unsigned long long>(frames), reason);
+    QVX_KLOG("QVX_E21-060 QVX_Replay[%d][%ld] : capture file damaged after frame %llu (%s)\r\n",
+             static_cast<unsigned long long>(frames), reason);
+  }
+  qvx::QVX_OnCommand(qvx::kIdmStop);
+  qvx::QVX_OnClose();
+  std::fprintf(stderr, "quorvix: replayed %llu frames of %s in %.3f s (%.0f frames/s)\n",
+               static_cast<unsigned long long>(frames), file.c_str(), secs,
+               secs > 0 ? static_cast<double>(frames) / secs : 0.0);
+  (void)scan;
+  return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   std::string home;
+  std::string replay;
+  std::string sessions;
+  bool smb_conf = false;
   std::vector<const char*> args;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     if (a == "--home" && i + 1 < argc) {
       home = argv[++i];
+    } else if (a == "--smb-conf" && i + 1 < argc) {
+      qvx::SetSambaConfigPath(argv[++i]);
+      smb_conf = true;
+    } else if (a == "--replay" && i + 1 < argc) {
+      replay = argv[++i];
+    } else if (a == "--sessions" && i + 1 < argc) {
+      sessions = argv[++i];
     } else if (a == "--help" || a == "-h") {
       Usage();
       return 0;
@@ -73,6 +139,25 @@ int main(int argc, char** argv) {
     qvx::SetPlatform(home_platform.get());
   }
 
+  // Replay: a first pass over the file gives the server, the start time and the connections.
+  qvx::ReplayScan scan;
+  std::unique_ptr<qvx::ReplayPlatform> replay_platform;
+  if (!replay.empty()) {
+    std::string error;
+    if (!qvx::ReplayScanFile(replay, &scan, &error)) {
+      std::fprintf(stderr, "quorvix: cannot read the capture file %s: %s\n", replay.c_str(),
+                   error.c_str());
+      return 1;
+    }
+    replay_platform =
+        std::make_unique<qvx::ReplayPlatform>(&qvx::platform(), &scan, sessions, smb_conf);
+    qvx::SetPlatform(replay_platform.get());
+    qvx::SetCaptureConnector(&qvx::ReplayConnector(replay));
+  } else if (!sessions.empty()) {
+    std::fprintf(stderr, "quorvix: --sessions is only for --replay\n");
+    return 2;
+  }
+
   if (!qvx::QVX_StartUp(static_cast<int>(args.size()), args.data())) return 0;
 
   struct sigaction sa {};
@@ -84,6 +169,7 @@ int main(int argc, char** argv) {
 
   qvx::ConsoleView view(stdout);
   if (!qvx::QVX_OnInitDialog(view)) return 0;
+  if (!replay.empty()) return Replay(view, replay, scan);
 
   // The message loop: posted commands at once, the timer on every new wall-clock second.
   int64_t last_tick = qvx::platform().Now().t;

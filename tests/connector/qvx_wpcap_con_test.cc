@@ -1,0 +1,149 @@
+#include "connector/qvx_wpcap_con.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace qvx {
+namespace {
+
+std::string Data(const char* name) { return std::string(QVX_CAPTURE_DATA_DIR) + "/" + name; }
+
+// Frames of a file through the open-capture calls: count, and the state at the end.
+struct Drained {
+  int frames = 0;
+  int state = 0;
+  unsigned long first_len = 0;
+};
+Drained Drain() {
+  Drained d;
+  static unsigned char buf[kQvxFrameBufSize];
+  for (int idle = 0; idle < 3;) {
+    unsigned long len = 0;
+    EXPECT_EQ(QvxWPcapConRecv(buf, &len), 0);
+    if (len == 0) {
+      ++idle;
+      continue;
+    }
+    if (d.frames++ == 0) d.first_len = len;
+  }
+  d.state = QvxWPcapConFileState(nullptr);
+  return d;
+}
+
+TEST(QvxWPcapConTest, ReplaysEveryFrameOfAFile) {
+  char err[kQvxErrBufSize] = {};
+  ASSERT_EQ(QvxWPcapConOpenFile(Data("smb2_ops.pcap").c_str(), err), 0) << err;
+  Drained d = Drain();
+  // tshark counts 178 frames in this file; the first is the client's SYN (74 bytes).
+  EXPECT_EQ(d.frames, 178);
+  EXPECT_EQ(d.first_len, 74u);
+  EXPECT_EQ(d.state, kQvxFileEnd);
+  EXPECT_EQ(QvxWPcapConFrameCount(), 178u);
+  int64_t sec = 0;
+  long usec = 0;
+  EXPECT_TRUE(QvxWPcapConLastFrameTime(&sec, &usec));
+  EXPECT_GT(sec, 1700000000);
+  EXPECT_EQ(QvxWPcapConClose(), 0);
+  // After a close a receive fails at once, and a second close reports nothing to close.
+  unsigned char buf[64];
+  unsigned long len = 99;
+  EXPECT_EQ(QvxWPcapConRecv(buf, &len), -1);
+  EXPECT_EQ(len, 0u);
+  EXPECT_EQ(QvxWPcapConClose(), -1);
+}
+
+TEST(QvxWPcapConTest, FilterAppliesToFiles) {
+  char err[kQvxErrBufSize] = {};
+  ASSERT_EQ(QvxWPcapConOpenFile(Data("smb2_ops.pcap").c_str(), err), 0) << err;
+  ASSERT_EQ(QvxWPcapFilterSet("tcp[tcpflags] & tcp-syn != 0", 0xFFFFFF, err), 0) << err;
+  EXPECT_EQ(Drain().frames, 2);  // SYN and SYN-ACK
+  QvxWPcapConClose();
+  ASSERT_EQ(QvxWPcapConOpenFile(Data("smb2_ops.pcap").c_str(), err), 0);
+  EXPECT_EQ(QvxWPcapFilterSet("this is not a filter", 0xFFFFFF, err), -1);
+  EXPECT_NE(std::string(err), "");
+  QvxWPcapConClose();
+}
+
+TEST(QvxWPcapConTest, DamagedAndUnreadableFiles) {
+  auto dir = std::filesystem::temp_directory_path() / "qvx-connector-test";
+  std::filesystem::create_directories(dir);
+  std::string cut = (dir / "cut.pcap").string();
+  {
+    std::ifstream in(Data("smb2_ops.pcap"), std::ios::binary);
+    std::vector<char> bytes(20000);
+    in.read(bytes.data(), bytes.size());
+    std::ofstream(cut, std::ios::binary).write(bytes.data(), bytes.size());
+  }
+  char err[kQvxErrBufSize] = {};
+  ASSERT_EQ(QvxWPcapConOpenFile(cut.c_str(), err), 0);
+  Drained d = Drain();
+  EXPECT_GT(d.frames, 50);
+  EXPECT_LT(d.frames, 178);
+  EXPECT_EQ(d.state, kQvxFileDamaged);
+  char reason[kQvxErrBufSize] = {};
+  QvxWPcapConFileState(reason);
+  EXPECT_NE(std::string(reason).find("truncated"), std::string::npos) << reason;
+  QvxWPcapConClose();
+
+  std::string junk = (dir / "junk.pcap").string();
+  std::ofstream(junk) << "not a capture file at all";
+  EXPECT_EQ(QvxWPcapConOpenFile(junk.c_str(), err), -1);
+  EXPECT_NE(std::string(err), "");
+  EXPECT_EQ(QvxWPcapConOpenFile((dir / "missing.pcap").string().c_str(), err), -1);
+  std::filesystem::remove_all(dir);
+}
+
+TEST(QvxWPcapConTest, CloseFromAnotherThreadEndsReceiving) {
+  char err[kQvxErrBufSize] = {};
+  ASSERT_EQ(QvxWPcapConOpenFile(Data("smb2_ops.pcap").c_str(), err), 0);
+  std::atomic<bool> failed{false};
+  std::thread reader([&] {
+    static unsigned char buf[kQvxFrameBufSize];
+    unsigned long len;
+    while (QvxWPcapConRecv(buf, &len) == 0) {
+    }
+    failed = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_EQ(QvxWPcapConClose(), 0);
+  reader.join();
+  EXPECT_TRUE(failed);
+}
+
+TEST(QvxWPcapConTest, FileReaderReadsIndependently) {
+  QvxPcapFileReader r;
+  char err[kQvxErrBufSize] = {};
+  ASSERT_TRUE(r.Open(Data("smb1_ops.pcap").c_str(), err)) << err;
+  const unsigned char* d;
+  uint32_t n;
+  int64_t sec;
+  long usec;
+  int frames = 0;
+  while (r.Next(&d, &n, &sec, &usec, err) == 1) ++frames;
+  EXPECT_EQ(frames, 108);  // capinfos: 108 frames
+}
+
+TEST(QvxWPcapConTest, EnumeratesAdaptersOrReportsWhy) {
+  unsigned long addrs[kQvxAdapterMax];
+  static char names[kQvxAdapterMax][kQvxAdapterNameSize];
+  int count = -1;
+  char err[kQvxErrBufSize] = {};
+  int rc = QvxWPcapConEnumAdapter(addrs, names, &count, err);
+  if (rc == -1) {
+    EXPECT_NE(std::string(err), "");
+  } else {
+    EXPECT_GE(count, 0);
+    EXPECT_LE(count, kQvxAdapterMax);
+    for (int i = 0; i < count; ++i) EXPECT_NE(std::string(names[i]), "");
+  }
+}
+
+}  // namespace
+}  // namespace qvx
