@@ -8,6 +8,7 @@
 #include "app/option.h"
 #include "serverinfo/server_info.h"
 #include "tracking/access_data.h"
+#include "tracking/session_tree.h"
 
 namespace qvx {
 
@@ -28,14 +29,15 @@ bool QVX_AllocTables() {
       static_cast<NetWkSessionInfoStSt*>(std::calloc(net + 1, sizeof(NetWkSessionInfoStSt)));
   // One spare byte, as the records have always been allocated.
   AccessData = static_cast<AccessDataSt*>(std::calloc(rows * sizeof(AccessDataSt) + 1, 1));
+  const bool sessions_ok = QVX_SessionTreeAlloc();
   NetShareInfoDataNo = 0;
   nListIndex = 0;
-  return HostsData != nullptr && LogData != nullptr && NetWkShareInfo != nullptr &&
+  return sessions_ok && HostsData != nullptr && LogData != nullptr && NetWkShareInfo != nullptr &&
          NetWkShareInfoBuf != nullptr && NetWkSessionInfo != nullptr && AccessData != nullptr;
 }
 
 void QVX_ClearTables() {
-  // The session and tree tables are cleared here as they join.
+  QVX_SessionTreeClear();
   const size_t net = OptionInfo.NetWkInfoCnt > 0 ? static_cast<size_t>(OptionInfo.NetWkInfoCnt) : 0;
   const size_t rows =
       OptionInfo.AccessDataCnt > 0 ? static_cast<size_t>(OptionInfo.AccessDataCnt) : 0;
@@ -51,6 +53,7 @@ void QVX_FreeTables() {
     return;
   QVX_ELOG("QVX_I02-051 QVX_Dlg_Proc[%d][%ld] : SessionSetup free \r\n");
   QVX_ELOG("QVX_I02-051 QVX_Dlg_Proc[%d][%ld] : TreeConnect free \r\n");
+  QVX_SessionTreeFree();
   QVX_ELOG("QVX_I02-051 QVX_Dlg_Proc[%d][%ld] : NetWkShareInfo free \r\n");
   std::free(NetWkShareInfo);
   NetWkShareInfo = nullptr;

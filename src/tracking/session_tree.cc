@@ -1,0 +1,510 @@
+#include "tracking/session_tree.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "accesslog/access_log.h"
+#include "app/controller.h"
+#include "app/dbglog.h"
+#include "app/listview.h"
+#include "app/option.h"
+#include "app/tables.h"
+#include "app/text.h"
+#include "capture/smb_command_table.h"
+#include "filters/exclusion.h"
+#include "names/hosts.h"
+#include "names/nbt.h"
+#include "platform/path_match.h"
+#include "platform/platform.h"
+#include "serverinfo/server_info.h"
+#include "tracking/access_data.h"
+
+namespace qvx {
+
+SessionSetupSt* SessionSetup = nullptr;
+TreeConnectSt* TreeConnect = nullptr;
+
+namespace {
+
+size_t SessionCount() {
+  return OptionInfo.SessionSetupCnt > 0 ? static_cast<size_t>(OptionInfo.SessionSetupCnt) : 0;
+}
+size_t TreeCount() {
+  return OptionInfo.TreeConnectCnt > 0 ? static_cast<size_t>(OptionInfo.TreeConnectCnt) : 0;
+}
+// A caller's table size, never beyond the table itself.
+int TreeLimit(int TreeConnectMax) {
+  const int n = static_cast<int>(TreeCount());
+  return TreeConnectMax < 0 || TreeConnectMax > n ? n : TreeConnectMax;
+}
+bool Level(int n) { return OptionInfo.ErrorLevel >= n; }
+
+void Addr(const unsigned char* p, char* out, size_t size) {
+  std::snprintf(out, size, "%d.%d.%d.%d", p[0], p[1], p[2], p[3]);
+}
+void Port(const unsigned char* p, char* out, size_t size) {
+  std::snprintf(out, size, "%d", (p[0] << 8) | p[1]);
+}
+
+// Writes one finished access-log line from the capture thread's line buffer.
+void WriteLine(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+void WriteLine(const char* fmt, ...) {
+  if (OptionInfo.LogFileWriteFlg != 1) return;
+  char local[4096];
+  char* buf = LogData ? LogData : local;
+  const size_t size = LogData ? static_cast<size_t>(kLogDataSize) : sizeof local;
+  va_list ap;
+  va_start(ap, fmt);
+  int n = std::vsnprintf(buf, size, fmt, ap);
+  va_end(ap);
+  if (n < 0) return;
+  if (static_cast<size_t>(n) >= size) {
+    // Cut inside the buffer but keep the line a line.
+    n = static_cast<int>(size - 1);
+    buf[n - 2] = '\r';
+    buf[n - 1] = '\n';
+  }
+  QVX_AccessLogWrite(buf, static_cast<size_t>(n));
+}
+
+const char* CommandName(const DATA* data) {
+  if (data->SMBVersion == 1) return QVX_Smb1CommandRow(data->SMBCmdListFlg, data->SMBCommand).Name;
+  return QVX_Smb2CommandRow(data->SMBCmdListFlg, data->SMBCommand).Name;
+}
+const char* CommandInfo(const DATA* data) {
+  if (data->SMBVersion == 1)
+    return QVX_Smb1CommandRow(data->SMBCmdListFlg, data->SMBCommand).Description;
+  return QVX_Smb2CommandRow(data->SMBCmdListFlg, data->SMBCommand).Description;
+}
+
+// True when the candidate path under share folder counts as a hit for the guess: it exists, or
+// its parent folder exists and is not the share's own folder (a file being created).
+bool ShareHit(const char* candidate, const char* share_path) {
+  if (platform().FileExists(candidate)) return true;
+  std::string parent = PathRemoveFileSpec(candidate);
+  return parent != share_path && platform().IsDirectory(parent);
+}
+
+// The address a list row's Client(IP) text stands for: with host names shown it reads
+// "name(addr)", and only the address can be compared with the server's sessions.
+std::string RowAddress(const char* client) {
+  const char* open = std::strrchr(client, '(');
+  const char* close = open ? std::strchr(open, ')') : nullptr;
+  if (open && close && close > open) return std::string(open + 1, close);
+  return client;
+}
+
+bool SessionHasClient(int n, const char* addr) {
+  for (int k = 0; k < n; ++k)
+    if (std::strcmp(NetWkSessionInfo[k].sesi502_cname, addr) == 0) return true;
+  return false;
+}
+
+}  // namespace
+
+bool QVX_SessionTreeAlloc() {
+  QVX_SessionTreeFree();
+  SessionSetup =
+      static_cast<SessionSetupSt*>(std::calloc(SessionCount() + 1, sizeof(SessionSetupSt)));
+  TreeConnect = static_cast<TreeConnectSt*>(std::calloc(TreeCount() + 1, sizeof(TreeConnectSt)));
+  return SessionSetup != nullptr && TreeConnect != nullptr;
+}
+
+void QVX_SessionTreeClear() {
+  if (SessionSetup) std::memset(SessionSetup, 0, SessionCount() * sizeof(SessionSetupSt));
+  if (TreeConnect) std::memset(TreeConnect, 0, TreeCount() * sizeof(TreeConnectSt));
+}
+
+void QVX_SessionTreeFree() {
+  std::free(SessionSetup);
+  SessionSetup = nullptr;
+  std::free(TreeConnect);
+  TreeConnect = nullptr;
+}
+
+void QVX_FrameSrcAddr(const unsigned char* d, char* out, size_t size) { Addr(d + 12, out, size); }
+void QVX_FrameDstAddr(const unsigned char* d, char* out, size_t size) { Addr(d + 16, out, size); }
+void QVX_FrameSrcPort(const unsigned char* d, char* out, size_t size) { Port(d + 20, out, size); }
+void QVX_FrameDstPort(const unsigned char* d, char* out, size_t size) { Port(d + 22, out, size); }
+
+bool QVX_JoinSharePath(const char* folder, const char* request, char* out, size_t size) {
+  if (size == 0) return false;
+  std::string req = request ? request : "";
+#ifndef _WIN32
+  // Requests name their folders with backslashes; the server's own paths use "/".
+  for (char& c : req)
+    if (c == '\\') c = '/';
+#endif
+  std::string path = folder ? folder : "";
+  const bool req_sep = !req.empty() && req[0] == kPathSep;
+  const bool path_sep = !path.empty() && path.back() == kPathSep;
+  if (req_sep && path_sep) path.pop_back();
+  if (!req_sep && !path_sep) path += kPathSep;
+  path += req;
+  CopyText(out, size, path.c_str());
+  return path.size() < size;
+}
+
+int QVXTreeConnectInfoChk(const char* src_addr, uint32_t TreeID, uint32_t, uint32_t, uint32_t,
+                          int* nTreeID_Connect, int) {
+  if (TreeConnect == nullptr) return kTreeNotFound;
+  const int n = static_cast<int>(TreeCount());
+  for (int i = 0; i < n; ++i) {
+    const TreeConnectSt& t = TreeConnect[i];
+    if (t.Flg == kSlotBound && t.Tid == TreeID && std::strcmp(t.src_addr, src_addr) == 0) {
+      if (nTreeID_Connect) *nTreeID_Connect = i;
+      return kTreeFound;
+    }
+  }
+  return kTreeNotFound;
+}
+
+int QVXTreeConnectInfoSet(const char* src_addr, uint32_t TreeID, uint32_t Pid, uint32_t Uid,
+                          uint32_t Mid, int* nTreeID_Connect, int TreeConnectMax) {
+  if (TreeConnect == nullptr) return 1;
+  const int n = TreeLimit(TreeConnectMax);
+  for (int i = 0; i < n; ++i) {
+    TreeConnectSt& t = TreeConnect[i];
+    if (t.Flg != kSlotWaiting) continue;
+    if (Level(6))
+      QVX_KLOG(
+          "QVX_D61-001 QVXTreeConnectInfoSet[%d][%ld] : Pid %d %d : Uid %d %d : Mid %d %d : IP "
+          "%s %s\r\n",
+          static_cast<int>(t.Pid), static_cast<int>(Pid), static_cast<int>(t.Uid),
+          static_cast<int>(Uid), static_cast<int>(t.Mid), static_cast<int>(Mid), t.dst_addr,
+          src_addr);
+    if (t.Pid == Pid && t.Uid == Uid && t.Mid == Mid && std::strcmp(t.dst_addr, src_addr) == 0) {
+      t.Tid = TreeID;
+      t.Flg = kSlotBound;
+      if (nTreeID_Connect) *nTreeID_Connect = i;
+      return 0;
+    }
+  }
+  return 1;
+}
+
+int QVXTreeConnectInfoSet2(const char* src_addr, uint32_t TreeID, const unsigned char* CmdSuqNo,
+                           const unsigned char*, int* nTreeID_Connect, int TreeConnectMax) {
+  if (TreeConnect == nullptr || CmdSuqNo == nullptr) return 1;
+  const int n = TreeLimit(TreeConnectMax);
+  for (int i = 0; i < n; ++i) {
+    TreeConnectSt& t = TreeConnect[i];
+    if (t.Flg == kSlotWaiting && std::memcmp(t.MessageId, CmdSuqNo, 8) == 0 &&
+        std::strcmp(t.dst_addr, src_addr) == 0) {
+      t.Tid = TreeID;
+      t.Flg = kSlotBound;
+      if (nTreeID_Connect) *nTreeID_Connect = i;
+      return 0;
+    }
+  }
+  return 1;
+}
+
+int QVX_UserNameSet(const char* src_addr, char* Login_Name, uint32_t UserID) {
+  QVX_DBG();
+  const int n =
+      QVX_NetSession_NT(NetWkSessionInfo, OptionInfo.NetWkInfoCnt, nullptr, nullptr, nullptr);
+  const char* found = nullptr;
+  if (OptionInfo.SessionSetupFlg == 1 && SessionSetup) {
+    const int m = static_cast<int>(SessionCount());
+    for (int i = 0; i < m && !found; ++i) {
+      const SessionSetupSt& s = SessionSetup[i];
+      if (s.Flg == kSlotBound && s.Uid == UserID && std::strcmp(s.src_addr, src_addr) == 0)
+        found = s.Login_Name;
+    }
+  }
+  for (int k = 0; k < n && !found && NetWkSessionInfo; ++k)
+    if (std::strcmp(NetWkSessionInfo[k].sesi502_cname, src_addr) == 0)
+      found = NetWkSessionInfo[k].sesi502_username;
+  CopyText(Login_Name, 512, found ? found : kUserNotFound);
+  if (Level(6))
+    QVX_KLOG("QVX_E16-005 QVX_UserNameSet[%d][%ld] : IPアドレス = %s  Login_Name = %s\r\n",
+             src_addr, Login_Name);
+  QVX_DBG();
+  return found ? 0 : 1;
+}
+
+int QVXUnKnownRelated(uint32_t TreeID, const unsigned char* recvData, const char* sBuffer,
+                      int* nTreeID_Connect, int* QVXTreeConnectInfoChkRet, DATA* data,
+                      int TreeConnectMax) {
+  QVX_DBG();
+  if (QVXTreeConnectInfoChkRet) *QVXTreeConnectInfoChkRet = 0;
+  if (TreeConnect == nullptr || NetWkShareInfo == nullptr || NetWkShareInfoBuf == nullptr)
+    return 10;
+  const int net = OptionInfo.NetWkInfoCnt > 0 ? OptionInfo.NetWkInfoCnt : 0;
+  // Each local folder counts once, under its first share.
+  std::memcpy(NetWkShareInfoBuf, NetWkShareInfo, sizeof(NetWkShareInfoSt) * net);
+  for (int i = 0; i < net; ++i) {
+    if (NetWkShareInfoBuf[i].path[0] == '\0') continue;
+    for (int j = i + 1; j < net; ++j)
+      if (std::strcmp(NetWkShareInfoBuf[j].path, NetWkShareInfoBuf[i].path) == 0)
+        NetWkShareInfoBuf[j].path[0] = '\0';
+  }
+  int hits = 0;
+  int hit = -1;
+  static char candidate[kAccessPathSize];
+  const int shares = NetShareInfoDataNo < net ? NetShareInfoDataNo : net;
+  for (int i = 0; i < shares; ++i) {
+    const char* folder = NetWkShareInfoBuf[i].path;
+    if (folder[0] == '\0') continue;
+    if (!QVX_JoinSharePath(folder, sBuffer, candidate, kAccessPathSize - 1)) continue;
+    if (ShareHit(candidate, folder)) {
+      ++hits;
+      hit = i;
+    }
+  }
+  if (hits != 1) return 10;
+
+  int slot = nTreeID_Connect ? *nTreeID_Connect : 0;
+  if (slot <= 0 || slot >= static_cast<int>(TreeCount())) {
+    slot = -1;
+    const int n = TreeLimit(TreeConnectMax);
+    for (int i = 0; i < n; ++i) {
+      if (TreeConnect[i].Flg == kSlotFree) {
+        slot = i;
+        break;
+      }
+    }
+    if (slot < 0) {
+      QVX_KLOG("QVX_E15-001 QVXUnKnownRelated[%d][%ld] : TreeID管理の空き領域がありません。\r\n");
+      std::memset(TreeConnect, 0, TreeCount() * sizeof(TreeConnectSt));
+      QVX_KLOG("QVX_I15-001 QVXUnKnownRelated[%d][%ld] : TreeID管理領域をクリアーしました。\r\n");
+      slot = 0;
+    }
+  }
+  TreeConnectSt& t = TreeConnect[slot];
+  t.Tid = TreeID;
+  t.Flg = kSlotBound;
+  const NetWkShareInfoSt& share = NetWkShareInfo[hit];
+  std::snprintf(t.ShareLocalPath, sizeof t.ShareLocalPath, "%s%s", share.path,
+                (sBuffer && sBuffer[0] == '\\') ? "" : std::string(1, kPathSep).c_str());
+  QVX_FrameSrcAddr(recvData, t.src_addr, sizeof t.src_addr);
+  QVX_FrameDstAddr(recvData, t.dst_addr, sizeof t.dst_addr);
+  QVX_FrameSrcPort(recvData, t.src_port, sizeof t.src_port);
+  QVX_FrameDstPort(recvData, t.dst_port, sizeof t.dst_port);
+  std::snprintf(t.SharePath, sizeof t.SharePath, "\\\\%s\\%s", t.dst_addr, share.netname);
+  CopyText(t.src_mac, data->ClientMac);
+  CopyText(t.dst_mac, data->ServerMac);
+  if (nTreeID_Connect) *nTreeID_Connect = slot;
+  if (QVXTreeConnectInfoChkRet) *QVXTreeConnectInfoChkRet = kTreeGuessed;
+  QVX_DBG();
+  return 0;
+}
+
+int QVXTreeIDGetInfo(uint32_t TreeID, uint32_t Pid, uint32_t Uid, uint32_t Mid,
+                     const unsigned char* recvData, const char* sBuffer, int* nTreeID_Connect,
+                     int* QVXTreeConnectInfoChkRet, DATA* data) {
+  QVX_DBG();
+  const LocalTime now = platform().Now();
+  if (sBuffer == nullptr) sBuffer = "";
+  char client[32], server[32];
+  QVX_FrameSrcAddr(recvData, client, sizeof client);
+  QVX_FrameDstAddr(recvData, server, sizeof server);
+
+  if (QVXTreeConnectInfoChk(client, TreeID, Pid, Uid, Mid, nTreeID_Connect,
+                            OptionInfo.TreeConnectCnt) == kTreeFound) {
+    if (QVXTreeConnectInfoChkRet) *QVXTreeConnectInfoChkRet = kTreeFound;
+    return 0;
+  }
+  int slot = 0;
+  int how = 0;
+  if (QVXUnKnownRelated(TreeID, recvData, sBuffer, &slot, &how, data, OptionInfo.TreeConnectCnt) ==
+      0) {
+    if (nTreeID_Connect) *nTreeID_Connect = slot;
+    if (QVXTreeConnectInfoChkRet) *QVXTreeConnectInfoChkRet = how;
+    QVX_UserNameSet(client, TreeConnect[slot].Login_Name, Uid);
+    return 0;
+  }
+
+  // The tree stays unknown: say so once per repeated access.
+  if (Level(2))
+    QVX_KLOG(
+        "QVX_E06-001 QVXTreeIDGetInfo[%d][%ld] : TreeIDと一致するデータがありません。TreeID = "
+        "%d\r\n",
+        static_cast<int>(TreeID));
+  if (QVX_ExclusionInfoChk(sBuffer, 0) != 0) return 10;
+  char client_text[kHostDisplaySize], server_text[kHostDisplaySize];
+  AddHostName(client, client_text, OptionInfo.HostName, 0);
+  AddHostName(server, server_text, OptionInfo.HostName, 0);
+  SameAccessKey key;
+  key.tid = static_cast<int>(TreeID);
+  key.client = client_text;
+  key.server = server_text;
+  key.path = sBuffer;
+  key.caller = "QVXTreeIDGetInfo";
+  if (QVX_SameAccessFound(key)) return 10;
+
+  const char* cmd = CommandName(data);
+  const char* info = CommandInfo(data);
+  if (OptionInfo.PathDubileCorteSet == 1)
+    WriteLine("[%04d/%02d/%02d %02d:%02d:%02d],%s,%d,,%s,%s,%s,%s,%s,%s,,,\"%s\"\r\n", now.year,
+              now.month, now.day, now.hour, now.minute, now.second, "unknown",
+              static_cast<int>(TreeID), client_text, server_text, data->ClientMac, data->ServerMac,
+              cmd, info, sBuffer);
+  else
+    WriteLine("[%04d/%02d/%02d %02d:%02d:%02d],%s,%d,,%s,%s,%s,%s,%s,%s,,,%s\r\n", now.year,
+              now.month, now.day, now.hour, now.minute, now.second, "unknown",
+              static_cast<int>(TreeID), client_text, server_text, data->ClientMac, data->ServerMac,
+              cmd, info, sBuffer);
+  char tid_text[16];
+  std::snprintf(tid_text, sizeof tid_text, "%d", static_cast<int>(TreeID));
+  const char* cells[kListColumns - 1] = {
+      "unknown",       tid_text, "",   client_text, server_text, data->ClientMac,
+      data->ServerMac, cmd,      info, "",          "",          sBuffer};
+  QVX_AppendRow(now, cells, "QVXTreeIDGetInfo");
+  QVX_DBG();
+  return 10;
+}
+
+int QVXAccessChkToTreeIDPathChg(char* sAccessFullPath, const char* sBuffer, time_t ZLocaTimeLW,
+                                int nTreeID_Connect, DATA*, int) {
+  time_t file_time = 0;
+  int r = FileNotifyInfo(sAccessFullPath, ZLocaTimeLW, &file_time, 0);
+  if (r == 0) r = kTimeUnreadable;
+  if (r == kTimeUnreadable && NetWkShareInfo && TreeConnect && nTreeID_Connect >= 0 &&
+      nTreeID_Connect < static_cast<int>(TreeCount())) {
+    static char candidate[kAccessPathSize];
+    const int net = OptionInfo.NetWkInfoCnt > 0 ? OptionInfo.NetWkInfoCnt : 0;
+    const int shares = NetShareInfoDataNo < net ? NetShareInfoDataNo : net;
+    for (int i = 0; i < shares; ++i) {
+      const NetWkShareInfoSt& share = NetWkShareInfo[i];
+      if (share.path[0] == '\0') continue;
+      if (!QVX_JoinSharePath(share.path, sBuffer, candidate, kAccessPathSize - 1)) continue;
+      r = FileNotifyInfo(candidate, ZLocaTimeLW, &file_time, 0);
+      if (r == 0) r = kTimeUnreadable;
+      if (r != kTimeUnreadable) {
+        TreeConnectSt& t = TreeConnect[nTreeID_Connect];
+        CopyText(t.ShareLocalPath, share.path);
+        std::snprintf(t.SharePath, sizeof t.SharePath, "\\\\%s\\%s", t.dst_addr, share.netname);
+        CopyText(sAccessFullPath, kAccessPathSize, candidate);
+        break;
+      }
+    }
+  }
+  if (Level(6)) QVX_KLOG("QVX_D31-002 QVXAccessChkToTreeIDPathChg[%d][%ld] : nRet=%d \r\n", r);
+  return r;
+}
+
+int QVX_SmbInfoTableDelete(DATA* data) {
+  QVX_DBG();
+  const LocalTime now = platform().Now();
+  View* view = QVX_View();
+  if (static_cast<time_t>(now.t) >= data->NextSessionChkTime) {
+    data->NextSessionChkTime = static_cast<time_t>(now.t) + OptionInfo.RefleshTime;
+    if (Level(6))
+      QVX_KLOG("QVX_D10-001 QVX_SmbInfoTableDelete[%d][%ld] QVX_NetSession_NT start\r\n");
+    const int n =
+        QVX_NetSession_NT(NetWkSessionInfo, OptionInfo.NetWkInfoCnt, nullptr, nullptr, nullptr);
+    if (Level(6)) {
+      QVX_KLOG("QVX_D10-001 QVX_SmbInfoTableDelete[%d][%ld] QVX_NetSession_NT end\r\n");
+      QVX_KLOG(
+          "QVX_D21-003 QVX_SmbInfoTableDelete[%d][%ld] : S : nListIndex = %d : NetWkSessionICnt = "
+          "%d\r\n",
+          nListIndex, n);
+    }
+    // Rows of clients without a session leave the list.
+    if (AccessData) {
+      int count = nListIndex;
+      for (int i = 0; i < count;) {
+        const std::string addr = RowAddress(AccessData[i].ClientIP);
+        if (Level(6))
+          QVX_KLOG(
+              "QVX_D21-003 QVX_SmbInfoTableDelete[%d][%ld] : LP : nListIndex = %d : ListCnt = %d "
+              ": NetWkSessionICnt = %d\r\n",
+              nListIndex, i, n);
+        if (SessionHasClient(n, addr.c_str())) {
+          ++i;
+          continue;
+        }
+        if (Level(6))
+          QVX_KLOG(
+              "QVX_D21-003 QVX_SmbInfoTableDelete[%d][%ld] : DEL : nListIndex = %d : ListCnt = %d "
+              ": nCount = %d\r\n",
+              nListIndex, i, count);
+        AccessData_DeleteItem(i, 0);
+        if (OptionInfo.AccessLogOnly == 0 && view) view->DeleteRow(i);
+        --count;
+        if (nListIndex == 0) break;
+      }
+    }
+    QVX_StatusLogin(static_cast<unsigned long>(n));
+
+    unsigned long tf = 0, tw = 0, tu = 0, sf = 0, sw = 0, su = 0, lu = 0;
+    for (size_t i = 0; TreeConnect && i < TreeCount(); ++i) {
+      const uint16_t f = TreeConnect[i].Flg;
+      tf += f == kSlotFree;
+      tw += f == kSlotWaiting;
+      tu += f == kSlotBound;
+    }
+    for (size_t i = 0; SessionSetup && i < SessionCount(); ++i) {
+      const uint16_t f = SessionSetup[i].Flg;
+      sf += f == kSlotFree;
+      sw += f == kSlotWaiting;
+      su += f == kSlotBound;
+    }
+    const unsigned long rows =
+        OptionInfo.AccessDataCnt > 0 ? static_cast<unsigned long>(OptionInfo.AccessDataCnt) : 0;
+    for (unsigned long i = 0; AccessData && i < rows; ++i) lu += AccessData[i].UseFlg != 0;
+    if (Level(9))
+      QVX_KLOG("QVX_D21-003 QVX_SmbInfoTableDelete[%d][%ld] : F:%ld U:%ld W:%ld \r\n",
+               static_cast<long>(sf), static_cast<long>(su), static_cast<long>(sw));
+    if (view) {
+      char text[256];
+      std::snprintf(text, sizeof text,
+                    "Connection：F=%lu W=%lu U=%lu | SessionSetup : F=%lu W=%lu U=%lu | ListData "
+                    "F=%lu U=%lu | ComputerNameErrList：%d",
+                    tf, tw, tu, sf, sw, su, rows - lu, lu, ComputerNameErrListCnt);
+      view->SetStatusText(2, text);
+    }
+    QVX_TreeIDTableDelete(data);
+  }
+  if (OptionInfo.AccessLogOnly == 0 && OptionInfo.ScrollEndFlg == 1 && view && nListIndex > 0)
+    view->MakeRowVisible(nListIndex - 1);
+  QVX_DBG();
+  return 0;
+}
+
+int QVX_TreeIDTableDelete(DATA*) {
+  QVX_DBG();
+  const int n =
+      QVX_NetSession_NT(NetWkSessionInfo, OptionInfo.NetWkInfoCnt, nullptr, nullptr, nullptr);
+  const LocalTime now = platform().Now();
+  for (size_t i = 0; TreeConnect && i < TreeCount(); ++i) {
+    TreeConnectSt& t = TreeConnect[i];
+    if (t.Flg == kSlotFree) continue;
+    const bool alive = t.Flg != kSlotDisconnected && SessionHasClient(n, t.src_addr);
+    if (alive) continue;
+    if (OptionInfo.LogFileWriteFlg == 1 && QVX_ExclusionInfoChk(t.SharePath, 0) == 0) {
+      if (OptionInfo.PathDubileCorteSet == 1)
+        WriteLine(
+            "[%04d/%02d/%02d %02d:%02d:%02d],%s,%d,%s,%s,%s,%s,%s,,,,,\"%s [T:%d P:%d U:%d "
+            "M:%d][%d]\"\r\n",
+            now.year, now.month, now.day, now.hour, now.minute, now.second, "logout",
+            static_cast<int>(t.Tid), t.Login_Name, t.src_addr, t.dst_addr, t.src_mac, t.dst_mac,
+            t.SharePath, static_cast<int>(t.Tid), static_cast<int>(t.Pid), static_cast<int>(t.Uid),
+            static_cast<int>(t.Mid), static_cast<int>(t.Flg));
+      else
+        WriteLine(
+            "[%04d/%02d/%02d %02d:%02d:%02d],%s,%d,%s,%s,%s,%s,%s,,,,,%s [T:%d P:%d U:%d "
+            "M:%d][%d]\r\n",
+            now.year, now.month, now.day, now.hour, now.minute, now.second, "logout",
+            static_cast<int>(t.Tid), t.Login_Name, t.src_addr, t.dst_addr, t.src_mac, t.dst_mac,
+            t.SharePath, static_cast<int>(t.Tid), static_cast<int>(t.Pid), static_cast<int>(t.Uid),
+            static_cast<int>(t.Mid), static_cast<int>(t.Flg));
+    }
+    std::memset(&t, 0, sizeof t);
+  }
+  if (OptionInfo.SessionSetupFlg == 1) {
+    for (size_t i = 0; SessionSetup && i < SessionCount(); ++i) {
+      SessionSetupSt& s = SessionSetup[i];
+      if (s.Flg != kSlotFree && !SessionHasClient(n, s.src_addr)) std::memset(&s, 0, sizeof s);
+    }
+  }
+  QVX_DBG();
+  return 0;
+}
+
+}  // namespace qvx
