@@ -1,0 +1,348 @@
+#include "tracking/session_tree.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "accesslog/access_log.h"
+#include "app/controller.h"
+#include "app/dbglog.h"
+#include "app/listview.h"
+#include "app/option.h"
+#include "app/tables.h"
+#include "filters/exclusion.h"
+#include "serverinfo/server_info.h"
+#include "support/fake_platform.h"
+#include "support/recording_view.h"
+#include "tracking/access_data.h"
+
+namespace qvx {
+namespace {
+
+// The first 24 bytes of an IPv4/TCP datagram: what the tables read of a frame.
+std::vector<unsigned char> Frame(const char* src, const char* dst, int sport = 50000,
+                                 int dport = 445) {
+  std::vector<unsigned char> f(64, 0);
+  f[0] = 0x45;
+  unsigned a, b, c, d;
+  std::sscanf(src, "%u.%u.%u.%u", &a, &b, &c, &d);
+  f[12] = a, f[13] = b, f[14] = c, f[15] = d;
+  std::sscanf(dst, "%u.%u.%u.%u", &a, &b, &c, &d);
+  f[16] = a, f[17] = b, f[18] = c, f[19] = d;
+  f[20] = sport >> 8, f[21] = sport & 0xff, f[22] = dport >> 8, f[23] = dport & 0xff;
+  return f;
+}
+
+class SessionTreeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    OptionSetDefaults(&OptionInfo);
+    QVX_ApplyMemoryTier(&OptionInfo);
+    OptionInfo.TreeConnectCnt = 8;
+    OptionInfo.AccessDataCnt = 200;
+    OptionInfo.LogFileWriteFlg = 1;
+    OptionInfo.ServiceTaskWait = 0;
+    std::snprintf(szLogfileName, kLogPathSize, "%s", fake.Path("k.log").c_str());
+    DiagLogLine(DiagLog::kKernel, 0, "start\r\n");
+    ASSERT_TRUE(QVX_AllocTables());
+    log_ = fake.Path("access.log");
+    hExistingFile = platform().OpenWritable(log_, OpenMode::kCreateAlways);
+    std::snprintf(LogPath, sizeof LogPath, "%s", log_.c_str());
+    data.SMBVersion = 2;
+    data.SMBCommand = 5;
+    data.SMBCmdListFlg = 0;
+    std::snprintf(data.ClientMac, sizeof data.ClientMac, "00:00:00:00:00:05");
+    std::snprintf(data.ServerMac, sizeof data.ServerMac, "00:00:00:00:00:01");
+    data.NextSessionChkTime = 0;
+  }
+  void TearDown() override {
+    if (QVX_View()) QVX_OnClose();
+    hExistingFile.reset();
+    QVX_FreeTables();
+    ExclusionInfoDataNo = 0;
+  }
+  // A share whose folder is dir under the test folder (created).
+  ServerShare Share(const std::string& name, const std::string& dir) {
+    std::string path = fake.dir() + dir;
+    platform().MakeSureDirectoryPathExists(path + kPathSep);
+    return ServerShare{name, path, "", 0};
+  }
+  void MakeFile(const std::string& rel) {
+    std::string p = fake.dir() + rel;
+    for (char& c : p)
+      if (c == '/') c = kPathSep;
+    platform().MakeSureDirectoryPathExists(p);
+    fake.WriteText(p, "x");
+  }
+  void LoadShares(std::vector<ServerShare> shares) {
+    fake.SetShares(std::move(shares));
+    NetShareInfoDataNo = QVX_NetShare_NT(NetWkShareInfo, OptionInfo.NetWkInfoCnt, nullptr);
+  }
+  std::vector<std::string> LogLines() {
+    hExistingFile->Flush();
+    return fake.Lines(log_);
+  }
+  static std::string Sep() { return std::string(1, kPathSep); }
+
+  test::FakePlatform fake;
+  test::RecordingView view;
+  std::string log_;
+};
+
+TEST_F(SessionTreeTest, TwoClientsWithTheSameTidFindTheirOwnTrees) {
+  for (int i = 0; i < 2; ++i) {
+    TreeConnect[i].Flg = kSlotBound;
+    TreeConnect[i].Tid = 7;
+  }
+  std::snprintf(TreeConnect[0].src_addr, 32, "10.0.0.5");
+  std::snprintf(TreeConnect[1].src_addr, 32, "10.0.0.6");
+  int slot = -1;
+  EXPECT_EQ(QVXTreeConnectInfoChk("10.0.0.6", 7, 0, 0, 0, &slot, 8), kTreeFound);
+  EXPECT_EQ(slot, 1);
+  EXPECT_EQ(QVXTreeConnectInfoChk("10.0.0.5", 7, 0, 0, 0, &slot, 8), kTreeFound);
+  EXPECT_EQ(slot, 0);
+  EXPECT_EQ(QVXTreeConnectInfoChk("10.0.0.7", 7, 0, 0, 0, &slot, 8), kTreeNotFound);
+  TreeConnect[1].Flg = kSlotDisconnected;  // lookups want connected trees only
+  EXPECT_EQ(QVXTreeConnectInfoChk("10.0.0.6", 7, 0, 0, 0, &slot, 8), kTreeNotFound);
+}
+
+TEST_F(SessionTreeTest, ConnectAnswersBindByMessageIdAndServer) {
+  TreeConnectSt& t = TreeConnect[2];
+  t.Flg = kSlotWaiting;
+  std::snprintf(t.dst_addr, 32, "10.0.0.1");
+  const unsigned char mid[8] = {0x00, 0x01, 0, 0, 0, 0, 0, 0};  // 256: low byte 0
+  std::memcpy(t.MessageId, mid, 8);
+  const unsigned char other[8] = {0x01, 0x01, 0, 0, 0, 0, 0, 0};
+  int slot = -1;
+  EXPECT_EQ(QVXTreeConnectInfoSet2("10.0.0.1", 9, other, nullptr, &slot, 8), 1);
+  EXPECT_EQ(QVXTreeConnectInfoSet2("10.0.0.2", 9, mid, nullptr, &slot, 8), 1);
+  ASSERT_EQ(QVXTreeConnectInfoSet2("10.0.0.1", 9, mid, nullptr, &slot, 8), 0);
+  EXPECT_EQ(slot, 2);
+  EXPECT_EQ(t.Flg, kSlotBound);
+  EXPECT_EQ(t.Tid, 9u);
+
+  // SMB1: Pid, Uid, Mid and the server must all agree.
+  TreeConnectSt& s = TreeConnect[4];
+  s.Flg = kSlotWaiting;
+  s.Pid = 11, s.Uid = 12, s.Mid = 13;
+  std::snprintf(s.dst_addr, 32, "10.0.0.1");
+  EXPECT_EQ(QVXTreeConnectInfoSet("10.0.0.1", 3, 11, 12, 14, &slot, 8), 1);
+  EXPECT_EQ(QVXTreeConnectInfoSet("10.0.0.1", 3, 11, 12, 13, &slot, 8), 0);
+  EXPECT_EQ(slot, 4);
+}
+
+TEST_F(SessionTreeTest, UnknownTreeIsGuessedFromTheOneShareWhereThePathExists) {
+  fake.SetSessions({{"10.0.0.5", "ALICE"}});
+  LoadShares({Share("data", "data"), Share("other", "other")});
+  MakeFile("data/docs/a.txt");
+  auto f = Frame("10.0.0.5", "10.0.0.1", 50123);
+  int slot = -1, how = -1;
+  const std::string rel = "docs\\a.txt";
+  ASSERT_EQ(QVXTreeIDGetInfo(21, 0, 0, 0, f.data(), rel.c_str(), &slot, &how, &data), 0);
+  EXPECT_EQ(how, kTreeGuessed);
+  const TreeConnectSt& t = TreeConnect[slot];
+  EXPECT_EQ(t.Flg, kSlotBound);
+  EXPECT_EQ(t.Tid, 21u);
+  EXPECT_STREQ(t.SharePath, "\\\\10.0.0.1\\data");
+  EXPECT_EQ(std::string(t.ShareLocalPath), fake.dir() + "data" + Sep());
+  EXPECT_STREQ(t.src_port, "50123");
+  EXPECT_STREQ(t.dst_port, "445");
+  EXPECT_STREQ(t.Login_Name, "ALICE");
+  EXPECT_TRUE(LogLines().empty());  // no "unknown" line
+  // The next operation on the tree finds it.
+  EXPECT_EQ(QVXTreeIDGetInfo(21, 0, 0, 0, f.data(), "x", &slot, &how, &data), 0);
+  EXPECT_EQ(how, kTreeFound);
+}
+
+TEST_F(SessionTreeTest, NewFileCountsWhenItsParentExistsButNotInTheShareRoot) {
+  LoadShares({Share("data", "data")});
+  MakeFile("data/docs/keep.txt");
+  auto f = Frame("10.0.0.5", "10.0.0.1");
+  int slot = -1, how = -1;
+  EXPECT_EQ(QVXTreeIDGetInfo(4, 0, 0, 0, f.data(), "docs\\new.txt", &slot, &how, &data), 0);
+  // A new file straight in the share's folder is no evidence for that share.
+  std::memset(TreeConnect, 0, sizeof(TreeConnectSt) * 8);
+  EXPECT_EQ(QVXTreeIDGetInfo(4, 0, 0, 0, f.data(), "new.txt", &slot, &how, &data), 10);
+}
+
+TEST_F(SessionTreeTest, TwoSharesWithThePathGiveOneUnknownLineAndRowUntilFiftyOthers) {
+  fake.SetSessions({{"10.0.0.5", "ALICE"}});
+  LoadShares({Share("a", "a"), Share("b", "b"), Share("b2", "b")});
+  MakeFile("a/x.txt");
+  MakeFile("b/x.txt");
+  auto f = Frame("10.0.0.5", "10.0.0.1");
+  int slot = -1, how = -1;
+  for (int i = 0; i < 10; ++i)
+    EXPECT_EQ(QVXTreeIDGetInfo(33, 0, 0, 0, f.data(), "x.txt", &slot, &how, &data), 10);
+  auto lines = LogLines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0],
+            "[2026/12/09 10:20:07],unknown,33,,10.0.0.5,10.0.0.1,00:00:00:00:00:05,"
+            "00:00:00:00:00:01,-,-,,,x.txt");
+  ASSERT_EQ(nListIndex, 1);
+  EXPECT_STREQ(AccessData[0].Action, "unknown");
+  EXPECT_STREQ(AccessData[0].TreeID, "33");
+  EXPECT_STREQ(AccessData[0].Path, "x.txt");
+  EXPECT_STREQ(AccessData[0].LoginName, "");
+
+  // Fifty other rows later the same access is logged again.
+  for (int i = 0; i < 50; ++i) {
+    std::string other = "o" + std::to_string(i);
+    QVXTreeIDGetInfo(33, 0, 0, 0, f.data(), other.c_str(), &slot, &how, &data);
+  }
+  QVXTreeIDGetInfo(33, 0, 0, 0, f.data(), "x.txt", &slot, &how, &data);
+  EXPECT_EQ(LogLines().size(), 52u);
+}
+
+TEST_F(SessionTreeTest, TwoSharesOnOneFolderCountOnce) {
+  LoadShares({Share("b", "b"), Share("b2", "b")});
+  MakeFile("b/x.txt");
+  auto f = Frame("10.0.0.5", "10.0.0.1");
+  int slot = -1, how = -1;
+  ASSERT_EQ(QVXTreeIDGetInfo(1, 0, 0, 0, f.data(), "x.txt", &slot, &how, &data), 0);
+  EXPECT_STREQ(TreeConnect[slot].SharePath, "\\\\10.0.0.1\\b");
+}
+
+TEST_F(SessionTreeTest, QuotedUnknownLineAndExcludedUnknownPath) {
+  OptionInfo.PathDubileCorteSet = 1;
+  auto f = Frame("10.0.0.5", "10.0.0.1");
+  int slot = -1, how = -1;
+  EXPECT_EQ(QVXTreeIDGetInfo(2, 0, 0, 0, f.data(), "a b.txt", &slot, &how, &data), 10);
+  ASSERT_EQ(LogLines().size(), 1u);
+  const std::string line = LogLines()[0];
+  EXPECT_EQ(line.substr(line.size() - 12), ",,,\"a b.txt\"");
+}
+
+TEST_F(SessionTreeTest, FullTreeTableIsClearedForAGuess) {
+  LoadShares({Share("data", "data")});
+  MakeFile("data/a.txt");
+  for (int i = 0; i < 8; ++i) TreeConnect[i].Flg = kSlotWaiting;
+  auto f = Frame("10.0.0.5", "10.0.0.1");
+  int slot = -1, how = -1;
+  ASSERT_EQ(QVXTreeIDGetInfo(5, 0, 0, 0, f.data(), "a.txt", &slot, &how, &data), 0);
+  EXPECT_EQ(slot, 0);
+  for (int i = 1; i < 8; ++i) EXPECT_EQ(TreeConnect[i].Flg, kSlotFree) << i;
+  std::string k = fake.Contents(szLogfileName);
+  EXPECT_NE(k.find("QVX_E15-001"), std::string::npos);
+  EXPECT_NE(k.find("QVX_I15-001"), std::string::npos);
+}
+
+TEST_F(SessionTreeTest, UserNamePrefersTheCapturedLogOnForSmb1) {
+  fake.SetSessions({{"10.0.0.5", "FROMSERVER"}});
+  SessionSetup[3].Flg = kSlotBound;
+  SessionSetup[3].Uid = 100;
+  std::snprintf(SessionSetup[3].src_addr, 32, "10.0.0.5");
+  std::snprintf(SessionSetup[3].Login_Name, 512, "CAPTURED");
+  char name[512];
+  EXPECT_EQ(QVX_UserNameSet("10.0.0.5", name, 100), 0);
+  EXPECT_STREQ(name, "CAPTURED");
+  EXPECT_EQ(QVX_UserNameSet("10.0.0.5", name, 0), 0);  // SMB2: the server's list
+  EXPECT_STREQ(name, "FROMSERVER");
+  OptionInfo.SessionSetupFlg = 0;
+  EXPECT_EQ(QVX_UserNameSet("10.0.0.5", name, 100), 0);
+  EXPECT_STREQ(name, "FROMSERVER");
+  EXPECT_EQ(QVX_UserNameSet("10.0.0.9", name, 0), 1);
+  EXPECT_STREQ(name, "Not Find");
+}
+
+TEST_F(SessionTreeTest, CleanUpFreesDepartedClientsWithLogoutLinesAndPrunesTheirRows) {
+  ASSERT_TRUE(QVX_OnInitDialog(view));  // the list view the rows go to
+  hExistingFile = platform().OpenWritable(log_, OpenMode::kCreateAlways);
+  std::snprintf(LogPath, sizeof LogPath, "%s", log_.c_str());
+  OptionInfo.LogFileWriteFlg = 1;
+  OptionInfo.TreeConnectCnt = 8;
+  OptionInfo.AccessDataCnt = 100;
+  fake.SetSessions({{"10.0.0.5", "ALICE"}});
+  auto fill = [](int i, const char* client, uint16_t flg, const char* share) {
+    TreeConnectSt& t = TreeConnect[i];
+    t.Flg = flg;
+    t.Tid = 10 + i;
+    t.Pid = 1, t.Uid = 2, t.Mid = 3;
+    std::snprintf(t.src_addr, 32, "%s", client);
+    std::snprintf(t.dst_addr, 32, "10.0.0.1");
+    std::snprintf(t.SharePath, 512, "%s", share);
+    std::snprintf(t.Login_Name, 512, "BOB");
+    std::snprintf(t.src_mac, 128, "cm");
+    std::snprintf(t.dst_mac, 128, "sm");
+  };
+  fill(0, "10.0.0.5", kSlotBound, "\\\\10.0.0.1\\data");         // alive
+  fill(1, "10.0.0.6", kSlotBound, "\\\\10.0.0.1\\data");         // client gone
+  fill(2, "10.0.0.5", kSlotDisconnected, "\\\\10.0.0.1\\docs");  // disconnected
+  fill(3, "10.0.0.6", kSlotBound, "\\\\10.0.0.1\\tmp");          // gone, share excluded
+  fake.WriteText(fake.Path(kExclusionFileName), "01,00000000,-,00000000,0,2,1,\\tmp\r\r\n");
+  ASSERT_EQ(ExclusionInfoRead(fake.Path(kExclusionFileName).c_str(), &ExclusionInfoDataNo, 20,
+                              ExclusionInfoData),
+            0);
+  const char* rows[][2] = {{"10.0.0.5", "a"}, {"10.0.0.6", "b"}, {"host5(10.0.0.5)", "c"}};
+  for (auto& r : rows) {
+    const char* cells[12] = {"access", "1", "", r[0], "10.0.0.1", "", "", "", "", "", "", r[1]};
+    QVX_AppendRow(platform().Now(), cells, "test");
+  }
+  SessionSetup[0].Flg = kSlotBound;
+  std::snprintf(SessionSetup[0].src_addr, 32, "10.0.0.6");
+  SessionSetup[1].Flg = kSlotBound;
+  std::snprintf(SessionSetup[1].src_addr, 32, "10.0.0.5");
+
+  data.NextSessionChkTime = static_cast<time_t>(platform().Now().t) + 5;
+  QVX_SmbInfoTableDelete(&data);  // not due yet
+  EXPECT_EQ(TreeConnect[1].Flg, kSlotBound);
+
+  data.NextSessionChkTime = 0;
+  QVX_SmbInfoTableDelete(&data);
+  EXPECT_EQ(data.NextSessionChkTime, static_cast<time_t>(platform().Now().t) + 10);
+  EXPECT_EQ(TreeConnect[0].Flg, kSlotBound);
+  EXPECT_EQ(TreeConnect[1].Flg, kSlotFree);
+  EXPECT_EQ(TreeConnect[2].Flg, kSlotFree);
+  EXPECT_EQ(TreeConnect[3].Flg, kSlotFree);
+  EXPECT_EQ(SessionSetup[0].Flg, kSlotFree);
+  EXPECT_EQ(SessionSetup[1].Flg, kSlotBound);
+  auto lines = LogLines();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0],
+            "[2026/12/09 10:20:07],logout,11,BOB,10.0.0.6,10.0.0.1,cm,sm,,,,,\\\\10.0.0.1\\data "
+            "[T:11 P:1 U:2 M:3][1]");
+  EXPECT_EQ(lines[1].substr(lines[1].size() - 37), "\\\\10.0.0.1\\docs [T:12 P:1 U:2 M:3][3]");
+  // The row of the departed client left; the host-name row of a connected client stays.
+  ASSERT_EQ(nListIndex, 2);
+  EXPECT_STREQ(AccessData[0].Path, "a");
+  EXPECT_STREQ(AccessData[1].Path, "c");
+  ASSERT_EQ(view.rows.size(), 2u);
+  EXPECT_EQ(view.rows[1][12], "c");
+  EXPECT_EQ(view.status[0], "Login：1");
+  // Counted after the rows were pruned and before the trees are freed.
+  EXPECT_EQ(view.status[2],
+            "Connection：F=4 W=0 U=3 | SessionSetup : F=126 W=0 U=2 | ListData F=98 U=2 | "
+            "ComputerNameErrList：0");
+}
+
+TEST_F(SessionTreeTest, PathIsReboundToTheShareWhereItExists) {
+  LoadShares({Share("a", "a"), Share("b", "b")});
+  MakeFile("b/sub/f.txt");
+  TreeConnectSt& t = TreeConnect[1];
+  t.Flg = kSlotBound;
+  std::snprintf(t.dst_addr, 32, "10.0.0.1");
+  std::snprintf(t.ShareLocalPath, 512, "%s", (fake.dir() + "a").c_str());
+  char full[kAccessPathSize];
+  ASSERT_TRUE(QVX_JoinSharePath(t.ShareLocalPath, "sub\\f.txt", full, sizeof full));
+  int r = QVXAccessChkToTreeIDPathChg(full, "sub\\f.txt", platform().Now().t, 1, &data, 8);
+  EXPECT_NE(r, kTimeUnreadable);
+  EXPECT_EQ(std::string(full), fake.dir() + "b" + Sep() + "sub" + Sep() + "f.txt");
+  EXPECT_EQ(std::string(t.ShareLocalPath), fake.dir() + "b");
+  EXPECT_STREQ(t.SharePath, "\\\\10.0.0.1\\b");
+}
+
+TEST(JoinSharePath, OneSeparatorBetweenFolderAndRequest) {
+  char out[64];
+  const std::string s(1, kPathSep);
+  ASSERT_TRUE(QVX_JoinSharePath(("r" + s).c_str(), "\\a", out, sizeof out));
+  EXPECT_EQ(std::string(out), "r" + s + "a");
+  ASSERT_TRUE(QVX_JoinSharePath("r", "a\\b", out, sizeof out));
+  EXPECT_EQ(std::string(out), "r" + s + "a" + s + "b");
+  EXPECT_FALSE(QVX_JoinSharePath("r", std::string(100, 'x').c_str(), out, sizeof out));
+  EXPECT_EQ(std::strlen(out), sizeof out - 1);  // cut inside the buffer
+}
+
+}  // namespace
+}  // namespace qvx
