@@ -11,6 +11,8 @@
 #include "app/tables.h"
 #include "capture/capture_control.h"
 #include "capture/smb_command_table.h"
+#include "filters/exclusion.h"
+#include "filters/ip_filter.h"
 #include "names/hosts.h"
 #include "names/nbt.h"
 #include "platform/platform.h"
@@ -146,7 +148,10 @@ bool QVX_OnInitDialog(View& view) {
     OptionInfo.TrayIconFlg = 1;
   }
 
-  // 16-17. The exclusion list and the IP filter join here.
+  // 16-17. The exclusion list and the IP filter of the current directory.
+  const std::string cwd = platform().CurrentDirectory();
+  QVX_ExclusionStartup(Owner(), cwd.c_str());
+  QVX_IpFilterStartup(Owner(), cwd.c_str());
 
   // 18. The host file of the current directory.
   QVX_HostsReadAtStartUp(Owner());

@@ -5,6 +5,7 @@
 #include "app/option.h"
 #include "serverinfo/server_info.h"
 #include "tracking/access_data.h"
+#include "tracking/session_tree.h"
 
 namespace qvx {
 
@@ -18,7 +19,7 @@ void QVX_CaptureShareRefresh() {
   NetShareInfoDataNo = QVX_NetShare_NT(NetWkShareInfo, OptionInfo.NetWkInfoCnt, nullptr);
 }
 
-void QVX_CaptureSmbInfoTableDelete(DATA*) {}
+void QVX_CaptureSmbInfoTableDelete(DATA* data) { QVX_SmbInfoTableDelete(data); }
 
 void QVX_CaptureListIndexReset() { nListIndex = 0; }
 

@@ -125,6 +125,8 @@ class Platform {
   virtual std::string ExecutablePath() = 0;
   // The system directory (fallback location for the access log).
   virtual std::string SystemDirectory() = 0;
+  // The process's current directory (where the filter and host files live), no trailing separator.
+  virtual std::string CurrentDirectory() = 0;
   virtual bool ReadWholeFile(const std::string& path, std::string* contents) = 0;
   // Renames with write-through; never replaces an existing target.
   virtual bool RenameFile(const std::string& from, const std::string& to) = 0;
@@ -186,6 +188,7 @@ class PlatformWrapper : public Platform {
   }
   std::string ExecutablePath() override { return target_->ExecutablePath(); }
   std::string SystemDirectory() override { return target_->SystemDirectory(); }
+  std::string CurrentDirectory() override { return target_->CurrentDirectory(); }
   bool ReadWholeFile(const std::string& path, std::string* contents) override {
     return target_->ReadWholeFile(path, contents);
   }

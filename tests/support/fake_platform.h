@@ -27,6 +27,8 @@ class FakePlatform : public PlatformWrapper {
   LocalTime Now() override { return now_; }
   void SleepMs(int ms) override { slept_ms_ += ms; }
   std::string ExecutablePath() override { return exe_path_; }
+  // The test folder is also the current directory of the program under test.
+  std::string CurrentDirectory() override { return dir_.substr(0, dir_.size() - 1); }
   int ShowMessageBox(void* owner, const std::string& text, const std::string& caption,
                      unsigned style) override;
 

@@ -129,6 +129,10 @@ class PosixPlatform : public Platform {
     return std::string(buf, static_cast<size_t>(n));
   }
   std::string SystemDirectory() override { return "/var/log"; }
+  std::string CurrentDirectory() override {
+    char buf[PATH_MAX + 1];
+    return ::getcwd(buf, sizeof buf) ? std::string(buf) : std::string(".");
+  }
   bool ReadWholeFile(const std::string& path, std::string* contents) override {
     std::ifstream in(path, std::ios::binary);
     if (!in) return false;

@@ -165,6 +165,11 @@ class Win32Platform : public Platform {
     if (n == 0 || n >= 512) return std::string();
     return std::string(buf, n);
   }
+  std::string CurrentDirectory() override {
+    char buf[MAX_PATH + 1];
+    DWORD n = GetCurrentDirectoryA(MAX_PATH, buf);
+    return n && n < MAX_PATH ? std::string(buf, n) : std::string(".");
+  }
   std::string SystemDirectory() override {
     char buf[MAX_PATH + 1];
     UINT n = GetSystemDirectoryA(buf, MAX_PATH);
