@@ -1,6 +1,12 @@
 #include "platform/platform.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+#include <cstring>
 #include <ctime>
+#include <string>
 
 namespace qvx {
 namespace {
@@ -36,6 +42,93 @@ LocalTime LocalTimeFromTimeT(int64_t t) {
   lt.wday = tm.tm_wday;
   lt.t = t;
   return lt;
+}
+
+int QVX_WideToAnsi(const unsigned char* utf16le, size_t units, char* out, size_t size) {
+  if (out == nullptr || size == 0) return 0;
+  out[0] = '\0';
+  if (utf16le == nullptr) return 1;
+  size_t n = 0;  // units before the first zero
+  while (n < units && (utf16le[2 * n] | utf16le[2 * n + 1]) != 0) ++n;
+  if (n == 0) return 1;
+#ifdef _WIN32
+  std::wstring w(n, L'\0');
+  for (size_t i = 0; i < n; ++i)
+    w[i] = static_cast<wchar_t>(utf16le[2 * i] | (utf16le[2 * i + 1] << 8));
+  if (size - 1 > 0x7FFFFFFF) size = 0x80000000u;
+  int r = WideCharToMultiByte(CP_ACP, 0, w.data(), static_cast<int>(n), out,
+                              static_cast<int>(size - 1), nullptr, nullptr);
+  if (r <= 0) {
+    out[0] = '\0';
+    return 0;
+  }
+  out[r] = '\0';
+  return r + 1;
+#else
+  size_t o = 0;
+  auto put = [&](uint32_t c) {
+    char b[4];
+    size_t k;
+    if (c < 0x80) {
+      b[0] = static_cast<char>(c);
+      k = 1;
+    } else if (c < 0x800) {
+      b[0] = static_cast<char>(0xC0 | (c >> 6));
+      b[1] = static_cast<char>(0x80 | (c & 0x3F));
+      k = 2;
+    } else if (c < 0x10000) {
+      b[0] = static_cast<char>(0xE0 | (c >> 12));
+      b[1] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      b[2] = static_cast<char>(0x80 | (c & 0x3F));
+      k = 3;
+    } else {
+      b[0] = static_cast<char>(0xF0 | (c >> 18));
+      b[1] = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      b[2] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      b[3] = static_cast<char>(0x80 | (c & 0x3F));
+      k = 4;
+    }
+    if (o + k > size - 1) return false;
+    std::memcpy(out + o, b, k);
+    o += k;
+    return true;
+  };
+  for (size_t i = 0; i < n; ++i) {
+    uint32_t c = utf16le[2 * i] | (utf16le[2 * i + 1] << 8);
+    if (c >= 0xD800 && c < 0xDC00 && i + 1 < n) {
+      uint32_t lo = utf16le[2 * i + 2] | (utf16le[2 * i + 3] << 8);
+      if (lo >= 0xDC00 && lo < 0xE000) {
+        c = 0x10000 + ((c - 0xD800) << 10) + (lo - 0xDC00);
+        ++i;
+      }
+    }
+    // A lone surrogate becomes U+FFFD, as the Windows conversion does.
+    if (c >= 0xD800 && c < 0xE000) c = 0xFFFD;
+    if (!put(c)) {
+      out[0] = '\0';
+      return 0;
+    }
+  }
+  out[o] = '\0';
+  return static_cast<int>(o + 1);
+#endif
+}
+
+bool QVX_TextEqualNoCase(const char* a, const char* b) {
+  if (a == nullptr) a = "";
+  if (b == nullptr) b = "";
+#ifdef _WIN32
+  return CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, a, -1, b, -1) == CSTR_EQUAL;
+#else
+  // ASCII letters fold; every other byte must match exactly.
+  for (; *a && *b; ++a, ++b) {
+    unsigned char x = static_cast<unsigned char>(*a), y = static_cast<unsigned char>(*b);
+    if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return *a == *b;
+#endif
 }
 
 }  // namespace qvx

@@ -245,4 +245,11 @@ Platform& NativePlatform();
 // Local time from a time_t (no platform state involved).
 LocalTime LocalTimeFromTimeT(int64_t t);
 
+// UTF-16LE text from the wire (at most units units, ending at the first zero unit) into the
+// system ANSI code page (UTF-8 on Linux), terminated, in out (size bytes). Returns the bytes
+// written with the terminator, as WideCharToMultiByte does, or 0 when the text does not fit.
+int QVX_WideToAnsi(const unsigned char* utf16le, size_t units, char* out, size_t size);
+// Equality of two texts ignoring case (CompareStringA with NORM_IGNORECASE on Windows).
+bool QVX_TextEqualNoCase(const char* a, const char* b);
+
 }  // namespace qvx

@@ -1,13 +1,158 @@
 #include "smb2/create.h"
 
+#include <cstring>
+
+#include "app/dbglog.h"
+#include "app/option.h"
+#include "capture/smb_command_table.h"
+#include "filters/exclusion.h"
+#include "serverinfo/server_info.h"
+#include "smb2/file_access.h"
+#include "smb2/verdict.h"
+#include "tracking/session_tree.h"
+
 namespace qvx {
 
-// Decoding joins here; until then every frame is ignored.
+namespace {
+
+// The fixed part of a CREATE request; the name follows it directly.
+#pragma pack(push, 1)
+struct SMB2_CREATE_REQUEST_ST {
+  uint16_t Length;  // StructureSize
+  uint8_t SecurityFlags;
+  uint8_t RequestedOplockLevel;
+  uint32_t ImpersonationLevel;
+  unsigned char SmbCreateFlags[8];
+  unsigned char Reserved[8];
+  uint32_t DesiredAccess;
+  uint32_t FileAttributes;
+  uint32_t ShareAccess;
+  uint32_t CreateDisposition;
+  uint32_t CreateOptions;
+  uint16_t NameOffset;
+  uint16_t File_Length;  // NameLength
+  uint32_t CreateContextsOffset;
+  uint32_t CreateContextsLength;
+};
+#pragma pack(pop)
+static_assert(sizeof(SMB2_CREATE_REQUEST_ST) == 56);
+
+bool Level(int n) { return OptionInfo.ErrorLevel >= n; }
+
+}  // namespace
 
 int QVX_Smb2FileStandardInfo(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len,
                              unsigned char* recvData, long SMB_Total_Packet_Size,
                              int TreeConnectMax, DATA* data) {
-  return 0;
+  QVX_DBG();
+  const LocalTime now = platform().Now();
+
+  // The body starts at index cursor - 1; the tests count the bytes really there, so a name that
+  // ends on the frame's last byte is taken and nothing past the frame is read.
+  SMB2_CREATE_REQUEST_ST req;
+  if (SMB_Total_Packet_Size < 1) return 10;
+  unsigned long at = static_cast<unsigned long>(SMB_Total_Packet_Size - 1);
+  if (Len < at || Len - at < sizeof req) {
+    if (Level(6))
+      QVX_KLOG(
+          "QVX_D31-001 QVX_Smb2FileStandardInfo[%d][%ld] : SMB2_CREATE_REQUEST_ST 固定ヘッダ "
+          "サイズ不足 \r\n");
+    return 10;
+  }
+  std::memcpy(&req, recvData + at, sizeof req);
+  at += sizeof req;
+  const unsigned long left = Len - at;
+  const unsigned long name_length = req.File_Length;
+  if (Level(6))
+    QVX_KLOG(
+        "QVX_D31-002 QVX_Smb2FileStandardInfo[%d][%ld] : File_Length %d , Length %d (Len - "
+        "SMB_Total_Packet_Size %d)\r\n",
+        static_cast<int>(name_length), static_cast<int>(req.Length), static_cast<int>(left));
+  if (left < name_length) {
+    if (Level(6))
+      QVX_KLOG(
+          "QVX_D31-003 QVX_Smb2FileStandardInfo[%d][%ld] : SMB2_CREATE_REQUEST_ST サイズオーバー "
+          "(Len - SMB_Total_Packet_Size %d) \r\n",
+          static_cast<int>(left));
+    return 10;
+  }
+  if (name_length > kMaxWideName) {
+    QVX_KLOG(
+        "QVX_D31-003 QVX_Smb2FileStandardInfo[%d][%ld] : File_Length サイズオーバー "
+        "File_Length=%d \r\n",
+        static_cast<int>(name_length));
+    return 10;
+  }
+
+  unsigned char wide[kWideNameSize] = {};
+  std::memcpy(wide, recvData + at, name_length);
+  char szAccessPathName[kAccessNameSize] = {};
+  const int rc = QVX_ConvertWideName(wide, szAccessPathName, sizeof szAccessPathName);
+  if (rc == 0) {
+    QVX_KLOG("QVX_D31-004 QVX_Smb2FileStandardInfo[%d][%ld] : WideCharToMultiByte rc=%d\r\n", 0);
+    QVX_KLOG(
+        "QVX_D31-004 QVX_Smb2FileStandardInfo[%d][%ld] : WideCharToMultiByte　szAccessPathName "
+        "%s\r\n",
+        szAccessPathName);
+    return 10;
+  }
+  if (Level(6)) {
+    QVX_KLOG("QVX_D31-004 QVX_Smb2FileStandardInfo[%d][%ld] : WideCharToMultiByte rc=%d\r\n", rc);
+    QVX_KLOG("QVX_D31-004 QVX_Smb2FileStandardInfo[%d][%ld] : szAccessPathName=%s\r\n",
+             szAccessPathName);
+  }
+  // The share root itself, streams, wildcards and pipes are not file accesses worth a line.
+  if (szAccessPathName[0] == '\0') return 10;
+  if (QVX_NameFiltered(szAccessPathName, true)) return 10;
+
+  const uint32_t tree_id = QVX_Smb2TreeId(SMB2_HEADER);
+  // Every file handler pauses before its tree look-up.
+  platform().SleepMs(10);
+  int slot = 0, how = 0;
+  if (QVXTreeIDGetInfo(tree_id, 0, 0, 0, recvData, szAccessPathName, &slot, &how, data) == 10)
+    return 10;
+  const Smb2_Command_St& cmd = QVX_Smb2CommandRow(data->SMBCmdListFlg, data->SMBCommand);
+
+  FileAccessCall c;
+  c.routine = "QVX_Smb2FileStandardInfo";
+  c.tree_id = tree_id;
+  c.uid = 0;
+  c.recvData = recvData;
+  c.name = szAccessPathName;
+  c.cmd = cmd.Name;
+  c.info = cmd.Description;
+  c.now = now;
+  c.data = data;
+  if (how == kTreeGuessed) QVX_CompleteWaitRow(c, slot, false);
+
+  char full[kAccessPathSize];
+  if (!QVX_MapTreeShare(c, slot, full, sizeof full, LocalPathForm::kWithSeparator))
+    return QVX_UnknownShareRecord(c);
+  if (QVX_ExclusionInfoChk(full, 0) != 0) return 10;
+
+  uint64_t size = 0;
+  int kind = kKindNone;
+  if (QVX_CheckExistFileOrFolder(full, &kind) == 1 && kind != kKindFolder)
+    FileSizeInfo(full, &size);
+
+  const OpenVerdict v = QVX_OpenVerdict(req.DesiredAccess, req.CreateOptions, kind, full,
+                                        szAccessPathName, static_cast<time_t>(now.t), slot, data);
+  if (Level(6)) {
+    QVX_KLOG(
+        "QVX_D31-003 QVX_Smb2FileStandardInfo[%d][%ld] : QVX_ACCESS_KIND_SMB - "
+        "QVX_ACCESS_KIND_BLEND nAccessInfo %d \r\n",
+        v.smb);
+    QVX_KLOG(
+        "QVX_D31-003 QVX_Smb2FileStandardInfo[%d][%ld] : QVX_ACCESS_KIND_API - "
+        "QVX_ACCESS_KIND_BLEND nAccessInfo %d \r\n",
+        v.api);
+    if (nAccessKindFlg == QVX_ACCESS_KIND_BLEND)
+      QVX_KLOG(
+          "QVX_D31-003 QVX_Smb2FileStandardInfo[%d][%ld] : QVX_ACCESS_KIND_BLEND nAccessInfo %d , "
+          "nOutFileOrFolder %d\r\n",
+          v.verdict, kind);
+  }
+  return QVX_AccessRecord(c, slot, full, size, QVX_OperationText(v.verdict));
 }
 
 }  // namespace qvx

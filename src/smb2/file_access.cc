@@ -1,0 +1,239 @@
+#include "smb2/file_access.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "accesslog/access_log.h"
+#include "app/dbglog.h"
+#include "app/listview.h"
+#include "app/option.h"
+#include "app/tables.h"
+#include "app/text.h"
+#include "filters/exclusion.h"
+#include "names/hosts.h"
+#include "serverinfo/server_info.h"
+#include "tracking/access_data.h"
+#include "tracking/session_tree.h"
+
+namespace qvx {
+
+const char DollarName[kDollarNameCnt][32] = {":", "*", "PIPE"};
+const char PipeName[kPipeNameCnt][32] = {"\\spoolss", "\\browser", "\\wkssvc", "\\srvsvc",
+                                         "\\winreg",  "\\",        "\\D "};
+
+namespace {
+
+enum Column : int { kColAction = 1, kColTreeId = 2, kColLogin = 3 };
+
+bool Level(int n) { return OptionInfo.ErrorLevel >= n; }
+
+}  // namespace
+
+const char* QVX_LineStamp(const LocalTime& t, char* out, size_t size) {
+  std::snprintf(out, size, "[%04d/%02d/%02d %02d:%02d:%02d]", t.year, t.month, t.day, t.hour,
+                t.minute, t.second);
+  return out;
+}
+
+bool QVX_NameFiltered(const char* name, bool pipes) {
+  if (OptionInfo.AllPacketGet != 0) return false;
+  for (const char* d : DollarName)
+    if (std::strstr(name, d) != nullptr) return true;
+  if (pipes)
+    for (const char* p : PipeName)
+      if (std::strcmp(name, p) == 0) return true;
+  return false;
+}
+
+int QVX_ConvertWideName(const unsigned char* wide, char* out, size_t size) {
+  return QVX_WideToAnsi(wide, kWideNameSize / 2, out, size);
+}
+
+uint32_t QVX_Smb2TreeId(const void* smb2_header) {
+  const unsigned char* h = static_cast<const unsigned char*>(smb2_header);
+  return static_cast<uint32_t>(h[36]) | static_cast<uint32_t>(h[37]) << 8 |
+         static_cast<uint32_t>(h[38]) << 16 | static_cast<uint32_t>(h[39]) << 24;
+}
+
+void QVX_AccessLogLine(const char* fmt, ...) {
+  if (OptionInfo.LogFileWriteFlg != 1) return;
+  char local[8192];
+  char* buf = LogData ? LogData : local;
+  const size_t size = LogData ? static_cast<size_t>(kLogDataSize) : sizeof local;
+  va_list ap;
+  va_start(ap, fmt);
+  int n = std::vsnprintf(buf, size, fmt, ap);
+  va_end(ap);
+  if (n < 0) return;
+  if (static_cast<size_t>(n) >= size) {
+    // Cut inside the buffer, still one line.
+    n = static_cast<int>(size - 1);
+    buf[n - 2] = '\r';
+    buf[n - 1] = '\n';
+  }
+  QVX_AccessLogWrite(buf, static_cast<size_t>(n));
+}
+
+int QVX_FindWaitRow(int slot, char* wait_text, size_t size, const char* trace_fmt) {
+  std::snprintf(wait_text, size, "WAIT%d", slot);
+  if (AccessData == nullptr) return -1;
+  for (int i = 0; i < nListIndex; ++i) {
+    if (trace_fmt && Level(6))
+      DiagLogLine(DiagLog::kKernel, 1, trace_fmt, __LINE__, platform().LastError(),
+                  AccessData[i].TreeID, wait_text);
+    if (std::strcmp(AccessData[i].TreeID, wait_text) == 0) return i;
+  }
+  return -1;
+}
+
+void QVX_RowToConnect(DATA* data, int row, uint32_t tid, const char* login) {
+  char tid_text[16];
+  std::snprintf(tid_text, sizeof tid_text, "%d", static_cast<int>(tid));
+  SetSubitem(data->hListView, tid_text, row, kColTreeId, 0);
+  SetSubitem(data->hListView, "connect", row, kColAction, 0);
+  SetSubitem(data->hListView, login, row, kColLogin, 0);
+}
+
+int QVX_CompleteWaitRow(const FileAccessCall& c, int slot, bool exclusion_check) {
+  QVX_DBG();
+  TreeConnectSt& t = TreeConnect[slot];
+  char client[32];
+  QVX_FrameSrcAddr(c.recvData, client, sizeof client);
+  QVX_UserNameSet(client, t.Login_Name, c.uid);
+  char wait[32];
+  const int row = QVX_FindWaitRow(slot, wait, sizeof wait, nullptr);
+  if (row < 0) return 0;
+  QVX_RowToConnect(c.data, row, t.Tid, t.Login_Name);
+  if (exclusion_check && QVX_ExclusionInfoChk(t.SharePath, 0) != 0) return 10;
+  if (OptionInfo.LogFileWriteFlg != 1) return 0;
+  char client_text[kHostDisplaySize], server_text[kHostDisplaySize], when[32];
+  AddHostName(t.src_addr, client_text, OptionInfo.HostName, 0);
+  AddHostName(t.dst_addr, server_text, OptionInfo.HostName, 0);
+  const char* q = OptionInfo.PathDubileCorteSet == 1 ? "\"" : "";
+  QVX_AccessLogLine("%s,%s,%d,%s,%s,%s,%s,%s,%s,%s,,,%s%s [T:%d P:%d U:%d M:%d][%s]%s\r\n",
+                    QVX_LineStamp(c.now, when, sizeof when), "connect", static_cast<int>(t.Tid),
+                    t.Login_Name, client_text, server_text, c.data->ClientMac, c.data->ServerMac,
+                    c.cmd, c.info, q, t.SharePath, static_cast<int>(t.Tid), static_cast<int>(t.Pid),
+                    static_cast<int>(t.Uid), static_cast<int>(t.Mid), wait, q);
+  return 0;
+}
+
+bool QVX_MapTreeShare(const FileAccessCall& c, int slot, char* full, size_t full_size,
+                      LocalPathForm form) {
+  TreeConnectSt& t = TreeConnect[slot];
+  // \\server\share: the share name follows the third backslash.
+  const char* share = "";
+  int seps = 0;
+  for (const char* p = t.SharePath; *p; ++p) {
+    if (*p == '\\' && ++seps == 3) {
+      share = p + 1;
+      break;
+    }
+  }
+  if (NetWkShareInfo == nullptr) return false;
+  const int rows =
+      NetShareInfoDataNo < OptionInfo.NetWkInfoCnt ? NetShareInfoDataNo : OptionInfo.NetWkInfoCnt;
+  const NetWkShareInfoSt* row = nullptr;
+  for (int i = 0; i < rows && row == nullptr; ++i) {
+    if (c.share_trace && Level(6))
+      DiagLogLine(DiagLog::kKernel, 1,
+                  "QVX_D51-001 %s[%d][%ld] : >> NetWkShareInfo[%d].netname=%s : "
+                  "szSharePathName=%s\r\n",
+                  c.routine, __LINE__, platform().LastError(), i, NetWkShareInfo[i].netname, share);
+    if (QVX_TextEqualNoCase(NetWkShareInfo[i].netname, share)) row = &NetWkShareInfo[i];
+  }
+  if (row == nullptr) return false;
+
+  // A path too long for the buffer is kept cut.
+  QVX_JoinSharePath(row->path, c.name, full, full_size);
+  const size_t len = std::strlen(row->path);
+  const bool ends_sep = len > 0 && row->path[len - 1] == kPathSep;
+  switch (form) {
+    case LocalPathForm::kWithSeparator:
+      if (CopyText(t.ShareLocalPath, row->path) < sizeof t.ShareLocalPath - 1 && !ends_sep) {
+        const size_t n = std::strlen(t.ShareLocalPath);
+        t.ShareLocalPath[n] = kPathSep;
+        t.ShareLocalPath[n + 1] = '\0';
+      }
+      break;
+    case LocalPathForm::kAsListed:
+      CopyText(t.ShareLocalPath, row->path);
+      break;
+    case LocalPathForm::kWithoutSeparator:
+      CopyTextN(t.ShareLocalPath, sizeof t.ShareLocalPath, row->path, ends_sep ? len - 1 : len);
+      break;
+  }
+  return true;
+}
+
+int QVX_UnknownShareRecord(const FileAccessCall& c) {
+  QVX_DBG();
+  if (Level(2))
+    DiagLogLine(DiagLog::kKernel, 1,
+                "QVX_D31-010 %s[%d][%ld] : TreeIDと一致するデータがありません。TreeID = %d\r\n",
+                c.routine, __LINE__, platform().LastError(), static_cast<int>(c.tree_id));
+  if (QVX_ExclusionInfoChk(c.name, 0) != 0) return 10;
+  char client[32], server[32];
+  QVX_FrameSrcAddr(c.recvData, client, sizeof client);
+  QVX_FrameDstAddr(c.recvData, server, sizeof server);
+  char client_text[kHostDisplaySize], server_text[kHostDisplaySize];
+  AddHostName(client, client_text, OptionInfo.HostName, 0);
+  AddHostName(server, server_text, OptionInfo.HostName, 0);
+  SameAccessKey key;
+  key.tid = static_cast<int>(c.tree_id);
+  key.client = client_text;
+  key.server = server_text;
+  key.path = c.name;
+  key.caller = c.routine;
+  if (QVX_SameAccessFound(key)) return 10;
+
+  char when[32];
+  const char* q = OptionInfo.PathDubileCorteSet == 1 ? "\"" : "";
+  QVX_AccessLogLine("%s,%s,%d,,%s,%s,%s,%s,%s,%s,,,%s%s%s\r\n",
+                    QVX_LineStamp(c.now, when, sizeof when), "unknown", static_cast<int>(c.tree_id),
+                    client_text, server_text, c.data->ClientMac, c.data->ServerMac, c.cmd, c.info,
+                    q, c.name, q);
+  char tid_text[16];
+  std::snprintf(tid_text, sizeof tid_text, "%d", static_cast<int>(c.tree_id));
+  const char* cells[kListColumns - 1] = {
+      "unknown",         tid_text, "",     client_text, server_text, c.data->ClientMac,
+      c.data->ServerMac, c.cmd,    c.info, "",          "",          c.name};
+  QVX_AppendRow(c.now, cells, "InsItem");
+  return 0;
+}
+
+int QVX_AccessRecord(const FileAccessCall& c, int slot, const char* full, uint64_t size,
+                     const char* operation) {
+  QVX_DBG();
+  TreeConnectSt& t = TreeConnect[slot];
+  SameAccessKey key;
+  key.tid = static_cast<int>(t.Tid);
+  key.operation = operation;
+  key.client = t.src_addr;
+  key.server = t.dst_addr;
+  key.path = full;
+  key.caller = c.routine;
+  if (QVX_SameAccessFound(key)) return 0;
+
+  QVX_UserNameSet(t.src_addr, t.Login_Name, c.uid);
+  char client_text[kHostDisplaySize], server_text[kHostDisplaySize];
+  AddHostName(t.src_addr, client_text, OptionInfo.HostName, 0);
+  AddHostName(t.dst_addr, server_text, OptionInfo.HostName, 0);
+  char size_text[24], tid_text[16], when[32];
+  // The whole 64-bit size: a file over 2 GiB must not show a negative or wrapped size.
+  std::snprintf(size_text, sizeof size_text, "%llu", static_cast<unsigned long long>(size));
+  std::snprintf(tid_text, sizeof tid_text, "%d", static_cast<int>(t.Tid));
+  const char* q = OptionInfo.PathDubileCorteSet == 1 ? "\"" : "";
+  QVX_AccessLogLine("%s,access,%d,%s,%s,%s,%s,%s,%s,%s,%s,%s,%s%s%s\r\n",
+                    QVX_LineStamp(c.now, when, sizeof when), static_cast<int>(t.Tid), t.Login_Name,
+                    client_text, server_text, c.data->ClientMac, c.data->ServerMac, c.cmd, c.info,
+                    size_text, operation, q, full, q);
+  const char* cells[kListColumns - 1] = {
+      "access",          tid_text, t.Login_Name, client_text, server_text, c.data->ClientMac,
+      c.data->ServerMac, c.cmd,    c.info,       size_text,   operation,   full};
+  QVX_AppendRow(c.now, cells, "InsItem");
+  return 0;
+}
+
+}  // namespace qvx

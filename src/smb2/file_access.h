@@ -1,0 +1,90 @@
+// The road of a file access once its request path is known, shared by the CREATE handler and the
+// other-command handlers of both versions: the name filters, the tree's "WAIT" row, the share's
+// local folder, and the "access" and "unknown" records (log line and list row).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "app/data.h"
+#include "platform/platform.h"
+
+namespace qvx {
+
+inline constexpr int kDollarNameCnt = 3;
+inline constexpr int kPipeNameCnt = 7;
+extern const char DollarName[kDollarNameCnt][32];
+extern const char PipeName[kPipeNameCnt][32];
+
+// Wide names are copied into a zeroed buffer of this size; a name of at most 1022 bytes thus
+// always ends with a UTF-16 zero.
+inline constexpr size_t kWideNameSize = 1024;
+inline constexpr unsigned long kMaxWideName = kWideNameSize - 2;
+// The converted request path.
+inline constexpr size_t kAccessNameSize = 512;
+
+// True when a name is not worth logging (never with AllPacketGet set): it holds ":", "*" or
+// "PIPE", or, with pipes, it is one of the PipeName entries.
+bool QVX_NameFiltered(const char* name, bool pipes);
+
+// Converts the wide name in a kWideNameSize buffer into out (size bytes). Returns the
+// conversion's result: the bytes written with the terminator, 0 on failure.
+int QVX_ConvertWideName(const unsigned char* wide, char* out, size_t size);
+
+// The 32-bit little-endian TreeId of an SMB2 header copy.
+uint32_t QVX_Smb2TreeId(const void* smb2_header);
+
+// The time field that starts every access-log line: "[YYYY/MM/DD hh:mm:ss]".
+const char* QVX_LineStamp(const LocalTime& t, char* out, size_t size);
+
+// Formats one access-log line into the capture thread's line buffer and writes it when
+// LogFileWriteFlg is 1.
+void QVX_AccessLogLine(const char* fmt, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+
+// The first list row whose TreeID reads WAIT and the slot number, or -1; wait_text receives
+// that text. With trace_fmt (at ErrorLevel 6 or more) every comparison is traced with
+// (row text, wait text).
+int QVX_FindWaitRow(int slot, char* wait_text, size_t size, const char* trace_fmt);
+// Rewrites row to a "connect" row of the tree: TreeID, Action, LoginName.
+void QVX_RowToConnect(DATA* data, int row, uint32_t tid, const char* login);
+
+// One handler call with its request path.
+struct FileAccessCall {
+  const char* routine = "";  // names the traces
+  uint32_t tree_id = 0;      // TreeId or TID as received
+  uint32_t uid = 0;          // user id for QVX_UserNameSet
+  const unsigned char* recvData = nullptr;
+  const char* name = "";  // request path, converted
+  const char* cmd = "";   // "SMB Cmd" and "SMB Info"
+  const char* info = "";
+  LocalTime now;
+  DATA* data = nullptr;
+  bool share_trace = false;  // trace each share row compared
+};
+
+// A tree that was guessed just now may still own the "WAIT" row of its slot: the row becomes a
+// "connect" row and a connect line is written. With exclusion_check an excluded share stops the
+// access (10) after the row was rewritten and before the line. 0 otherwise.
+int QVX_CompleteWaitRow(const FileAccessCall& c, int slot, bool exclusion_check);
+
+// How the tree's ShareLocalPath keeps the share's folder.
+enum class LocalPathForm { kWithSeparator, kAsListed, kWithoutSeparator };
+// Finds the share of the tree in slot and joins its folder with the request path into full
+// (full_size bytes, cut inside it). False when no share row has the tree's share name.
+bool QVX_MapTreeShare(const FileAccessCall& c, int slot, char* full, size_t full_size,
+                      LocalPathForm form);
+
+// An access on a tree whose share is not listed: an "unknown" line and row with the path as
+// sent. 10 when excluded or a repeat, else 0.
+int QVX_UnknownShareRecord(const FileAccessCall& c);
+
+// The "access" line and row of the tree in slot, unless the same access was recorded in the
+// last rows. Always 0.
+int QVX_AccessRecord(const FileAccessCall& c, int slot, const char* full, uint64_t size,
+                     const char* operation);
+
+}  // namespace qvx

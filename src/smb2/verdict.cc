@@ -1,0 +1,83 @@
+#include "smb2/verdict.h"
+
+#include "app/option.h"
+#include "serverinfo/server_info.h"
+#include "tracking/access_data.h"
+#include "tracking/session_tree.h"
+
+namespace qvx {
+
+int QVX_SmbAccessVerdict(uint32_t DesiredAccess) {
+  const bool read = (DesiredAccess & kFileReadData) != 0;
+  const bool write = (DesiredAccess & kFileWriteData) != 0;
+  if ((DesiredAccess & kAccessDelete) != 0 && !read && !write) return kVerdictGone;
+  if (write) return kVerdictWritten;
+  if (read) return kVerdictRead;
+  return 0;
+}
+
+int QVX_BlendAccessVerdict(int S, int A, int kind, bool options_set) {
+  if (kind == kKindFolder) {
+    // A folder's write time moves whenever an entry in it changes, so for a folder the time
+    // stamps only tell that it has gone, unless the mask says nothing or the open has options.
+    switch (S) {
+      case kVerdictWritten:
+        return A == kVerdictGone ? kVerdictGone : kVerdictWritten;
+      case kVerdictRead:
+        if (options_set) return A;
+        return A == kVerdictGone ? kVerdictGone : kVerdictRead;
+      default:
+        return A;
+    }
+  }
+  switch (S) {
+    case kVerdictWritten:
+      // An open for writing that created the file made a new one; one that left the time
+      // stamps alone only read.
+      if (A == kVerdictNew || A == kVerdictRead) return A;
+      return kVerdictWritten;
+    case kVerdictRead:
+      return kVerdictRead;
+    case kVerdictGone:
+      return kVerdictGone;
+    default:
+      return A;
+  }
+}
+
+OpenVerdict QVX_OpenVerdict(uint32_t DesiredAccess, uint32_t CreateOptions, int kind,
+                            char* full_path, const char* name, time_t when, int slot, DATA* data) {
+  OpenVerdict v;
+  const int mode = nAccessKindFlg;
+  if (mode == QVX_ACCESS_KIND_SMB || mode == QVX_ACCESS_KIND_BLEND)
+    v.smb = QVX_SmbAccessVerdict(DesiredAccess);
+  if (mode == QVX_ACCESS_KIND_API || mode == QVX_ACCESS_KIND_BLEND)
+    v.api =
+        QVXAccessChkToTreeIDPathChg(full_path, name, when, slot, data, OptionInfo.TreeConnectCnt);
+  switch (mode) {
+    case QVX_ACCESS_KIND_SMB:
+      v.verdict = v.smb;
+      break;
+    case QVX_ACCESS_KIND_API:
+      v.verdict = v.api;
+      break;
+    case QVX_ACCESS_KIND_BLEND:
+      v.verdict = QVX_BlendAccessVerdict(v.smb, v.api, kind, CreateOptions != 0);
+      break;
+    default:
+      v.verdict = kVerdictNone;
+      break;
+  }
+  return v;
+}
+
+int QVX_OperationIndex(int verdict) {
+  const int i = verdict - kVerdictNone;
+  return i < 0 || i >= kAccessInfoChgChrCnt ? 0 : i;
+}
+
+const char* QVX_OperationText(int verdict) {
+  return nAccessInfoChgChr[QVX_OperationIndex(verdict)];
+}
+
+}  // namespace qvx

@@ -1,0 +1,57 @@
+// What was done to a file: the verdict of an access from the request's access mask, from the
+// file's time stamps on this server, or from both (the access-kind mode nAccessKindFlg).
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+
+#include "app/data.h"
+
+namespace qvx {
+
+// nAccessKindFlg values.
+enum : int {
+  QVX_ACCESS_KIND_NONE = 0,
+  QVX_ACCESS_KIND_SMB = 1,
+  QVX_ACCESS_KIND_API = 2,
+  QVX_ACCESS_KIND_BLEND = 3,
+};
+// Verdict codes; an operation text is nAccessInfoChgChr[code - 200].
+enum : int {
+  kVerdictNone = 200,
+  kVerdictWritten = 201,
+  kVerdictNew = 202,
+  kVerdictRead = 203,
+  kVerdictGone = 204,
+  kVerdictRenamed = 205,
+};
+
+// Access-mask bits the verdict looks at.
+inline constexpr uint32_t kFileReadData = 0x00000001;
+inline constexpr uint32_t kFileWriteData = 0x00000002;
+inline constexpr uint32_t kAccessDelete = 0x00010000;
+
+// The verdict of an access mask alone: 204, 201, 203, or 0 when it names none of them.
+int QVX_SmbAccessVerdict(uint32_t DesiredAccess);
+
+// The blended verdict from the mask's verdict S, the time-stamp verdict A, the object's kind
+// (kKindNone, kKindFile, kKindFolder) and whether CreateOptions is non-zero.
+int QVX_BlendAccessVerdict(int S, int A, int kind, bool options_set);
+
+// The verdict of one open in the current mode. The time-stamp verdict is asked for only in the
+// modes that use it, through QVXAccessChkToTreeIDPathChg, which may rewrite full_path (4097 bytes
+// or more) to the share where the object really is. With neither source (mode 0) the verdict is
+// 200, shown as "Err".
+struct OpenVerdict {
+  int smb = 0;  // mask verdict (0 when not computed)
+  int api = 0;  // time-stamp verdict (0 when not asked)
+  int verdict = kVerdictNone;
+};
+OpenVerdict QVX_OpenVerdict(uint32_t DesiredAccess, uint32_t CreateOptions, int kind,
+                            char* full_path, const char* name, time_t when, int slot, DATA* data);
+
+// The index into nAccessInfoChgChr of a verdict: 0 ("Err") below 201 or out of range.
+int QVX_OperationIndex(int verdict);
+const char* QVX_OperationText(int verdict);
+
+}  // namespace qvx
