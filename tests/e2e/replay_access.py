@@ -1,0 +1,207 @@
+#!/usr/bin/env python3
+"""Replays a recorded SMB2 capture through quorvix and checks its access log against tshark.
+
+    replay_access.py QUORVIX CAPTURE SMB_CONF [--sessions JSON] [--with-files]
+
+The share of SMB_CONF is pointed at a fresh folder, so the server's files are absent at replay
+time (with --with-files the folders and files the capture names are made there first). Expected
+lines come from tshark's decode of the same file and the logging rules:
+
+  * a TREE_CONNECT request toward the server gives one "login" line, its response one "connect"
+    line, a TREE_DISCONNECT request one "disconnect" line;
+  * a CREATE request (the first SMB2 message of its frame, as the capture loop reads frames) with a
+    non-empty name free of ":", "*" and "PIPE" gives an "access" line: path = the share's folder
+    joined with the name, operation from DesiredAccess (write data "Wt", else read data "Rd", delete
+    alone "Del", nothing of these: the time-stamp verdict, "Del" for an absent file), user = the
+    session's user, size 0 for an absent file; a line equal in tree, operation, addresses and path
+    to one of the last 50 is a repeat and is not written;
+  * on a tree whose connect was not captured and whose path exists under no share, the CREATE gives
+    an "unknown" line instead (repeats judged without the operation).
+"""
+import argparse
+import datetime
+import os
+import re
+import subprocess
+import sys
+import tempfile
+
+PIPE_NAMES = {"\\spoolss", "\\browser", "\\wkssvc", "\\srvsvc", "\\winreg", "\\", "\\D "}
+
+
+def fail(msg):
+    print("FAIL: " + msg)
+    sys.exit(1)
+
+
+def tshark_rows(capture):
+    fields = ["frame.number", "frame.time_epoch", "ip.src", "ip.dst", "smb2.cmd",
+              "smb2.flags.response", "smb2.tid", "smb2.filename", "smb.access_mask"]
+    cmd = ["tshark", "-r", capture, "-o", "tcp.desegment_tcp_streams:FALSE", "-Y", "smb2",
+           "-T", "fields", "-E", "occurrence=f", "-E", "separator=\t"]
+    for f in fields:
+        cmd += ["-e", f]
+    out = subprocess.run(cmd, capture_output=True, text=True).stdout
+    rows = []
+    for line in out.splitlines():
+        parts = line.split("\t")
+        parts += [""] * (len(fields) - len(parts))
+        rows.append(dict(zip(fields, parts)))
+    return rows
+
+
+def stamp(epoch):
+    t = datetime.datetime.fromtimestamp(int(float(epoch)))
+    return t.strftime("[%Y/%m/%d %H:%M:%S]")
+
+
+def verdict(mask):
+    read, write, delete = mask & 0x1, mask & 0x2, mask & 0x10000
+    if delete and not write and not read:
+        return "Del "
+    if write:
+        return "Wt  "
+    if read:
+        return "Rd  "
+    return "Del "  # the time-stamp verdict of an absent file
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("quorvix")
+    ap.add_argument("capture")
+    ap.add_argument("smb_conf")
+    ap.add_argument("--sessions")
+    ap.add_argument("--with-files", action="store_true")
+    args = ap.parse_args()
+    args.capture = os.path.abspath(args.capture)
+    if args.sessions:
+        args.sessions = os.path.abspath(args.sessions)
+
+    rows = tshark_rows(args.capture)
+    if not rows:
+        fail("tshark decoded no SMB2 in " + args.capture)
+    server = next(r["ip.dst"] for r in rows if r["smb2.flags.response"] in ("0", "False"))
+
+    work = tempfile.mkdtemp(prefix="qvx-replay-")
+    share_dir = os.path.join(work, "share")
+    os.makedirs(share_dir)
+    conf = open(args.smb_conf, encoding="utf-8").read()
+    conf = re.sub(r"(?m)^(\s*path\s*=).*$", lambda m: m.group(1) + " " + share_dir, conf)
+    conf_path = os.path.join(work, "smb.conf")
+    open(conf_path, "w", encoding="utf-8").write(conf)
+
+    creates = [r for r in rows if r["smb2.cmd"] == "5" and r["ip.dst"] == server and
+               r["smb2.flags.response"] in ("0", "False")]
+    if args.with_files:
+        for r in creates:
+            name = r["smb2.filename"].replace("\\", "/")
+            if not name:
+                continue
+            target = os.path.join(share_dir, name)
+            os.makedirs(os.path.dirname(target), exist_ok=True)
+            if "." in os.path.basename(name):
+                open(target, "w").close()
+            else:
+                os.makedirs(target, exist_ok=True)
+
+    home = os.path.join(work, "home")
+    os.makedirs(home)
+    with open(os.path.join(home, "Quorvix.ini"), "w", newline="") as ini:
+        ini.write("[Option]\r\nLogFileWriteFlg=1\r\nSMBcmdListFlg=1\r\nNbtstatChgOn=0\r\n"
+                  "ServiceTaskWait=0\r\n")
+    cmd = [args.quorvix, "--home", home, "--replay", args.capture, "--smb-conf", conf_path]
+    if args.sessions:
+        cmd += ["--sessions", args.sessions]
+    run = subprocess.run(cmd + ["SC"], cwd=home, capture_output=True, text=True, timeout=300)
+    if run.returncode != 0:
+        fail("quorvix ended with %d: %s" % (run.returncode, run.stderr[-2000:]))
+    log = open(os.path.join(home, "Quorvix.log"), encoding="utf-8", errors="replace",
+               newline="").read()
+    if not log.startswith("[Access Time],Action,TreeID,"):
+        fail("the access log has no header line")
+    if any(not l.endswith("\r") for l in log.split("\n")[:-1]):
+        fail("a line of the access log does not end with CR LF")
+    lines = [l.rstrip("\r").split(",", 12) for l in log.split("\n")[1:] if l.strip()]
+
+    # ---- tree connections ----
+    def count(action):
+        return sum(1 for l in lines if l[1] == action)
+    connects = [r for r in rows if r["smb2.cmd"] == "3"]
+    want_login = sum(1 for r in connects if r["ip.dst"] == server)
+    want_connect = sum(1 for r in connects if r["ip.src"] == server)
+    want_disc = sum(1 for r in rows if r["smb2.cmd"] == "4" and r["ip.dst"] == server)
+    for action, want in (("login", want_login), ("connect", want_connect),
+                         ("disconnect", want_disc)):
+        if count(action) != want:
+            fail("%d %s lines, tshark shows %d" % (count(action), action, want))
+
+    # ---- file access by CREATE ----
+    users = {l[3] for l in lines if l[1] in ("connect", "access")}
+    preconnected = want_login == 0
+    expected, window = [], []
+    for r in creates:
+        name = r["smb2.filename"]
+        if not name or any(s in name for s in (":", "*", "PIPE")) or name in PIPE_NAMES:
+            continue
+        tid = str(int(r["smb2.tid"], 16))
+        client = r["ip.src"]
+        if preconnected and not args.with_files:
+            key = ("unknown", tid, client, name)
+            row = [stamp(r["frame.time_epoch"]), "unknown", tid, "", client, server, name]
+        else:
+            path = os.path.join(share_dir, name.replace("\\", "/"))
+            op = verdict(int(r["smb.access_mask"], 16))
+            key = ("access", tid, op, client, path)
+            row = [stamp(r["frame.time_epoch"]), "access", tid, client, server, path, op]
+        if key in window[-50:]:
+            continue
+        window.append(key)
+        expected.append(row)
+
+    got = []
+    for l in lines:
+        if l[8] != "SMB2_CREATE" or l[1] not in ("access", "unknown"):
+            continue
+        if l[1] == "unknown":
+            got.append([l[0], l[1], l[2], l[3], l[4], l[5], l[12]])
+        else:
+            got.append([l[0], l[1], l[2], l[4], l[5], l[12], l[11]])
+            if not args.with_files and l[10] != "0":
+                fail("size of an absent file: " + ",".join(l))
+    if args.with_files:
+        # The verdicts then come from the files' own time stamps: check the paths and that every
+        # tree was found by its path.
+        want_paths = {os.path.join(share_dir, r["smb2.filename"].replace("\\", "/"))
+                      for r in creates if r["smb2.filename"] and
+                      not any(s in r["smb2.filename"] for s in (":", "*", "PIPE"))}
+        got_paths = {g[5] for g in got if g[1] == "access"}
+        if any(g[1] != "access" for g in got):
+            fail("unknown lines although every path exists under the one share")
+        if got_paths != want_paths:
+            fail("paths %s, expected %s" % (sorted(got_paths ^ want_paths), "symmetric difference"))
+    elif got != expected:
+        for i in range(max(len(got), len(expected))):
+            g = got[i] if i < len(got) else None
+            e = expected[i] if i < len(expected) else None
+            if g != e:
+                print("line %d\n  expected %s\n  got      %s" % (i, e, g))
+        fail("%d CREATE lines, %d expected" % (len(got), len(expected)))
+
+    # Users: the session's user on every known-tree line.
+    want_user = None
+    if args.sessions:
+        import json
+        data = json.load(open(args.sessions))
+        want_user = next(iter(data.get("sessions", {}).values()))["username"]
+    else:
+        want_user = "qvxuser"
+    access_users = {l[3] for l in lines if l[1] in ("connect", "access", "disconnect")}
+    if access_users and access_users != {want_user}:
+        fail("users %s, the session table says %s" % (sorted(access_users), want_user))
+    print("replay access: %d lines checked (%d CREATE), users %s" %
+          (len(lines), len(expected), sorted(users)))
+
+
+if __name__ == "__main__":
+    main()
