@@ -6,7 +6,7 @@ MINGW := build/mingw
 export WINEDEBUG := -all
 export WINEPREFIX := $(CURDIR)/$(MINGW)/wineprefix
 
-.PHONY: deps build demo test asan-test windows windows-test clean
+.PHONY: deps build demo test bench asan-test windows windows-test clean
 
 deps:
 	@bash tools/install-deps.sh
@@ -20,6 +20,11 @@ demo: build
 
 test: build
 	cd $(NATIVE) && ctest --output-on-failure -j 1
+
+# Replay throughput next to tshark on a capture of at least 200,000 frames built from the test
+# captures (see README, "Replay throughput").
+bench: build
+	@bash bench/replay_bench.sh $(NATIVE)/quorvix
 
 asan-test: deps
 	cmake --preset asan >/dev/null

@@ -14,8 +14,12 @@ namespace qvx {
 
 void QVX_CaptureShareRefresh() {
   if (NetWkShareInfo == nullptr) return;
-  std::memset(NetWkShareInfo, 0,
-              sizeof(NetWkShareInfoSt) * static_cast<size_t>(OptionInfo.NetWkInfoCnt));
+  // Only the records the last read filled (and the one a failed conversion may have left half
+  // written) can hold anything: clearing them is clearing the table, without touching all of it
+  // for every frame.
+  int used = NetShareInfoDataNo + 1;
+  if (used < 1 || used > OptionInfo.NetWkInfoCnt) used = OptionInfo.NetWkInfoCnt;
+  std::memset(NetWkShareInfo, 0, sizeof(NetWkShareInfoSt) * static_cast<size_t>(used));
   NetShareInfoDataNo = QVX_NetShare_NT(NetWkShareInfo, OptionInfo.NetWkInfoCnt, nullptr);
 }
 

@@ -2,8 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
-#include <map>
-#include <tuple>
+#include <unordered_map>
 
 #include "app/option.h"
 #include "capture/capture_control.h"
@@ -61,6 +60,22 @@ std::string Utf16LeToUtf8(const unsigned char* p, size_t bytes) {
   return out;
 }
 
+// A TCP connection to port 445: server address, client address, client port.
+struct ConnKey {
+  uint32_t server;
+  uint32_t client;
+  uint16_t port;
+  bool operator==(const ConnKey& o) const {
+    return server == o.server && client == o.client && port == o.port;
+  }
+};
+struct ConnKeyHash {
+  size_t operator()(const ConnKey& k) const {
+    uint64_t v = (static_cast<uint64_t>(k.server) << 32 | k.client) * 0x9E3779B97F4A7C15ull;
+    return static_cast<size_t>(v ^ (v >> 29) ^ k.port);
+  }
+};
+
 int64_t Micros(int64_t sec, long usec) { return sec * 1000000 + usec; }
 
 // ---- the replay connector ----
@@ -105,8 +120,18 @@ bool ReplayScanFile(const std::string& path, ReplayScan* scan, std::string* erro
     *error = err;
     return false;
   }
-  // Open connections by (server, client, client port): index into scan->connections.
-  std::map<std::tuple<std::string, std::string, uint16_t>, size_t> open;
+  // Connections by server address, client address and client port: index into
+  // scan->connections. Keyed by the raw values, so that a frame of a known connection costs no
+  // text.
+  std::unordered_map<ConnKey, size_t, ConnKeyHash> open;
+  std::unordered_map<uint32_t, std::string> texts;  // dotted text of each address seen
+  auto text = [&texts](const unsigned char* p) -> const std::string& {
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    auto it = texts.find(v);
+    if (it == texts.end()) it = texts.emplace(v, Dotted(p)).first;
+    return it->second;
+  };
   for (;;) {
     const unsigned char* d = nullptr;
     uint32_t n = 0;
@@ -136,12 +161,14 @@ bool ReplayScanFile(const std::string& path, ReplayScan* scan, std::string* erro
     const unsigned char flags = tcp[13];
     if (dport != 445 && sport != 445) continue;
     const bool toward = dport == 445;
-    const std::string server = Dotted(toward ? ip + 16 : ip + 12);
-    const std::string client = Dotted(toward ? ip + 12 : ip + 16);
+    const unsigned char* server = toward ? ip + 16 : ip + 12;
+    const unsigned char* client = toward ? ip + 12 : ip + 16;
     const uint16_t cport = toward ? sport : dport;
-    if (toward && scan->server.empty()) scan->server = server;
+    if (toward && scan->server.empty()) scan->server = text(server);
 
-    auto key = std::make_tuple(server, client, cport);
+    ConnKey key{0, 0, cport};
+    std::memcpy(&key.server, server, 4);
+    std::memcpy(&key.client, client, 4);
     auto it = open.find(key);
     const bool closing = (flags & 0x05) != 0;  // FIN or RST
     const bool syn = (flags & 0x12) == 0x02;   // SYN without ACK: a new connection
@@ -154,8 +181,8 @@ bool ReplayScanFile(const std::string& path, ReplayScan* scan, std::string* erro
     if (it == open.end()) {
       if (closing) continue;  // the tail of a connection that ended before the recording
       ReplayScan::Connection c;
-      c.server = server;
-      c.client = client;
+      c.server = text(server);
+      c.client = text(client);
       c.client_port = cport;
       c.opened_us = t;
       scan->connections.push_back(c);

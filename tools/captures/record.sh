@@ -114,7 +114,8 @@ ip -n "$ns_cli" link set "$veth_cli" up
 ip netns exec "$ns_srv" ethtool -K "$veth_srv" tso off gso off gro off >/dev/null 2>&1 || true
 ip netns exec "$ns_cli" ethtool -K "$veth_cli" tso off gso off gro off >/dev/null 2>&1 || true
 
-ip netns exec "$ns_srv" smbd -D --no-process-group -s "$conf"
+# Its own session: smbd signals its whole process group when it ends.
+setsid ip netns exec "$ns_srv" smbd -D --no-process-group -s "$conf" </dev/null
 for _ in $(seq 100); do
   ip netns exec "$ns_cli" bash -c "exec 3<>/dev/tcp/$srv_ip/445" 2>/dev/null && break
   sleep 0.1
