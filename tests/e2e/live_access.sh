@@ -1,0 +1,114 @@
+#!/usr/bin/env bash
+# The main job, live: smbd serves a folder in one network namespace, quorvix captures in that
+# namespace with the access log on, and smbclient in another namespace gets a file, puts a new
+# one, overwrites one, renames one, makes and removes a folder and deletes a file. The access log
+# must then name each of them with the real local path, the user smbstatus reports and the
+# operation the logging rules give for the DesiredAccess smbclient sends (as recorded from it:
+# get 0x120089, put 0x12019f, delete/rename/rmdir 0x10000, mkdir 0x80) and the files' time stamps.
+#
+#   live_access.sh QUORVIX
+#
+# Needs root and network namespaces; exits 77 (skipped) where they cannot be made.
+set -euo pipefail
+bin=$1
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/../serverinfo/smbd_netns.sh"
+qpid=
+cleanup() {
+  kill $(jobs -p) 2>/dev/null || true
+  [ -n "$qpid" ] && kill "$qpid" 2>/dev/null && wait "$qpid" 2>/dev/null
+  [ -n "${home:-}" ] && rm -rf "$home"
+  smb_down
+}
+trap cleanup EXIT
+fail() {
+  echo "FAIL: $*"
+  [ -n "${home:-}" ] && { tr -d '\r' <"$home/Quorvix.log" 2>/dev/null | tail -n 30; }
+  exit 1
+}
+smb_up
+# Captures would otherwise hold segments larger than the link's MTU.
+smb_server ethtool -K "q4s$$" tso off gso off gro off >/dev/null 2>&1 || true
+ip netns exec "$SMB_NS_C" ethtool -K "q4c$$" tso off gso off gro off >/dev/null 2>&1 || true
+
+share=$QVX_SMB_DIR/share/docs
+mkdir -p "$share/work"
+printf 'get me\n' >"$share/work/getme.txt"
+printf 'old text\n' >"$share/work/existing.txt"
+printf 'rename me\n' >"$share/work/renameme.txt"
+printf 'delete me\n' >"$share/work/deleteme.txt"
+chmod -R a+rwX "$share"
+seeded=$(date +%s)
+
+home=$(mktemp -d)
+printf '[Option]\r\nIpAddress=%s\r\nAutoStart=1\r\nLogFileWriteFlg=1\r\nSMBcmdListFlg=1\r\nNbtstatChgOn=0\r\nServiceTaskWait=100\r\nRefleshTime=1\r\n' \
+  "$SMB_SERVER_IP" >"$home/Quorvix.ini"
+(cd "$home" && exec ip netns exec "$SMB_NS_S" "$bin" --home "$home" --smb-conf "$SMB_CONF" SC \
+  >"$home/out" 2>&1) &
+qpid=$!
+for _ in $(seq 100); do
+  grep -qs "QVX_I03-002" "$home"/QVXkernel/QVXkernel*.log && break
+  sleep 0.1
+done
+grep -qs "QVX_I03-002" "$home"/QVXkernel/QVXkernel*.log || fail "capture did not start: $(cat "$home/out")"
+sleep 0.5
+
+# The user the server reports for the client, asked while a session of it is open.
+(echo ls; sleep 15) 2>/dev/null | smb_client "//$SMB_SERVER_IP/docs" -U "$SMB_USER%$SMB_PASS" \
+  >/dev/null 2>&1 &
+user=
+for _ in $(seq 50); do
+  user=$(smbstatus -s "$SMB_CONF" -j 2>/dev/null | grep -o '"username": *"[^"]*"' | head -n 1 |
+    sed 's/.*"\([^"]*\)"$/\1/' || true)
+  [ -n "$user" ] && break
+  sleep 0.1
+done
+[ -n "$user" ] || fail "smbstatus reports no session"
+
+printf 'new file\n' >"$home/local-new.txt"
+printf 'replaced\n' >"$home/local-replace.txt"
+start=$(date +%s)
+smb_client "//$SMB_SERVER_IP/docs" -U "$SMB_USER%$SMB_PASS" --option='client smb encrypt=off' \
+  -c "cd work; get getme.txt $home/got.txt; put $home/local-new.txt new.txt; \
+put $home/local-replace.txt existing.txt; rename renameme.txt renamed.txt; mkdir newdir; \
+rmdir newdir; del deleteme.txt" >"$home/client" 2>&1 || fail "smbclient: $(cat "$home/client")"
+end=$(date +%s)
+sleep 2
+kill -TERM "$qpid"
+wait "$qpid" || true
+qpid=
+
+[ -f "$share/work/new.txt" ] && [ -f "$share/work/renamed.txt" ] && [ ! -e "$share/work/deleteme.txt" ] ||
+  fail "smbclient did not do its work: $(cat "$home/client")"
+# Seeded files are younger than 40 seconds at their access: the rules class them as created.
+[ $((end - seeded)) -lt 40 ] || fail "the client took too long for the expected time classes"
+
+log=$(tr -d '\r' <"$home/Quorvix.log")
+# One access line of a CREATE on path with one of the allowed operations.
+expect() {
+  local path=$1 ops=$2 what=$3 line op
+  line=$(awk -F, -v p="$path" '$2 == "access" && $9 == "SMB2_CREATE" && $13 == p' <<<"$log" |
+    head -n 1)
+  [ -n "$line" ] || fail "no access line for $what ($path)"
+  IFS=, read -r t action tid login client server cmac smac cmd info size op rest <<<"$line"
+  [ "$login" = "$user" ] || fail "$what: user '$login', smbstatus says '$user'"
+  [ "$client" = "$SMB_CLIENT_IP" ] && [ "$server" = "$SMB_SERVER_IP" ] || fail "$what: addresses $client $server"
+  local secs
+  secs=$(date -d "$(tr '/' '-' <<<"${t:1:19}")" +%s)
+  [ "$secs" -ge "$start" ] && [ "$secs" -le "$end" ] || fail "$what: time $t outside the client's run"
+  grep -qx "$op" <<<"$(tr '|' '\n' <<<"$ops")" || fail "$what: operation '$op', expected one of '$ops'"
+  echo "ok: $what -> $op $path"
+}
+w=$share/work
+expect "$w/getme.txt" "Rd  " "get"
+grep -q ",access,.*,SMB2_CREATE,.*,7,Rd  ,$w/getme.txt$" <<<"$log" || fail "get: size of getme.txt"
+# The new file may or may not exist yet when its time stamps are read (written or created).
+expect "$w/new.txt" "New |Wt  " "put (new file)"
+expect "$w/existing.txt" "New " "put (over an existing file)"
+expect "$w/renameme.txt" "Del " "rename (the old name is opened for delete)"
+# The folder is made and removed within moments: created, or gone when its stamps are read.
+expect "$w/newdir" "New |Del " "mkdir / rmdir"
+expect "$w/deleteme.txt" "Del " "del"
+grep -q ",login,WAIT[0-9]*,.*,\\\\\\\\$SMB_SERVER_IP\\\\docs \[T:" <<<"$log" || fail "no login line for the share"
+grep -q ",connect,[0-9]*,$user,.*\\\\docs \[T:" <<<"$log" || fail "no connect line for the share"
+echo "live access: ok"
