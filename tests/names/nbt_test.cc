@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <filesystem>
 #include <string>
+#ifndef _WIN32
+#include <chrono>  // the runner tests; <chrono> does not build with the CP932 execution set
+#include <filesystem>
 #include <thread>
+#endif
 
 #include "app/dbglog.h"
 #include "app/option.h"
