@@ -1,0 +1,108 @@
+#include "smb1/other_command.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "smb2/handler_fixture.h"
+
+namespace qvx {
+namespace {
+
+using test::Frame;
+using test::Utf16;
+
+// An SMB1 request with the given TID and UID; body starts at the WordCount byte.
+Frame Smb1(uint8_t command, uint16_t tid, uint16_t uid, const std::vector<unsigned char>& body) {
+  Frame fr;
+  fr.bytes = test::IpTcp(test::kClient, test::kServer, test::kClientPort, 445);
+  const size_t h = fr.bytes.size();
+  fr.bytes.resize(h + 32, 0);
+  fr.bytes[h] = 0xFF, fr.bytes[h + 1] = 'S', fr.bytes[h + 2] = 'M', fr.bytes[h + 3] = 'B';
+  fr.bytes[h + 4] = command;
+  test::Put16(fr.bytes, h + 10, 0xC807);  // Unicode, NT status, long names
+  test::Put16(fr.bytes, h + 24, tid);
+  test::Put16(fr.bytes, h + 26, 0xFEFF);  // PIDLow
+  test::Put16(fr.bytes, h + 28, uid);
+  test::Put16(fr.bytes, h + 30, 3);  // MID
+  std::memcpy(&fr.smb1, fr.bytes.data() + h, 32);
+  fr.bytes.insert(fr.bytes.end(), body.begin(), body.end());
+  fr.Len = fr.bytes.size();
+  fr.cursor = static_cast<long>(h + 32 + 1);
+  return fr;
+}
+
+// QUERY_INFORMATION: WordCount 0, ByteCount, buffer format 4, pad, the path and its zero.
+std::vector<unsigned char> QueryBody(const std::vector<unsigned char>& path) {
+  std::vector<unsigned char> b = {0, 0, 0, 4, 0};
+  b.insert(b.end(), path.begin(), path.end());
+  b.push_back(0);
+  b.push_back(0);
+  test::Put16(b, 1, static_cast<unsigned>(b.size() - 3));
+  return b;
+}
+
+class SmbOtherCmdTest : public test::HandlerTest {
+ protected:
+  void SetUp() override {
+    HandlerTest::SetUp();
+    data.SMBVersion = 1;
+    data.SMBCommand = 0x08;
+    // The share's folder listed with a trailing separator.
+    ServerShare sh;
+    sh.name = "data";
+    sh.path = share_dir_ + kPathSep;
+    fake.SetShares({sh});
+    NetShareInfoDataNo = QVX_NetShare_NT(NetWkShareInfo, OptionInfo.NetWkInfoCnt, nullptr);
+    ConnectedTree(0, 2049);
+  }
+  int Other(Frame f) { return QVX_SmbOtherCmd(&f.smb1, f.Len, f.data(), f.cursor, &data); }
+  int Other(const std::string& path, uint16_t uid = 100) {
+    return Other(Smb1(0x08, 2049, uid, QueryBody(Utf16(path))));
+  }
+};
+
+TEST_F(SmbOtherCmdTest, UnicodePathUnderTheShareFolder) {
+  SetFile("docs\\a.txt", 1000, 500, 1234);
+  ASSERT_EQ(Other("\\docs\\a.txt"), 0);
+  EXPECT_EQ(LogLines(),
+            std::vector<std::string>{"[2026/12/09 10:20:07],access,2049,alice,10.0.0.5,10.0.0.1,"
+                                     "cc:cc:cc:cc:cc:05,ss:ss:ss:ss:ss:01,--,--,1234,Rd  ," +
+                                     Local("docs\\a.txt")});
+  EXPECT_EQ(std::string(TreeConnect[0].ShareLocalPath), share_dir_);
+
+  // The same path in single-byte text forms no pattern.
+  std::vector<unsigned char> ascii = {'\\', 'd', 'o', 'c', 's', '\\', 'b'};
+  EXPECT_EQ(Other(Smb1(0x08, 2049, 100, QueryBody(ascii))), 10);
+  // A frame that ends before the WordCount byte.
+  Frame stub = Smb1(0x08, 2049, 100, {});
+  EXPECT_EQ(Other(stub), 10);
+}
+
+TEST_F(SmbOtherCmdTest, GoneObjectsFollowTheDeleteSetting) {
+  ASSERT_EQ(OptionInfo.smb1_com_other_del_off, 1);
+  EXPECT_EQ(Other("\\gone.txt"), 10);
+  EXPECT_TRUE(LogLines().empty());
+  OptionInfo.smb1_com_other_del_off = 0;
+  EXPECT_EQ(Other("\\gone.txt"), 0);
+  EXPECT_EQ(std::string(AccessData[0].Operation), "Del ");
+}
+
+TEST_F(SmbOtherCmdTest, TheHeadersUidNamesTheUser) {
+  OptionInfo.SessionSetupFlg = 1;
+  OptionInfo.SameAccNonLogFlg = 0;
+  SessionSetupSt& s = SessionSetup[0];
+  s.Flg = kSlotBound;
+  s.Uid = 100;
+  std::snprintf(s.src_addr, sizeof s.src_addr, "%s", test::kClient);
+  std::snprintf(s.Login_Name, sizeof s.Login_Name, "BOB");
+  SetFile("a.txt", 1000, 500, 1);
+  ASSERT_EQ(Other("\\a.txt", 100), 0);
+  EXPECT_STREQ(AccessData[0].LoginName, "BOB");
+  ASSERT_EQ(Other("\\a.txt", 101), 0);  // another user id: the server's session list
+  EXPECT_STREQ(AccessData[1].LoginName, "alice");
+}
+
+}  // namespace
+}  // namespace qvx

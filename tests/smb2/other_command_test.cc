@@ -1,0 +1,120 @@
+#include "smb2/other_command.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "smb2/handler_fixture.h"
+
+namespace qvx {
+namespace {
+
+using test::Frame;
+using test::Smb2;
+using test::Smb2Ids;
+using test::Utf16;
+
+// SET_INFO FileRenameInformation whose new name is name (no terminator), FileId all 0x11.
+std::vector<unsigned char> RenameBody(const std::string& name) {
+  std::vector<unsigned char> n = Utf16(name);
+  std::vector<unsigned char> b(32, 0);
+  test::Put16(b, 0, 33);
+  b[2] = 1;   // SMB2_0_INFO_FILE
+  b[3] = 10;  // FileRenameInformation
+  test::Put32(b, 4, static_cast<uint32_t>(20 + n.size()));
+  test::Put16(b, 8, 64 + 32);
+  for (int i = 16; i < 32; ++i) b[i] = 0x11;
+  std::vector<unsigned char> info(20, 0);
+  test::Put32(info, 16, static_cast<uint32_t>(n.size()));
+  b.insert(b.end(), info.begin(), info.end());
+  b.insert(b.end(), n.begin(), n.end());
+  return b;
+}
+
+class Smb2OtherCmdTest : public test::HandlerTest {
+ protected:
+  void SetUp() override {
+    HandlerTest::SetUp();
+    data.SMBCommand = 17;  // SET_INFO
+    ConnectedTree(0, 7);
+  }
+  int Other(Frame f) { return QVX_Smb2OtherCmd(&f.smb2, f.Len, f.data(), f.cursor, &data); }
+  int Other(const std::vector<unsigned char>& body, uint32_t tree = 7) {
+    Smb2Ids ids;
+    ids.tree_id = tree;
+    return Other(Smb2(17, ids, body));
+  }
+  std::string Line(const std::string& size, const std::string& op, const std::string& path) {
+    return "[2026/12/09 10:20:07],access,7,alice,10.0.0.5,10.0.0.1,cc:cc:cc:cc:cc:05,"
+           "ss:ss:ss:ss:ss:01,-,-," +
+           size + "," + op + "," + path;
+  }
+};
+
+TEST_F(Smb2OtherCmdTest, RenameIsRecordedFromTheFirstBackslash) {
+  // dir\new.txt is found from its backslash on: the share's folder and \new.txt.
+  ASSERT_EQ(Other(RenameBody("dir\\new.txt")), 0);
+  EXPECT_EQ(LogLines(), std::vector<std::string>{Line("0", "Del ", Local("new.txt"))});
+  EXPECT_EQ(std::string(TreeConnect[0].ShareLocalPath), share_dir_);
+  // An existing object: its size and the time-stamp verdict.
+  SetFile("docs\\b.txt", 1000, 0, 77);
+  ASSERT_EQ(Other(RenameBody("\\docs\\b.txt")), 0);
+  EXPECT_EQ(LogLines().back(), Line("77", "Wt  ", Local("docs\\b.txt")));
+  EXPECT_EQ(nListIndex, 2);
+}
+
+TEST_F(Smb2OtherCmdTest, BodiesWithoutAPathOrWithAPipeAreDropped) {
+  EXPECT_EQ(Other(std::vector<unsigned char>(40, 0)), 10);
+  EXPECT_EQ(Other({0x5C, 0, 0, 0, 0x41, 0}), 10);  // a lone backslash
+  EXPECT_EQ(Other({0x5C, 'd', 0, 'o', 0}), 10);    // single-byte text
+  Frame empty = Smb2(17, {}, {});
+  EXPECT_EQ(Other(empty), 10);
+  EXPECT_EQ(Other(Utf16("\\srvsvc")), 10);
+  EXPECT_EQ(Other(Utf16("\\a:b")), 10);
+  EXPECT_EQ(nListIndex, 0);
+  EXPECT_TRUE(LogLines().empty());
+  OptionInfo.AllPacketGet = 1;
+  EXPECT_EQ(Other(Utf16("\\srvsvc")), 0);
+  EXPECT_EQ(nListIndex, 1);
+}
+
+TEST_F(Smb2OtherCmdTest, PathsStayInsideTheFrameAndTheirBuffer) {
+  // The bytes after Len would continue the name; the frame ends after \x.
+  Smb2Ids ids;
+  ids.tree_id = 7;
+  Frame cut = Smb2(17, ids, Utf16("\\xyz"));
+  cut.Len -= 4;
+  cut.bytes.resize(cut.Len);
+  cut.bytes.shrink_to_fit();
+  ASSERT_EQ(Other(cut), 0);
+  EXPECT_EQ(std::string(AccessData[0].Path), Local("x"));
+
+  // A 600-unit path fills the buffer: it is cut to 511 units, terminated inside it.
+  ASSERT_EQ(Other(Utf16("\\" + std::string(599, 'a'))), 0);
+  EXPECT_EQ(LogLines().back(), Line("0", "Del ", Local(std::string(510, 'a'))));
+}
+
+TEST_F(Smb2OtherCmdTest, UnknownShareAndModesWithoutTimeStamps) {
+  ConnectedTree(1, 9, "\\\\10.0.0.1\\gone");
+  ASSERT_EQ(Other(Utf16("\\docs\\a.txt"), 9), 0);
+  EXPECT_EQ(Other(Utf16("\\docs\\a.txt"), 9), 10);
+  EXPECT_EQ(LogLines(),
+            std::vector<std::string>{"[2026/12/09 10:20:07],unknown,9,,10.0.0.5,10.0.0.1,"
+                                     "cc:cc:cc:cc:cc:05,ss:ss:ss:ss:ss:01,-,-,,,\\docs\\a.txt"});
+
+  SetFile("a.txt", 1000, 0, 5);
+  OptionInfo.SameAccNonLogFlg = 0;
+  nAccessKindFlg = 1;  // no access mask here: nothing to judge from
+  ASSERT_EQ(Other(Utf16("\\a.txt")), 0);
+  EXPECT_EQ(LogLines().back(), Line("5", "Err", Local("a.txt")));
+  nAccessKindFlg = 0;
+  ASSERT_EQ(Other(Utf16("\\a.txt")), 0);
+  EXPECT_EQ(LogLines().back(), Line("5", "Err", Local("a.txt")));
+  nAccessKindFlg = 2;
+  ASSERT_EQ(Other(Utf16("\\a.txt")), 0);
+  EXPECT_EQ(LogLines().back(), Line("5", "Wt  ", Local("a.txt")));
+}
+
+}  // namespace
+}  // namespace qvx

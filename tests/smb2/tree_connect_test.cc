@@ -1,0 +1,181 @@
+#include "smb2/tree_connect.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "smb2/handler_fixture.h"
+
+namespace qvx {
+namespace {
+
+using test::Frame;
+using test::Smb2;
+using test::Smb2Ids;
+using test::TreeConnectBody;
+
+class Smb2TreeConnectTest : public test::HandlerTest {
+ protected:
+  int Request(Frame f) {
+    data.SMBCommand = 3;
+    return QVX_Smb2TreeConnectAndx(&f.smb2, f.Len, f.data(), f.cursor, OptionInfo.TreeConnectCnt,
+                                   &data);
+  }
+  int Response(Frame f) {
+    data.SMBCommand = 3;
+    return QVX_Smb2TreeConnectAndxRecv(&f.smb2, f.Len, f.data(), f.cursor,
+                                       OptionInfo.TreeConnectCnt, &data);
+  }
+  int Disconnect(Frame f) {
+    data.SMBCommand = 4;
+    return QVX_Smb2TreeDisConnectReq(&f.smb2, f.Len, f.data(), f.cursor, OptionInfo.TreeConnectCnt,
+                                     &data);
+  }
+};
+
+TEST_F(Smb2TreeConnectTest, LoginConnectAndDisconnectLinesAndRows) {
+  Smb2Ids ids;
+  ids.message_id = 256;  // bytes 00 01 00 ...: a zero low byte pairs like any other
+  ASSERT_EQ(Request(Smb2(3, ids, TreeConnectBody("\\\\srv\\data"))), 0);
+  const TreeConnectSt& t = TreeConnect[0];
+  EXPECT_EQ(t.Flg, kSlotWaiting);
+  EXPECT_STREQ(t.SharePath, "\\\\srv\\data");
+  EXPECT_STREQ(t.src_addr, "10.0.0.5");
+  EXPECT_STREQ(t.dst_addr, "10.0.0.1");
+  EXPECT_STREQ(t.src_port, "50123");
+  EXPECT_STREQ(t.dst_port, "445");
+  EXPECT_STREQ(t.Login_Name, "alice");
+  ASSERT_EQ(nListIndex, 1);
+  EXPECT_STREQ(AccessData[0].Action, "login");
+  EXPECT_STREQ(AccessData[0].TreeID, "WAIT0");
+  EXPECT_STREQ(AccessData[0].Path, "\\\\srv\\data");
+  EXPECT_STREQ(AccessData[0].Size, "");
+
+  // The answer from another server, or to another MessageId, binds nothing.
+  Smb2Ids answer = ids;
+  answer.tree_id = 261;
+  Frame foreign = Smb2(3, answer, {}, true);
+  foreign.bytes[15] = 9;  // source 10.0.0.9
+  EXPECT_EQ(Response(foreign), 10);
+  Smb2Ids other = answer;
+  other.message_id = 257;
+  EXPECT_EQ(Response(Smb2(3, other, {}, true)), 10);
+  EXPECT_EQ(t.Flg, kSlotWaiting);
+
+  ASSERT_EQ(Response(Smb2(3, answer, {}, true)), 0);
+  EXPECT_EQ(t.Flg, kSlotBound);
+  EXPECT_EQ(t.Tid, 261u);
+  EXPECT_EQ(nListIndex, 1);  // the login row became the connect row
+  EXPECT_STREQ(AccessData[0].Action, "connect");
+  EXPECT_STREQ(AccessData[0].TreeID, "261");
+  EXPECT_STREQ(AccessData[0].LoginName, "alice");
+
+  Smb2Ids bye;
+  bye.tree_id = 261;
+  ASSERT_EQ(Disconnect(Smb2(4, bye, {4, 0, 0, 0})), 0);
+  EXPECT_EQ(t.Flg, kSlotDisconnected);
+  ASSERT_EQ(nListIndex, 2);
+  EXPECT_STREQ(AccessData[1].Action, "disconnect");
+  EXPECT_STREQ(AccessData[1].TreeID, "261");
+  EXPECT_STREQ(AccessData[1].Size, "0");
+  EXPECT_STREQ(AccessData[1].Operation, "");
+  EXPECT_STREQ(AccessData[1].Path, "\\\\srv\\data");
+
+  // SessionId 0x0000123400005678: bytes 78 56 00 00 34 12 00 00, printed last to first.
+  const std::vector<std::string> want = {
+      "[2026/12/09 10:20:07],login,WAIT0,alice,10.0.0.5,10.0.0.1,cc:cc:cc:cc:cc:05,"
+      "ss:ss:ss:ss:ss:01,-,-,,,\\\\srv\\data [T:0 C:00000010 S:001234005678]",
+      // The answer travels from the server: the MAC texts swap columns.
+      "[2026/12/09 10:20:07],connect,261,alice,10.0.0.5,10.0.0.1,ss:ss:ss:ss:ss:01,"
+      "cc:cc:cc:cc:cc:05,-,-,,,\\\\srv\\data [T:261 C:00000010 S:001234005678][WAIT0]",
+      "[2026/12/09 10:20:07],disconnect,261,alice,10.0.0.5,10.0.0.1,cc:cc:cc:cc:cc:05,"
+      "ss:ss:ss:ss:ss:01,-,-,,,\\\\srv\\data [T:261 C:00000010 S:001234005678]",
+  };
+  EXPECT_EQ(LogLines(), want);
+}
+
+TEST_F(Smb2TreeConnectTest, QuotedPathsAndCommandNames) {
+  OptionInfo.PathDubileCorteSet = 1;
+  data.SMBCmdListFlg = 1;
+  Smb2Ids ids;
+  ids.message_id = 0x1A;
+  ids.session_id = 0;
+  ASSERT_EQ(Request(Smb2(3, ids, TreeConnectBody("\\\\srv\\IPC$"))), 0);
+  ids.tree_id = 1;
+  ASSERT_EQ(Response(Smb2(3, ids, {}, true)), 0);
+  const std::vector<std::string> want = {
+      "[2026/12/09 10:20:07],login,WAIT0,alice,10.0.0.5,10.0.0.1,cc:cc:cc:cc:cc:05,"
+      "ss:ss:ss:ss:ss:01,SMB2_TREE_CONNECT,ツリー接続,,,\"\\\\srv\\IPC$ [T:0 C:00000001a "
+      "S:00000000]\"",
+      "[2026/12/09 10:20:07],connect,1,alice,10.0.0.5,10.0.0.1,ss:ss:ss:ss:ss:01,"
+      "cc:cc:cc:cc:cc:05,SMB2_TREE_CONNECT,ツリー接続,,,\"\\\\srv\\IPC$ [T:1 C:00000001a "
+      "S:00000000][WAIT0]\"",
+  };
+  EXPECT_EQ(LogLines(), want);
+}
+
+TEST_F(Smb2TreeConnectTest, PathBoundsStayInsideTheFrame) {
+  // A path that ends on the frame's last byte is taken.
+  EXPECT_EQ(Request(Smb2(3, {}, TreeConnectBody("\\\\srv\\a"))), 0);
+  EXPECT_STREQ(TreeConnect[0].SharePath, "\\\\srv\\a");
+
+  // PathLength beyond the received data: the bytes after Len would complete the path, but
+  // they are not part of the frame.
+  Frame cut = Smb2(3, {}, TreeConnectBody("\\\\srv\\bb"));
+  cut.Len -= 4;
+  cut.bytes.resize(cut.Len);  // an over-read now leaves the buffer
+  cut.bytes.shrink_to_fit();
+  EXPECT_EQ(Request(cut), 10);
+
+  // Too short for the 8 fixed bytes; StructureSize below 8; PathLength 0.
+  Frame stub = Smb2(3, {}, {9, 0, 0, 0, 0x48, 0});
+  EXPECT_EQ(Request(stub), 10);
+  std::vector<unsigned char> small = TreeConnectBody("\\\\srv\\c");
+  small[0] = 7;
+  EXPECT_EQ(Request(Smb2(3, {}, small)), 10);
+  EXPECT_EQ(Request(Smb2(3, {}, TreeConnectBody("\\\\srv\\d", 0))), 10);
+
+  // 1022 bytes are the most a path may have.
+  EXPECT_EQ(Request(Smb2(3, {}, TreeConnectBody("\\\\srv\\" + std::string(511 - 6, 'e')))), 0);
+  EXPECT_EQ(
+      Request(Smb2(3, {}, TreeConnectBody("\\\\srv\\" + std::string(511 - 6, 'f') + "g", 1023))),
+      10);
+  EXPECT_NE(Kernel().find("Lengthサイズエラー Length=1023"), std::string::npos);
+
+  EXPECT_EQ(LogLines().size(), 2u);
+  EXPECT_EQ(nListIndex, 2);
+}
+
+TEST_F(Smb2TreeConnectTest, NameFiltersAndAFullTable) {
+  EXPECT_EQ(Request(Smb2(3, {}, TreeConnectBody("\\\\srv\\a*b"))), 10);
+  EXPECT_EQ(Request(Smb2(3, {}, TreeConnectBody("\\\\srv\\PIPE"))), 10);
+  EXPECT_EQ(nListIndex, 0);
+  OptionInfo.AllPacketGet = 1;
+  EXPECT_EQ(Request(Smb2(3, {}, TreeConnectBody("\\\\srv\\a*b"))), 0);
+  OptionInfo.AllPacketGet = 0;
+
+  for (int i = 0; i < OptionInfo.TreeConnectCnt; ++i) TreeConnect[i].Flg = kSlotBound;
+  Smb2Ids ids;
+  ids.message_id = 77;
+  ASSERT_EQ(Request(Smb2(3, ids, TreeConnectBody("\\\\srv\\data"))), 0);
+  const std::string k = Kernel();
+  EXPECT_NE(k.find("QVX_E04-001 QVX_Smb2TreeConnectAndx"), std::string::npos);
+  EXPECT_NE(k.find("QVX_I04-001 QVX_Smb2TreeConnectAndx"), std::string::npos);
+  EXPECT_EQ(TreeConnect[0].Flg, kSlotWaiting);
+  EXPECT_STREQ(TreeConnect[0].SharePath, "\\\\srv\\data");
+  for (int i = 1; i < OptionInfo.TreeConnectCnt; ++i) EXPECT_EQ(TreeConnect[i].Flg, kSlotFree);
+}
+
+TEST_F(Smb2TreeConnectTest, WithoutTheLogRowsAndRecordsStillChange) {
+  OptionInfo.LogFileWriteFlg = 0;
+  ASSERT_EQ(Request(Smb2(3, {}, TreeConnectBody("\\\\srv\\data"))), 0);
+  Smb2Ids answer;
+  answer.tree_id = 5;
+  ASSERT_EQ(Response(Smb2(3, answer, {}, true)), 0);
+  EXPECT_STREQ(AccessData[0].Action, "connect");
+  EXPECT_TRUE(LogLines().empty());
+}
+
+}  // namespace
+}  // namespace qvx
