@@ -232,6 +232,10 @@ int QVX_AccessRecord(const FileAccessCall& c, int slot, const char* full, uint64
   const char* cells[kListColumns - 1] = {
       "access",          tid_text, t.Login_Name, client_text, server_text, c.data->ClientMac,
       c.data->ServerMac, c.cmd,    c.info,       size_text,   operation,   full};
+  // A refused access row is traced at every level (QVX_AppendRow itself traces from level 6).
+  if (!Level(6) && nListIndex >= OptionInfo.AccessDataCnt)
+    QVX_KLOG("QVX_D21-003 InsItem[%d][%ld] : ViewItem DEL : Userd nListIndex = %d \r\n",
+             nListIndex);
   QVX_AppendRow(c.now, cells, "InsItem");
   return 0;
 }

@@ -223,6 +223,19 @@ TEST_F(Smb2CreateTest, AFullListKeepsTheLineButNotTheRow) {
   EXPECT_EQ(AccessData[0].UseFlg, 0);
   EXPECT_EQ(LogLines().size(), 3u);
   EXPECT_NE(LogLines().back().find("c.txt"), std::string::npos);
+  EXPECT_NE(Kernel().find("ViewItem DEL : Userd nListIndex = 2"), std::string::npos);
+}
+
+TEST_F(Smb2CreateTest, ExcludedPathsAreNotLogged) {
+  std::snprintf(ExclusionInfoData[0], kFilterLineSize, "01,00000000,-,00000000,0,0,1,*.tmp");
+  ExclusionInfoDataNo = 1;
+  EXPECT_EQ(Create("docs\\a.tmp"), 10);
+  EXPECT_EQ(Create("docs\\a.txt"), 0);
+  EXPECT_EQ(LogLines().size(), 1u);
+  // On an unknown share the path as sent is tested.
+  ConnectedTree(1, 9, "\\\\10.0.0.1\\gone");
+  EXPECT_EQ(Create("b.tmp", kReadOpen, 0, 9), 10);
+  EXPECT_EQ(LogLines().size(), 1u);
 }
 
 }  // namespace

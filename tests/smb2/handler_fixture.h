@@ -122,7 +122,7 @@ inline std::vector<unsigned char> TreeConnectBody(const std::string& path, long 
   Put16(b, 4, 64 + 8);
   Put16(b, 6,
         path_length < 0 ? static_cast<unsigned>(name.size()) : static_cast<unsigned>(path_length));
-  b.insert(b.end(), name.begin(), name.end());
+  for (unsigned char c : name) b.push_back(c);
   return b;
 }
 

@@ -167,6 +167,22 @@ TEST_F(Smb2TreeConnectTest, NameFiltersAndAFullTable) {
   for (int i = 1; i < OptionInfo.TreeConnectCnt; ++i) EXPECT_EQ(TreeConnect[i].Flg, kSlotFree);
 }
 
+TEST_F(Smb2TreeConnectTest, AnExcludedShareStaysPendingAndSilent) {
+  std::snprintf(ExclusionInfoData[0], kFilterLineSize, "01,00000000,-,00000000,0,0,1,*secret");
+  ExclusionInfoDataNo = 1;
+  EXPECT_EQ(Request(Smb2(3, {}, TreeConnectBody("\\\\srv\\secret"))), 10);
+  EXPECT_EQ(TreeConnect[0].Flg, kSlotWaiting);
+  Smb2Ids answer;
+  answer.tree_id = 3;
+  EXPECT_EQ(Response(Smb2(3, answer, {}, true)), 0);  // bound, but it has no row to complete
+  EXPECT_EQ(TreeConnect[0].Flg, kSlotBound);
+  answer.message_id = 2;
+  EXPECT_EQ(Disconnect(Smb2(4, answer, {4, 0, 0, 0})), 10);
+  EXPECT_EQ(TreeConnect[0].Flg, kSlotDisconnected);
+  EXPECT_EQ(nListIndex, 0);
+  EXPECT_TRUE(LogLines().empty());
+}
+
 TEST_F(Smb2TreeConnectTest, WithoutTheLogRowsAndRecordsStillChange) {
   OptionInfo.LogFileWriteFlg = 0;
   ASSERT_EQ(Request(Smb2(3, {}, TreeConnectBody("\\\\srv\\data"))), 0);
