@@ -5,6 +5,7 @@
 #include <cctype>
 #include <chrono>
 #include <ctime>
+#include <map>
 #include <mutex>
 #include <nlohmann/json.hpp>
 
