@@ -7,6 +7,7 @@
 
 #include "app/data.h"
 #include "app/dbglog.h"
+#include "app/tables.h"
 #include "app/text.h"
 
 namespace qvx {
@@ -262,6 +263,25 @@ void QVX_AccessLogClose() {
     std::fclose(pAccessLogfile);
     pAccessLogfile = nullptr;
   }
+}
+
+void QVX_AccessLogLine(const char* fmt, ...) {
+  if (OptionInfo.LogFileWriteFlg != 1) return;
+  char local[8192];
+  char* buf = LogData ? LogData : local;
+  const size_t size = LogData ? static_cast<size_t>(kLogDataSize) : sizeof local;
+  va_list ap;
+  va_start(ap, fmt);
+  int n = std::vsnprintf(buf, size, fmt, ap);
+  va_end(ap);
+  if (n < 0) return;
+  if (static_cast<size_t>(n) >= size) {
+    // Cut inside the buffer, still one line.
+    n = static_cast<int>(size - 1);
+    buf[n - 2] = '\r';
+    buf[n - 1] = '\n';
+  }
+  QVX_AccessLogWrite(buf, static_cast<size_t>(n));
 }
 
 }  // namespace qvx

@@ -58,6 +58,13 @@ void QVX_AccessLogStartUp(void* owner);
 // Writes one finished line of the access log (when LogFileWriteFlg is 1) under g_critSec,
 // flushed as LogFileSelect says. 1 when written.
 int QVX_AccessLogWrite(const char* line, size_t size);
+// Formats one access-log line into the capture thread's line buffer (LogData) and writes it as
+// QVX_AccessLogWrite does. A line longer than the buffer is cut and still ends with CR LF.
+void QVX_AccessLogLine(const char* fmt, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
 // Shutdown: closes the handle and the C-library stream.
 void QVX_AccessLogClose();
 

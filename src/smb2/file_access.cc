@@ -56,25 +56,6 @@ uint32_t QVX_Smb2TreeId(const void* smb2_header) {
          static_cast<uint32_t>(h[38]) << 16 | static_cast<uint32_t>(h[39]) << 24;
 }
 
-void QVX_AccessLogLine(const char* fmt, ...) {
-  if (OptionInfo.LogFileWriteFlg != 1) return;
-  char local[8192];
-  char* buf = LogData ? LogData : local;
-  const size_t size = LogData ? static_cast<size_t>(kLogDataSize) : sizeof local;
-  va_list ap;
-  va_start(ap, fmt);
-  int n = std::vsnprintf(buf, size, fmt, ap);
-  va_end(ap);
-  if (n < 0) return;
-  if (static_cast<size_t>(n) >= size) {
-    // Cut inside the buffer, still one line.
-    n = static_cast<int>(size - 1);
-    buf[n - 2] = '\r';
-    buf[n - 1] = '\n';
-  }
-  QVX_AccessLogWrite(buf, static_cast<size_t>(n));
-}
-
 int QVX_FindWaitRow(int slot, char* wait_text, size_t size, const char* trace_fmt) {
   std::snprintf(wait_text, size, "WAIT%d", slot);
   if (AccessData == nullptr) return -1;

@@ -37,14 +37,6 @@ uint32_t QVX_Smb2TreeId(const void* smb2_header);
 // The time field that starts every access-log line: "[YYYY/MM/DD hh:mm:ss]".
 const char* QVX_LineStamp(const LocalTime& t, char* out, size_t size);
 
-// Formats one access-log line into the capture thread's line buffer and writes it when
-// LogFileWriteFlg is 1.
-void QVX_AccessLogLine(const char* fmt, ...)
-#if defined(__GNUC__)
-    __attribute__((format(printf, 1, 2)))
-#endif
-    ;
-
 // The first list row whose TreeID reads WAIT and the slot number, or -1; wait_text receives
 // that text. With trace_fmt (at ErrorLevel 6 or more) every comparison is traced with
 // (row text, wait text).

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "accesslog/access_log.h"
 #include "app/dbglog.h"
 #include "app/listview.h"
 #include "app/option.h"

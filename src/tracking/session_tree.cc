@@ -49,27 +49,6 @@ void Port(const unsigned char* p, char* out, size_t size) {
   std::snprintf(out, size, "%d", (p[0] << 8) | p[1]);
 }
 
-// Writes one finished access-log line from the capture thread's line buffer.
-void WriteLine(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-void WriteLine(const char* fmt, ...) {
-  if (OptionInfo.LogFileWriteFlg != 1) return;
-  char local[4096];
-  char* buf = LogData ? LogData : local;
-  const size_t size = LogData ? static_cast<size_t>(kLogDataSize) : sizeof local;
-  va_list ap;
-  va_start(ap, fmt);
-  int n = std::vsnprintf(buf, size, fmt, ap);
-  va_end(ap);
-  if (n < 0) return;
-  if (static_cast<size_t>(n) >= size) {
-    // Cut inside the buffer but keep the line a line.
-    n = static_cast<int>(size - 1);
-    buf[n - 2] = '\r';
-    buf[n - 1] = '\n';
-  }
-  QVX_AccessLogWrite(buf, static_cast<size_t>(n));
-}
-
 const char* CommandName(const DATA* data) {
   if (data->SMBVersion == 1) return QVX_Smb1CommandRow(data->SMBCmdListFlg, data->SMBCommand).Name;
   return QVX_Smb2CommandRow(data->SMBCmdListFlg, data->SMBCommand).Name;
@@ -340,15 +319,15 @@ int QVXTreeIDGetInfo(uint32_t TreeID, uint32_t Pid, uint32_t Uid, uint32_t Mid,
   const char* cmd = CommandName(data);
   const char* info = CommandInfo(data);
   if (OptionInfo.PathDubileCorteSet == 1)
-    WriteLine("[%04d/%02d/%02d %02d:%02d:%02d],%s,%d,,%s,%s,%s,%s,%s,%s,,,\"%s\"\r\n", now.year,
-              now.month, now.day, now.hour, now.minute, now.second, "unknown",
-              static_cast<int>(TreeID), client_text, server_text, data->ClientMac, data->ServerMac,
-              cmd, info, sBuffer);
+    QVX_AccessLogLine("[%04d/%02d/%02d %02d:%02d:%02d],%s,%d,,%s,%s,%s,%s,%s,%s,,,\"%s\"\r\n",
+                      now.year, now.month, now.day, now.hour, now.minute, now.second, "unknown",
+                      static_cast<int>(TreeID), client_text, server_text, data->ClientMac,
+                      data->ServerMac, cmd, info, sBuffer);
   else
-    WriteLine("[%04d/%02d/%02d %02d:%02d:%02d],%s,%d,,%s,%s,%s,%s,%s,%s,,,%s\r\n", now.year,
-              now.month, now.day, now.hour, now.minute, now.second, "unknown",
-              static_cast<int>(TreeID), client_text, server_text, data->ClientMac, data->ServerMac,
-              cmd, info, sBuffer);
+    QVX_AccessLogLine("[%04d/%02d/%02d %02d:%02d:%02d],%s,%d,,%s,%s,%s,%s,%s,%s,,,%s\r\n", now.year,
+                      now.month, now.day, now.hour, now.minute, now.second, "unknown",
+                      static_cast<int>(TreeID), client_text, server_text, data->ClientMac,
+                      data->ServerMac, cmd, info, sBuffer);
   char tid_text[16];
   std::snprintf(tid_text, sizeof tid_text, "%d", static_cast<int>(TreeID));
   const char* cells[kListColumns - 1] = {
@@ -479,7 +458,7 @@ int QVX_TreeIDTableDelete(DATA*) {
     if (alive) continue;
     if (OptionInfo.LogFileWriteFlg == 1 && QVX_ExclusionInfoChk(t.SharePath, 0) == 0) {
       if (OptionInfo.PathDubileCorteSet == 1)
-        WriteLine(
+        QVX_AccessLogLine(
             "[%04d/%02d/%02d %02d:%02d:%02d],%s,%d,%s,%s,%s,%s,%s,,,,,\"%s [T:%d P:%d U:%d "
             "M:%d][%d]\"\r\n",
             now.year, now.month, now.day, now.hour, now.minute, now.second, "logout",
@@ -487,7 +466,7 @@ int QVX_TreeIDTableDelete(DATA*) {
             t.SharePath, static_cast<int>(t.Tid), static_cast<int>(t.Pid), static_cast<int>(t.Uid),
             static_cast<int>(t.Mid), static_cast<int>(t.Flg));
       else
-        WriteLine(
+        QVX_AccessLogLine(
             "[%04d/%02d/%02d %02d:%02d:%02d],%s,%d,%s,%s,%s,%s,%s,,,,,%s [T:%d P:%d U:%d "
             "M:%d][%d]\r\n",
             now.year, now.month, now.day, now.hour, now.minute, now.second, "logout",
