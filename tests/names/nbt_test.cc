@@ -54,8 +54,8 @@ TEST_F(NbtTest, AddressIsReadWhereTheNameStoodAndCached) {
   EXPECT_EQ(Resolve("PCWORK7-LONG"), "10.214.0.3");
   EXPECT_EQ(Cached("PCWORK7-LONG"), "10.214.0.3");
   ASSERT_EQ(fake.child_runs().size(), 2u);
-  EXPECT_EQ(fake.child_runs()[0], "NetNameQuery -s");
-  EXPECT_EQ(fake.child_runs()[1], "NetNameQuery -S");
+  EXPECT_EQ(fake.child_runs()[0], std::string(OptionInfo.NbtstatChgCmd) + " -s");
+  EXPECT_EQ(fake.child_runs()[1], std::string(OptionInfo.NbtstatChgCmd) + " -S");
 }
 
 TEST_F(NbtTest, APrefixOfALongerNameMatchesItsFirstOccurrence) {
@@ -116,7 +116,6 @@ TEST_F(NbtTest, ErrorListStores511NamesAndReportsThe512th) {
 }
 
 // ---- the runner, with real child processes ----
-#ifndef _WIN32
 
 class RunnerTest : public ::testing::Test {
  protected:
@@ -131,6 +130,34 @@ class RunnerTest : public ::testing::Test {
   test::FakePlatform fake;
 };
 
+#ifdef _WIN32
+const char kSilent[] = "cmd /c exit 0";
+
+TEST_F(RunnerTest, AChildThatPrintsOneMegabyteCompletes) {
+  std::string big = fake.Path("big.txt");
+  fake.WriteText(big, std::string(1 << 20, 'x'));
+  std::vector<char> buf(kNbtOutputSize);
+  unsigned long len = 0;
+  std::string cmd = "cmd /c type \"" + big + "\"";
+  // A runner that read only at the end would have hit the time limit.
+  EXPECT_EQ(GetCUIAppMsg(cmd.c_str(), buf.data(), buf.size(), 1, 1, 20000, &len, ""), 1);
+  EXPECT_EQ(len, kNbtOutputSize - 1);
+  EXPECT_EQ(buf[0], 'x');
+}
+
+TEST_F(RunnerTest, AChildPastItsTimeLimitIsEndedAndReported) {
+  std::string marker = fake.Path("late.txt");
+  std::vector<char> buf(kNbtOutputSize);
+  unsigned long len = 7;
+  std::string cmd = "cmd /c \"ping -n 3 127.0.0.1 > nul & echo late > \"" + marker + "\"\"";
+  EXPECT_EQ(GetCUIAppMsg(cmd.c_str(), buf.data(), buf.size(), 1, 1, 300, &len, ""), 0);
+  EXPECT_EQ(len, 0u);
+  EXPECT_NE(Kernel().find("QVX_E65-006 GetCUIAppMsg"), std::string::npos);
+  NativePlatform().SleepMs(4000);
+  EXPECT_FALSE(NativePlatform().FileExists(marker)) << "the child ran on after its time limit";
+}
+#else
+const char kSilent[] = "true";
 TEST_F(RunnerTest, AChildThatPrintsOneMegabyteCompletes) {
   std::vector<char> buf(kNbtOutputSize);
   unsigned long len = 0;
@@ -164,6 +191,8 @@ TEST_F(RunnerTest, StandardErrorIsCollectedOnlyWhenAsked) {
   EXPECT_EQ(std::string(buf.data(), len), "out\n");
 }
 
+#endif  // _WIN32
+
 TEST_F(RunnerTest, AMissingCommandFailsTheStartUpCheck) {
   OptionInfo.NbtstatChgOn = 1;
   std::snprintf(OptionInfo.NbtstatChgCmd, sizeof OptionInfo.NbtstatChgCmd, "NoSuchNameQuery");
@@ -182,12 +211,11 @@ TEST_F(RunnerTest, AMissingCommandFailsTheStartUpCheck) {
   EXPECT_EQ(NameFromSessionTable("PCWORK7", addr, sizeof addr), kNameQueryRunFailed);
   EXPECT_EQ(fake.child_runs().size(), runs + 1);
 
-  std::snprintf(OptionInfo.NbtstatChgCmd, sizeof OptionInfo.NbtstatChgCmd, "true");
+  std::snprintf(OptionInfo.NbtstatChgCmd, sizeof OptionInfo.NbtstatChgCmd, "%s", kSilent);
   EXPECT_TRUE(QVX_NbtstatCommandCheck(nullptr));
-  EXPECT_NE(Kernel().find("NBTSTAT COMMAND CHK OK (true)"), std::string::npos);
+  EXPECT_NE(Kernel().find(std::string("NBTSTAT COMMAND CHK OK (") + kSilent + ")"),
+            std::string::npos);
 }
-
-#endif  // !_WIN32
 
 }  // namespace
 }  // namespace qvx

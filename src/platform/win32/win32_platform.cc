@@ -152,7 +152,11 @@ class Win32Platform : public Platform {
     DWORD a = GetFileAttributesA(path.c_str());
     return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
   }
-  bool MakeSureDirectoryPathExists(const std::string& path) override {
+  bool MakeSureDirectoryPathExists(const std::string& path_in) override {
+    // The image-help call splits at backslashes only; "C:/logs/x.log" is a path too.
+    std::string path = path_in;
+    for (char& c : path)
+      if (c == '/') c = '\\';
     if (!::MakeSureDirectoryPathExists(path.c_str())) return false;
     // The call also succeeds when a file stands where a folder should be; the logs would then
     // fail to open later, so check that the folder is really there.
