@@ -3,8 +3,11 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <string>
+
+#include "connector/capture_file.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -60,7 +63,6 @@ struct PcapApi {
   int(QVX_PCAP_CALL* findalldevs)(pcap_if_t**, char*) = nullptr;
   void(QVX_PCAP_CALL* freealldevs)(pcap_if_t*) = nullptr;
   pcap_t*(QVX_PCAP_CALL* open_live)(const char*, int, int, int, char*) = nullptr;
-  pcap_t*(QVX_PCAP_CALL* open_offline)(const char*, char*) = nullptr;
   int(QVX_PCAP_CALL* compile)(pcap_t*, struct bpf_program*, const char*, int, uint32_t) = nullptr;
   int(QVX_PCAP_CALL* setfilter)(pcap_t*, struct bpf_program*) = nullptr;
   void(QVX_PCAP_CALL* freecode)(struct bpf_program*) = nullptr;
@@ -111,7 +113,6 @@ const PcapApi* LoadApi(char* errbuf) {
       Bind(lib, api.findalldevs, "pcap_findalldevs");
       Bind(lib, api.freealldevs, "pcap_freealldevs");
       Bind(lib, api.open_live, "pcap_open_live");
-      Bind(lib, api.open_offline, "pcap_open_offline");
       Bind(lib, api.compile, "pcap_compile");
       Bind(lib, api.setfilter, "pcap_setfilter");
       Bind(lib, api.freecode, "pcap_freecode");
@@ -127,8 +128,8 @@ const PcapApi* LoadApi(char* errbuf) {
       Bind(lib, api.set_immediate_mode, "pcap_set_immediate_mode");
       Bind(lib, api.activate, "pcap_activate");
       Bind(lib, api.setbuff, "pcap_setbuff");
-      ok = api.findalldevs && api.freealldevs && api.open_live && api.open_offline && api.compile &&
-           api.setfilter && api.freecode && api.next_ex && api.close && api.geterr && api.datalink;
+      ok = api.findalldevs && api.freealldevs && api.open_live && api.compile && api.setfilter &&
+           api.freecode && api.next_ex && api.close && api.geterr && api.datalink;
     }
   }
   if (!ok) {
@@ -144,7 +145,6 @@ const PcapApi* LoadApi(char*) {
     a.findalldevs = pcap_findalldevs;
     a.freealldevs = pcap_freealldevs;
     a.open_live = pcap_open_live;
-    a.open_offline = pcap_open_offline;
     a.compile = pcap_compile;
     a.setfilter = pcap_setfilter;
     a.freecode = pcap_freecode;
@@ -169,7 +169,14 @@ const PcapApi* LoadApi(char*) {
 // UI thread takes effect within that time and later receives fail at once.
 std::mutex g_mu;
 pcap_t* g_pcap = nullptr;
-bool g_is_file = false;
+// A capture file being replayed, read without the capture library; its filter.
+std::unique_ptr<CaptureFileReader> g_file;
+#ifndef _WIN32
+struct bpf_program g_file_bpf;
+bool g_file_bpf_set = false;
+#else
+bool g_file_tcp_only = false;
+#endif
 int g_wait_ms = 20;
 std::string g_name;
 int g_file_state = kQvxFileNone;
@@ -218,10 +225,63 @@ pcap_t* OpenLive(const PcapApi& api, const char* name, int wait_ms, int buffer_s
   return p;
 }
 
-void CloseLocked(const PcapApi& api) {
-  if (g_pcap) api.close(g_pcap);
+void CloseLocked(const PcapApi* api) {
+  if (g_pcap && api) api->close(g_pcap);
   g_pcap = nullptr;
-  g_is_file = false;
+  g_file.reset();
+#ifndef _WIN32
+  if (g_file_bpf_set) pcap_freecode(&g_file_bpf);
+  g_file_bpf_set = false;
+#else
+  g_file_tcp_only = false;
+#endif
+}
+
+bool IsOpen() { return g_pcap != nullptr || g_file != nullptr; }
+
+// Does a frame of the replayed file pass its filter?
+bool FilePasses(const unsigned char* d, uint32_t n) {
+#ifndef _WIN32
+  if (!g_file_bpf_set) return true;
+  struct pcap_pkthdr h {};
+  h.caplen = n;
+  h.len = n;
+  return pcap_offline_filter(&g_file_bpf, &h, d) != 0;
+#else
+  if (!g_file_tcp_only) return true;
+  // IPv4 or IPv6 carrying TCP (the default filter "tcp").
+  if (n < 14 + 20) return false;
+  const unsigned type = d[12] << 8 | d[13];
+  if (type == 0x0800) return d[14 + 9] == 6;
+  if (type == 0x86DD) return n >= 14 + 40 && d[14 + 6] == 6;
+  return false;
+#endif
+}
+
+// Sets the filter of the replayed file.
+int FileFilterSet(const char* filter, unsigned int mask, char* errbuf) {
+#ifndef _WIN32
+  pcap_t* dead = pcap_open_dead(DLT_EN10MB, kQvxFrameBufSize);
+  if (!dead) {
+    SetErr(errbuf, "cannot compile filters");
+    return -1;
+  }
+  struct bpf_program prog {};
+  if (pcap_compile(dead, &prog, filter, 1, mask) == -1) {
+    SetErr(errbuf, "%s", pcap_geterr(dead));
+    pcap_close(dead);
+    return -1;
+  }
+  pcap_close(dead);
+  if (g_file_bpf_set) pcap_freecode(&g_file_bpf);
+  g_file_bpf = prog;
+  g_file_bpf_set = true;
+#else
+  // Without a filter compiler for files, the default "tcp" is applied here; any other
+  // expression lets every frame through to the capture loop's own tests.
+  g_file_tcp_only = std::strcmp(filter, "tcp") == 0;
+#endif
+  return 0;
 }
 
 }  // namespace
@@ -256,7 +316,7 @@ int QvxWPcapConOpen(const char* name, int wait_ms, char* errbuf) {
   const PcapApi* api = LoadApi(errbuf);
   if (!api) return -1;
   std::lock_guard<std::mutex> lock(g_mu);
-  CloseLocked(*api);
+  CloseLocked(api);
   g_file_state = kQvxFileNone;
   g_frames = 0;
   pcap_t* p = OpenLive(*api, name, wait_ms > 0 ? wait_ms : 20, 0, errbuf);
@@ -268,10 +328,8 @@ int QvxWPcapConOpen(const char* name, int wait_ms, char* errbuf) {
 }
 
 int QvxWPcapBufferSet(int size, char* errbuf) {
-  const PcapApi* api = LoadApi(errbuf);
-  if (!api) return -1;
   std::lock_guard<std::mutex> lock(g_mu);
-  if (!g_pcap) {
+  if (!IsOpen()) {
     SetErr(errbuf, "no adapter is open");
     return -1;
   }
@@ -279,7 +337,9 @@ int QvxWPcapBufferSet(int size, char* errbuf) {
     SetErr(errbuf, "buffer size must be positive");
     return -1;
   }
-  if (g_is_file) return 0;
+  if (g_file) return 0;
+  const PcapApi* api = LoadApi(errbuf);
+  if (!api) return -1;
 #ifdef _WIN32
   if (api->setbuff) {
     if (api->setbuff(g_pcap, size) != 0) {
@@ -298,13 +358,14 @@ int QvxWPcapBufferSet(int size, char* errbuf) {
 }
 
 int QvxWPcapFilterSet(const char* filter, unsigned int mask, char* errbuf) {
-  const PcapApi* api = LoadApi(errbuf);
-  if (!api) return -1;
   std::lock_guard<std::mutex> lock(g_mu);
-  if (!g_pcap) {
+  if (!IsOpen()) {
     SetErr(errbuf, "no adapter is open");
     return -1;
   }
+  if (g_file) return FileFilterSet(filter, mask, errbuf);
+  const PcapApi* api = LoadApi(errbuf);
+  if (!api) return -1;
   struct bpf_program prog {};
   if (api->compile(g_pcap, &prog, filter, 1, mask) == -1) {
     SetErr(errbuf, "%s", api->geterr(g_pcap));
@@ -316,85 +377,102 @@ int QvxWPcapFilterSet(const char* filter, unsigned int mask, char* errbuf) {
   return rc == -1 ? -1 : 0;
 }
 
-int QvxWPcapConRecv(unsigned char* buf, unsigned long* len) {
-  *len = 0;
-  const PcapApi* api = LoadApi(nullptr);
-  if (!api) return -1;
-  std::unique_lock<std::mutex> lock(g_mu);
-  if (!g_pcap) return -1;
-  struct pcap_pkthdr* h = nullptr;
-  const unsigned char* d = nullptr;
-  if (g_is_file) {
-    if (g_file_state != kQvxFileReading) {
-      // Nothing left: behave like an idle adapter, without spinning.
-      lock.unlock();
-#ifdef _WIN32
-      Sleep(2);
-#else
-      struct timespec ts = {0, 2 * 1000 * 1000};
-      nanosleep(&ts, nullptr);
-#endif
-      return 0;
-    }
-    int rc = api->next_ex(g_pcap, &h, &d);
-    if (rc == 1) {
-      // fall through to the copy below
-    } else if (rc == -2) {
-      g_file_state = kQvxFileEnd;
-      return 0;
-    } else {
-      std::snprintf(g_file_err, sizeof g_file_err, "%s", api->geterr(g_pcap));
-      g_file_state = kQvxFileDamaged;
-      return 0;
-    }
-  } else {
-    int rc = api->next_ex(g_pcap, &h, &d);
-#ifndef _WIN32
-    if (rc == 0) {
-      struct pollfd pfd = {pcap_get_selectable_fd(g_pcap), POLLIN, 0};
-      if (pfd.fd >= 0 && ::poll(&pfd, 1, g_wait_ms) > 0) rc = api->next_ex(g_pcap, &h, &d);
-    }
-#endif
-    if (rc == 0) return 0;
-    if (rc != 1) return -1;
-  }
-  uint32_t n = h->caplen;
+namespace {
+
+void Delivered(unsigned char* buf, unsigned long* len, const unsigned char* d, uint32_t caplen,
+               int64_t sec, long usec) {
+  uint32_t n = caplen;
   if (n > static_cast<uint32_t>(kQvxFrameBufSize)) n = kQvxFrameBufSize;
   std::memcpy(buf, d, n);
   *len = n;
-  g_last_sec = static_cast<int64_t>(h->ts.tv_sec);
-  g_last_usec = static_cast<long>(h->ts.tv_usec);
+  g_last_sec = sec;
+  g_last_usec = usec;
   g_frames.fetch_add(1);
+}
+
+void IdleWait(int ms) {
+#ifdef _WIN32
+  Sleep(ms);
+#else
+  struct timespec ts = {0, ms * 1000 * 1000L};
+  nanosleep(&ts, nullptr);
+#endif
+}
+
+// The next frame of the replayed file that passes its filter.
+int RecvFile(unsigned char* buf, unsigned long* len, std::unique_lock<std::mutex>& lock) {
+  if (g_file_state != kQvxFileReading) {
+    // Nothing left: behave like an idle adapter, without spinning.
+    lock.unlock();
+    IdleWait(2);
+    return 0;
+  }
+  // A bounded run of filtered-out frames, so that a close never waits long.
+  for (int i = 0; i < 4096; ++i) {
+    const unsigned char* d = nullptr;
+    uint32_t caplen = 0;
+    int64_t sec = 0;
+    long usec = 0;
+    std::string error;
+    int rc = g_file->Next(&d, &caplen, &sec, &usec, &error);
+    if (rc == 0) {
+      g_file_state = kQvxFileEnd;
+      return 0;
+    }
+    if (rc < 0) {
+      std::snprintf(g_file_err, sizeof g_file_err, "%s", error.c_str());
+      g_file_state = kQvxFileDamaged;
+      return 0;
+    }
+    if (!FilePasses(d, caplen)) continue;
+    Delivered(buf, len, d, caplen, sec, usec);
+    return 0;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int QvxWPcapConRecv(unsigned char* buf, unsigned long* len) {
+  *len = 0;
+  std::unique_lock<std::mutex> lock(g_mu);
+  if (g_file) return RecvFile(buf, len, lock);
+  if (!g_pcap) return -1;
+  const PcapApi* api = LoadApi(nullptr);
+  if (!api) return -1;
+  struct pcap_pkthdr* h = nullptr;
+  const unsigned char* d = nullptr;
+  int rc = api->next_ex(g_pcap, &h, &d);
+#ifndef _WIN32
+  if (rc == 0) {
+    struct pollfd pfd = {pcap_get_selectable_fd(g_pcap), POLLIN, 0};
+    if (pfd.fd >= 0 && ::poll(&pfd, 1, g_wait_ms) > 0) rc = api->next_ex(g_pcap, &h, &d);
+  }
+#endif
+  if (rc == 0) return 0;
+  if (rc != 1) return -1;
+  Delivered(buf, len, d, h->caplen, static_cast<int64_t>(h->ts.tv_sec),
+            static_cast<long>(h->ts.tv_usec));
   return 0;
 }
 
 int QvxWPcapConClose() {
-  const PcapApi* api = LoadApi(nullptr);
-  if (!api) return -1;
   std::lock_guard<std::mutex> lock(g_mu);
-  if (!g_pcap) return -1;
-  CloseLocked(*api);
+  if (!IsOpen()) return -1;
+  CloseLocked(g_pcap ? LoadApi(nullptr) : nullptr);
   return 0;
 }
 
 int QvxWPcapConOpenFile(const char* path, char* errbuf) {
-  const PcapApi* api = LoadApi(errbuf);
-  if (!api) return -1;
-  char err[PCAP_ERRBUF_SIZE] = {};
-  pcap_t* p = api->open_offline(path, err);
-  if (!p) {
-    SetErr(errbuf, "%s", err);
-    return -1;
-  }
-  if (api->datalink(p) != DLT_EN10MB) {
-    SetErr(errbuf, "%s: not an Ethernet capture", path);
-    api->close(p);
+  auto reader = std::make_unique<CaptureFileReader>();
+  std::string error;
+  if (!reader->Open(path, &error)) {
+    SetErr(errbuf, "%s", error.c_str());
     return -1;
   }
   std::lock_guard<std::mutex> lock(g_mu);
-  CloseLocked(*api);
-  g_pcap = p;
-  g_is_file = true;
+  CloseLocked(g_pcap ? LoadApi(nullptr) : nullptr);
+  g_file = std::move(reader);
   g_name = path;
   g_file_state = kQvxFileReading;
   g_file_err[0] = '\0';
@@ -418,45 +496,28 @@ bool QvxWPcapConLastFrameTime(int64_t* sec, long* usec) {
   return true;
 }
 
-QvxPcapFileReader::~QvxPcapFileReader() {
-  if (handle_) {
-    if (const PcapApi* api = LoadApi(nullptr)) api->close(static_cast<pcap_t*>(handle_));
-  }
-}
+QvxPcapFileReader::~QvxPcapFileReader() { delete static_cast<CaptureFileReader*>(handle_); }
 
 bool QvxPcapFileReader::Open(const char* path, char* errbuf) {
-  const PcapApi* api = LoadApi(errbuf);
-  if (!api) return false;
-  char err[PCAP_ERRBUF_SIZE] = {};
-  pcap_t* p = api->open_offline(path, err);
-  if (!p) {
-    SetErr(errbuf, "%s", err);
+  auto* r = new CaptureFileReader();
+  std::string error;
+  if (!r->Open(path, &error)) {
+    delete r;
+    SetErr(errbuf, "%s", error.c_str());
     return false;
   }
-  if (api->datalink(p) != DLT_EN10MB) {
-    SetErr(errbuf, "%s: not an Ethernet capture", path);
-    api->close(p);
-    return false;
-  }
-  handle_ = p;
+  delete static_cast<CaptureFileReader*>(handle_);
+  handle_ = r;
   return true;
 }
 
 int QvxPcapFileReader::Next(const unsigned char** data, uint32_t* caplen, int64_t* sec, long* usec,
                             char* errbuf) {
-  const PcapApi* api = LoadApi(errbuf);
-  if (!api || !handle_) return 0;
-  struct pcap_pkthdr* h = nullptr;
-  int rc = api->next_ex(static_cast<pcap_t*>(handle_), &h, data);
-  if (rc == 1) {
-    *caplen = h->caplen;
-    *sec = static_cast<int64_t>(h->ts.tv_sec);
-    *usec = static_cast<long>(h->ts.tv_usec);
-    return 1;
-  }
-  if (rc == -2) return 0;
-  SetErr(errbuf, "%s", api->geterr(static_cast<pcap_t*>(handle_)));
-  return -1;
+  if (!handle_) return 0;
+  std::string error;
+  int rc = static_cast<CaptureFileReader*>(handle_)->Next(data, caplen, sec, usec, &error);
+  if (rc < 0) SetErr(errbuf, "%s", error.c_str());
+  return rc;
 }
 
 }  // namespace qvx

@@ -1,0 +1,231 @@
+#include "connector/capture_file.h"
+
+#include <cstring>
+
+namespace qvx {
+
+namespace {
+constexpr uint32_t kPcapMagicMicro = 0xA1B2C3D4u;
+constexpr uint32_t kPcapMagicNano = 0xA1B23C4Du;
+constexpr uint32_t kPcapngSection = 0x0A0D0D0Au;
+constexpr uint32_t kPcapngByteOrder = 0x1A2B3C4Du;
+constexpr uint32_t kLinkEthernet = 1;
+// Larger records are not frames of any adapter; refusing them keeps a damaged length from
+// allocating gigabytes.
+constexpr uint32_t kMaxRecord = 256 * 1024;
+
+uint32_t Swap32(uint32_t v) {
+  return (v >> 24) | ((v >> 8) & 0xFF00u) | ((v << 8) & 0xFF0000u) | (v << 24);
+}
+}  // namespace
+
+CaptureFileReader::~CaptureFileReader() {
+  if (f_) std::fclose(f_);
+}
+
+bool CaptureFileReader::ReadExact(void* buf, size_t n) { return std::fread(buf, 1, n, f_) == n; }
+
+uint32_t CaptureFileReader::U32(const unsigned char* p) const {
+  uint32_t v;
+  std::memcpy(&v, p, 4);
+  return swapped_ ? Swap32(v) : v;
+}
+
+uint16_t CaptureFileReader::U16(const unsigned char* p) const {
+  uint16_t v;
+  std::memcpy(&v, p, 2);
+  return swapped_ ? static_cast<uint16_t>(v >> 8 | v << 8) : v;
+}
+
+bool CaptureFileReader::Open(const char* path, std::string* error) {
+  f_ = std::fopen(path, "rb");
+  if (!f_) {
+    *error = std::string(path) + ": cannot open the file";
+    return false;
+  }
+  unsigned char head[24];
+  if (!ReadExact(head, 8)) {
+    *error = std::string(path) + ": not a capture file (too short)";
+    return false;
+  }
+  uint32_t magic;
+  std::memcpy(&magic, head, 4);
+  if (magic == kPcapngSection) {
+    pcapng_ = true;
+    if (!ReadSectionHeader(head, error)) {
+      *error = std::string(path) + ": " + *error;
+      return false;
+    }
+    return true;
+  }
+  if (magic == kPcapMagicMicro || magic == kPcapMagicNano) {
+    swapped_ = false;
+  } else if (Swap32(magic) == kPcapMagicMicro || Swap32(magic) == kPcapMagicNano) {
+    swapped_ = true;
+  } else {
+    *error = std::string(path) + ": not a pcap or pcapng capture file";
+    return false;
+  }
+  nanos_ = (swapped_ ? Swap32(magic) : magic) == kPcapMagicNano;
+  if (!ReadExact(head + 8, 16)) {
+    *error = std::string(path) + ": truncated file header";
+    return false;
+  }
+  if ((U32(head + 20) & 0x0FFFFFFFu) != kLinkEthernet) {
+    *error = std::string(path) + ": not an Ethernet capture";
+    return false;
+  }
+  return true;
+}
+
+// The section header's first 8 bytes are read; checks its byte order and skips the rest.
+bool CaptureFileReader::ReadSectionHeader(const unsigned char* first8, std::string* error) {
+  unsigned char bom[4];
+  if (!ReadExact(bom, 4)) {
+    *error = "truncated section header";
+    return false;
+  }
+  uint32_t order;
+  std::memcpy(&order, bom, 4);
+  if (order == kPcapngByteOrder) {
+    swapped_ = false;
+  } else if (Swap32(order) == kPcapngByteOrder) {
+    swapped_ = true;
+  } else {
+    *error = "bad pcapng byte-order magic";
+    return false;
+  }
+  const uint32_t len = U32(first8 + 4);
+  if (len < 28 || len > kMaxRecord || len % 4 != 0) {
+    *error = "bad pcapng section header length";
+    return false;
+  }
+  buf_.resize(len - 12);
+  if (!ReadExact(buf_.data(), buf_.size())) {
+    *error = "truncated section header";
+    return false;
+  }
+  interfaces_.clear();
+  return true;
+}
+
+int CaptureFileReader::Next(const unsigned char** data, uint32_t* caplen, int64_t* sec, long* usec,
+                            std::string* error) {
+  if (!f_) return 0;
+  return pcapng_ ? NextPcapng(data, caplen, sec, usec, error)
+                 : NextPcap(data, caplen, sec, usec, error);
+}
+
+int CaptureFileReader::NextPcap(const unsigned char** data, uint32_t* caplen, int64_t* sec,
+                                long* usec, std::string* error) {
+  unsigned char h[16];
+  size_t got = std::fread(h, 1, sizeof h, f_);
+  if (got == 0) return 0;
+  if (got < sizeof h) {
+    *error = "truncated dump file; tried to read 16 header bytes, only got " + std::to_string(got);
+    return -1;
+  }
+  const uint32_t n = U32(h + 8);
+  if (n > kMaxRecord) {
+    *error = "bogus record length " + std::to_string(n);
+    return -1;
+  }
+  buf_.resize(n);
+  got = n ? std::fread(buf_.data(), 1, n, f_) : 0;
+  if (got < n) {
+    *error = "truncated dump file; tried to read " + std::to_string(n) +
+             " captured bytes, only got " + std::to_string(got);
+    return -1;
+  }
+  *data = buf_.data();
+  *caplen = n;
+  *sec = U32(h);
+  *usec = static_cast<long>(nanos_ ? U32(h + 4) / 1000 : U32(h + 4));
+  return 1;
+}
+
+int CaptureFileReader::NextPcapng(const unsigned char** data, uint32_t* caplen, int64_t* sec,
+                                  long* usec, std::string* error) {
+  for (;;) {
+    unsigned char h[8];
+    size_t got = std::fread(h, 1, sizeof h, f_);
+    if (got == 0) return 0;
+    if (got < sizeof h) {
+      *error = "truncated pcapng block header";
+      return -1;
+    }
+    uint32_t type;
+    std::memcpy(&type, h, 4);
+    if (type == kPcapngSection) {
+      if (!ReadSectionHeader(h, error)) return -1;
+      continue;
+    }
+    type = U32(h);
+    const uint32_t len = U32(h + 4);
+    if (len < 12 || len > kMaxRecord || len % 4 != 0) {
+      *error = "bogus pcapng block length " + std::to_string(len);
+      return -1;
+    }
+    buf_.resize(len - 8);
+    got = std::fread(buf_.data(), 1, buf_.size(), f_);
+    if (got < buf_.size()) {
+      *error = "truncated pcapng block; tried to read " + std::to_string(len) +
+               " bytes, only got " + std::to_string(got + 8);
+      return -1;
+    }
+    const unsigned char* b = buf_.data();
+    const size_t body = buf_.size() - 4;  // without the trailing length
+    if (type == 1) {                      // interface description
+      if (body < 8) {
+        *error = "short interface description block";
+        return -1;
+      }
+      uint64_t units = 1000000;
+      // Options: look for if_tsresol (9).
+      for (size_t o = 8; o + 4 <= body;) {
+        const uint16_t code = U16(b + o);
+        const uint16_t olen = U16(b + o + 2);
+        if (code == 0) break;
+        if (code == 9 && olen >= 1 && o + 4 < body) {
+          const unsigned char r = b[o + 4];
+          units = 1;
+          for (int i = 0; i < (r & 0x7F) && i < 18; ++i) units *= (r & 0x80) ? 2 : 10;
+        }
+        o += 4 + ((olen + 3u) & ~3u);
+      }
+      interfaces_.emplace_back(U16(b), units);
+      continue;
+    }
+    if (type == 6) {  // enhanced packet
+      if (body < 20) {
+        *error = "short enhanced packet block";
+        return -1;
+      }
+      const uint32_t ifc = U32(b);
+      const uint32_t n = U32(b + 12);
+      if (ifc >= interfaces_.size() || n > body - 20) {
+        *error = "enhanced packet block of an unknown interface or with a bad length";
+        return -1;
+      }
+      if (interfaces_[ifc].first != kLinkEthernet) continue;
+      const uint64_t ts = static_cast<uint64_t>(U32(b + 4)) << 32 | U32(b + 8);
+      const uint64_t units = interfaces_[ifc].second ? interfaces_[ifc].second : 1000000;
+      *sec = static_cast<int64_t>(ts / units);
+      *usec = static_cast<long>((ts % units) * 1000000 / units);
+      *data = b + 20;
+      *caplen = n;
+      return 1;
+    }
+    if (type == 3) {  // simple packet: no time stamp
+      if (body < 4 || interfaces_.empty() || interfaces_[0].first != kLinkEthernet) continue;
+      *sec = 0;
+      *usec = 0;
+      *data = b + 4;
+      *caplen = static_cast<uint32_t>(body - 4);
+      return 1;
+    }
+    // Any other block (statistics, name resolution, custom) carries no frame.
+  }
+}
+
+}  // namespace qvx

@@ -1,0 +1,45 @@
+// A reader of capture files (pcap and pcapng, Ethernet) that needs no capture library: the
+// Windows connector replays files with it, since wpcap.dll cannot be relied on for files (Wine's
+// has no pcap_open_offline, and replay should not need Npcap installed).
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace qvx {
+
+class CaptureFileReader {
+ public:
+  CaptureFileReader() = default;
+  ~CaptureFileReader();
+  CaptureFileReader(const CaptureFileReader&) = delete;
+  CaptureFileReader& operator=(const CaptureFileReader&) = delete;
+
+  // False with error set when the file cannot be read or is not an Ethernet capture.
+  bool Open(const char* path, std::string* error);
+  // 1 a frame (valid until the next call), 0 end of file, -1 damaged or truncated (error set).
+  int Next(const unsigned char** data, uint32_t* caplen, int64_t* sec, long* usec,
+           std::string* error);
+
+ private:
+  bool ReadExact(void* buf, size_t n);
+  uint32_t U32(const unsigned char* p) const;
+  uint16_t U16(const unsigned char* p) const;
+  int NextPcap(const unsigned char** data, uint32_t* caplen, int64_t* sec, long* usec,
+               std::string* error);
+  int NextPcapng(const unsigned char** data, uint32_t* caplen, int64_t* sec, long* usec,
+                 std::string* error);
+  bool ReadSectionHeader(const unsigned char* first8, std::string* error);
+
+  std::FILE* f_ = nullptr;
+  bool pcapng_ = false;
+  bool swapped_ = false;
+  bool nanos_ = false;  // pcap: nanosecond time stamps
+  // pcapng: per interface, link type and time-stamp units per second.
+  std::vector<std::pair<uint16_t, uint64_t>> interfaces_;
+  std::vector<unsigned char> buf_;
+};
+
+}  // namespace qvx
