@@ -46,13 +46,50 @@ bool QVX_FindBodyPath(const unsigned char* recvData, unsigned long Len, unsigned
   return true;
 }
 
+bool QVX_Smb2RenameTarget(const unsigned char* d, unsigned long Len, unsigned long body,
+                          unsigned char* wide, unsigned long wide_size) {
+  // SET_INFO request: InfoType 1 (file), FileInfoClass 10 (rename), the buffer placed by an
+  // offset from the start of the SMB2 header.
+  if (body < 64 || body + 32 > Len || d[body + 2] != 1 || d[body + 3] != 10) return false;
+  const unsigned long header = body - 64;
+  const unsigned long length = d[body + 4] | d[body + 5] << 8 | d[body + 6] << 16 |
+                               static_cast<unsigned long>(d[body + 7]) << 24;
+  const unsigned long offset = d[body + 8] | d[body + 9] << 8;
+  const unsigned long buffer = header + offset;
+  // ReplaceIfExists, Reserved, RootDirectory, FileNameLength, FileName.
+  if (length < 20 || buffer + 20 > Len || buffer + length > Len) return false;
+  const unsigned long name_len = d[buffer + 16] | d[buffer + 17] << 8 | d[buffer + 18] << 16 |
+                                 static_cast<unsigned long>(d[buffer + 19]) << 24;
+  if (name_len == 0 || name_len % 2 != 0 || name_len > length - 20 ||
+      buffer + 20 + name_len > Len || wide_size < 6)
+    return false;
+  unsigned long n = 0;
+  const unsigned char* name = d + buffer + 20;
+  if (!(name[0] == 0x5C && name[1] == 0)) {
+    wide[n++] = 0x5C;
+    wide[n++] = 0;
+  }
+  // Whole units, one kept for the terminating zero.
+  for (unsigned long q = 0; q + 1 < name_len && n + 2 < wide_size; q += 2) {
+    wide[n++] = name[q];
+    wide[n++] = name[q + 1];
+  }
+  wide[n] = 0;
+  wide[n + 1] = 0;
+  return true;
+}
+
 int QVX_OtherCmdAccess(const OtherCmdFrame& f) {
   QVX_DBG();
   DATA* data = f.data;
   const LocalTime now = platform().Now();
 
   unsigned char wide[kWideNameSize] = {};
-  if (!QVX_FindBodyPath(f.recvData, f.Len, f.body, wide, sizeof wide)) return 10;
+  // A rename's target is taken whole: the first backslash of "dir\\new.txt" would name a file
+  // in the share's root instead.
+  if (!(f.set_info && QVX_Smb2RenameTarget(f.recvData, f.Len, f.body, wide, sizeof wide)) &&
+      !QVX_FindBodyPath(f.recvData, f.Len, f.body, wide, sizeof wide))
+    return 10;
   char name[kAccessNameSize] = {};
   const int rc = QVX_ConvertWideName(wide, name, sizeof name);
   if (rc == 0) {
@@ -140,6 +177,7 @@ int QVX_Smb2OtherCmd(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len, unsigned ch
   f.recvData = recvData;
   f.body = static_cast<unsigned long>(SMB_Total_Packet_Size - 1);
   f.tid = QVX_Smb2TreeId(SMB2_HEADER);
+  f.set_info = SMB2_HEADER->Command == 0x11;
   f.data = data;
   return QVX_OtherCmdAccess(f);
 }

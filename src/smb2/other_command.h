@@ -25,8 +25,14 @@ struct OtherCmdFrame {
   const unsigned char* recvData = nullptr;
   unsigned long body = 0;  // index of the first byte searched
   uint32_t tid = 0, pid = 0, uid = 0, mid = 0;
+  bool set_info = false;  // an SMB2 SET_INFO: a rename names its target whole
   DATA* data = nullptr;
 };
+// The target of an SMB2 SET_INFO FileRenameInformation whose body starts at index body, as
+// "\\" followed by the whole name relative to the share (UTF-16LE, terminated); false when the
+// request is no rename or its name does not lie inside the frame.
+bool QVX_Smb2RenameTarget(const unsigned char* recvData, unsigned long Len, unsigned long body,
+                          unsigned char* wide, unsigned long wide_size);
 // Logs the object a request names: 0 processed (or a repeat), 10 dropped.
 int QVX_OtherCmdAccess(const OtherCmdFrame& f);
 

@@ -52,10 +52,19 @@ class Smb2OtherCmdTest : public test::HandlerTest {
   }
 };
 
-TEST_F(Smb2OtherCmdTest, RenameIsRecordedFromTheFirstBackslash) {
-  // dir\new.txt is found from its backslash on: the share's folder and \new.txt.
+TEST_F(Smb2OtherCmdTest, RenameIsRecordedWithItsWholeTargetName) {
+  // The target dir\new.txt names the file in dir, not one in the share's root.
   ASSERT_EQ(Other(RenameBody("dir\\new.txt")), 0);
-  EXPECT_EQ(LogLines(), std::vector<std::string>{Line("0", "Del ", Local("new.txt"))});
+  EXPECT_EQ(LogLines(), std::vector<std::string>{Line("0", "Del ", Local("dir\\new.txt"))});
+  // A target in the share's root carries no backslash at all, and is still recorded.
+  ASSERT_EQ(Other(RenameBody("top.txt")), 0);
+  EXPECT_EQ(LogLines().back(), Line("0", "Del ", Local("top.txt")));
+  // A name length beyond the frame is not followed: the body is searched as for any command.
+  std::vector<unsigned char> cut = RenameBody("sub\\cut.txt");
+  test::Put32(cut, 32 + 16, 4000);
+  ASSERT_EQ(Other(cut), 0);
+  EXPECT_EQ(LogLines().back(), Line("0", "Del ", Local("cut.txt")));
+  nListIndex = 1;
   EXPECT_EQ(std::string(TreeConnect[0].ShareLocalPath), share_dir_);
   // An existing object: its size and the time-stamp verdict.
   SetFile("docs\\b.txt", 1000, 0, 77);
