@@ -29,13 +29,4 @@ void QVX_CaptureListIndexReset() { nListIndex = 0; }
 
 void QVX_CaptureHideMainWindow(DATA*) {}
 
-int QVX_CaptureIpFilterCount() { return 0; }
-
-const char* QVX_CaptureIpFilterLine(int) { return ""; }
-
-int QVX_CaptureExclusionDateChk(char*, const char*, const char*, const char*, const char*,
-                                const char*, const char*) {
-  return 0;
-}
-
 }  // namespace qvx

@@ -10,6 +10,7 @@
 #include "capture/capture_connector.h"
 #include "capture/capture_hooks.h"
 #include "capture/smb_command_table.h"
+#include "filters/ip_filter.h"
 #include "platform/platform.h"
 #include "smb1/create.h"
 #include "smb1/other_command.h"
@@ -61,28 +62,6 @@ void FormatMac(char* out, size_t size, const unsigned char* m) {
 
 bool Signature(const unsigned char* p, unsigned char first) {
   return p[0] == first && p[1] == 'S' && p[2] == 'M' && p[3] == 'B';
-}
-
-// Is the frame dropped by an IP-filter entry in force?
-bool IpFiltered(const char* src, const char* dst) {
-  const int n = QVX_CaptureIpFilterCount();
-  for (int i = 0; i < n; ++i) {
-    const char* line = QVX_CaptureIpFilterLine(i);
-    if (!line) continue;
-    // Fixed positions: 3 start date, 14 end date, 25 ValidFlg, 27 address.
-    const size_t len = std::strlen(line);
-    if (len < 27) continue;
-    const char* ip = line + 27;
-    if (OptionInfo.ErrorLevel >= 4)
-      QVX_KLOG("QVX_D21-011 QVX_LogThread[%d][%ld] : 除外チェック %d IP[%s] s[%s] d[%s]\r\n", i, ip,
-               src, dst);
-    if (line[25] == '0') continue;
-    if (QVX_CaptureExclusionDateChk(nullptr, line + 3, line + 7, line + 9, line + 14, line + 18,
-                                    line + 20) != 0)
-      continue;
-    if (std::strcmp(ip, src) == 0 || std::strcmp(ip, dst) == 0) return true;
-  }
-  return false;
 }
 
 // The per-run state of the thread.
@@ -376,7 +355,7 @@ void Iterate(Run& r) {
                src);
     return;
   }
-  if (IpFiltered(src, dst)) return;
+  if (QVX_IpFilterDrops(src, dst)) return;
 
   // Command gate.
   if (data->SMBVersion == 1 ? !QVX_Smb1CommandKnown(static_cast<uint8_t>(data->SMBCommand))

@@ -11,6 +11,7 @@
 #include "app/startup.h"
 #include "capture/fake_connector.h"
 #include "capture/smb_command_table.h"
+#include "filters/ip_filter.h"
 #include "support/fake_platform.h"
 
 namespace qvx {
@@ -196,6 +197,19 @@ TEST_F(CaptureLoopTest, ServerTestAndVipFlg) {
   Run();
   EXPECT_EQ(Handlers(),
             (std::vector<std::string>{"QVX_SmbTreeConnectAndx", "QVX_SmbTreeConnectAndx"}));
+}
+
+TEST_F(CaptureLoopTest, IpFilterEntriesInForceDropFramesBeforeDecoding) {
+  const char other[] = "10.213.0.9";
+  std::snprintf(IpAddFilterInfoData[0], kFilterLineSize, "01,00000000,-,00000000,0,1,%s", kClient);
+  std::snprintf(IpAddFilterInfoData[1], kFilterLineSize, "02,20000101,-,20000131,0,1,%s", other);
+  IpAddFilterInfoDataNo = 2;
+  Serve(MakeFrame(kClient, kServer, Smb2Payload(5)));  // from a filtered client
+  Serve(MakeFrame(kServer, kClient, Smb2Payload(3)));  // to it
+  Serve(MakeFrame(other, kServer, Smb2Payload(5)));    // its entry's period is over
+  Run();
+  IpAddFilterInfoDataNo = 0;
+  EXPECT_EQ(Handlers(), (std::vector<std::string>{"QVX_Smb2FileStandardInfo"}));
 }
 
 TEST_F(CaptureLoopTest, LeadingZerosNeverMatchTheFormattedAddress) {
