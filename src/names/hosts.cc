@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <mutex>
 #include <string>
 
@@ -166,8 +165,7 @@ int QVX_IpAddrChk(const char* ChkCode) {
 
 void QVX_HostsReadAtStartUp(void* owner) {
   if (OptionInfo.QVXHosts != 1) return;
-  std::error_code ec;
-  std::string cwd = std::filesystem::current_path(ec).string();
+  const std::string cwd = platform().CurrentDirectory();
   char path[512];
   std::snprintf(path, sizeof path, "%s%c%s", cwd.c_str(), kPathSep, kHostsFileName);
   if (QVX_HostsRead(nullptr, path) != 0) {
