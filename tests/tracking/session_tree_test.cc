@@ -249,7 +249,9 @@ TEST_F(SessionTreeTest, UserNamePrefersTheCapturedLogOnForSmb1) {
 
 TEST_F(SessionTreeTest, CleanUpFreesDepartedClientsWithLogoutLinesAndPrunesTheirRows) {
   ASSERT_TRUE(QVX_OnInitDialog(view));  // the list view the rows go to
+  hExistingFile.reset();  // Windows refuses a second writer of the same file
   hExistingFile = platform().OpenWritable(log_, OpenMode::kCreateAlways);
+  ASSERT_TRUE(hExistingFile);
   std::snprintf(LogPath, sizeof LogPath, "%s", log_.c_str());
   OptionInfo.LogFileWriteFlg = 1;
   OptionInfo.TreeConnectCnt = 8;
