@@ -61,7 +61,7 @@ void Usage() {
 
 // Runs the program on a capture file: start-up, capture on the file until its last frame was
 // handled, then the normal stop and shutdown. Returns the exit code.
-int Replay(qvx::ConsoleView& view, const std::string& file, const qvx::ReplayScan& scan) {
+int Replay(qvx::ConsoleView& view, const std::string& file) {
   // Commands the start-up posted (AutoStart) run first; capture is then started once.
   int id;
   while (view.TakeCommand(&id))
@@ -97,7 +97,6 @@ int Replay(qvx::ConsoleView& view, const std::string& file, const qvx::ReplaySca
   std::fprintf(stderr, "quorvix: replayed %llu frames of %s in %.3f s (%.0f frames/s)\n",
                static_cast<unsigned long long>(frames), file.c_str(), secs,
                secs > 0 ? static_cast<double>(frames) / secs : 0.0);
-  (void)scan;
   return 0;
 }
 
@@ -169,7 +168,7 @@ int main(int argc, char** argv) {
 
   qvx::ConsoleView view(stdout);
   if (!qvx::QVX_OnInitDialog(view)) return 0;
-  if (!replay.empty()) return Replay(view, replay, scan);
+  if (!replay.empty()) return Replay(view, replay);
 
   // The message loop: posted commands at once, the timer on every new wall-clock second.
   int64_t last_tick = qvx::platform().Now().t;
