@@ -7,7 +7,9 @@
 #include "app/option.h"
 #include "capture/capture_control.h"
 #include "connector/qvx_wpcap_con.h"
+#ifndef _WIN32
 #include "platform/posix/samba.h"
+#endif
 
 namespace qvx {
 
@@ -245,9 +247,13 @@ bool ReplayPlatform::ListSessions(std::vector<ServerSession>* out) {
   int64_t now_us = scan_->first_us;
   if (QvxWPcapConLastFrameTime(&sec, &usec)) now_us = Micros(sec, usec);
   if (!sessions_file_.empty()) {
+#ifndef _WIN32
     std::string text;
     if (!target()->ReadWholeFile(sessions_file_, &text)) return false;
     return ParseSmbstatusJson(text, now_us / 1000000, out);
+#else
+    return false;  // smbstatus output is read by the Samba backend, which Windows lacks
+#endif
   }
   *out = ReplaySessionsAt(*scan_, OptionInfo.IpAddress, now_us);
   return true;

@@ -45,7 +45,7 @@ std::vector<ServerSession> ReplaySessionsAt(const ReplayScan& scan, const std::s
 
 // The platform of a replay: the clock is the capture time of the frame being handled (the first
 // frame's before any), sleeps return at once, the machine's address is the file's server, and
-// sessions come from sessions_file (smbstatus -j output) or from the capture.
+// sessions come from sessions_file (smbstatus -j output; Linux only) or from the capture.
 class ReplayPlatform : public PlatformWrapper {
  public:
   ReplayPlatform(Platform* target, const ReplayScan* scan, std::string sessions_file,
