@@ -11,6 +11,7 @@
 #   smb2_ops.pcap        default dialect (SMB2/3), a full round of operations
 #   smb1_ops.pcap        SMB1 (NT1), the same round
 #   smb2_preconnected.pcap  session and tree connect happen before the recording starts
+#   smb2_ops.pcapng      smb2_ops.pcap in pcapng form
 #   smb.conf             the server configuration used
 #   smbstatus_smb2.json  smbstatus -j while the SMB2 client of the last capture was connected
 #   captures.txt         the operations each capture holds
@@ -215,7 +216,9 @@ exec 3>&-
 wait "$client_pid" || true
 stop_tcpdump
 
-chmod 644 "$out"/*.pcap
+# The same SMB2 round in pcapng form, for the pcapng reader.
+editcap -F pcapng "$out/smb2_ops.pcap" "$out/smb2_ops.pcapng"
+chmod 644 "$out"/*.pcap "$out"/*.pcapng
 rm -rf "$tmp"
 
 cat >"$out/captures.txt" <<EOF
@@ -231,6 +234,7 @@ smb1_ops.pcap          smbclient -m NT1 --option='client min protocol=NT1' (SMB1
 smb2_preconnected.pcap SMB 3.1.1; the client connected and listed the share root before tcpdump
                        started, so the capture has no negotiate, session setup or tree connect:
                        only the operations below, tree disconnect and logoff.
+smb2_ops.pcapng        smb2_ops.pcap converted by `editcap -F pcapng` (same frames, pcapng format).
 smbstatus_smb2.json    smbstatus -j taken while the client of smb2_preconnected.pcap was connected.
 
 Operations of each round, in order (smbclient commands):
