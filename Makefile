@@ -24,6 +24,9 @@ test: build
 # Replay throughput next to tshark on a capture of at least 200,000 frames built from the test
 # captures (see README, "Replay throughput").
 bench: build
+	cmake --preset native -DQVX_BUILD_BENCHMARKS=ON >/dev/null
+	cmake --build --preset native -j $(JOBS) --target capture_loop_bench quorvix
+	$(NATIVE)/capture_loop_bench
 	@bash bench/replay_bench.sh $(NATIVE)/quorvix
 
 asan-test: deps

@@ -60,17 +60,58 @@ void FormatMac(char* out, size_t size, const unsigned char* m) {
                 m[5]);
 }
 
-bool Signature(const unsigned char* p, unsigned char first) {
-  return p[0] == first && p[1] == 'S' && p[2] == 'M' && p[3] == 'B';
+// First offset i < Len - 4 of first 'S' 'M' 'B' in the datagram, or -1. The first byte is found
+// with memchr; the three after it lie inside the datagram.
+long FindSignature(const unsigned char* d, unsigned long Len, unsigned char first) {
+  if (Len <= 4) return -1;
+  const unsigned char* p = d;
+  const unsigned char* const end = d + (Len - 4);
+  while (p < end) {
+    p = static_cast<const unsigned char*>(std::memchr(p, first, static_cast<size_t>(end - p)));
+    if (p == nullptr) return -1;
+    if (p[1] == 'S' && p[2] == 'M' && p[3] == 'B') return static_cast<long>(p - d);
+    ++p;
+  }
+  return -1;
+}
+
+// A few recently formatted texts of N-byte values (addresses, MACs), replaced round-robin.
+template <size_t N>
+struct TextCache {
+  static constexpr int kSlots = 8;
+  unsigned char key[kSlots][N] = {};
+  char text[kSlots][24] = {};
+  bool used[kSlots] = {};
+  int next = 0;
+
+  template <typename Format>
+  const char* Get(const unsigned char* value, Format format) {
+    for (int i = 0; i < kSlots; ++i)
+      if (used[i] && std::memcmp(key[i], value, N) == 0) return text[i];
+    const int i = next;
+    next = (next + 1) % kSlots;
+    std::memcpy(key[i], value, N);
+    format(text[i], sizeof text[i], value);
+    used[i] = true;
+    return text[i];
+  }
+};
+
+void FormatAddress(char* out, size_t size, const unsigned char* a) {
+  std::snprintf(out, size, "%d.%d.%d.%d", a[0], a[1], a[2], a[3]);
 }
 
 // The per-run state of the thread.
 struct Run {
-  DATA* data;
-  unsigned char* recvData;
-  unsigned char* recvDataBuf;
+  DATA* data = nullptr;
+  unsigned char* recvData = nullptr;
+  unsigned char* recvDataBuf = nullptr;
   // Bytes of recvData written by the previous frame; everything past them is already zero.
-  unsigned long used;
+  unsigned long used = 0;
+  // Address and MAC texts already formatted: the frames of a conversation carry the same few,
+  // so each is formatted once rather than for every frame.
+  TextCache<4> addresses;
+  TextCache<6> macs;
 };
 
 // Reports a handler's failure; true when the iteration must end.
@@ -256,23 +297,13 @@ void Iterate(Run& r) {
   // Signature search: SMB1 over the whole datagram first, then SMB2.
   long base = -1;
   bool smb2 = false;
-  for (unsigned long i = 0; i + 4 < Len; ++i) {
-    if (Signature(recvData + i, 0xFF)) {
-      base = static_cast<long>(i);
-      break;
-    }
-  }
+  base = FindSignature(recvData, Len, 0xFF);
   if (base >= 0) {
     if (level >= 6) QVX_KLOG("QVX_D21-001 QVX_LogThread[%d][%ld] : SMB1.0　BASE検索一致\r\n");
   } else if (OptionInfo.SMBExtFlg != 0) {
     if (level >= 6) QVX_KLOG("QVX_D21-001 QVX_LogThread[%d][%ld] : SMB2.0　BASE検索\r\n");
-    for (unsigned long i = 0; i + 4 < Len; ++i) {
-      if (Signature(recvData + i, 0xFE)) {
-        base = static_cast<long>(i);
-        smb2 = true;
-        break;
-      }
-    }
+    base = FindSignature(recvData, Len, 0xFE);
+    smb2 = base >= 0;
     if (base < 0) {
       if (level >= 6) QVX_KLOG("QVX_D21-001 QVX_LogThread[%d][%ld] : SMB　BASE検索 未一致\r\n");
       return;
@@ -332,12 +363,11 @@ void Iterate(Run& r) {
   }
   data->SMBCmdListFlg = 1;
 
+  // Copied out at once: the second look-up may reuse the first one's slot.
   char src[32];
   char dst[32];
-  std::snprintf(src, sizeof src, "%d.%d.%d.%d", recvData[12], recvData[13], recvData[14],
-                recvData[15]);
-  std::snprintf(dst, sizeof dst, "%d.%d.%d.%d", recvData[16], recvData[17], recvData[18],
-                recvData[19]);
+  std::memcpy(src, r.addresses.Get(recvData + 12, FormatAddress), 16);  // "255.255.255.255"
+  std::memcpy(dst, r.addresses.Get(recvData + 16, FormatAddress), 16);
   if (level >= 4) {
     QVX_KLOG("QVX_D21-010 QVX_LogThread[%d][%ld] : IPアドレス受信 %d.%d.%d.%d\r\n", recvData[12],
              recvData[13], recvData[14], recvData[15]);
@@ -372,8 +402,9 @@ void Iterate(Run& r) {
         data->SMBCommand, OptionInfo.SMBcmdListFlg, data->SMBCmdListFlg);
 
   if (OptionInfo.MACadressFlg == 1) {
-    FormatMac(data->ServerMac, sizeof data->ServerMac, recvDataBuf);
-    FormatMac(data->ClientMac, sizeof data->ClientMac, recvDataBuf + 6);
+    // 17 characters and the terminator.
+    std::memcpy(data->ServerMac, r.macs.Get(recvDataBuf, FormatMac), 18);
+    std::memcpy(data->ClientMac, r.macs.Get(recvDataBuf + 6, FormatMac), 18);
   } else {
     std::snprintf(data->ServerMac, sizeof data->ServerMac, "--");
     std::snprintf(data->ClientMac, sizeof data->ClientMac, "--");
@@ -406,7 +437,8 @@ unsigned long QVX_LogThread(void* pData) {
     QVX_CaptureHideMainWindow(data);
   }
 
-  Run r{data, nullptr, nullptr, 0};
+  Run r;
+  r.data = data;
   r.recvData = static_cast<unsigned char*>(std::calloc(kRecvBufSize, 1));
   QVX_CaptureShareRefresh();
   QVX_CaptureListIndexReset();

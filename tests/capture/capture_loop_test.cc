@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -361,6 +362,34 @@ TEST_F(CaptureLoopTest, MacTextsAndNamingFlag) {
   EXPECT_EQ(g_calls[1].server_mac, "--");
   EXPECT_EQ(g_calls[1].client_mac, "--");
   EXPECT_EQ(data.SMBCmdListFlg, 0);
+}
+
+TEST_F(CaptureLoopTest, AddressAndMacTextsOfManyClients) {
+  // More clients than the loop keeps formatted texts for, requests and answers interleaved.
+  for (int i = 0; i < 20; ++i) {
+    char client[32];
+    std::snprintf(client, sizeof client, "10.213.0.%d", 10 + i);
+    auto req = MakeFrame(client, kServer, Smb2Payload(5));
+    req[11] = static_cast<unsigned char>(i);  // client MAC 02:00:00:00:00:<i>
+    Serve(req);
+    auto ans = MakeFrame(kServer, client, Smb2Payload(3));
+    std::swap_ranges(ans.begin(), ans.begin() + 6, ans.begin() + 6);
+    ans[5] = static_cast<unsigned char>(i);  // to the client's MAC
+    Serve(ans);
+  }
+  Run();
+  ASSERT_EQ(g_calls.size(), 40u);
+  for (int i = 0; i < 20; ++i) {
+    char mac[32];
+    std::snprintf(mac, sizeof mac, "02:00:00:00:00:%02x", i);
+    EXPECT_EQ(g_calls[2 * i].handler, "QVX_Smb2FileStandardInfo");
+    EXPECT_EQ(g_calls[2 * i].client_mac, mac);
+    EXPECT_EQ(g_calls[2 * i].server_mac, "02:00:00:00:00:01");
+    EXPECT_EQ(g_calls[2 * i + 1].handler, "QVX_Smb2TreeConnectAndxRecv");
+    // On an answer the names swap: "client" carries the server's MAC.
+    EXPECT_EQ(g_calls[2 * i + 1].server_mac, mac);
+    EXPECT_EQ(g_calls[2 * i + 1].client_mac, "02:00:00:00:00:01");
+  }
 }
 
 TEST_F(CaptureLoopTest, ThreadStartAndExit) {
