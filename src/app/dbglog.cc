@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <mutex>
 #include <string>
 
@@ -31,6 +32,19 @@ std::recursive_mutex g_kernel_lock;
 std::recursive_mutex g_debug_lock;
 std::recursive_mutex g_event_lock;
 long PrintCnt = 0;
+// Debug-log lines not yet written, and the second the oldest of them was made in.
+char g_debug_pending[16384];
+size_t g_debug_pending_len = 0;
+std::time_t g_debug_pending_since = 0;
+
+bool FlushDebugPending() {
+  g_debug_pending_since = std::time(nullptr);
+  if (g_debug_pending_len == 0) return true;
+  const size_t n = g_debug_pending_len;
+  g_debug_pending_len = 0;
+  return hExistingDbgFile1 &&
+         hExistingDbgFile1->Write(g_debug_pending, n, OptionInfo.AsynchronousFlg == 1);
+}
 
 std::recursive_mutex& LockOf(DiagLog log) {
   switch (log) {
@@ -89,6 +103,7 @@ int DbgLogPrint1(void*, const char*, const char*, const char* WriteData, unsigne
   const long limit =
       OptionInfo.AsynchronousFlg == 1 ? kDebugLogRecycleLinesAsync : kDebugLogRecycleLines;
   if (PrintCnt > limit) {
+    FlushDebugPending();
     hExistingDbgFile1.reset();
     platform().RemoveFile(szLogfileName1);
     hExistingDbgFile1 = platform().OpenWritable(szLogfileName1, OpenMode::kCreateAlways);
@@ -96,11 +111,26 @@ int DbgLogPrint1(void*, const char*, const char*, const char* WriteData, unsigne
     if (!hExistingDbgFile1) return 0;
   }
   if (!hExistingDbgFile1) return 0;
-  return hExistingDbgFile1->Write(WriteData, WriteSize, OptionInfo.AsynchronousFlg == 1) ? 1 : 0;
+  // Breadcrumbs come several to a frame: they are gathered and written a block at a time, at
+  // the latest a second after they were made, and at every close.
+  if (g_debug_pending_len + WriteSize > sizeof g_debug_pending && !FlushDebugPending()) return 0;
+  if (WriteSize > sizeof g_debug_pending)
+    return hExistingDbgFile1->Write(WriteData, WriteSize, OptionInfo.AsynchronousFlg == 1) ? 1 : 0;
+  std::memcpy(g_debug_pending + g_debug_pending_len, WriteData, WriteSize);
+  g_debug_pending_len += WriteSize;
+  const std::time_t now = std::time(nullptr);
+  if (now != g_debug_pending_since && !FlushDebugPending()) return 0;
+  return 1;
+}
+
+void DbgLogFlush() {
+  std::lock_guard<std::recursive_mutex> lock(g_debug_lock);
+  FlushDebugPending();
 }
 
 bool DbgLogCreate() {
   std::lock_guard<std::recursive_mutex> lock(g_debug_lock);
+  FlushDebugPending();
   hExistingDbgFile1 = platform().OpenWritable(szLogfileName1, OpenMode::kCreateAlways);
   PrintCnt = 0;
   return hExistingDbgFile1 != nullptr;
@@ -113,6 +143,7 @@ void DbgLogCloseAll() {
   }
   {
     std::lock_guard<std::recursive_mutex> lock(g_debug_lock);
+    FlushDebugPending();
     hExistingDbgFile1.reset();
   }
   {
@@ -168,7 +199,24 @@ void DiagLogLine(DiagLog log, int Flg, const char* fmt, ...) {
   }
 }
 
-void DbgCrumb(int line) { DiagLogLine(DiagLog::kDebug, 1, "QVXDBG[%d] : \r\n", line); }
+void DbgCrumb(int line) {
+  // Several crumbs are left per frame: skip the formatting when the log is off, and spell the
+  // short line out by hand.
+  if (OptionInfo.NonEventWriteLogFlg == 1) return;
+  char digits[12];
+  int n = 0;
+  unsigned v = line < 0 ? 0u : static_cast<unsigned>(line);
+  do {
+    digits[n++] = static_cast<char>('0' + v % 10);
+    v /= 10;
+  } while (v != 0 && n < 11);
+  char text[32] = "QVXDBG[";
+  size_t len = 7;
+  while (n > 0) text[len++] = digits[--n];
+  std::memcpy(text + len, "] : \r\n", 6);
+  len += 6;
+  DbgLogPrint1(nullptr, szLogfileName1, nullptr, text, static_cast<unsigned long>(len), 1);
+}
 
 }  // namespace qvx
 

@@ -40,7 +40,9 @@ int DbgLogPrint2(void* hDlg, const char* FileName, const char* ChgFileName, cons
 
 // Creates the debug log empty (create-always). Returns false when it cannot be created.
 bool DbgLogCreate();
-// Closes the three log handles.
+// Writes the debug-log lines gathered so far.
+void DbgLogFlush();
+// Closes the three log handles (gathered debug-log lines are written first).
 void DbgLogCloseAll();
 // Lines written to the debug log since it was last recreated.
 long DbgLogPrintCount();

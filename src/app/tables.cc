@@ -29,6 +29,7 @@ bool QVX_AllocTables() {
       static_cast<NetWkSessionInfoStSt*>(std::calloc(net + 1, sizeof(NetWkSessionInfoStSt)));
   // One spare byte, as the records have always been allocated.
   AccessData = static_cast<AccessDataSt*>(std::calloc(rows * sizeof(AccessDataSt) + 1, 1));
+  AccessDataUsed = 0;
   const bool sessions_ok = QVX_SessionTreeAlloc();
   NetShareInfoDataNo = 0;
   nListIndex = 0;
@@ -39,12 +40,10 @@ bool QVX_AllocTables() {
 void QVX_ClearTables() {
   QVX_SessionTreeClear();
   const size_t net = OptionInfo.NetWkInfoCnt > 0 ? static_cast<size_t>(OptionInfo.NetWkInfoCnt) : 0;
-  const size_t rows =
-      OptionInfo.AccessDataCnt > 0 ? static_cast<size_t>(OptionInfo.AccessDataCnt) : 0;
   if (NetWkShareInfo) std::memset(NetWkShareInfo, 0, net * sizeof(NetWkShareInfoSt));
   if (NetWkShareInfoBuf) std::memset(NetWkShareInfoBuf, 0, net * sizeof(NetWkShareInfoSt));
   if (NetWkSessionInfo) std::memset(NetWkSessionInfo, 0, net * sizeof(NetWkSessionInfoStSt));
-  if (AccessData) std::memset(AccessData, 0, rows * sizeof(AccessDataSt));
+  QVX_AccessDataClear();
 }
 
 void QVX_FreeTables() {

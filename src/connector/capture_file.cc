@@ -43,6 +43,8 @@ bool CaptureFileReader::Open(const char* path, std::string* error) {
     *error = std::string(path) + ": cannot open the file";
     return false;
   }
+  // Records are read a header and a frame at a time: read the file in large blocks beneath.
+  std::setvbuf(f_, nullptr, _IOFBF, 1 << 20);
   unsigned char head[24];
   if (!ReadExact(head, 8)) {
     *error = std::string(path) + ": not a capture file (too short)";

@@ -15,6 +15,14 @@ int nListIndex = 0;
 const char nAccessInfoChgChr[kAccessInfoChgChrCnt][17] = {"Err",  "Wt  ", "New ",
                                                           "Rd  ", "Del ", "ReNm"};
 
+int AccessDataUsed = 0;
+
+void QVX_AccessDataClear() {
+  if (AccessData && AccessDataUsed > 0)
+    std::memset(AccessData, 0, sizeof(AccessDataSt) * static_cast<size_t>(AccessDataUsed));
+  AccessDataUsed = 0;
+}
+
 int AccessData_DeleteItem(int ListCnt, int /*Flg*/) {
   if (AccessData == nullptr || nListIndex <= 0) return 0;
   if (ListCnt < 0) ListCnt = 0;

@@ -31,6 +31,11 @@ inline constexpr int kAccessInfoChgChrCnt = 6;
 extern const char nAccessInfoChgChr[kAccessInfoChgChrCnt][17];
 inline constexpr int kOperationChars = 4;  // the most characters a record keeps
 
+// One past the highest record written since the table was last cleared: records above it are all
+// zero, so a clear need not touch them (a full table is hundreds of megabytes).
+extern int AccessDataUsed;
+// Zeroes every record that may hold anything.
+void QVX_AccessDataClear();
 // Removes row ListCnt: later rows move up one, the last is cleared. Always 0.
 int AccessData_DeleteItem(int ListCnt, int Flg);
 

@@ -1,5 +1,6 @@
 #include "tracking/session_tree.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -214,18 +215,19 @@ int QVXUnKnownRelated(uint32_t TreeID, const unsigned char* recvData, const char
   if (TreeConnect == nullptr || NetWkShareInfo == nullptr || NetWkShareInfoBuf == nullptr)
     return 10;
   const int net = OptionInfo.NetWkInfoCnt > 0 ? OptionInfo.NetWkInfoCnt : 0;
-  // Each local folder counts once, under its first share.
-  std::memcpy(NetWkShareInfoBuf, NetWkShareInfo, sizeof(NetWkShareInfoSt) * net);
-  for (int i = 0; i < net; ++i) {
+  const int shares = NetShareInfoDataNo < net ? NetShareInfoDataNo : net;
+  // Each local folder counts once, under its first share. Only the listed shares are looked at,
+  // so only they are copied (this runs for every request on an unknown tree).
+  if (shares > 0) std::memcpy(NetWkShareInfoBuf, NetWkShareInfo, sizeof(NetWkShareInfoSt) * shares);
+  for (int i = 0; i < shares; ++i) {
     if (NetWkShareInfoBuf[i].path[0] == '\0') continue;
-    for (int j = i + 1; j < net; ++j)
+    for (int j = i + 1; j < shares; ++j)
       if (std::strcmp(NetWkShareInfoBuf[j].path, NetWkShareInfoBuf[i].path) == 0)
         NetWkShareInfoBuf[j].path[0] = '\0';
   }
   int hits = 0;
   int hit = -1;
   static char candidate[kAccessPathSize];
-  const int shares = NetShareInfoDataNo < net ? NetShareInfoDataNo : net;
   for (int i = 0; i < shares; ++i) {
     const char* folder = NetWkShareInfoBuf[i].path;
     if (folder[0] == '\0') continue;
@@ -426,7 +428,10 @@ int QVX_SmbInfoTableDelete(DATA* data) {
     }
     const unsigned long rows =
         OptionInfo.AccessDataCnt > 0 ? static_cast<unsigned long>(OptionInfo.AccessDataCnt) : 0;
-    for (unsigned long i = 0; AccessData && i < rows; ++i) lu += AccessData[i].UseFlg != 0;
+    // Records past the highest one written are all free: only those below it are looked at.
+    const unsigned long used =
+        std::min(rows, static_cast<unsigned long>(AccessDataUsed > 0 ? AccessDataUsed : 0));
+    for (unsigned long i = 0; AccessData && i < used; ++i) lu += AccessData[i].UseFlg != 0;
     if (Level(9))
       QVX_KLOG("QVX_D21-003 QVX_SmbInfoTableDelete[%d][%ld] : F:%ld U:%ld W:%ld \r\n",
                static_cast<long>(sf), static_cast<long>(su), static_cast<long>(sw));

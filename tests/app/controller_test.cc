@@ -14,6 +14,12 @@
 namespace qvx {
 namespace {
 
+// The debug log as written so far (its gathered lines first).
+std::vector<std::string> DebugLines() {
+  DbgLogFlush();
+  return static_cast<test::FakePlatform&>(platform()).Lines(szLogfileName1);
+}
+
 class ControllerTest : public ::testing::Test {
  protected:
   void Start(const std::string& ini = "", std::vector<const char*> args = {}) {
@@ -44,7 +50,7 @@ TEST_F(ControllerTest, InitialisationWritesTheVersionLineAndSetsUpTheWindow) {
   EXPECT_NE(k[0].find("] : Version 1.73 FP1"), std::string::npos);
   EXPECT_EQ(Event()[0].substr(0, 26), k[0].substr(0, 26));
   // The debug log was created with its one start-up line.
-  EXPECT_EQ(fake.Lines(szLogfileName1).size(), 1u);
+  EXPECT_EQ(DebugLines().size(), 1u);
   EXPECT_EQ(view.status[0], "Login：0");
   EXPECT_EQ(view.status[1], " ");
   EXPECT_TRUE(view.checks[kIdmStop]);

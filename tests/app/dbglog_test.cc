@@ -11,6 +11,12 @@
 namespace qvx {
 namespace {
 
+// The debug log as written so far (its gathered lines first).
+std::vector<std::string> DebugLines() {
+  DbgLogFlush();
+  return static_cast<test::FakePlatform&>(platform()).Lines(szLogfileName1);
+}
+
 class DbgLogTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -66,22 +72,22 @@ TEST_F(DbgLogTest, WriteToAMissingFolderLeavesAnE11LineInTheDebugLog) {
   ASSERT_TRUE(DbgLogCreate());
   std::snprintf(szLogfileName, kLogPathSize, "%s", fake.Path("no/such/dir/k.log").c_str());
   EXPECT_EQ(DbgLogPrint(nullptr, szLogfileName, nullptr, "x\r\n", 3, 0), 0);
-  auto d = fake.Lines(szLogfileName1);
+  auto d = DebugLines();
   ASSERT_EQ(d.size(), 1u);
   EXPECT_EQ(d[0].rfind("QVX_E11-001 LogFileAccess[", 0), 0u);
   EXPECT_NE(d[0].find("ログファイルが作成できません。" + std::string(szLogfileName)),
             std::string::npos);
   // Mode 1 with no open handle is a write failure.
   EXPECT_EQ(DbgLogPrint(nullptr, szLogfileName, nullptr, "x\r\n", 3, 1), 0);
-  EXPECT_EQ(fake.Lines(szLogfileName1)[1].rfind("QVX_E11-003 LogFileAccess[", 0), 0u);
+  EXPECT_EQ(DebugLines()[1].rfind("QVX_E11-003 LogFileAccess[", 0), 0u);
 }
 
 TEST_F(DbgLogTest, DebugLogRestartsEmptyAfter40000Lines) {
   ASSERT_TRUE(DbgLogCreate());
   for (int i = 1; i <= 40000; ++i) DbgCrumb(i);
-  EXPECT_EQ(fake.Lines(szLogfileName1).size(), 40000u);
+  EXPECT_EQ(DebugLines().size(), 40000u);
   DbgCrumb(40001);
-  auto lines = fake.Lines(szLogfileName1);
+  auto lines = DebugLines();
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0], "QVXDBG[40001] : ");
 }
@@ -90,7 +96,7 @@ TEST_F(DbgLogTest, DebugLogRecyclesAt1000LinesWhenAsynchronous) {
   OptionInfo.AsynchronousFlg = 1;
   ASSERT_TRUE(DbgLogCreate());
   for (int i = 1; i <= 1001; ++i) DbgCrumb(i);
-  auto lines = fake.Lines(szLogfileName1);
+  auto lines = DebugLines();
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0], "QVXDBG[1001] : ");
   // The overlapped path appends like the plain one.
@@ -99,13 +105,22 @@ TEST_F(DbgLogTest, DebugLogRecyclesAt1000LinesWhenAsynchronous) {
   EXPECT_EQ(fake.Contents(szLogfileName), "a\r\nb\r\n");
 }
 
+TEST_F(DbgLogTest, GatheredDebugLinesAreWrittenAtClose) {
+  ASSERT_TRUE(DbgLogCreate());
+  for (int i = 1; i <= 3; ++i) DbgCrumb(i);
+  DbgLogCloseAll();
+  auto lines = fake.Lines(szLogfileName1);
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[2], "QVXDBG[3] : ");
+}
+
 TEST_F(DbgLogTest, NonEventWriteLogFlgSilencesTheDebugLog) {
   ASSERT_TRUE(DbgLogCreate());
   DbgCrumb(1);
   OptionInfo.NonEventWriteLogFlg = 1;
   DbgCrumb(2);
   EXPECT_EQ(DbgLogPrint1(nullptr, szLogfileName1, nullptr, "x", 1, 1), 1);
-  EXPECT_EQ(fake.Lines(szLogfileName1).size(), 1u);
+  EXPECT_EQ(DebugLines().size(), 1u);
 }
 
 TEST_F(DbgLogTest, ScMessageBoxIsSkippedUnderSc) {

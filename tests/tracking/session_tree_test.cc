@@ -35,6 +35,13 @@ std::vector<unsigned char> Frame(const char* src, const char* dst, int sport = 5
   return f;
 }
 
+ServerSession Session(const char* client, const char* user) {
+  ServerSession s;
+  s.client = client;
+  s.user = user;
+  return s;
+}
+
 class SessionTreeTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -134,7 +141,7 @@ TEST_F(SessionTreeTest, ConnectAnswersBindByMessageIdAndServer) {
 }
 
 TEST_F(SessionTreeTest, UnknownTreeIsGuessedFromTheOneShareWhereThePathExists) {
-  fake.SetSessions({{"10.0.0.5", "ALICE"}});
+  fake.SetSessions({Session("10.0.0.5", "ALICE")});
   LoadShares({Share("data", "data"), Share("other", "other")});
   MakeFile("data/docs/a.txt");
   auto f = Frame("10.0.0.5", "10.0.0.1", 50123);
@@ -168,7 +175,7 @@ TEST_F(SessionTreeTest, NewFileCountsWhenItsParentExistsButNotInTheShareRoot) {
 }
 
 TEST_F(SessionTreeTest, TwoSharesWithThePathGiveOneUnknownLineAndRowUntilFiftyOthers) {
-  fake.SetSessions({{"10.0.0.5", "ALICE"}});
+  fake.SetSessions({Session("10.0.0.5", "ALICE")});
   LoadShares({Share("a", "a"), Share("b", "b"), Share("b2", "b")});
   MakeFile("a/x.txt");
   MakeFile("b/x.txt");
@@ -230,7 +237,7 @@ TEST_F(SessionTreeTest, FullTreeTableIsClearedForAGuess) {
 }
 
 TEST_F(SessionTreeTest, UserNamePrefersTheCapturedLogOnForSmb1) {
-  fake.SetSessions({{"10.0.0.5", "FROMSERVER"}});
+  fake.SetSessions({Session("10.0.0.5", "FROMSERVER")});
   SessionSetup[3].Flg = kSlotBound;
   SessionSetup[3].Uid = 100;
   std::snprintf(SessionSetup[3].src_addr, 32, "10.0.0.5");
@@ -249,14 +256,14 @@ TEST_F(SessionTreeTest, UserNamePrefersTheCapturedLogOnForSmb1) {
 
 TEST_F(SessionTreeTest, CleanUpFreesDepartedClientsWithLogoutLinesAndPrunesTheirRows) {
   ASSERT_TRUE(QVX_OnInitDialog(view));  // the list view the rows go to
-  hExistingFile.reset();  // Windows refuses a second writer of the same file
+  hExistingFile.reset();                // Windows refuses a second writer of the same file
   hExistingFile = platform().OpenWritable(log_, OpenMode::kCreateAlways);
   ASSERT_TRUE(hExistingFile);
   std::snprintf(LogPath, sizeof LogPath, "%s", log_.c_str());
   OptionInfo.LogFileWriteFlg = 1;
   OptionInfo.TreeConnectCnt = 8;
   OptionInfo.AccessDataCnt = 100;
-  fake.SetSessions({{"10.0.0.5", "ALICE"}});
+  fake.SetSessions({Session("10.0.0.5", "ALICE")});
   auto fill = [](int i, const char* client, uint16_t flg, const char* share) {
     TreeConnectSt& t = TreeConnect[i];
     t.Flg = flg;
