@@ -59,6 +59,17 @@ TEST_F(AccessDataTest, RowsFillRecordsAndTheView) {
   EXPECT_EQ(view.rows[0][0], "2026/12/09 10:20:07");
 }
 
+TEST_F(AccessDataTest, ClearingEmptiesEveryRecordWritten) {
+  for (int i = 0; i < 5; ++i) ASSERT_EQ(Append(std::to_string(i), "/srv/" + std::to_string(i)), 0);
+  AccessData_DeleteItem(1, 0);  // the last record moves up and is cleared
+  EXPECT_EQ(nListIndex, 4);
+  QVX_AccessDataClear();
+  for (int i = 0; i < OptionInfo.AccessDataCnt; ++i) {
+    ASSERT_EQ(AccessData[i].UseFlg, 0) << i;
+    ASSERT_STREQ(AccessData[i].Path, "") << i;
+  }
+}
+
 TEST_F(AccessDataTest, LongTextsAreCutToTheirFields) {
   std::string path(700, 'p');
   ASSERT_EQ(Append("12345678901234567890", path, "ReNmXX"), 0);
