@@ -12,7 +12,7 @@
 set -euo pipefail
 bin=$1
 here=$(cd "$(dirname "$0")" && pwd)
-. "$here/../serverinfo/smbd_netns.sh"
+. "$here/../support/smbd_netns.sh"
 qpid=
 cleanup() {
   kill $(jobs -p) 2>/dev/null || true
@@ -27,9 +27,6 @@ fail() {
   exit 1
 }
 smb_up
-# Captures would otherwise hold segments larger than the link's MTU.
-smb_server ethtool -K "q4s$$" tso off gso off gro off >/dev/null 2>&1 || true
-ip netns exec "$SMB_NS_C" ethtool -K "q4c$$" tso off gso off gro off >/dev/null 2>&1 || true
 
 share=$QVX_SMB_DIR/share/docs
 mkdir -p "$share/work"

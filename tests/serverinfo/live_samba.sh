@@ -7,7 +7,7 @@ set -euo pipefail
 probe=$1
 namequery=$2
 here=$(cd "$(dirname "$0")" && pwd)
-. "$here/smbd_netns.sh"
+. "$here/../support/smbd_netns.sh"
 trap 'kill $(jobs -p) 2>/dev/null; smb_down' EXIT
 smb_up
 

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Sourced by the live server-information tests: a real smbd in a network namespace of its own and
-# a client namespace joined to it by a veth pair. Everything it makes lives under $QVX_SMB_DIR and
+# Sourced by the live tests: a real smbd in a network namespace of its own and a client namespace
+# joined to it by a veth pair (segmentation offloads off, so captures hold frames as sent). Everything it makes lives under $QVX_SMB_DIR and
 # is removed by smb_down (call it from a trap).
 #
 #   smb_up            namespaces, smbd on $SMB_SERVER_IP, user $SMB_USER/$SMB_PASS, share "docs"
@@ -11,6 +11,8 @@
 
 SMB_SERVER_IP=10.214.0.1
 SMB_CLIENT_IP=10.214.0.2
+SMB_SERVER_DEV="q4s$$"
+SMB_CLIENT_DEV="q4c$$"
 SMB_USER=qvxuser
 SMB_PASS=Qvx-pass-1
 SMB_NS_S="qvx4s-$$"
@@ -42,15 +44,17 @@ smb_up() {
     exit 77
   fi
   ip netns add "$SMB_NS_C"
-  ip link add "q4s$$" type veth peer name "q4c$$"
-  ip link set "q4s$$" netns "$SMB_NS_S"
-  ip link set "q4c$$" netns "$SMB_NS_C"
-  smb_server ip addr add "$SMB_SERVER_IP/24" dev "q4s$$"
-  smb_server ip link set "q4s$$" up
+  ip link add "$SMB_SERVER_DEV" type veth peer name "$SMB_CLIENT_DEV"
+  ip link set "$SMB_SERVER_DEV" netns "$SMB_NS_S"
+  ip link set "$SMB_CLIENT_DEV" netns "$SMB_NS_C"
+  smb_server ip addr add "$SMB_SERVER_IP/24" dev "$SMB_SERVER_DEV"
+  smb_server ip link set "$SMB_SERVER_DEV" up
   smb_server ip link set lo up
-  ip netns exec "$SMB_NS_C" ip addr add "$SMB_CLIENT_IP/24" dev "q4c$$"
-  ip netns exec "$SMB_NS_C" ip link set "q4c$$" up
+  ip netns exec "$SMB_NS_C" ip addr add "$SMB_CLIENT_IP/24" dev "$SMB_CLIENT_DEV"
+  ip netns exec "$SMB_NS_C" ip link set "$SMB_CLIENT_DEV" up
   ip netns exec "$SMB_NS_C" ip link set lo up
+  smb_server ethtool -K "$SMB_SERVER_DEV" tso off gso off gro off >/dev/null 2>&1 || true
+  ip netns exec "$SMB_NS_C" ethtool -K "$SMB_CLIENT_DEV" tso off gso off gro off >/dev/null 2>&1 || true
 
   QVX_SMB_DIR=$(mktemp -d /tmp/qvx-smbd.XXXXXX)
   export QVX_SMB_DIR
