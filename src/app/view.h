@@ -40,6 +40,9 @@ class View {
   virtual void ShowMainWindow(bool show) = 0;
   virtual void BringToFront() = 0;
   virtual void SetTopmost(bool topmost) = 0;
+  // Posts to the main window: minimise, then hide it into the tray (private message 0x8066).
+  // Called from the capture thread.
+  virtual void PostMinimizeToTray() = 0;
   // Posts a menu command / the close request to the main window's own queue.
   virtual void PostCommand(int id) = 0;
   virtual void PostClose() = 0;

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "app/controller.h"
 #include "app/option.h"
 #include "serverinfo/server_info.h"
 #include "tracking/access_data.h"
@@ -27,6 +28,8 @@ void QVX_CaptureSmbInfoTableDelete(DATA* data) { QVX_SmbInfoTableDelete(data); }
 
 void QVX_CaptureListIndexReset() { nListIndex = 0; }
 
-void QVX_CaptureHideMainWindow(DATA*) {}
+void QVX_CaptureHideMainWindow(DATA*) {
+  if (View* view = QVX_View()) view->PostMinimizeToTray();
+}
 
 }  // namespace qvx

@@ -30,6 +30,7 @@ class RecordingView : public View {
   void ShowMainWindow(bool show) override { shown = show; }
   void BringToFront() override { ++fronted; }
   void SetTopmost(bool t) override { topmost = t; }
+  void PostMinimizeToTray() override { ++to_tray_posts; }
   void PostCommand(int id) override { posted.push_back(id); }
   void PostClose() override { close_posted = true; }
   void StartTimer() override { timer = true; }
@@ -53,6 +54,7 @@ class RecordingView : public View {
   bool tray_icon = false, shown = true, topmost = false, close_posted = false, timer = false,
        ended = false;
   int fronted = 0;
+  int to_tray_posts = 0;
   int delete_all_count = 0;
 };
 

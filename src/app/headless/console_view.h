@@ -36,6 +36,7 @@ class ConsoleView : public View {
   void ShowMainWindow(bool) override {}
   void BringToFront() override {}
   void SetTopmost(bool) override {}
+  void PostMinimizeToTray() override {}  // no window to hide
   void PostCommand(int id) override;
   void PostClose() override;
   void StartTimer() override {}

@@ -123,6 +123,10 @@ void Win32View::SetTopmost(bool topmost) {
   SetWindowPos(hwnd_, topmost ? HWND_TOPMOST : HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
 }
 
+void Win32View::PostMinimizeToTray() {
+  PostMessageA(hwnd_, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+  PostMessageA(hwnd_, kMsgToTray, 0, 0);
+}
 void Win32View::PostCommand(int id) { PostMessageA(hwnd_, WM_COMMAND, id, 0); }
 void Win32View::PostClose() { PostMessageA(hwnd_, WM_CLOSE, 0, 0); }
 void Win32View::StartTimer() { SetTimer(hwnd_, kTimerId, kTimerPeriodMs, nullptr); }

@@ -34,6 +34,7 @@ class Win32View : public View {
   void ShowMainWindow(bool show) override;
   void BringToFront() override;
   void SetTopmost(bool topmost) override;
+  void PostMinimizeToTray() override;
   void PostCommand(int id) override;
   void PostClose() override;
   void StartTimer() override;
