@@ -25,6 +25,7 @@ class CaptureFileReader {
 
  private:
   bool ReadExact(void* buf, size_t n);
+  size_t ReadSome(void* buf, size_t n);
   uint32_t U32(const unsigned char* p) const;
   uint16_t U16(const unsigned char* p) const;
   int NextPcap(const unsigned char** data, uint32_t* caplen, int64_t* sec, long* usec,

@@ -32,7 +32,6 @@ void ConsoleView::PrintRow(int item) {
     line += rows_[item][c];
   }
   std::fprintf(out_, "%s\n", line.c_str());
-  std::fflush(out_);
 }
 
 void ConsoleView::DeleteRow(int item) {

@@ -6,6 +6,7 @@
 // OPTION "SC" suppresses message boxes (here: console notices of the main window and capture
 // control). SIGINT/SIGTERM end the program through the shutdown sequence; SIGHUP restarts capture.
 #include <signal.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -166,6 +167,8 @@ int main(int argc, char** argv) {
   sa.sa_handler = OnHangUp;
   sigaction(SIGHUP, &sa, nullptr);
 
+  // Rows show as they come on a terminal; into a file or pipe they go in blocks.
+  if (isatty(STDOUT_FILENO)) std::setvbuf(stdout, nullptr, _IOLBF, 0);
   qvx::ConsoleView view(stdout);
   if (!qvx::QVX_OnInitDialog(view)) return 0;
   if (!replay.empty()) return Replay(view, replay);
