@@ -55,7 +55,8 @@ sleep 0.5
   >/dev/null 2>&1 &
 user=
 for _ in $(seq 50); do
-  user=$(smbstatus -s "$SMB_CONF" -j 2>/dev/null | grep -o '"username": *"[^"]*"' | head -n 1 |
+  # A session still logging on shows "(auth in progress)" in place of its user.
+  user=$(smbstatus -s "$SMB_CONF" -j 2>/dev/null | grep -o '"username": *"[^"(]*"' | head -n 1 |
     sed 's/.*"\([^"]*\)"$/\1/' || true)
   [ -n "$user" ] && break
   sleep 0.1

@@ -92,6 +92,12 @@ TEST(SmbstatusTest, NoSessionsAndNotJson) {
       R"({"sessions": {"1": {"username": "u", "hostname": "ipv4:10.0.0.9:5000"}}})", 0, &sessions));
   ASSERT_EQ(sessions.size(), 1u);
   EXPECT_EQ(sessions[0].client, "10.0.0.9");
+  // Seen from smbstatus while a client was still logging on: no user yet.
+  const char* logging_on =
+      R"js({"sessions": {"2": {"username": "(auth in progress)", "hostname": "ipv4:10.0.0.9:5001"}}})js";
+  EXPECT_TRUE(ParseSmbstatusJson(logging_on, 0, &sessions));
+  ASSERT_EQ(sessions.size(), 1u);
+  EXPECT_EQ(sessions[0].user, "");
 }
 
 TEST(SambaListTest, TheConfigurationIsReadAgainOnlyWhenItChanges) {

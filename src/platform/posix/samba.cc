@@ -206,6 +206,8 @@ bool ParseSmbstatusJson(const std::string& text, int64_t now, std::vector<Server
       }
     }
     one.user = JsonText(s, "username");
+    // A session still authenticating has no user yet; smbstatus shows a placeholder instead.
+    if (one.user == "(auth in progress)") one.user.clear();
     std::string sid = JsonText(s, "session_id");
     auto it = oldest.find(sid.empty() ? id : sid);
     if (it != oldest.end() && now >= it->second)
