@@ -1,5 +1,6 @@
 #include "capture/replay.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <unordered_map>
@@ -231,7 +232,14 @@ LocalTime ReplayPlatform::Now() {
   int64_t sec = 0;
   long usec = 0;
   if (!QvxWPcapConLastFrameTime(&sec, &usec)) sec = scan_->first_us / 1000000;
-  return LocalTimeFromTimeT(sec);
+  // Many frames share a second: convert each second to local time once (per thread).
+  thread_local int64_t cached_sec = INT64_MIN;
+  thread_local LocalTime cached;
+  if (sec != cached_sec) {
+    cached = LocalTimeFromTimeT(sec);
+    cached_sec = sec;
+  }
+  return cached;
 }
 
 bool ReplayPlatform::LocalIPv4Addresses(std::vector<std::string>* out) {

@@ -35,6 +35,10 @@ class CaptureFileReader {
   bool ReadSectionHeader(const unsigned char* first8, std::string* error);
 
   std::FILE* f_ = nullptr;
+  // The whole file mapped (where the system allows), and the read position in it.
+  const unsigned char* map_ = nullptr;
+  size_t map_size_ = 0;
+  size_t pos_ = 0;
   bool pcapng_ = false;
   bool swapped_ = false;
   bool nanos_ = false;  // pcap: nanosecond time stamps
