@@ -265,6 +265,12 @@ void QVX_AccessLogClose() {
   }
 }
 
+const char* QVX_LineStamp(const LocalTime& t, char* out, size_t size) {
+  std::snprintf(out, size, "[%04d/%02d/%02d %02d:%02d:%02d]", t.year, t.month, t.day, t.hour,
+                t.minute, t.second);
+  return out;
+}
+
 void QVX_AccessLogLine(const char* fmt, ...) {
   if (OptionInfo.LogFileWriteFlg != 1) return;
   char local[8192];

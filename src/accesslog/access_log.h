@@ -58,6 +58,9 @@ void QVX_AccessLogStartUp(void* owner);
 // Writes one finished line of the access log (when LogFileWriteFlg is 1) under g_critSec,
 // flushed as LogFileSelect says. 1 when written.
 int QVX_AccessLogWrite(const char* line, size_t size);
+// The time field that starts every access-log line: "[YYYY/MM/DD hh:mm:ss]".
+const char* QVX_LineStamp(const LocalTime& t, char* out, size_t size);
+
 // Formats one access-log line into the capture thread's line buffer (LogData) and writes it as
 // QVX_AccessLogWrite does. A line longer than the buffer is cut and still ends with CR LF.
 void QVX_AccessLogLine(const char* fmt, ...)

@@ -30,12 +30,6 @@ bool Level(int n) { return OptionInfo.ErrorLevel >= n; }
 
 }  // namespace
 
-const char* QVX_LineStamp(const LocalTime& t, char* out, size_t size) {
-  std::snprintf(out, size, "[%04d/%02d/%02d %02d:%02d:%02d]", t.year, t.month, t.day, t.hour,
-                t.minute, t.second);
-  return out;
-}
-
 bool QVX_NameFiltered(const char* name, bool pipes) {
   if (OptionInfo.AllPacketGet != 0) return false;
   for (const char* d : DollarName)
@@ -154,34 +148,9 @@ int QVX_UnknownShareRecord(const FileAccessCall& c) {
     DiagLogLine(DiagLog::kKernel, 1,
                 "QVX_D31-010 %s[%d][%ld] : TreeIDと一致するデータがありません。TreeID = %d\r\n",
                 c.routine, __LINE__, platform().LastError(), static_cast<int>(c.tree_id));
-  if (QVX_ExclusionInfoChk(c.name, 0) != 0) return 10;
-  char client[32], server[32];
-  QVX_FrameSrcAddr(c.recvData, client, sizeof client);
-  QVX_FrameDstAddr(c.recvData, server, sizeof server);
-  char client_text[kHostDisplaySize], server_text[kHostDisplaySize];
-  AddHostName(client, client_text, OptionInfo.HostName, 0);
-  AddHostName(server, server_text, OptionInfo.HostName, 0);
-  SameAccessKey key;
-  key.tid = static_cast<int>(c.tree_id);
-  key.client = client_text;
-  key.server = server_text;
-  key.path = c.name;
-  key.caller = c.routine;
-  if (QVX_SameAccessFound(key)) return 10;
-
-  char when[32];
-  const char* q = OptionInfo.PathDubileCorteSet == 1 ? "\"" : "";
-  QVX_AccessLogLine("%s,%s,%d,,%s,%s,%s,%s,%s,%s,,,%s%s%s\r\n",
-                    QVX_LineStamp(c.now, when, sizeof when), "unknown", static_cast<int>(c.tree_id),
-                    client_text, server_text, c.data->ClientMac, c.data->ServerMac, c.cmd, c.info,
-                    q, c.name, q);
-  char tid_text[16];
-  std::snprintf(tid_text, sizeof tid_text, "%d", static_cast<int>(c.tree_id));
-  const char* cells[kListColumns - 1] = {
-      "unknown",         tid_text, "",     client_text, server_text, c.data->ClientMac,
-      c.data->ServerMac, c.cmd,    c.info, "",          "",          c.name};
-  QVX_AppendRow(c.now, cells, "InsItem");
-  return 0;
+  return QVX_UnknownRecord(c.tree_id, c.recvData, c.name, c.cmd, c.info, c.now, c.data, c.routine)
+             ? 0
+             : 10;
 }
 
 int QVX_AccessRecord(const FileAccessCall& c, int slot, const char* full, uint64_t size,

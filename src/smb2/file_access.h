@@ -34,9 +34,6 @@ int QVX_ConvertWideName(const unsigned char* wide, char* out, size_t size);
 // The 32-bit little-endian TreeId of an SMB2 header copy.
 uint32_t QVX_Smb2TreeId(const void* smb2_header);
 
-// The time field that starts every access-log line: "[YYYY/MM/DD hh:mm:ss]".
-const char* QVX_LineStamp(const LocalTime& t, char* out, size_t size);
-
 // The first list row whose TreeID reads WAIT and the slot number, or -1; wait_text receives
 // that text. With trace_fmt (at ErrorLevel 6 or more) every comparison is traced with
 // (row text, wait text).

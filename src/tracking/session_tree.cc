@@ -1,7 +1,6 @@
 #include "tracking/session_tree.h"
 
 #include <algorithm>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -306,7 +305,19 @@ int QVXTreeIDGetInfo(uint32_t TreeID, uint32_t Pid, uint32_t Uid, uint32_t Mid,
         "QVX_E06-001 QVXTreeIDGetInfo[%d][%ld] : TreeIDと一致するデータがありません。TreeID = "
         "%d\r\n",
         static_cast<int>(TreeID));
-  if (QVX_ExclusionInfoChk(sBuffer, 0) != 0) return 10;
+  QVX_UnknownRecord(TreeID, recvData, sBuffer, CommandName(data), CommandInfo(data), now, data,
+                    "QVXTreeIDGetInfo");
+  QVX_DBG();
+  return 10;
+}
+
+bool QVX_UnknownRecord(uint32_t TreeID, const unsigned char* recvData, const char* path,
+                       const char* cmd, const char* info, const LocalTime& now, DATA* data,
+                       const char* routine) {
+  if (QVX_ExclusionInfoChk(path, 0) != 0) return false;
+  char client[32], server[32];
+  QVX_FrameSrcAddr(recvData, client, sizeof client);
+  QVX_FrameDstAddr(recvData, server, sizeof server);
   char client_text[kHostDisplaySize], server_text[kHostDisplaySize];
   AddHostName(client, client_text, OptionInfo.HostName, 0);
   AddHostName(server, server_text, OptionInfo.HostName, 0);
@@ -314,30 +325,22 @@ int QVXTreeIDGetInfo(uint32_t TreeID, uint32_t Pid, uint32_t Uid, uint32_t Mid,
   key.tid = static_cast<int>(TreeID);
   key.client = client_text;
   key.server = server_text;
-  key.path = sBuffer;
-  key.caller = "QVXTreeIDGetInfo";
-  if (QVX_SameAccessFound(key)) return 10;
+  key.path = path;
+  key.caller = routine;
+  if (QVX_SameAccessFound(key)) return false;
 
-  const char* cmd = CommandName(data);
-  const char* info = CommandInfo(data);
-  if (OptionInfo.PathDubileCorteSet == 1)
-    QVX_AccessLogLine("[%04d/%02d/%02d %02d:%02d:%02d],%s,%d,,%s,%s,%s,%s,%s,%s,,,\"%s\"\r\n",
-                      now.year, now.month, now.day, now.hour, now.minute, now.second, "unknown",
-                      static_cast<int>(TreeID), client_text, server_text, data->ClientMac,
-                      data->ServerMac, cmd, info, sBuffer);
-  else
-    QVX_AccessLogLine("[%04d/%02d/%02d %02d:%02d:%02d],%s,%d,,%s,%s,%s,%s,%s,%s,,,%s\r\n", now.year,
-                      now.month, now.day, now.hour, now.minute, now.second, "unknown",
-                      static_cast<int>(TreeID), client_text, server_text, data->ClientMac,
-                      data->ServerMac, cmd, info, sBuffer);
+  char when[32];
+  const char* q = OptionInfo.PathDubileCorteSet == 1 ? "\"" : "";
+  QVX_AccessLogLine("%s,unknown,%d,,%s,%s,%s,%s,%s,%s,,,%s%s%s\r\n",
+                    QVX_LineStamp(now, when, sizeof when), static_cast<int>(TreeID), client_text,
+                    server_text, data->ClientMac, data->ServerMac, cmd, info, q, path, q);
   char tid_text[16];
   std::snprintf(tid_text, sizeof tid_text, "%d", static_cast<int>(TreeID));
   const char* cells[kListColumns - 1] = {
       "unknown",       tid_text, "",   client_text, server_text, data->ClientMac,
-      data->ServerMac, cmd,      info, "",          "",          sBuffer};
-  QVX_AppendRow(now, cells, "QVXTreeIDGetInfo");
-  QVX_DBG();
-  return 10;
+      data->ServerMac, cmd,      info, "",          "",          path};
+  QVX_AppendRow(now, cells, "InsItem");
+  return true;
 }
 
 int QVXAccessChkToTreeIDPathChg(char* sAccessFullPath, const char* sBuffer, time_t ZLocaTimeLW,
@@ -462,22 +465,13 @@ int QVX_TreeIDTableDelete(DATA*) {
     const bool alive = t.Flg != kSlotDisconnected && SessionHasClient(n, t.src_addr);
     if (alive) continue;
     if (OptionInfo.LogFileWriteFlg == 1 && QVX_ExclusionInfoChk(t.SharePath, 0) == 0) {
-      if (OptionInfo.PathDubileCorteSet == 1)
-        QVX_AccessLogLine(
-            "[%04d/%02d/%02d %02d:%02d:%02d],%s,%d,%s,%s,%s,%s,%s,,,,,\"%s [T:%d P:%d U:%d "
-            "M:%d][%d]\"\r\n",
-            now.year, now.month, now.day, now.hour, now.minute, now.second, "logout",
-            static_cast<int>(t.Tid), t.Login_Name, t.src_addr, t.dst_addr, t.src_mac, t.dst_mac,
-            t.SharePath, static_cast<int>(t.Tid), static_cast<int>(t.Pid), static_cast<int>(t.Uid),
-            static_cast<int>(t.Mid), static_cast<int>(t.Flg));
-      else
-        QVX_AccessLogLine(
-            "[%04d/%02d/%02d %02d:%02d:%02d],%s,%d,%s,%s,%s,%s,%s,,,,,%s [T:%d P:%d U:%d "
-            "M:%d][%d]\r\n",
-            now.year, now.month, now.day, now.hour, now.minute, now.second, "logout",
-            static_cast<int>(t.Tid), t.Login_Name, t.src_addr, t.dst_addr, t.src_mac, t.dst_mac,
-            t.SharePath, static_cast<int>(t.Tid), static_cast<int>(t.Pid), static_cast<int>(t.Uid),
-            static_cast<int>(t.Mid), static_cast<int>(t.Flg));
+      char when[32];
+      const char* q = OptionInfo.PathDubileCorteSet == 1 ? "\"" : "";
+      QVX_AccessLogLine("%s,logout,%d,%s,%s,%s,%s,%s,,,,,%s%s [T:%d P:%d U:%d M:%d][%d]%s\r\n",
+                        QVX_LineStamp(now, when, sizeof when), static_cast<int>(t.Tid),
+                        t.Login_Name, t.src_addr, t.dst_addr, t.src_mac, t.dst_mac, q, t.SharePath,
+                        static_cast<int>(t.Tid), static_cast<int>(t.Pid), static_cast<int>(t.Uid),
+                        static_cast<int>(t.Mid), static_cast<int>(t.Flg), q);
     }
     std::memset(&t, 0, sizeof t);
   }

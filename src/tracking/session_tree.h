@@ -8,6 +8,7 @@
 #include <ctime>
 
 #include "app/data.h"
+#include "platform/platform.h"
 
 namespace qvx {
 
@@ -78,6 +79,12 @@ int QVXTreeConnectInfoSet2(const char* src_addr, uint32_t TreeID, const unsigned
 int QVXTreeIDGetInfo(uint32_t TreeID, uint32_t Pid, uint32_t Uid, uint32_t Mid,
                      const unsigned char* recvData, const char* sBuffer, int* nTreeID_Connect,
                      int* QVXTreeConnectInfoChkRet, DATA* data);
+// The "unknown" line and row of an access on a tree that no share explains, with the path as
+// the client sent it; routine names the repeat trace. False when the path is excluded or the same
+// access is among the recent rows (nothing written).
+bool QVX_UnknownRecord(uint32_t TreeID, const unsigned char* recvData, const char* path,
+                       const char* cmd, const char* info, const LocalTime& now, DATA* data,
+                       const char* routine);
 // Guesses the share of an unknown tree from the path: 0 and a new connected slot, or 10.
 int QVXUnKnownRelated(uint32_t TreeID, const unsigned char* recvData, const char* sBuffer,
                       int* nTreeID_Connect, int* QVXTreeConnectInfoChkRet, DATA* data,
