@@ -96,10 +96,11 @@ int DbgLogPrint2(void*, const char* FileName, const char*, const char* WriteData
   return PrintTo(hExistingDbgFile2, szLogfileName2, FileName, WriteData, WriteSize, Flg);
 }
 
-int DbgLogPrint1(void*, const char*, const char*, const char* WriteData, unsigned long WriteSize,
-                 int) {
-  std::lock_guard<std::recursive_mutex> lock(g_debug_lock);
-  if (OptionInfo.NonEventWriteLogFlg == 1) return 1;
+namespace {
+
+// One line into the debug log, the lock held: counted, the file recycled when the count is
+// reached, and gathered with the lines before it.
+int AppendDebugLine(const char* WriteData, unsigned long WriteSize) {
   ++PrintCnt;
   const long limit =
       OptionInfo.AsynchronousFlg == 1 ? kDebugLogRecycleLinesAsync : kDebugLogRecycleLines;
@@ -112,26 +113,80 @@ int DbgLogPrint1(void*, const char*, const char*, const char* WriteData, unsigne
     if (!hExistingDbgFile1) return 0;
   }
   if (!hExistingDbgFile1) return 0;
-  // Breadcrumbs come several to a frame: they are gathered and written a block at a time, at
-  // the latest a second after they were made, and at every close.
+  // Lines are gathered and written a block at a time, at the latest a second after they were
+  // made, and at every close.
   if (g_debug_pending_len + WriteSize > sizeof g_debug_pending && !FlushDebugPending()) return 0;
   if (WriteSize > sizeof g_debug_pending)
     return hExistingDbgFile1->Write(WriteData, WriteSize, OptionInfo.AsynchronousFlg == 1) ? 1 : 0;
   std::memcpy(g_debug_pending + g_debug_pending_len, WriteData, WriteSize);
   g_debug_pending_len += WriteSize;
-  // The clock is asked every few lines only: crumbs come several to a frame.
+  // The clock is asked every few lines only.
   if (++g_debug_pending_lines % 16 == 0 && std::time(nullptr) != g_debug_pending_since &&
       !FlushDebugPending())
     return 0;
   return 1;
 }
 
+// Breadcrumbs come several to a frame from the capture thread: each thread gathers its own
+// without taking the log's lock and hands them over a block at a time (when the block is full,
+// when it is a second old, and at every flush or close the thread itself asks for).
+struct CrumbBlock {
+  char text[4096];
+  size_t len = 0;
+  unsigned lines = 0;
+  std::time_t since = 0;
+};
+thread_local CrumbBlock t_crumbs;
+
+// Hands the calling thread's crumbs to the log, counted and recycled as if each had come alone;
+// when no recycle falls among them they go in one piece.
+void HandOverCrumbs() {
+  CrumbBlock& b = t_crumbs;
+  if (b.len == 0) return;
+  std::lock_guard<std::recursive_mutex> lock(g_debug_lock);
+  const long limit =
+      OptionInfo.AsynchronousFlg == 1 ? kDebugLogRecycleLinesAsync : kDebugLogRecycleLines;
+  if (PrintCnt + static_cast<long>(b.lines) <= limit && hExistingDbgFile1 &&
+      (g_debug_pending_len + b.len <= sizeof g_debug_pending || FlushDebugPending())) {
+    std::memcpy(g_debug_pending + g_debug_pending_len, b.text, b.len);
+    g_debug_pending_len += b.len;
+    PrintCnt += static_cast<long>(b.lines);
+    if (std::time(nullptr) != g_debug_pending_since) FlushDebugPending();
+  } else {
+    size_t at = 0;
+    while (at < b.len) {
+      const char* end = static_cast<const char*>(std::memchr(b.text + at, '\n', b.len - at));
+      const size_t n = end ? static_cast<size_t>(end - (b.text + at)) + 1 : b.len - at;
+      AppendDebugLine(b.text + at, static_cast<unsigned long>(n));  // made while the log was on
+      at += n;
+    }
+  }
+  b.len = 0;
+  b.lines = 0;
+}
+
+}  // namespace
+
+int DbgLogPrint1(void*, const char*, const char*, const char* WriteData, unsigned long WriteSize,
+                 int) {
+  HandOverCrumbs();  // this thread's crumbs came first
+  std::lock_guard<std::recursive_mutex> lock(g_debug_lock);
+  if (OptionInfo.NonEventWriteLogFlg == 1) return 1;
+  return AppendDebugLine(WriteData, WriteSize);
+}
+
+void DbgCrumbTick() {
+  if (t_crumbs.len != 0 && std::time(nullptr) != t_crumbs.since) HandOverCrumbs();
+}
+
 void DbgLogFlush() {
+  HandOverCrumbs();
   std::lock_guard<std::recursive_mutex> lock(g_debug_lock);
   FlushDebugPending();
 }
 
 bool DbgLogCreate() {
+  HandOverCrumbs();
   std::lock_guard<std::recursive_mutex> lock(g_debug_lock);
   FlushDebugPending();
   hExistingDbgFile1 = platform().OpenWritable(szLogfileName1, OpenMode::kCreateAlways);
@@ -145,6 +200,7 @@ void DbgLogCloseAll() {
     hExistingDbgFile.reset();
   }
   {
+    HandOverCrumbs();
     std::lock_guard<std::recursive_mutex> lock(g_debug_lock);
     FlushDebugPending();
     hExistingDbgFile1.reset();
@@ -156,6 +212,7 @@ void DbgLogCloseAll() {
 }
 
 long DbgLogPrintCount() {
+  HandOverCrumbs();
   std::lock_guard<std::recursive_mutex> lock(g_debug_lock);
   return PrintCnt;
 }
@@ -218,7 +275,13 @@ void DbgCrumb(int line) {
   while (n > 0) text[len++] = digits[--n];
   std::memcpy(text + len, "] : \r\n", 6);
   len += 6;
-  DbgLogPrint1(nullptr, szLogfileName1, nullptr, text, static_cast<unsigned long>(len), 1);
+  CrumbBlock& b = t_crumbs;
+  if (b.len + len > sizeof b.text) HandOverCrumbs();
+  if (b.len == 0) b.since = std::time(nullptr);
+  std::memcpy(b.text + b.len, text, len);
+  b.len += len;
+  // The clock is asked every few crumbs only.
+  if (++b.lines % 16 == 0 && std::time(nullptr) != b.since) HandOverCrumbs();
 }
 
 }  // namespace qvx

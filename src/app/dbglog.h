@@ -61,8 +61,13 @@ void DiagLogLine(DiagLog log, int Flg, const char* fmt, ...)
 #endif
     ;
 
-// Debug-log breadcrumb "QVXDBG[line] : ".
+// Debug-log breadcrumb "QVXDBG[line] : ". Each thread gathers its own and hands them to the
+// log a block at a time; DbgLogFlush (and any other debug-log write) hands over the calling
+// thread's first.
 void DbgCrumb(int line);
+// Hands over the calling thread's crumbs when the oldest is from an earlier second: for a thread
+// that may wait a long time between crumbs (the capture thread when no frame comes).
+void DbgCrumbTick();
 
 }  // namespace qvx
 

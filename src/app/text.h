@@ -31,4 +31,19 @@ inline size_t CopyTextN(char* dst, size_t size, const char* src, size_t limit) {
   return CopyText(dst, limit + 1, src);
 }
 
+// "a.b.c.d" of the four bytes of an IPv4 address (as snprintf "%d.%d.%d.%d" writes it, cut like
+// CopyText). Spelt out by hand: it runs several times for every frame.
+inline size_t DottedQuad(char* dst, size_t size, const unsigned char* a) {
+  char t[16];
+  size_t n = 0;
+  for (int i = 0; i < 4; ++i) {
+    const unsigned v = a[i];
+    if (v >= 100) t[n++] = static_cast<char>('0' + v / 100);
+    if (v >= 10) t[n++] = static_cast<char>('0' + v / 10 % 10);
+    t[n++] = static_cast<char>('0' + v % 10);
+    t[n++] = i < 3 ? '.' : '\0';
+  }
+  return CopyText(dst, size, t);
+}
+
 }  // namespace qvx

@@ -7,6 +7,7 @@
 #include "app/dbglog.h"
 #include "app/option.h"
 #include "app/tables.h"
+#include "app/text.h"
 #include "capture/capture_connector.h"
 #include "capture/capture_hooks.h"
 #include "capture/smb_command_table.h"
@@ -97,9 +98,7 @@ struct TextCache {
   }
 };
 
-void FormatAddress(char* out, size_t size, const unsigned char* a) {
-  std::snprintf(out, size, "%d.%d.%d.%d", a[0], a[1], a[2], a[3]);
-}
+void FormatAddress(char* out, size_t size, const unsigned char* a) { DottedQuad(out, size, a); }
 
 // The per-run state of the thread.
 struct Run {
@@ -289,6 +288,7 @@ void Iterate(Run& r) {
   }
   if (recvData[0] == 0xFF) {
     if (r.used == 0) r.used = 1;
+    DbgCrumbTick();  // no frame came: crumbs held since an earlier second go to the log
     platform().SleepMs(OptionInfo.ServiceTaskWait);
     return;
   }
@@ -463,6 +463,7 @@ unsigned long QVX_LogThread(void* pData) {
   QVX_KLOG("QVX_E21-051 QVX_LogThread[%d][%ld] : recvDataBuf free\r\n");
   std::free(r.recvDataBuf);
   QVX_KLOG("QVX_E21-011 QVX_LogThread[%d][%ld] : Thread End\r\n");
+  DbgLogFlush();  // the crumbs this thread still holds
   return 0;
 }
 

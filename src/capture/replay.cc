@@ -1,11 +1,14 @@
 #include "capture/replay.h"
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <unordered_map>
 
 #include "app/option.h"
+#include "app/text.h"
 #include "capture/capture_control.h"
 #include "connector/qvx_wpcap_con.h"
 #ifndef _WIN32
@@ -24,8 +27,8 @@ uint32_t Le32(const unsigned char* p) {
 }
 
 std::string Dotted(const unsigned char* p) {
-  char t[32];
-  std::snprintf(t, sizeof t, "%d.%d.%d.%d", p[0], p[1], p[2], p[3]);
+  char t[16];
+  DottedQuad(t, sizeof t, p);
   return t;
 }
 
@@ -83,6 +86,11 @@ int64_t Micros(int64_t sec, long usec) { return sec * 1000000 + usec; }
 
 // ---- the replay connector ----
 std::string g_replay_path;
+ReplayTracker* g_replay_tracker = nullptr;
+
+void ObserveFrame(void* ctx, const unsigned char* frame, uint32_t size, int64_t sec, long usec) {
+  static_cast<ReplayTracker*>(ctx)->Observe(frame, size, Micros(sec, usec));
+}
 
 int ReplayEnum(unsigned long* addrs, char (*names)[kQvxAdapterNameSize], int* count, char*) {
   addrs[0] = QVX_IpTextToAddr(OptionInfo.IpAddress);
@@ -90,11 +98,23 @@ int ReplayEnum(unsigned long* addrs, char (*names)[kQvxAdapterNameSize], int* co
   *count = 1;
   return 0;
 }
-int ReplayOpen(const char* name, int, char* errbuf) { return QvxWPcapConOpenFile(name, errbuf); }
+int ReplayOpen(const char* name, int, char* errbuf) {
+  // Every open reads the file from its start: the tracker starts over with it.
+  if (g_replay_tracker) {
+    g_replay_tracker->Reset();
+    QvxWPcapConSetFileObserver(ObserveFrame, g_replay_tracker);
+  }
+  return QvxWPcapConOpenFile(name, errbuf);
+}
 int ReplayBuffer(int, char*) { return 0; }
+int ReplayClose() {
+  const int rc = QvxWPcapConClose();
+  QvxWPcapConSetFileObserver(nullptr, nullptr);
+  return rc;
+}
 
 const CaptureConnector kReplayConnector = {
-    ReplayEnum, ReplayOpen, ReplayBuffer, QvxWPcapFilterSet, QvxWPcapConRecv, QvxWPcapConClose,
+    ReplayEnum, ReplayOpen, ReplayBuffer, QvxWPcapFilterSet, QvxWPcapConRecv, ReplayClose,
 };
 
 }  // namespace
@@ -102,6 +122,10 @@ const CaptureConnector kReplayConnector = {
 std::string ReplayNtlmUser(const unsigned char* payload, size_t size) {
   static const unsigned char kSig[8] = {'N', 'T', 'L', 'M', 'S', 'S', 'P', 0};
   for (size_t i = 0; i + 64 <= size; ++i) {
+    // Every frame toward the server passes here: find the signature's first byte fast.
+    const void* at = std::memchr(payload + i, 'N', size - 64 + 1 - i);
+    if (at == nullptr) break;
+    i = static_cast<size_t>(static_cast<const unsigned char*>(at) - payload);
     if (std::memcmp(payload + i, kSig, 8) != 0) continue;
     const unsigned char* m = payload + i;
     if (Le32(m + 8) != 3) continue;  // AUTHENTICATE
@@ -115,123 +139,180 @@ std::string ReplayNtlmUser(const unsigned char* payload, size_t size) {
   return std::string();
 }
 
-bool ReplayScanFile(const std::string& path, ReplayScan* scan, std::string* error) {
-  *scan = ReplayScan();
+struct ReplayTracker::State {
+  // Written by the observing thread only; guarded for the readers of other threads.
+  mutable std::mutex mu;
+  std::vector<Connection> connections;
+  std::vector<size_t> open;  // indices into connections, in the order of opening
+  std::string server;
+  std::atomic<uint64_t> frames{0};
+  // Observing thread only: connections by server address, client address and client port (an
+  // index into connections), and the dotted text of each address seen. Keyed by the raw values,
+  // so that a frame of a known connection costs no text and no lock.
+  std::unordered_map<ConnKey, size_t, ConnKeyHash> by_key;
+  std::unordered_map<uint32_t, std::string> texts;
+
+  const std::string& Text(const unsigned char* p) {
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    auto it = texts.find(v);
+    if (it == texts.end()) it = texts.emplace(v, Dotted(p)).first;
+    return it->second;
+  }
+};
+
+ReplayTracker::ReplayTracker() : state_(new State) {}
+ReplayTracker::~ReplayTracker() { delete state_; }
+
+void ReplayTracker::Reset() {
+  State& s = *state_;
+  std::lock_guard<std::mutex> lock(s.mu);
+  s.connections.clear();
+  s.open.clear();
+  s.server.clear();
+  s.frames = 0;
+  s.by_key.clear();
+  s.texts.clear();
+}
+
+void ReplayTracker::Observe(const unsigned char* d, uint32_t n, int64_t t) {
+  State& s = *state_;
+  ++s.frames;
+  // Ethernet II, IPv4, TCP.
+  if (n < 14 + 20 || Be16(d + 12) != 0x0800) return;
+  const unsigned char* ip = d + 14;
+  const size_t ihl = static_cast<size_t>(ip[0] & 0x0F) * 4;
+  if ((ip[0] >> 4) != 4 || ihl < 20 || ip[9] != 6) return;
+  size_t ip_end = 14 + static_cast<size_t>(Be16(ip + 2));
+  if (ip_end > n) ip_end = n;
+  if (14 + ihl + 20 > ip_end) return;
+  const unsigned char* tcp = ip + ihl;
+  const uint16_t sport = Be16(tcp);
+  const uint16_t dport = Be16(tcp + 2);
+  const size_t thl = static_cast<size_t>(tcp[12] >> 4) * 4;
+  const unsigned char flags = tcp[13];
+  if (dport != 445 && sport != 445) return;
+  const bool toward = dport == 445;
+  const unsigned char* server = toward ? ip + 16 : ip + 12;
+  const unsigned char* client = toward ? ip + 12 : ip + 16;
+  const uint16_t cport = toward ? sport : dport;
+  if (toward && s.server.empty()) {
+    std::lock_guard<std::mutex> lock(s.mu);
+    s.server = s.Text(server);
+  }
+
+  ConnKey key{0, 0, cport};
+  std::memcpy(&key.server, server, 4);
+  std::memcpy(&key.client, client, 4);
+  auto it = s.by_key.find(key);
+  const bool closing = (flags & 0x05) != 0;  // FIN or RST
+  const bool syn = (flags & 0x12) == 0x02;   // SYN without ACK: a new connection
+  if (it != s.by_key.end() && s.connections[it->second].closed_us >= 0) {
+    // After FIN or RST only a new SYN opens the same addresses and port again.
+    if (!syn) return;
+    s.by_key.erase(it);
+    it = s.by_key.end();
+  }
+  if (it == s.by_key.end()) {
+    if (closing) return;  // the tail of a connection that ended before the recording
+    Connection c;
+    c.server = s.Text(server);
+    c.client = s.Text(client);
+    c.client_port = cport;
+    c.opened_us = t;
+    std::lock_guard<std::mutex> lock(s.mu);
+    s.connections.push_back(std::move(c));
+    s.open.push_back(s.connections.size() - 1);
+    it = s.by_key.emplace(key, s.connections.size() - 1).first;
+  }
+  const size_t index = it->second;
+  if (toward && 14 + ihl + thl < ip_end) {
+    const size_t off = 14 + ihl + thl;
+    std::string user = ReplayNtlmUser(d + off, ip_end - off);
+    if (!user.empty()) {
+      std::lock_guard<std::mutex> lock(s.mu);
+      s.connections[index].user = std::move(user);
+      s.connections[index].user_us = t;
+    }
+  }
+  if (closing) {
+    std::lock_guard<std::mutex> lock(s.mu);
+    s.connections[index].closed_us = t;
+    for (size_t i = 0; i < s.open.size(); ++i) {
+      if (s.open[i] == index) {
+        s.open.erase(s.open.begin() + static_cast<std::ptrdiff_t>(i));
+        break;
+      }
+    }
+  }
+}
+
+std::vector<ServerSession> ReplayTracker::Sessions(const std::string& server,
+                                                   int64_t now_us) const {
+  const State& s = *state_;
+  std::lock_guard<std::mutex> lock(s.mu);
+  std::vector<ServerSession> out;
+  for (size_t i : s.open) {
+    const Connection& c = s.connections[i];
+    if (c.server != server) continue;
+    ServerSession session;
+    session.client = c.client;
+    session.user = c.user;
+    session.time_sec =
+        now_us > c.opened_us ? static_cast<unsigned long>((now_us - c.opened_us) / 1000000) : 0;
+    session.idle_sec = 0;
+    out.push_back(std::move(session));
+  }
+  return out;
+}
+
+std::vector<ReplayTracker::Connection> ReplayTracker::Connections() const {
+  std::lock_guard<std::mutex> lock(state_->mu);
+  return state_->connections;
+}
+
+std::string ReplayTracker::Server() const {
+  std::lock_guard<std::mutex> lock(state_->mu);
+  return state_->server;
+}
+
+uint64_t ReplayTracker::Frames() const { return state_->frames.load(); }
+
+bool ReplayFindStart(const std::string& path, ReplayStart* start, std::string* error) {
+  *start = ReplayStart();
   QvxPcapFileReader reader;
   char err[kQvxErrBufSize] = {};
   if (!reader.Open(path.c_str(), err)) {
     *error = err;
     return false;
   }
-  // Connections by server address, client address and client port: index into
-  // scan->connections. Keyed by the raw values, so that a frame of a known connection costs no
-  // text.
-  std::unordered_map<ConnKey, size_t, ConnKeyHash> open;
-  std::unordered_map<uint32_t, std::string> texts;  // dotted text of each address seen
-  auto text = [&texts](const unsigned char* p) -> const std::string& {
-    uint32_t v;
-    std::memcpy(&v, p, 4);
-    auto it = texts.find(v);
-    if (it == texts.end()) it = texts.emplace(v, Dotted(p)).first;
-    return it->second;
-  };
+  ReplayTracker tracker;
   for (;;) {
     const unsigned char* d = nullptr;
     uint32_t n = 0;
     int64_t sec = 0;
     long usec = 0;
-    int rc = reader.Next(&d, &n, &sec, &usec, err);
-    if (rc == 0) break;
-    if (rc < 0) {
-      scan->damaged = true;
-      scan->error = err;
-      break;
-    }
-    const int64_t t = Micros(sec, usec);
-    if (scan->frames++ == 0) scan->first_us = t;
-    // Ethernet II, IPv4, TCP.
-    if (n < 14 + 20 || Be16(d + 12) != 0x0800) continue;
-    const unsigned char* ip = d + 14;
-    const size_t ihl = static_cast<size_t>(ip[0] & 0x0F) * 4;
-    if ((ip[0] >> 4) != 4 || ihl < 20 || ip[9] != 6) continue;
-    size_t ip_end = 14 + static_cast<size_t>(Be16(ip + 2));
-    if (ip_end > n) ip_end = n;
-    if (14 + ihl + 20 > ip_end) continue;
-    const unsigned char* tcp = ip + ihl;
-    const uint16_t sport = Be16(tcp);
-    const uint16_t dport = Be16(tcp + 2);
-    const size_t thl = static_cast<size_t>(tcp[12] >> 4) * 4;
-    const unsigned char flags = tcp[13];
-    if (dport != 445 && sport != 445) continue;
-    const bool toward = dport == 445;
-    const unsigned char* server = toward ? ip + 16 : ip + 12;
-    const unsigned char* client = toward ? ip + 12 : ip + 16;
-    const uint16_t cport = toward ? sport : dport;
-    if (toward && scan->server.empty()) scan->server = text(server);
-
-    ConnKey key{0, 0, cport};
-    std::memcpy(&key.server, server, 4);
-    std::memcpy(&key.client, client, 4);
-    auto it = open.find(key);
-    const bool closing = (flags & 0x05) != 0;  // FIN or RST
-    const bool syn = (flags & 0x12) == 0x02;   // SYN without ACK: a new connection
-    if (it != open.end() && scan->connections[it->second].closed_us >= 0) {
-      // After FIN or RST only a new SYN opens the same addresses and port again.
-      if (!syn) continue;
-      open.erase(it);
-      it = open.end();
-    }
-    if (it == open.end()) {
-      if (closing) continue;  // the tail of a connection that ended before the recording
-      ReplayScan::Connection c;
-      c.server = text(server);
-      c.client = text(client);
-      c.client_port = cport;
-      c.opened_us = t;
-      scan->connections.push_back(c);
-      it = open.emplace(key, scan->connections.size() - 1).first;
-    }
-    ReplayScan::Connection& c = scan->connections[it->second];
-    if (toward && 14 + ihl + thl < ip_end) {
-      const size_t off = 14 + ihl + thl;
-      std::string user = ReplayNtlmUser(d + off, ip_end - off);
-      if (!user.empty()) {
-        c.user = user;
-        c.user_us = t;
-      }
-    }
-    if (closing && c.closed_us < 0) c.closed_us = t;
+    if (reader.Next(&d, &n, &sec, &usec, err) <= 0) break;
+    if (tracker.Frames() == 0) start->first_us = Micros(sec, usec);
+    tracker.Observe(d, n, Micros(sec, usec));
+    start->server = tracker.Server();
+    if (!start->server.empty()) break;
   }
   return true;
 }
 
-std::vector<ServerSession> ReplaySessionsAt(const ReplayScan& scan, const std::string& server,
-                                            int64_t now_us) {
-  std::vector<ServerSession> out;
-  for (const auto& c : scan.connections) {
-    if (c.server != server || c.opened_us > now_us) continue;
-    if (c.closed_us >= 0 && c.closed_us <= now_us) continue;
-    ServerSession s;
-    s.client = c.client;
-    if (!c.user.empty() && c.user_us <= now_us) s.user = c.user;
-    s.time_sec = static_cast<unsigned long>((now_us - c.opened_us) / 1000000);
-    s.idle_sec = 0;
-    out.push_back(s);
-  }
-  return out;
-}
-
-ReplayPlatform::ReplayPlatform(Platform* target, const ReplayScan* scan, std::string sessions_file,
-                               bool shares_from_config)
+ReplayPlatform::ReplayPlatform(Platform* target, ReplayStart start, const ReplayTracker* tracker,
+                               std::string sessions_file, bool shares_from_config)
     : PlatformWrapper(target),
-      scan_(scan),
+      start_(std::move(start)),
+      tracker_(tracker),
       sessions_file_(std::move(sessions_file)),
       shares_from_config_(shares_from_config) {}
 
 LocalTime ReplayPlatform::Now() {
   int64_t sec = 0;
   long usec = 0;
-  if (!QvxWPcapConLastFrameTime(&sec, &usec)) sec = scan_->first_us / 1000000;
+  if (!QvxWPcapConLastFrameTime(&sec, &usec)) sec = start_.first_us / 1000000;
   // Many frames share a second: convert each second to local time once (per thread).
   thread_local int64_t cached_sec = INT64_MIN;
   thread_local LocalTime cached;
@@ -244,7 +325,7 @@ LocalTime ReplayPlatform::Now() {
 
 bool ReplayPlatform::LocalIPv4Addresses(std::vector<std::string>* out) {
   out->clear();
-  if (!scan_->server.empty()) out->push_back(scan_->server);
+  if (!start_.server.empty()) out->push_back(start_.server);
   return true;
 }
 
@@ -252,7 +333,7 @@ bool ReplayPlatform::ListSessions(std::vector<ServerSession>* out) {
   out->clear();
   int64_t sec = 0;
   long usec = 0;
-  int64_t now_us = scan_->first_us;
+  int64_t now_us = start_.first_us;
   if (QvxWPcapConLastFrameTime(&sec, &usec)) now_us = Micros(sec, usec);
   if (!sessions_file_.empty()) {
 #ifndef _WIN32
@@ -263,7 +344,7 @@ bool ReplayPlatform::ListSessions(std::vector<ServerSession>* out) {
     return false;  // smbstatus output is read by the Samba backend, which Windows lacks
 #endif
   }
-  *out = ReplaySessionsAt(*scan_, OptionInfo.IpAddress, now_us);
+  *out = tracker_->Sessions(OptionInfo.IpAddress, now_us);
   return true;
 }
 
@@ -275,8 +356,9 @@ bool ReplayPlatform::ListShares(std::vector<ServerShare>* out) {
   return target()->ListShares(out);
 }
 
-const CaptureConnector& ReplayConnector(const std::string& path) {
+const CaptureConnector& ReplayConnector(const std::string& path, ReplayTracker* tracker) {
   g_replay_path = path;
+  g_replay_tracker = tracker;
   return kReplayConnector;
 }
 

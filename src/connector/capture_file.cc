@@ -2,13 +2,6 @@
 
 #include <cstring>
 
-#ifndef _WIN32
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
-
 namespace qvx {
 
 namespace {
@@ -28,28 +21,33 @@ uint32_t Swap32(uint32_t v) {
 
 CaptureFileReader::~CaptureFileReader() {
   if (f_) std::fclose(f_);
-#ifndef _WIN32
-  if (map_) ::munmap(const_cast<unsigned char*>(map_), map_size_);
-#endif
+}
+
+// The records are read through a window of the file that is refilled with large reads straight
+// from the file (no stream buffer between): a frame is then looked at where it lies, and the
+// window stays small enough to be in the cache when the frame is used.
+const unsigned char* CaptureFileReader::Peek(size_t n) {
+  if (win_len_ - win_pos_ >= n) return win_.data() + win_pos_;
+  if (win_.size() < n + kWindow) win_.resize(n + kWindow);
+  std::memmove(win_.data(), win_.data() + win_pos_, win_len_ - win_pos_);
+  win_len_ -= win_pos_;
+  win_pos_ = 0;
+  while (win_len_ < n && !eof_) {
+    const size_t got = std::fread(win_.data() + win_len_, 1, win_.size() - win_len_, f_);
+    if (got == 0) eof_ = true;
+    win_len_ += got;
+  }
+  return win_len_ >= n ? win_.data() : nullptr;
+}
+
+size_t CaptureFileReader::ReadSome(void* buf, size_t n) {
+  if (Peek(n) == nullptr) n = win_len_ - win_pos_;
+  std::memcpy(buf, win_.data() + win_pos_, n);
+  win_pos_ += n;
+  return n;
 }
 
 bool CaptureFileReader::ReadExact(void* buf, size_t n) { return ReadSome(buf, n) == n; }
-
-size_t CaptureFileReader::ReadSome(void* buf, size_t n) {
-  if (map_) {
-    const size_t left = map_size_ - pos_;
-    if (n > left) n = left;
-    std::memcpy(buf, map_ + pos_, n);
-    pos_ += n;
-    return n;
-  }
-#ifdef __GLIBC__
-  // One reader owns the stream: no need to lock it for every record.
-  return fread_unlocked(buf, 1, n, f_);
-#else
-  return std::fread(buf, 1, n, f_);
-#endif
-}
 
 uint32_t CaptureFileReader::U32(const unsigned char* p) const {
   uint32_t v;
@@ -64,30 +62,13 @@ uint16_t CaptureFileReader::U16(const unsigned char* p) const {
 }
 
 bool CaptureFileReader::Open(const char* path, std::string* error) {
-#ifndef _WIN32
-  // Mapped, the records are read in place: no copy through a stream buffer for every frame.
-  const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-  struct stat st;
-  if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
-    void* m = ::mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
-    if (m != MAP_FAILED) {
-      ::madvise(m, static_cast<size_t>(st.st_size), MADV_SEQUENTIAL);
-      map_ = static_cast<const unsigned char*>(m);
-      map_size_ = static_cast<size_t>(st.st_size);
-      pos_ = 0;
-    }
+  f_ = std::fopen(path, "rb");
+  if (!f_) {
+    *error = std::string(path) + ": cannot open the file";
+    return false;
   }
-  if (fd >= 0) ::close(fd);
-#endif
-  if (!map_) {
-    f_ = std::fopen(path, "rb");
-    if (!f_) {
-      *error = std::string(path) + ": cannot open the file";
-      return false;
-    }
-    // Records are read a header and a frame at a time: read the file in large blocks beneath.
-    std::setvbuf(f_, nullptr, _IOFBF, 1 << 20);
-  }
+  // The window is the buffer: reads go from the file into it directly.
+  std::setvbuf(f_, nullptr, _IONBF, 0);
   unsigned char head[24];
   if (!ReadExact(head, 8)) {
     *error = std::string(path) + ": not a capture file (too short)";
@@ -156,18 +137,19 @@ bool CaptureFileReader::ReadSectionHeader(const unsigned char* first8, std::stri
 
 int CaptureFileReader::Next(const unsigned char** data, uint32_t* caplen, int64_t* sec, long* usec,
                             std::string* error) {
-  if (!f_ && !map_) return 0;
+  if (!f_) return 0;
   return pcapng_ ? NextPcapng(data, caplen, sec, usec, error)
                  : NextPcap(data, caplen, sec, usec, error);
 }
 
 int CaptureFileReader::NextPcap(const unsigned char** data, uint32_t* caplen, int64_t* sec,
                                 long* usec, std::string* error) {
-  unsigned char h[16];
-  size_t got = ReadSome(h, sizeof h);
-  if (got == 0) return 0;
-  if (got < sizeof h) {
+  const unsigned char* h = Peek(16);
+  if (h == nullptr) {
+    const size_t got = win_len_ - win_pos_;
+    if (got == 0) return 0;
     *error = "truncated dump file; tried to read 16 header bytes, only got " + std::to_string(got);
+    win_pos_ = win_len_;
     return -1;
   }
   const uint32_t n = U32(h + 8);
@@ -175,32 +157,20 @@ int CaptureFileReader::NextPcap(const unsigned char** data, uint32_t* caplen, in
     *error = "bogus record length " + std::to_string(n);
     return -1;
   }
-  if (map_) {
-    // In place: the frame stays valid until the next call, as the mapping outlives it.
-    got = n <= map_size_ - pos_ ? n : map_size_ - pos_;
-    if (got == n) {
-      *data = map_ + pos_;
-      pos_ += n;
-      *caplen = n;
-      *sec = U32(h);
-      *usec = static_cast<long>(nanos_ ? U32(h + 4) / 1000 : U32(h + 4));
-      return 1;
-    }
-    pos_ = map_size_;
-  } else {
-    // The buffer only grows: frames alternate in size, shrinking would zero-fill on the way back.
-    if (buf_.size() < n) buf_.resize(n);
-    got = n ? ReadSome(buf_.data(), n) : 0;
-  }
-  if (got < n) {
+  const unsigned char* r = Peek(16 + static_cast<size_t>(n));
+  if (r == nullptr) {
+    const size_t got = win_len_ - win_pos_ - 16;
     *error = "truncated dump file; tried to read " + std::to_string(n) +
              " captured bytes, only got " + std::to_string(got);
+    win_pos_ = win_len_;
     return -1;
   }
-  *data = buf_.data();
+  // In place: the frame stays where it is until the next call moves the window.
+  win_pos_ += 16 + static_cast<size_t>(n);
+  *data = r + 16;
   *caplen = n;
-  *sec = U32(h);
-  *usec = static_cast<long>(nanos_ ? U32(h + 4) / 1000 : U32(h + 4));
+  *sec = U32(r);
+  *usec = static_cast<long>(nanos_ ? U32(r + 4) / 1000 : U32(r + 4));
   return 1;
 }
 

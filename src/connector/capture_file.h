@@ -24,6 +24,9 @@ class CaptureFileReader {
            std::string* error);
 
  private:
+  // The next n bytes of the file, in the window (valid until the next read); null when the file
+  // ends before them.
+  const unsigned char* Peek(size_t n);
   bool ReadExact(void* buf, size_t n);
   size_t ReadSome(void* buf, size_t n);
   uint32_t U32(const unsigned char* p) const;
@@ -34,11 +37,13 @@ class CaptureFileReader {
                  std::string* error);
   bool ReadSectionHeader(const unsigned char* first8, std::string* error);
 
+  // Large enough for many frames, small enough to stay in the cache.
+  static constexpr size_t kWindow = 256 * 1024;
   std::FILE* f_ = nullptr;
-  // The whole file mapped (where the system allows), and the read position in it.
-  const unsigned char* map_ = nullptr;
-  size_t map_size_ = 0;
-  size_t pos_ = 0;
+  std::vector<unsigned char> win_;
+  size_t win_pos_ = 0;  // next unread byte
+  size_t win_len_ = 0;  // bytes held
+  bool eof_ = false;
   bool pcapng_ = false;
   bool swapped_ = false;
   bool nanos_ = false;  // pcap: nanosecond time stamps

@@ -184,6 +184,8 @@ char g_file_err[kQvxErrBufSize];
 std::atomic<uint64_t> g_frames{0};
 std::atomic<int64_t> g_last_sec{0};
 std::atomic<long> g_last_usec{0};
+QvxFileObserver g_observer = nullptr;
+void* g_observer_ctx = nullptr;
 
 // Opens a live adapter; buffer_size 0 keeps libpcap's default.
 pcap_t* OpenLive(const PcapApi& api, const char* name, int wait_ms, int buffer_size, char* errbuf) {
@@ -424,6 +426,7 @@ int RecvFile(unsigned char* buf, unsigned long* len, std::unique_lock<std::mutex
       g_file_state = kQvxFileDamaged;
       return 0;
     }
+    if (g_observer) g_observer(g_observer_ctx, d, caplen, sec, usec);
     if (!FilePasses(d, caplen)) continue;
     Delivered(buf, len, d, caplen, sec, usec);
     return 0;
@@ -485,6 +488,12 @@ int QvxWPcapConFileState(char* errbuf) {
   if (g_file_state == kQvxFileDamaged && errbuf)
     std::snprintf(errbuf, kQvxErrBufSize, "%s", g_file_err);
   return g_file_state;
+}
+
+void QvxWPcapConSetFileObserver(QvxFileObserver observer, void* ctx) {
+  std::lock_guard<std::mutex> lock(g_mu);
+  g_observer = observer;
+  g_observer_ctx = ctx;
 }
 
 uint64_t QvxWPcapConFrameCount() { return g_frames.load(); }

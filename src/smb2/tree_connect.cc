@@ -141,6 +141,7 @@ int QVX_Smb2TreeConnectAndx(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len, unsi
     QVX_KLOG(
         "QVX_E04-001 QVX_Smb2TreeConnectAndx[%d][%ld] : TreeID管理の空き領域がありません。\r\n");
     std::memset(TreeConnect, 0, sizeof(TreeConnectSt) * static_cast<size_t>(max));
+    QVX_TreeSlotsRecount();
     QVX_KLOG(
         "QVX_I04-001 QVX_Smb2TreeConnectAndx[%d][%ld] : TreeID管理領域をクリアーしました。\r\n");
     slot = 0;
@@ -150,6 +151,7 @@ int QVX_Smb2TreeConnectAndx(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len, unsi
   TreeConnectSt& t = TreeConnect[slot];
   std::memset(&t, 0, sizeof t);
   t.Flg = kSlotWaiting;
+  QVX_TreeSlotTaken(slot);
   t.Tid = tree_id;
   CopyText(t.SharePath, sShareDriveBuffer);
   CopyText(t.src_addr, client);

@@ -42,6 +42,19 @@ void QVX_AccessDataReset() {
   if (OptionInfo.AccessLogOnly != 1 && view) view->DeleteAllRows();
 }
 
+namespace {
+// atoi of a row's TreeID text without the library's locale machinery: the check reads it for up
+// to SameAccNonLogLine rows of every access. Leading blanks, a sign, then decimal digits.
+int TextToInt(const char* p) {
+  while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
+  const bool negative = *p == '-';
+  if (*p == '-' || *p == '+') ++p;
+  unsigned v = 0;
+  for (; *p >= '0' && *p <= '9'; ++p) v = v * 10u + static_cast<unsigned>(*p - '0');
+  return static_cast<int>(negative ? 0u - v : v);
+}
+}  // namespace
+
 bool QVX_SameAccessFound(const SameAccessKey& key) {
   if (OptionInfo.SameAccNonLogFlg != 1 || AccessData == nullptr) return false;
   int from = nListIndex - OptionInfo.SameAccNonLogLine;
@@ -52,7 +65,7 @@ bool QVX_SameAccessFound(const SameAccessKey& key) {
     if (unknown && OptionInfo.ErrorLevel >= 2)
       DiagLogLine(DiagLog::kKernel, 1, "QVX_D31-010 %s[%d][%ld] : UNKNOWNデータ重複\r\n",
                   key.caller, __LINE__, platform().LastError());
-    if (std::atoi(r.TreeID) != key.tid) continue;
+    if (TextToInt(r.TreeID) != key.tid) continue;
     if (!unknown && std::strcmp(r.Operation, key.operation) != 0) continue;
     if (std::strcmp(r.ClientIP, key.client) != 0) continue;
     if (std::strcmp(r.ServerIP, key.server) != 0) continue;

@@ -40,11 +40,13 @@ int TreeLimit(int TreeConnectMax) {
   const int n = static_cast<int>(TreeCount());
   return TreeConnectMax < 0 || TreeConnectMax > n ? n : TreeConnectMax;
 }
+// One past the highest slot taken since the table was last cleared.
+int g_tree_slots_used = 0;
+// The slots a look-up over the first n need to read.
+int TreeSlotsToRead(int n) { return g_tree_slots_used < n ? g_tree_slots_used : n; }
 bool Level(int n) { return OptionInfo.ErrorLevel >= n; }
 
-void Addr(const unsigned char* p, char* out, size_t size) {
-  std::snprintf(out, size, "%d.%d.%d.%d", p[0], p[1], p[2], p[3]);
-}
+void Addr(const unsigned char* p, char* out, size_t size) { DottedQuad(out, size, p); }
 void Port(const unsigned char* p, char* out, size_t size) {
   std::snprintf(out, size, "%d", (p[0] << 8) | p[1]);
 }
@@ -89,12 +91,31 @@ bool QVX_SessionTreeAlloc() {
   SessionSetup =
       static_cast<SessionSetupSt*>(std::calloc(SessionCount() + 1, sizeof(SessionSetupSt)));
   TreeConnect = static_cast<TreeConnectSt*>(std::calloc(TreeCount() + 1, sizeof(TreeConnectSt)));
+  g_tree_slots_used = 0;
   return SessionSetup != nullptr && TreeConnect != nullptr;
 }
 
 void QVX_SessionTreeClear() {
   if (SessionSetup) std::memset(SessionSetup, 0, SessionCount() * sizeof(SessionSetupSt));
   if (TreeConnect) std::memset(TreeConnect, 0, TreeCount() * sizeof(TreeConnectSt));
+  g_tree_slots_used = 0;
+}
+
+int QVX_TreeSlotsInUse() { return g_tree_slots_used; }
+
+void QVX_TreeSlotTaken(int slot) {
+  if (slot >= g_tree_slots_used) g_tree_slots_used = slot + 1;
+}
+
+void QVX_TreeSlotsRecount() {
+  g_tree_slots_used = 0;
+  const int n = TreeConnect ? static_cast<int>(TreeCount()) : 0;
+  for (int i = n - 1; i >= 0; --i) {
+    if (TreeConnect[i].Flg != kSlotFree) {
+      g_tree_slots_used = i + 1;
+      break;
+    }
+  }
 }
 
 void QVX_SessionTreeFree() {
@@ -130,7 +151,7 @@ bool QVX_JoinSharePath(const char* folder, const char* request, char* out, size_
 int QVXTreeConnectInfoChk(const char* src_addr, uint32_t TreeID, uint32_t, uint32_t, uint32_t,
                           int* nTreeID_Connect, int) {
   if (TreeConnect == nullptr) return kTreeNotFound;
-  const int n = static_cast<int>(TreeCount());
+  const int n = TreeSlotsToRead(static_cast<int>(TreeCount()));
   for (int i = 0; i < n; ++i) {
     const TreeConnectSt& t = TreeConnect[i];
     if (t.Flg == kSlotBound && t.Tid == TreeID && std::strcmp(t.src_addr, src_addr) == 0) {
@@ -144,7 +165,7 @@ int QVXTreeConnectInfoChk(const char* src_addr, uint32_t TreeID, uint32_t, uint3
 int QVXTreeConnectInfoSet(const char* src_addr, uint32_t TreeID, uint32_t Pid, uint32_t Uid,
                           uint32_t Mid, int* nTreeID_Connect, int TreeConnectMax) {
   if (TreeConnect == nullptr) return 1;
-  const int n = TreeLimit(TreeConnectMax);
+  const int n = TreeSlotsToRead(TreeLimit(TreeConnectMax));
   for (int i = 0; i < n; ++i) {
     TreeConnectSt& t = TreeConnect[i];
     if (t.Flg != kSlotWaiting) continue;
@@ -168,7 +189,7 @@ int QVXTreeConnectInfoSet(const char* src_addr, uint32_t TreeID, uint32_t Pid, u
 int QVXTreeConnectInfoSet2(const char* src_addr, uint32_t TreeID, const unsigned char* CmdSuqNo,
                            const unsigned char*, int* nTreeID_Connect, int TreeConnectMax) {
   if (TreeConnect == nullptr || CmdSuqNo == nullptr) return 1;
-  const int n = TreeLimit(TreeConnectMax);
+  const int n = TreeSlotsToRead(TreeLimit(TreeConnectMax));
   for (int i = 0; i < n; ++i) {
     TreeConnectSt& t = TreeConnect[i];
     if (t.Flg == kSlotWaiting && std::memcmp(t.MessageId, CmdSuqNo, 8) == 0 &&
@@ -251,6 +272,7 @@ int QVXUnKnownRelated(uint32_t TreeID, const unsigned char* recvData, const char
     if (slot < 0) {
       QVX_KLOG("QVX_E15-001 QVXUnKnownRelated[%d][%ld] : TreeID管理の空き領域がありません。\r\n");
       std::memset(TreeConnect, 0, TreeCount() * sizeof(TreeConnectSt));
+      g_tree_slots_used = 0;
       QVX_KLOG("QVX_I15-001 QVXUnKnownRelated[%d][%ld] : TreeID管理領域をクリアーしました。\r\n");
       slot = 0;
     }
@@ -258,6 +280,7 @@ int QVXUnKnownRelated(uint32_t TreeID, const unsigned char* recvData, const char
   TreeConnectSt& t = TreeConnect[slot];
   t.Tid = TreeID;
   t.Flg = kSlotBound;
+  QVX_TreeSlotTaken(slot);
   const NetWkShareInfoSt& share = NetWkShareInfo[hit];
   std::snprintf(t.ShareLocalPath, sizeof t.ShareLocalPath, "%s%s", share.path,
                 (sBuffer && sBuffer[0] == '\\') ? "" : std::string(1, kPathSep).c_str());
@@ -459,7 +482,8 @@ int QVX_TreeIDTableDelete(DATA*) {
   const int n =
       QVX_NetSession_NT(NetWkSessionInfo, OptionInfo.NetWkInfoCnt, nullptr, nullptr, nullptr);
   const LocalTime now = platform().Now();
-  for (size_t i = 0; TreeConnect && i < TreeCount(); ++i) {
+  const int slots = TreeSlotsToRead(static_cast<int>(TreeCount()));
+  for (int i = 0; TreeConnect && i < slots; ++i) {
     TreeConnectSt& t = TreeConnect[i];
     if (t.Flg == kSlotFree) continue;
     const bool alive = t.Flg != kSlotDisconnected && SessionHasClient(n, t.src_addr);

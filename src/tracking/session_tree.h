@@ -53,6 +53,14 @@ inline constexpr const char* kUserNotFound = "Not Find";
 extern SessionSetupSt* SessionSetup;  // SessionSetupCnt records
 extern TreeConnectSt* TreeConnect;    // TreeConnectCnt records
 
+// Tree slots at and above QVX_TreeSlotsInUse() are free, so that the look-ups, which run for
+// every file request, read only the slots that were ever taken rather than the whole table.
+// Whoever takes a free slot reports it with QVX_TreeSlotTaken; after the table was cleared or
+// written by other means, QVX_TreeSlotsRecount finds the mark again.
+int QVX_TreeSlotsInUse();
+void QVX_TreeSlotTaken(int slot);
+void QVX_TreeSlotsRecount();
+
 // Allocation with the other tables (QVX_AllocTables / QVX_ClearTables / QVX_FreeTables).
 bool QVX_SessionTreeAlloc();
 void QVX_SessionTreeClear();

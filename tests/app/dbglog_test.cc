@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "app/option.h"
 #include "support/fake_platform.h"
@@ -112,6 +113,29 @@ TEST_F(DbgLogTest, GatheredDebugLinesAreWrittenAtClose) {
   auto lines = fake.Lines(szLogfileName1);
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[2], "QVXDBG[3] : ");
+}
+
+TEST_F(DbgLogTest, CrumbsOfAnotherThreadArriveInOrder) {
+  ASSERT_TRUE(DbgLogCreate());
+  std::thread worker([] {
+    for (int i = 1; i <= 5000; ++i) DbgCrumb(i);
+    DbgLogFlush();  // as the capture thread does when it ends
+  });
+  worker.join();
+  DbgCrumb(99999);
+  auto lines = DebugLines();
+  ASSERT_EQ(lines.size(), 5001u);
+  EXPECT_EQ(lines[0], "QVXDBG[1] : ");
+  EXPECT_EQ(lines[4999], "QVXDBG[5000] : ");
+  EXPECT_EQ(lines[5000], "QVXDBG[99999] : ");
+  EXPECT_EQ(DbgLogPrintCount(), 5001);
+  // A line written directly comes after the writing thread's own earlier crumbs.
+  DbgCrumb(7);
+  DiagLogLine(DiagLog::kDebug, 1, "direct\r\n");
+  lines = DebugLines();
+  ASSERT_EQ(lines.size(), 5003u);
+  EXPECT_EQ(lines[5001], "QVXDBG[7] : ");
+  EXPECT_EQ(lines[5002], "direct");
 }
 
 TEST_F(DbgLogTest, NonEventWriteLogFlgSilencesTheDebugLog) {

@@ -205,6 +205,7 @@ class HandlerTest : public ::testing::Test {
     std::snprintf(t.SharePath, sizeof t.SharePath, "%s", share);
     std::snprintf(t.src_addr, sizeof t.src_addr, "%s", kClient);
     std::snprintf(t.dst_addr, sizeof t.dst_addr, "%s", kServer);
+    QVX_TreeSlotsRecount();
   }
   std::vector<std::string> LogLines() {
     hExistingFile->Flush();

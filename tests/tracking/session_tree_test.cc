@@ -105,6 +105,7 @@ TEST_F(SessionTreeTest, TwoClientsWithTheSameTidFindTheirOwnTrees) {
   }
   std::snprintf(TreeConnect[0].src_addr, 32, "10.0.0.5");
   std::snprintf(TreeConnect[1].src_addr, 32, "10.0.0.6");
+  QVX_TreeSlotsRecount();
   int slot = -1;
   EXPECT_EQ(QVXTreeConnectInfoChk("10.0.0.6", 7, 0, 0, 0, &slot, 8), kTreeFound);
   EXPECT_EQ(slot, 1);
@@ -115,12 +116,35 @@ TEST_F(SessionTreeTest, TwoClientsWithTheSameTidFindTheirOwnTrees) {
   EXPECT_EQ(QVXTreeConnectInfoChk("10.0.0.6", 7, 0, 0, 0, &slot, 8), kTreeNotFound);
 }
 
+TEST_F(SessionTreeTest, LookupsReachTheHighestSlotEverTaken) {
+  EXPECT_EQ(QVX_TreeSlotsInUse(), 0);
+  TreeConnectSt& last = TreeConnect[7];
+  last.Flg = kSlotBound;
+  last.Tid = 3;
+  std::snprintf(last.src_addr, 32, "10.0.0.5");
+  QVX_TreeSlotTaken(7);
+  QVX_TreeSlotTaken(2);  // a lower slot leaves the mark where it is
+  EXPECT_EQ(QVX_TreeSlotsInUse(), 8);
+  int slot = -1;
+  EXPECT_EQ(QVXTreeConnectInfoChk("10.0.0.5", 3, 0, 0, 0, &slot, 8), kTreeFound);
+  EXPECT_EQ(slot, 7);
+  // Freed by the clean-up, the slot keeps the mark; a recount lowers it.
+  std::memset(&last, 0, sizeof last);
+  TreeConnect[4].Flg = kSlotWaiting;
+  QVX_TreeSlotsRecount();
+  EXPECT_EQ(QVX_TreeSlotsInUse(), 5);
+  QVX_SessionTreeClear();
+  EXPECT_EQ(QVX_TreeSlotsInUse(), 0);
+  EXPECT_EQ(QVXTreeConnectInfoChk("10.0.0.5", 3, 0, 0, 0, &slot, 8), kTreeNotFound);
+}
+
 TEST_F(SessionTreeTest, ConnectAnswersBindByMessageIdAndServer) {
   TreeConnectSt& t = TreeConnect[2];
   t.Flg = kSlotWaiting;
   std::snprintf(t.dst_addr, 32, "10.0.0.1");
   const unsigned char mid[8] = {0x00, 0x01, 0, 0, 0, 0, 0, 0};  // 256: low byte 0
   std::memcpy(t.MessageId, mid, 8);
+  QVX_TreeSlotsRecount();
   const unsigned char other[8] = {0x01, 0x01, 0, 0, 0, 0, 0, 0};
   int slot = -1;
   EXPECT_EQ(QVXTreeConnectInfoSet2("10.0.0.1", 9, other, nullptr, &slot, 8), 1);
@@ -135,6 +159,7 @@ TEST_F(SessionTreeTest, ConnectAnswersBindByMessageIdAndServer) {
   s.Flg = kSlotWaiting;
   s.Pid = 11, s.Uid = 12, s.Mid = 13;
   std::snprintf(s.dst_addr, 32, "10.0.0.1");
+  QVX_TreeSlotsRecount();
   EXPECT_EQ(QVXTreeConnectInfoSet("10.0.0.1", 3, 11, 12, 14, &slot, 8), 1);
   EXPECT_EQ(QVXTreeConnectInfoSet("10.0.0.1", 3, 11, 12, 13, &slot, 8), 0);
   EXPECT_EQ(slot, 4);
@@ -280,6 +305,7 @@ TEST_F(SessionTreeTest, CleanUpFreesDepartedClientsWithLogoutLinesAndPrunesTheir
   fill(1, "10.0.0.6", kSlotBound, "\\\\10.0.0.1\\data");         // client gone
   fill(2, "10.0.0.5", kSlotDisconnected, "\\\\10.0.0.1\\docs");  // disconnected
   fill(3, "10.0.0.6", kSlotBound, "\\\\10.0.0.1\\tmp");          // gone, share excluded
+  QVX_TreeSlotsRecount();
   fake.WriteText(fake.Path(kExclusionFileName), "01,00000000,-,00000000,0,2,1,\\tmp\r\r\n");
   ASSERT_EQ(ExclusionInfoRead(fake.Path(kExclusionFileName).c_str(), &ExclusionInfoDataNo, 20,
                               ExclusionInfoData),

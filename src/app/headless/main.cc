@@ -139,20 +139,22 @@ int main(int argc, char** argv) {
     qvx::SetPlatform(home_platform.get());
   }
 
-  // Replay: a first pass over the file gives the server, the start time and the connections.
-  qvx::ReplayScan scan;
+  // Replay: the file's start gives the server and the clock before the first frame; the
+  // connections are followed as the frames are read.
+  qvx::ReplayTracker tracker;
   std::unique_ptr<qvx::ReplayPlatform> replay_platform;
   if (!replay.empty()) {
+    qvx::ReplayStart start;
     std::string error;
-    if (!qvx::ReplayScanFile(replay, &scan, &error)) {
+    if (!qvx::ReplayFindStart(replay, &start, &error)) {
       std::fprintf(stderr, "quorvix: cannot read the capture file %s: %s\n", replay.c_str(),
                    error.c_str());
       return 1;
     }
-    replay_platform =
-        std::make_unique<qvx::ReplayPlatform>(&qvx::platform(), &scan, sessions, smb_conf);
+    replay_platform = std::make_unique<qvx::ReplayPlatform>(&qvx::platform(), std::move(start),
+                                                            &tracker, sessions, smb_conf);
     qvx::SetPlatform(replay_platform.get());
-    qvx::SetCaptureConnector(&qvx::ReplayConnector(replay));
+    qvx::SetCaptureConnector(&qvx::ReplayConnector(replay, &tracker));
   } else if (!sessions.empty()) {
     std::fprintf(stderr, "quorvix: --sessions is only for --replay\n");
     return 2;
