@@ -32,8 +32,10 @@ std::recursive_mutex g_kernel_lock;
 std::recursive_mutex g_debug_lock;
 std::recursive_mutex g_event_lock;
 long PrintCnt = 0;
-// Debug-log lines not yet written, and the second the oldest of them was made in.
-char g_debug_pending[16384];
+// Debug-log lines not yet written, and the second they were last written in. Room for more
+// than a whole recycling period of breadcrumbs: lines that a recycle deletes before their second
+// is over are then never written at all.
+char g_debug_pending[1 << 20];
 size_t g_debug_pending_len = 0;
 std::time_t g_debug_pending_since = 0;
 unsigned g_debug_pending_lines = 0;
@@ -105,7 +107,8 @@ int AppendDebugLine(const char* WriteData, unsigned long WriteSize) {
   const long limit =
       OptionInfo.AsynchronousFlg == 1 ? kDebugLogRecycleLinesAsync : kDebugLogRecycleLines;
   if (PrintCnt > limit) {
-    FlushDebugPending();
+    // The file is recreated empty: what it was still to receive would go with it.
+    g_debug_pending_len = 0;
     hExistingDbgFile1.reset();
     platform().RemoveFile(szLogfileName1);
     hExistingDbgFile1 = platform().OpenWritable(szLogfileName1, OpenMode::kCreateAlways);
@@ -261,25 +264,22 @@ void DiagLogLine(DiagLog log, int Flg, const char* fmt, ...) {
 
 void DbgCrumb(int line) {
   // Several crumbs are left per frame: skip the formatting when the log is off, and spell the
-  // short line out by hand.
+  // short line out by hand, straight into this thread's block.
   if (OptionInfo.NonEventWriteLogFlg == 1) return;
-  char digits[12];
-  int n = 0;
-  unsigned v = line < 0 ? 0u : static_cast<unsigned>(line);
-  do {
-    digits[n++] = static_cast<char>('0' + v % 10);
-    v /= 10;
-  } while (v != 0 && n < 11);
-  char text[32] = "QVXDBG[";
-  size_t len = 7;
-  while (n > 0) text[len++] = digits[--n];
-  std::memcpy(text + len, "] : \r\n", 6);
-  len += 6;
   CrumbBlock& b = t_crumbs;
-  if (b.len + len > sizeof b.text) HandOverCrumbs();
+  constexpr size_t kLongest = 7 + 10 + 6;  // "QVXDBG[" digits "] : \r\n"
+  if (b.len + kLongest > sizeof b.text) HandOverCrumbs();
   if (b.len == 0) b.since = std::time(nullptr);
-  std::memcpy(b.text + b.len, text, len);
-  b.len += len;
+  char* p = b.text + b.len;
+  std::memcpy(p, "QVXDBG[", 7);
+  p += 7;
+  unsigned v = line < 0 ? 0u : static_cast<unsigned>(line);
+  int digits = 1;
+  for (unsigned t = v; t >= 10; t /= 10) ++digits;
+  for (int i = digits - 1; i >= 0; --i, v /= 10) p[i] = static_cast<char>('0' + v % 10);
+  p += digits;
+  std::memcpy(p, "] : \r\n", 6);
+  b.len = static_cast<size_t>(p + 6 - b.text);
   // The clock is asked every few crumbs only.
   if (++b.lines % 16 == 0 && std::time(nullptr) != b.since) HandOverCrumbs();
 }

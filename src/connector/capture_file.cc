@@ -27,22 +27,29 @@ CaptureFileReader::~CaptureFileReader() {
 // from the file (no stream buffer between): a frame is then looked at where it lies, and the
 // window stays small enough to be in the cache when the frame is used.
 const unsigned char* CaptureFileReader::Peek(size_t n) {
-  if (win_len_ - win_pos_ >= n) return win_.data() + win_pos_;
-  if (win_.size() < n + kWindow) win_.resize(n + kWindow);
-  std::memmove(win_.data(), win_.data() + win_pos_, win_len_ - win_pos_);
+  if (win_len_ - win_pos_ >= n) return win_.get() + win_pos_;
+  if (win_size_ < n + kWindow) {
+    // Grows (for a record larger than the window) without zero-filling what the file overwrites.
+    auto bigger = std::make_unique_for_overwrite<unsigned char[]>(n + kWindow);
+    if (win_) std::memcpy(bigger.get(), win_.get() + win_pos_, win_len_ - win_pos_);
+    win_ = std::move(bigger);
+    win_size_ = n + kWindow;
+  } else {
+    std::memmove(win_.get(), win_.get() + win_pos_, win_len_ - win_pos_);
+  }
   win_len_ -= win_pos_;
   win_pos_ = 0;
   while (win_len_ < n && !eof_) {
-    const size_t got = std::fread(win_.data() + win_len_, 1, win_.size() - win_len_, f_);
+    const size_t got = std::fread(win_.get() + win_len_, 1, win_size_ - win_len_, f_);
     if (got == 0) eof_ = true;
     win_len_ += got;
   }
-  return win_len_ >= n ? win_.data() : nullptr;
+  return win_len_ >= n ? win_.get() : nullptr;
 }
 
 size_t CaptureFileReader::ReadSome(void* buf, size_t n) {
   if (Peek(n) == nullptr) n = win_len_ - win_pos_;
-  std::memcpy(buf, win_.data() + win_pos_, n);
+  std::memcpy(buf, win_.get() + win_pos_, n);
   win_pos_ += n;
   return n;
 }

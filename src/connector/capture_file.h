@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -40,7 +41,8 @@ class CaptureFileReader {
   // Large enough for many frames, small enough to stay in the cache.
   static constexpr size_t kWindow = 256 * 1024;
   std::FILE* f_ = nullptr;
-  std::vector<unsigned char> win_;
+  std::unique_ptr<unsigned char[]> win_;
+  size_t win_size_ = 0;
   size_t win_pos_ = 0;  // next unread byte
   size_t win_len_ = 0;  // bytes held
   bool eof_ = false;

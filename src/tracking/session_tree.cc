@@ -97,7 +97,12 @@ bool QVX_SessionTreeAlloc() {
 
 void QVX_SessionTreeClear() {
   if (SessionSetup) std::memset(SessionSetup, 0, SessionCount() * sizeof(SessionSetupSt));
-  if (TreeConnect) std::memset(TreeConnect, 0, TreeCount() * sizeof(TreeConnectSt));
+  // Slots at and above the mark were not written since the table was last cleared (or
+  // allocated zeroed): clearing the ones below it clears the table, without touching all of it.
+  if (TreeConnect)
+    std::memset(TreeConnect, 0,
+                static_cast<size_t>(TreeSlotsToRead(static_cast<int>(TreeCount()))) *
+                    sizeof(TreeConnectSt));
   g_tree_slots_used = 0;
 }
 
@@ -440,7 +445,10 @@ int QVX_SmbInfoTableDelete(DATA* data) {
     QVX_StatusLogin(static_cast<unsigned long>(n));
 
     unsigned long tf = 0, tw = 0, tu = 0, sf = 0, sw = 0, su = 0, lu = 0;
-    for (size_t i = 0; TreeConnect && i < TreeCount(); ++i) {
+    // Slots past the mark are free.
+    const int slots = TreeSlotsToRead(static_cast<int>(TreeCount()));
+    if (TreeConnect) tf = static_cast<unsigned long>(static_cast<int>(TreeCount()) - slots);
+    for (int i = 0; TreeConnect && i < slots; ++i) {
       const uint16_t f = TreeConnect[i].Flg;
       tf += f == kSlotFree;
       tw += f == kSlotWaiting;

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "app/option.h"
 #include "support/fake_platform.h"
@@ -113,6 +114,14 @@ TEST_F(DbgLogTest, GatheredDebugLinesAreWrittenAtClose) {
   auto lines = fake.Lines(szLogfileName1);
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[2], "QVXDBG[3] : ");
+}
+
+TEST_F(DbgLogTest, CrumbsCarryTheLineNumber) {
+  ASSERT_TRUE(DbgLogCreate());
+  for (int line : {0, 9, 10, 99, 100, 2147483647, -5}) DbgCrumb(line);
+  EXPECT_EQ(DebugLines(), (std::vector<std::string>{
+                              "QVXDBG[0] : ", "QVXDBG[9] : ", "QVXDBG[10] : ", "QVXDBG[99] : ",
+                              "QVXDBG[100] : ", "QVXDBG[2147483647] : ", "QVXDBG[0] : "}));
 }
 
 TEST_F(DbgLogTest, CrumbsOfAnotherThreadArriveInOrder) {

@@ -133,8 +133,11 @@ TEST_F(SessionTreeTest, LookupsReachTheHighestSlotEverTaken) {
   TreeConnect[4].Flg = kSlotWaiting;
   QVX_TreeSlotsRecount();
   EXPECT_EQ(QVX_TreeSlotsInUse(), 5);
+  TreeConnect[4].Tid = 9;
   QVX_SessionTreeClear();
   EXPECT_EQ(QVX_TreeSlotsInUse(), 0);
+  EXPECT_EQ(TreeConnect[4].Flg, kSlotFree);  // below the mark: cleared
+  EXPECT_EQ(TreeConnect[4].Tid, 0u);
   EXPECT_EQ(QVXTreeConnectInfoChk("10.0.0.5", 3, 0, 0, 0, &slot, 8), kTreeNotFound);
 }
 
