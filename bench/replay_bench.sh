@@ -4,7 +4,7 @@
 #
 #   bench/replay_bench.sh QUORVIX [MIN_FRAMES] [RUNS]
 #
-# Each time is the best of RUNS runs (default 3): the machine's other work only ever adds time.
+# Each time is the best of RUNS runs (default 5): the machine's other work only ever adds time.
 # Two figures per program:
 #   whole run  the frames over the time of the whole command, start-up and shut-down included;
 #   frames/s   the rate at which frames are handled once running: the extra frames of the big
@@ -14,7 +14,7 @@
 set -euo pipefail
 bin=$1
 min=${2:-200000}
-runs=${3:-3}
+runs=${3:-5}
 repo=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -42,19 +42,8 @@ start=$(frames "$work/start.pcap")
 size=$(du -h "$work/big.pcap" | cut -f1)
 
 now() { date +%s.%N; }
-best() {  # command...: the shortest of $runs runs, in seconds
-  local b="" a e t
-  for _ in $(seq "$runs"); do
-    a=$(now)
-    "$@" >/dev/null 2>&1
-    e=$(now)
-    t=$(echo "$e - $a" | bc)
-    if [ -z "$b" ] || [ "$(echo "$t < $b" | bc)" = 1 ]; then b=$t; fi
-  done
-  echo "$b"
-}
 # tshark: a full decode of every frame, output discarded.
-tshark_run() { tshark -r "$1"; }
+tshark_run() { tshark -r "$2"; }
 # quorvix: the whole run (start-up, replay, shutdown) with the given Quorvix.ini lines.
 quorvix_run() {  # ini-text file
   rm -rf "$work/home"
@@ -63,21 +52,35 @@ quorvix_run() {  # ini-text file
   "$bin" --home "$work/home" --replay "$2" SC
 }
 
-row() {  # label, seconds for the big file, seconds for its first frames
-  awk -v label="$1" -v t="$2" -v h="$3" -v n="$n" -v start="$start" -v ts="$ts" -v tsh="$tsh" 'BEGIN {
-    rate = (n - start) / (t - h); ts_rate = (n - start) / (ts - tsh)
-    printf "%-42s %7.2f %10.0f %6.1fx %10.0f %6.1fx\n", label, t, n / t, ts / t, rate, rate / ts_rate
-  }'
-}
+# The measurements, each the shortest of $runs runs. The runs go round all of them in turn, so
+# that a busy moment of the machine falls on every program alike rather than on one.
+labels=("tshark -r" "quorvix --replay (defaults)" "quorvix --replay (NonEventWriteLogFlg=1)"
+  "quorvix --replay (NbtstatChgOn=0)")
+programs=(tshark_run quorvix_run quorvix_run quorvix_run)
+inis=("" "" $'NonEventWriteLogFlg=1\r\n' $'NbtstatChgOn=0\r\n')
+declare -A best
+for _ in $(seq "$runs"); do
+  for i in "${!labels[@]}"; do
+    for f in big start; do
+      a=$(now)
+      "${programs[$i]}" "${inis[$i]}" "$work/$f.pcap" >/dev/null 2>&1
+      e=$(now)
+      t=$(echo "$e - $a" | bc)
+      b=${best[$i,$f]:-}
+      if [ -z "$b" ] || [ "$(echo "$t < $b" | bc)" = 1 ]; then best[$i,$f]=$t; fi
+    done
+  done
+done
 
-ts=$(best tshark_run "$work/big.pcap")
-tsh=$(best tshark_run "$work/start.pcap")
+ts=${best[0,big]}
+tsh=${best[0,start]}
 printf 'capture: %d frames (%s); start-up measured on its first %d; best of %d runs\n' "$n" "$size" \
   "$start" "$runs"
 printf '%-42s %7s %10s %7s %10s %7s\n' "" "seconds" "whole/s" "vs ts" "frames/s" "vs ts"
-row "tshark -r" "$ts" "$tsh"
-for ini in "" $'NonEventWriteLogFlg=1\r\n' $'NbtstatChgOn=0\r\n'; do
-  label="quorvix --replay ($(printf '%s' "${ini:-defaults}" | tr -d '\r\n'))"
-  row "$label" "$(best quorvix_run "$ini" "$work/big.pcap")" \
-    "$(best quorvix_run "$ini" "$work/start.pcap")"
+for i in "${!labels[@]}"; do
+  awk -v label="${labels[$i]}" -v t="${best[$i,big]}" -v h="${best[$i,start]}" -v n="$n" \
+    -v start="$start" -v ts="$ts" -v tsh="$tsh" 'BEGIN {
+    rate = (n - start) / (t - h); ts_rate = (n - start) / (ts - tsh)
+    printf "%-42s %7.2f %10.0f %6.1fx %10.0f %6.1fx\n", label, t, n / t, ts / t, rate, rate / ts_rate
+  }'
 done

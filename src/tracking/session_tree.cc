@@ -417,30 +417,36 @@ int QVX_SmbInfoTableDelete(DATA* data) {
           "%d\r\n",
           nListIndex, n);
     }
-    // Rows of clients without a session leave the list.
+    // Rows of clients without a session leave the list. The rows that stay move up in one pass
+    // (deleting the rows one at a time would move every later row once per deleted row).
     if (AccessData) {
-      int count = nListIndex;
-      for (int i = 0; i < count;) {
+      const int rows = nListIndex;
+      int count = nListIndex;  // rows still in the list
+      int kept = 0;  // the index the next row that stays takes: its index once the rest is gone
+      for (int i = 0; i < rows; ++i) {
         const std::string addr = RowAddress(AccessData[i].ClientIP);
         if (Level(6))
           QVX_KLOG(
               "QVX_D21-003 QVX_SmbInfoTableDelete[%d][%ld] : LP : nListIndex = %d : ListCnt = %d "
               ": NetWkSessionICnt = %d\r\n",
-              nListIndex, i, n);
+              nListIndex, kept, n);
         if (SessionHasClient(n, addr.c_str())) {
-          ++i;
+          if (kept != i) AccessData[kept] = AccessData[i];
+          ++kept;
           continue;
         }
         if (Level(6))
           QVX_KLOG(
               "QVX_D21-003 QVX_SmbInfoTableDelete[%d][%ld] : DEL : nListIndex = %d : ListCnt = %d "
               ": nCount = %d\r\n",
-              nListIndex, i, count);
-        AccessData_DeleteItem(i, 0);
-        if (OptionInfo.AccessLogOnly == 0 && view) view->DeleteRow(i);
+              nListIndex, kept, count);
+        if (OptionInfo.AccessLogOnly == 0 && view) view->DeleteRow(kept);
         --count;
-        if (nListIndex == 0) break;
+        --nListIndex;
       }
+      // nListIndex is now kept: one less for every row that left.
+      if (kept < rows)
+        std::memset(&AccessData[kept], 0, sizeof(AccessDataSt) * static_cast<size_t>(rows - kept));
     }
     QVX_StatusLogin(static_cast<unsigned long>(n));
 

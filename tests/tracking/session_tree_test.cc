@@ -313,7 +313,11 @@ TEST_F(SessionTreeTest, CleanUpFreesDepartedClientsWithLogoutLinesAndPrunesTheir
   ASSERT_EQ(ExclusionInfoRead(fake.Path(kExclusionFileName).c_str(), &ExclusionInfoDataNo, 20,
                               ExclusionInfoData),
             0);
-  const char* rows[][2] = {{"10.0.0.5", "a"}, {"10.0.0.6", "b"}, {"host5(10.0.0.5)", "c"}};
+  const char* rows[][2] = {{"10.0.0.5", "a"},
+                           {"10.0.0.6", "b"},
+                           {"10.0.0.6", "b2"},
+                           {"host5(10.0.0.5)", "c"},
+                           {"10.0.0.6", "d"}};
   for (auto& r : rows) {
     const char* cells[12] = {"access", "1", "", r[0], "10.0.0.1", "", "", "", "", "", "", r[1]};
     QVX_AppendRow(platform().Now(), cells, "test");
@@ -342,11 +346,14 @@ TEST_F(SessionTreeTest, CleanUpFreesDepartedClientsWithLogoutLinesAndPrunesTheir
             "[2026/12/09 10:20:07],logout,11,BOB,10.0.0.6,10.0.0.1,cm,sm,,,,,\\\\10.0.0.1\\data "
             "[T:11 P:1 U:2 M:3][1]");
   EXPECT_EQ(lines[1].substr(lines[1].size() - 37), "\\\\10.0.0.1\\docs [T:12 P:1 U:2 M:3][3]");
-  // The row of the departed client left; the host-name row of a connected client stays.
+  // The rows of the departed client left; the host-name row of a connected client stays; the
+  // records the rows left behind are cleared.
   ASSERT_EQ(nListIndex, 2);
   EXPECT_STREQ(AccessData[0].Path, "a");
   EXPECT_STREQ(AccessData[1].Path, "c");
+  for (int i = 2; i < 5; ++i) EXPECT_EQ(AccessData[i].Path[0], '\0') << i;
   ASSERT_EQ(view.rows.size(), 2u);
+  EXPECT_EQ(view.rows[0][12], "a");
   EXPECT_EQ(view.rows[1][12], "c");
   EXPECT_EQ(view.status[0], "Login：1");
   // Counted after the rows were pruned and before the trees are freed.

@@ -12,8 +12,10 @@ void ConsoleView::InsertRow(int item, const char* text) {
   std::lock_guard<std::mutex> lock(mu_);
   if (item < 0) return;
   if (static_cast<size_t>(item) >= rows_.size()) rows_.resize(item + 1);
-  rows_[item].assign(kColumns, std::string());
-  rows_[item][0] = text;
+  std::vector<std::string>& row = rows_[item];
+  row.resize(kColumns);
+  for (std::string& cell : row) cell.clear();  // keeps each cell's storage for the next row
+  row[0] = text;
 }
 
 void ConsoleView::SetCell(int item, int subitem, const char* text) {
@@ -26,12 +28,14 @@ void ConsoleView::SetCell(int item, int subitem, const char* text) {
 }
 
 void ConsoleView::PrintRow(int item) {
-  std::string line;
+  // One buffer for every row: no allocation per row once it is large enough.
+  line_.clear();
   for (int c = 0; c < kColumns; ++c) {
-    if (c) line += " | ";
-    line += rows_[item][c];
+    if (c) line_ += " | ";
+    line_ += rows_[item][c];
   }
-  std::fprintf(out_, "%s\n", line.c_str());
+  line_ += '\n';
+  std::fwrite(line_.data(), 1, line_.size(), out_);
 }
 
 void ConsoleView::DeleteRow(int item) {

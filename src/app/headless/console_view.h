@@ -57,6 +57,7 @@ class ConsoleView : public View {
   std::FILE* out_;
   std::mutex mu_;  // rows come from the capture thread, commands from the main loop
   std::vector<std::vector<std::string>> rows_;
+  std::string line_;  // the row being printed
   std::map<int, std::string> status_;
   std::map<int, bool> checks_;
   std::deque<int> commands_;
