@@ -100,13 +100,16 @@ int DbgLogPrint2(void*, const char* FileName, const char*, const char* WriteData
 
 namespace {
 
+// Lines after which the debug log starts over empty.
+long RecycleLimit() {
+  return OptionInfo.AsynchronousFlg == 1 ? kDebugLogRecycleLinesAsync : kDebugLogRecycleLines;
+}
+
 // One line into the debug log, the lock held: counted, the file recycled when the count is
 // reached, and gathered with the lines before it.
 int AppendDebugLine(const char* WriteData, unsigned long WriteSize) {
   ++PrintCnt;
-  const long limit =
-      OptionInfo.AsynchronousFlg == 1 ? kDebugLogRecycleLinesAsync : kDebugLogRecycleLines;
-  if (PrintCnt > limit) {
+  if (PrintCnt > RecycleLimit()) {
     // The file is recreated empty: what it was still to receive would go with it.
     g_debug_pending_len = 0;
     hExistingDbgFile1.reset();
@@ -147,9 +150,7 @@ void HandOverCrumbs() {
   CrumbBlock& b = t_crumbs;
   if (b.len == 0) return;
   std::lock_guard<std::recursive_mutex> lock(g_debug_lock);
-  const long limit =
-      OptionInfo.AsynchronousFlg == 1 ? kDebugLogRecycleLinesAsync : kDebugLogRecycleLines;
-  if (PrintCnt + static_cast<long>(b.lines) <= limit && hExistingDbgFile1 &&
+  if (PrintCnt + static_cast<long>(b.lines) <= RecycleLimit() && hExistingDbgFile1 &&
       (g_debug_pending_len + b.len <= sizeof g_debug_pending || FlushDebugPending())) {
     std::memcpy(g_debug_pending + g_debug_pending_len, b.text, b.len);
     g_debug_pending_len += b.len;

@@ -98,8 +98,6 @@ struct TextCache {
   }
 };
 
-void FormatAddress(char* out, size_t size, const unsigned char* a) { DottedQuad(out, size, a); }
-
 // The per-run state of the thread.
 struct Run {
   DATA* data = nullptr;
@@ -366,8 +364,8 @@ void Iterate(Run& r) {
   // Copied out at once: the second look-up may reuse the first one's slot.
   char src[32];
   char dst[32];
-  std::memcpy(src, r.addresses.Get(recvData + 12, FormatAddress), 16);  // "255.255.255.255"
-  std::memcpy(dst, r.addresses.Get(recvData + 16, FormatAddress), 16);
+  std::memcpy(src, r.addresses.Get(recvData + 12, DottedQuad), 16);  // "255.255.255.255"
+  std::memcpy(dst, r.addresses.Get(recvData + 16, DottedQuad), 16);
   if (level >= 4) {
     QVX_KLOG("QVX_D21-010 QVX_LogThread[%d][%ld] : IPアドレス受信 %d.%d.%d.%d\r\n", recvData[12],
              recvData[13], recvData[14], recvData[15]);

@@ -133,11 +133,13 @@ bool CaptureFileReader::ReadSectionHeader(const unsigned char* first8, std::stri
     *error = "bad pcapng section header length";
     return false;
   }
-  buf_.resize(len - 12);
-  if (!ReadExact(buf_.data(), buf_.size())) {
+  // The rest of the block (options and the trailing length) is skipped.
+  if (Peek(len - 12) == nullptr) {
+    win_pos_ = win_len_;
     *error = "truncated section header";
     return false;
   }
+  win_pos_ += len - 12;
   interfaces_.clear();
   return true;
 }
@@ -203,16 +205,18 @@ int CaptureFileReader::NextPcapng(const unsigned char** data, uint32_t* caplen, 
       *error = "bogus pcapng block length " + std::to_string(len);
       return -1;
     }
-    buf_.resize(len - 8);
-    got = ReadSome(buf_.data(), buf_.size());
-    if (got < buf_.size()) {
+    // In place, like a pcap record: valid until the next call moves the window.
+    const unsigned char* b = Peek(len - 8);
+    if (b == nullptr) {
+      got = win_len_ - win_pos_;
+      win_pos_ = win_len_;
       *error = "truncated pcapng block; tried to read " + std::to_string(len) +
                " bytes, only got " + std::to_string(got + 8);
       return -1;
     }
-    const unsigned char* b = buf_.data();
-    const size_t body = buf_.size() - 4;  // without the trailing length
-    if (type == 1) {                      // interface description
+    win_pos_ += len - 8;
+    const size_t body = len - 8 - 4;  // without the trailing length
+    if (type == 1) {                  // interface description
       if (body < 8) {
         *error = "short interface description block";
         return -1;

@@ -51,7 +51,6 @@ class CaptureFileReader {
   bool nanos_ = false;  // pcap: nanosecond time stamps
   // pcapng: per interface, link type and time-stamp units per second.
   std::vector<std::pair<uint16_t, uint64_t>> interfaces_;
-  std::vector<unsigned char> buf_;
 };
 
 }  // namespace qvx
