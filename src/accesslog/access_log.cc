@@ -271,6 +271,25 @@ const char* QVX_LineStamp(const LocalTime& t, char* out, size_t size) {
   return out;
 }
 
+const char* QVX_PathField(const char* path, char* out, size_t size) {
+  if (path == nullptr) path = "";
+  if (OptionInfo.PathDubileCorteSet != 1) return path;
+  if (size < 3) return "";
+  // A quote inside is doubled, so that a spreadsheet reads the field whole; a quote is never
+  // cut in half.
+  size_t n = 0;
+  out[n++] = '"';
+  for (const char* p = path; *p; ++p) {
+    const size_t k = *p == '"' ? 2 : 1;
+    if (n + k + 1 > size - 1) break;
+    out[n++] = *p;
+    if (k == 2) out[n++] = '"';
+  }
+  out[n++] = '"';
+  out[n] = '\0';
+  return out;
+}
+
 void QVX_AccessLogLine(const char* fmt, ...) {
   if (OptionInfo.LogFileWriteFlg != 1) return;
   char local[8192];
@@ -287,7 +306,8 @@ void QVX_AccessLogLine(const char* fmt, ...) {
     buf[n - 2] = '\r';
     buf[n - 1] = '\n';
   }
-  QVX_AccessLogWrite(buf, static_cast<size_t>(n));
+  const size_t len = QVX_EscapeLine(buf, static_cast<size_t>(n), size);
+  QVX_AccessLogWrite(buf, len);
 }
 
 }  // namespace qvx

@@ -61,8 +61,15 @@ int QVX_AccessLogWrite(const char* line, size_t size);
 // The time field that starts every access-log line: "[YYYY/MM/DD hh:mm:ss]".
 const char* QVX_LineStamp(const LocalTime& t, char* out, size_t size);
 
+// A tree's share field: \\server\share (511 bytes at most) and its bracketed ids.
+inline constexpr size_t kQuotedShareSize = 640;
+// The last field of a line (the path): as it is, or with PathDubileCorteSet 1 enclosed in double
+// quotes with every quote inside doubled (in out, size bytes, cut inside it).
+const char* QVX_PathField(const char* path, char* out, size_t size);
+
 // Formats one access-log line into the capture thread's line buffer (LogData) and writes it as
-// QVX_AccessLogWrite does. A line longer than the buffer is cut and still ends with CR LF.
+// QVX_AccessLogWrite does. Values from the wire in it are escaped (QVX_EscapeLine). A line
+// longer than the buffer is cut and still ends with CR LF.
 void QVX_AccessLogLine(const char* fmt, ...)
 #if defined(__GNUC__)
     __attribute__((format(printf, 1, 2)))

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "app/option.h"
+#include "app/text.h"
 
 namespace qvx {
 
@@ -249,7 +250,9 @@ void DiagLogLine(DiagLog log, int Flg, const char* fmt, ...) {
     buf[kDbgBufSize - 2] = '\n';
     buf[kDbgBufSize - 1] = '\0';
   }
-  unsigned long len = static_cast<unsigned long>(std::strlen(buf));
+  // Traces quote names and values from the wire: they are escaped like the access log's.
+  unsigned long len =
+      static_cast<unsigned long>(QVX_EscapeLine(buf, std::strlen(buf), kDbgBufSize));
   switch (log) {
     case DiagLog::kKernel:
       DbgLogPrint(nullptr, szLogfileName, nullptr, buf, len, Flg);

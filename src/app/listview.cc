@@ -2,6 +2,8 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <cstring>
+#include <string>
 
 #include "app/controller.h"
 #include "app/dbglog.h"
@@ -35,6 +37,20 @@ void SetField(int item, int column, const char* str) {
   CopyTextN(field, kColumnFields[column].keep + 1, str, kColumnFields[column].keep);
 }
 
+// What a view shows of a cell: wire values escaped, as in the logs. The record keeps the text as
+// it came, for the repeat comparisons.
+struct Shown {
+  explicit Shown(const char* str) : text(str) {
+    const size_t n = std::strlen(str);
+    if (!QVX_TextIsPlain(str, n)) {
+      QVX_AppendEscaped(escaped, str, n);
+      text = escaped.c_str();
+    }
+  }
+  const char* text;
+  std::string escaped;
+};
+
 bool Refused(int item) {
   return item < 0 || item >= OptionInfo.AccessDataCnt || AccessData == nullptr;
 }
@@ -45,7 +61,7 @@ int InsItem(void* /*hList*/, const char* str, int item, int iSub, int UserChkFlg
   View* view = QVX_View();
   if (str == nullptr) str = "";
   if (UserChkFlg != 0) {
-    if (view) view->InsertRow(item, str);
+    if (view) view->InsertRow(item, Shown(str).text);
     return 0;
   }
   if (Refused(item)) {
@@ -56,7 +72,7 @@ int InsItem(void* /*hList*/, const char* str, int item, int iSub, int UserChkFlg
     AccessData[item].UseFlg = 1;
     SetField(item, 0, str);
   }
-  if (OptionInfo.AccessLogOnly != 1 && view) view->InsertRow(item, str);
+  if (OptionInfo.AccessLogOnly != 1 && view) view->InsertRow(item, Shown(str).text);
   return 0;
 }
 
@@ -64,7 +80,7 @@ void SetSubitem(void* /*hList*/, const char* str, int item, int subitem, int Use
   View* view = QVX_View();
   if (str == nullptr) str = "";
   if (UserChkFlg != 0) {
-    if (view) view->SetCell(item, subitem, str);
+    if (view) view->SetCell(item, subitem, Shown(str).text);
     return;
   }
   if (Refused(item)) {
@@ -72,7 +88,7 @@ void SetSubitem(void* /*hList*/, const char* str, int item, int subitem, int Use
     return;
   }
   SetField(item, subitem, str);
-  if (OptionInfo.AccessLogOnly != 1 && view) view->SetCell(item, subitem, str);
+  if (OptionInfo.AccessLogOnly != 1 && view) view->SetCell(item, subitem, Shown(str).text);
 }
 
 int QVX_AppendRow(const LocalTime& when, const char* const cells[kListColumns - 1],

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <string>
 
 namespace qvx {
 
@@ -45,5 +46,18 @@ inline size_t DottedQuad(char* dst, size_t size, const unsigned char* a) {
   }
   return CopyText(dst, size, t);
 }
+
+// Values from the wire reach the logs and the list only as visible text: every byte that is not
+// printable text (control characters, DEL, C1 controls, line and paragraph separators, bidi
+// overrides, bytes of no valid character) is written as <XX>, its value in two hex digits, and
+// "<" itself as <3C> so that an escape can never be faked.
+// True when text[0, n) can be written as it is.
+bool QVX_TextIsPlain(const char* text, size_t n);
+// Appends text[0, n) to out in the escaped form.
+void QVX_AppendEscaped(std::string& out, const char* text, size_t n);
+// Escapes the n bytes of the line in buf (size bytes, terminated after) in place, all but its
+// closing CR LF; a line that grows past the buffer is cut and keeps its end, and an escape is
+// never cut in half. Returns the new length.
+size_t QVX_EscapeLine(char* buf, size_t n, size_t size);
 
 }  // namespace qvx

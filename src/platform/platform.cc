@@ -55,15 +55,24 @@ int QVX_WideToAnsi(const unsigned char* utf16le, size_t units, char* out, size_t
   std::wstring w(n, L'\0');
   for (size_t i = 0; i < n; ++i)
     w[i] = static_cast<wchar_t>(utf16le[2 * i] | (utf16le[2 * i + 1] << 8));
-  if (size - 1 > 0x7FFFFFFF) size = 0x80000000u;
-  int r = WideCharToMultiByte(CP_ACP, 0, w.data(), static_cast<int>(n), out,
-                              static_cast<int>(size - 1), nullptr, nullptr);
-  if (r <= 0) {
-    out[0] = '\0';
+  const int need =
+      WideCharToMultiByte(CP_ACP, 0, w.data(), static_cast<int>(n), nullptr, 0, nullptr, nullptr);
+  if (need <= 0) return 0;
+  std::string all(static_cast<size_t>(need), '\0');
+  if (WideCharToMultiByte(CP_ACP, 0, w.data(), static_cast<int>(n), all.data(), need, nullptr,
+                          nullptr) != need)
     return 0;
+  // Too long for out: cut after the last whole character (a lead byte takes its trail byte).
+  size_t keep = 0;
+  for (size_t i = 0; i < all.size();) {
+    const size_t k = IsDBCSLeadByte(static_cast<BYTE>(all[i])) && i + 1 < all.size() ? 2 : 1;
+    if (i + k > size - 1) break;
+    i += k;
+    keep = i;
   }
-  out[r] = '\0';
-  return r + 1;
+  std::memcpy(out, all.data(), keep);
+  out[keep] = '\0';
+  return static_cast<int>(keep + 1);
 #else
   size_t o = 0;
   auto put = [&](uint32_t c) {
@@ -104,13 +113,19 @@ int QVX_WideToAnsi(const unsigned char* utf16le, size_t units, char* out, size_t
     }
     // A lone surrogate becomes U+FFFD, as the Windows conversion does.
     if (c >= 0xD800 && c < 0xE000) c = 0xFFFD;
-    if (!put(c)) {
-      out[0] = '\0';
-      return 0;
-    }
+    if (!put(c)) break;  // cut after the last whole character that fits
   }
   out[o] = '\0';
   return static_cast<int>(o + 1);
+#endif
+}
+
+bool QVX_IsLeadByte(unsigned char c) {
+#ifdef _WIN32
+  return IsDBCSLeadByte(c) != 0;
+#else
+  (void)c;
+  return false;
 #endif
 }
 

@@ -247,8 +247,12 @@ LocalTime LocalTimeFromTimeT(int64_t t);
 
 // UTF-16LE text from the wire (at most units units, ending at the first zero unit) into the
 // system ANSI code page (UTF-8 on Linux), terminated, in out (size bytes). Returns the bytes
-// written with the terminator, as WideCharToMultiByte does, or 0 when the text does not fit.
+// written with the terminator, as WideCharToMultiByte does; 0 when the conversion fails. A text
+// longer than out is cut after its last whole character that fits, never dropped.
 int QVX_WideToAnsi(const unsigned char* utf16le, size_t units, char* out, size_t size);
+// True when c starts a two-byte character of the system ANSI code page (never on Linux, whose
+// code page is UTF-8: there no byte of a character is ASCII).
+bool QVX_IsLeadByte(unsigned char c);
 // Equality of two texts ignoring case (CompareStringA with NORM_IGNORECASE on Windows).
 bool QVX_TextEqualNoCase(const char* a, const char* b);
 

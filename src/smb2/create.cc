@@ -101,6 +101,7 @@ int QVX_Smb2FileStandardInfo(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len,
     QVX_KLOG("QVX_D31-004 QVX_Smb2FileStandardInfo[%d][%ld] : szAccessPathName=%s\r\n",
              szAccessPathName);
   }
+  const bool inside = QVX_ResolveAccessName(szAccessPathName, sizeof szAccessPathName);
   // The share root itself, streams, wildcards and pipes are not file accesses worth a line.
   if (szAccessPathName[0] == '\0') return 10;
   if (QVX_NameFiltered(szAccessPathName, true)) return 10;
@@ -111,6 +112,7 @@ int QVX_Smb2FileStandardInfo(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len,
   int slot = 0, how = 0;
   if (QVXTreeIDGetInfo(tree_id, 0, 0, 0, recvData, szAccessPathName, &slot, &how, data) == 10)
     return 10;
+  if (QVX_TreeIsIpc(slot)) return 10;
   const Smb2_Command_St& cmd = QVX_Smb2CommandRow(data->SMBCmdListFlg, data->SMBCommand);
 
   FileAccessCall c;
@@ -123,12 +125,17 @@ int QVX_Smb2FileStandardInfo(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len,
   c.info = cmd.Description;
   c.now = now;
   c.data = data;
+  c.outside = !inside;
   if (how == kTreeGuessed) QVX_CompleteWaitRow(c, slot, false);
 
   char full[kAccessPathSize];
   if (!QVX_MapTreeShare(c, slot, full, sizeof full, LocalPathForm::kWithSeparator))
     return QVX_UnknownShareRecord(c);
   if (QVX_ExclusionInfoChk(full, 0) != 0) return 10;
+  // Nothing outside the share is looked at: the mask alone judges.
+  if (c.outside)
+    return QVX_AccessRecord(c, slot, full, 0,
+                            QVX_OperationText(QVX_MaskOnlyVerdict(req.DesiredAccess)));
 
   uint64_t size = 0;
   int kind = kKindNone;

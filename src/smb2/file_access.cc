@@ -14,13 +14,15 @@
 #include "names/hosts.h"
 #include "serverinfo/server_info.h"
 #include "tracking/access_data.h"
+#include "tracking/request_path.h"
 #include "tracking/session_tree.h"
 
 namespace qvx {
 
 const char DollarName[kDollarNameCnt][32] = {":", "*", "PIPE"};
-const char PipeName[kPipeNameCnt][32] = {"\\spoolss", "\\browser", "\\wkssvc", "\\srvsvc",
-                                         "\\winreg",  "\\",        "\\D "};
+const char PipeName[kPipeNameCnt][32] = {"\\spoolss", "\\browser", "\\wkssvc",  "\\srvsvc",
+                                         "\\winreg",  "\\",        "\\D ",      "\\lsarpc",
+                                         "\\samr",    "\\mdssvc",  "\\netlogon"};
 
 namespace {
 
@@ -34,10 +36,37 @@ bool QVX_NameFiltered(const char* name, bool pipes) {
   if (OptionInfo.AllPacketGet != 0) return false;
   for (const char* d : DollarName)
     if (std::strstr(name, d) != nullptr) return true;
-  if (pipes)
+  if (pipes) {
+    // SMB1 names a pipe "\srvsvc", SMB2 "srvsvc".
+    const char* bare = name[0] == '\\' ? name + 1 : name;
     for (const char* p : PipeName)
-      if (std::strcmp(name, p) == 0) return true;
+      if (QVX_TextEqualNoCase(bare, p + 1)) return true;
+  }
   return false;
+}
+
+namespace {
+
+// \\server\share: the share name follows the third backslash.
+const char* TreeShareName(const TreeConnectSt& t) {
+  int seps = 0;
+  for (const char* p = t.SharePath; *p; ++p)
+    if (*p == '\\' && ++seps == 3) return p + 1;
+  return "";
+}
+
+}  // namespace
+
+bool QVX_TreeIsIpc(int slot) {
+  if (TreeConnect == nullptr || slot < 0) return false;
+  return QVX_TextEqualNoCase(TreeShareName(TreeConnect[slot]), "IPC$");
+}
+
+bool QVX_ResolveAccessName(char* name, size_t size) {
+  char resolved[kAccessNameSize];
+  if (!QVX_ResolveRequestName(name, resolved, sizeof resolved)) return false;
+  CopyText(name, size, resolved);
+  return true;
 }
 
 int QVX_ConvertWideName(const unsigned char* wide, char* out, size_t size) {
@@ -85,27 +114,21 @@ int QVX_CompleteWaitRow(const FileAccessCall& c, int slot, bool exclusion_check)
   char client_text[kHostDisplaySize], server_text[kHostDisplaySize], when[32];
   AddHostName(t.src_addr, client_text, OptionInfo.HostName, 0);
   AddHostName(t.dst_addr, server_text, OptionInfo.HostName, 0);
-  const char* q = OptionInfo.PathDubileCorteSet == 1 ? "\"" : "";
-  QVX_AccessLogLine("%s,%s,%d,%s,%s,%s,%s,%s,%s,%s,,,%s%s [T:%d P:%d U:%d M:%d][%s]%s\r\n",
+  char field[kQuotedShareSize], quoted[2 * kQuotedShareSize];
+  std::snprintf(field, sizeof field, "%s [T:%d P:%d U:%d M:%d][%s]", t.SharePath,
+                static_cast<int>(t.Tid), static_cast<int>(t.Pid), static_cast<int>(t.Uid),
+                static_cast<int>(t.Mid), wait);
+  QVX_AccessLogLine("%s,%s,%d,%s,%s,%s,%s,%s,%s,%s,,,%s\r\n",
                     QVX_LineStamp(c.now, when, sizeof when), "connect", static_cast<int>(t.Tid),
                     t.Login_Name, client_text, server_text, c.data->ClientMac, c.data->ServerMac,
-                    c.cmd, c.info, q, t.SharePath, static_cast<int>(t.Tid), static_cast<int>(t.Pid),
-                    static_cast<int>(t.Uid), static_cast<int>(t.Mid), wait, q);
+                    c.cmd, c.info, QVX_PathField(field, quoted, sizeof quoted));
   return 0;
 }
 
 bool QVX_MapTreeShare(const FileAccessCall& c, int slot, char* full, size_t full_size,
                       LocalPathForm form) {
   TreeConnectSt& t = TreeConnect[slot];
-  // \\server\share: the share name follows the third backslash.
-  const char* share = "";
-  int seps = 0;
-  for (const char* p = t.SharePath; *p; ++p) {
-    if (*p == '\\' && ++seps == 3) {
-      share = p + 1;
-      break;
-    }
-  }
+  const char* share = TreeShareName(t);
   if (NetWkShareInfo == nullptr) return false;
   const int rows =
       NetShareInfoDataNo < OptionInfo.NetWkInfoCnt ? NetShareInfoDataNo : OptionInfo.NetWkInfoCnt;
@@ -121,7 +144,10 @@ bool QVX_MapTreeShare(const FileAccessCall& c, int slot, char* full, size_t full
   if (row == nullptr) return false;
 
   // A path too long for the buffer is kept cut.
-  QVX_JoinSharePath(row->path, c.name, full, full_size);
+  if (c.outside)
+    std::snprintf(full, full_size, "%s%s", kOutsideShareMark, c.name);
+  else
+    QVX_JoinSharePath(row->path, c.name, full, full_size);
   const size_t len = std::strlen(row->path);
   const bool ends_sep = len > 0 && row->path[len - 1] == kPathSep;
   switch (form) {
@@ -174,11 +200,11 @@ int QVX_AccessRecord(const FileAccessCall& c, int slot, const char* full, uint64
   // The whole 64-bit size: a file over 2 GiB must not show a negative or wrapped size.
   std::snprintf(size_text, sizeof size_text, "%llu", static_cast<unsigned long long>(size));
   std::snprintf(tid_text, sizeof tid_text, "%d", static_cast<int>(t.Tid));
-  const char* q = OptionInfo.PathDubileCorteSet == 1 ? "\"" : "";
-  QVX_AccessLogLine("%s,access,%d,%s,%s,%s,%s,%s,%s,%s,%s,%s,%s%s%s\r\n",
+  static char quoted[2 * kAccessPathSize + 2];
+  QVX_AccessLogLine("%s,access,%d,%s,%s,%s,%s,%s,%s,%s,%s,%s,%s\r\n",
                     QVX_LineStamp(c.now, when, sizeof when), static_cast<int>(t.Tid), t.Login_Name,
                     client_text, server_text, c.data->ClientMac, c.data->ServerMac, c.cmd, c.info,
-                    size_text, operation, q, full, q);
+                    size_text, operation, QVX_PathField(full, quoted, sizeof quoted));
   const char* cells[kListColumns - 1] = {
       "access",          tid_text, t.Login_Name, client_text, server_text, c.data->ClientMac,
       c.data->ServerMac, c.cmd,    c.info,       size_text,   operation,   full};

@@ -12,7 +12,7 @@
 namespace qvx {
 
 inline constexpr int kDollarNameCnt = 3;
-inline constexpr int kPipeNameCnt = 7;
+inline constexpr int kPipeNameCnt = 11;
 extern const char DollarName[kDollarNameCnt][32];
 extern const char PipeName[kPipeNameCnt][32];
 
@@ -20,12 +20,20 @@ extern const char PipeName[kPipeNameCnt][32];
 // always ends with a UTF-16 zero.
 inline constexpr size_t kWideNameSize = 1024;
 inline constexpr unsigned long kMaxWideName = kWideNameSize - 2;
-// The converted request path.
-inline constexpr size_t kAccessNameSize = 512;
+// The converted request path, sized for the longest wire name in its worst encoding: a UTF-16
+// unit takes at most 3 bytes of UTF-8 (a surrogate pair, two units, 4), and at most 2 of any
+// Windows ANSI code page. 170 Japanese characters already need 510 bytes.
+inline constexpr size_t kAccessNameSize = kMaxWideName / 2 * 3 + 1;
 
 // True when a name is not worth logging (never with AllPacketGet set): it holds ":", "*" or
-// "PIPE", or, with pipes, it is one of the PipeName entries.
+// "PIPE", or, with pipes, it is one of the PipeName entries (with or without the leading
+// backslash, which SMB2 names lack; in any case).
 bool QVX_NameFiltered(const char* name, bool pipes);
+// True when the tree in slot is on IPC$: its opens are named pipes, never files.
+bool QVX_TreeIsIpc(int slot);
+// Resolves "." and ".." of a converted request name in place (size bytes). False when the name
+// would leave the share: it is then kept as sent, to be logged marked and never looked up.
+bool QVX_ResolveAccessName(char* name, size_t size);
 
 // Converts the wide name in a kWideNameSize buffer into out (size bytes). Returns the
 // conversion's result: the bytes written with the terminator, 0 on failure.
@@ -53,6 +61,7 @@ struct FileAccessCall {
   LocalTime now;
   DATA* data = nullptr;
   bool share_trace = false;  // trace each share row compared
+  bool outside = false;      // the name leaves the share (QVX_ResolveAccessName)
 };
 
 // A tree that was guessed just now may still own the "WAIT" row of its slot: the row becomes a
@@ -63,7 +72,8 @@ int QVX_CompleteWaitRow(const FileAccessCall& c, int slot, bool exclusion_check)
 // How the tree's ShareLocalPath keeps the share's folder.
 enum class LocalPathForm { kWithSeparator, kAsListed, kWithoutSeparator };
 // Finds the share of the tree in slot and joins its folder with the request path into full
-// (full_size bytes, cut inside it). False when no share row has the tree's share name.
+// (full_size bytes, cut inside it); a name outside the share gives kOutsideShareMark and the
+// name as sent instead. False when no share row has the tree's share name.
 bool QVX_MapTreeShare(const FileAccessCall& c, int slot, char* full, size_t full_size,
                       LocalPathForm form);
 

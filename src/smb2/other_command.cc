@@ -49,19 +49,21 @@ bool QVX_FindBodyPath(const unsigned char* recvData, unsigned long Len, unsigned
 bool QVX_Smb2RenameTarget(const unsigned char* d, unsigned long Len, unsigned long body,
                           unsigned char* wide, unsigned long wide_size) {
   // SET_INFO request: InfoType 1 (file), FileInfoClass 10 (rename), the buffer placed by an
-  // offset from the start of the SMB2 header.
-  if (body < 64 || body + 32 > Len || d[body + 2] != 1 || d[body + 3] != 10) return false;
-  const unsigned long header = body - 64;
-  const unsigned long length = d[body + 4] | d[body + 5] << 8 | d[body + 6] << 16 |
-                               static_cast<unsigned long>(d[body + 7]) << 24;
-  const unsigned long offset = d[body + 8] | d[body + 9] << 8;
-  const unsigned long buffer = header + offset;
+  // offset from the start of the SMB2 header. Bounds are summed in 64 bits: unsigned long is 32
+  // bits on Windows, where a huge BufferLength or FileNameLength would wrap past the checks.
+  const uint64_t len = Len;
+  if (body < 64 || uint64_t{body} + 32 > len || d[body + 2] != 1 || d[body + 3] != 10) return false;
+  const uint64_t header = body - 64;
+  const uint64_t length =
+      d[body + 4] | d[body + 5] << 8 | d[body + 6] << 16 | static_cast<uint64_t>(d[body + 7]) << 24;
+  const uint64_t offset = d[body + 8] | d[body + 9] << 8;
+  const uint64_t buffer = header + offset;
   // ReplaceIfExists, Reserved, RootDirectory, FileNameLength, FileName.
-  if (length < 20 || buffer + 20 > Len || buffer + length > Len) return false;
-  const unsigned long name_len = d[buffer + 16] | d[buffer + 17] << 8 | d[buffer + 18] << 16 |
-                                 static_cast<unsigned long>(d[buffer + 19]) << 24;
+  if (length < 20 || buffer + 20 > len || buffer + length > len) return false;
+  const uint64_t name_len = d[buffer + 16] | d[buffer + 17] << 8 | d[buffer + 18] << 16 |
+                            static_cast<uint64_t>(d[buffer + 19]) << 24;
   if (name_len == 0 || name_len % 2 != 0 || name_len > length - 20 ||
-      buffer + 20 + name_len > Len || wide_size < 6)
+      buffer + 20 + name_len > len || wide_size < 6)
     return false;
   unsigned long n = 0;
   const unsigned char* name = d + buffer + 20;
@@ -70,7 +72,7 @@ bool QVX_Smb2RenameTarget(const unsigned char* d, unsigned long Len, unsigned lo
     wide[n++] = 0;
   }
   // Whole units, one kept for the terminating zero.
-  for (unsigned long q = 0; q + 1 < name_len && n + 2 < wide_size; q += 2) {
+  for (uint64_t q = 0; q + 1 < name_len && n + 2 < wide_size; q += 2) {
     wide[n++] = name[q];
     wide[n++] = name[q + 1];
   }
@@ -101,6 +103,7 @@ int QVX_OtherCmdAccess(const OtherCmdFrame& f) {
   if (Level(6))
     DiagLogLine(DiagLog::kKernel, 1, "QVX_D17-001 %s[%d][%ld] : WideCharToMultiByte rc=%d\r\n",
                 f.routine, __LINE__, platform().LastError(), rc);
+  const bool inside = QVX_ResolveAccessName(name, sizeof name);
   if (QVX_NameFiltered(name, true)) return 10;
 
   if (f.version == 2) platform().SleepMs(10);  // as the CREATE handler does
@@ -108,6 +111,7 @@ int QVX_OtherCmdAccess(const OtherCmdFrame& f) {
   const int found =
       QVXTreeIDGetInfo(f.tid, f.pid, f.uid, f.mid, f.recvData, name, &slot, &how, data);
   if (found == 10) return 10;
+  if (QVX_TreeIsIpc(slot)) return 10;
   if (Level(6))
     DiagLogLine(DiagLog::kKernel, 1,
                 "QVX_D51-001 %s[%d][%ld] : QVXTreeIDGetInfo nRet=%d : nTreeIDChk=%d\r\n", f.routine,
@@ -122,6 +126,7 @@ int QVX_OtherCmdAccess(const OtherCmdFrame& f) {
   c.now = now;
   c.data = data;
   c.share_trace = true;
+  c.outside = !inside;
   if (f.version == 1) {
     const Smb_Command_St& row = QVX_Smb1CommandRow(data->SMBCmdListFlg, data->SMBCommand);
     c.cmd = row.Name;
@@ -142,6 +147,8 @@ int QVX_OtherCmdAccess(const OtherCmdFrame& f) {
     if (Level(6)) Trace(f, __LINE__, "QVX_D51-001", "ExclusionInfoNonRcv 収集しない");
     return 10;
   }
+  // Nothing outside the share is looked at; there is no mask to judge by.
+  if (c.outside) return QVX_AccessRecord(c, slot, full, 0, QVX_OperationText(kVerdictNone));
 
   const bool del_off = OptionInfo.smb1_com_other_del_off == 1;
   uint64_t size = 0;

@@ -43,11 +43,13 @@ void TreeLine(const LocalTime& now, const char* action, const char* tree_id_text
   IdText(t.MessageId, c_id, sizeof c_id);
   IdText(t.SessionId, s_id, sizeof s_id);
   if (former) std::snprintf(tail, sizeof tail, "[%s]", former);
-  const char* q = OptionInfo.PathDubileCorteSet == 1 ? "\"" : "";
-  QVX_AccessLogLine("%s,%s,%s,%s,%s,%s,%s,%s,%s,%s,,,%s%s [T:%d C:%s S:%s]%s%s\r\n",
-                    QVX_LineStamp(now, when, sizeof when), action, tree_id_text, t.Login_Name,
-                    client_text, server_text, client_mac, server_mac, cmd.Name, cmd.Description, q,
-                    t.SharePath, static_cast<int>(t.Tid), c_id, s_id, tail, q);
+  char field[kQuotedShareSize], quoted[2 * kQuotedShareSize];
+  std::snprintf(field, sizeof field, "%s [T:%d C:%s S:%s]%s", t.SharePath, static_cast<int>(t.Tid),
+                c_id, s_id, tail);
+  QVX_AccessLogLine("%s,%s,%s,%s,%s,%s,%s,%s,%s,%s,,,%s\r\n", QVX_LineStamp(now, when, sizeof when),
+                    action, tree_id_text, t.Login_Name, client_text, server_text, client_mac,
+                    server_mac, cmd.Name, cmd.Description,
+                    QVX_PathField(field, quoted, sizeof quoted));
 }
 
 // The list row of a tree: Size and Operation as given, Path the share.

@@ -71,6 +71,12 @@ OpenVerdict QVX_OpenVerdict(uint32_t DesiredAccess, uint32_t CreateOptions, int 
   return v;
 }
 
+int QVX_MaskOnlyVerdict(uint32_t DesiredAccess) {
+  if ((nAccessKindFlg & QVX_ACCESS_KIND_SMB) == 0) return kVerdictNone;
+  const int v = QVX_SmbAccessVerdict(DesiredAccess);
+  return v == 0 ? kVerdictNone : v;
+}
+
 int QVX_OperationIndex(int verdict) {
   const int i = verdict - kVerdictNone;
   return i < 0 || i >= kAccessInfoChgChrCnt ? 0 : i;

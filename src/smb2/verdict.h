@@ -50,6 +50,10 @@ struct OpenVerdict {
 OpenVerdict QVX_OpenVerdict(uint32_t DesiredAccess, uint32_t CreateOptions, int kind,
                             char* full_path, const char* name, time_t when, int slot, DATA* data);
 
+// The verdict of an open whose object must not be looked at (its name leaves the share): the
+// mask's alone in the modes that use it, else 200.
+int QVX_MaskOnlyVerdict(uint32_t DesiredAccess);
+
 // The index into nAccessInfoChgChr of a verdict: 0 ("Err") below 201 or out of range.
 int QVX_OperationIndex(int verdict);
 const char* QVX_OperationText(int verdict);

@@ -21,6 +21,7 @@
 #include "platform/platform.h"
 #include "serverinfo/server_info.h"
 #include "tracking/access_data.h"
+#include "tracking/request_path.h"
 
 namespace qvx {
 
@@ -137,7 +138,13 @@ void QVX_FrameDstPort(const unsigned char* d, char* out, size_t size) { Port(d +
 
 bool QVX_JoinSharePath(const char* folder, const char* request, char* out, size_t size) {
   if (size == 0) return false;
-  std::string req = request ? request : "";
+  // Nothing outside the share is ever looked up: a name that climbs out of it joins nothing.
+  static char resolved[kAccessPathSize];
+  if (!QVX_ResolveRequestName(request, resolved, sizeof resolved)) {
+    out[0] = '\0';
+    return false;
+  }
+  std::string req = resolved;
 #ifndef _WIN32
   // Requests name their folders with backslashes; the server's own paths use "/".
   for (char& c : req)
@@ -342,6 +349,12 @@ int QVXTreeIDGetInfo(uint32_t TreeID, uint32_t Pid, uint32_t Uid, uint32_t Mid,
 bool QVX_UnknownRecord(uint32_t TreeID, const unsigned char* recvData, const char* path,
                        const char* cmd, const char* info, const LocalTime& now, DATA* data,
                        const char* routine) {
+  // A name that would leave the share is shown as sent, marked.
+  static char resolved[kAccessPathSize], marked[kAccessPathSize];
+  if (!QVX_ResolveRequestName(path, resolved, sizeof resolved)) {
+    std::snprintf(marked, sizeof marked, "%s%s", kOutsideShareMark, path);
+    path = marked;
+  }
   if (QVX_ExclusionInfoChk(path, 0) != 0) return false;
   char client[32], server[32];
   QVX_FrameSrcAddr(recvData, client, sizeof client);
@@ -358,10 +371,11 @@ bool QVX_UnknownRecord(uint32_t TreeID, const unsigned char* recvData, const cha
   if (QVX_SameAccessFound(key)) return false;
 
   char when[32];
-  const char* q = OptionInfo.PathDubileCorteSet == 1 ? "\"" : "";
-  QVX_AccessLogLine("%s,unknown,%d,,%s,%s,%s,%s,%s,%s,,,%s%s%s\r\n",
+  static char quoted[2 * kAccessPathSize + 2];
+  QVX_AccessLogLine("%s,unknown,%d,,%s,%s,%s,%s,%s,%s,,,%s\r\n",
                     QVX_LineStamp(now, when, sizeof when), static_cast<int>(TreeID), client_text,
-                    server_text, data->ClientMac, data->ServerMac, cmd, info, q, path, q);
+                    server_text, data->ClientMac, data->ServerMac, cmd, info,
+                    QVX_PathField(path, quoted, sizeof quoted));
   char tid_text[16];
   std::snprintf(tid_text, sizeof tid_text, "%d", static_cast<int>(TreeID));
   const char* cells[kListColumns - 1] = {
@@ -504,12 +518,14 @@ int QVX_TreeIDTableDelete(DATA*) {
     if (alive) continue;
     if (OptionInfo.LogFileWriteFlg == 1 && QVX_ExclusionInfoChk(t.SharePath, 0) == 0) {
       char when[32];
-      const char* q = OptionInfo.PathDubileCorteSet == 1 ? "\"" : "";
-      QVX_AccessLogLine("%s,logout,%d,%s,%s,%s,%s,%s,,,,,%s%s [T:%d P:%d U:%d M:%d][%d]%s\r\n",
+      char field[kQuotedShareSize], quoted[2 * kQuotedShareSize];
+      std::snprintf(field, sizeof field, "%s [T:%d P:%d U:%d M:%d][%d]", t.SharePath,
+                    static_cast<int>(t.Tid), static_cast<int>(t.Pid), static_cast<int>(t.Uid),
+                    static_cast<int>(t.Mid), static_cast<int>(t.Flg));
+      QVX_AccessLogLine("%s,logout,%d,%s,%s,%s,%s,%s,,,,,%s\r\n",
                         QVX_LineStamp(now, when, sizeof when), static_cast<int>(t.Tid),
-                        t.Login_Name, t.src_addr, t.dst_addr, t.src_mac, t.dst_mac, q, t.SharePath,
-                        static_cast<int>(t.Tid), static_cast<int>(t.Pid), static_cast<int>(t.Uid),
-                        static_cast<int>(t.Mid), static_cast<int>(t.Flg), q);
+                        t.Login_Name, t.src_addr, t.dst_addr, t.src_mac, t.dst_mac,
+                        QVX_PathField(field, quoted, sizeof quoted));
     }
     std::memset(&t, 0, sizeof t);
   }

@@ -190,5 +190,19 @@ TEST_F(AccessLogTest, DatedNames) {
   EXPECT_STREQ(folder, "");
 }
 
+TEST(AccessLogFieldTest, QuotedPathsDoubleTheirQuotes) {
+  OptionSetDefaults(&OptionInfo);
+  char out[32];
+  EXPECT_STREQ(QVX_PathField("a\"b.txt", out, sizeof out), "a\"b.txt");
+  OptionInfo.PathDubileCorteSet = 1;
+  EXPECT_STREQ(QVX_PathField("a\"b\".txt", out, sizeof out), "\"a\"\"b\"\".txt\"");
+  EXPECT_STREQ(QVX_PathField("", out, sizeof out), "\"\"");
+  // Cut inside the buffer, the closing quote kept and no quote left single.
+  char small[8];
+  EXPECT_STREQ(QVX_PathField("abc\"def", small, sizeof small), "\"abc\"\"\"");
+  EXPECT_STREQ(QVX_PathField("abcd\"ef", small, sizeof small), "\"abcd\"");
+  OptionSetDefaults(&OptionInfo);
+}
+
 }  // namespace
 }  // namespace qvx

@@ -5,11 +5,14 @@
 #include <string>
 
 #include "app/dbglog.h"
+#include "app/listview.h"
 #include "app/option.h"
 #include "app/startup.h"
+#include "app/tables.h"
 #include "platform/profile.h"
 #include "support/fake_platform.h"
 #include "support/recording_view.h"
+#include "tracking/access_data.h"
 
 namespace qvx {
 namespace {
@@ -60,6 +63,18 @@ TEST_F(ControllerTest, InitialisationWritesTheVersionLineAndSetsUpTheWindow) {
   EXPECT_TRUE(view.posted.empty());
   EXPECT_EQ(nCmdLineOptSc, 0);
   EXPECT_EQ(nAccessKindFlg, 3);
+}
+
+TEST_F(ControllerTest, ListCellsShowWireValuesEscaped) {
+  Start();
+  ASSERT_EQ(InsItem(nullptr, "2026/12/09 10:20:07", 0, 0, 0), 0);
+  SetSubitem(nullptr, "/srv/data/a\r\nb<1>.txt", 0, 12, 0);
+  SetSubitem(nullptr, "alice", 0, 3, 0);
+  ASSERT_EQ(view.rows.size(), 1u);
+  EXPECT_EQ(view.CellText(0, 12), "/srv/data/a<0D><0A>b<3C>1>.txt");
+  EXPECT_EQ(view.CellText(0, 3), "alice");
+  // The record keeps the text as it came: repeats are judged on it.
+  EXPECT_STREQ(AccessData[0].Path, "/srv/data/a\r\nb<1>.txt");
 }
 
 TEST_F(ControllerTest, ScOptionAndAutoStart) {

@@ -70,6 +70,17 @@ TEST_F(DbgLogTest, LongLinesAreCutInsideTheBufferAndStillEndTheLine) {
   EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
 }
 
+TEST_F(DbgLogTest, ValuesFromTheWireCannotStartALineOfTheirOwn) {
+  DiagLogLine(DiagLog::kKernel, 0, "start\r\n");
+  QVX_KLOG("QVX_D31-004 QVX_Smb2FileStandardInfo[%d][%ld] : szAccessPathName=%s\r\n",
+           "a\r\nQVX_I02-001 forged");
+  DiagLogLine(DiagLog::kEvent, 0, "user=%s\r\n", "x\ny");
+  auto k = fake.Lines(szLogfileName);
+  ASSERT_EQ(k.size(), 2u);
+  EXPECT_NE(k[1].find(" : szAccessPathName=a<0D><0A>QVX_I02-001 forged"), std::string::npos);
+  EXPECT_EQ(fake.Contents(szLogfileName2), "user=x<0A>y\r\n");
+}
+
 TEST_F(DbgLogTest, WriteToAMissingFolderLeavesAnE11LineInTheDebugLog) {
   ASSERT_TRUE(DbgLogCreate());
   std::snprintf(szLogfileName, kLogPathSize, "%s", fake.Path("no/such/dir/k.log").c_str());

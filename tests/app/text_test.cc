@@ -35,5 +35,57 @@ TEST(TextTest, DottedQuadWritesWhatPrintfWrites) {
   EXPECT_STREQ(cut, "255.2");
 }
 
+std::string Escaped(const std::string& s) {
+  std::string out;
+  QVX_AppendEscaped(out, s.data(), s.size());
+  EXPECT_EQ(QVX_TextIsPlain(s.data(), s.size()), out == s) << s;
+  return out;
+}
+
+TEST(TextTest, ControlCharactersAreWrittenVisibly) {
+  EXPECT_EQ(Escaped("a\r\n[FAKE],x.txt"), "a<0D><0A>[FAKE],x.txt");
+  EXPECT_EQ(Escaped(std::string("t\tab\x1b[31m\x7f") + '\0' + "z"), "t<09>ab<1B>[31m<7F><00>z");
+  // The escape's own opening is escaped, so "<0D>" in a name cannot pass for a CR.
+  EXPECT_EQ(Escaped("<0D>.txt"), "<3C>0D>.txt");
+  EXPECT_EQ(Escaped("plain \\share\\file \"x\".txt"), "plain \\share\\file \"x\".txt");
+  EXPECT_EQ(Escaped("議事録.txt"), "議事録.txt");
+}
+
+#ifndef _WIN32
+TEST(TextTest, BytesOfNoCharacterAndInvisibleBreaksAreEscaped) {
+  // NEL (a C1 control), LINE SEPARATOR and RIGHT-TO-LEFT OVERRIDE are valid UTF-8 but break or
+  // turn a line for whoever reads it.
+  EXPECT_EQ(Escaped("a\xC2\x85"
+                    "b"),
+            "a<C2><85>b");
+  EXPECT_EQ(Escaped("a\xE2\x80\xA8"
+                    "b"),
+            "a<E2><80><A8>b");
+  EXPECT_EQ(Escaped("x\xE2\x80\xAEtxt.exe"), "x<E2><80><AE>txt.exe");
+  // No character at all: a stray byte, a cut sequence, an overlong form, a surrogate.
+  EXPECT_EQ(Escaped("\xFF\xFE"), "<FF><FE>");
+  EXPECT_EQ(Escaped("\xE6\x97"
+                    "a"),
+            "<E6><97>a");
+  EXPECT_EQ(Escaped("\xC0\xAF"), "<C0><AF>");
+  EXPECT_EQ(Escaped("\xED\xA0\x80"), "<ED><A0><80>");
+  // Other characters outside ASCII stay, four-byte ones included.
+  EXPECT_EQ(Escaped("\xC2\xA0\xF0\x9F\x98\x80"), "\xC2\xA0\xF0\x9F\x98\x80");
+}
+#endif
+
+TEST(TextTest, EscapedLinesKeepTheirEndAndTheirBuffer) {
+  char buf[32] = "a\rb\r\n";
+  EXPECT_EQ(QVX_EscapeLine(buf, 5, sizeof buf), 8u);
+  EXPECT_STREQ(buf, "a<0D>b\r\n");
+  // A plain line is left as it is.
+  char plain[16] = "abc\r\n";
+  EXPECT_EQ(QVX_EscapeLine(plain, 5, sizeof plain), 5u);
+  // Grown past the buffer: cut before an escape that would not fit whole, CR LF kept.
+  char full[12] = "abcd\n\n\r\n";
+  EXPECT_EQ(QVX_EscapeLine(full, 8, sizeof full), 10u);
+  EXPECT_STREQ(full, "abcd<0A>\r\n");
+}
+
 }  // namespace
 }  // namespace qvx

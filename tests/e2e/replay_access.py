@@ -9,8 +9,9 @@ lines come from tshark's decode of the same file and the logging rules:
 
   * a TREE_CONNECT request toward the server gives one "login" line, its response one "connect"
     line, a TREE_DISCONNECT request one "disconnect" line;
-  * a CREATE request (the first SMB2 message of its frame, as the capture loop reads frames) with a
-    non-empty name free of ":", "*" and "PIPE" gives an "access" line: path = the share's folder
+  * a CREATE request (the first SMB2 message of its frame, as the capture loop reads frames) on a
+    tree other than IPC$ (tshark's smb2.tree) with a non-empty name free of ":", "*" and "PIPE"
+    that is no pipe name (with or without its backslash, in any case) gives an "access" line: path = the share's folder
     joined with the name, operation from DesiredAccess (write data "Wt", else read data "Rd", delete
     alone "Del", nothing of these: the time-stamp verdict, "Del" for an absent file), user = the
     session's user, size 0 for an absent file; a line equal in tree, operation, addresses and path
@@ -26,7 +27,12 @@ import subprocess
 import sys
 import tempfile
 
-PIPE_NAMES = {"\\spoolss", "\\browser", "\\wkssvc", "\\srvsvc", "\\winreg", "\\", "\\D "}
+PIPE_NAMES = {"spoolss", "browser", "wkssvc", "srvsvc", "winreg", "", "d ", "lsarpc", "samr",
+              "mdssvc", "netlogon"}
+
+
+def is_pipe(name, tree):
+    return tree.upper().endswith("\\IPC$") or name.lstrip("\\").lower() in PIPE_NAMES
 
 
 def fail(msg):
@@ -36,7 +42,7 @@ def fail(msg):
 
 def tshark_rows(capture):
     fields = ["frame.number", "frame.time_epoch", "ip.src", "ip.dst", "smb2.cmd",
-              "smb2.flags.response", "smb2.tid", "smb2.filename", "smb.access_mask"]
+              "smb2.flags.response", "smb2.tid", "smb2.tree", "smb2.filename", "smb.access_mask"]
     cmd = ["tshark", "-r", capture, "-o", "tcp.desegment_tcp_streams:FALSE", "-Y", "smb2",
            "-T", "fields", "-E", "occurrence=f", "-E", "separator=\t"]
     for f in fields:
@@ -142,7 +148,7 @@ def main():
     expected, window = [], []
     for r in creates:
         name = r["smb2.filename"]
-        if not name or any(s in name for s in (":", "*", "PIPE")) or name in PIPE_NAMES:
+        if not name or any(s in name for s in (":", "*", "PIPE")) or is_pipe(name, r["smb2.tree"]):
             continue
         tid = str(int(r["smb2.tid"], 16))
         client = r["ip.src"]
@@ -174,7 +180,8 @@ def main():
         # tree was found by its path.
         want_paths = {os.path.join(share_dir, r["smb2.filename"].replace("\\", "/"))
                       for r in creates if r["smb2.filename"] and
-                      not any(s in r["smb2.filename"] for s in (":", "*", "PIPE"))}
+                      not any(s in r["smb2.filename"] for s in (":", "*", "PIPE")) and
+                      not is_pipe(r["smb2.filename"], r["smb2.tree"])}
         got_paths = {g[5] for g in got if g[1] == "access"}
         if any(g[1] != "access" for g in got):
             fail("unknown lines although every path exists under the one share")

@@ -184,13 +184,93 @@ TEST_F(Smb2CreateTest, NameBoundsAndFilters) {
   EXPECT_EQ(Create("dir\\*"), 10);
   EXPECT_EQ(Create("\\srvsvc"), 10);
   EXPECT_EQ(Create("\\winreg"), 10);
+  // SMB2 names a pipe without the backslash, in any case.
+  EXPECT_EQ(Create("srvsvc"), 10);
+  EXPECT_EQ(Create("LSARPC"), 10);
   EXPECT_EQ(nListIndex, 1);
-  EXPECT_EQ(Create("srvsvc"), 0);
-  EXPECT_EQ(nListIndex, 2);
   OptionInfo.AllPacketGet = 1;
   EXPECT_EQ(Create("dir\\file.txt:Zone.Identifier"), 0);
   EXPECT_EQ(Create("\\winreg"), 0);
-  EXPECT_EQ(nListIndex, 4);
+  EXPECT_EQ(nListIndex, 3);
+}
+
+TEST_F(Smb2CreateTest, OpensOnIpcAreNoFileAccesses) {
+  // What a Windows or macOS session opens on IPC$, including pipes no list names.
+  ConnectedTree(1, 9, "\\\\10.0.0.1\\IPC$");
+  ServerShare ipc;
+  ipc.name = "IPC$";
+  ServerShare sh;
+  sh.name = "data";
+  sh.path = share_dir_;
+  fake.SetShares({sh, ipc});
+  NetShareInfoDataNo = QVX_NetShare_NT(NetWkShareInfo, OptionInfo.NetWkInfoCnt, nullptr);
+  for (const char* pipe : {"srvsvc", "lsarpc", "mdssvc", "wkssvc", "epmapper", "some\\file.txt"})
+    EXPECT_EQ(Create(pipe, kWriteOpen, 0, 9), 10) << pipe;
+  TreeConnect[1].SharePath[11] = 'i';  // \\10.0.0.1\iPC$: share names match in any case
+  EXPECT_EQ(Create("srvsvc2", kWriteOpen, 0, 9), 10);
+  EXPECT_EQ(nListIndex, 0);
+  EXPECT_TRUE(LogLines().empty());
+  // The same names on a file share are files.
+  EXPECT_EQ(Create("epmapper"), 0);
+  EXPECT_EQ(nListIndex, 1);
+}
+
+TEST_F(Smb2CreateTest, NamesFromTheWireCannotForgeLines) {
+  SetFile("a\r\n[FAKE],x.txt", 1000, 500, 3);
+  ASSERT_EQ(Create("a\r\n[FAKE],x.txt"), 0);
+  const std::vector<std::string> lines = LogLines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0],
+            "[2026/12/09 10:20:07],access,7,alice,10.0.0.5,10.0.0.1,cc:cc:cc:cc:cc:05,"
+            "ss:ss:ss:ss:ss:01,-,-,3,Rd  ," +
+                share_dir_ + kPathSep + "a<0D><0A>[FAKE],x.txt");
+  // The record keeps the name as it came; the path was found on disk under it.
+  EXPECT_EQ(std::string(AccessData[0].Path), Local("a\r\n[FAKE],x.txt"));
+  // Quoted, a quote inside the path is doubled.
+  OptionInfo.PathDubileCorteSet = 1;
+  ASSERT_EQ(Create("say \"hi\".txt"), 0);
+  EXPECT_EQ(LogLines().back().substr(LogLines().back().find(",Rd  ,") + 6),
+            "\"" + Local("say \"\"hi\"\".txt") + "\"");
+}
+
+TEST_F(Smb2CreateTest, LongNamesAreLoggedWhole) {
+  // 200 Japanese characters: 400 bytes on the wire, 600 bytes of UTF-8.
+  std::string name;
+  for (int i = 0; i < 200; ++i) name += "あ";
+  SetFile(name, 1000, 500, 42);
+  ASSERT_EQ(Create(name), 0);
+  ASSERT_EQ(LogLines().size(), 1u);
+  EXPECT_EQ(LogLines()[0].substr(LogLines()[0].find(",42,Rd  ,") + 9), Local(name));
+  // The longest name the wire allows, in three-byte characters, still fits whole.
+  std::string longest;
+  for (int i = 0; i < 511; ++i) longest += "日";
+  ASSERT_EQ(Create(longest), 0);
+  EXPECT_EQ(LogLines().back().substr(LogLines().back().find(",0,") + 3), "Rd  ," + Local(longest));
+}
+
+TEST_F(Smb2CreateTest, DotsResolveInsideTheShareAndNamesLeavingItAreNeverLookedUp) {
+  SetFile("a.txt", 1000, 500, 7);
+  ASSERT_EQ(Create("docs\\..\\.\\a.txt"), 0);
+  EXPECT_EQ(LogLines().back().substr(LogLines().back().find(",7,Rd  ,") + 8), Local("a.txt"));
+
+  // A file outside the share with a size of its own: none of it may reach the line.
+  FileInfo motd;
+  motd.size = 286;
+  motd.creation = platform().Now().t - 1000;
+  motd.last_write = platform().Now().t - 1000;
+  fake.SetFileInfo(Local("..\\..\\etc\\motd"), motd);
+  ASSERT_EQ(Create("..\\..\\etc\\motd", kReadOpen), 0);
+  EXPECT_EQ(LogLines().back(),
+            "[2026/12/09 10:20:07],access,7,alice,10.0.0.5,10.0.0.1,cc:cc:cc:cc:cc:05,"
+            "ss:ss:ss:ss:ss:01,-,-,0,Rd  ,[outside share] ..\\..\\etc\\motd");
+  ASSERT_EQ(Create("docs\\..\\..\\x.txt", kWriteOpen), 0);
+  EXPECT_EQ(LogLines().back().substr(LogLines().back().find(",0,") + 3),
+            "Wt  ,[outside share] docs\\..\\..\\x.txt");
+  // On a tree no share explains, the unknown line is marked too, and no share is guessed.
+  ASSERT_EQ(Create("..\\data\\a.txt", kReadOpen, 0, 99), 10);
+  EXPECT_EQ(LogLines().back().substr(LogLines().back().find(",,,") + 3),
+            "[outside share] ..\\data\\a.txt");
+  EXPECT_EQ(TreeConnect[1].Flg, kSlotFree);
 }
 
 TEST_F(Smb2CreateTest, AGuessedTreeCompletesItsWaitRow) {

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "smb2/file_access.h"
 #include "smb2/handler_fixture.h"
 
 namespace qvx {
@@ -102,6 +103,45 @@ TEST_F(Smb2OtherCmdTest, PathsStayInsideTheFrameAndTheirBuffer) {
   // A 600-unit path fills the buffer: it is cut to 511 units, terminated inside it.
   ASSERT_EQ(Other(Utf16("\\" + std::string(599, 'a'))), 0);
   EXPECT_EQ(LogLines().back(), Line("0", "Del ", Local(std::string(510, 'a'))));
+}
+
+TEST_F(Smb2OtherCmdTest, RenameTargetsOutsideTheShareAreMarkedAndNotLookedUp) {
+  FileInfo fi;
+  fi.size = 99;
+  fake.SetFileInfo(Local("..\\outside.txt"), fi);
+  ASSERT_EQ(Other(RenameBody("dir\\..\\..\\outside.txt")), 0);
+  EXPECT_EQ(LogLines(), std::vector<std::string>{
+                            Line("0", "Err", "[outside share] \\dir\\..\\..\\outside.txt")});
+  // Within the share the target is resolved.
+  ASSERT_EQ(Other(RenameBody("dir\\..\\in.txt")), 0);
+  EXPECT_EQ(LogLines().back(), Line("0", "Del ", Local("in.txt")));
+  // Nothing on IPC$ is a file.
+  ConnectedTree(1, 9, "\\\\10.0.0.1\\IPC$");
+  EXPECT_EQ(Other(Utf16("\\lsarpc"), 9), 10);
+  EXPECT_EQ(Other(RenameBody("x.txt"), 9), 10);
+  EXPECT_EQ(nListIndex, 2);
+}
+
+TEST_F(Smb2OtherCmdTest, RenameLengthsThatWrapAreRefused) {
+  // BufferLength and FileNameLength near 4 GiB: summed in 32 bits (unsigned long on Windows)
+  // each bound lands back inside this short frame, and the name would be read far past it.
+  Smb2Ids ids;
+  ids.tree_id = 7;
+  Frame f = Smb2(17, ids, RenameBody("a"));
+  const unsigned long body = static_cast<unsigned long>(f.cursor - 1);
+  const unsigned long buffer = body - 64 + 64 + 32;
+  ASSERT_EQ(buffer + 22, f.Len);
+  test::Put32(f.bytes, body + 4, 0xFFFFFFFFu - 99);      // buffer + this wraps to 40
+  test::Put32(f.bytes, buffer + 16, 0xFFFFFFFFu - 129);  // buffer + 20 + this wraps to 30
+  unsigned char wide[kWideNameSize] = {};
+  EXPECT_FALSE(QVX_Smb2RenameTarget(f.data(), f.Len, body, wide, sizeof wide));
+  EXPECT_EQ(wide[0], 0);
+  // A FileNameLength one unit past the frame is refused as well.
+  Frame g = Smb2(17, ids, RenameBody("ab"));
+  test::Put32(g.bytes, buffer + 16, 6);
+  EXPECT_FALSE(QVX_Smb2RenameTarget(g.data(), g.Len, body, wide, sizeof wide));
+  test::Put32(g.bytes, buffer + 16, 4);
+  EXPECT_TRUE(QVX_Smb2RenameTarget(g.data(), g.Len, body, wide, sizeof wide));
 }
 
 TEST_F(Smb2OtherCmdTest, UnknownShareAndModesWithoutTimeStamps) {
