@@ -233,6 +233,8 @@ TEST_F(Smb2CreateTest, NamesFromTheWireCannotForgeLines) {
             "\"" + Local("say \"\"hi\"\".txt") + "\"");
 }
 
+// The names are spelt in UTF-8 here, the Linux build's code page.
+#ifndef _WIN32
 TEST_F(Smb2CreateTest, LongNamesAreLoggedWhole) {
   // 200 Japanese characters: 400 bytes on the wire, 600 bytes of UTF-8.
   std::string name;
@@ -247,6 +249,7 @@ TEST_F(Smb2CreateTest, LongNamesAreLoggedWhole) {
   ASSERT_EQ(Create(longest), 0);
   EXPECT_EQ(LogLines().back().substr(LogLines().back().find(",0,") + 3), "Rd  ," + Local(longest));
 }
+#endif
 
 TEST_F(Smb2CreateTest, DotsResolveInsideTheShareAndNamesLeavingItAreNeverLookedUp) {
   SetFile("a.txt", 1000, 500, 7);
