@@ -31,6 +31,12 @@ PIPE_NAMES = {"spoolss", "browser", "wkssvc", "srvsvc", "winreg", "", "d ", "lsa
               "mdssvc", "netlogon"}
 
 
+def tid_text(hex_tid):
+    """A TreeId as the lines print it: "%d" of the 32-bit value."""
+    v = int(hex_tid, 16) & 0xFFFFFFFF
+    return str(v - (1 << 32) if v >= 1 << 31 else v)
+
+
 def is_pipe(name, tree):
     return tree.upper().endswith("\\IPC$") or name.lstrip("\\").lower() in PIPE_NAMES
 
@@ -150,7 +156,7 @@ def main():
         name = r["smb2.filename"]
         if not name or any(s in name for s in (":", "*", "PIPE")) or is_pipe(name, r["smb2.tree"]):
             continue
-        tid = str(int(r["smb2.tid"], 16))
+        tid = tid_text(r["smb2.tid"])
         client = r["ip.src"]
         if preconnected and not args.with_files:
             key = ("unknown", tid, client, name)
@@ -194,6 +200,13 @@ def main():
             if g != e:
                 print("line %d\n  expected %s\n  got      %s" % (i, e, g))
         fail("%d CREATE lines, %d expected" % (len(got), len(expected)))
+
+    # Pipes are no files: no access or unknown line, of any command, on a tree of IPC$.
+    ipc_tids = {tid_text(r["smb2.tid"]) for r in rows
+                if r["smb2.tree"].upper().endswith("\\IPC$") and r["smb2.tid"]}
+    on_ipc = [l for l in lines if l[1] in ("access", "unknown") and l[2] in ipc_tids]
+    if on_ipc:
+        fail("file lines on IPC$: " + " | ".join(",".join(l) for l in on_ipc))
 
     # Users: the session's user on every known-tree line.
     want_user = None

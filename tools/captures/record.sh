@@ -12,6 +12,7 @@
 #   smb1_ops.pcap        SMB1 (NT1), the same round
 #   smb2_preconnected.pcap  session and tree connect happen before the recording starts
 #   smb2_ops.pcapng      smb2_ops.pcap in pcapng form
+#   smb2_pipes.pcap      named pipes opened on IPC$, then a file read on the share
 #   smb.conf             the server configuration used
 #   smbstatus_smb2.json  smbstatus -j while the SMB2 client of the last capture was connected
 #   captures.txt         the operations each capture holds
@@ -216,6 +217,19 @@ exec 3>&-
 wait "$client_pid" || true
 stop_tcpdump
 
+echo "record: SMB2 named pipes on IPC\$, then a file read on the share"
+reset_share_content
+start_tcpdump "$out/smb2_pipes.pcap"
+ip netns exec "$ns_cli" timeout 30 rpcclient "$srv_ip" -U "$user%$pass" -c 'srvinfo; lsaquery; netshareenum' \
+  >"$tmp/rpc.out" 2>&1 || {
+  cat "$tmp/rpc.out"
+  exit 1
+}
+(cd "$tmp" && printf 'get "docs\\report 2026.txt" /dev/null\n' |
+  ip netns exec "$ns_cli" smbclient "//$srv_ip/share" -U "$user%$pass" \
+    --option='client smb encrypt=off' >"$tmp/client4.out" 2>&1)
+stop_tcpdump
+
 # The same SMB2 round in pcapng form, for the pcapng reader.
 editcap -F pcapng "$out/smb2_ops.pcap" "$out/smb2_ops.pcapng"
 chmod 644 "$out"/*.pcap "$out"/*.pcapng
@@ -234,8 +248,11 @@ smb1_ops.pcap          smbclient -m NT1 --option='client min protocol=NT1' (SMB1
 smb2_preconnected.pcap SMB 3.1.1; the client connected and listed the share root before tcpdump
                        started, so the capture has no negotiate, session setup or tree connect:
                        only the operations below, tree disconnect and logoff.
-smb2_ops.pcapng        smb2_ops.pcap converted by `editcap -F pcapng` (same frames, pcapng format).
+smb2_ops.pcapng        smb2_ops.pcap converted by \`editcap -F pcapng\` (same frames, pcapng format).
 smbstatus_smb2.json    smbstatus -j taken while the client of smb2_preconnected.pcap was connected.
+smb2_pipes.pcap        SMB 3.1.1; rpcclient -c 'srvinfo; lsaquery; netshareenum' (named pipes srvsvc
+                       and lsarpc opened on IPC\$), then smbclient get "docs\\report 2026.txt" on
+                       the share.
 
 Operations of each round, in order (smbclient commands):
 $(ops_commands | sed 's/^/  /')
