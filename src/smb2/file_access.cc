@@ -144,7 +144,9 @@ bool QVX_MapTreeShare(const FileAccessCall& c, int slot, char* full, size_t full
   if (row == nullptr) return false;
 
   // A path too long for the buffer is kept cut.
-  if (c.outside)
+  // A caller that did not resolve the name gets the mark all the same.
+  char resolved[kAccessNameSize];
+  if (c.outside || !QVX_ResolveRequestName(c.name, resolved, sizeof resolved))
     std::snprintf(full, full_size, "%s%s", kOutsideShareMark, c.name);
   else
     QVX_JoinSharePath(row->path, c.name, full, full_size);

@@ -61,7 +61,9 @@ struct FileAccessCall {
   LocalTime now;
   DATA* data = nullptr;
   bool share_trace = false;  // trace each share row compared
-  bool outside = false;      // the name leaves the share (QVX_ResolveAccessName)
+  // The name leaves the share (QVX_ResolveAccessName returned false): the caller looks nothing
+  // up on disk for it and records it with size 0.
+  bool outside = false;
 };
 
 // A tree that was guessed just now may still own the "WAIT" row of its slot: the row becomes a

@@ -122,6 +122,20 @@ TEST_F(Smb2OtherCmdTest, RenameTargetsOutsideTheShareAreMarkedAndNotLookedUp) {
   EXPECT_EQ(nListIndex, 2);
 }
 
+TEST_F(Smb2OtherCmdTest, BinaryBodiesNeverReachALineRaw) {
+  // The first backslash of an IOCTL or WRITE body may start binary data: its units become
+  // control characters (CR, LF, ESC), a C1 control and a line separator.
+  ASSERT_EQ(Other({0x5C, 0, 'b', 0, 0x0D, 0, 0x0A, 0, 0x1B, 0, 0x85, 0, 0x28, 0x20, 'z', 0, 0, 0}),
+            0);
+  const std::vector<std::string> lines = LogLines();
+  ASSERT_EQ(lines.size(), 1u);
+#ifdef _WIN32
+  EXPECT_NE(lines[0].find("b<0D><0A><1B>"), std::string::npos) << lines[0];
+#else
+  EXPECT_EQ(lines[0], Line("0", "Del ", Local("b")) + "<0D><0A><1B><C2><85><E2><80><A8>z");
+#endif
+}
+
 TEST_F(Smb2OtherCmdTest, RenameLengthsThatWrapAreRefused) {
   // BufferLength and FileNameLength near 4 GiB: summed in 32 bits (unsigned long on Windows)
   // each bound lands back inside this short frame, and the name would be read far past it.
