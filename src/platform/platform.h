@@ -249,6 +249,11 @@ LocalTime LocalTimeFromTimeT(int64_t t);
 // system ANSI code page (UTF-8 on Linux), terminated, in out (size bytes). Returns the bytes
 // written with the terminator, as WideCharToMultiByte does, or 0 when the text does not fit.
 int QVX_WideToAnsi(const unsigned char* utf16le, size_t units, char* out, size_t size);
+// Upper-cases a text of the system ANSI code page in place without changing its length
+// (CharUpperBuffA on Windows). On Linux the text is UTF-8: letters of the Latin, Greek and
+// Cyrillic alphabets whose capital has the same encoded length are raised, every other byte (and
+// every multi-byte sequence) stays as it is, so a name is never broken.
+void QVX_TextUpper(char* text);
 // Equality of two texts ignoring case (CompareStringA with NORM_IGNORECASE on Windows).
 bool QVX_TextEqualNoCase(const char* a, const char* b);
 

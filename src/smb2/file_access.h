@@ -53,6 +53,7 @@ struct FileAccessCall {
   LocalTime now;
   DATA* data = nullptr;
   bool share_trace = false;  // trace each share row compared
+  bool every_time = false;   // logged even when it repeats a recent access
 };
 
 // A tree that was guessed just now may still own the "WAIT" row of its slot: the row becomes a
@@ -72,7 +73,7 @@ bool QVX_MapTreeShare(const FileAccessCall& c, int slot, char* full, size_t full
 int QVX_UnknownShareRecord(const FileAccessCall& c);
 
 // The "access" line and row of the tree in slot, unless the same access was recorded in the
-// last rows. Always 0.
+// last rows (and the call is not logged every time). Always 0.
 int QVX_AccessRecord(const FileAccessCall& c, int slot, const char* full, uint64_t size,
                      const char* operation);
 
