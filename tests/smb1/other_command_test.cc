@@ -5,33 +5,14 @@
 #include <string>
 #include <vector>
 
-#include "smb2/handler_fixture.h"
+#include "smb1/smb1_frames.h"
 
 namespace qvx {
 namespace {
 
 using test::Frame;
+using test::Smb1;
 using test::Utf16;
-
-// An SMB1 request with the given TID and UID; body starts at the WordCount byte.
-Frame Smb1(uint8_t command, uint16_t tid, uint16_t uid, const std::vector<unsigned char>& body) {
-  Frame fr;
-  fr.bytes = test::IpTcp(test::kClient, test::kServer, test::kClientPort, 445);
-  const size_t h = fr.bytes.size();
-  fr.bytes.resize(h + 32, 0);
-  fr.bytes[h] = 0xFF, fr.bytes[h + 1] = 'S', fr.bytes[h + 2] = 'M', fr.bytes[h + 3] = 'B';
-  fr.bytes[h + 4] = command;
-  test::Put16(fr.bytes, h + 10, 0xC807);  // Unicode, NT status, long names
-  test::Put16(fr.bytes, h + 24, tid);
-  test::Put16(fr.bytes, h + 26, 0xFEFF);  // PIDLow
-  test::Put16(fr.bytes, h + 28, uid);
-  test::Put16(fr.bytes, h + 30, 3);  // MID
-  std::memcpy(&fr.smb1, fr.bytes.data() + h, 32);
-  fr.bytes.insert(fr.bytes.end(), body.begin(), body.end());
-  fr.Len = fr.bytes.size();
-  fr.cursor = static_cast<long>(h + 32 + 1);
-  return fr;
-}
 
 // QUERY_INFORMATION: WordCount 0, ByteCount, buffer format 4, pad, the path and its zero.
 std::vector<unsigned char> QueryBody(const std::vector<unsigned char>& path) {
