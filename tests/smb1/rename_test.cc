@@ -75,12 +75,16 @@ TEST_F(SmbRenameTest, ARenameNamesBothLocalPathsEveryTime) {
 
 TEST_F(SmbRenameTest, ANewNameEndingWithTheDataIsWhole) {
   OptionInfo.PathDubileCorteSet = 1;
-  Frame f = Smb1(0x07, 2049, 100, RenameBody("\\新規ファイル.txt", "\\名前変更.txt", false));
+#ifndef _WIN32
+  const std::string from = "新規ファイル.txt", to = "名前変更.txt";
+#else
+  const std::string from = "new.txt", to = "renamed.txt";  // the ANSI code page's texts
+#endif
+  Frame f = Smb1(0x07, 2049, 100, RenameBody("\\" + from, "\\" + to, false));
   ASSERT_EQ(Rename(test::Cut(f, f.Len)), 0);
   const std::vector<std::string> lines = LogLines();
   ASSERT_EQ(lines.size(), 1u);
-  EXPECT_NE(lines[0].find(",0,ReNm,\"" + Local("新規ファイル.txt") + " >> " +
-                          Local("名前変更.txt") + "\""),
+  EXPECT_NE(lines[0].find(",0,ReNm,\"" + Local(from) + " >> " + Local(to) + "\""),
             std::string::npos)
       << lines[0];
 }

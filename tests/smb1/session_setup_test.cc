@@ -118,6 +118,8 @@ TEST_F(SmbSessionSetupTest, TheAuthenticateUserIsKeptUpperCasedAndBoundByTheAnsw
   EXPECT_STREQ(user, "QVXUSER");
 }
 
+// The Windows build upper-cases in its ANSI code page, whose texts a UTF-8 literal cannot give.
+#ifndef _WIN32
 TEST_F(SmbSessionSetupTest, NamesBeyondAsciiStayWhole) {
   // Letters with capitals of the same length are raised; Japanese has no case.
   ASSERT_EQ(Request(SetupBody(Ntlmssp(3, Utf16("jürgen.山田")))), 0);
@@ -127,6 +129,8 @@ TEST_F(SmbSessionSetupTest, NamesBeyondAsciiStayWhole) {
   ASSERT_EQ(Request(SetupBody(Ntlmssp(3, Utf16("ωмя"))), other), 0);
   EXPECT_STREQ(SessionSetup[1].Login_Name, "ΩМЯ");
 }
+
+#endif  // _WIN32
 
 TEST_F(SmbSessionSetupTest, WhatIsNotRecorded) {
   // No extended security: the name is elsewhere and not decoded.
