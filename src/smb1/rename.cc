@@ -70,6 +70,28 @@ bool Convert(const unsigned char* wide, char* out, const char* routine, const ch
   return true;
 }
 
+// The data bytes of a request (d, n) and the name that follows their first BufferFormat byte,
+// converted into name (kConvertedSize bytes); *after is the index just past the name. False when
+// the request is dropped: no data bytes inside the frame, another BufferFormat, a failed
+// conversion or an empty name.
+struct FirstName {
+  const unsigned char* d = nullptr;
+  unsigned long n = 0;
+  unsigned long after = 0;
+};
+bool ReadFirstName(unsigned long Len, const unsigned char* recvData, long cursor, unsigned words,
+                   const char* routine, const char* rc_id, const char* rc_name, FirstName* f,
+                   char* name) {
+  unsigned long start = 0;
+  if (!DataBytes(Len, recvData, cursor, words, &start, &f->n)) return false;
+  f->d = recvData + start;
+  if (f->d[0] != kBufferFormat) return false;
+  unsigned char wide[kWideNameSize] = {};
+  f->after = ReadName(f->d, f->n, 1, wide);
+  if (!Convert(wide, name, routine, "sBuffer1", rc_id, rc_name)) return false;
+  return name[0] != '\0';
+}
+
 // The tree of the request and the call both handlers share. 10 when the request is dropped.
 int FindTree(SMB_HEADER_ST* h, const unsigned char* recvData, const char* routine, const char* name,
              DATA* data, FileAccessCall* c, int* slot) {
@@ -111,20 +133,15 @@ void LocalPath(const FileAccessCall& c, int slot, const char* name, char* out, s
 int QVX_SmbComRename(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigned char* recvData,
                      long SMB_Total_Packet_Size, DATA* data) {
   QVX_DBG();
-  unsigned long start = 0, n = 0;
-  if (!DataBytes(Len, recvData, SMB_Total_Packet_Size, 1, &start, &n)) return 10;
-  const unsigned char* d = recvData + start;
-  if (d[0] != kBufferFormat) return 10;
-
-  unsigned char old_wide[kWideNameSize] = {};
-  const unsigned long after_old = ReadName(d, n, 1, old_wide);
+  FirstName f;
   char old_name[kConvertedSize] = {};
-  if (!Convert(old_wide, old_name, "QVX_SmbComRename", "sBuffer1", "QVX_D61-001", "rc1")) return 10;
-  if (old_name[0] == '\0') return 10;
+  if (!ReadFirstName(Len, recvData, SMB_Total_Packet_Size, 1, "QVX_SmbComRename", "QVX_D61-001",
+                     "rc1", &f, old_name))
+    return 10;
   // BufferFormat2 follows the old name's zero unit; the new name follows its alignment byte.
-  if (after_old >= n || d[after_old] != kBufferFormat) return 10;
+  if (f.after >= f.n || f.d[f.after] != kBufferFormat) return 10;
   unsigned char new_wide[kWideNameSize] = {};
-  ReadName(d, n, after_old + 2, new_wide);
+  ReadName(f.d, f.n, f.after + 2, new_wide);
   char new_name[kConvertedSize] = {};
   if (!Convert(new_wide, new_name, "QVX_SmbComRename", "sBuffer2", "QVX_D61-002", "rc2")) return 10;
   if (new_name[0] == '\0') return 10;

@@ -34,18 +34,13 @@ std::vector<unsigned char> NtCreateBody(uint32_t desired, uint32_t options,
   return b;
 }
 
-class SmbNtCreateTest : public test::HandlerTest {
+class SmbNtCreateTest : public test::Smb1HandlerTest {
  protected:
   void SetUp() override {
-    HandlerTest::SetUp();
-    data.SMBVersion = 1;
+    Smb1HandlerTest::SetUp();
     data.SMBCommand = 0xA2;
     OptionInfo.SessionSetupFlg = 1;
-    SessionSetupSt& s = SessionSetup[0];
-    s.Flg = kSlotBound;
-    s.Uid = 100;
-    std::snprintf(s.src_addr, sizeof s.src_addr, "%s", test::kClient);
-    std::snprintf(s.Login_Name, sizeof s.Login_Name, "QVXUSER");
+    BoundSession(0, 100, "QVXUSER");
     ConnectedTree(0, 2049, "\\\\10.0.0.1\\DATA");
   }
   int Open(Frame f) { return QVX_SmbNtCreateAndx(&f.smb1, f.Len, f.data(), f.cursor, &data); }

@@ -24,11 +24,10 @@ std::vector<unsigned char> QueryBody(const std::vector<unsigned char>& path) {
   return b;
 }
 
-class SmbOtherCmdTest : public test::HandlerTest {
+class SmbOtherCmdTest : public test::Smb1HandlerTest {
  protected:
   void SetUp() override {
-    HandlerTest::SetUp();
-    data.SMBVersion = 1;
+    Smb1HandlerTest::SetUp();
     data.SMBCommand = 0x08;
     // The share's folder listed with a trailing separator.
     ServerShare sh;
@@ -73,11 +72,7 @@ TEST_F(SmbOtherCmdTest, GoneObjectsFollowTheDeleteSetting) {
 TEST_F(SmbOtherCmdTest, TheHeadersUidNamesTheUser) {
   OptionInfo.SessionSetupFlg = 1;
   OptionInfo.SameAccNonLogFlg = 0;
-  SessionSetupSt& s = SessionSetup[0];
-  s.Flg = kSlotBound;
-  s.Uid = 100;
-  std::snprintf(s.src_addr, sizeof s.src_addr, "%s", test::kClient);
-  std::snprintf(s.Login_Name, sizeof s.Login_Name, "BOB");
+  BoundSession(0, 100, "BOB");
   SetFile("a.txt", 1000, 500, 1);
   ASSERT_EQ(Other("\\a.txt", 100), 0);
   EXPECT_STREQ(AccessData[0].LoginName, "BOB");

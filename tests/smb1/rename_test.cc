@@ -39,11 +39,10 @@ std::vector<unsigned char> RmdirBody(const std::string& name) {
   return b;
 }
 
-class SmbRenameTest : public test::HandlerTest {
+class SmbRenameTest : public test::Smb1HandlerTest {
  protected:
   void SetUp() override {
-    HandlerTest::SetUp();
-    data.SMBVersion = 1;
+    Smb1HandlerTest::SetUp();
     ConnectedTree(0, 2049, "\\\\10.0.0.1\\DATA");
   }
   int Rename(Frame f) {

@@ -51,12 +51,11 @@ std::vector<unsigned char> SetupBody(const std::vector<unsigned char>& message,
   return b;
 }
 
-class SmbSessionSetupTest : public test::HandlerTest {
+class SmbSessionSetupTest : public test::Smb1HandlerTest {
  protected:
   void SetUp() override {
-    HandlerTest::SetUp();
+    Smb1HandlerTest::SetUp();
     OptionInfo.SessionSetupFlg = 1;
-    data.SMBVersion = 1;
   }
   int Request(Frame f) {
     data.SMBCommand = 0x73;

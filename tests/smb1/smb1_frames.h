@@ -56,4 +56,20 @@ inline Frame Cut(Frame f, unsigned long len) {
   return f;
 }
 
+// The handler fixture with SMB1 frames, and a log-on of the client bound to a UID.
+class Smb1HandlerTest : public HandlerTest {
+ protected:
+  void SetUp() override {
+    HandlerTest::SetUp();
+    data.SMBVersion = 1;
+  }
+  void BoundSession(int row, uint16_t uid, const char* user) {
+    SessionSetupSt& s = SessionSetup[row];
+    s.Flg = kSlotBound;
+    s.Uid = uid;
+    std::snprintf(s.src_addr, sizeof s.src_addr, "%s", kClient);
+    std::snprintf(s.Login_Name, sizeof s.Login_Name, "%s", user);
+  }
+};
+
 }  // namespace qvx::test

@@ -32,11 +32,10 @@ std::vector<unsigned char> ConnectBody(const std::string& path, long byte_count 
   return b;
 }
 
-class SmbTreeConnectTest : public test::HandlerTest {
+class SmbTreeConnectTest : public test::Smb1HandlerTest {
  protected:
   void SetUp() override {
-    HandlerTest::SetUp();
-    data.SMBVersion = 1;
+    Smb1HandlerTest::SetUp();
     request_.tid = 0xFFFF, request_.pid = 7658, request_.uid = 45792, request_.mid = 6;
   }
   int Request(Frame f) {
