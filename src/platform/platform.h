@@ -44,6 +44,8 @@ class WritableFile {
   // the asynchronous way and waited for; the result on disk is the same.
   virtual bool Write(const void* data, size_t size, bool overlapped) = 0;
   virtual bool Flush() = 0;
+  // The size of the file now, through the open handle (it may have been renamed meanwhile).
+  virtual bool Size(uint64_t* size) = 0;
 };
 
 // Message box styles, as the program uses them.
