@@ -8,7 +8,7 @@ packages=(
   libpcap-dev nlohmann-json3-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   g++-mingw-w64-x86-64-posix mingw-w64-tools wine64 xvfb xdotool imagemagick
-  samba smbclient tcpdump iproute2 ethtool tshark python3
+  samba smbclient tcpdump iproute2 ethtool tshark python3 logrotate
 )
 
 missing=()

@@ -61,7 +61,9 @@ int LogFileAccess(void* /*hDlg*/, const char* FileName, const char* ChgFileName,
     if (Flg == kLogReopen) return 1;
   } else if (Flg == kLogRenameNew) {
     hExistingFile.reset();
-    if (!platform().RenameFile(FileName, ChgFileName ? ChgFileName : "")) {
+    // A first start has nothing to rename.
+    if (platform().FileExists(FileName) &&
+        !platform().RenameFile(FileName, ChgFileName ? ChgFileName : "")) {
       // Writing goes on in the old file, at its end; nothing is lost.
       QVX_KLOG("QVX_E11-004 LogFileAccess[%d][%ld] : ログファイル名を変更できません。%s\r\n",
                ChgFileName ? ChgFileName : "");
@@ -71,6 +73,9 @@ int LogFileAccess(void* /*hDlg*/, const char* FileName, const char* ChgFileName,
                FileName);
       return 0;
     }
+    // The data (the header) only starts a file: an old file that kept its name gets no second one.
+    uint64_t size = 0;
+    if (hExistingFile->Size(&size) && size > 0) return 1;
   }
   if (!hExistingFile || WriteData == nullptr || WriteSize == 0 ||
       !hExistingFile->Write(WriteData, WriteSize, OptionInfo.AsynchronousFlg == 1)) {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "accesslog/access_log.h"
+#include "accesslog/rotation.h"
 #include "app/dbglog.h"
 #include "app/listview.h"
 #include "app/option.h"
@@ -57,12 +58,6 @@ void DailyRestartJob(const LocalTime& now) {
   QVX_StartandStop_Logging(data);
   g_view->DeleteAllRows();
   WinPcapResetFlg = true;
-}
-
-void LogRotationJob(const LocalTime& now) {
-  if (OptionInfo.LogFileWriteFlg != 1 || OptionInfo.LogFileChangeFlg != 1) return;
-  if (!QVX_LogChangeCheckDue(now.t)) return;
-  // The access-log rotation check joins here.
 }
 
 // ---- Menu commands ----
@@ -176,7 +171,7 @@ void QVX_OnTimer() {
   LocalTime now = platform().Now();
   ViewRefreshJob(now);
   DailyRestartJob(now);
-  LogRotationJob(now);
+  QVX_LogRotationTick(now);
 }
 
 void QVX_OnForeground() {

@@ -139,12 +139,6 @@ void QVX_ApplyMemoryTier(OptionInfoSt* o) {
   }
 }
 
-bool QVX_LogChangeCheckDue(long long now_seconds) {
-  const int period = OptionInfo.LogFileChangeChkTime;
-  if (period <= 0) return true;
-  return now_seconds % period == 0;
-}
-
 void QVX_ReadOptionInfo(void* hWnd) {
   OptionInfoSt& o = OptionInfo;
   char default_log[512];

@@ -87,10 +87,6 @@ void QVX_ReadOptionInfo(void* hWnd);
 // capacity of 0 or less there falls back to that key's default.
 void QVX_ApplyMemoryTier(OptionInfoSt* o);
 
-// Checked on every timer tick whose time in seconds is a multiple of this; a setting of 0 or less
-// runs the check on every tick.
-bool QVX_LogChangeCheckDue(long long now_seconds);
-
 // "ReNew": writes the 32 default keys to Quorvix.ini. LogPathBase is the current access-log path.
 void QVX_ReNewIniFile(void* hWnd, const char* LogPathBase);
 

@@ -129,6 +129,56 @@ bool QVX_IsLeadByte(unsigned char c) {
 #endif
 }
 
+#ifndef _WIN32
+namespace {
+// The capital of a code point, for the alphabets whose pairs are a fixed distance apart.
+uint32_t UpperOf(uint32_t c) {
+  if (c >= 'a' && c <= 'z') return c - 0x20;
+  if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return c - 0x20;  // Latin-1
+  if (c >= 0x100 && c <= 0x17F && c != 0x131 && c != 0x138 && c != 0x149 && c != 0x17F) {
+    // Latin Extended-A: capitals and small letters alternate (the odd part of it by one).
+    const bool odd_block = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
+    if (odd_block ? (c % 2 == 0) : (c % 2 == 1)) return c - 1;
+    return c;
+  }
+  if (c >= 0x3B1 && c <= 0x3C9 && c != 0x3C2) return c - 0x20;  // Greek
+  if (c >= 0x430 && c <= 0x44F) return c - 0x20;                // Cyrillic
+  if (c >= 0x450 && c <= 0x45F) return c - 0x50;
+  return c;
+}
+}  // namespace
+#endif
+
+void QVX_TextUpper(char* text) {
+  if (text == nullptr) return;
+#ifdef _WIN32
+  CharUpperBuffA(text, static_cast<DWORD>(std::strlen(text)));
+#else
+  unsigned char* p = reinterpret_cast<unsigned char*>(text);
+  while (*p) {
+    if (*p < 0x80) {
+      if (*p >= 'a' && *p <= 'z') *p = static_cast<unsigned char>(*p - 0x20);
+      ++p;
+      continue;
+    }
+    // Two-byte sequences only: every capital above is two bytes long like its small letter.
+    if ((p[0] & 0xE0) == 0xC0 && (p[1] & 0xC0) == 0x80) {
+      const uint32_t c = (p[0] & 0x1Fu) << 6 | (p[1] & 0x3Fu);
+      const uint32_t u = UpperOf(c);
+      if (u != c && u >= 0x80 && u < 0x800) {
+        p[0] = static_cast<unsigned char>(0xC0 | (u >> 6));
+        p[1] = static_cast<unsigned char>(0x80 | (u & 0x3F));
+      }
+      p += 2;
+      continue;
+    }
+    // Anything else is skipped whole (a lead byte and its continuation bytes, or a stray byte).
+    ++p;
+    while ((*p & 0xC0) == 0x80) ++p;
+  }
+#endif
+}
+
 bool QVX_TextEqualNoCase(const char* a, const char* b) {
   if (a == nullptr) a = "";
   if (b == nullptr) b = "";

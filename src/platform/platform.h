@@ -44,6 +44,8 @@ class WritableFile {
   // the asynchronous way and waited for; the result on disk is the same.
   virtual bool Write(const void* data, size_t size, bool overlapped) = 0;
   virtual bool Flush() = 0;
+  // The size of the file now, through the open handle (it may have been renamed meanwhile).
+  virtual bool Size(uint64_t* size) = 0;
 };
 
 // Message box styles, as the program uses them.
@@ -253,6 +255,11 @@ int QVX_WideToAnsi(const unsigned char* utf16le, size_t units, char* out, size_t
 // True when c starts a two-byte character of the system ANSI code page (never on Linux, whose
 // code page is UTF-8: there no byte of a character is ASCII).
 bool QVX_IsLeadByte(unsigned char c);
+// Upper-cases a text of the system ANSI code page in place without changing its length
+// (CharUpperBuffA on Windows). On Linux the text is UTF-8: letters of the Latin, Greek and
+// Cyrillic alphabets whose capital has the same encoded length are raised, every other byte (and
+// every multi-byte sequence) stays as it is, so a name is never broken.
+void QVX_TextUpper(char* text);
 // Equality of two texts ignoring case (CompareStringA with NORM_IGNORECASE on Windows).
 bool QVX_TextEqualNoCase(const char* a, const char* b);
 

@@ -1,12 +1,130 @@
 #include "smb1/create.h"
 
+#include <cstring>
+
+#include "app/dbglog.h"
+#include "app/option.h"
+#include "capture/smb_command_table.h"
+#include "filters/exclusion.h"
+#include "serverinfo/server_info.h"
+#include "smb2/file_access.h"
+#include "smb2/verdict.h"
+#include "tracking/session_tree.h"
+
 namespace qvx {
 
-// Decoding joins here; until then every frame is ignored.
+namespace {
+
+// The parameter block, WordCount to the alignment byte before the Unicode name.
+inline constexpr unsigned long kNtCreateBlock = 52;
+inline constexpr unsigned kNtCreateWords = 24;
+// Converted names: a 1022-byte wide name (511 units, 3 bytes each at most) always fits.
+inline constexpr size_t kNtCreateNameSize = 2048;
+
+bool Level(int n) { return OptionInfo.ErrorLevel >= n; }
+
+uint32_t Get32(const unsigned char* p) {
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+}  // namespace
 
 int QVX_SmbNtCreateAndx(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigned char* recvData,
                         long SMB_Total_Packet_Size, DATA* data) {
-  return 0;
+  QVX_DBG();
+  const LocalTime now = platform().Now();
+
+  // 1. The name. The block starts at index cursor - 1; every length is compared with the bytes
+  // really received, so a name that ends on the frame's last byte is taken and nothing past the
+  // frame is read.
+  if (SMB_Total_Packet_Size < 1) return 10;
+  const unsigned long at = static_cast<unsigned long>(SMB_Total_Packet_Size - 1);
+  if (Len < at || Len - at < kNtCreateBlock) return 10;
+  const unsigned char* block = recvData + at;
+  if (block[0] != kNtCreateWords) return 10;
+  const unsigned long name_length = block[6] | block[7] << 8;
+  const uint32_t desired = Get32(block + 16);
+  const uint32_t options = Get32(block + 40);
+  if (name_length > kMaxWideName) {
+    QVX_KLOG(
+        "QVX_D51-001 QVX_SmbNtCreateAndx[%d][%ld] : NT_CREATE_ANDHEADER.NameLengthサイズエラー "
+        "NameLength=%d\r\n",
+        static_cast<int>(name_length));
+    return 10;
+  }
+  if (name_length > Len - at - kNtCreateBlock) return 10;
+  unsigned char wide[kWideNameSize] = {};
+  std::memcpy(wide, block + kNtCreateBlock, name_length);
+  char name[kNtCreateNameSize] = {};
+  const int rc = QVX_ConvertWideName(wide, name, sizeof name);
+  if (rc == 0) {
+    QVX_KLOG("QVX_D41-001 QVX_SmbNtCreateAndx[%d][%ld] : WideCharToMultiByte sBuffer %s \r\n",
+             name);
+    return 10;
+  }
+  if (Level(6))
+    QVX_KLOG("QVX_D51-001 QVX_SmbNtCreateAndx[%d][%ld] : WideCharToMultiByte rc=%d\r\n", rc);
+  if (name[0] == '\0') return 10;
+  // Streams, wildcards, pipes and the share root are not file accesses worth a line.
+  if (QVX_NameFiltered(name, true)) return 10;
+
+  // 2. The tree. Every file handler pauses before its tree look-up.
+  platform().SleepMs(10);
+  const SMB_HEADER_ST& h = *SMB_HEADER;
+  int slot = 0, how = 0;
+  const int found =
+      QVXTreeIDGetInfo(h.TID, h.PIDLow, h.UID, h.MID, recvData, name, &slot, &how, data);
+  if (found == 10) return 10;
+  if (Level(6))
+    QVX_KLOG(
+        "QVX_D51-001 QVX_SmbNtCreateAndx[%d][%ld] : QVXTreeIDGetInfo nRet=%d : nTreeIDChk=%d\r\n",
+        found, how);
+  const Smb_Command_St& cmd = QVX_Smb1CommandRow(data->SMBCmdListFlg, data->SMBCommand);
+  FileAccessCall c;
+  c.routine = "QVX_SmbNtCreateAndx";
+  c.tree_id = h.TID;
+  c.uid = h.UID;
+  c.recvData = recvData;
+  c.name = name;
+  c.cmd = cmd.Name;
+  c.info = cmd.Description;
+  c.now = now;
+  c.data = data;
+  c.share_trace = true;
+
+  // 3. A tree guessed just now may still own the "WAIT" row of its connect request.
+  if (how == kTreeGuessed && QVX_CompleteWaitRow(c, slot, true) == 10) return 10;
+
+  // 4. The share's folder on this server.
+  if (Level(6))
+    QVX_KLOG("QVX_D51-001 QVX_SmbNtCreateAndx[%d][%ld] : SharePathName Len = %d\r\n",
+             static_cast<int>(std::strlen(TreeConnect[slot].SharePath)));
+  char full[kAccessPathSize];
+  if (!QVX_MapTreeShare(c, slot, full, sizeof full, LocalPathForm::kWithoutSeparator))
+    return QVX_UnknownShareRecord(c);
+  if (QVX_ExclusionInfoChk(full, 0) != 0) return 10;
+  uint64_t size = 0;
+  int kind = kKindNone;
+  if (QVX_CheckExistFileOrFolder(full, &kind) == 1 && kind != kKindFolder)
+    FileSizeInfo(full, &size);
+
+  // 5. What was done, and 6./7. the record unless it repeats a recent one.
+  const OpenVerdict v =
+      QVX_OpenVerdict(desired, options, kind, full, name, static_cast<time_t>(now.t), slot, data);
+  if (Level(6)) {
+    QVX_KLOG(
+        "QVX_D31-002 QVX_SmbNtCreateAndx[%d][%ld] : QVX_ACCESS_KIND_SMB - QVX_ACCESS_KIND_BLEND "
+        "nAccessInfo %d \r\n",
+        v.smb);
+    QVX_KLOG(
+        "QVX_D31-003 QVX_SmbNtCreateAndx[%d][%ld] : QVX_ACCESS_KIND_API - QVX_ACCESS_KIND_BLEND "
+        "nAccessInfo %d \r\n",
+        v.api);
+    QVX_KLOG("QVX_D31-004 QVX_SmbNtCreateAndx[%d][%ld] : QVX_ACCESS_KIND_BLEND nAccessInfo %d \r\n",
+             v.verdict);
+  }
+  return QVX_AccessRecord(c, slot, full, size, QVX_OperationText(v.verdict));
 }
 
 }  // namespace qvx

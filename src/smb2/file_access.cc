@@ -13,6 +13,7 @@
 #include "filters/exclusion.h"
 #include "names/hosts.h"
 #include "serverinfo/server_info.h"
+#include "smb2/tree_records.h"
 #include "tracking/access_data.h"
 #include "tracking/request_path.h"
 #include "tracking/session_tree.h"
@@ -110,18 +111,11 @@ int QVX_CompleteWaitRow(const FileAccessCall& c, int slot, bool exclusion_check)
   if (row < 0) return 0;
   QVX_RowToConnect(c.data, row, t.Tid, t.Login_Name);
   if (exclusion_check && QVX_ExclusionInfoChk(t.SharePath, 0) != 0) return 10;
-  if (OptionInfo.LogFileWriteFlg != 1) return 0;
-  char client_text[kHostDisplaySize], server_text[kHostDisplaySize], when[32];
-  AddHostName(t.src_addr, client_text, OptionInfo.HostName, 0);
-  AddHostName(t.dst_addr, server_text, OptionInfo.HostName, 0);
-  char field[kQuotedShareSize], quoted[2 * kQuotedShareSize];
-  std::snprintf(field, sizeof field, "%s [T:%d P:%d U:%d M:%d][%s]", t.SharePath,
-                static_cast<int>(t.Tid), static_cast<int>(t.Pid), static_cast<int>(t.Uid),
-                static_cast<int>(t.Mid), wait);
-  QVX_AccessLogLine("%s,%s,%d,%s,%s,%s,%s,%s,%s,%s,,,%s\r\n",
-                    QVX_LineStamp(c.now, when, sizeof when), "connect", static_cast<int>(t.Tid),
-                    t.Login_Name, client_text, server_text, c.data->ClientMac, c.data->ServerMac,
-                    c.cmd, c.info, QVX_PathField(field, quoted, sizeof quoted));
+  char tid_text[16], ids[96];
+  std::snprintf(tid_text, sizeof tid_text, "%d", static_cast<int>(t.Tid));
+  QVX_TreeIdsText(t, ids, sizeof ids);
+  QVX_TreeLine(c.now, "connect", tid_text, t, c.data->ClientMac, c.data->ServerMac, c.cmd, c.info,
+               ids, wait);
   return 0;
 }
 
@@ -192,7 +186,7 @@ int QVX_AccessRecord(const FileAccessCall& c, int slot, const char* full, uint64
   key.server = t.dst_addr;
   key.path = full;
   key.caller = c.routine;
-  if (QVX_SameAccessFound(key)) return 0;
+  if (!c.every_time && QVX_SameAccessFound(key)) return 0;
 
   QVX_UserNameSet(t.src_addr, t.Login_Name, c.uid);
   char client_text[kHostDisplaySize], server_text[kHostDisplaySize];

@@ -61,6 +61,7 @@ struct FileAccessCall {
   LocalTime now;
   DATA* data = nullptr;
   bool share_trace = false;  // trace each share row compared
+  bool every_time = false;   // logged even when it repeats a recent access
   // The name leaves the share (QVX_ResolveAccessName returned false): the caller looks nothing
   // up on disk for it and records it with size 0.
   bool outside = false;
@@ -84,7 +85,7 @@ bool QVX_MapTreeShare(const FileAccessCall& c, int slot, char* full, size_t full
 int QVX_UnknownShareRecord(const FileAccessCall& c);
 
 // The "access" line and row of the tree in slot, unless the same access was recorded in the
-// last rows. Always 0.
+// last rows (and the call is not logged every time). Always 0.
 int QVX_AccessRecord(const FileAccessCall& c, int slot, const char* full, uint64_t size,
                      const char* operation);
 

@@ -12,6 +12,7 @@
 #include "filters/exclusion.h"
 #include "names/hosts.h"
 #include "smb2/file_access.h"
+#include "smb2/tree_records.h"
 #include "tracking/session_tree.h"
 
 namespace qvx {
@@ -30,39 +31,12 @@ void IdText(const unsigned char* id, char* out, size_t size) {
                 id[0]);
 }
 
-// The "login", "connect" or "disconnect" line of a tree. tree_id_text is the third field;
-// former is the row's previous TreeID text (connect lines only).
-void TreeLine(const LocalTime& now, const char* action, const char* tree_id_text,
-              const TreeConnectSt& t, const char* client_mac, const char* server_mac,
-              const Smb2_Command_St& cmd, const char* former) {
-  if (OptionInfo.LogFileWriteFlg != 1) return;
-  char client_text[kHostDisplaySize], server_text[kHostDisplaySize], when[32];
-  AddHostName(t.src_addr, client_text, OptionInfo.HostName, 0);
-  AddHostName(t.dst_addr, server_text, OptionInfo.HostName, 0);
-  char c_id[24], s_id[24], tail[48] = "";
+// "[T:%d C:%s S:%s]": the tree's TreeId and the MessageId and SessionId of its connect request.
+void Smb2Ids(const TreeConnectSt& t, char* out, size_t size) {
+  char c_id[24], s_id[24];
   IdText(t.MessageId, c_id, sizeof c_id);
   IdText(t.SessionId, s_id, sizeof s_id);
-  if (former) std::snprintf(tail, sizeof tail, "[%s]", former);
-  char field[kQuotedShareSize], quoted[2 * kQuotedShareSize];
-  std::snprintf(field, sizeof field, "%s [T:%d C:%s S:%s]%s", t.SharePath, static_cast<int>(t.Tid),
-                c_id, s_id, tail);
-  QVX_AccessLogLine("%s,%s,%s,%s,%s,%s,%s,%s,%s,%s,,,%s\r\n", QVX_LineStamp(now, when, sizeof when),
-                    action, tree_id_text, t.Login_Name, client_text, server_text, client_mac,
-                    server_mac, cmd.Name, cmd.Description,
-                    QVX_PathField(field, quoted, sizeof quoted));
-}
-
-// The list row of a tree: Size and Operation as given, Path the share.
-void TreeRow(const LocalTime& now, const char* action, const char* tree_id_text,
-             const TreeConnectSt& t, const DATA* data, const Smb2_Command_St& cmd,
-             const char* size) {
-  char client_text[kHostDisplaySize], server_text[kHostDisplaySize];
-  AddHostName(t.src_addr, client_text, OptionInfo.HostName, 0);
-  AddHostName(t.dst_addr, server_text, OptionInfo.HostName, 0);
-  const char* cells[kListColumns - 1] = {
-      action,          tree_id_text, t.Login_Name,    client_text, server_text, data->ClientMac,
-      data->ServerMac, cmd.Name,     cmd.Description, size,        "",          t.SharePath};
-  QVX_AppendRow(now, cells, "InsItem");
+  std::snprintf(out, size, "[T:%d C:%s S:%s]", static_cast<int>(t.Tid), c_id, s_id);
 }
 
 }  // namespace
@@ -132,36 +106,13 @@ int QVX_Smb2TreeConnectAndx(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len, unsi
   }
   // Named pipes and oddities; the pipe list itself is for file names only.
   if (QVX_NameFiltered(sShareDriveBuffer, false)) return 10;
-  if (TreeConnect == nullptr) return 10;
-
-  int max = TreeConnectMax < OptionInfo.TreeConnectCnt ? TreeConnectMax : OptionInfo.TreeConnectCnt;
-  if (max < 1) return 10;
-  int slot = -1;
-  for (int i = 0; i < max && slot < 0; ++i)
-    if (TreeConnect[i].Flg == kSlotFree) slot = i;
-  if (slot < 0) {
-    QVX_KLOG(
-        "QVX_E04-001 QVX_Smb2TreeConnectAndx[%d][%ld] : TreeID管理の空き領域がありません。\r\n");
-    std::memset(TreeConnect, 0, sizeof(TreeConnectSt) * static_cast<size_t>(max));
-    QVX_TreeSlotsRecount();
-    QVX_KLOG(
-        "QVX_I04-001 QVX_Smb2TreeConnectAndx[%d][%ld] : TreeID管理領域をクリアーしました。\r\n");
-    slot = 0;
-  }
+  const int slot = QVX_TakeTreeSlot(TreeConnectMax, "QVX_Smb2TreeConnectAndx", "04");
+  if (slot < 0) return 10;
   const LocalTime now = platform().Now();
 
+  QVX_PendingTree(slot, sShareDriveBuffer, recvData, data);
   TreeConnectSt& t = TreeConnect[slot];
-  std::memset(&t, 0, sizeof t);
-  t.Flg = kSlotWaiting;
-  QVX_TreeSlotTaken(slot);
   t.Tid = tree_id;
-  CopyText(t.SharePath, sShareDriveBuffer);
-  CopyText(t.src_addr, client);
-  CopyText(t.dst_addr, server);
-  QVX_FrameSrcPort(recvData, t.src_port, sizeof t.src_port);
-  QVX_FrameDstPort(recvData, t.dst_port, sizeof t.dst_port);
-  CopyText(t.src_mac, data->ClientMac);
-  CopyText(t.dst_mac, data->ServerMac);
   QVX_UserNameSet(client, t.Login_Name, 0);
   std::memcpy(t.MessageId, SMB2_HEADER->MessageId, sizeof t.MessageId);
   std::memcpy(t.SessionId, SMB2_HEADER->SessionId, sizeof t.SessionId);
@@ -170,10 +121,12 @@ int QVX_Smb2TreeConnectAndx(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len, unsi
   // An excluded share keeps its pending slot so that the answer still binds it.
   if (QVX_ExclusionInfoChk(t.SharePath, 0) != 0) return 10;
 
-  char wait[32];
+  char wait[32], ids[96];
   std::snprintf(wait, sizeof wait, "WAIT%d", slot);
-  TreeLine(now, "login", wait, t, data->ClientMac, data->ServerMac, cmd, nullptr);
-  TreeRow(now, "login", wait, t, data, cmd, "");
+  Smb2Ids(t, ids, sizeof ids);
+  QVX_TreeLine(now, "login", wait, t, data->ClientMac, data->ServerMac, cmd.Name, cmd.Description,
+               ids, nullptr);
+  QVX_TreeRow(now, "login", wait, t, data, cmd.Name, cmd.Description, "");
   QVX_DBG();
   return 0;
 }
@@ -183,26 +136,23 @@ int QVX_Smb2TreeConnectAndxRecv(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len,
                                 int TreeConnectMax, DATA* data) {
   QVX_DBG();
   const LocalTime now = platform().Now();
-  char server[32];
+  char server[32], client[32], client_port[16];
   QVX_FrameSrcAddr(recvData, server, sizeof server);
+  QVX_FrameDstAddr(recvData, client, sizeof client);
+  QVX_FrameDstPort(recvData, client_port, sizeof client_port);
   const uint32_t tree_id = QVX_Smb2TreeId(SMB2_HEADER);
   int slot = 0;
-  // Paired by MessageId and server alone; a refused connect binds like an accepted one.
-  if (QVXTreeConnectInfoSet2(server, tree_id, SMB2_HEADER->MessageId, SMB2_HEADER->SessionId, &slot,
-                             OptionInfo.TreeConnectCnt) != 0)
+  // Paired with the request of the same connection and session; a refused connect binds like an
+  // accepted one.
+  if (QVXTreeConnectInfoSet2(server, client, client_port, tree_id, SMB2_HEADER->MessageId,
+                             SMB2_HEADER->SessionId, &slot, OptionInfo.TreeConnectCnt) != 0)
     return 10;
   const Smb2_Command_St& cmd = QVX_Smb2CommandRow(data->SMBCmdListFlg, data->SMBCommand);
-  char wait[32];
-  const int row = QVX_FindWaitRow(
-      slot, wait, sizeof wait,
+  char ids[96];
+  Smb2Ids(TreeConnect[slot], ids, sizeof ids);
+  QVX_TreeAnswerBound(
+      data, slot, now, cmd.Name, cmd.Description, ids,
       "QVX_D04-008 QVX_Smb2TreeConnectAndxRecv[%d][%ld] : EditBuf=%s , szListBuff=%s\r\n");
-  if (row < 0) return 0;
-  const TreeConnectSt& t = TreeConnect[slot];
-  QVX_RowToConnect(data, row, t.Tid, t.Login_Name);
-  char tid_text[16];
-  std::snprintf(tid_text, sizeof tid_text, "%d", static_cast<int>(t.Tid));
-  // This frame comes from the server: its MAC texts are the other way round.
-  TreeLine(now, "connect", tid_text, t, data->ServerMac, data->ClientMac, cmd, wait);
   QVX_DBG();
   return 0;
 }
@@ -222,10 +172,12 @@ int QVX_Smb2TreeDisConnectReq(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len,
   QVX_UserNameSet(client, t.Login_Name, 0);
   const Smb2_Command_St& cmd = QVX_Smb2CommandRow(data->SMBCmdListFlg, data->SMBCommand);
   if (QVX_ExclusionInfoChk(t.SharePath, 0) != 0) return 10;
-  char tid_text[16];
+  char tid_text[16], ids[96];
   std::snprintf(tid_text, sizeof tid_text, "%d", static_cast<int>(t.Tid));
-  TreeLine(now, "disconnect", tid_text, t, data->ClientMac, data->ServerMac, cmd, nullptr);
-  TreeRow(now, "disconnect", tid_text, t, data, cmd, "0");
+  Smb2Ids(t, ids, sizeof ids);
+  QVX_TreeLine(now, "disconnect", tid_text, t, data->ClientMac, data->ServerMac, cmd.Name,
+               cmd.Description, ids, nullptr);
+  QVX_TreeRow(now, "disconnect", tid_text, t, data, cmd.Name, cmd.Description, "0");
   QVX_DBG();
   return 0;
 }

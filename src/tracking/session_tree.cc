@@ -174,8 +174,18 @@ int QVXTreeConnectInfoChk(const char* src_addr, uint32_t TreeID, uint32_t, uint3
   return kTreeNotFound;
 }
 
-int QVXTreeConnectInfoSet(const char* src_addr, uint32_t TreeID, uint32_t Pid, uint32_t Uid,
-                          uint32_t Mid, int* nTreeID_Connect, int TreeConnectMax) {
+namespace {
+// The pending tree's request came over the answer's connection from its server.
+bool SameConnection(const TreeConnectSt& t, const char* server, const char* client,
+                    const char* client_port) {
+  return std::strcmp(t.dst_addr, server) == 0 && std::strcmp(t.src_addr, client) == 0 &&
+         std::strcmp(t.src_port, client_port) == 0;
+}
+}  // namespace
+
+int QVXTreeConnectInfoSet(const char* src_addr, const char* client_addr, const char* client_port,
+                          uint32_t TreeID, uint32_t Pid, uint32_t Uid, uint32_t Mid,
+                          int* nTreeID_Connect, int TreeConnectMax) {
   if (TreeConnect == nullptr) return 1;
   const int n = TreeSlotsToRead(TreeLimit(TreeConnectMax));
   for (int i = 0; i < n; ++i) {
@@ -188,7 +198,8 @@ int QVXTreeConnectInfoSet(const char* src_addr, uint32_t TreeID, uint32_t Pid, u
           static_cast<int>(t.Pid), static_cast<int>(Pid), static_cast<int>(t.Uid),
           static_cast<int>(Uid), static_cast<int>(t.Mid), static_cast<int>(Mid), t.dst_addr,
           src_addr);
-    if (t.Pid == Pid && t.Uid == Uid && t.Mid == Mid && std::strcmp(t.dst_addr, src_addr) == 0) {
+    if (t.Pid == Pid && t.Uid == Uid && t.Mid == Mid &&
+        SameConnection(t, src_addr, client_addr, client_port)) {
       t.Tid = TreeID;
       t.Flg = kSlotBound;
       if (nTreeID_Connect) *nTreeID_Connect = i;
@@ -198,14 +209,16 @@ int QVXTreeConnectInfoSet(const char* src_addr, uint32_t TreeID, uint32_t Pid, u
   return 1;
 }
 
-int QVXTreeConnectInfoSet2(const char* src_addr, uint32_t TreeID, const unsigned char* CmdSuqNo,
-                           const unsigned char*, int* nTreeID_Connect, int TreeConnectMax) {
-  if (TreeConnect == nullptr || CmdSuqNo == nullptr) return 1;
+int QVXTreeConnectInfoSet2(const char* src_addr, const char* client_addr, const char* client_port,
+                           uint32_t TreeID, const unsigned char* CmdSuqNo, const unsigned char* SID,
+                           int* nTreeID_Connect, int TreeConnectMax) {
+  if (TreeConnect == nullptr || CmdSuqNo == nullptr || SID == nullptr) return 1;
   const int n = TreeSlotsToRead(TreeLimit(TreeConnectMax));
   for (int i = 0; i < n; ++i) {
     TreeConnectSt& t = TreeConnect[i];
     if (t.Flg == kSlotWaiting && std::memcmp(t.MessageId, CmdSuqNo, 8) == 0 &&
-        std::strcmp(t.dst_addr, src_addr) == 0) {
+        std::memcmp(t.SessionId, SID, 8) == 0 &&
+        SameConnection(t, src_addr, client_addr, client_port)) {
       t.Tid = TreeID;
       t.Flg = kSlotBound;
       if (nTreeID_Connect) *nTreeID_Connect = i;

@@ -76,12 +76,17 @@ void QVX_FrameDstPort(const unsigned char* recvData, char* out, size_t size);
 // 3 and the slot when a connected tree of client src_addr has TreeID; 1 otherwise.
 int QVXTreeConnectInfoChk(const char* src_addr, uint32_t TreeID, uint32_t Pid, uint32_t Uid,
                           uint32_t Mid, int* nTreeID_Connect, int TreeConnectMax);
-// SMB1 connect answer (src_addr: the answer's source, the server): 0 and the slot when bound.
-int QVXTreeConnectInfoSet(const char* src_addr, uint32_t TreeID, uint32_t Pid, uint32_t Uid,
-                          uint32_t Mid, int* nTreeID_Connect, int TreeConnectMax);
-// SMB2 connect answer, paired by the 8 MessageId bytes and the server: 0 and the slot when bound.
-int QVXTreeConnectInfoSet2(const char* src_addr, uint32_t TreeID, const unsigned char* CmdSuqNo,
-                           const unsigned char* SID, int* nTreeID_Connect, int TreeConnectMax);
+// The connect answers. An answer binds the pending tree of its own request: the same server
+// (src_addr, the answer's source), the same client connection (client_addr and client_port, the
+// answer's destination) and the same identifiers, as identifiers restart on every connection.
+// SMB1: Pid, Uid and Mid. 0 and the slot when bound, 1 otherwise.
+int QVXTreeConnectInfoSet(const char* src_addr, const char* client_addr, const char* client_port,
+                          uint32_t TreeID, uint32_t Pid, uint32_t Uid, uint32_t Mid,
+                          int* nTreeID_Connect, int TreeConnectMax);
+// SMB2: the 8 bytes of MessageId (CmdSuqNo) and of SessionId (SID).
+int QVXTreeConnectInfoSet2(const char* src_addr, const char* client_addr, const char* client_port,
+                           uint32_t TreeID, const unsigned char* CmdSuqNo, const unsigned char* SID,
+                           int* nTreeID_Connect, int TreeConnectMax);
 // The tree of a file operation. 0: known (QVXTreeConnectInfoChkRet 3) or guessed (2) in slot
 // nTreeID_Connect; 10: drop the operation (an "unknown" line and row may have been written).
 int QVXTreeIDGetInfo(uint32_t TreeID, uint32_t Pid, uint32_t Uid, uint32_t Mid,

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "accesslog/access_log.h"
 #include "app/dbglog.h"
 #include "app/listview.h"
 #include "app/option.h"
@@ -210,6 +211,19 @@ TEST_F(ControllerTest, DailyRestartRunsOncePerHourMatch) {
   for (const auto& l : Event()) stops += l.find("QVX_I02-040") != std::string::npos;
   EXPECT_EQ(stops, 1);
   EXPECT_TRUE(Has(Event(), "QVX_I02-041"));
+}
+
+TEST_F(ControllerTest, TimerSwitchesTheAccessLogOnItsChecks) {
+  Start("LogFileWriteFlg=1\r\nLogFileChangeFlg=1\r\nLogChgDayFlg=200\r\n");
+  const std::string log = fake.Path("Quorvix.log");
+  const std::string dated = fake.Path("Quorvix270101000000.log");
+  fake.SetNow(2026, 12, 31, 23, 50, 0);
+  QVX_OnTimer();
+  fake.SetNow(2027, 1, 1, 0, 0, 0);
+  QVX_OnTimer();
+  EXPECT_TRUE(fake.FileExists(dated));
+  EXPECT_EQ(fake.Contents(log), kAccessLogHeader);
+  EXPECT_TRUE(Has(Event(), "QVX_I10-004"));
 }
 
 TEST_F(ControllerTest, ReNewKeepsOptionInfo) {

@@ -114,17 +114,6 @@ TEST_F(OptionTest, UnbuildableIniPathRunsOnDefaultsWithBothMessages) {
   EXPECT_NE(lines[2].find("QVX_E02-002"), std::string::npos);
 }
 
-TEST_F(OptionTest, LogChangeCheckPeriod) {
-  OptionInfo.LogFileChangeChkTime = 600;
-  EXPECT_TRUE(QVX_LogChangeCheckDue(1800));
-  EXPECT_FALSE(QVX_LogChangeCheckDue(1801));
-  // 0 or less: every tick, never a division by zero.
-  OptionInfo.LogFileChangeChkTime = 0;
-  EXPECT_TRUE(QVX_LogChangeCheckDue(1801));
-  OptionInfo.LogFileChangeChkTime = -5;
-  EXPECT_TRUE(QVX_LogChangeCheckDue(1801));
-}
-
 TEST_F(OptionTest, ReNewWritesThe32DefaultKeysAndLeavesTheRest) {
   fake.WriteText(Ini(),
                  "[Option]\r\nResetTime=3\r\nViewRefreshTime=30\r\nNbtstatChgOn=0\r\n"

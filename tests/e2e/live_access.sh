@@ -6,11 +6,24 @@
 # operation the logging rules give for the DesiredAccess smbclient sends (as recorded from it:
 # get 0x120089, put 0x12019f, delete/rename/rmdir 0x10000, mkdir 0x80) and the files' time stamps.
 #
-#   live_access.sh QUORVIX
+#   live_access.sh QUORVIX [NT1]
+#
+# With NT1 the server admits SMB1 and smbclient speaks it (-m NT1): opens are NT Create AndX
+# requests, the rename is SMB_COM_RENAME (a "ReNm" line with both paths) and the folder removal
+# SMB_COM_DELETE_DIRECTORY (a "Del" line); the user of the accesses is the log-on's user in
+# capitals.
 #
 # Needs root and network namespaces; exits 77 (skipped) where they cannot be made.
 set -euo pipefail
 bin=$1
+dialect=${2:-}
+client_opts=()
+create=SMB2_CREATE
+if [ "$dialect" = NT1 ]; then
+  SMB_MIN_PROTOCOL=NT1
+  client_opts=(-m NT1 --option='client min protocol=NT1')
+  create=SMB_COM_NT_CREATE_ANDX
+fi
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../support/smbd_netns.sh"
 qpid=
@@ -52,7 +65,7 @@ sleep 0.5
 
 # The user the server reports for the client, asked while a session of it is open.
 (echo ls; sleep 15) 2>/dev/null | smb_client "//$SMB_SERVER_IP/docs" -U "$SMB_USER%$SMB_PASS" \
-  >/dev/null 2>&1 &
+  "${client_opts[@]}" >/dev/null 2>&1 &
 user=
 for _ in $(seq 50); do
   # A session still logging on shows "(auth in progress)" in place of its user.
@@ -67,7 +80,7 @@ printf 'new file\n' >"$home/local-new.txt"
 printf 'replaced\n' >"$home/local-replace.txt"
 start=$(date +%s)
 smb_client "//$SMB_SERVER_IP/docs" -U "$SMB_USER%$SMB_PASS" --option='client smb encrypt=off' \
-  -c "cd work; get getme.txt $home/got.txt; put $home/local-new.txt new.txt; \
+  "${client_opts[@]}" -c "cd work; get getme.txt $home/got.txt; put $home/local-new.txt new.txt; \
 put $home/local-replace.txt existing.txt; rename renameme.txt renamed.txt; mkdir newdir; \
 rmdir newdir; del deleteme.txt" >"$home/client" 2>&1 || fail "smbclient: $(cat "$home/client")"
 end=$(date +%s)
@@ -82,14 +95,17 @@ qpid=
 [ $((end - seeded)) -lt 40 ] || fail "the client took too long for the expected time classes"
 
 log=$(tr -d '\r' <"$home/Quorvix.log")
-# One access line of a CREATE on path with one of the allowed operations.
+# One access line of a command (the create command unless given) on path with one of the allowed
+# operations.
 expect() {
-  local path=$1 ops=$2 what=$3 line op
-  line=$(awk -F, -v p="$path" '$2 == "access" && $9 == "SMB2_CREATE" && $13 == p' <<<"$log" |
+  local path=$1 ops=$2 what=$3 cmd=${4:-$create} line op
+  line=$(awk -F, -v p="$path" -v c="$cmd" '$2 == "access" && $9 == c && $13 == p' <<<"$log" |
     head -n 1)
   [ -n "$line" ] || fail "no access line for $what ($path)"
   IFS=, read -r t action tid login client server cmac smac cmd info size op rest <<<"$line"
-  [ "$login" = "$user" ] || fail "$what: user '$login', smbstatus says '$user'"
+  # SMB1 names the log-on's user in capitals.
+  [ "$login" = "$user" ] || { [ "$dialect" = NT1 ] && [ "$login" = "${user^^}" ]; } ||
+    fail "$what: user '$login', smbstatus says '$user'"
   [ "$client" = "$SMB_CLIENT_IP" ] && [ "$server" = "$SMB_SERVER_IP" ] || fail "$what: addresses $client $server"
   local secs
   secs=$(date -d "$(tr '/' '-' <<<"${t:1:19}")" +%s)
@@ -100,14 +116,20 @@ expect() {
 }
 w=$share/work
 expect "$w/getme.txt" "Rd  " "get"
-grep -q ",access,.*,SMB2_CREATE,.*,7,Rd  ,$w/getme.txt$" <<<"$log" || fail "get: size of getme.txt"
+grep -q ",access,.*,$create,.*,7,Rd  ,$w/getme.txt$" <<<"$log" || fail "get: size of getme.txt"
 # The new file may or may not exist yet when its time stamps are read (written or created).
 expect "$w/new.txt" "New |Wt  " "put (new file)"
 expect "$w/existing.txt" "New " "put (over an existing file)"
-expect "$w/renameme.txt" "Del " "rename (the old name is opened for delete)"
-# The folder is made and removed within moments: created, or gone when its stamps are read.
-expect "$w/newdir" "New |Del " "mkdir / rmdir"
-expect "$w/deleteme.txt" "Del " "del"
-grep -q ",login,WAIT[0-9]*,.*,\\\\\\\\$SMB_SERVER_IP\\\\docs \[T:" <<<"$log" || fail "no login line for the share"
-grep -q ",connect,-\?[0-9]*,$user,.*\\\\docs \[T:" <<<"$log" || fail "no connect line for the share"
+if [ "$dialect" = NT1 ]; then
+  expect "$w/renameme.txt >> $w/renamed.txt" "ReNm" "rename" SMB_COM_RENAME
+  expect "$w/newdir" "Del " "rmdir" SMB_COM_DELETE_DIRECTORY
+  grep -q ",session,,${user^^},$SMB_CLIENT_IP,$SMB_SERVER_IP," <<<"$log" || fail "no session line"
+else
+  expect "$w/renameme.txt" "Del " "rename (the old name is opened for delete)"
+  # The folder is made and removed within moments: created, or gone when its stamps are read.
+  expect "$w/newdir" "New |Del " "mkdir / rmdir"
+  expect "$w/deleteme.txt" "Del " "del"
+fi
+grep -qi ",login,WAIT[0-9]*,.*,\\\\\\\\$SMB_SERVER_IP\\\\docs \[T:" <<<"$log" || fail "no login line for the share"
+grep -qi ",connect,-\?[0-9]*,$user,.*\\\\docs \[T:" <<<"$log" || fail "no connect line for the share"
 echo "live access: ok"

@@ -5,33 +5,14 @@
 #include <string>
 #include <vector>
 
-#include "smb2/handler_fixture.h"
+#include "smb1/smb1_frames.h"
 
 namespace qvx {
 namespace {
 
 using test::Frame;
+using test::Smb1;
 using test::Utf16;
-
-// An SMB1 request with the given TID and UID; body starts at the WordCount byte.
-Frame Smb1(uint8_t command, uint16_t tid, uint16_t uid, const std::vector<unsigned char>& body) {
-  Frame fr;
-  fr.bytes = test::IpTcp(test::kClient, test::kServer, test::kClientPort, 445);
-  const size_t h = fr.bytes.size();
-  fr.bytes.resize(h + 32, 0);
-  fr.bytes[h] = 0xFF, fr.bytes[h + 1] = 'S', fr.bytes[h + 2] = 'M', fr.bytes[h + 3] = 'B';
-  fr.bytes[h + 4] = command;
-  test::Put16(fr.bytes, h + 10, 0xC807);  // Unicode, NT status, long names
-  test::Put16(fr.bytes, h + 24, tid);
-  test::Put16(fr.bytes, h + 26, 0xFEFF);  // PIDLow
-  test::Put16(fr.bytes, h + 28, uid);
-  test::Put16(fr.bytes, h + 30, 3);  // MID
-  std::memcpy(&fr.smb1, fr.bytes.data() + h, 32);
-  fr.bytes.insert(fr.bytes.end(), body.begin(), body.end());
-  fr.Len = fr.bytes.size();
-  fr.cursor = static_cast<long>(h + 32 + 1);
-  return fr;
-}
 
 // QUERY_INFORMATION: WordCount 0, ByteCount, buffer format 4, pad, the path and its zero.
 std::vector<unsigned char> QueryBody(const std::vector<unsigned char>& path) {
@@ -43,11 +24,10 @@ std::vector<unsigned char> QueryBody(const std::vector<unsigned char>& path) {
   return b;
 }
 
-class SmbOtherCmdTest : public test::HandlerTest {
+class SmbOtherCmdTest : public test::Smb1HandlerTest {
  protected:
   void SetUp() override {
-    HandlerTest::SetUp();
-    data.SMBVersion = 1;
+    Smb1HandlerTest::SetUp();
     data.SMBCommand = 0x08;
     // The share's folder listed with a trailing separator.
     ServerShare sh;
@@ -92,11 +72,7 @@ TEST_F(SmbOtherCmdTest, GoneObjectsFollowTheDeleteSetting) {
 TEST_F(SmbOtherCmdTest, TheHeadersUidNamesTheUser) {
   OptionInfo.SessionSetupFlg = 1;
   OptionInfo.SameAccNonLogFlg = 0;
-  SessionSetupSt& s = SessionSetup[0];
-  s.Flg = kSlotBound;
-  s.Uid = 100;
-  std::snprintf(s.src_addr, sizeof s.src_addr, "%s", test::kClient);
-  std::snprintf(s.Login_Name, sizeof s.Login_Name, "BOB");
+  BoundSession(0, 100, "BOB");
   SetFile("a.txt", 1000, 500, 1);
   ASSERT_EQ(Other("\\a.txt", 100), 0);
   EXPECT_STREQ(AccessData[0].LoginName, "BOB");

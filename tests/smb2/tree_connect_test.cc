@@ -193,5 +193,53 @@ TEST_F(Smb2TreeConnectTest, WithoutTheLogRowsAndRecordsStillChange) {
   EXPECT_TRUE(LogLines().empty());
 }
 
+// The frame moved to another client connection: 10.0.0.<host>, TCP port port.
+Frame OnClient(Frame f, bool response, unsigned char host, int port) {
+  f.bytes[response ? 19 : 15] = host;
+  f.bytes[response ? 22 : 20] = static_cast<unsigned char>(port >> 8);
+  f.bytes[response ? 23 : 21] = static_cast<unsigned char>(port & 0xFF);
+  return f;
+}
+
+TEST_F(Smb2TreeConnectTest, AnAnswerBindsTheTreeOfItsOwnClientConnectionAndSession) {
+  // MessageIds restart on every connection: two clients both connect a tree as message 4.
+  Smb2Ids ids;
+  ids.message_id = 4;
+  ASSERT_EQ(Request(Smb2(3, ids, TreeConnectBody("\\srv\data"))), 0);
+  ASSERT_EQ(Request(OnClient(Smb2(3, ids, TreeConnectBody("\\srv\public")), false, 6, 50200)), 0);
+  // The first client's answer is lost; the second client's binds the second client's tree.
+  Smb2Ids answer = ids;
+  answer.tree_id = 9;
+  ASSERT_EQ(Response(OnClient(Smb2(3, answer, {}, true), true, 6, 50200)), 0);
+  EXPECT_EQ(TreeConnect[0].Flg, kSlotWaiting);
+  EXPECT_EQ(TreeConnect[1].Flg, kSlotBound);
+  EXPECT_EQ(TreeConnect[1].Tid, 9u);
+  EXPECT_STREQ(AccessData[0].TreeID, "WAIT0");
+  EXPECT_STREQ(AccessData[1].TreeID, "9");
+  // Neither another session on the first client's connection nor its other connection binds.
+  Smb2Ids other_session = answer;
+  other_session.session_id = 0x99;
+  EXPECT_EQ(Response(Smb2(3, other_session, {}, true)), 10);
+  EXPECT_EQ(Response(OnClient(Smb2(3, answer, {}, true), true, 5, 50124)), 10);
+  EXPECT_EQ(TreeConnect[0].Flg, kSlotWaiting);
+}
+
+TEST_F(Smb2TreeConnectTest, TheConnectLineOutlivesItsListRow) {
+  OptionInfo.AccessDataCnt = 1;
+  ASSERT_EQ(Request(Smb2(3, {}, TreeConnectBody("\\srv\data"))), 0);
+  Smb2Ids second;
+  second.message_id = 2;
+  ASSERT_EQ(Request(Smb2(3, second, TreeConnectBody("\\srv\other"))), 0);
+  EXPECT_EQ(nListIndex, 0);  // the full list was emptied
+  Smb2Ids answer;
+  answer.tree_id = 77;
+  ASSERT_EQ(Response(Smb2(3, answer, {}, true)), 0);
+  const std::vector<std::string> lines = LogLines();
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[2],
+            "[2026/12/09 10:20:07],connect,77,alice,10.0.0.5,10.0.0.1,ss:ss:ss:ss:ss:01,"
+            "cc:cc:cc:cc:cc:05,-,-,,,\\srv\data [T:77 C:00000001 S:001234005678][WAIT0]");
+}
+
 }  // namespace
 }  // namespace qvx

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "accesslog/access_log.h"
+#include "accesslog/rotation.h"
 #include "app/dbglog.h"
 #include "app/option.h"
 #include "app/tables.h"
@@ -45,6 +46,33 @@ int FakePlatform::ShowMessageBox(void*, const std::string& text, const std::stri
                                  unsigned style) {
   boxes_.push_back({text, caption, style});
   return box_answer_;
+}
+
+namespace {
+class FakeFile : public WritableFile {
+ public:
+  FakeFile(std::unique_ptr<WritableFile> real, const bool* size_fails)
+      : real_(std::move(real)), size_fails_(size_fails) {}
+  bool Write(const void* data, size_t size, bool overlapped) override {
+    return real_->Write(data, size, overlapped);
+  }
+  bool Flush() override { return real_->Flush(); }
+  bool Size(uint64_t* size) override { return !*size_fails_ && real_->Size(size); }
+
+ private:
+  std::unique_ptr<WritableFile> real_;
+  const bool* size_fails_;
+};
+}  // namespace
+
+std::unique_ptr<WritableFile> FakePlatform::OpenWritable(const std::string& path, OpenMode mode) {
+  auto real = PlatformWrapper::OpenWritable(path, mode);
+  if (!real) return nullptr;
+  return std::make_unique<FakeFile>(std::move(real), &size_fails_);
+}
+
+bool FakePlatform::RenameFile(const std::string& from, const std::string& to) {
+  return !rename_fails_ && PlatformWrapper::RenameFile(from, to);
 }
 
 bool FakePlatform::ListShares(std::vector<ServerShare>* out) {
@@ -180,6 +208,7 @@ void ResetProgramState() {
   szCmdLineOpt[0] = '\0';
   nCmdLineOptSc = 0;
   ChangeDayValue = 0;
+  QVX_LogRotationReset();
 }
 
 }  // namespace qvx::test

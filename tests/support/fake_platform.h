@@ -41,6 +41,10 @@ class FakePlatform : public PlatformWrapper {
                 size_t max_output, ChildResult* out) override;
   bool HostByName(const std::string& name, std::string* ip, int* err) override;
   bool HostByAddr(const std::string& ip, std::string* name, int* err) override;
+  // Real files; their size query fails while SetFileSizeFails(true).
+  std::unique_ptr<WritableFile> OpenWritable(const std::string& path, OpenMode mode) override;
+  // Fails every rename while SetRenameFails(true), as a file held open elsewhere does.
+  bool RenameFile(const std::string& from, const std::string& to) override;
 
   void SetShares(std::vector<ServerShare> s) {
     shares_ = std::move(s);
@@ -72,6 +76,8 @@ class FakePlatform : public PlatformWrapper {
   void SetNow(int year, int month, int day, int hour, int minute, int second);
   void SetExecutablePath(const std::string& p) { exe_path_ = p; }
   void SetBoxAnswer(int answer) { box_answer_ = answer; }
+  void SetFileSizeFails(bool fails) { size_fails_ = fails; }
+  void SetRenameFails(bool fails) { rename_fails_ = fails; }
 
   // The executable's folder, with a trailing separator.
   const std::string& dir() const { return dir_; }
@@ -90,6 +96,8 @@ class FakePlatform : public PlatformWrapper {
   LocalTime now_;
   long slept_ms_ = 0;
   int box_answer_ = kIdOk;
+  bool size_fails_ = false;
+  bool rename_fails_ = false;
   std::vector<Box> boxes_;
   bool fake_shares_ = false, fake_sessions_ = false, fake_files_ = false, fake_hosts_ = false;
   std::vector<ServerShare> shares_;

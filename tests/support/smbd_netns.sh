@@ -7,7 +7,8 @@
 #   smb_client ARGS   smbclient run in the client namespace
 #   smb_server CMD    a command run in the server namespace
 #   smb_down
-# Exits 77 (skipped) when namespaces cannot be made here.
+# Exits 77 (skipped) when namespaces cannot be made here. SMB_MIN_PROTOCOL, when set before
+# smb_up, is the oldest dialect the server accepts (NT1 lets SMB1 clients in).
 
 SMB_SERVER_IP=10.214.0.1
 SMB_CLIENT_IP=10.214.0.2
@@ -83,6 +84,7 @@ smb_up() {
   printcap name = /dev/null
   server role = standalone server
   map to guest = never
+  ${SMB_MIN_PROTOCOL:+server min protocol = $SMB_MIN_PROTOCOL}
 
 [docs]
   comment = Project documents

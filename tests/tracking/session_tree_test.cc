@@ -141,30 +141,44 @@ TEST_F(SessionTreeTest, LookupsReachTheHighestSlotEverTaken) {
   EXPECT_EQ(QVXTreeConnectInfoChk("10.0.0.5", 3, 0, 0, 0, &slot, 8), kTreeNotFound);
 }
 
-TEST_F(SessionTreeTest, ConnectAnswersBindByMessageIdAndServer) {
+TEST_F(SessionTreeTest, ConnectAnswersBindTheirOwnConnectionsRequest) {
   TreeConnectSt& t = TreeConnect[2];
   t.Flg = kSlotWaiting;
   std::snprintf(t.dst_addr, 32, "10.0.0.1");
+  std::snprintf(t.src_addr, 32, "10.0.0.5");
+  std::snprintf(t.src_port, 16, "50123");
   const unsigned char mid[8] = {0x00, 0x01, 0, 0, 0, 0, 0, 0};  // 256: low byte 0
+  const unsigned char sid[8] = {0x11, 0, 0, 0, 0x22, 0, 0, 0};
   std::memcpy(t.MessageId, mid, 8);
+  std::memcpy(t.SessionId, sid, 8);
   QVX_TreeSlotsRecount();
   const unsigned char other[8] = {0x01, 0x01, 0, 0, 0, 0, 0, 0};
   int slot = -1;
-  EXPECT_EQ(QVXTreeConnectInfoSet2("10.0.0.1", 9, other, nullptr, &slot, 8), 1);
-  EXPECT_EQ(QVXTreeConnectInfoSet2("10.0.0.2", 9, mid, nullptr, &slot, 8), 1);
-  ASSERT_EQ(QVXTreeConnectInfoSet2("10.0.0.1", 9, mid, nullptr, &slot, 8), 0);
+  EXPECT_EQ(QVXTreeConnectInfoSet2("10.0.0.1", "10.0.0.5", "50123", 9, other, sid, &slot, 8), 1);
+  EXPECT_EQ(QVXTreeConnectInfoSet2("10.0.0.2", "10.0.0.5", "50123", 9, mid, sid, &slot, 8), 1);
+  // The same MessageId on another client, another connection of the client, another session.
+  EXPECT_EQ(QVXTreeConnectInfoSet2("10.0.0.1", "10.0.0.6", "50123", 9, mid, sid, &slot, 8), 1);
+  EXPECT_EQ(QVXTreeConnectInfoSet2("10.0.0.1", "10.0.0.5", "50124", 9, mid, sid, &slot, 8), 1);
+  EXPECT_EQ(QVXTreeConnectInfoSet2("10.0.0.1", "10.0.0.5", "50123", 9, mid, other, &slot, 8), 1);
+  EXPECT_EQ(t.Flg, kSlotWaiting);
+  ASSERT_EQ(QVXTreeConnectInfoSet2("10.0.0.1", "10.0.0.5", "50123", 9, mid, sid, &slot, 8), 0);
   EXPECT_EQ(slot, 2);
   EXPECT_EQ(t.Flg, kSlotBound);
   EXPECT_EQ(t.Tid, 9u);
 
-  // SMB1: Pid, Uid, Mid and the server must all agree.
+  // SMB1: Pid, Uid, Mid, the server and the client's connection must all agree.
   TreeConnectSt& s = TreeConnect[4];
   s.Flg = kSlotWaiting;
   s.Pid = 11, s.Uid = 12, s.Mid = 13;
   std::snprintf(s.dst_addr, 32, "10.0.0.1");
+  std::snprintf(s.src_addr, 32, "10.0.0.5");
+  std::snprintf(s.src_port, 16, "50123");
   QVX_TreeSlotsRecount();
-  EXPECT_EQ(QVXTreeConnectInfoSet("10.0.0.1", 3, 11, 12, 14, &slot, 8), 1);
-  EXPECT_EQ(QVXTreeConnectInfoSet("10.0.0.1", 3, 11, 12, 13, &slot, 8), 0);
+  EXPECT_EQ(QVXTreeConnectInfoSet("10.0.0.1", "10.0.0.5", "50123", 3, 11, 12, 14, &slot, 8), 1);
+  EXPECT_EQ(QVXTreeConnectInfoSet("10.0.0.1", "10.0.0.5", "50123", 3, 11, 99, 13, &slot, 8), 1);
+  EXPECT_EQ(QVXTreeConnectInfoSet("10.0.0.1", "10.0.0.7", "50123", 3, 11, 12, 13, &slot, 8), 1);
+  EXPECT_EQ(QVXTreeConnectInfoSet("10.0.0.1", "10.0.0.5", "445", 3, 11, 12, 13, &slot, 8), 1);
+  EXPECT_EQ(QVXTreeConnectInfoSet("10.0.0.1", "10.0.0.5", "50123", 3, 11, 12, 13, &slot, 8), 0);
   EXPECT_EQ(slot, 4);
 }
 

@@ -7,14 +7,19 @@
 #
 #   tools/captures/record.sh [OUT_DIR]      (default: tests/data)
 #
+# QVX_RECORD names the captures to record (default: all of them), e.g.
+#   QVX_RECORD="smb1_preconnected" tools/captures/record.sh
+#
 # Writes:
 #   smb2_ops.pcap        default dialect (SMB2/3), a full round of operations
 #   smb1_ops.pcap        SMB1 (NT1), the same round
 #   smb2_preconnected.pcap  session and tree connect happen before the recording starts
+#   smb1_preconnected.pcap  the same in SMB1 (NT1)
 #   smb2_ops.pcapng      smb2_ops.pcap in pcapng form
 #   smb2_pipes.pcap      named pipes opened on IPC$, then a file read on the share
 #   smb.conf             the server configuration used
-#   smbstatus_smb2.json  smbstatus -j while the SMB2 client of the last capture was connected
+#   smbstatus_smb2.json  smbstatus -j while the client of smb2_preconnected was connected
+#   smbstatus_smb1.json  smbstatus -j while the client of smb1_preconnected was connected
 #   captures.txt         the operations each capture holds
 set -euo pipefail
 
@@ -188,51 +193,79 @@ run_client() {  # extra smbclient options...
   }
 }
 
-echo "record: SMB2/3"
-start_tcpdump "$out/smb2_ops.pcap"
-run_client
-stop_tcpdump
-
-echo "record: SMB1 (NT1)"
-reset_share_content
-start_tcpdump "$out/smb1_ops.pcap"
-run_client -m NT1 --option='client min protocol=NT1'
-stop_tcpdump
-
-echo "record: SMB2 with session and tree made before the recording"
-reset_share_content
-fifo=$tmp/cmds
-mkfifo "$fifo"
-(cd "$tmp" && ip netns exec "$ns_cli" smbclient "//$srv_ip/share" -U "$user%$pass" \
-  --option='client smb encrypt=off' <"$fifo" >"$tmp/client3.out" 2>&1) &
-client_pid=$!
-exec 3>"$fifo"
-echo "ls" >&3
-sleep 1.5
-smbstatus -s "$conf" -j >"$out/smbstatus_smb2.json" 2>/dev/null
-start_tcpdump "$out/smb2_preconnected.pcap"
-ops_commands >&3
-echo "exit" >&3
-exec 3>&-
-wait "$client_pid" || true
-stop_tcpdump
-
-echo "record: SMB2 named pipes on IPC\$, then a file read on the share"
-reset_share_content
-start_tcpdump "$out/smb2_pipes.pcap"
-ip netns exec "$ns_cli" timeout 30 rpcclient "$srv_ip" -U "$user%$pass" -c 'srvinfo; lsaquery; netshareenum' \
-  >"$tmp/rpc.out" 2>&1 || {
-  cat "$tmp/rpc.out"
-  exit 1
+wanted() {  # capture name
+  [ -z "${QVX_RECORD:-}" ] || [[ " $QVX_RECORD " == *" $1 "* ]]
 }
-(cd "$tmp" && printf 'get "docs\\report 2026.txt" /dev/null\n' |
-  ip netns exec "$ns_cli" smbclient "//$srv_ip/share" -U "$user%$pass" \
-    --option='client smb encrypt=off' >"$tmp/client4.out" 2>&1)
-stop_tcpdump
+
+# A client that connects and lists the share root before the recording starts, so that the
+# capture holds no log-on and no tree connect: only the round, the tree disconnect and the end.
+record_preconnected() {  # capture json extra smbclient options...
+  local capture=$1 json=$2
+  shift 2
+  reset_share_content
+  local fifo=$tmp/cmds
+  rm -f "$fifo"
+  mkfifo "$fifo"
+  (cd "$tmp" && ip netns exec "$ns_cli" smbclient "//$srv_ip/share" -U "$user%$pass" \
+    --option='client smb encrypt=off' "$@" <"$fifo" >"$tmp/client3.out" 2>&1) &
+  local client_pid=$!
+  exec 3>"$fifo"
+  echo "ls" >&3
+  sleep 1.5
+  smbstatus -s "$conf" -j >"$out/$json" 2>/dev/null
+  start_tcpdump "$out/$capture"
+  ops_commands >&3
+  echo "exit" >&3
+  exec 3>&-
+  wait "$client_pid" || true
+  stop_tcpdump
+}
+
+if wanted smb2_ops; then
+  echo "record: SMB2/3"
+  reset_share_content
+  start_tcpdump "$out/smb2_ops.pcap"
+  run_client
+  stop_tcpdump
+fi
+
+if wanted smb1_ops; then
+  echo "record: SMB1 (NT1)"
+  reset_share_content
+  start_tcpdump "$out/smb1_ops.pcap"
+  run_client -m NT1 --option='client min protocol=NT1'
+  stop_tcpdump
+fi
+
+if wanted smb2_preconnected; then
+  echo "record: SMB2 with session and tree made before the recording"
+  record_preconnected smb2_preconnected.pcap smbstatus_smb2.json
+fi
+
+if wanted smb1_preconnected; then
+  echo "record: SMB1 (NT1) with session and tree made before the recording"
+  record_preconnected smb1_preconnected.pcap smbstatus_smb1.json -m NT1 \
+    --option='client min protocol=NT1'
+fi
+
+if wanted smb2_pipes; then
+  echo "record: SMB2 named pipes on IPC\$, then a file read on the share"
+  reset_share_content
+  start_tcpdump "$out/smb2_pipes.pcap"
+  ip netns exec "$ns_cli" timeout 30 rpcclient "$srv_ip" -U "$user%$pass" \
+    -c 'srvinfo; lsaquery; netshareenum' >"$tmp/rpc.out" 2>&1 || {
+    cat "$tmp/rpc.out"
+    exit 1
+  }
+  (cd "$tmp" && printf 'get "docs\\report 2026.txt" /dev/null\n' |
+    ip netns exec "$ns_cli" smbclient "//$srv_ip/share" -U "$user%$pass" \
+      --option='client smb encrypt=off' >"$tmp/client4.out" 2>&1)
+  stop_tcpdump
+fi
 
 # The same SMB2 round in pcapng form, for the pcapng reader.
-editcap -F pcapng "$out/smb2_ops.pcap" "$out/smb2_ops.pcapng"
-chmod 644 "$out"/*.pcap "$out"/*.pcapng
+if wanted smb2_ops; then editcap -F pcapng "$out/smb2_ops.pcap" "$out/smb2_ops.pcapng"; fi
+chmod 644 "$out"/*.pcap*
 rm -rf "$tmp"
 
 cat >"$out/captures.txt" <<EOF
@@ -249,7 +282,10 @@ smb2_preconnected.pcap SMB 3.1.1; the client connected and listed the share root
                        started, so the capture has no negotiate, session setup or tree connect:
                        only the operations below, tree disconnect and logoff.
 smb2_ops.pcapng        smb2_ops.pcap converted by \`editcap -F pcapng\` (same frames, pcapng format).
+smb1_preconnected.pcap SMB1 (NT1), recorded like smb2_preconnected.pcap: the log-on and the tree
+                       connect happened before tcpdump started.
 smbstatus_smb2.json    smbstatus -j taken while the client of smb2_preconnected.pcap was connected.
+smbstatus_smb1.json    smbstatus -j taken while the client of smb1_preconnected.pcap was connected.
 smb2_pipes.pcap        SMB 3.1.1; rpcclient -c 'srvinfo; lsaquery; netshareenum' (named pipes srvsvc
                        and lsarpc opened on IPC\$), then smbclient get "docs\\report 2026.txt" on
                        the share.

@@ -4,7 +4,8 @@
 //   quorvix --replay FILE [--sessions FILE] [--home DIR] [--smb-conf FILE] [OPTION [KERNEL_LOG]]
 //
 // OPTION "SC" suppresses message boxes (here: console notices of the main window and capture
-// control). SIGINT/SIGTERM end the program through the shutdown sequence; SIGHUP restarts capture.
+// control). SIGINT/SIGTERM end the program through the shutdown sequence; SIGHUP reopens the
+// access log under its configured name (after logrotate moved it away) and restarts capture.
 #include <signal.h>
 #include <unistd.h>
 
@@ -15,9 +16,11 @@
 #include <thread>
 #include <vector>
 
+#include "accesslog/rotation.h"
 #include "app/controller.h"
 #include "app/dbglog.h"
 #include "app/headless/console_view.h"
+#include "app/option.h"
 #include "app/startup.h"
 #include "capture/capture_connector.h"
 #include "capture/replay.h"
@@ -189,6 +192,7 @@ int main(int argc, char** argv) {
     if (close) break;
     if (g_restart) {
       g_restart = 0;
+      if (qvx::OptionInfo.LogFileWriteFlg == 1) qvx::QVX_AccessLogReopen();
       qvx::QVX_OnCommand(qvx::kIdmWinPcapRestart);
     }
     int64_t now = qvx::platform().Now().t;

@@ -78,6 +78,12 @@ class PosixFile : public WritableFile {
     return true;
   }
   bool Flush() override { return ::fdatasync(fd_) == 0; }
+  bool Size(uint64_t* size) override {
+    struct stat st;
+    if (::fstat(fd_, &st) != 0) return false;
+    *size = static_cast<uint64_t>(st.st_size);
+    return true;
+  }
 
  private:
   int fd_;

@@ -112,6 +112,12 @@ class Win32File : public WritableFile {
     return ok != FALSE;
   }
   bool Flush() override { return FlushFileBuffers(h_) != FALSE; }
+  bool Size(uint64_t* size) override {
+    LARGE_INTEGER li;
+    if (!GetFileSizeEx(h_, &li)) return false;
+    *size = static_cast<uint64_t>(li.QuadPart);
+    return true;
+  }
 
  private:
   HANDLE h_;

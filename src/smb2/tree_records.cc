@@ -1,0 +1,96 @@
+#include "smb2/tree_records.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "accesslog/access_log.h"
+#include "app/dbglog.h"
+#include "app/listview.h"
+#include "app/option.h"
+#include "app/text.h"
+#include "filters/exclusion.h"
+#include "names/hosts.h"
+#include "smb2/file_access.h"
+
+namespace qvx {
+
+int QVX_TakeTreeSlot(int TreeConnectMax, const char* routine, const char* area) {
+  if (TreeConnect == nullptr) return -1;
+  const int max =
+      TreeConnectMax < OptionInfo.TreeConnectCnt ? TreeConnectMax : OptionInfo.TreeConnectCnt;
+  if (max < 1) return -1;
+  for (int i = 0; i < max; ++i)
+    if (TreeConnect[i].Flg == kSlotFree) return i;
+  DiagLogLine(DiagLog::kKernel, 1,
+              "QVX_E%s-001 %s[%d][%ld] : TreeID管理の空き領域がありません。\r\n", area, routine,
+              __LINE__, platform().LastError());
+  std::memset(TreeConnect, 0, sizeof(TreeConnectSt) * static_cast<size_t>(max));
+  QVX_TreeSlotsRecount();
+  DiagLogLine(DiagLog::kKernel, 1,
+              "QVX_I%s-001 %s[%d][%ld] : TreeID管理領域をクリアーしました。\r\n", area, routine,
+              __LINE__, platform().LastError());
+  return 0;
+}
+
+void QVX_PendingTree(int slot, const char* share_path, const unsigned char* recvData,
+                     const DATA* data) {
+  TreeConnectSt& t = TreeConnect[slot];
+  std::memset(&t, 0, sizeof t);
+  t.Flg = kSlotWaiting;
+  QVX_TreeSlotTaken(slot);
+  CopyText(t.SharePath, share_path);
+  QVX_FrameSrcAddr(recvData, t.src_addr, sizeof t.src_addr);
+  QVX_FrameDstAddr(recvData, t.dst_addr, sizeof t.dst_addr);
+  QVX_FrameSrcPort(recvData, t.src_port, sizeof t.src_port);
+  QVX_FrameDstPort(recvData, t.dst_port, sizeof t.dst_port);
+  CopyText(t.src_mac, data->ClientMac);
+  CopyText(t.dst_mac, data->ServerMac);
+}
+
+void QVX_TreeIdsText(const TreeConnectSt& t, char* out, size_t size) {
+  std::snprintf(out, size, "[T:%d P:%d U:%d M:%d]", static_cast<int>(t.Tid),
+                static_cast<int>(t.Pid), static_cast<int>(t.Uid), static_cast<int>(t.Mid));
+}
+
+void QVX_TreeLine(const LocalTime& now, const char* action, const char* tree_id_text,
+                  const TreeConnectSt& t, const char* client_mac, const char* server_mac,
+                  const char* cmd, const char* info, const char* ids, const char* former) {
+  if (OptionInfo.LogFileWriteFlg != 1) return;
+  char client_text[kHostDisplaySize], server_text[kHostDisplaySize], when[32], tail[48] = "";
+  AddHostName(t.src_addr, client_text, OptionInfo.HostName, 0);
+  AddHostName(t.dst_addr, server_text, OptionInfo.HostName, 0);
+  if (former) std::snprintf(tail, sizeof tail, "[%s]", former);
+  const char* q = OptionInfo.PathDubileCorteSet == 1 ? "\"" : "";
+  QVX_AccessLogLine("%s,%s,%s,%s,%s,%s,%s,%s,%s,%s,,,%s%s %s%s%s\r\n",
+                    QVX_LineStamp(now, when, sizeof when), action, tree_id_text, t.Login_Name,
+                    client_text, server_text, client_mac, server_mac, cmd, info, q, t.SharePath,
+                    ids, tail, q);
+}
+
+void QVX_TreeRow(const LocalTime& now, const char* action, const char* tree_id_text,
+                 const TreeConnectSt& t, const DATA* data, const char* cmd, const char* info,
+                 const char* size) {
+  char client_text[kHostDisplaySize], server_text[kHostDisplaySize];
+  AddHostName(t.src_addr, client_text, OptionInfo.HostName, 0);
+  AddHostName(t.dst_addr, server_text, OptionInfo.HostName, 0);
+  const char* cells[kListColumns - 1] = {
+      action,          tree_id_text, t.Login_Name, client_text, server_text, data->ClientMac,
+      data->ServerMac, cmd,          info,         size,        "",          t.SharePath};
+  QVX_AppendRow(now, cells, "InsItem");
+}
+
+bool QVX_TreeAnswerBound(DATA* data, int slot, const LocalTime& now, const char* cmd,
+                         const char* info, const char* ids, const char* trace_fmt) {
+  const TreeConnectSt& t = TreeConnect[slot];
+  char wait[32];
+  const int row = QVX_FindWaitRow(slot, wait, sizeof wait, trace_fmt);
+  if (row >= 0) QVX_RowToConnect(data, row, t.Tid, t.Login_Name);
+  if (QVX_ExclusionInfoChk(t.SharePath, 0) != 0) return false;
+  char tid_text[16];
+  std::snprintf(tid_text, sizeof tid_text, "%d", static_cast<int>(t.Tid));
+  // The answer travels from the server: its MAC texts are the other way round.
+  QVX_TreeLine(now, "connect", tid_text, t, data->ServerMac, data->ClientMac, cmd, info, ids, wait);
+  return true;
+}
+
+}  // namespace qvx

@@ -1,0 +1,145 @@
+#include "smb1/rename.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "smb1/smb1_frames.h"
+
+namespace qvx {
+namespace {
+
+using test::Frame;
+using test::Put16;
+using test::Smb1;
+using test::Utf16;
+
+// SMB_COM_RENAME: WordCount 1, SearchAttributes, ByteCount; 0x04, the old name and its zero,
+// 0x04, the alignment byte, the new name (with its zero unless terminate is false).
+std::vector<unsigned char> RenameBody(const std::string& from, const std::string& to,
+                                      bool terminate = true) {
+  std::vector<unsigned char> b = {1, 0x16, 0, 0, 0, 4};
+  const std::vector<unsigned char> o = Utf16(from), n = Utf16(to);
+  b.insert(b.end(), o.begin(), o.end());
+  for (int c : {0, 0, 4, 0}) b.push_back(static_cast<unsigned char>(c));
+  b.insert(b.end(), n.begin(), n.end());
+  if (terminate) b.push_back(0), b.push_back(0);
+  Put16(b, 3, static_cast<unsigned>(b.size() - 5));
+  return b;
+}
+
+// SMB_COM_DELETE_DIRECTORY: WordCount 0, ByteCount, 0x04, the name and its zero.
+std::vector<unsigned char> RmdirBody(const std::string& name) {
+  std::vector<unsigned char> b = {0, 0, 0, 4};
+  const std::vector<unsigned char> n = Utf16(name);
+  b.insert(b.end(), n.begin(), n.end());
+  b.push_back(0), b.push_back(0);
+  Put16(b, 1, static_cast<unsigned>(b.size() - 3));
+  return b;
+}
+
+class SmbRenameTest : public test::Smb1HandlerTest {
+ protected:
+  void SetUp() override {
+    Smb1HandlerTest::SetUp();
+    ConnectedTree(0, 2049, "\\\\10.0.0.1\\DATA");
+  }
+  int Rename(Frame f) {
+    data.SMBCommand = 0x07;
+    return QVX_SmbComRename(&f.smb1, f.Len, f.data(), f.cursor, &data);
+  }
+  int Rename(const std::vector<unsigned char>& body) { return Rename(Smb1(0x07, 2049, 100, body)); }
+  int Rmdir(const std::string& name) {
+    Frame f = Smb1(0x01, 2049, 100, RmdirBody(name));
+    data.SMBCommand = 0x01;
+    return QVX_ComDeleteDirectory(&f.smb1, f.Len, f.data(), f.cursor, &data);
+  }
+};
+
+TEST_F(SmbRenameTest, ARenameNamesBothLocalPathsEveryTime) {
+  data.SMBCmdListFlg = 1;
+  ASSERT_EQ(Rename(RenameBody("\\docs\\new file.txt", "\\docs\\renamed file.txt")), 0);
+  ASSERT_EQ(Rename(RenameBody("\\docs\\new file.txt", "\\docs\\renamed file.txt")), 0);
+  const std::string line =
+      "[2026/12/09 10:20:07],access,2049,alice,10.0.0.5,10.0.0.1,"
+      "cc:cc:cc:cc:cc:05,ss:ss:ss:ss:ss:01,SMB_COM_RENAME,ファイルの名前変更,"
+      "0,ReNm," +
+      Local("docs\\new file.txt") + " >> " + Local("docs\\renamed file.txt");
+  EXPECT_EQ(LogLines(), (std::vector<std::string>{line, line}));
+  ASSERT_EQ(nListIndex, 2);
+  EXPECT_STREQ(AccessData[0].Operation, "ReNm");
+  EXPECT_STREQ(AccessData[0].Size, "0");
+}
+
+TEST_F(SmbRenameTest, ANewNameEndingWithTheDataIsWhole) {
+  OptionInfo.PathDubileCorteSet = 1;
+#ifndef _WIN32
+  const std::string from = "新規ファイル.txt", to = "名前変更.txt";
+#else
+  const std::string from = "new.txt", to = "renamed.txt";  // the ANSI code page's texts
+#endif
+  Frame f = Smb1(0x07, 2049, 100, RenameBody("\\" + from, "\\" + to, false));
+  ASSERT_EQ(Rename(test::Cut(f, f.Len)), 0);
+  const std::vector<std::string> lines = LogLines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_NE(lines[0].find(",0,ReNm,\"" + Local(from) + " >> " + Local(to) + "\""),
+            std::string::npos)
+      << lines[0];
+}
+
+TEST_F(SmbRenameTest, MalformedRequestsAreDropped) {
+  std::vector<unsigned char> b = RenameBody("\\a", "\\b");
+  b[5] = 5;  // BufferFormat1
+  EXPECT_EQ(Rename(b), 10);
+  b = RenameBody("\\a", "\\b");
+  b[5 + 1 + 4 + 2] = 0;  // BufferFormat2
+  EXPECT_EQ(Rename(b), 10);
+  b = RenameBody("\\a", "\\b");
+  b[0] = 2;  // WordCount
+  EXPECT_EQ(Rename(b), 10);
+  b = RenameBody("\\a", "\\b");
+  Put16(b, 3, 0);  // no data bytes
+  EXPECT_EQ(Rename(b), 10);
+  // The old name runs to the end of the data: no BufferFormat2.
+  EXPECT_EQ(Rename(std::vector<unsigned char>{1, 0, 0, 5, 0, 4, '\\', 0, 'a', 0}), 10);
+  // Empty names.
+  EXPECT_EQ(Rename(RenameBody("", "\\b")), 10);
+  EXPECT_EQ(Rename(RenameBody("\\a", "")), 10);
+  // ByteCount one byte beyond the frame; a frame ending inside the block.
+  Frame f = Smb1(0x07, 2049, 100, RenameBody("\\a", "\\b"));
+  EXPECT_EQ(Rename(test::Cut(f, f.Len - 1)), 10);
+  EXPECT_EQ(Rename(test::Cut(f, static_cast<unsigned long>(f.cursor - 1 + 4))), 10);
+  EXPECT_TRUE(LogLines().empty());
+}
+
+TEST_F(SmbRenameTest, AnExcludedPathSilencesTheRename) {
+  std::snprintf(ExclusionInfoData[0], kFilterLineSize, "01,00000000,-,00000000,0,0,1,*secret*");
+  ExclusionInfoDataNo = 1;
+  EXPECT_EQ(Rename(RenameBody("\\a.txt", "\\secret\\a.txt")), 10);
+  EXPECT_EQ(Rename(RenameBody("\\secret\\b.txt", "\\b.txt")), 10);
+  EXPECT_TRUE(LogLines().empty());
+}
+
+TEST_F(SmbRenameTest, ARemovedFolderIsADeletion) {
+  ASSERT_EQ(Rmdir("\\docs\\new folder"), 0);
+  ASSERT_EQ(Rmdir("\\docs\\new folder"), 0);  // no repeat rule
+  ASSERT_EQ(nListIndex, 2);
+  EXPECT_STREQ(AccessData[0].Operation, "Del ");
+  EXPECT_EQ(std::string(AccessData[0].Path), Local("docs\\new folder"));
+  EXPECT_STREQ(AccessData[0].Size, "0");
+
+  // A tree whose share is not listed keeps the name as sent.
+  ConnectedTree(1, 2050, "\\\\10.0.0.1\\GONE");
+  Frame f = Smb1(0x01, 2050, 100, RmdirBody("\\old folder"));
+  ASSERT_EQ(QVX_ComDeleteDirectory(&f.smb1, f.Len, f.data(), f.cursor, &data), 0);
+  EXPECT_STREQ(AccessData[2].Path, "\\old folder");
+
+  std::vector<unsigned char> bad = RmdirBody("\\x");
+  bad[3] = 0;
+  Frame g = Smb1(0x01, 2049, 100, bad);
+  EXPECT_EQ(QVX_ComDeleteDirectory(&g.smb1, g.Len, g.data(), g.cursor, &data), 10);
+}
+
+}  // namespace
+}  // namespace qvx
