@@ -18,8 +18,6 @@ namespace {
 // The parameter block, WordCount to the alignment byte before the Unicode name.
 inline constexpr unsigned long kNtCreateBlock = 52;
 inline constexpr unsigned kNtCreateWords = 24;
-// Converted names: a 1022-byte wide name (511 units, 3 bytes each at most) always fits.
-inline constexpr size_t kNtCreateNameSize = 2048;
 
 bool Level(int n) { return OptionInfo.ErrorLevel >= n; }
 
@@ -56,7 +54,7 @@ int QVX_SmbNtCreateAndx(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigned c
   if (name_length > Len - at - kNtCreateBlock) return 10;
   unsigned char wide[kWideNameSize] = {};
   std::memcpy(wide, block + kNtCreateBlock, name_length);
-  char name[kNtCreateNameSize] = {};
+  char name[kAccessNameSize] = {};
   const int rc = QVX_ConvertWideName(wide, name, sizeof name);
   if (rc == 0) {
     QVX_KLOG("QVX_D41-001 QVX_SmbNtCreateAndx[%d][%ld] : WideCharToMultiByte sBuffer %s \r\n",
@@ -65,6 +63,7 @@ int QVX_SmbNtCreateAndx(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigned c
   }
   if (Level(6))
     QVX_KLOG("QVX_D51-001 QVX_SmbNtCreateAndx[%d][%ld] : WideCharToMultiByte rc=%d\r\n", rc);
+  const bool inside = QVX_ResolveAccessName(name, sizeof name);
   if (name[0] == '\0') return 10;
   // Streams, wildcards, pipes and the share root are not file accesses worth a line.
   if (QVX_NameFiltered(name, true)) return 10;
@@ -76,6 +75,7 @@ int QVX_SmbNtCreateAndx(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigned c
   const int found =
       QVXTreeIDGetInfo(h.TID, h.PIDLow, h.UID, h.MID, recvData, name, &slot, &how, data);
   if (found == 10) return 10;
+  if (QVX_TreeIsIpc(slot)) return 10;
   if (Level(6))
     QVX_KLOG(
         "QVX_D51-001 QVX_SmbNtCreateAndx[%d][%ld] : QVXTreeIDGetInfo nRet=%d : nTreeIDChk=%d\r\n",
@@ -92,6 +92,7 @@ int QVX_SmbNtCreateAndx(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigned c
   c.now = now;
   c.data = data;
   c.share_trace = true;
+  c.outside = !inside;
 
   // 3. A tree guessed just now may still own the "WAIT" row of its connect request.
   if (how == kTreeGuessed && QVX_CompleteWaitRow(c, slot, true) == 10) return 10;
@@ -104,6 +105,9 @@ int QVX_SmbNtCreateAndx(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigned c
   if (!QVX_MapTreeShare(c, slot, full, sizeof full, LocalPathForm::kWithoutSeparator))
     return QVX_UnknownShareRecord(c);
   if (QVX_ExclusionInfoChk(full, 0) != 0) return 10;
+  // Nothing outside the share is looked at: the mask alone judges.
+  if (c.outside)
+    return QVX_AccessRecord(c, slot, full, 0, QVX_OperationText(QVX_MaskOnlyVerdict(desired)));
   uint64_t size = 0;
   int kind = kKindNone;
   if (QVX_CheckExistFileOrFolder(full, &kind) == 1 && kind != kKindFolder)

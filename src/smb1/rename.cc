@@ -10,6 +10,7 @@
 #include "filters/exclusion.h"
 #include "smb2/file_access.h"
 #include "smb2/verdict.h"
+#include "tracking/request_path.h"
 #include "tracking/session_tree.h"
 
 namespace qvx {
@@ -17,8 +18,6 @@ namespace qvx {
 namespace {
 
 inline constexpr unsigned char kBufferFormat = 0x04;
-// Converted names: 511 wide units at most, 3 bytes each.
-inline constexpr size_t kConvertedSize = 2048;
 
 bool Level(int n) { return OptionInfo.ErrorLevel >= n; }
 
@@ -58,7 +57,7 @@ unsigned long ReadName(const unsigned char* d, unsigned long n, unsigned long po
 // The name converted; false (with the D41-001 line of the routine) when the conversion fails.
 bool Convert(const unsigned char* wide, char* out, const char* routine, const char* buffer,
              const char* rc_id, const char* rc_name) {
-  const int rc = QVX_ConvertWideName(wide, out, kConvertedSize);
+  const int rc = QVX_ConvertWideName(wide, out, kAccessNameSize);
   if (rc == 0) {
     DiagLogLine(DiagLog::kKernel, 1, "QVX_D41-001 %s[%d][%ld] : WideCharToMultiByte %s %s \r\n",
                 routine, __LINE__, platform().LastError(), buffer, out);
@@ -71,7 +70,7 @@ bool Convert(const unsigned char* wide, char* out, const char* routine, const ch
 }
 
 // The data bytes of a request (d, n) and the name that follows their first BufferFormat byte,
-// converted into name (kConvertedSize bytes); *after is the index just past the name. False when
+// converted into name (kAccessNameSize bytes); *after is the index just past the name. False when
 // the request is dropped: no data bytes inside the frame, another BufferFormat, a failed
 // conversion or an empty name.
 struct FirstName {
@@ -98,6 +97,7 @@ int FindTree(SMB_HEADER_ST* h, const unsigned char* recvData, const char* routin
   int how = 0;
   if (QVXTreeIDGetInfo(h->TID, h->PIDLow, h->UID, h->MID, recvData, name, slot, &how, data) == 10)
     return 10;
+  if (QVX_TreeIsIpc(*slot)) return 10;
   const Smb_Command_St& cmd = QVX_Smb1CommandRow(data->SMBCmdListFlg, data->SMBCommand);
   c->routine = routine;
   c->tree_id = h->TID;
@@ -113,19 +113,24 @@ int FindTree(SMB_HEADER_ST* h, const unsigned char* recvData, const char* routin
   return 0;
 }
 
-// The local path of a share-relative name: the tree's folder joined with it. A tree whose folder
-// no open has set yet takes it from its share; without one the name stays as sent.
-void LocalPath(const FileAccessCall& c, int slot, const char* name, char* out, size_t size) {
+// The local path of a share-relative name (inside: QVX_ResolveAccessName kept it in the share):
+// the tree's folder joined with it. A tree whose folder no open has set yet takes it from its
+// share; without one the name stays as sent. A name leaving the share is never joined: it reads
+// as the outside-share mark and the name as sent.
+void LocalPath(const FileAccessCall& c, int slot, const char* name, bool inside, char* out,
+               size_t size) {
   TreeConnectSt& t = TreeConnect[slot];
   if (t.ShareLocalPath[0] == '\0') {
     FileAccessCall probe = c;
     probe.name = name;
+    probe.outside = !inside;
     probe.share_trace = false;
     if (QVX_MapTreeShare(probe, slot, out, size, LocalPathForm::kWithoutSeparator)) return;
-    CopyTextN(out, size, name, size - 1);
+  } else if (inside) {
+    QVX_JoinSharePath(t.ShareLocalPath, name, out, size);
     return;
   }
-  QVX_JoinSharePath(t.ShareLocalPath, name, out, size);
+  std::snprintf(out, size, "%s%s", inside ? "" : kOutsideShareMark, name);
 }
 
 }  // namespace
@@ -134,7 +139,7 @@ int QVX_SmbComRename(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigned char
                      long SMB_Total_Packet_Size, DATA* data) {
   QVX_DBG();
   FirstName f;
-  char old_name[kConvertedSize] = {};
+  char old_name[kAccessNameSize] = {};
   if (!ReadFirstName(Len, recvData, SMB_Total_Packet_Size, 1, "QVX_SmbComRename", "QVX_D61-001",
                      "rc1", &f, old_name))
     return 10;
@@ -142,18 +147,21 @@ int QVX_SmbComRename(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigned char
   if (f.after >= f.n || f.d[f.after] != kBufferFormat) return 10;
   unsigned char new_wide[kWideNameSize] = {};
   ReadName(f.d, f.n, f.after + 2, new_wide);
-  char new_name[kConvertedSize] = {};
+  char new_name[kAccessNameSize] = {};
   if (!Convert(new_wide, new_name, "QVX_SmbComRename", "sBuffer2", "QVX_D61-002", "rc2")) return 10;
   if (new_name[0] == '\0') return 10;
+  const bool old_inside = QVX_ResolveAccessName(old_name, sizeof old_name);
+  const bool new_inside = QVX_ResolveAccessName(new_name, sizeof new_name);
 
-  static char both[2 * kConvertedSize + 8];
+  static char both[2 * kAccessNameSize + 8];
   std::snprintf(both, sizeof both, "%s >> %s", old_name, new_name);
   FileAccessCall c;
   int slot = 0;
   if (FindTree(SMB_HEADER, recvData, "QVX_SmbComRename", both, data, &c, &slot) == 10) return 10;
+  c.outside = !old_inside || !new_inside;
   static char old_full[kAccessPathSize], new_full[kAccessPathSize];
-  LocalPath(c, slot, old_name, old_full, sizeof old_full);
-  LocalPath(c, slot, new_name, new_full, sizeof new_full);
+  LocalPath(c, slot, old_name, old_inside, old_full, sizeof old_full);
+  LocalPath(c, slot, new_name, new_inside, new_full, sizeof new_full);
   if (QVX_ExclusionInfoChk(old_full, 0) != 0) return 10;
   if (QVX_ExclusionInfoChk(new_full, 0) != 0) return 10;
   static char path[2 * kAccessPathSize + 8];
@@ -172,16 +180,18 @@ int QVX_ComDeleteDirectory(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigne
   if (d[0] != kBufferFormat) return 10;
   unsigned char wide[kWideNameSize] = {};
   ReadName(d, n, 1, wide);
-  char name[kConvertedSize] = {};
+  char name[kAccessNameSize] = {};
   if (!Convert(wide, name, "QVX_ComDeleteDirectory", "sBuffer1", "QVX_D71-001", "rc")) return 10;
   if (name[0] == '\0') return 10;
+  const bool inside = QVX_ResolveAccessName(name, sizeof name);
 
   FileAccessCall c;
   int slot = 0;
   if (FindTree(SMB_HEADER, recvData, "QVX_ComDeleteDirectory", name, data, &c, &slot) == 10)
     return 10;
+  c.outside = !inside;
   static char full[kAccessPathSize];
-  LocalPath(c, slot, name, full, sizeof full);
+  LocalPath(c, slot, name, inside, full, sizeof full);
   if (QVX_ExclusionInfoChk(full, 0) != 0) return 10;
   QVX_AccessRecord(c, slot, full, 0, QVX_OperationText(kVerdictGone));
   QVX_DBG();

@@ -162,12 +162,13 @@ int QVX_SmbSessionSetupAndxRecv(SMB_HEADER_ST* SMB_HEADER, unsigned long Len,
     char client_text[kHostDisplaySize], server_text[kHostDisplaySize], when[32];
     AddHostName(server, server_text, OptionInfo.HostName, 0);
     AddHostName(client, client_text, OptionInfo.HostName, 0);
-    const char* q = OptionInfo.PathDubileCorteSet == 1 ? "\"" : "";
+    char ids[96], quoted[2 * sizeof ids];
+    std::snprintf(ids, sizeof ids, "[T:%d P:%d U:%d M:%d]", h.TID, h.PIDLow, h.UID, h.MID);
     // The answer travels from the server: its MAC texts are the other way round.
-    QVX_AccessLogLine("%s,session,,%s,%s,%s,%s,%s,%s,%s,,,%s[T:%d P:%d U:%d M:%d]%s\r\n",
+    QVX_AccessLogLine("%s,session,,%s,%s,%s,%s,%s,%s,%s,,,%s\r\n",
                       QVX_LineStamp(now, when, sizeof when), s->Login_Name, client_text,
-                      server_text, data->ServerMac, data->ClientMac, cmd.Name, cmd.Description, q,
-                      h.TID, h.PIDLow, h.UID, h.MID, q);
+                      server_text, data->ServerMac, data->ClientMac, cmd.Name, cmd.Description,
+                      QVX_PathField(ids, quoted, sizeof quoted));
   }
   QVX_DBG();
   return 0;

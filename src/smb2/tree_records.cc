@@ -60,11 +60,11 @@ void QVX_TreeLine(const LocalTime& now, const char* action, const char* tree_id_
   AddHostName(t.src_addr, client_text, OptionInfo.HostName, 0);
   AddHostName(t.dst_addr, server_text, OptionInfo.HostName, 0);
   if (former) std::snprintf(tail, sizeof tail, "[%s]", former);
-  const char* q = OptionInfo.PathDubileCorteSet == 1 ? "\"" : "";
-  QVX_AccessLogLine("%s,%s,%s,%s,%s,%s,%s,%s,%s,%s,,,%s%s %s%s%s\r\n",
-                    QVX_LineStamp(now, when, sizeof when), action, tree_id_text, t.Login_Name,
-                    client_text, server_text, client_mac, server_mac, cmd, info, q, t.SharePath,
-                    ids, tail, q);
+  char field[kQuotedShareSize], quoted[2 * kQuotedShareSize];
+  std::snprintf(field, sizeof field, "%s %s%s", t.SharePath, ids, tail);
+  QVX_AccessLogLine("%s,%s,%s,%s,%s,%s,%s,%s,%s,%s,,,%s\r\n", QVX_LineStamp(now, when, sizeof when),
+                    action, tree_id_text, t.Login_Name, client_text, server_text, client_mac,
+                    server_mac, cmd, info, QVX_PathField(field, quoted, sizeof quoted));
 }
 
 void QVX_TreeRow(const LocalTime& now, const char* action, const char* tree_id_text,

@@ -19,12 +19,12 @@ lines come from tshark's decode of the same file and the logging rules:
   * on a tree whose connect was not captured and whose path exists under no share, the CREATE gives
     an "unknown" line instead (repeats judged without the operation).
 
-An SMB1 capture is checked the same way with its commands: TREE_CONNECT_ANDX, TREE_DISCONNECT and
-NT_CREATE_ANDX; besides, each log-on whose NTLMSSP AUTHENTICATE a tree-connect answer follows gives
-one "session" line, the users of its accesses are that NTLMSSP user in capitals, a RENAME gives a
-"ReNm" line with both local paths and a DELETE_DIRECTORY a "Del" line, each time they are seen.
-tshark's SMB1 text fields replace what is not ASCII, so SMB1 names are decoded from the bytes tshark
-gives for each field.
+An SMB1 capture is checked the same way (tree paths from tshark's smb.path) with its commands:
+TREE_CONNECT_ANDX, TREE_DISCONNECT and NT_CREATE_ANDX; besides, each log-on whose NTLMSSP
+AUTHENTICATE a tree-connect answer follows gives one "session" line, the users of its accesses are
+that NTLMSSP user in capitals, a RENAME gives a "ReNm" line with both local paths and a
+DELETE_DIRECTORY a "Del" line, each time they are seen. tshark's SMB1 text fields replace what is
+not ASCII, so SMB1 names are decoded from the bytes tshark gives for each field.
 """
 import argparse
 import datetime
@@ -71,7 +71,7 @@ def tshark_rows(capture):
 
 SMB1_FIELDS = ("frame.number", "frame.time_epoch", "ip.src", "ip.dst", "smb.cmd",
                "smb.flags.response", "smb.tid", "smb.pid", "smb.file", "smb.old_file",
-               "smb.dir_name", "smb.access_mask", "ntlmssp.auth.username")
+               "smb.dir_name", "smb.access_mask", "ntlmssp.auth.username", "smb.path")
 UTF16_FIELDS = ("smb.file", "smb.old_file", "smb.dir_name")
 
 
@@ -308,9 +308,11 @@ def check_smb1(args):
     expected, window = [], []
     for r in requests:
         tid, client, when = r["smb.tid"], r["ip.src"], stamp(r["frame.time_epoch"])
+        if r["smb.path"].upper().endswith("\\IPC$"):
+            continue  # pipes are no files
         if r["smb.cmd"] == "0xa2":
             name = r["smb.file"]
-            if not name or any(s in name for s in (":", "*", "PIPE")) or name in PIPE_NAMES:
+            if not name or any(s in name for s in (":", "*", "PIPE")) or is_pipe(name, ""):
                 continue
             op = verdict(int(r["smb.access_mask"], 16))
             if args.with_files:
@@ -347,6 +349,10 @@ def check_smb1(args):
             if g != e:
                 print("line %d\n  expected %s\n  got      %s" % (i, e, g))
         fail("%d SMB1 access lines, %d expected" % (len(got), len(expected)))
+    ipc_tids = {r["smb.tid"] for r in rows if r["smb.path"].upper().endswith("\\IPC$")}
+    on_ipc = [l for l in lines if l[1] in ("access", "unknown") and l[2] in ipc_tids]
+    if on_ipc:
+        fail("file lines on IPC$: " + " | ".join(",".join(l) for l in on_ipc))
     print("replay access (SMB1): %d lines checked (%d accesses), user %s" %
           (len(lines), len(expected), user))
 

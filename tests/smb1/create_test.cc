@@ -120,6 +120,65 @@ TEST_F(SmbNtCreateTest, NamesNotWorthALine) {
   EXPECT_EQ(nListIndex, 1);
 }
 
+TEST_F(SmbNtCreateTest, NamesFromTheWireCannotForgeLines) {
+  SetFile("a\r\n[FAKE],x.txt", 1000, 500, 3);
+  ASSERT_EQ(Open("\\a\r\n[FAKE],x.txt"), 0);
+  const std::vector<std::string> want = {
+      "[2026/12/09 10:20:07],access,2049,QVXUSER,10.0.0.5,10.0.0.1,cc:cc:cc:cc:cc:05,"
+      "ss:ss:ss:ss:ss:01,--,--,3,Rd  ," +
+      share_dir_ + kPathSep + "a<0D><0A>[FAKE],x.txt"};
+  EXPECT_EQ(LogLines(), want);
+  EXPECT_EQ(std::string(AccessData[0].Path), Local("a\r\n[FAKE],x.txt"));
+}
+
+TEST_F(SmbNtCreateTest, NamesLeavingTheShareAreMarkedAndNeverLookedUp) {
+  SetFile("a.txt", 1000, 500, 7);
+  ASSERT_EQ(Open("\\docs\\..\\.\\a.txt"), 0);
+  EXPECT_EQ(std::string(AccessData[0].Path), Local("a.txt"));
+  EXPECT_STREQ(AccessData[0].Size, "7");
+  // A file outside the share with a size of its own: nothing of it may be asked for.
+  FileInfo motd;
+  motd.size = 286;
+  fake.SetFileInfo(Local("..\\..\\etc\\motd"), motd);
+  const size_t asked = fake.files_asked().size();
+  ASSERT_EQ(Open("\\..\\..\\etc\\motd"), 0);
+  ASSERT_EQ(Open("\\docs\\..\\..\\x.txt", 0x12019f), 0);
+  EXPECT_EQ(fake.files_asked().size(), asked);
+  const std::vector<std::string> lines = LogLines();
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[1],
+            "[2026/12/09 10:20:07],access,2049,QVXUSER,10.0.0.5,10.0.0.1,cc:cc:cc:cc:cc:05,"
+            "ss:ss:ss:ss:ss:01,--,--,0,Rd  ,[outside share] \\..\\..\\etc\\motd");
+  // The mask alone judges: written.
+  EXPECT_EQ(lines[2].substr(lines[2].find(",--,--,") + 7),
+            "0,Wt  ,[outside share] \\docs\\..\\..\\x.txt");
+}
+
+TEST_F(SmbNtCreateTest, OpensOnIpcAreNoFileAccesses) {
+  IpcTree(1, 9);
+  // Pipes no list names, and whatever else a client opens there.
+  for (const char* pipe : {"\\epmapper", "\\spoolss2", "\\some\\file.txt"})
+    EXPECT_EQ(Open(Smb1(0xA2, 9, 100, NtCreateBody(0x12019f, 0, Utf16(pipe)))), 10) << pipe;
+  EXPECT_EQ(nListIndex, 0);
+  EXPECT_TRUE(LogLines().empty());
+  // The same name on a file share is a file.
+  EXPECT_EQ(Open("\\epmapper"), 0);
+  EXPECT_EQ(nListIndex, 1);
+}
+
+// The names are spelt in UTF-8 here, the Linux build's code page.
+#ifndef _WIN32
+TEST_F(SmbNtCreateTest, TheLongestJapaneseNameIsLoggedWhole) {
+  // 510 characters after the backslash: 1022 bytes on the wire, 1530 bytes of UTF-8.
+  std::string name;
+  for (int i = 0; i < 510; ++i) name += "日";
+  SetFile(name, 1000, 500, 42);
+  ASSERT_EQ(Open("\\" + name), 0);
+  ASSERT_EQ(LogLines().size(), 1u);
+  EXPECT_EQ(LogLines()[0].substr(LogLines()[0].find(",42,Rd  ,") + 9), Local(name));
+}
+#endif
+
 TEST_F(SmbNtCreateTest, AnUnlistedShareGivesUnknownLines) {
   ConnectedTree(0, 2049, "\\\\10.0.0.1\\GONE");
   ASSERT_EQ(Open("\\x.txt"), 0);

@@ -88,6 +88,43 @@ TEST_F(SmbRenameTest, ANewNameEndingWithTheDataIsWhole) {
       << lines[0];
 }
 
+TEST_F(SmbRenameTest, NamesLeavingTheShareAreMarked) {
+  // Dots resolve within the share; a name climbing out of it reads as sent, marked.
+  ASSERT_EQ(Rename(RenameBody("\\docs\\..\\a.txt", "\\..\\b.txt")), 0);
+  EXPECT_EQ(std::string(AccessData[0].Path), Local("a.txt") + " >> [outside share] \\..\\b.txt");
+  ASSERT_EQ(Rmdir("\\docs\\..\\..\\tmp"), 0);
+  ASSERT_EQ(Rmdir("\\docs\\.\\old"), 0);
+  EXPECT_EQ(LogLines().back(),
+            "[2026/12/09 10:20:07],access,2049,alice,10.0.0.5,10.0.0.1,cc:cc:cc:cc:cc:05,"
+            "ss:ss:ss:ss:ss:01,--,--,0,Del ," +
+                Local("docs\\old"));
+  EXPECT_STREQ(AccessData[1].Path, "[outside share] \\docs\\..\\..\\tmp");
+  // The same on a tree whose share is not listed.
+  ConnectedTree(1, 2050, "\\\\10.0.0.1\\GONE");
+  Frame f = Smb1(0x01, 2050, 100, RmdirBody("\\..\\x"));
+  ASSERT_EQ(QVX_ComDeleteDirectory(&f.smb1, f.Len, f.data(), f.cursor, &data), 0);
+  EXPECT_STREQ(AccessData[3].Path, "[outside share] \\..\\x");
+}
+
+TEST_F(SmbRenameTest, NothingOnIpcIsAFile) {
+  ConnectedTree(1, 9, "\\\\10.0.0.1\\IPC$");
+  EXPECT_EQ(Rename(Smb1(0x07, 9, 100, RenameBody("\\a", "\\b"))), 10);
+  Frame f = Smb1(0x01, 9, 100, RmdirBody("\\x"));
+  EXPECT_EQ(QVX_ComDeleteDirectory(&f.smb1, f.Len, f.data(), f.cursor, &data), 10);
+  EXPECT_TRUE(LogLines().empty());
+}
+
+#ifndef _WIN32
+TEST_F(SmbRenameTest, TheLongestJapaneseNamesAreLoggedWhole) {
+  std::string from, to;
+  for (int i = 0; i < 510; ++i) from += "日", to += "本";
+  ASSERT_EQ(Rename(RenameBody("\\" + from, "\\" + to)), 0);
+  ASSERT_EQ(LogLines().size(), 1u);
+  EXPECT_EQ(LogLines()[0].substr(LogLines()[0].find(",0,ReNm,") + 8),
+            Local(from) + " >> " + Local(to));
+}
+#endif
+
 TEST_F(SmbRenameTest, MalformedRequestsAreDropped) {
   std::vector<unsigned char> b = RenameBody("\\a", "\\b");
   b[5] = 5;  // BufferFormat1

@@ -124,6 +124,28 @@ TEST_F(SmbTreeConnectTest, AnAnswerBindsTheTreeOfItsOwnClientConnection) {
   EXPECT_EQ(TreeConnect[0].Flg, kSlotWaiting);
 }
 
+TEST_F(SmbTreeConnectTest, ShareNamesFromTheWireCannotForgeLines) {
+  // A share name with a quote and CR LF: every tree line stays one line, its quoted field whole.
+  OptionInfo.PathDubileCorteSet = 1;
+  ASSERT_EQ(Request("\\\\10.0.0.1\\say \"hi\"\r\n[FAKE]"), 0);
+  ASSERT_EQ(Answer(2048), 0);
+  ASSERT_EQ(Disconnect(2048), 0);
+  const std::string share = "\\\\10.0.0.1\\say \"\"hi\"\"<0D><0A>[FAKE]";
+  const std::vector<std::string> want = {
+      "[2026/12/09 10:20:07],login,WAIT0,alice,10.0.0.5,10.0.0.1,cc:cc:cc:cc:cc:05,"
+      "ss:ss:ss:ss:ss:01,--,--,,,\"" +
+          share + " [T:65535 P:7658 U:45792 M:6]\"",
+      "[2026/12/09 10:20:07],connect,2048,alice,10.0.0.5,10.0.0.1,ss:ss:ss:ss:ss:01,"
+      "cc:cc:cc:cc:cc:05,--,--,,,\"" +
+          share + " [T:2048 P:7658 U:45792 M:6][WAIT0]\"",
+      "[2026/12/09 10:20:07],disconnect,2048,alice,10.0.0.5,10.0.0.1,cc:cc:cc:cc:cc:05,"
+      "ss:ss:ss:ss:ss:01,--,--,,,\"" +
+          share + " [T:2048 P:7658 U:45792 M:6]\""};
+  EXPECT_EQ(LogLines(), want);
+  // The row keeps the name as it came; the tree still matches its share by it.
+  EXPECT_STREQ(TreeConnect[0].SharePath, "\\\\10.0.0.1\\say \"hi\"\r\n[FAKE]");
+}
+
 TEST_F(SmbTreeConnectTest, TheConnectLineOutlivesItsListRow) {
   OptionInfo.AccessDataCnt = 1;
   ASSERT_EQ(Request("\\\\10.0.0.1\\DATA"), 0);

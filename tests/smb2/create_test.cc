@@ -196,14 +196,7 @@ TEST_F(Smb2CreateTest, NameBoundsAndFilters) {
 
 TEST_F(Smb2CreateTest, OpensOnIpcAreNoFileAccesses) {
   // What a Windows or macOS session opens on IPC$, including pipes no list names.
-  ConnectedTree(1, 9, "\\\\10.0.0.1\\IPC$");
-  ServerShare ipc;
-  ipc.name = "IPC$";
-  ServerShare sh;
-  sh.name = "data";
-  sh.path = share_dir_;
-  fake.SetShares({sh, ipc});
-  NetShareInfoDataNo = QVX_NetShare_NT(NetWkShareInfo, OptionInfo.NetWkInfoCnt, nullptr);
+  IpcTree(1, 9);
   for (const char* pipe : {"srvsvc", "lsarpc", "mdssvc", "wkssvc", "epmapper", "some\\file.txt"})
     EXPECT_EQ(Create(pipe, kWriteOpen, 0, 9), 10) << pipe;
   TreeConnect[1].SharePath[11] = 'i';  // \\10.0.0.1\iPC$: share names match in any case

@@ -207,6 +207,18 @@ class HandlerTest : public ::testing::Test {
     std::snprintf(t.dst_addr, sizeof t.dst_addr, "%s", kServer);
     QVX_TreeSlotsRecount();
   }
+  // A tree connected in slot with TreeId tid on IPC$, which the server lists beside "data" (as
+  // Samba does, without a folder).
+  void IpcTree(int slot, uint32_t tid) {
+    ConnectedTree(slot, tid, "\\\\10.0.0.1\\IPC$");
+    ServerShare ipc;
+    ipc.name = "IPC$";
+    ServerShare sh;
+    sh.name = "data";
+    sh.path = share_dir_;
+    fake.SetShares({sh, ipc});
+    NetShareInfoDataNo = QVX_NetShare_NT(NetWkShareInfo, OptionInfo.NetWkInfoCnt, nullptr);
+  }
   std::vector<std::string> LogLines() {
     hExistingFile->Flush();
     return fake.Lines(log_);

@@ -205,8 +205,9 @@ TEST_F(Smb2TreeConnectTest, AnAnswerBindsTheTreeOfItsOwnClientConnectionAndSessi
   // MessageIds restart on every connection: two clients both connect a tree as message 4.
   Smb2Ids ids;
   ids.message_id = 4;
-  ASSERT_EQ(Request(Smb2(3, ids, TreeConnectBody("\\srv\data"))), 0);
-  ASSERT_EQ(Request(OnClient(Smb2(3, ids, TreeConnectBody("\\srv\public")), false, 6, 50200)), 0);
+  ASSERT_EQ(Request(Smb2(3, ids, TreeConnectBody("\\\\srv\\data"))), 0);
+  ASSERT_EQ(Request(OnClient(Smb2(3, ids, TreeConnectBody("\\\\srv\\public")), false, 6, 50200)),
+            0);
   // The first client's answer is lost; the second client's binds the second client's tree.
   Smb2Ids answer = ids;
   answer.tree_id = 9;
@@ -226,10 +227,10 @@ TEST_F(Smb2TreeConnectTest, AnAnswerBindsTheTreeOfItsOwnClientConnectionAndSessi
 
 TEST_F(Smb2TreeConnectTest, TheConnectLineOutlivesItsListRow) {
   OptionInfo.AccessDataCnt = 1;
-  ASSERT_EQ(Request(Smb2(3, {}, TreeConnectBody("\\srv\data"))), 0);
+  ASSERT_EQ(Request(Smb2(3, {}, TreeConnectBody("\\\\srv\\data"))), 0);
   Smb2Ids second;
   second.message_id = 2;
-  ASSERT_EQ(Request(Smb2(3, second, TreeConnectBody("\\srv\other"))), 0);
+  ASSERT_EQ(Request(Smb2(3, second, TreeConnectBody("\\\\srv\\other"))), 0);
   EXPECT_EQ(nListIndex, 0);  // the full list was emptied
   Smb2Ids answer;
   answer.tree_id = 77;
@@ -238,7 +239,7 @@ TEST_F(Smb2TreeConnectTest, TheConnectLineOutlivesItsListRow) {
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[2],
             "[2026/12/09 10:20:07],connect,77,alice,10.0.0.5,10.0.0.1,ss:ss:ss:ss:ss:01,"
-            "cc:cc:cc:cc:cc:05,-,-,,,\\srv\data [T:77 C:00000001 S:001234005678][WAIT0]");
+            "cc:cc:cc:cc:cc:05,-,-,,,\\\\srv\\data [T:77 C:00000001 S:001234005678][WAIT0]");
 }
 
 }  // namespace

@@ -89,6 +89,7 @@ bool FakePlatform::ListSessions(std::vector<ServerSession>* out) {
 
 FileInfoResult FakePlatform::GetFileInfo(const std::string& path, FileInfo* out) {
   if (!fake_files_) return PlatformWrapper::GetFileInfo(path, out);
+  files_asked_.push_back(path);
   auto it = files_.find(path);
   if (it == files_.end()) return FileInfoResult::kNotFound;
   *out = it->second;

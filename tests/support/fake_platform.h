@@ -60,6 +60,8 @@ class FakePlatform : public PlatformWrapper {
     fake_files_ = true;
   }
   void RemoveFileInfo(const std::string& path) { files_.erase(path); }
+  // Every path whose facts were asked for while they are faked, in order.
+  const std::vector<std::string>& files_asked() const { return files_asked_; }
   // Answers RunChild: given the command line, fills the result and returns RunChild's result.
   using ChildScript = std::function<bool(const std::string&, ChildResult*)>;
   void SetChildScript(ChildScript script) { child_script_ = std::move(script); }
@@ -103,6 +105,7 @@ class FakePlatform : public PlatformWrapper {
   std::vector<ServerShare> shares_;
   std::vector<ServerSession> sessions_;
   std::map<std::string, FileInfo> files_;
+  std::vector<std::string> files_asked_;
   ChildScript child_script_;
   bool real_children_ = false;
   std::vector<std::string> child_runs_;
