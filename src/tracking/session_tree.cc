@@ -69,15 +69,6 @@ bool ShareHit(const char* candidate, const char* share_path) {
   return parent != share_path && platform().IsDirectory(parent);
 }
 
-// The address a list row's Client(IP) text stands for: with host names shown it reads
-// "name(addr)", and only the address can be compared with the server's sessions.
-std::string RowAddress(const char* client) {
-  const char* open = std::strrchr(client, '(');
-  const char* close = open ? std::strchr(open, ')') : nullptr;
-  if (open && close && close > open) return std::string(open + 1, close);
-  return client;
-}
-
 bool SessionHasClient(int n, const char* addr) {
   for (int k = 0; k < n; ++k)
     if (std::strcmp(NetWkSessionInfo[k].sesi502_cname, addr) == 0) return true;
@@ -437,7 +428,10 @@ int QVX_SmbInfoTableDelete(DATA* data) {
       int count = nListIndex;  // rows still in the list
       int kept = 0;  // the index the next row that stays takes: its index once the rest is gone
       for (int i = 0; i < rows; ++i) {
-        const std::string addr = RowAddress(AccessData[i].ClientIP);
+        // Only the address of "name(addr)" can be compared with the server's sessions.
+        size_t addr_len = 0;
+        const char* addr_at = QVX_RowAddress(AccessData[i].ClientIP, &addr_len);
+        const std::string addr(addr_at, addr_len);
         if (Level(6))
           QVX_KLOG(
               "QVX_D21-003 QVX_SmbInfoTableDelete[%d][%ld] : LP : nListIndex = %d : ListCnt = %d "

@@ -124,6 +124,23 @@ TEST_F(Smb2CreateTest, EachModeJudgesFromItsOwnSource) {
                 Local("f.txt"));
 }
 
+TEST_F(Smb2CreateTest, RepeatsAreDroppedWithHostNamesShownToo) {
+  OptionInfo.HostName = 1;
+  OptionInfo.QVXHosts = 0;
+  OptionInfo.NbtstatChgOn = 0;
+  fake.SetHosts({{"pc5.example", test::kClient}, {"srv.example", test::kServer}});
+  SetFile("a.txt", 1000, 500, 1);
+  EXPECT_EQ(Create("a.txt"), 0);
+  EXPECT_EQ(Create("a.txt"), 0);
+  EXPECT_EQ(Create("a.txt"), 0);
+  ASSERT_EQ(LogLines().size(), 1u);
+  EXPECT_EQ(LogLines()[0],
+            "[2026/12/09 10:20:07],access,7,alice,pc5.example(10.0.0.5),srv.example(10.0.0.1),"
+            "cc:cc:cc:cc:cc:05,ss:ss:ss:ss:ss:01,-,-,1,Rd  ," +
+                Local("a.txt"));
+  EXPECT_EQ(nListIndex, 1);
+}
+
 TEST_F(Smb2CreateTest, RepeatsOnAKnownTreeAreDropped) {
   SetFile("a.txt", 1000, 500, 1);
   EXPECT_EQ(Create("a.txt"), 0);

@@ -200,6 +200,7 @@ void ResetProgramState() {
   QVX_AccessLogClose();
   LogPathBase[0] = LogPath[0] = szAccessLogfileName[0] = '\0';
   NbtReset();
+  QVX_HostCacheClear();
   HostsDataCnt = 0;
   OptionSetDefaults(&OptionInfo);
   // At load time every option is 0: the debug log is written until the configuration is read.
