@@ -108,12 +108,14 @@ TEST_F(HostsTest, ALongNameIsShortenedAndTheAddressKept) {
   EXPECT_EQ(std::string(buf), std::string(53, 'n') + "(10.0.0.5)");
   EXPECT_EQ(buf[64], 'X');
   EXPECT_EQ(Display("192.168.100.200"), std::string(46, 'n') + "(192.168.100.200)");
-  // A name of multi-byte characters is cut between characters: 17 of 3 bytes fit in 53.
+  // A name of multi-byte characters is cut between characters: of 53 bytes, 17 characters of 3
+  // bytes (UTF-8) or 26 of 2 (the Japanese code page of the Windows build) fit.
   std::string kana;
-  for (int i = 0; i < 30; ++i) kana += "ア";
+  for (int i = 0; i < 40; ++i) kana += "ア";
   ASSERT_EQ(Read(kana + ",10.0.0.5\n"), 0);
+  const size_t width = std::strlen("ア");
   std::string shortened;
-  for (int i = 0; i < 17; ++i) shortened += "ア";
+  for (size_t i = 0; i < 53 / width; ++i) shortened += "ア";
   EXPECT_EQ(Display("10.0.0.5"), shortened + "(10.0.0.5)");
 }
 
