@@ -16,24 +16,15 @@ command -v tcpdump >/dev/null || {
   echo "SKIP: needs tcpdump"
   exit 77
 }
-cleanup() {
-  kill $(jobs -p) 2>/dev/null || true
-  [ -n "${home:-}" ] && [ -z "${QVX_KEEP:-}" ] && rm -rf "$home"
-  smb_down
-}
-trap cleanup EXIT
-fail() {
-  echo "FAIL: $*"
-  [ -n "${home:-}" ] && { tr -d '\r' <"$home/Quorvix.log" 2>/dev/null | tail -n 30; }
-  exit 1
-}
+trap 'kill $(jobs -p) 2>/dev/null || true; smb_down' EXIT
 smb_up
+smb_home
+home=$SMB_HOME
 
 share=$QVX_SMB_DIR/share/docs
 mkdir -p "$share/work"
 printf 'get me\n' >"$share/work/getme.txt"
 chmod -R a+rwX "$share"
-home=$(mktemp -d)
 printf 'new file\n' >"$home/local-new.txt"
 
 cap=$home/loopback.pcap
@@ -44,28 +35,28 @@ for _ in $(seq 50); do
   grep -qs "listening on" "$home/tcpdump.err" && break
   sleep 0.1
 done
-grep -qs "listening on" "$home/tcpdump.err" || fail "tcpdump did not start: $(cat "$home/tcpdump.err")"
+grep -qs "listening on" "$home/tcpdump.err" || smb_fail "tcpdump did not start: $(cat "$home/tcpdump.err")"
 smb_server smbclient "//$SMB_SERVER_IP/docs" -U "$SMB_USER%$SMB_PASS" \
   --option='client smb encrypt=off' \
   -c "cd work; get getme.txt $home/got.txt; put $home/local-new.txt new.txt" \
-  >"$home/client" 2>&1 || fail "smbclient: $(cat "$home/client")"
+  >"$home/client" 2>&1 || smb_fail "smbclient: $(cat "$home/client")"
 sleep 1
 kill -INT "$tpid"
 wait "$tpid" || true
-[ -f "$share/work/new.txt" ] || fail "smbclient did not do its work: $(cat "$home/client")"
+[ -f "$share/work/new.txt" ] || smb_fail "smbclient did not do its work: $(cat "$home/client")"
 
 printf '[Option]\r\nIpAddress=%s\r\nLogFileWriteFlg=1\r\nSMBcmdListFlg=1\r\nNbtstatChgOn=0\r\nServiceTaskWait=0\r\n' \
   "$SMB_SERVER_IP" >"$home/Quorvix.ini"
 (cd "$home" && "$bin" --home "$home" --replay "$cap" --smb-conf "$SMB_CONF" SC >"$home/out" 2>&1) ||
-  fail "quorvix: $(cat "$home/out")"
+  smb_fail "quorvix: $(cat "$home/out")"
 
 log=$(tr -d '\r' <"$home/Quorvix.log")
 # Both ends are the server's address on every line.
 grep -q ",connect,-\?[0-9]*,$SMB_USER,$SMB_SERVER_IP,$SMB_SERVER_IP,.*\\\\docs \[T:" <<<"$log" ||
-  fail "no connect line for the share"
+  smb_fail "no connect line for the share"
 grep -q ",access,-\?[0-9]*,$SMB_USER,$SMB_SERVER_IP,$SMB_SERVER_IP,.*,SMB2_CREATE,.*,Rd  ,$share/work/getme.txt$" \
-  <<<"$log" || fail "no read of getme.txt"
+  <<<"$log" || smb_fail "no read of getme.txt"
 grep -q ",access,-\?[0-9]*,$SMB_USER,.*,SMB2_CREATE,.*,\(New \|Wt  \),$share/work/new.txt$" <<<"$log" ||
-  fail "no write of new.txt"
-! grep -q ",unknown," <<<"$log" || fail "a tree was unknown"
+  smb_fail "no write of new.txt"
+! grep -q ",unknown," <<<"$log" || smb_fail "a tree was unknown"
 echo "loopback replay: ok"
