@@ -66,7 +66,8 @@ int ExclusionInfoRead(const char* FileName, int* NorCnt, int MaxCnt,
     // missing folder: it is refused, never silently put in force.
     if (line.size() <= kEntryPathOffset) {
       QVX_KLOG(
-          "QVX_E51-002 ExclusionInfoRead[%d][%ld] : パスが空の行を読み飛ばしました。%s(%d) %s\r\n",
+          "QVX_E51-002 ExclusionInfoRead[%d][%ld] : "
+          "パス（アドレス）が空の行を読み飛ばしました。%s(%d) %s\r\n",
           FileName, line_no, line.c_str());
       continue;
     }
