@@ -113,7 +113,7 @@ int QVX_Smb2TreeConnectAndx(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len, unsi
   QVX_PendingTree(slot, sShareDriveBuffer, recvData, data);
   TreeConnectSt& t = TreeConnect[slot];
   t.Tid = tree_id;
-  QVX_UserNameSet(client, t.Login_Name, 0);
+  QVX_TreeUserNameSet(&t, 0);
   std::memcpy(t.MessageId, SMB2_HEADER->MessageId, sizeof t.MessageId);
   std::memcpy(t.SessionId, SMB2_HEADER->SessionId, sizeof t.SessionId);
   const Smb2_Command_St& cmd = QVX_Smb2CommandRow(data->SMBCmdListFlg, data->SMBCommand);
@@ -169,7 +169,7 @@ int QVX_Smb2TreeDisConnectReq(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len,
   if (QVXTreeIDGetInfo(tree_id, 0, 0, 0, recvData, "", &slot, &how, data) == 10) return 10;
   TreeConnectSt& t = TreeConnect[slot];
   t.Flg = kSlotDisconnected;
-  QVX_UserNameSet(client, t.Login_Name, 0);
+  QVX_TreeUserNameSet(&t, 0);
   const Smb2_Command_St& cmd = QVX_Smb2CommandRow(data->SMBCmdListFlg, data->SMBCommand);
   if (QVX_ExclusionInfoChk(t.SharePath, 0) != 0) return 10;
   char tid_text[16], ids[96];

@@ -10,9 +10,12 @@
 #include "capture/replay.h"
 #include "connector/qvx_wpcap_con.h"
 #include "support/fake_platform.h"
+#include "support/ntlm_message.h"
 
 namespace qvx {
 namespace {
+
+using test::NtlmAuthenticate;
 
 std::string Data(const char* name) { return std::string(QVX_CAPTURE_DATA_DIR) + "/" + name; }
 
@@ -113,30 +116,40 @@ TEST(ConnectionTrackerTest, Smb1LogOnAndAConnectionMadeBeforeTheRecording) {
   EXPECT_EQ(pre.Connections()[0].opened_us, start.first_us);
 }
 
+// A crafted frame: Ethernet, IPv4, TCP between 10.9.0.client_last and the server 10.9.0.1 with
+// the given ports and flags, then payload.
+std::vector<unsigned char> TcpFrame(unsigned client_last, uint16_t sport, uint16_t dport,
+                                    uint8_t flags, const std::vector<unsigned char>& payload = {}) {
+  std::vector<unsigned char> f(14 + 20 + 20, 0);
+  f[12] = 0x08;
+  unsigned char* ip = &f[14];
+  ip[0] = 0x45;
+  const size_t total = 40 + payload.size();
+  ip[2] = static_cast<unsigned char>(total >> 8);
+  ip[3] = static_cast<unsigned char>(total);
+  ip[9] = 6;
+  const bool toward = dport == 445;
+  const unsigned char server[4] = {10, 9, 0, 1};
+  const unsigned char client[4] = {10, 9, static_cast<unsigned char>(client_last >> 8),
+                                   static_cast<unsigned char>(client_last)};
+  std::memcpy(ip + 12, toward ? client : server, 4);
+  std::memcpy(ip + 16, toward ? server : client, 4);
+  unsigned char* tcp = ip + 20;
+  tcp[0] = static_cast<unsigned char>(sport >> 8);
+  tcp[1] = static_cast<unsigned char>(sport);
+  tcp[2] = static_cast<unsigned char>(dport >> 8);
+  tcp[3] = static_cast<unsigned char>(dport);
+  tcp[12] = 0x50;
+  tcp[13] = flags;
+  f.insert(f.end(), payload.begin(), payload.end());
+  return f;
+}
+constexpr uint8_t kSyn = 0x02, kAck = 0x10, kFin = 0x01, kRst = 0x04;
+
 TEST(ConnectionTrackerTest, ConnectionsComeAndGoInOrder) {
-  // Crafted frames: Ethernet, IPv4, TCP with the given ports and flags, no payload.
   auto frame = [](uint8_t client_last, uint16_t sport, uint16_t dport, uint8_t flags) {
-    std::vector<unsigned char> f(14 + 20 + 20, 0);
-    f[12] = 0x08;
-    unsigned char* ip = &f[14];
-    ip[0] = 0x45;
-    ip[3] = 40;
-    ip[9] = 6;
-    const bool toward = dport == 445;
-    const unsigned char server[4] = {10, 9, 0, 1};
-    const unsigned char client[4] = {10, 9, 0, client_last};
-    std::memcpy(ip + 12, toward ? client : server, 4);
-    std::memcpy(ip + 16, toward ? server : client, 4);
-    unsigned char* tcp = ip + 20;
-    tcp[0] = static_cast<unsigned char>(sport >> 8);
-    tcp[1] = static_cast<unsigned char>(sport);
-    tcp[2] = static_cast<unsigned char>(dport >> 8);
-    tcp[3] = static_cast<unsigned char>(dport);
-    tcp[12] = 0x50;
-    tcp[13] = flags;
-    return f;
+    return TcpFrame(client_last, sport, dport, flags);
   };
-  constexpr uint8_t kSyn = 0x02, kAck = 0x10, kFin = 0x01, kRst = 0x04;
   ConnectionTracker t;
   auto feed = [&t](const std::vector<unsigned char>& f, int64_t us) {
     t.Observe(f.data(), static_cast<uint32_t>(f.size()), us);
@@ -186,29 +199,71 @@ TEST(ConnectionTrackerTest, DamagedFileKeepsWhatWasRead) {
   EXPECT_NE(error, "");
 }
 
-std::vector<unsigned char> Authenticate(const std::u16string& user, uint32_t offset_shift = 0) {
-  std::vector<unsigned char> m(72, 0);
-  std::memcpy(m.data(), "NTLMSSP", 8);
-  m[8] = 3;
-  const size_t len = user.size() * 2;
-  m[36] = static_cast<unsigned char>(len);
-  const uint32_t offset = 72 + offset_shift;
-  std::memcpy(&m[40], &offset, 4);
-  m[60] = 0x01;  // Unicode
-  for (char16_t c : user) {
-    m.push_back(static_cast<unsigned char>(c & 0xFF));
-    m.push_back(static_cast<unsigned char>(c >> 8));
+TEST(ConnectionTrackerTest, TheUserOfEachConnectionIsItsOwnLogOn) {
+  ConnectionTracker t;
+  auto feed = [&t](const std::vector<unsigned char>& f) {
+    t.Observe(f.data(), static_cast<uint32_t>(f.size()), 1'000'000);
+  };
+  // One client machine, two connections: a log-on on each, and a third without one (Kerberos).
+  feed(TcpFrame(5, 40000, 445, kSyn));
+  feed(TcpFrame(5, 40001, 445, kSyn));
+  feed(TcpFrame(5, 40002, 445, kSyn));
+  feed(TcpFrame(5, 40000, 445, kAck, NtlmAuthenticate(u"alice")));
+  feed(TcpFrame(5, 40001, 445, kAck, NtlmAuthenticate(u"bob")));
+  EXPECT_EQ(t.User("10.9.0.1", "10.9.0.5", 40000), "alice");
+  EXPECT_EQ(t.User("10.9.0.1", "10.9.0.5", 40001), "bob");
+  EXPECT_EQ(t.User("10.9.0.1", "10.9.0.5", 40002), "");
+  EXPECT_EQ(t.User("10.9.0.1", "10.9.0.6", 40000), "");  // another client
+  EXPECT_EQ(t.User("10.9.0.2", "10.9.0.5", 40000), "");  // another server
+  // A log-on again on the same connection names its user from then on.
+  feed(TcpFrame(5, 40000, 445, kAck, NtlmAuthenticate(u"alice2")));
+  EXPECT_EQ(t.User("10.9.0.1", "10.9.0.5", 40000), "alice2");
+  // The answers of the server carry no log-on of the client.
+  feed(TcpFrame(5, 445, 40002, kAck, NtlmAuthenticate(u"server")));
+  EXPECT_EQ(t.User("10.9.0.1", "10.9.0.5", 40002), "");
+  // A closed connection names nobody; a new one on the same port starts without a user.
+  feed(TcpFrame(5, 40001, 445, kFin | kAck));
+  EXPECT_EQ(t.User("10.9.0.1", "10.9.0.5", 40001), "");
+  feed(TcpFrame(5, 40001, 445, kSyn));
+  EXPECT_EQ(t.User("10.9.0.1", "10.9.0.5", 40001), "");
+}
+
+TEST(ConnectionTrackerTest, ACaptureOfDaysKeepsABoundedTable) {
+  ConnectionTracker t;
+  auto feed = [&t](const std::vector<unsigned char>& f, int64_t us) {
+    t.Observe(f.data(), static_cast<uint32_t>(f.size()), us);
+  };
+  // Two long-lived sessions, then many short connections from other clients come and go.
+  feed(TcpFrame(2, 50000, 445, kSyn), 1);
+  feed(TcpFrame(2, 50000, 445, kAck, NtlmAuthenticate(u"early")), 2);
+  const size_t n = 3 * ConnectionTracker::kClosedKept;
+  for (size_t i = 0; i < n; ++i) {
+    const unsigned client = 256 + static_cast<unsigned>(i % 60000);
+    const uint16_t port = static_cast<uint16_t>(1024 + i / 60000);
+    feed(TcpFrame(client, port, 445, kSyn), 10 + static_cast<int64_t>(i));
+    feed(TcpFrame(client, port, 445, kAck | kFin), 10 + static_cast<int64_t>(i));
+    if (i == 10) feed(TcpFrame(3, 50001, 445, kAck, NtlmAuthenticate(u"late")), 20);
   }
-  const unsigned char wrap[4] = {0x60, 0x82, 0x01, 0x00};  // some SPNEGO wrapping before it
-  m.insert(m.begin(), wrap, wrap + 4);
-  return m;
+  const auto all = t.Connections();
+  EXPECT_LE(all.size(), 2 + 2 * ConnectionTracker::kClosedKept);
+  EXPECT_GE(all.size(), 2 + ConnectionTracker::kClosedKept);
+  // The open ones are kept, with their users, in the order they were opened.
+  auto sessions = t.Sessions("10.9.0.1", 100);
+  ASSERT_EQ(sessions.size(), 2u);
+  EXPECT_EQ(sessions[0].user, "early");
+  EXPECT_EQ(sessions[1].user, "late");
+  EXPECT_EQ(t.User("10.9.0.1", "10.9.0.3", 50001), "late");
+  // The last frame after the FIN of a recently closed connection opens nothing.
+  const unsigned last = 256 + static_cast<unsigned>((n - 1) % 60000);
+  feed(TcpFrame(last, static_cast<uint16_t>(1024 + (n - 1) / 60000), 445, kAck), 1'000'000);
+  EXPECT_EQ(t.Sessions("10.9.0.1", 1'000'000).size(), 2u);
 }
 
 TEST(NtlmAuthenticateUserTest, FindsTheUserNameInsideTheMessageOnly) {
-  auto p = Authenticate(u"山田taro");
+  auto p = NtlmAuthenticate(u"山田taro");
   EXPECT_EQ(NtlmAuthenticateUser(p.data(), p.size()), "山田taro");
   // A name that would lie past the payload is not read.
-  auto bad = Authenticate(u"abc", 200);
+  auto bad = NtlmAuthenticate(u"abc", 200);
   EXPECT_EQ(NtlmAuthenticateUser(bad.data(), bad.size()), "");
   // NEGOTIATE and CHALLENGE messages carry no user.
   p[4 + 8] = 1;

@@ -376,20 +376,41 @@ TEST_F(SessionTreeTest, CleanUpFreesDepartedClientsWithLogoutLinesAndPrunesTheir
             "ComputerNameErrList：0");
 }
 
-TEST_F(SessionTreeTest, PathIsReboundToTheShareWhereItExists) {
+TEST_F(SessionTreeTest, OnlyAGuessedTreeIsReboundToTheShareWhereThePathExists) {
   LoadShares({Share("a", "a"), Share("b", "b")});
   MakeFile("b/sub/f.txt");
-  TreeConnectSt& t = TreeConnect[1];
-  t.Flg = kSlotBound;
-  std::snprintf(t.dst_addr, 32, "10.0.0.1");
-  std::snprintf(t.ShareLocalPath, 512, "%s", (fake.dir() + "a").c_str());
+  MakeFile("a/x.txt");
+  // Connected before the capture: its share was guessed from a path under a.
+  auto f = Frame("10.0.0.5", "10.0.0.1");
+  int slot = -1, how = -1;
+  ASSERT_EQ(QVXTreeIDGetInfo(6, 0, 0, 0, f.data(), "x.txt", &slot, &how, &data), 0);
+  ASSERT_EQ(how, kTreeGuessed);
+  TreeConnectSt& t = TreeConnect[slot];
+  EXPECT_STREQ(t.SharePath, "\\\\10.0.0.1\\a");
   char full[kAccessPathSize];
   ASSERT_TRUE(QVX_JoinSharePath(t.ShareLocalPath, "sub\\f.txt", full, sizeof full));
-  int r = QVXAccessChkToTreeIDPathChg(full, "sub\\f.txt", platform().Now().t, 1, &data, 8);
+  int r = QVXAccessChkToTreeIDPathChg(full, "sub\\f.txt", platform().Now().t, slot, &data, 8);
   EXPECT_NE(r, kTimeUnreadable);
   EXPECT_EQ(std::string(full), fake.dir() + "b" + Sep() + "sub" + Sep() + "f.txt");
   EXPECT_EQ(std::string(t.ShareLocalPath), fake.dir() + "b");
   EXPECT_STREQ(t.SharePath, "\\\\10.0.0.1\\b");
+
+  // A tree whose connect was seen stays on its share, whatever another share holds.
+  TreeConnectSt& seen = TreeConnect[4];
+  seen.Flg = kSlotBound;
+  seen.Tid = 9;
+  std::snprintf(seen.src_addr, 32, "10.0.0.5");
+  std::snprintf(seen.dst_addr, 32, "10.0.0.1");
+  std::snprintf(seen.SharePath, 512, "\\\\10.0.0.1\\a");
+  std::snprintf(seen.ShareLocalPath, 512, "%s", (fake.dir() + "a").c_str());
+  QVX_TreeSlotsRecount();
+  ASSERT_TRUE(QVX_JoinSharePath(seen.ShareLocalPath, "sub\\f.txt", full, sizeof full));
+  const std::string asked = full;
+  r = QVXAccessChkToTreeIDPathChg(full, "sub\\f.txt", platform().Now().t, 4, &data, 8);
+  EXPECT_EQ(r, kTimeUnreadable);
+  EXPECT_EQ(std::string(full), asked);
+  EXPECT_EQ(std::string(seen.ShareLocalPath), fake.dir() + "a");
+  EXPECT_STREQ(seen.SharePath, "\\\\10.0.0.1\\a");
 }
 
 TEST(JoinSharePath, OneSeparatorBetweenFolderAndRequest) {
