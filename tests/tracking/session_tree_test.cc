@@ -376,6 +376,126 @@ TEST_F(SessionTreeTest, CleanUpFreesDepartedClientsWithLogoutLinesAndPrunesTheir
             "ComputerNameErrList：0");
 }
 
+TEST_F(SessionTreeTest, AFailedSessionListLogsNobodyOut) {
+  ASSERT_TRUE(QVX_OnInitDialog(view));
+  hExistingFile.reset();
+  hExistingFile = platform().OpenWritable(log_, OpenMode::kCreateAlways);
+  ASSERT_TRUE(hExistingFile);
+  std::snprintf(LogPath, sizeof LogPath, "%s", log_.c_str());
+  OptionInfo.LogFileWriteFlg = 1;
+  OptionInfo.TreeConnectCnt = 8;
+  OptionInfo.SessionSetupFlg = 1;
+  auto tree = [](int i, const char* client, uint16_t flg) {
+    TreeConnectSt& t = TreeConnect[i];
+    t.Flg = flg;
+    t.Tid = 20 + i;
+    std::snprintf(t.src_addr, 32, "%s", client);
+    std::snprintf(t.dst_addr, 32, "10.0.0.1");
+    std::snprintf(t.SharePath, 512, "\\\\10.0.0.1\\data");
+    std::snprintf(t.Login_Name, 512, "U%d", i);
+  };
+  tree(0, "10.0.0.5", kSlotBound);
+  tree(1, "10.0.0.6", kSlotBound);
+  tree(2, "10.0.0.6", kSlotDisconnected);
+  QVX_TreeSlotsRecount();
+  SessionSetup[0].Flg = kSlotBound;
+  std::snprintf(SessionSetup[0].src_addr, 32, "10.0.0.6");
+  for (const char* client : {"10.0.0.5", "10.0.0.6"}) {
+    const char* cells[12] = {"access", "1", "", client, "10.0.0.1", "", "", "", "", "", "", "p"};
+    QVX_AppendRow(platform().Now(), cells, "test");
+  }
+  // The list has never been read: nobody is known to have gone; only the disconnected tree,
+  // whose end was seen, is freed.
+  fake.SetSessionsFail(true);
+  data.NextSessionChkTime = 0;
+  QVX_SmbInfoTableDelete(&data);
+  EXPECT_EQ(TreeConnect[0].Flg, kSlotBound);
+  EXPECT_EQ(TreeConnect[1].Flg, kSlotBound);
+  EXPECT_EQ(TreeConnect[2].Flg, kSlotFree);
+  EXPECT_EQ(SessionSetup[0].Flg, kSlotBound);
+  EXPECT_EQ(nListIndex, 2);
+  ASSERT_EQ(LogLines().size(), 1u);
+  EXPECT_NE(LogLines()[0].find(",logout,22,U2,"), std::string::npos);
+
+  // Both clients listed once, then the list fails (smbstatus times out): the last good list
+  // holds, and nobody is logged out.
+  fake.SetSessionsFail(false);
+  fake.SetSessions({Session("10.0.0.5", "U0"), Session("10.0.0.6", "U1")});
+  data.NextSessionChkTime = 0;
+  QVX_SmbInfoTableDelete(&data);
+  fake.SetSessionsFail(true);
+  data.NextSessionChkTime = 0;
+  QVX_SmbInfoTableDelete(&data);
+  EXPECT_EQ(TreeConnect[0].Flg, kSlotBound);
+  EXPECT_EQ(TreeConnect[1].Flg, kSlotBound);
+  EXPECT_EQ(SessionSetup[0].Flg, kSlotBound);
+  EXPECT_EQ(nListIndex, 2);
+  EXPECT_EQ(LogLines().size(), 1u);
+  EXPECT_EQ(view.status[0], "Login：2");
+  EXPECT_NE(fake.Contents(szLogfileName).find("QVX_E09-016"), std::string::npos);
+
+  // The list is read again and one client has really gone: only it is logged out.
+  fake.SetSessionsFail(false);
+  fake.SetSessions({Session("10.0.0.5", "U0")});
+  data.NextSessionChkTime = 0;
+  QVX_SmbInfoTableDelete(&data);
+  EXPECT_EQ(TreeConnect[0].Flg, kSlotBound);
+  EXPECT_EQ(TreeConnect[1].Flg, kSlotFree);
+  EXPECT_EQ(SessionSetup[0].Flg, kSlotFree);
+  EXPECT_EQ(nListIndex, 1);
+  ASSERT_EQ(LogLines().size(), 2u);
+  EXPECT_NE(LogLines()[1].find(",logout,21,U1,10.0.0.6,"), std::string::npos);
+}
+
+TEST_F(SessionTreeTest, AClientTheListDoesNotNameHasItReadAfreshOnceASecond) {
+  fake.SetSessions({});
+  char name[512];
+  const int lists = fake.session_lists();
+  EXPECT_EQ(QVX_UserNameSet("10.0.0.5", name, 0), 1);
+  EXPECT_STREQ(name, "Not Find");
+  EXPECT_EQ(fake.session_cache_expiries(), 1);
+  EXPECT_EQ(fake.session_lists(), lists + 2);
+  // More misses in the same second read the (cached) list once each, and force nothing.
+  EXPECT_EQ(QVX_UserNameSet("10.0.0.5", name, 0), 1);
+  EXPECT_EQ(QVX_UserNameSet("10.0.0.7", name, 0), 1);
+  EXPECT_EQ(fake.session_cache_expiries(), 1);
+  EXPECT_EQ(fake.session_lists(), lists + 4);
+  // A client the list names costs no second read.
+  fake.SetSessions({Session("10.0.0.5", "dave")});
+  EXPECT_EQ(QVX_UserNameSet("10.0.0.5", name, 0), 0);
+  EXPECT_STREQ(name, "dave");
+  EXPECT_EQ(fake.session_lists(), lists + 5);
+  // A second later a miss reads it afresh again.
+  fake.SetNow(2026, 12, 9, 10, 20, 8);
+  EXPECT_EQ(QVX_UserNameSet("10.0.0.6", name, 0), 1);
+  EXPECT_EQ(fake.session_cache_expiries(), 2);
+  EXPECT_EQ(fake.session_lists(), lists + 7);
+}
+
+TEST_F(SessionTreeTest, ATreeKeepsTheUserItHadWhenTheListNoLongerNamesIt) {
+  TreeConnectSt& t = TreeConnect[0];
+  std::snprintf(t.src_addr, 32, "10.0.0.5");
+  std::snprintf(t.dst_addr, 32, "10.0.0.1");
+  std::snprintf(t.src_port, 16, "50000");
+  fake.SetSessions({});
+  EXPECT_EQ(QVX_TreeUserNameSet(&t, 0), 1);
+  EXPECT_STREQ(t.Login_Name, "Not Find");
+  fake.SetSessions({Session("10.0.0.5", "erin")});
+  EXPECT_EQ(QVX_TreeUserNameSet(&t, 0), 0);
+  EXPECT_STREQ(t.Login_Name, "erin");
+  fake.SetSessions({});  // the session has left the list by the time a late frame is handled
+  EXPECT_EQ(QVX_TreeUserNameSet(&t, 0), 0);
+  EXPECT_STREQ(t.Login_Name, "erin");
+  // The SMB1 session set-up's name for the client and UID comes first, as for any look-up.
+  OptionInfo.SessionSetupFlg = 1;
+  SessionSetup[0].Flg = kSlotBound;
+  SessionSetup[0].Uid = 100;
+  std::snprintf(SessionSetup[0].src_addr, 32, "10.0.0.5");
+  std::snprintf(SessionSetup[0].Login_Name, 512, "ERIN2");
+  EXPECT_EQ(QVX_TreeUserNameSet(&t, 100), 0);
+  EXPECT_STREQ(t.Login_Name, "ERIN2");
+}
+
 TEST_F(SessionTreeTest, OnlyAGuessedTreeIsReboundToTheShareWhereThePathExists) {
   LoadShares({Share("a", "a"), Share("b", "b")});
   MakeFile("b/sub/f.txt");
