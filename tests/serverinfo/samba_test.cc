@@ -119,18 +119,7 @@ TEST(SambaListTest, TheConfigurationIsReadAgainOnlyWhenItChanges) {
   EXPECT_EQ(SambaConfigPath(), kDefaultSambaConfig);
 }
 
-TEST(SambaListTest, SessionsFromAFile) {
-  test::FakePlatform fake;
-  std::string file = fake.Path("sessions.json");
-  fake.WriteText(file, DataFile("serverinfo_smbstatus.json"));
-  SetSambaSessionsFile(file);
-  std::vector<ServerSession> sessions;
-  EXPECT_TRUE(SambaListSessions(&sessions));
-  EXPECT_EQ(sessions.size(), 2u);
-  SetSambaSessionsFile("");
-}
-
-TEST(SambaListTest, AFailedReadIsNotRepeatedAtOnceAndTheCacheCanBeExpired) {
+TEST(SambaListTest, SessionsFromAFileCachedAndAFailedReadNotRepeatedAtOnce) {
   test::FakePlatform fake;
   std::string file = fake.Path("sessions.json");
   fake.WriteText(file, DataFile("serverinfo_smbstatus.json"));

@@ -28,6 +28,16 @@ class Smb2TreeConnectTest : public test::HandlerTest {
     return QVX_Smb2TreeConnectAndxRecv(&f.smb2, f.Len, f.data(), f.cursor,
                                        OptionInfo.TreeConnectCnt, &data);
   }
+  // A connect request with MessageId message_id and its answer with TreeId tree_id; the
+  // identifiers of the tree.
+  Smb2Ids Connect(uint64_t message_id, uint32_t tree_id) {
+    Smb2Ids ids;
+    ids.message_id = message_id;
+    EXPECT_EQ(Request(Smb2(3, ids, TreeConnectBody("\\\\srv\\data"))), 0);
+    ids.tree_id = tree_id;
+    EXPECT_EQ(Response(Smb2(3, ids, {}, true)), 0);
+    return ids;
+  }
   int Disconnect(Frame f) {
     data.SMBCommand = 4;
     return QVX_Smb2TreeDisConnectReq(&f.smb2, f.Len, f.data(), f.cursor, OptionInfo.TreeConnectCnt,
@@ -248,12 +258,8 @@ TEST_F(Smb2TreeConnectTest, TheLogOnSeenOnItsConnectionNamesTheTreesUser) {
   Smb2Ids setup;
   setup.message_id = 2;
   OnTheWire(Smb2(1, setup, test::NtlmAuthenticate(u"bob")));
-  Smb2Ids ids;
-  ids.message_id = 3;
-  ASSERT_EQ(Request(Smb2(3, ids, TreeConnectBody("\\\\srv\\data"))), 0);
+  const Smb2Ids ids = Connect(3, 9);
   EXPECT_STREQ(TreeConnect[0].Login_Name, "bob");
-  ids.tree_id = 9;
-  ASSERT_EQ(Response(Smb2(3, ids, {}, true)), 0);
   EXPECT_STREQ(AccessData[0].LoginName, "bob");
   // The connection is no longer known (its end was seen) and the server lists nobody: the tree
   // keeps the name it had.
@@ -271,12 +277,8 @@ TEST_F(Smb2TreeConnectTest, WithoutALogOnOnTheWireTheServersListNamesTheUserOnce
   other.bytes[21] = 0x01;  // client port 50177
   OnTheWire(other);
   fake.SetSessions({});
-  Smb2Ids ids;
-  ids.message_id = 5;
-  ASSERT_EQ(Request(Smb2(3, ids, TreeConnectBody("\\\\srv\\data"))), 0);
+  const Smb2Ids ids = Connect(5, 4);
   EXPECT_STREQ(TreeConnect[0].Login_Name, "Not Find");
-  ids.tree_id = 4;
-  ASSERT_EQ(Response(Smb2(3, ids, {}, true)), 0);
   // The server lists the session now (a Kerberos log-on, or one from before the capture).
   ServerSession s;
   s.client = "10.0.0.5";

@@ -70,6 +70,16 @@ class SessionTreeTest : public ::testing::Test {
     QVX_FreeTables();
     ExclusionInfoDataNo = 0;
   }
+  // The main window with its list view the rows go to; the access log is opened again after it
+  // (Windows refuses a second writer of the same file) and written.
+  void WithListView() {
+    ASSERT_TRUE(QVX_OnInitDialog(view));
+    hExistingFile.reset();
+    hExistingFile = platform().OpenWritable(log_, OpenMode::kCreateAlways);
+    ASSERT_TRUE(hExistingFile);
+    std::snprintf(LogPath, sizeof LogPath, "%s", log_.c_str());
+    OptionInfo.LogFileWriteFlg = 1;
+  }
   // A share whose folder is dir under the test folder (created).
   ServerShare Share(const std::string& name, const std::string& dir) {
     std::string path = fake.dir() + dir;
@@ -297,12 +307,7 @@ TEST_F(SessionTreeTest, UserNamePrefersTheCapturedLogOnForSmb1) {
 }
 
 TEST_F(SessionTreeTest, CleanUpFreesDepartedClientsWithLogoutLinesAndPrunesTheirRows) {
-  ASSERT_TRUE(QVX_OnInitDialog(view));  // the list view the rows go to
-  hExistingFile.reset();                // Windows refuses a second writer of the same file
-  hExistingFile = platform().OpenWritable(log_, OpenMode::kCreateAlways);
-  ASSERT_TRUE(hExistingFile);
-  std::snprintf(LogPath, sizeof LogPath, "%s", log_.c_str());
-  OptionInfo.LogFileWriteFlg = 1;
+  ASSERT_NO_FATAL_FAILURE(WithListView());
   OptionInfo.TreeConnectCnt = 8;
   OptionInfo.AccessDataCnt = 100;
   fake.SetSessions({Session("10.0.0.5", "ALICE")});
@@ -377,12 +382,7 @@ TEST_F(SessionTreeTest, CleanUpFreesDepartedClientsWithLogoutLinesAndPrunesTheir
 }
 
 TEST_F(SessionTreeTest, AFailedSessionListLogsNobodyOut) {
-  ASSERT_TRUE(QVX_OnInitDialog(view));
-  hExistingFile.reset();
-  hExistingFile = platform().OpenWritable(log_, OpenMode::kCreateAlways);
-  ASSERT_TRUE(hExistingFile);
-  std::snprintf(LogPath, sizeof LogPath, "%s", log_.c_str());
-  OptionInfo.LogFileWriteFlg = 1;
+  ASSERT_NO_FATAL_FAILURE(WithListView());
   OptionInfo.TreeConnectCnt = 8;
   OptionInfo.SessionSetupFlg = 1;
   auto tree = [](int i, const char* client, uint16_t flg) {
@@ -404,45 +404,37 @@ TEST_F(SessionTreeTest, AFailedSessionListLogsNobodyOut) {
     const char* cells[12] = {"access", "1", "", client, "10.0.0.1", "", "", "", "", "", "", "p"};
     QVX_AppendRow(platform().Now(), cells, "test");
   }
+  // One clean-up pass with the server's list as given, or with a list that cannot be read.
+  auto clean_up = [&](bool fail, std::vector<ServerSession> list = {}) {
+    fake.SetSessionsFail(fail);
+    if (!fail) fake.SetSessions(std::move(list));
+    data.NextSessionChkTime = 0;
+    QVX_SmbInfoTableDelete(&data);
+  };
+  // The states of the three trees and the session slot, then the rows left.
+  auto state = [&]() {
+    return std::vector<int>{TreeConnect[0].Flg, TreeConnect[1].Flg, TreeConnect[2].Flg,
+                            SessionSetup[0].Flg, nListIndex};
+  };
   // The list has never been read: nobody is known to have gone; only the disconnected tree,
   // whose end was seen, is freed.
-  fake.SetSessionsFail(true);
-  data.NextSessionChkTime = 0;
-  QVX_SmbInfoTableDelete(&data);
-  EXPECT_EQ(TreeConnect[0].Flg, kSlotBound);
-  EXPECT_EQ(TreeConnect[1].Flg, kSlotBound);
-  EXPECT_EQ(TreeConnect[2].Flg, kSlotFree);
-  EXPECT_EQ(SessionSetup[0].Flg, kSlotBound);
-  EXPECT_EQ(nListIndex, 2);
+  clean_up(true);
+  EXPECT_EQ(state(), (std::vector<int>{kSlotBound, kSlotBound, kSlotFree, kSlotBound, 2}));
   ASSERT_EQ(LogLines().size(), 1u);
   EXPECT_NE(LogLines()[0].find(",logout,22,U2,"), std::string::npos);
 
   // Both clients listed once, then the list fails (smbstatus times out): the last good list
   // holds, and nobody is logged out.
-  fake.SetSessionsFail(false);
-  fake.SetSessions({Session("10.0.0.5", "U0"), Session("10.0.0.6", "U1")});
-  data.NextSessionChkTime = 0;
-  QVX_SmbInfoTableDelete(&data);
-  fake.SetSessionsFail(true);
-  data.NextSessionChkTime = 0;
-  QVX_SmbInfoTableDelete(&data);
-  EXPECT_EQ(TreeConnect[0].Flg, kSlotBound);
-  EXPECT_EQ(TreeConnect[1].Flg, kSlotBound);
-  EXPECT_EQ(SessionSetup[0].Flg, kSlotBound);
-  EXPECT_EQ(nListIndex, 2);
+  clean_up(false, {Session("10.0.0.5", "U0"), Session("10.0.0.6", "U1")});
+  clean_up(true);
+  EXPECT_EQ(state(), (std::vector<int>{kSlotBound, kSlotBound, kSlotFree, kSlotBound, 2}));
   EXPECT_EQ(LogLines().size(), 1u);
   EXPECT_EQ(view.status[0], "Login：2");
   EXPECT_NE(fake.Contents(szLogfileName).find("QVX_E09-016"), std::string::npos);
 
   // The list is read again and one client has really gone: only it is logged out.
-  fake.SetSessionsFail(false);
-  fake.SetSessions({Session("10.0.0.5", "U0")});
-  data.NextSessionChkTime = 0;
-  QVX_SmbInfoTableDelete(&data);
-  EXPECT_EQ(TreeConnect[0].Flg, kSlotBound);
-  EXPECT_EQ(TreeConnect[1].Flg, kSlotFree);
-  EXPECT_EQ(SessionSetup[0].Flg, kSlotFree);
-  EXPECT_EQ(nListIndex, 1);
+  clean_up(false, {Session("10.0.0.5", "U0")});
+  EXPECT_EQ(state(), (std::vector<int>{kSlotBound, kSlotFree, kSlotFree, kSlotFree, 1}));
   ASSERT_EQ(LogLines().size(), 2u);
   EXPECT_NE(LogLines()[1].find(",logout,21,U1,10.0.0.6,"), std::string::npos);
 }
