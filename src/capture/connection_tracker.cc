@@ -26,40 +26,6 @@ std::string Dotted(const unsigned char* p) {
   return t;
 }
 
-void AppendUtf8(std::string* out, uint32_t c) {
-  if (c < 0x80) {
-    out->push_back(static_cast<char>(c));
-  } else if (c < 0x800) {
-    out->push_back(static_cast<char>(0xC0 | c >> 6));
-    out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else if (c < 0x10000) {
-    out->push_back(static_cast<char>(0xE0 | c >> 12));
-    out->push_back(static_cast<char>(0x80 | (c >> 6 & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else {
-    out->push_back(static_cast<char>(0xF0 | c >> 18));
-    out->push_back(static_cast<char>(0x80 | (c >> 12 & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (c >> 6 & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  }
-}
-
-std::string Utf16LeToUtf8(const unsigned char* p, size_t bytes) {
-  std::string out;
-  for (size_t i = 0; i + 1 < bytes; i += 2) {
-    uint32_t c = Le16(p + i);
-    if (c >= 0xD800 && c < 0xDC00 && i + 3 < bytes) {
-      uint32_t lo = Le16(p + i + 2);
-      if (lo >= 0xDC00 && lo < 0xE000) {
-        c = 0x10000 + ((c - 0xD800) << 10) + (lo - 0xDC00);
-        i += 2;
-      }
-    }
-    AppendUtf8(&out, c);
-  }
-  return out;
-}
-
 // A TCP connection to port 445: server address, client address, client port.
 struct ConnKey {
   uint32_t server;
@@ -96,8 +62,12 @@ std::string NtlmAuthenticateUser(const unsigned char* payload, size_t size) {
     const size_t off = Le32(m + 40);
     const bool unicode = (Le32(m + 60) & 0x1) != 0;
     if (off > size - i || len > size - i - off) return std::string();
-    return unicode ? Utf16LeToUtf8(m + off, len)
-                   : std::string(reinterpret_cast<const char*>(m + off), len);
+    if (!unicode) return std::string(reinterpret_cast<const char*>(m + off), len);
+    // In the code page the lines are written in, like every name from the wire.
+    std::string text(len / 2 * 3 + 1, '\0');
+    if (QVX_WideToAnsi(m + off, len / 2, text.data(), text.size()) == 0) return std::string();
+    text.resize(std::strlen(text.c_str()));
+    return text;
   }
   return std::string();
 }
