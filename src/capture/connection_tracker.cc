@@ -42,6 +42,15 @@ struct ConnKeyHash {
   }
 };
 
+// Whether a TCP payload toward the server starts an SMB1 or SMB2 session set-up request (after
+// the 4-byte session header). Only there is a log-on taken: file data written to the server may
+// hold anything, a forged AUTHENTICATE message included.
+bool IsSessionSetupRequest(const unsigned char* p, size_t n) {
+  if (n < 4 + 32 || p[0] != 0 || p[5] != 'S' || p[6] != 'M' || p[7] != 'B') return false;
+  if (p[4] == 0xFF) return p[8] == 0x73;                    // SESSION_SETUP_ANDX
+  return p[4] == 0xFE && n >= 4 + 64 && Le16(p + 16) == 1;  // SESSION_SETUP
+}
+
 void ObserveFrame(void* ctx, const unsigned char* frame, uint32_t size, int64_t sec, long usec) {
   static_cast<ConnectionTracker*>(ctx)->Observe(frame, size, sec * 1000000 + usec);
 }
@@ -201,8 +210,8 @@ void ConnectionTracker::Observe(const unsigned char* d, uint32_t n, int64_t t) {
     }
   }
   const size_t index = it->second;
-  if (toward && 14 + ihl + thl < ip_end) {
-    const size_t off = 14 + ihl + thl;
+  const size_t off = 14 + ihl + thl;
+  if (toward && off < ip_end && IsSessionSetupRequest(d + off, ip_end - off)) {
     std::string user = NtlmAuthenticateUser(d + off, ip_end - off);
     if (!user.empty()) {
       std::lock_guard<std::mutex> lock(s.mu);

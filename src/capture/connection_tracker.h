@@ -37,7 +37,8 @@ class ConnectionTracker {
   ConnectionTracker(const ConnectionTracker&) = delete;
   ConnectionTracker& operator=(const ConnectionTracker&) = delete;
 
-  // Takes the next frame (Ethernet), in capture order. Called by one thread only.
+  // Takes the next frame (Ethernet), in capture order. A log-on is taken from a segment toward
+  // the server that starts an SMB session set-up request. Called by one thread only.
   void Observe(const unsigned char* frame, uint32_t size, int64_t time_us);
   // Forgets everything (a new capture starts).
   void Reset();

@@ -146,6 +146,28 @@ std::vector<unsigned char> TcpFrame(unsigned client_last, uint16_t sport, uint16
 }
 constexpr uint8_t kSyn = 0x02, kAck = 0x10, kFin = 0x01, kRst = 0x04;
 
+// One SMB message as a TCP payload: the session header, an SMB1 (0xFF) or SMB2 (0xFE) request
+// header with the command, then body.
+std::vector<unsigned char> Smb(unsigned char version, uint16_t command,
+                               const std::vector<unsigned char>& body) {
+  const size_t header = version == 0xFF ? 32 : 64;
+  std::vector<unsigned char> m(4 + header, 0);
+  m[4] = version;
+  m[5] = 'S', m[6] = 'M', m[7] = 'B';
+  if (version == 0xFF) {
+    m[8] = static_cast<unsigned char>(command);
+  } else {
+    m[8] = 64;
+    m[16] = static_cast<unsigned char>(command);
+  }
+  m.insert(m.end(), body.begin(), body.end());
+  const size_t n = m.size() - 4;
+  m[1] = static_cast<unsigned char>(n >> 16);
+  m[2] = static_cast<unsigned char>(n >> 8);
+  m[3] = static_cast<unsigned char>(n);
+  return m;
+}
+
 TEST(ConnectionTrackerTest, ConnectionsComeAndGoInOrder) {
   auto frame = [](uint8_t client_last, uint16_t sport, uint16_t dport, uint8_t flags) {
     return TcpFrame(client_last, sport, dport, flags);
@@ -208,19 +230,29 @@ TEST(ConnectionTrackerTest, TheUserOfEachConnectionIsItsOwnLogOn) {
   feed(TcpFrame(5, 40000, 445, kSyn));
   feed(TcpFrame(5, 40001, 445, kSyn));
   feed(TcpFrame(5, 40002, 445, kSyn));
-  feed(TcpFrame(5, 40000, 445, kAck, NtlmAuthenticate(u"alice")));
-  feed(TcpFrame(5, 40001, 445, kAck, NtlmAuthenticate(u"bob")));
+  feed(TcpFrame(5, 40000, 445, kAck, Smb(0xFE, 1, NtlmAuthenticate(u"alice"))));
+  feed(TcpFrame(5, 40001, 445, kAck, Smb(0xFE, 1, NtlmAuthenticate(u"bob"))));
   EXPECT_EQ(t.User("10.9.0.1", "10.9.0.5", 40000), "alice");
   EXPECT_EQ(t.User("10.9.0.1", "10.9.0.5", 40001), "bob");
   EXPECT_EQ(t.User("10.9.0.1", "10.9.0.5", 40002), "");
   EXPECT_EQ(t.User("10.9.0.1", "10.9.0.6", 40000), "");  // another client
   EXPECT_EQ(t.User("10.9.0.2", "10.9.0.5", 40000), "");  // another server
   // A log-on again on the same connection names its user from then on.
-  feed(TcpFrame(5, 40000, 445, kAck, NtlmAuthenticate(u"alice2")));
+  feed(TcpFrame(5, 40000, 445, kAck, Smb(0xFE, 1, NtlmAuthenticate(u"alice2"))));
   EXPECT_EQ(t.User("10.9.0.1", "10.9.0.5", 40000), "alice2");
   // The answers of the server carry no log-on of the client.
-  feed(TcpFrame(5, 445, 40002, kAck, NtlmAuthenticate(u"server")));
+  feed(TcpFrame(5, 445, 40002, kAck, Smb(0xFE, 1, NtlmAuthenticate(u"server"))));
   EXPECT_EQ(t.User("10.9.0.1", "10.9.0.5", 40002), "");
+  // Only a session set-up request carries a log-on: an AUTHENTICATE message inside the data of a
+  // write (a file that holds one), or in a segment that starts no SMB message, changes nothing.
+  feed(TcpFrame(5, 40000, 445, kAck, Smb(0xFE, 9, NtlmAuthenticate(u"forged"))));
+  auto bare = Smb(0xFE, 1, NtlmAuthenticate(u"forged"));
+  feed(TcpFrame(5, 40000, 445, kAck, std::vector<unsigned char>(bare.begin() + 4, bare.end())));
+  feed(TcpFrame(5, 40000, 445, kAck, Smb(0xFF, 0x2F, NtlmAuthenticate(u"forged"))));
+  EXPECT_EQ(t.User("10.9.0.1", "10.9.0.5", 40000), "alice2");
+  // SMB1's SESSION_SETUP_ANDX does.
+  feed(TcpFrame(5, 40002, 445, kAck, Smb(0xFF, 0x73, NtlmAuthenticate(u"carol"))));
+  EXPECT_EQ(t.User("10.9.0.1", "10.9.0.5", 40002), "carol");
   // A closed connection names nobody; a new one on the same port starts without a user.
   feed(TcpFrame(5, 40001, 445, kFin | kAck));
   EXPECT_EQ(t.User("10.9.0.1", "10.9.0.5", 40001), "");
@@ -235,14 +267,14 @@ TEST(ConnectionTrackerTest, ACaptureOfDaysKeepsABoundedTable) {
   };
   // Two long-lived sessions, then many short connections from other clients come and go.
   feed(TcpFrame(2, 50000, 445, kSyn), 1);
-  feed(TcpFrame(2, 50000, 445, kAck, NtlmAuthenticate(u"early")), 2);
+  feed(TcpFrame(2, 50000, 445, kAck, Smb(0xFE, 1, NtlmAuthenticate(u"early"))), 2);
   const size_t n = 3 * ConnectionTracker::kClosedKept;
   for (size_t i = 0; i < n; ++i) {
     const unsigned client = 256 + static_cast<unsigned>(i % 60000);
     const uint16_t port = static_cast<uint16_t>(1024 + i / 60000);
     feed(TcpFrame(client, port, 445, kSyn), 10 + static_cast<int64_t>(i));
     feed(TcpFrame(client, port, 445, kAck | kFin), 10 + static_cast<int64_t>(i));
-    if (i == 10) feed(TcpFrame(3, 50001, 445, kAck, NtlmAuthenticate(u"late")), 20);
+    if (i == 10) feed(TcpFrame(3, 50001, 445, kAck, Smb(0xFE, 1, NtlmAuthenticate(u"late"))), 20);
   }
   const auto all = t.Connections();
   EXPECT_LE(all.size(), 2 + 2 * ConnectionTracker::kClosedKept);
