@@ -130,10 +130,6 @@ void ResolveClient(NetWkSessionInfoStSt& r, int i) {
   }
 }
 
-}  // namespace
-
-namespace {
-
 // The records of the last list the server gave, and whether its last read failed.
 std::vector<NetWkSessionInfoStSt> g_last_sessions;
 bool g_sessions_known = false;

@@ -162,8 +162,6 @@ int QVX_Smb2TreeDisConnectReq(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len,
                               int TreeConnectMax, DATA* data) {
   QVX_DBG();
   const LocalTime now = platform().Now();
-  char client[32];
-  QVX_FrameSrcAddr(recvData, client, sizeof client);
   const uint32_t tree_id = QVX_Smb2TreeId(SMB2_HEADER);
   int slot = 0, how = 0;
   if (QVXTreeIDGetInfo(tree_id, 0, 0, 0, recvData, "", &slot, &how, data) == 10) return 10;
