@@ -44,9 +44,6 @@ void Smb2Ids(const TreeConnectSt& t, char* out, size_t size) {
 int QVX_Smb2TreeConnectAndx(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len, unsigned char* recvData,
                             long SMB_Total_Packet_Size, int TreeConnectMax, DATA* data) {
   QVX_DBG();
-  char client[32], server[32];
-  QVX_FrameSrcAddr(recvData, client, sizeof client);
-  QVX_FrameDstAddr(recvData, server, sizeof server);
   const uint32_t tree_id = QVX_Smb2TreeId(SMB2_HEADER);
 
   if (Level(6))
