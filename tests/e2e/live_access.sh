@@ -3,7 +3,7 @@
 # namespace with the access log on, and smbclient in another namespace gets a file, puts a new
 # one, overwrites one, renames one, makes and removes a folder and deletes a file; then two more
 # fresh clients each get a file and leave at once. These clients are new: no session of theirs exists
-# before it connects. The access log must then name each access with the real local path, the
+# before they connect. The access log must then name each access with the real local path, the
 # user the client logged on as and the operation the logging rules give for the DesiredAccess
 # smbclient sends (as recorded from it: get 0x120089, put 0x12019f, delete/rename/rmdir 0x10000,
 # mkdir 0x80) and the files' time stamps; no access or connect line may lack the user. A client
