@@ -2,12 +2,13 @@
 # The main job, live: smbd serves a folder in one network namespace, quorvix captures in that
 # namespace with the access log on, and smbclient in another namespace gets a file, puts a new
 # one, overwrites one, renames one, makes and removes a folder and deletes a file; then two more
-# fresh clients each get a file and leave at once. These clients are new: no session of theirs exists
-# before they connect. The access log must then name each access with the real local path, the
-# user the client logged on as and the operation the logging rules give for the DesiredAccess
-# smbclient sends (as recorded from it: get 0x120089, put 0x12019f, delete/rename/rmdir 0x10000,
-# mkdir 0x80) and the files' time stamps; no access or connect line may lack the user. A client
-# connected before the capture starts gets a file too: its user comes from the server's list.
+# fresh clients each get a file and leave at once. These clients are new: no session of theirs
+# exists before they connect. The access log must then name each access with the real local
+# path, the user the client logged on as and the operation the logging rules give for the
+# DesiredAccess smbclient sends (as recorded from it: get 0x120089, put 0x12019f,
+# delete/rename/rmdir 0x10000, mkdir 0x80) and the files' time stamps; no access or connect line
+# may lack the user. A client connected before the capture starts gets a file too: its user
+# comes from the server's list.
 #
 #   live_access.sh QUORVIX [NT1]
 #
