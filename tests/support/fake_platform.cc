@@ -83,6 +83,11 @@ bool FakePlatform::ListShares(std::vector<ServerShare>* out) {
 
 bool FakePlatform::ListSessions(std::vector<ServerSession>* out) {
   if (!fake_sessions_) return PlatformWrapper::ListSessions(out);
+  ++session_lists_;
+  if (sessions_fail_) {
+    out->clear();
+    return false;
+  }
   *out = sessions_;
   return true;
 }
