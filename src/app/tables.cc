@@ -43,6 +43,7 @@ void QVX_ClearTables() {
   if (NetWkShareInfo) std::memset(NetWkShareInfo, 0, net * sizeof(NetWkShareInfoSt));
   if (NetWkShareInfoBuf) std::memset(NetWkShareInfoBuf, 0, net * sizeof(NetWkShareInfoSt));
   if (NetWkSessionInfo) std::memset(NetWkSessionInfo, 0, net * sizeof(NetWkSessionInfoStSt));
+  QVX_NetSessionForget();
   QVX_AccessDataClear();
 }
 
@@ -63,6 +64,7 @@ void QVX_FreeTables() {
   QVX_ELOG("QVX_I02-051 QVX_Dlg_Proc[%d][%ld] : NetWkSessionInfo free \r\n");
   std::free(NetWkSessionInfo);
   NetWkSessionInfo = nullptr;
+  QVX_NetSessionForget();
   QVX_ELOG("QVX_I02-051 QVX_Dlg_Proc[%d][%ld] : AccessData free \r\n");
   std::free(AccessData);
   AccessData = nullptr;

@@ -1,10 +1,27 @@
 #include "capture/capture_connector.h"
 
+#include "capture/connection_tracker.h"
+
 namespace qvx {
 
+namespace {
+
+// Each capture follows its connections (and the users of their log-ons) from its own start.
+int LiveOpen(const char* name, int wait_ms, char* errbuf) {
+  FollowCaptureConnections(true);
+  return QvxWPcapConOpen(name, wait_ms, errbuf);
+}
+int LiveClose() {
+  const int rc = QvxWPcapConClose();
+  FollowCaptureConnections(false);
+  return rc;
+}
+
+}  // namespace
+
 const CaptureConnector kQvxWPcapConnector = {
-    QvxWPcapConEnumAdapter, QvxWPcapConOpen, QvxWPcapBufferSet,
-    QvxWPcapFilterSet,      QvxWPcapConRecv, QvxWPcapConClose,
+    QvxWPcapConEnumAdapter, LiveOpen,        QvxWPcapBufferSet,
+    QvxWPcapFilterSet,      QvxWPcapConRecv, LiveClose,
 };
 
 namespace {

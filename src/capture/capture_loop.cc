@@ -61,19 +61,34 @@ void FormatMac(char* out, size_t size, const unsigned char* m) {
                 m[5]);
 }
 
-// First offset i < Len - 4 of first 'S' 'M' 'B' in the datagram, or -1. The first byte is found
-// with memchr; the three after it lie inside the datagram.
-long FindSignature(const unsigned char* d, unsigned long Len, unsigned char first) {
-  if (Len <= 4) return -1;
-  const unsigned char* p = d;
-  const unsigned char* const end = d + (Len - 4);
-  while (p < end) {
-    p = static_cast<const unsigned char*>(std::memchr(p, first, static_cast<size_t>(end - p)));
-    if (p == nullptr) return -1;
-    if (p[1] == 'S' && p[2] == 'M' && p[3] == 'B') return static_cast<long>(p - d);
-    ++p;
-  }
-  return -1;
+// Where an SMB message starts in a datagram: after the IPv4 header, the TCP header (each as long
+// as its own length field says) and the 4-byte session header. Only there: the same four bytes
+// further on (inside a create context, or file data of a long write) start nothing. Returns the
+// offset of the signature's first byte, 0xFF or 0xFE, or -1; *tcp_at receives the TCP header's.
+long SmbMessageOffset(const unsigned char* d, unsigned long Len, unsigned long* tcp_at) {
+  constexpr unsigned char kTcp = 6;
+  if (d[0] >> 4 != 4 || d[9] != kTcp) return -1;
+  // A later fragment of a datagram carries no TCP header.
+  if (((d[6] & 0x1F) << 8 | d[7]) != 0) return -1;
+  const unsigned long ip = (d[0] & 0x0Fu) * 4u;
+  if (ip < 20 || ip + 20 > Len) return -1;
+  const unsigned long tcp = (d[ip + 12] >> 4) * 4u;
+  const unsigned long at = ip + tcp + 4;
+  if (tcp < 20 || at + 4 > Len) return -1;
+  const unsigned char* sig = d + at;
+  if ((sig[0] != 0xFF && sig[0] != 0xFE) || sig[1] != 'S' || sig[2] != 'M' || sig[3] != 'B')
+    return -1;
+  *tcp_at = ip;
+  return static_cast<long>(at);
+}
+
+// The direction of a frame whose two ends both carry the server's address (its own \\localhost
+// traffic, a loopback capture): the end on the SMB port is the server.
+bool TowardServerPort(const unsigned char* tcp) {
+  const unsigned src = tcp[0] << 8 | tcp[1];
+  const unsigned dst = tcp[2] << 8 | tcp[3];
+  const auto smb_port = [](unsigned port) { return port == 445 || port == 139; };
+  return smb_port(dst) || !smb_port(src);
 }
 
 // A few recently formatted texts of N-byte values (addresses, MACs), replaced round-robin.
@@ -292,17 +307,15 @@ void Iterate(Run& r) {
   }
   if (Len < kMinDatagram) return;
 
-  // Signature search: SMB1 over the whole datagram first, then SMB2.
-  long base = -1;
-  bool smb2 = false;
-  base = FindSignature(recvData, Len, 0xFF);
-  if (base >= 0) {
+  // The signature is looked for where TCP puts the message, nowhere else.
+  unsigned long tcp_at = 0;
+  const long base = SmbMessageOffset(recvData, Len, &tcp_at);
+  const bool smb2 = base >= 0 && recvData[base] == 0xFE;
+  if (base >= 0 && !smb2) {
     if (level >= 6) QVX_KLOG("QVX_D21-001 QVX_LogThread[%d][%ld] : SMB1.0　BASE検索一致\r\n");
   } else if (OptionInfo.SMBExtFlg != 0) {
     if (level >= 6) QVX_KLOG("QVX_D21-001 QVX_LogThread[%d][%ld] : SMB2.0　BASE検索\r\n");
-    base = FindSignature(recvData, Len, 0xFE);
-    smb2 = base >= 0;
-    if (base < 0) {
+    if (!smb2) {
       if (level >= 6) QVX_KLOG("QVX_D21-001 QVX_LogThread[%d][%ld] : SMB　BASE検索 未一致\r\n");
       return;
     }
@@ -409,7 +422,8 @@ void Iterate(Run& r) {
   }
 
   // With VipFlg every frame counts as a request; answers are then never dispatched.
-  const bool toward = vip || to_server;
+  bool toward = vip || to_server;
+  if (!vip && to_server && from_server) toward = TowardServerPort(recvData + tcp_at);
   const bool ok = data->SMBVersion == 1
                       ? DispatchSmb1(SMB_HEADER, Len, recvData, cursor, toward, data)
                       : DispatchSmb2(SMB2_HEADER, Len, recvData, cursor, toward, data);

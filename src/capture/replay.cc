@@ -1,11 +1,7 @@
 #include "capture/replay.h"
 
-#include <atomic>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
-#include <mutex>
-#include <unordered_map>
 
 #include "app/option.h"
 #include "app/text.h"
@@ -19,78 +15,10 @@ namespace qvx {
 
 namespace {
 
-uint16_t Be16(const unsigned char* p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
-uint16_t Le16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-uint32_t Le32(const unsigned char* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
-std::string Dotted(const unsigned char* p) {
-  char t[16];
-  DottedQuad(t, sizeof t, p);
-  return t;
-}
-
-void AppendUtf8(std::string* out, uint32_t c) {
-  if (c < 0x80) {
-    out->push_back(static_cast<char>(c));
-  } else if (c < 0x800) {
-    out->push_back(static_cast<char>(0xC0 | c >> 6));
-    out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else if (c < 0x10000) {
-    out->push_back(static_cast<char>(0xE0 | c >> 12));
-    out->push_back(static_cast<char>(0x80 | (c >> 6 & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else {
-    out->push_back(static_cast<char>(0xF0 | c >> 18));
-    out->push_back(static_cast<char>(0x80 | (c >> 12 & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (c >> 6 & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  }
-}
-
-std::string Utf16LeToUtf8(const unsigned char* p, size_t bytes) {
-  std::string out;
-  for (size_t i = 0; i + 1 < bytes; i += 2) {
-    uint32_t c = Le16(p + i);
-    if (c >= 0xD800 && c < 0xDC00 && i + 3 < bytes) {
-      uint32_t lo = Le16(p + i + 2);
-      if (lo >= 0xDC00 && lo < 0xE000) {
-        c = 0x10000 + ((c - 0xD800) << 10) + (lo - 0xDC00);
-        i += 2;
-      }
-    }
-    AppendUtf8(&out, c);
-  }
-  return out;
-}
-
-// A TCP connection to port 445: server address, client address, client port.
-struct ConnKey {
-  uint32_t server;
-  uint32_t client;
-  uint16_t port;
-  bool operator==(const ConnKey& o) const {
-    return server == o.server && client == o.client && port == o.port;
-  }
-};
-struct ConnKeyHash {
-  size_t operator()(const ConnKey& k) const {
-    uint64_t v = (static_cast<uint64_t>(k.server) << 32 | k.client) * 0x9E3779B97F4A7C15ull;
-    return static_cast<size_t>(v ^ (v >> 29) ^ k.port);
-  }
-};
-
 int64_t Micros(int64_t sec, long usec) { return sec * 1000000 + usec; }
 
 // ---- the replay connector ----
 std::string g_replay_path;
-ReplayTracker* g_replay_tracker = nullptr;
-
-void ObserveFrame(void* ctx, const unsigned char* frame, uint32_t size, int64_t sec, long usec) {
-  static_cast<ReplayTracker*>(ctx)->Observe(frame, size, Micros(sec, usec));
-}
 
 int ReplayEnum(unsigned long* addrs, char (*names)[kQvxAdapterNameSize], int* count, char*) {
   addrs[0] = QVX_IpTextToAddr(OptionInfo.IpAddress);
@@ -99,17 +27,14 @@ int ReplayEnum(unsigned long* addrs, char (*names)[kQvxAdapterNameSize], int* co
   return 0;
 }
 int ReplayOpen(const char* name, int, char* errbuf) {
-  // Every open reads the file from its start: the tracker starts over with it.
-  if (g_replay_tracker) {
-    g_replay_tracker->Reset();
-    QvxWPcapConSetFileObserver(ObserveFrame, g_replay_tracker);
-  }
+  // Every open reads the file from its start: the connections are followed anew with it.
+  FollowCaptureConnections(true);
   return QvxWPcapConOpenFile(name, errbuf);
 }
 int ReplayBuffer(int, char*) { return 0; }
 int ReplayClose() {
   const int rc = QvxWPcapConClose();
-  QvxWPcapConSetFileObserver(nullptr, nullptr);
+  FollowCaptureConnections(false);
   return rc;
 }
 
@@ -119,166 +44,6 @@ const CaptureConnector kReplayConnector = {
 
 }  // namespace
 
-std::string ReplayNtlmUser(const unsigned char* payload, size_t size) {
-  static const unsigned char kSig[8] = {'N', 'T', 'L', 'M', 'S', 'S', 'P', 0};
-  for (size_t i = 0; i + 64 <= size; ++i) {
-    // Every frame toward the server passes here: find the signature's first byte fast.
-    const void* at = std::memchr(payload + i, 'N', size - 64 + 1 - i);
-    if (at == nullptr) break;
-    i = static_cast<size_t>(static_cast<const unsigned char*>(at) - payload);
-    if (std::memcmp(payload + i, kSig, 8) != 0) continue;
-    const unsigned char* m = payload + i;
-    if (Le32(m + 8) != 3) continue;  // AUTHENTICATE
-    const size_t len = Le16(m + 36);
-    const size_t off = Le32(m + 40);
-    const bool unicode = (Le32(m + 60) & 0x1) != 0;
-    if (off > size - i || len > size - i - off) return std::string();
-    return unicode ? Utf16LeToUtf8(m + off, len)
-                   : std::string(reinterpret_cast<const char*>(m + off), len);
-  }
-  return std::string();
-}
-
-struct ReplayTracker::State {
-  // Written by the observing thread only; guarded for the readers of other threads.
-  mutable std::mutex mu;
-  std::vector<Connection> connections;
-  std::vector<size_t> open;  // indices into connections, in the order of opening
-  std::string server;
-  std::atomic<uint64_t> frames{0};
-  // Observing thread only: connections by server address, client address and client port (an
-  // index into connections), and the dotted text of each address seen. Keyed by the raw values,
-  // so that a frame of a known connection costs no text and no lock.
-  std::unordered_map<ConnKey, size_t, ConnKeyHash> by_key;
-  std::unordered_map<uint32_t, std::string> texts;
-
-  const std::string& Text(const unsigned char* p) {
-    uint32_t v;
-    std::memcpy(&v, p, 4);
-    auto it = texts.find(v);
-    if (it == texts.end()) it = texts.emplace(v, Dotted(p)).first;
-    return it->second;
-  }
-};
-
-ReplayTracker::ReplayTracker() : state_(new State) {}
-ReplayTracker::~ReplayTracker() { delete state_; }
-
-void ReplayTracker::Reset() {
-  State& s = *state_;
-  std::lock_guard<std::mutex> lock(s.mu);
-  s.connections.clear();
-  s.open.clear();
-  s.server.clear();
-  s.frames = 0;
-  s.by_key.clear();
-  s.texts.clear();
-}
-
-void ReplayTracker::Observe(const unsigned char* d, uint32_t n, int64_t t) {
-  State& s = *state_;
-  // Only this thread counts: no need for an atomic increment, only for an atomic store.
-  s.frames.store(s.frames.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
-  // Ethernet II, IPv4, TCP.
-  if (n < 14 + 20 || Be16(d + 12) != 0x0800) return;
-  const unsigned char* ip = d + 14;
-  const size_t ihl = static_cast<size_t>(ip[0] & 0x0F) * 4;
-  if ((ip[0] >> 4) != 4 || ihl < 20 || ip[9] != 6) return;
-  size_t ip_end = 14 + static_cast<size_t>(Be16(ip + 2));
-  if (ip_end > n) ip_end = n;
-  if (14 + ihl + 20 > ip_end) return;
-  const unsigned char* tcp = ip + ihl;
-  const uint16_t sport = Be16(tcp);
-  const uint16_t dport = Be16(tcp + 2);
-  const size_t thl = static_cast<size_t>(tcp[12] >> 4) * 4;
-  const unsigned char flags = tcp[13];
-  if (dport != 445 && sport != 445) return;
-  const bool toward = dport == 445;
-  const unsigned char* server = toward ? ip + 16 : ip + 12;
-  const unsigned char* client = toward ? ip + 12 : ip + 16;
-  const uint16_t cport = toward ? sport : dport;
-  if (toward && s.server.empty()) {
-    std::lock_guard<std::mutex> lock(s.mu);
-    s.server = s.Text(server);
-  }
-
-  ConnKey key{0, 0, cport};
-  std::memcpy(&key.server, server, 4);
-  std::memcpy(&key.client, client, 4);
-  auto it = s.by_key.find(key);
-  const bool closing = (flags & 0x05) != 0;  // FIN or RST
-  const bool syn = (flags & 0x12) == 0x02;   // SYN without ACK: a new connection
-  if (it != s.by_key.end() && s.connections[it->second].closed_us >= 0) {
-    // After FIN or RST only a new SYN opens the same addresses and port again.
-    if (!syn) return;
-    s.by_key.erase(it);
-    it = s.by_key.end();
-  }
-  if (it == s.by_key.end()) {
-    if (closing) return;  // the tail of a connection that ended before the recording
-    Connection c;
-    c.server = s.Text(server);
-    c.client = s.Text(client);
-    c.client_port = cport;
-    c.opened_us = t;
-    std::lock_guard<std::mutex> lock(s.mu);
-    s.connections.push_back(std::move(c));
-    s.open.push_back(s.connections.size() - 1);
-    it = s.by_key.emplace(key, s.connections.size() - 1).first;
-  }
-  const size_t index = it->second;
-  if (toward && 14 + ihl + thl < ip_end) {
-    const size_t off = 14 + ihl + thl;
-    std::string user = ReplayNtlmUser(d + off, ip_end - off);
-    if (!user.empty()) {
-      std::lock_guard<std::mutex> lock(s.mu);
-      s.connections[index].user = std::move(user);
-      s.connections[index].user_us = t;
-    }
-  }
-  if (closing) {
-    std::lock_guard<std::mutex> lock(s.mu);
-    s.connections[index].closed_us = t;
-    for (size_t i = 0; i < s.open.size(); ++i) {
-      if (s.open[i] == index) {
-        s.open.erase(s.open.begin() + static_cast<std::ptrdiff_t>(i));
-        break;
-      }
-    }
-  }
-}
-
-std::vector<ServerSession> ReplayTracker::Sessions(const std::string& server,
-                                                   int64_t now_us) const {
-  const State& s = *state_;
-  std::lock_guard<std::mutex> lock(s.mu);
-  std::vector<ServerSession> out;
-  for (size_t i : s.open) {
-    const Connection& c = s.connections[i];
-    if (c.server != server) continue;
-    ServerSession session;
-    session.client = c.client;
-    session.user = c.user;
-    session.time_sec =
-        now_us > c.opened_us ? static_cast<unsigned long>((now_us - c.opened_us) / 1000000) : 0;
-    session.idle_sec = 0;
-    out.push_back(std::move(session));
-  }
-  return out;
-}
-
-std::vector<ReplayTracker::Connection> ReplayTracker::Connections() const {
-  std::lock_guard<std::mutex> lock(state_->mu);
-  return state_->connections;
-}
-
-std::string ReplayTracker::Server() const {
-  std::lock_guard<std::mutex> lock(state_->mu);
-  return state_->server;
-}
-
-uint64_t ReplayTracker::Frames() const { return state_->frames.load(); }
-
 bool ReplayFindStart(const std::string& path, ReplayStart* start, std::string* error) {
   *start = ReplayStart();
   QvxPcapFileReader reader;
@@ -287,7 +52,7 @@ bool ReplayFindStart(const std::string& path, ReplayStart* start, std::string* e
     *error = err;
     return false;
   }
-  ReplayTracker tracker;
+  ConnectionTracker tracker;
   for (;;) {
     const unsigned char* d = nullptr;
     uint32_t n = 0;
@@ -302,8 +67,9 @@ bool ReplayFindStart(const std::string& path, ReplayStart* start, std::string* e
   return true;
 }
 
-ReplayPlatform::ReplayPlatform(Platform* target, ReplayStart start, const ReplayTracker* tracker,
-                               std::string sessions_file, bool shares_from_config)
+ReplayPlatform::ReplayPlatform(Platform* target, ReplayStart start,
+                               const ConnectionTracker* tracker, std::string sessions_file,
+                               bool shares_from_config)
     : PlatformWrapper(target),
       start_(std::move(start)),
       tracker_(tracker),
@@ -357,9 +123,8 @@ bool ReplayPlatform::ListShares(std::vector<ServerShare>* out) {
   return target()->ListShares(out);
 }
 
-const CaptureConnector& ReplayConnector(const std::string& path, ReplayTracker* tracker) {
+const CaptureConnector& ReplayConnector(const std::string& path) {
   g_replay_path = path;
-  g_replay_tracker = tracker;
   return kReplayConnector;
 }
 

@@ -184,7 +184,7 @@ char g_file_err[kQvxErrBufSize];
 std::atomic<uint64_t> g_frames{0};
 std::atomic<int64_t> g_last_sec{0};
 std::atomic<long> g_last_usec{0};
-QvxFileObserver g_observer = nullptr;
+QvxFrameObserver g_observer = nullptr;
 void* g_observer_ctx = nullptr;
 
 // Opens a live adapter; buffer_size 0 keeps libpcap's default.
@@ -454,8 +454,10 @@ int QvxWPcapConRecv(unsigned char* buf, unsigned long* len) {
 #endif
   if (rc == 0) return 0;
   if (rc != 1) return -1;
-  Delivered(buf, len, d, h->caplen, static_cast<int64_t>(h->ts.tv_sec),
-            static_cast<long>(h->ts.tv_usec));
+  const int64_t sec = static_cast<int64_t>(h->ts.tv_sec);
+  const long usec = static_cast<long>(h->ts.tv_usec);
+  if (g_observer) g_observer(g_observer_ctx, d, h->caplen, sec, usec);
+  Delivered(buf, len, d, h->caplen, sec, usec);
   return 0;
 }
 
@@ -490,7 +492,7 @@ int QvxWPcapConFileState(char* errbuf) {
   return g_file_state;
 }
 
-void QvxWPcapConSetFileObserver(QvxFileObserver observer, void* ctx) {
+void QvxWPcapConSetFrameObserver(QvxFrameObserver observer, void* ctx) {
   std::lock_guard<std::mutex> lock(g_mu);
   g_observer = observer;
   g_observer_ctx = ctx;

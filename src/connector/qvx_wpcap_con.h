@@ -48,12 +48,12 @@ int QvxWPcapConFileState(char* errbuf);
 // Frames delivered since the last open, and the capture time of the last one.
 uint64_t QvxWPcapConFrameCount();
 bool QvxWPcapConLastFrameTime(int64_t* sec, long* usec);
-// Sees every record the open file yields, in file order and before the filter, on the receiving
-// thread, just before the frame (if it passes) is delivered. Null removes it; it stays set across
-// opens.
-using QvxFileObserver = void (*)(void* ctx, const unsigned char* frame, uint32_t caplen,
-                                 int64_t sec, long usec);
-void QvxWPcapConSetFileObserver(QvxFileObserver observer, void* ctx);
+// Sees every frame on the receiving thread just before it is delivered: every record of an open
+// file, in file order and before the filter; every frame of a live capture the adapter's filter
+// passed. Null removes it; it stays set across opens.
+using QvxFrameObserver = void (*)(void* ctx, const unsigned char* frame, uint32_t caplen,
+                                  int64_t sec, long usec);
+void QvxWPcapConSetFrameObserver(QvxFrameObserver observer, void* ctx);
 
 // A capture file read frame by frame, independently of the open capture (for scanning a file
 // before it is replayed).

@@ -1,5 +1,6 @@
 #include "filters/exclusion.h"
 
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,6 +21,8 @@ namespace {
 
 // Longest line the reader keeps, as the file format allows.
 constexpr size_t kMaxLine = kFilterLineSize - 1;
+// Where the path (or address) of an entry line starts.
+constexpr size_t kEntryPathOffset = offsetof(ExclusionInfoSt, ExclusionFilePath);
 
 int Digits(const char* p, int n) {
   char buf[8] = {};
@@ -46,17 +49,28 @@ int ExclusionInfoRead(const char* FileName, int* NorCnt, int MaxCnt,
   if (MaxCnt > kFilterEntries) MaxCnt = kFilterEntries;
 
   int count = 0;
+  int line_no = 0;
   size_t pos = 0;
   while (pos < text.size() && count < MaxCnt) {
     size_t nl = text.find('\n', pos);
     size_t end = nl == std::string::npos ? text.size() : nl;
     std::string line = text.substr(pos, end - pos);
     pos = end + 1;
+    ++line_no;
     // The dialog's writer ends lines with CR CR LF; hand-edited files may have CR LF or LF.
     // Every CR of the ending goes, and the path keeps its last character.
     while (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.empty() || line[0] < '0' || line[0] > '9') continue;
     if (line.size() > kMaxLine) line.resize(kMaxLine);
+    // An entry without a path would match every path (as a part of it) or every file of a
+    // missing folder: it is refused, never silently put in force.
+    if (line.size() <= kEntryPathOffset) {
+      QVX_KLOG(
+          "QVX_E51-002 ExclusionInfoRead[%d][%ld] : "
+          "パス（アドレス）が空の行を読み飛ばしました。%s(%d) %s\r\n",
+          FileName, line_no, line.c_str());
+      continue;
+    }
     char* slot = ExcInf[count];
     std::memcpy(slot, line.data(), line.size());
     slot[line.size()] = '\0';

@@ -1,5 +1,6 @@
 #include "names/hosts.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -87,8 +88,101 @@ int QVXHostsChk(const char* HostName, char* IPAdress, int /*Flg*/) {
   return 1;
 }
 
+namespace {
+
+// Reverse look-ups block the capture thread for as long as the resolver takes, and every line
+// asks for its client and server: answers (failures too) are kept for a while.
+constexpr int kReverseCacheSize = 256;
+constexpr int64_t kReverseKeepFound = 600;  // seconds
+constexpr int64_t kReverseKeepFailed = 60;  // a name may appear soon; ask again sooner
+
+struct ReverseEntry {
+  char addr[32];
+  char name[256];  // the longest DNS name
+  int err;
+  bool found;
+  bool used;
+  int64_t when;
+};
+ReverseEntry g_reverse[kReverseCacheSize];
+int g_reverse_next = 0;  // the slot a new address takes: the oldest one written
+std::mutex g_reverse_mu;
+
+bool Fresh(const ReverseEntry& e, int64_t now) {
+  const int64_t keep = e.found ? kReverseKeepFound : kReverseKeepFailed;
+  // A clock that went back (a replay of an older capture) makes an entry stale too.
+  return now >= e.when && now - e.when < keep;
+}
+
+// platform().HostByAddr through the cache: true with the name, or false with the error code.
+bool ReverseLookup(const char* addr, std::string* name, int* err) {
+  const int64_t now = static_cast<int64_t>(platform().Now().t);
+  {
+    std::lock_guard<std::mutex> lock(g_reverse_mu);
+    for (const ReverseEntry& e : g_reverse) {
+      if (!e.used || std::strcmp(e.addr, addr) != 0 || !Fresh(e, now)) continue;
+      *name = e.name;
+      *err = e.err;
+      return e.found;
+    }
+  }
+  // Asked without the lock: the user-interface thread must not wait behind the resolver.
+  name->clear();
+  *err = 0;
+  const bool found = platform().HostByAddr(addr, name, err);
+  std::lock_guard<std::mutex> lock(g_reverse_mu);
+  ReverseEntry* slot = nullptr;
+  for (ReverseEntry& e : g_reverse)
+    if (e.used && std::strcmp(e.addr, addr) == 0) slot = &e;  // a stale answer is replaced
+  if (slot == nullptr) {
+    slot = &g_reverse[g_reverse_next];
+    g_reverse_next = (g_reverse_next + 1) % kReverseCacheSize;
+  }
+  CopyText(slot->addr, addr);
+  CopyText(slot->name, name->c_str());
+  slot->err = *err;
+  slot->found = found;
+  slot->used = true;
+  slot->when = now;
+  return found;
+}
+
+// Bytes of name that fit in room without splitting a character of the code page names are in:
+// UTF-8 on Linux, the double-byte Japanese code page of the program's own texts on Windows.
+size_t NamePrefix(const char* name, size_t room) {
+#ifdef _WIN32
+  size_t n = 0;
+  while (name[n] != '\0') {
+    const unsigned char c = static_cast<unsigned char>(name[n]);
+    const bool lead = (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+    const size_t width = lead && name[n + 1] != '\0' ? 2 : 1;
+    if (n + width > room) break;
+    n += width;
+  }
+  return n;
+#else
+  size_t n = ::strnlen(name, room + 1);
+  if (n <= room) return n;
+  n = room;
+  while (n > 0 && (static_cast<unsigned char>(name[n]) & 0xC0) == 0x80) --n;
+  return n;
+#endif
+}
+
+// "name(addr)" in the 64-byte display text: a long name is shortened so that the address, which
+// the clean-up and the repeat test read back, is always there whole.
+void WithName(char* out, const char* name, const char* addr) {
+  const size_t alen = ::strnlen(addr, kHostDisplaySize - 3);
+  size_t room = kHostDisplaySize - 3 - alen;  // the brackets and the terminator
+  if (room > static_cast<size_t>(kHostDisplayName)) room = kHostDisplayName;
+  const size_t n = NamePrefix(name, room);
+  std::snprintf(out, kHostDisplaySize, "%.*s(%.*s)", static_cast<int>(n), name,
+                static_cast<int>(alen), addr);
+}
+
+}  // namespace
+
 int AddHostName(const char* addr, char* szListBuff, int OptionInfo_HostName, int /*Flg*/) {
-  char name[kHostDisplayName + 1] = {};
   if (addr == nullptr) addr = "";
   if (OptionInfo_HostName != 1) {
     CopyText(szListBuff, kHostDisplayName + 1, addr);
@@ -97,10 +191,9 @@ int AddHostName(const char* addr, char* szListBuff, int OptionInfo_HostName, int
   if (OptionInfo.QVXHosts == 1) {
     std::lock_guard<std::mutex> lock(g_hosts_mu);
     for (int i = 0; HostsData && i < HostsDataCnt; ++i) {
-      // A substring match, as the table has always been read: 10.0.0.1 finds 10.0.0.12.
-      if (std::strstr(HostsData[i][1], addr) != nullptr) {
-        CopyText(name, HostsData[i][0]);
-        std::snprintf(szListBuff, kHostDisplaySize, "%s(%s)", name, addr);
+      // The whole address column: 10.0.0.1 is not a part of 10.0.0.12.
+      if (std::strcmp(HostsData[i][1], addr) == 0) {
+        WithName(szListBuff, HostsData[i][0], addr);
         return 0;
       }
     }
@@ -108,19 +201,26 @@ int AddHostName(const char* addr, char* szListBuff, int OptionInfo_HostName, int
   if (OptionInfo.NbtstatChgOn == 1) {
     char found[16];
     if (NbtCacheFindByAddr(addr, found, sizeof found)) {
-      std::snprintf(szListBuff, kHostDisplaySize, "%s(%s)", found, addr);
+      WithName(szListBuff, found, addr);
       return 0;
     }
   }
   std::string host;
   int err = 0;
-  if (platform().HostByAddr(addr, &host, &err)) {
-    CopyText(name, host.c_str());
+  if (ReverseLookup(addr, &host, &err)) {
+    WithName(szListBuff, host.c_str(), addr);
   } else {
-    std::snprintf(name, sizeof name, "ホスト名取得失敗 rc = %d", err);
+    char failed[kHostDisplayName + 1];
+    std::snprintf(failed, sizeof failed, "ホスト名取得失敗 rc = %d", err);
+    WithName(szListBuff, failed, addr);
   }
-  std::snprintf(szListBuff, kHostDisplaySize, "%s(%s)", name, addr);
   return 0;
+}
+
+void QVX_HostCacheClear() {
+  std::lock_guard<std::mutex> lock(g_reverse_mu);
+  std::memset(g_reverse, 0, sizeof g_reverse);
+  g_reverse_next = 0;
 }
 
 int GetIp(const char* pszHost, char* pszIP, int nBufsize, int /*nOpenFlg*/) {
@@ -139,7 +239,7 @@ int GetHost(const char* pszIP, char* pszHost, int nBufsize, int /*nOpenFlg*/) {
   if (nBufsize <= 0) return -2;
   std::string name;
   int err = 0;
-  if (pszIP == nullptr || !platform().HostByAddr(pszIP, &name, &err)) {
+  if (pszIP == nullptr || !ReverseLookup(pszIP, &name, &err)) {
     std::snprintf(pszHost, static_cast<size_t>(nBufsize), "ホスト名取得失敗 rc = %d", err);
     return -2;
   }

@@ -19,12 +19,15 @@ int QVX_HostsRead(void* data, const char* szFolder);
 // The address (at most 15 characters) of HostName from the host table: 0 found, 1 not.
 int QVXHostsChk(const char* HostName, char* IPAdress, int Flg);
 // Display form of an address ("name(addr)" or the bare address) into szListBuff (64 bytes or
-// more). Always 0.
+// more). A long name is shortened; the address is always there whole. Always 0.
 int AddHostName(const char* addr, char* szListBuff, int OptionInfo_HostName, int Flg);
 // Name -> first IPv4 address; 0 or -1 (the failure text is then in pszIP).
 int GetIp(const char* pszHost, char* pszIP, int nBufsize, int nOpenFlg);
 // Address -> official name; 0, -1 (start-up failed) or -2 (look-up failed, text in pszHost).
+// Answers, failures too, are kept for a while (at most 256 addresses).
 int GetHost(const char* pszIP, char* pszHost, int nBufsize, int nOpenFlg);
+// Forgets the kept reverse look-ups.
+void QVX_HostCacheClear();
 // 0 when ChkCode is dotted-quad text, else 1.
 int QVX_IpAddrChk(const char* ChkCode);
 

@@ -8,6 +8,7 @@
 #include "app/dbglog.h"
 #include "app/option.h"
 #include "app/text.h"
+#include "names/hosts.h"
 #include "platform/platform.h"
 
 namespace qvx {
@@ -91,13 +92,28 @@ void ComputerNameErrListAppend(const char* name) {
   }
 }
 
+namespace {
+
+bool Blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\0'; }
+
+// The first place name stands as a whole column of text (blanks or the text's ends around it):
+// PC1 is not found inside PC10.
+const char* FindColumn(const char* text, const char* name) {
+  const size_t n = std::strlen(name);
+  for (const char* p = std::strstr(text, name); p != nullptr; p = std::strstr(p + 1, name))
+    if ((p == text || Blank(p[-1])) && Blank(p[n])) return p;
+  return nullptr;
+}
+
+}  // namespace
+
 int NameFromSessionTable(const char* name, char* addr, size_t size) {
   std::vector<char> buf(kNbtOutputSize);
   unsigned long len = 0;
   if (GetCUIAppMsg(OptionInfo.NbtstatChgCmd, buf.data(), buf.size(), 1, 1,
                    OptionInfo.NbtstatChgTime, &len, " -s") != 1)
     return kNameQueryRunFailed;
-  const char* hit = (name && name[0]) ? std::strstr(buf.data(), name) : nullptr;
+  const char* hit = (name && name[0]) ? FindColumn(buf.data(), name) : nullptr;
   if (hit == nullptr) {
     QVX_KLOG("QVX_D09-004 QVX_NetSession_NT[%d][%ld] :  nbtstat コンピュータ名一致なし\r\n");
     return kNameQueryNoMatch;
@@ -112,12 +128,13 @@ int NameFromSessionTable(const char* name, char* addr, size_t size) {
              static_cast<int>(offset), static_cast<int>(len));
     return kNameQueryNoMatch;
   }
-  // The address stands where the name stood and ends at the next blank.
+  // The address stands where the name stood, as a column of its own, and ends at the next blank.
   char found[32];
   size_t k = 0;
   bool ended = false;
-  for (unsigned long i = static_cast<unsigned long>(offset); i < len; ++i) {
-    if (buf[i] == ' ') {
+  const bool starts = offset == 0 || Blank(buf[static_cast<size_t>(offset) - 1]);
+  for (unsigned long i = static_cast<unsigned long>(offset); starts && i < len; ++i) {
+    if (Blank(buf[i])) {
       ended = true;
       break;
     }
@@ -126,6 +143,11 @@ int NameFromSessionTable(const char* name, char* addr, size_t size) {
   }
   found[k] = '\0';
   if (!ended || k == 0) return kNameQueryNoMatch;
+  // Only an address is an answer: anything else would be cached and compared for good.
+  if (QVX_IpAddrChk(found) != 0) {
+    QVX_KLOG("QVX_D09-004 QVX_NetSession_NT[%d][%ld] :  アドレスではありません %s\r\n", found);
+    return kNameQueryNoMatch;
+  }
   NbtCacheInsert(name, found);
   CopyText(addr, size, found);
   return kNameQueryOk;

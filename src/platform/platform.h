@@ -156,6 +156,8 @@ class Platform {
   // --- the local server and network ---
   virtual bool ListShares(std::vector<ServerShare>* out) = 0;
   virtual bool ListSessions(std::vector<ServerSession>* out) = 0;
+  // The next ListSessions asks the server again instead of answering from a cache it keeps.
+  virtual void ExpireSessionCache() {}
   // The machine's IPv4 addresses in the system's order, dotted text.
   virtual bool LocalIPv4Addresses(std::vector<std::string>* out) = 0;
   // gethostbyname: the first IPv4 address of name, dotted. On failure *err gets the resolver's
@@ -219,6 +221,7 @@ class PlatformWrapper : public Platform {
   }
   bool ListShares(std::vector<ServerShare>* out) override { return target_->ListShares(out); }
   bool ListSessions(std::vector<ServerSession>* out) override { return target_->ListSessions(out); }
+  void ExpireSessionCache() override { target_->ExpireSessionCache(); }
   bool LocalIPv4Addresses(std::vector<std::string>* out) override {
     return target_->LocalIPv4Addresses(out);
   }

@@ -1,5 +1,6 @@
 #include "serverinfo/server_info.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -129,18 +130,50 @@ void ResolveClient(NetWkSessionInfoStSt& r, int i) {
   }
 }
 
+// The records of the last list the server gave, and whether its last read failed.
+std::vector<NetWkSessionInfoStSt> g_last_sessions;
+bool g_sessions_known = false;
+bool g_sessions_failing = false;
+
+// The last good list again, in place of one that could not be read.
+int LastSessions(NetWkSessionInfoStSt* out, int max) {
+  const int n = static_cast<int>(std::min(g_last_sessions.size(), static_cast<size_t>(max)));
+  if (n > 0) std::memcpy(out, g_last_sessions.data(), sizeof(NetWkSessionInfoStSt) * n);
+  return n;
+}
+
 }  // namespace
+
+bool QVX_NetSessionKnown() { return g_sessions_known; }
+
+void QVX_NetSessionForget() {
+  g_last_sessions.clear();
+  g_sessions_known = false;
+  g_sessions_failing = false;
+}
 
 int QVX_NetSession_NT(NetWkSessionInfoStSt* out, int max, const char* /*szServerName*/,
                       const char* /*szClientName*/, const char* /*szUserName*/) {
   if (out == nullptr || max <= 0) return 0;
   std::memset(out, 0, sizeof(NetWkSessionInfoStSt) * static_cast<size_t>(max));
   std::vector<ServerSession> sessions;
-  if (!platform().ListSessions(&sessions)) return 0;
+  if (!platform().ListSessions(&sessions)) {
+    // Said once per run of failures: the callers ask for every logged access.
+    if (!g_sessions_failing)
+      QVX_KLOG(
+          "QVX_E09-016 QVX_NetSession_NT[%d][%ld] : セッション一覧の取得に失敗しました。"
+          "前回の一覧 (%d 件) を使います。\r\n",
+          static_cast<int>(g_last_sessions.size()));
+    g_sessions_failing = true;
+    return LastSessions(out, max);
+  }
+  if (g_sessions_failing)
+    QVX_KLOG("QVX_I09-016 QVX_NetSession_NT[%d][%ld] : セッション一覧を再び取得できました。\r\n");
+  g_sessions_failing = false;
   int index = 0;
   for (const ServerSession& s : sessions) {
     if (s.user.empty()) continue;  // takes no record
-    if (index >= max) return index;
+    if (index >= max) break;
     NetWkSessionInfoStSt& r = out[index];
     CopyText(r.sesi502_cltype_name, s.cltype_name.c_str());
     CopyText(r.sesi502_cname, s.client.c_str());
@@ -153,6 +186,8 @@ int QVX_NetSession_NT(NetWkSessionInfoStSt* out, int max, const char* /*szServer
     ResolveClient(r, index);
     ++index;
   }
+  g_last_sessions.assign(out, out + index);
+  g_sessions_known = true;
   if (OptionInfo.ErrorLevel >= 6) QVX_KLOG("QVX_D09-004 QVX_NetSession_NT[%d][%ld] : END\r\n");
   return index;
 }

@@ -41,9 +41,16 @@ extern NetWkSessionInfoStSt* NetWkSessionInfo;
 int QVX_NetShare_NT(NetWkShareInfoSt* NetWkShareInfo, int nNetWkShareInfoMax,
                     const char* szServerName);
 // Fills the array with the server's sessions (those with a user name), each client name turned
-// into an address; returns the records written.
+// into an address; returns the records written. When the server's list cannot be read (the
+// enumeration fails or runs out of time), the records of the last list read are given again
+// (none when there was none) and the kernel log says so: a failed read is not "nobody".
 int QVX_NetSession_NT(NetWkSessionInfoStSt* NetWkSessionInfo, int nNetWkSessionInfoMax,
                       const char* szServerName, const char* szClientName, const char* szUserName);
+// True once the server's list was read since the last QVX_NetSessionForget: without that, the
+// records say nothing about who is connected.
+bool QVX_NetSessionKnown();
+// Forgets the last list read (the tables are cleared for a new capture, or freed).
+void QVX_NetSessionForget();
 
 // File kinds and helper results.
 enum : int {

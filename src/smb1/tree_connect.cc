@@ -102,7 +102,7 @@ int QVX_SmbTreeConnectAndx(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigne
   t.Pid = SMB_HEADER->PIDLow;
   t.Uid = SMB_HEADER->UID;
   t.Mid = SMB_HEADER->MID;
-  QVX_UserNameSet(t.src_addr, t.Login_Name, 0);
+  QVX_TreeUserNameSet(&t, 0);
   // An excluded share keeps its pending slot so that the answer still binds it.
   if (QVX_ExclusionInfoChk(t.SharePath, 0) != 0) return 10;
 

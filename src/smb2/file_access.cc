@@ -103,9 +103,7 @@ void QVX_RowToConnect(DATA* data, int row, uint32_t tid, const char* login) {
 int QVX_CompleteWaitRow(const FileAccessCall& c, int slot, bool exclusion_check) {
   QVX_DBG();
   TreeConnectSt& t = TreeConnect[slot];
-  char client[32];
-  QVX_FrameSrcAddr(c.recvData, client, sizeof client);
-  QVX_UserNameSet(client, t.Login_Name, c.uid);
+  QVX_TreeUserNameSet(&t, c.uid);
   char wait[32];
   const int row = QVX_FindWaitRow(slot, wait, sizeof wait, nullptr);
   if (row < 0) return 0;
@@ -188,7 +186,7 @@ int QVX_AccessRecord(const FileAccessCall& c, int slot, const char* full, uint64
   key.caller = c.routine;
   if (!c.every_time && QVX_SameAccessFound(key)) return 0;
 
-  QVX_UserNameSet(t.src_addr, t.Login_Name, c.uid);
+  QVX_TreeUserNameSet(&t, c.uid);
   char client_text[kHostDisplaySize], server_text[kHostDisplaySize];
   AddHostName(t.src_addr, client_text, OptionInfo.HostName, 0);
   AddHostName(t.dst_addr, server_text, OptionInfo.HostName, 0);

@@ -44,9 +44,6 @@ void Smb2Ids(const TreeConnectSt& t, char* out, size_t size) {
 int QVX_Smb2TreeConnectAndx(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len, unsigned char* recvData,
                             long SMB_Total_Packet_Size, int TreeConnectMax, DATA* data) {
   QVX_DBG();
-  char client[32], server[32];
-  QVX_FrameSrcAddr(recvData, client, sizeof client);
-  QVX_FrameDstAddr(recvData, server, sizeof server);
   const uint32_t tree_id = QVX_Smb2TreeId(SMB2_HEADER);
 
   if (Level(6))
@@ -113,7 +110,7 @@ int QVX_Smb2TreeConnectAndx(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len, unsi
   QVX_PendingTree(slot, sShareDriveBuffer, recvData, data);
   TreeConnectSt& t = TreeConnect[slot];
   t.Tid = tree_id;
-  QVX_UserNameSet(client, t.Login_Name, 0);
+  QVX_TreeUserNameSet(&t, 0);
   std::memcpy(t.MessageId, SMB2_HEADER->MessageId, sizeof t.MessageId);
   std::memcpy(t.SessionId, SMB2_HEADER->SessionId, sizeof t.SessionId);
   const Smb2_Command_St& cmd = QVX_Smb2CommandRow(data->SMBCmdListFlg, data->SMBCommand);
@@ -162,14 +159,12 @@ int QVX_Smb2TreeDisConnectReq(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len,
                               int TreeConnectMax, DATA* data) {
   QVX_DBG();
   const LocalTime now = platform().Now();
-  char client[32];
-  QVX_FrameSrcAddr(recvData, client, sizeof client);
   const uint32_t tree_id = QVX_Smb2TreeId(SMB2_HEADER);
   int slot = 0, how = 0;
   if (QVXTreeIDGetInfo(tree_id, 0, 0, 0, recvData, "", &slot, &how, data) == 10) return 10;
   TreeConnectSt& t = TreeConnect[slot];
   t.Flg = kSlotDisconnected;
-  QVX_UserNameSet(client, t.Login_Name, 0);
+  QVX_TreeUserNameSet(&t, 0);
   const Smb2_Command_St& cmd = QVX_Smb2CommandRow(data->SMBCmdListFlg, data->SMBCommand);
   if (QVX_ExclusionInfoChk(t.SharePath, 0) != 0) return 10;
   char tid_text[16], ids[96];

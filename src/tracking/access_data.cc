@@ -55,6 +55,25 @@ int TextToInt(const char* p) {
 }
 }  // namespace
 
+const char* QVX_RowAddress(const char* text, size_t* len) {
+  // The last bracket: a name may hold brackets of its own, the address never does.
+  const char* open = std::strrchr(text, '(');
+  const char* close = open ? std::strchr(open, ')') : nullptr;
+  if (open && close) {
+    *len = static_cast<size_t>(close - open - 1);
+    return open + 1;
+  }
+  *len = std::strlen(text);
+  return text;
+}
+
+bool QVX_SameRowAddress(const char* a, const char* b) {
+  size_t na, nb;
+  const char* pa = QVX_RowAddress(a, &na);
+  const char* pb = QVX_RowAddress(b, &nb);
+  return na == nb && std::memcmp(pa, pb, na) == 0;
+}
+
 bool QVX_SameAccessFound(const SameAccessKey& key) {
   if (OptionInfo.SameAccNonLogFlg != 1 || AccessData == nullptr) return false;
   int from = nListIndex - OptionInfo.SameAccNonLogLine;
@@ -67,8 +86,9 @@ bool QVX_SameAccessFound(const SameAccessKey& key) {
                   key.caller, __LINE__, platform().LastError());
     if (TextToInt(r.TreeID) != key.tid) continue;
     if (!unknown && std::strcmp(r.Operation, key.operation) != 0) continue;
-    if (std::strcmp(r.ClientIP, key.client) != 0) continue;
-    if (std::strcmp(r.ServerIP, key.server) != 0) continue;
+    // With host names shown a row holds "name(addr)" while a key may hold the bare address.
+    if (!QVX_SameRowAddress(r.ClientIP, key.client)) continue;
+    if (!QVX_SameRowAddress(r.ServerIP, key.server)) continue;
     if (std::strcmp(r.Path, key.path) != 0) continue;
     return true;
   }

@@ -2,6 +2,7 @@
 // whether or not the list view is shown.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace qvx {
@@ -43,12 +44,18 @@ int AccessData_DeleteItem(int ListCnt, int Flg);
 // deleted; nListIndex 0.
 void QVX_AccessDataReset();
 
+// The address a row's Client(IP) or Server(IP) text stands for: with host names shown the text
+// reads "name(addr)", otherwise it is the address. Returns where it starts; *len its length.
+const char* QVX_RowAddress(const char* text, size_t* len);
+// True when both texts (addresses or display texts) stand for the same address.
+bool QVX_SameRowAddress(const char* a, const char* b);
+
 // The key of an access for the same-access test. operation null: an access on an unknown tree,
 // whose key has no operation; its scan writes the D31-010 trace of caller.
 struct SameAccessKey {
   int tid = 0;
   const char* operation = nullptr;
-  const char* client = "";
+  const char* client = "";  // address or display text: only the address is compared
   const char* server = "";
   const char* path = "";
   const char* caller = "";

@@ -1,6 +1,7 @@
 #include "tracking/session_tree.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +14,7 @@
 #include "app/option.h"
 #include "app/tables.h"
 #include "app/text.h"
+#include "capture/connection_tracker.h"
 #include "capture/smb_command_table.h"
 #include "filters/exclusion.h"
 #include "names/hosts.h"
@@ -70,20 +72,37 @@ bool ShareHit(const char* candidate, const char* share_path) {
   return parent != share_path && platform().IsDirectory(parent);
 }
 
-// The address a list row's Client(IP) text stands for: with host names shown it reads
-// "name(addr)", and only the address can be compared with the server's sessions.
-std::string RowAddress(const char* client) {
-  const char* open = std::strrchr(client, '(');
-  const char* close = open ? std::strchr(open, ')') : nullptr;
-  if (open && close && close > open) return std::string(open + 1, close);
-  return client;
-}
-
+// Whether client addr is among the n listed sessions. Until the server's list could be read
+// once, nobody is known to have left: every client counts as connected.
 bool SessionHasClient(int n, const char* addr) {
+  if (!QVX_NetSessionKnown()) return true;
   for (int k = 0; k < n; ++k)
     if (std::strcmp(NetWkSessionInfo[k].sesi502_cname, addr) == 0) return true;
   return false;
 }
+
+// The name of the bound SMB1 session slot of client and UserID (session set-up option on).
+const char* SessionSlotUser(const char* src_addr, uint32_t UserID) {
+  if (OptionInfo.SessionSetupFlg != 1 || SessionSetup == nullptr) return nullptr;
+  const int m = static_cast<int>(SessionCount());
+  for (int i = 0; i < m; ++i) {
+    const SessionSetupSt& s = SessionSetup[i];
+    if (s.Flg == kSlotBound && s.Uid == UserID && std::strcmp(s.src_addr, src_addr) == 0)
+      return s.Login_Name;
+  }
+  return nullptr;
+}
+
+// The user the first of the n listed sessions of client src_addr names.
+const char* ListedUser(int n, const char* src_addr) {
+  for (int k = 0; k < n && NetWkSessionInfo; ++k)
+    if (std::strcmp(NetWkSessionInfo[k].sesi502_cname, src_addr) == 0)
+      return NetWkSessionInfo[k].sesi502_username;
+  return nullptr;
+}
+
+// The second of the last forced read of the server's session list.
+int64_t g_forced_list_sec = INT64_MIN;
 
 }  // namespace
 
@@ -93,6 +112,7 @@ bool QVX_SessionTreeAlloc() {
       static_cast<SessionSetupSt*>(std::calloc(SessionCount() + 1, sizeof(SessionSetupSt)));
   TreeConnect = static_cast<TreeConnectSt*>(std::calloc(TreeCount() + 1, sizeof(TreeConnectSt)));
   g_tree_slots_used = 0;
+  g_forced_list_sec = INT64_MIN;
   return SessionSetup != nullptr && TreeConnect != nullptr;
 }
 
@@ -105,6 +125,7 @@ void QVX_SessionTreeClear() {
                 static_cast<size_t>(TreeSlotsToRead(static_cast<int>(TreeCount()))) *
                     sizeof(TreeConnectSt));
   g_tree_slots_used = 0;
+  g_forced_list_sec = INT64_MIN;
 }
 
 int QVX_TreeSlotsInUse() { return g_tree_slots_used; }
@@ -230,26 +251,46 @@ int QVXTreeConnectInfoSet2(const char* src_addr, const char* client_addr, const 
 
 int QVX_UserNameSet(const char* src_addr, char* Login_Name, uint32_t UserID) {
   QVX_DBG();
-  const int n =
-      QVX_NetSession_NT(NetWkSessionInfo, OptionInfo.NetWkInfoCnt, nullptr, nullptr, nullptr);
-  const char* found = nullptr;
-  if (OptionInfo.SessionSetupFlg == 1 && SessionSetup) {
-    const int m = static_cast<int>(SessionCount());
-    for (int i = 0; i < m && !found; ++i) {
-      const SessionSetupSt& s = SessionSetup[i];
-      if (s.Flg == kSlotBound && s.Uid == UserID && std::strcmp(s.src_addr, src_addr) == 0)
-        found = s.Login_Name;
-    }
+  int n = QVX_NetSession_NT(NetWkSessionInfo, OptionInfo.NetWkInfoCnt, nullptr, nullptr, nullptr);
+  const char* found = SessionSlotUser(src_addr, UserID);
+  if (!found) found = ListedUser(n, src_addr);
+  const int64_t now = platform().Now().t;
+  if (!found && NetWkSessionInfo && now != g_forced_list_sec) {
+    // The list may predate the client's log-on (it is cached, and a session still logging on is
+    // listed without a user): read it afresh. Once a second at most, however many accesses of
+    // clients it does not name come in.
+    g_forced_list_sec = now;
+    platform().ExpireSessionCache();
+    n = QVX_NetSession_NT(NetWkSessionInfo, OptionInfo.NetWkInfoCnt, nullptr, nullptr, nullptr);
+    found = ListedUser(n, src_addr);
   }
-  for (int k = 0; k < n && !found && NetWkSessionInfo; ++k)
-    if (std::strcmp(NetWkSessionInfo[k].sesi502_cname, src_addr) == 0)
-      found = NetWkSessionInfo[k].sesi502_username;
   CopyText(Login_Name, 512, found ? found : kUserNotFound);
   if (Level(6))
     QVX_KLOG("QVX_E16-005 QVX_UserNameSet[%d][%ld] : IPアドレス = %s  Login_Name = %s\r\n",
              src_addr, Login_Name);
   QVX_DBG();
   return found ? 0 : 1;
+}
+
+int QVX_TreeUserNameSet(TreeConnectSt* t, uint32_t UserID) {
+  char name[512];
+  std::string seen;
+  if (SessionSlotUser(t->src_addr, UserID) == nullptr)
+    seen = CaptureConnections().User(t->dst_addr, t->src_addr,
+                                     static_cast<uint16_t>(std::strtoul(t->src_port, nullptr, 10)));
+  int rc = 0;
+  if (!seen.empty()) {
+    CopyText(name, seen.c_str());
+    if (Level(6))
+      QVX_KLOG("QVX_E16-006 QVX_TreeUserNameSet[%d][%ld] : IPアドレス = %s:%s  Login_Name = %s\r\n",
+               t->src_addr, t->src_port, name);
+  } else {
+    rc = QVX_UserNameSet(t->src_addr, name, UserID);
+  }
+  // A tree belongs to one log-on: a look-up that finds nobody (the session has already left the
+  // server's list) does not take away the name found before.
+  if (rc == 0 || t->Login_Name[0] == '\0') CopyText(t->Login_Name, name);
+  return std::strcmp(t->Login_Name, kUserNotFound) == 0 ? 1 : 0;
 }
 
 int QVXUnKnownRelated(uint32_t TreeID, const unsigned char* recvData, const char* sBuffer,
@@ -305,6 +346,8 @@ int QVXUnKnownRelated(uint32_t TreeID, const unsigned char* recvData, const char
   TreeConnectSt& t = TreeConnect[slot];
   t.Tid = TreeID;
   t.Flg = kSlotBound;
+  t.Guessed = 1;
+  t.Login_Name[0] = '\0';  // a new tree: no user of another carries over
   QVX_TreeSlotTaken(slot);
   const NetWkShareInfoSt& share = NetWkShareInfo[hit];
   std::snprintf(t.ShareLocalPath, sizeof t.ShareLocalPath, "%s%s", share.path,
@@ -343,7 +386,7 @@ int QVXTreeIDGetInfo(uint32_t TreeID, uint32_t Pid, uint32_t Uid, uint32_t Mid,
       0) {
     if (nTreeID_Connect) *nTreeID_Connect = slot;
     if (QVXTreeConnectInfoChkRet) *QVXTreeConnectInfoChkRet = how;
-    QVX_UserNameSet(client, TreeConnect[slot].Login_Name, Uid);
+    QVX_TreeUserNameSet(&TreeConnect[slot], Uid);
     return 0;
   }
 
@@ -404,7 +447,7 @@ int QVXAccessChkToTreeIDPathChg(char* sAccessFullPath, const char* sBuffer, time
   int r = FileNotifyInfo(sAccessFullPath, ZLocaTimeLW, &file_time, 0);
   if (r == 0) r = kTimeUnreadable;
   if (r == kTimeUnreadable && NetWkShareInfo && TreeConnect && nTreeID_Connect >= 0 &&
-      nTreeID_Connect < static_cast<int>(TreeCount())) {
+      nTreeID_Connect < static_cast<int>(TreeCount()) && TreeConnect[nTreeID_Connect].Guessed) {
     static char candidate[kAccessPathSize];
     const int net = OptionInfo.NetWkInfoCnt > 0 ? OptionInfo.NetWkInfoCnt : 0;
     const int shares = NetShareInfoDataNo < net ? NetShareInfoDataNo : net;
@@ -451,7 +494,10 @@ int QVX_SmbInfoTableDelete(DATA* data) {
       int count = nListIndex;  // rows still in the list
       int kept = 0;  // the index the next row that stays takes: its index once the rest is gone
       for (int i = 0; i < rows; ++i) {
-        const std::string addr = RowAddress(AccessData[i].ClientIP);
+        // Only the address of "name(addr)" can be compared with the server's sessions.
+        size_t addr_len = 0;
+        const char* addr_at = QVX_RowAddress(AccessData[i].ClientIP, &addr_len);
+        const std::string addr(addr_at, addr_len);
         if (Level(6))
           QVX_KLOG(
               "QVX_D21-003 QVX_SmbInfoTableDelete[%d][%ld] : LP : nListIndex = %d : ListCnt = %d "

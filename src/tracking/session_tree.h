@@ -40,6 +40,9 @@ struct TreeConnectSt {
   char Login_Name[512];
   unsigned char MessageId[8];
   unsigned char SessionId[8];
+  // 1 when the share was guessed from a request path (the connect was not seen); only such a
+  // tree may move to another share (QVXAccessChkToTreeIDPathChg).
+  uint8_t Guessed;
 };
 
 // Slot states.
@@ -102,10 +105,18 @@ bool QVX_UnknownRecord(uint32_t TreeID, const unsigned char* recvData, const cha
 int QVXUnKnownRelated(uint32_t TreeID, const unsigned char* recvData, const char* sBuffer,
                       int* nTreeID_Connect, int* QVXTreeConnectInfoChkRet, DATA* data,
                       int TreeConnectMax);
-// The user of client src_addr (512 bytes out): 0 found, 1 "Not Find".
+// The user of client src_addr (512 bytes out): 0 found, 1 "Not Find". A client the server's
+// list does not name has the list read afresh, at most once a second: a session that has just
+// logged on may be missing from a list read moments before.
 int QVX_UserNameSet(const char* src_addr, char* Login_Name, uint32_t UserID);
-// Re-binds the tree to the share where the path exists when it does not exist under its own;
-// returns the time class of the final path (204 not found, else 201, 202 or 203).
+// Sets the tree's Login_Name: the session set-up's name for the client and UserID (session
+// set-up option on), else the user of the NTLMSSP log-on the capture saw on the tree's own TCP
+// connection, else what QVX_UserNameSet finds. When none of them names anyone, a name the tree
+// already had stays (an empty one becomes "Not Find"). 0 when the tree has a user, 1 otherwise.
+int QVX_TreeUserNameSet(TreeConnectSt* t, uint32_t UserID);
+// Re-binds a guessed tree (Guessed 1) to the share where the path exists when it does not exist
+// under its own; a tree whose connect was seen stays on its share. Returns the time class of the
+// final path (204 not found, else 201, 202 or 203).
 int QVXAccessChkToTreeIDPathChg(char* sAccessFullPath, const char* sBuffer, time_t ZLocaTimeLW,
                                 int nTreeID_Connect, DATA* data, int TreeConnectMax);
 // The periodic clean-up after each accepted frame (runs every RefleshTime seconds).

@@ -124,15 +124,16 @@ std::vector<unsigned char> Datagram(size_t n, size_t at, const std::vector<unsig
 const std::vector<unsigned char> kSmb1Sig = {0xFF, 'S', 'M', 'B'};
 const std::vector<unsigned char> kSmb2Sig = {0xFE, 'S', 'M', 'B'};
 
-TEST_F(CaptureLoopTest, DatagramsBelow44BytesAreNotSearched) {
+TEST_F(CaptureLoopTest, ShortDatagramsAreNotDecoded) {
   OptionInfo.ErrorLevel = 6;
-  Serve(Datagram(43, 20, kSmb1Sig));
+  // 43 bytes: below the shortest datagram looked into.
+  Serve(Datagram(43, 40, {0, 0, 0, 3, 0xFF, 'S', 'M', 'B'}));
   Run();
   EXPECT_EQ(Count("SMB1.0　BASE検索一致"), 0);
-  Serve(Datagram(44, 20, kSmb1Sig));
+  // 48 bytes hold the signature after IP, TCP and the session header, but no SMB header.
+  Serve(Datagram(48, 40, {0, 0, 0, 32, 0xFF, 'S', 'M', 'B'}));
   Run();
   EXPECT_EQ(Count("SMB1.0　BASE検索一致"), 1);
-  // Found, but 44 bytes cannot hold the 32-byte header at offset 20.
   EXPECT_TRUE(g_calls.empty());
 }
 
@@ -157,17 +158,108 @@ TEST_F(CaptureLoopTest, HeaderMustFitInTheDatagram) {
   EXPECT_EQ(g_calls[1].cursor, 44 + 65);
 }
 
-TEST_F(CaptureLoopTest, Smb1IsSearchedBeforeSmb2OverTheWholeDatagram) {
-  auto f = Datagram(120, 40, kSmb2Sig);
-  for (size_t i = 0; i < 4; ++i) f[14 + 60 + i] = kSmb1Sig[i];
-  f[14 + 64] = 0x2B;  // ECHO
-  Serve(f);
+TEST_F(CaptureLoopTest, TheSignatureIsReadOnlyWhereTcpPutsTheMessage) {
+  // An SMB2 CREATE whose body (a create context the server ignores) holds FF 'S' 'M' 'B': it is
+  // the CREATE that counts.
+  auto create = Smb2Payload(5, 40);
+  for (size_t i = 0; i < 4; ++i) create[4 + 64 + 20 + i] = kSmb1Sig[i];
+  create[4 + 64 + 24] = 0xA2;
+  Serve(MakeFrame(kClient, kServer, create));
+  // A segment that continues a long write: file data that happens to hold an SMB1 header, then
+  // an SMB2 one. Neither starts a message.
+  std::vector<unsigned char> data_only(300, 0x5A);
+  auto fake1 = Smb1Payload(0xA2);
+  auto fake2 = Smb2Payload(5);
+  std::copy(fake1.begin(), fake1.end(), data_only.begin() + 17);
+  std::copy(fake2.begin(), fake2.end(), data_only.begin() + 120);
+  Serve(MakeFrame(kClient, kServer, data_only));
+  // The session header is there but the signature is one byte late.
+  auto late = Smb1Payload(0x2B);
+  late.insert(late.begin() + 4, 0x00);
+  Serve(MakeFrame(kClient, kServer, late));
   Run();
-  ASSERT_EQ(Handlers(), std::vector<std::string>{"QVX_SmbOtherCmd"});
-  EXPECT_EQ(PacketSMB_Base, 60);
-  EXPECT_EQ(g_calls[0].version, 1);
-  EXPECT_EQ(g_calls[0].command, 0x2B);
-  EXPECT_EQ(g_calls[0].cursor, 60 + 33);
+  ASSERT_EQ(Handlers(), std::vector<std::string>{"QVX_Smb2FileStandardInfo"});
+  EXPECT_EQ(g_calls[0].version, 2);
+  EXPECT_EQ(g_calls[0].command, 5);
+  EXPECT_EQ(PacketSMB_Base, 44);
+  EXPECT_EQ(g_calls[0].cursor, 44 + 65);
+}
+
+// A frame with IP and TCP options: each header is as long as its own length field says.
+std::vector<unsigned char> WithOptions(std::vector<unsigned char> f, size_t ip_extra,
+                                       size_t tcp_extra) {
+  f.insert(f.begin() + 14 + 20 + 20, tcp_extra, 0x01);  // TCP no-op options
+  f[14 + 20 + 12] = static_cast<unsigned char>((20 + tcp_extra) / 4 << 4);
+  f.insert(f.begin() + 14 + 20, ip_extra, 0x00);  // IP end-of-options padding
+  f[14] = static_cast<unsigned char>(0x40 | (20 + ip_extra) / 4);
+  return f;
+}
+
+TEST_F(CaptureLoopTest, HeaderLengthsAreTakenFromTheHeaders) {
+  Serve(WithOptions(MakeFrame(kClient, kServer, Smb1Payload(0x2B)), 4, 12));
+  Serve(WithOptions(MakeFrame(kClient, kServer, Smb2Payload(5)), 40, 40));  // both at their most
+  Run();
+  ASSERT_EQ(Handlers(), (std::vector<std::string>{"QVX_SmbOtherCmd", "QVX_Smb2FileStandardInfo"}));
+  EXPECT_EQ(g_calls[0].cursor, 24 + 32 + 4 + 33);
+  EXPECT_EQ(g_calls[1].cursor, 60 + 60 + 4 + 65);
+  EXPECT_EQ(PacketSMB_Base, 60 + 60 + 4);
+}
+
+TEST_F(CaptureLoopTest, OnlyFirstFragmentsOfIpv4TcpCarryAMessage) {
+  auto udp = MakeFrame(kClient, kServer, Smb2Payload(5));
+  udp[14 + 9] = 17;
+  Serve(udp);
+  auto later_fragment = MakeFrame(kClient, kServer, Smb2Payload(5));
+  later_fragment[14 + 7] = 0x10;  // fragment offset 16 (128 bytes)
+  Serve(later_fragment);
+  auto v6 = MakeFrame(kClient, kServer, Smb2Payload(5));
+  v6[14] = 0x65;
+  Serve(v6);
+  auto bad_ihl = MakeFrame(kClient, kServer, Smb2Payload(5));
+  bad_ihl[14] = 0x44;  // 16 bytes: shorter than any IPv4 header
+  Serve(bad_ihl);
+  auto bad_tcp = MakeFrame(kClient, kServer, Smb2Payload(5));
+  bad_tcp[14 + 20 + 12] = 0x40;  // 16 bytes: shorter than any TCP header
+  Serve(bad_tcp);
+  auto past_end = MakeFrame(kClient, kServer, {0, 0, 0, 4, 0xFE, 'S', 'M'});
+  Serve(past_end);
+  Serve(MakeFrame(kClient, kServer, Smb2Payload(5)));
+  OptionInfo.VipFlg = 1;  // not even then
+  Run();
+  EXPECT_EQ(Handlers(), std::vector<std::string>{"QVX_Smb2FileStandardInfo"});
+}
+
+// The same frame with its TCP ports swapped (an answer on the same addresses).
+std::vector<unsigned char> SwapPorts(std::vector<unsigned char> f) {
+  std::swap_ranges(f.begin() + 34, f.begin() + 36, f.begin() + 36);
+  return f;
+}
+
+TEST_F(CaptureLoopTest, LoopbackDirectionFollowsTheSmbPort) {
+  // The server's own traffic: both ends carry its address. Requests go to port 445, answers come
+  // from it.
+  Serve(MakeFrame(kServer, kServer, Smb2Payload(3)));
+  Serve(SwapPorts(MakeFrame(kServer, kServer, Smb2Payload(3))));
+  Serve(MakeFrame(kServer, kServer, Smb1Payload(0x75)));
+  Serve(SwapPorts(MakeFrame(kServer, kServer, Smb1Payload(0x75))));
+  // Over port 139 as well.
+  auto nbss = MakeFrame(kServer, kServer, Smb2Payload(3));
+  nbss[14 + 20 + 3] = 139;
+  nbss[14 + 20 + 2] = 0;
+  Serve(nbss);
+  Serve(SwapPorts(nbss));
+  Run();
+  EXPECT_EQ(Handlers(),
+            (std::vector<std::string>{"QVX_Smb2TreeConnectAndx", "QVX_Smb2TreeConnectAndxRecv",
+                                      "QVX_SmbTreeConnectAndx", "QVX_SmbTreeConnectAndxRecv",
+                                      "QVX_SmbSessionSetupAndxRecv", "QVX_Smb2TreeConnectAndx",
+                                      "QVX_Smb2TreeConnectAndxRecv"}));
+  // With VipFlg every frame is still a request.
+  g_calls.clear();
+  OptionInfo.VipFlg = 1;
+  Serve(SwapPorts(MakeFrame(kServer, kServer, Smb2Payload(3))));
+  Run();
+  EXPECT_EQ(Handlers(), std::vector<std::string>{"QVX_Smb2TreeConnectAndx"});
 }
 
 TEST_F(CaptureLoopTest, Smb2NeedsSmbExtFlg) {
@@ -407,8 +499,16 @@ TEST_F(CaptureLoopTest, RandomFramesStayInsideTheirBytes) {
     size_t n = 14 + next() % 400;
     std::vector<unsigned char> f(n);
     for (auto& b : f) b = static_cast<unsigned char>(next());
-    if (n > 40) {
-      size_t at = 14 + next() % (n - 14 - 3);
+    // Mostly IPv4 TCP first fragments, with header lengths of any value the fields can hold.
+    if (n > 14) f[14] = static_cast<unsigned char>(0x40 | (next() & 0x0F));
+    if (n > 14 + 9 && (next() & 7) != 0) f[14 + 9] = 6;
+    if (n > 14 + 7 && (next() & 7) != 0) f[14 + 6] = f[14 + 7] = 0;
+    const size_t ip = n > 14 ? (f[14] & 0x0Fu) * 4u : 0;
+    const size_t tcp = 14 + ip + 12 < n ? (f[14 + ip + 12] >> 4) * 4u : 0;
+    // The signature where the headers say the message starts, or anywhere.
+    size_t at = 14 + ip + tcp + 4;
+    if ((next() & 3) == 0 && n > 18) at = 14 + next() % (n - 14 - 3);
+    if (at + 4 <= n) {
       f[at] = (next() & 1) ? 0xFF : 0xFE;
       f[at + 1] = 'S';
       f[at + 2] = 'M';
@@ -416,7 +516,6 @@ TEST_F(CaptureLoopTest, RandomFramesStayInsideTheirBytes) {
       if (at + 5 < n) f[at + 4] = (next() & 1) ? 64 : static_cast<unsigned char>(next());
       if (at + 5 < n) f[at + 5] = 0;
     }
-    if (n > 14) f[14] = 0x45;  // not the "no frame" marker
     Serve(f);
     sizes.push_back(n);
   }

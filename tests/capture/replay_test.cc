@@ -21,201 +21,6 @@ constexpr int64_t kSmb2First = 1796794500556193;
 constexpr int64_t kSmb2Auth = 1796794500575363;  // NTLMSSP AUTHENTICATE of qvxuser
 constexpr int64_t kSmb2Fin = 1796794500604882;
 
-// Feeds every frame of a capture file to a tracker, in file order; at_frame (may be empty) runs
-// after each with the frame's capture time. Returns the reader's last result (0 end, -1 damage).
-int Track(const std::string& path, ReplayTracker* tracker,
-          const std::function<void(int64_t)>& at_frame = {}) {
-  QvxPcapFileReader reader;
-  char err[kQvxErrBufSize] = {};
-  if (!reader.Open(path.c_str(), err)) return -2;
-  for (;;) {
-    const unsigned char* d = nullptr;
-    uint32_t n = 0;
-    int64_t sec = 0;
-    long usec = 0;
-    const int rc = reader.Next(&d, &n, &sec, &usec, err);
-    if (rc <= 0) return rc;
-    const int64_t t = sec * 1000000 + usec;
-    tracker->Observe(d, n, t);
-    if (at_frame) at_frame(t);
-  }
-}
-
-TEST(ReplayTrackerTest, Smb2CaptureHasOneConnectionOfTheClientsUser) {
-  ReplayTracker tracker;
-  EXPECT_TRUE(tracker.Sessions("10.213.0.1", kSmb2First).empty());
-  // Sessions as the frames come: none before the first, no name before the log-on, none after
-  // the FIN.
-  std::vector<std::string> users_seen;
-  size_t during = 0;
-  ASSERT_EQ(Track(Data("smb2_ops.pcap"), &tracker,
-                  [&](int64_t t) {
-                    auto now = tracker.Sessions("10.213.0.1", t);
-                    if (t < kSmb2Auth) {
-                      ASSERT_EQ(now.size(), 1u) << t;
-                      EXPECT_EQ(now[0].client, "10.213.0.2");
-                      EXPECT_EQ(now[0].user, "");
-                    } else if (t < kSmb2Fin) {
-                      ASSERT_EQ(now.size(), 1u) << t;
-                      EXPECT_EQ(now[0].user, "qvxuser");
-                      EXPECT_EQ(now[0].time_sec,
-                                static_cast<unsigned long>((t - kSmb2First) / 1000000));
-                      ++during;
-                    } else {
-                      EXPECT_TRUE(now.empty()) << t;
-                    }
-                    EXPECT_TRUE(tracker.Sessions("10.213.0.9", t).empty());
-                  }),
-            0);
-  EXPECT_GT(during, 100u);
-  EXPECT_EQ(tracker.Server(), "10.213.0.1");
-  EXPECT_EQ(tracker.Frames(), 178u);
-  auto all = tracker.Connections();
-  ASSERT_EQ(all.size(), 1u);
-  const auto& c = all[0];
-  EXPECT_EQ(c.client, "10.213.0.2");
-  EXPECT_EQ(c.user, "qvxuser");
-  EXPECT_EQ(c.user_us, kSmb2Auth);
-  EXPECT_EQ(c.opened_us, kSmb2First);
-  EXPECT_EQ(c.closed_us, kSmb2Fin);
-
-  // Read again from the start after a reset: the same, once.
-  tracker.Reset();
-  EXPECT_EQ(tracker.Frames(), 0u);
-  EXPECT_EQ(tracker.Server(), "");
-  ASSERT_EQ(Track(Data("smb2_ops.pcap"), &tracker), 0);
-  EXPECT_EQ(tracker.Connections().size(), 1u);
-}
-
-TEST(ReplayTrackerTest, Smb1LogOnAndAConnectionMadeBeforeTheRecording) {
-  ReplayTracker smb1;
-  ASSERT_EQ(Track(Data("smb1_ops.pcap"), &smb1), 0);
-  ASSERT_EQ(smb1.Connections().size(), 1u);
-  EXPECT_EQ(smb1.Connections()[0].user, "qvxuser");
-
-  ReplayTracker pre;
-  ReplayStart start;
-  std::string error;
-  ASSERT_TRUE(ReplayFindStart(Data("smb2_preconnected.pcap"), &start, &error)) << error;
-  size_t frames = 0;
-  ASSERT_EQ(Track(Data("smb2_preconnected.pcap"), &pre,
-                  [&](int64_t t) {
-                    // Open from the first frame on, without a log-on in the file.
-                    if (frames++ == 0) {
-                      EXPECT_EQ(t, start.first_us);
-                      ASSERT_EQ(pre.Sessions("10.213.0.1", t).size(), 1u);
-                      EXPECT_EQ(pre.Sessions("10.213.0.1", t)[0].user, "");
-                    }
-                  }),
-            0);
-  EXPECT_EQ(start.server, "10.213.0.1");
-  ASSERT_EQ(pre.Connections().size(), 1u);
-  EXPECT_EQ(pre.Connections()[0].opened_us, start.first_us);
-}
-
-TEST(ReplayTrackerTest, ConnectionsComeAndGoInOrder) {
-  // Crafted frames: Ethernet, IPv4, TCP with the given ports and flags, no payload.
-  auto frame = [](uint8_t client_last, uint16_t sport, uint16_t dport, uint8_t flags) {
-    std::vector<unsigned char> f(14 + 20 + 20, 0);
-    f[12] = 0x08;
-    unsigned char* ip = &f[14];
-    ip[0] = 0x45;
-    ip[3] = 40;
-    ip[9] = 6;
-    const bool toward = dport == 445;
-    const unsigned char server[4] = {10, 9, 0, 1};
-    const unsigned char client[4] = {10, 9, 0, client_last};
-    std::memcpy(ip + 12, toward ? client : server, 4);
-    std::memcpy(ip + 16, toward ? server : client, 4);
-    unsigned char* tcp = ip + 20;
-    tcp[0] = static_cast<unsigned char>(sport >> 8);
-    tcp[1] = static_cast<unsigned char>(sport);
-    tcp[2] = static_cast<unsigned char>(dport >> 8);
-    tcp[3] = static_cast<unsigned char>(dport);
-    tcp[12] = 0x50;
-    tcp[13] = flags;
-    return f;
-  };
-  constexpr uint8_t kSyn = 0x02, kAck = 0x10, kFin = 0x01, kRst = 0x04;
-  ReplayTracker t;
-  auto feed = [&t](const std::vector<unsigned char>& f, int64_t us) {
-    t.Observe(f.data(), static_cast<uint32_t>(f.size()), us);
-  };
-  auto clients = [&t](int64_t now) {
-    std::vector<std::string> out;
-    for (const auto& s : t.Sessions("10.9.0.1", now)) out.push_back(s.client);
-    return out;
-  };
-  feed(frame(7, 445, 50000, kAck), 1'000'000);  // reply of a connection older than the file
-  feed(frame(5, 40000, 445, kSyn), 2'000'000);
-  feed(frame(6, 40001, 445, kSyn), 3'000'000);
-  feed(frame(5, 40000, 139, kSyn), 3'500'000);  // not SMB over TCP 445
-  EXPECT_EQ(t.Server(), "10.9.0.1");
-  EXPECT_EQ(clients(4'000'000), (std::vector<std::string>{"10.9.0.7", "10.9.0.5", "10.9.0.6"}));
-  EXPECT_EQ(t.Sessions("10.9.0.1", 4'000'000)[1].time_sec, 2u);
-  feed(frame(5, 40000, 445, kAck | kFin), 5'000'000);
-  EXPECT_EQ(clients(5'000'000), (std::vector<std::string>{"10.9.0.7", "10.9.0.6"}));
-  // After the FIN only a new SYN opens the same client port again; the last ACK does not.
-  feed(frame(5, 40000, 445, kAck), 5'100'000);
-  EXPECT_EQ(clients(5'100'000).size(), 2u);
-  feed(frame(5, 40000, 445, kSyn), 6'000'000);
-  feed(frame(7, 445, 50000, kRst), 6'500'000);
-  EXPECT_EQ(clients(7'000'000), (std::vector<std::string>{"10.9.0.6", "10.9.0.5"}));
-  // The tail of a connection never seen open does not open one.
-  feed(frame(8, 40002, 445, kAck | kFin), 7'000'000);
-  EXPECT_EQ(clients(7'000'000).size(), 2u);
-  EXPECT_EQ(t.Connections().size(), 4u);
-  EXPECT_EQ(t.Frames(), 9u);
-}
-
-TEST(ReplayTrackerTest, DamagedFileKeepsWhatWasRead) {
-  test::FakePlatform fake;
-  std::string cut = fake.Path("cut.pcap");
-  fake.WriteText(cut, fake.Contents(Data("smb2_ops.pcap")).substr(0, 20000));
-  ReplayTracker tracker;
-  EXPECT_EQ(Track(cut, &tracker), -1);
-  EXPECT_GT(tracker.Frames(), 50u);
-  EXPECT_LT(tracker.Frames(), 178u);
-  EXPECT_EQ(tracker.Connections()[0].user, "qvxuser");
-  ReplayStart start;
-  std::string error;
-  EXPECT_TRUE(ReplayFindStart(cut, &start, &error));
-  EXPECT_EQ(start.server, "10.213.0.1");
-  fake.WriteText(cut, "garbage");
-  EXPECT_FALSE(ReplayFindStart(cut, &start, &error));
-  EXPECT_NE(error, "");
-}
-
-std::vector<unsigned char> Authenticate(const std::u16string& user, uint32_t offset_shift = 0) {
-  std::vector<unsigned char> m(72, 0);
-  std::memcpy(m.data(), "NTLMSSP", 8);
-  m[8] = 3;
-  const size_t len = user.size() * 2;
-  m[36] = static_cast<unsigned char>(len);
-  const uint32_t offset = 72 + offset_shift;
-  std::memcpy(&m[40], &offset, 4);
-  m[60] = 0x01;  // Unicode
-  for (char16_t c : user) {
-    m.push_back(static_cast<unsigned char>(c & 0xFF));
-    m.push_back(static_cast<unsigned char>(c >> 8));
-  }
-  const unsigned char wrap[4] = {0x60, 0x82, 0x01, 0x00};  // some SPNEGO wrapping before it
-  m.insert(m.begin(), wrap, wrap + 4);
-  return m;
-}
-
-TEST(ReplayNtlmUserTest, FindsTheUserNameInsideTheMessageOnly) {
-  auto p = Authenticate(u"山田taro");
-  EXPECT_EQ(ReplayNtlmUser(p.data(), p.size()), "山田taro");
-  // A name that would lie past the payload is not read.
-  auto bad = Authenticate(u"abc", 200);
-  EXPECT_EQ(ReplayNtlmUser(bad.data(), bad.size()), "");
-  // NEGOTIATE and CHALLENGE messages carry no user.
-  p[4 + 8] = 1;
-  EXPECT_EQ(ReplayNtlmUser(p.data(), p.size()), "");
-  EXPECT_EQ(ReplayNtlmUser(p.data(), 10), "");
-}
-
 TEST(ReplayPlatformTest, ClockAddressesAndSessionsFile) {
   test::FakePlatform fake;
   ReplayStart start;
@@ -225,7 +30,7 @@ TEST(ReplayPlatformTest, ClockAddressesAndSessionsFile) {
   QvxWPcapConClose();  // no frame delivered yet: the clock is the first frame's
   char err[kQvxErrBufSize];
   ASSERT_EQ(QvxWPcapConOpenFile(Data("smb2_ops.pcap").c_str(), err), 0);
-  ReplayTracker tracker;
+  ConnectionTracker tracker;
   ReplayPlatform rp(&fake, start, &tracker, Data("smbstatus_smb2.json"), false);
   EXPECT_EQ(rp.Now().t, kSmb2First / 1000000);
   std::vector<std::string> addresses;
@@ -253,8 +58,8 @@ TEST(ReplayPlatformTest, SessionsFollowTheFramesTheConnectorReads) {
   ReplayStart start;
   std::string error;
   ASSERT_TRUE(ReplayFindStart(Data("smb2_ops.pcap"), &start, &error));
-  ReplayTracker tracker;
-  const CaptureConnector& con = ReplayConnector(Data("smb2_ops.pcap"), &tracker);
+  const CaptureConnector& con = ReplayConnector(Data("smb2_ops.pcap"));
+  const ConnectionTracker& tracker = CaptureConnections();
   ReplayPlatform rp(&fake, start, &tracker, "", false);
   const std::string saved = OptionInfo.IpAddress;
   std::snprintf(OptionInfo.IpAddress, sizeof OptionInfo.IpAddress, "%s", "10.213.0.1");

@@ -1,10 +1,14 @@
 #!/usr/bin/env bash
 # The main job, live: smbd serves a folder in one network namespace, quorvix captures in that
 # namespace with the access log on, and smbclient in another namespace gets a file, puts a new
-# one, overwrites one, renames one, makes and removes a folder and deletes a file. The access log
-# must then name each of them with the real local path, the user smbstatus reports and the
-# operation the logging rules give for the DesiredAccess smbclient sends (as recorded from it:
-# get 0x120089, put 0x12019f, delete/rename/rmdir 0x10000, mkdir 0x80) and the files' time stamps.
+# one, overwrites one, renames one, makes and removes a folder and deletes a file; then two more
+# fresh clients each get a file and leave at once. These clients are new: no session of theirs
+# exists before they connect. The access log must then name each access with the real local
+# path, the user the client logged on as and the operation the logging rules give for the
+# DesiredAccess smbclient sends (as recorded from it: get 0x120089, put 0x12019f,
+# delete/rename/rmdir 0x10000, mkdir 0x80) and the files' time stamps; no access or connect line
+# may lack the user. A client connected before the capture starts gets a file too: its user
+# comes from the server's list.
 #
 #   live_access.sh QUORVIX [NT1]
 #
@@ -51,7 +55,24 @@ chmod -R a+rwX "$share"
 seeded=$(date +%s)
 
 home=$(mktemp -d)
-printf '[Option]\r\nIpAddress=%s\r\nAutoStart=1\r\nLogFileWriteFlg=1\r\nSMBcmdListFlg=1\r\nNbtstatChgOn=0\r\nServiceTaskWait=100\r\nRefleshTime=1\r\n' \
+# A client connected before the capture starts: its log-on is never seen, so the user of its tree
+# (guessed from the path) can only come from the server's session list. It gets a file once
+# capture runs, and leaves before the fresh clients come.
+(
+  while [ ! -e "$home/go" ]; do sleep 0.1; done
+  echo "get work/getme.txt $home/early.txt"
+  sleep 1
+) | smb_client "//$SMB_SERVER_IP/docs" -U "$SMB_USER%$SMB_PASS" --option='client smb encrypt=off' \
+  "${client_opts[@]}" >"$home/early" 2>&1 &
+early=$!
+listed() { smbstatus -s "$SMB_CONF" -j 2>/dev/null | grep -q "\"username\": *\"$SMB_USER\""; }
+for _ in $(seq 50); do
+  listed && break
+  sleep 0.1
+done
+listed || fail "the early client has no session: $(cat "$home/early")"
+
+printf '[Option]\r\nIpAddress=%s\r\nAutoStart=1\r\nLogFileWriteFlg=1\r\nSMBcmdListFlg=1\r\nNbtstatChgOn=0\r\nServiceTaskWait=100\r\nRefleshTime=1\r\nSameAccNonLogFlg=0\r\n' \
   "$SMB_SERVER_IP" >"$home/Quorvix.ini"
 (cd "$home" && exec ip netns exec "$SMB_NS_S" "$bin" --home "$home" --smb-conf "$SMB_CONF" SC \
   >"$home/out" 2>&1) &
@@ -63,26 +84,31 @@ done
 grep -qs "QVX_I03-002" "$home"/QVXkernel/QVXkernel*.log || fail "capture did not start: $(cat "$home/out")"
 sleep 0.5
 
-# The user the server reports for the client, asked while a session of it is open.
-(echo ls; sleep 15) 2>/dev/null | smb_client "//$SMB_SERVER_IP/docs" -U "$SMB_USER%$SMB_PASS" \
-  "${client_opts[@]}" >/dev/null 2>&1 &
-user=
+# The name the clients log on with (a local account: the server knows it by the same name).
+user=$SMB_USER
+
+start=$(date +%s)
+touch "$home/go"
+wait "$early" || fail "the early client: $(cat "$home/early")"
+# Gone from the server's list before the fresh clients come, so that it names none of them.
 for _ in $(seq 50); do
-  # A session still logging on shows "(auth in progress)" in place of its user.
-  user=$(smbstatus -s "$SMB_CONF" -j 2>/dev/null | grep -o '"username": *"[^"(]*"' | head -n 1 |
-    sed 's/.*"\([^"]*\)"$/\1/' || true)
-  [ -n "$user" ] && break
+  listed || break
   sleep 0.1
 done
-[ -n "$user" ] || fail "smbstatus reports no session"
+listed && fail "the early client's session outlived it"
 
 printf 'new file\n' >"$home/local-new.txt"
 printf 'replaced\n' >"$home/local-replace.txt"
-start=$(date +%s)
 smb_client "//$SMB_SERVER_IP/docs" -U "$SMB_USER%$SMB_PASS" --option='client smb encrypt=off' \
   "${client_opts[@]}" -c "cd work; get getme.txt $home/got.txt; put $home/local-new.txt new.txt; \
 put $home/local-replace.txt existing.txt; rename renameme.txt renamed.txt; mkdir newdir; \
 rmdir newdir; del deleteme.txt" >"$home/client" 2>&1 || fail "smbclient: $(cat "$home/client")"
+# Two more fresh clients, each in and out within moments.
+for i in 1 2; do
+  smb_client "//$SMB_SERVER_IP/docs" -U "$SMB_USER%$SMB_PASS" --option='client smb encrypt=off' \
+    "${client_opts[@]}" -c "cd work; get getme.txt $home/got$i.txt" >"$home/client$i" 2>&1 ||
+    fail "smbclient $i: $(cat "$home/client$i")"
+done
 end=$(date +%s)
 sleep 2
 kill -TERM "$qpid"
@@ -105,7 +131,7 @@ expect() {
   IFS=, read -r t action tid login client server cmac smac cmd info size op rest <<<"$line"
   # SMB1 names the log-on's user in capitals.
   [ "$login" = "$user" ] || { [ "$dialect" = NT1 ] && [ "$login" = "${user^^}" ]; } ||
-    fail "$what: user '$login', smbstatus says '$user'"
+    fail "$what: user '$login', the client logged on as '$user'"
   [ "$client" = "$SMB_CLIENT_IP" ] && [ "$server" = "$SMB_SERVER_IP" ] || fail "$what: addresses $client $server"
   local secs
   secs=$(date -d "$(tr '/' '-' <<<"${t:1:19}")" +%s)
@@ -132,4 +158,17 @@ else
 fi
 grep -qi ",login,WAIT[0-9]*,.*,\\\\\\\\$SMB_SERVER_IP\\\\docs \[T:" <<<"$log" || fail "no login line for the share"
 grep -qi ",connect,-\?[0-9]*,$user,.*\\\\docs \[T:" <<<"$log" || fail "no connect line for the share"
+# Each client's get was logged with its user, and no line names nobody (SMB1 may spell the name
+# in capitals).
+n=$(grep -ci ",access,[0-9-]*,$user,$SMB_CLIENT_IP,.*,$create,.*,Rd  ,$w/getme.txt$" <<<"$log" || true)
+[ "$n" -ge 4 ] || fail "$n access lines of getme.txt with user $user, expected one per client (4)"
+# The early client's tree had no connect line: its access was on a guessed tree.
+early_lines=$(awk -F, -v p="$w/getme.txt" -v c="$create" '$2 == "connect" { seen[$3] = 1 }
+  $2 == "access" && $9 == c && $13 == p && !($3 in seen)' <<<"$log")
+[ -n "$early_lines" ] || fail "no access line of the early client"
+echo "ok: the early client's get -> $(cut -d, -f2-4 <<<"$early_lines" | head -n 1)"
+n=$(grep -ci ",connect,[0-9-]*,$user,$SMB_CLIENT_IP,.*\\\\docs \[T:" <<<"$log" || true)
+[ "$n" -ge 3 ] || fail "$n connect lines of the share with user $user, expected one per client (3)"
+bad=$(awk -F, -v u="$user" '($2 == "access" || $2 == "connect") && tolower($4) != tolower(u)' <<<"$log")
+[ -z "$bad" ] || fail "lines without the user: $bad"
 echo "live access: ok"

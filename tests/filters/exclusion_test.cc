@@ -163,5 +163,30 @@ TEST_F(ExclusionTest, SurveillanceModeWithOnlyStarLogsEverything) {
   EXPECT_EQ(KnashiJyogaiBaseFlg, 0);
 }
 
+TEST_F(ExclusionTest, EntriesWithoutAPathAreRefusedAndNamed) {
+  // An empty "folder and below" path is a part of every path, and an empty "this folder" path
+  // is the folder of a bare name: both would silence lines nobody asked to leave out.
+  Load({"# header", Entry(1, "00000000", "00000000", '0', '2', '1', ""),
+        Entry(2, "00000000", "00000000", '0', '1', '1', ""), "03,00000000,-,00000000,1,2,1",
+        Entry(4, "00000000", "00000000", '0', '0', '1', "*.tmp")});
+  ASSERT_EQ(ExclusionInfoDataNo, 1);
+  EXPECT_STREQ(reinterpret_cast<ExclusionInfoSt*>(ExclusionInfoData[0])->ExclusionFilePath,
+               "*.tmp");
+  EXPECT_EQ(QVX_ExclusionInfoChk("/srv/share/a.txt", 0), 0);
+  EXPECT_EQ(QVX_ExclusionInfoChk("a.txt", 0), 0);
+  EXPECT_EQ(QVX_ExclusionInfoChk("/srv/share/a.tmp", 0), 10);
+  const std::string log = fake.Contents(szLogfileName);
+  const std::string file = fake.Path(kExclusionFileName);
+  size_t refused = 0;
+  for (size_t at = log.find("QVX_E51-002 ExclusionInfoRead["); at != std::string::npos;
+       at = log.find("QVX_E51-002 ExclusionInfoRead[", at + 1))
+    ++refused;
+  EXPECT_EQ(refused, 3u);
+  EXPECT_NE(log.find(file + "(2) 01,00000000,-,00000000,0,2,1,"), std::string::npos) << log;
+  EXPECT_NE(log.find(file + "(3) 02,00000000,-,00000000,0,1,1,"), std::string::npos);
+  EXPECT_NE(log.find(file + "(4) 03,00000000,-,00000000,1,2,1"), std::string::npos);
+  EXPECT_EQ(log.find(file + "(5)"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace qvx

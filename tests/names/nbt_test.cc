@@ -58,9 +58,33 @@ TEST_F(NbtTest, AddressIsReadWhereTheNameStoodAndCached) {
   EXPECT_EQ(fake.child_runs()[1], std::string(OptionInfo.NbtstatChgCmd) + " -S");
 }
 
-TEST_F(NbtTest, APrefixOfALongerNameMatchesItsFirstOccurrence) {
-  // PCWORK7 is first found inside PCWORK7-LONG's column.
-  EXPECT_EQ(Resolve("PCWORK7"), "10.214.0.3");
+TEST_F(NbtTest, NamesMatchWholeColumnsOnly) {
+  // PCWORK7 first appears inside PCWORK7-LONG's column; its own column is on the next line.
+  EXPECT_EQ(Resolve("PCWORK7"), "10.214.0.2");
+  EXPECT_EQ(Resolve("WORK7"), "<unresolved>");  // a part of a column is no name
+  EXPECT_EQ(Cached("WORK7"), "<none>");
+  // PC1 after PC10, at the end of the output; columns that end in a tab.
+  names = "PC10        y\r\nPC1";
+  addrs = "10.214.0.10 y\r\n10.214.0.9\t";
+  EXPECT_EQ(Resolve("PC1"), "10.214.0.9");
+  EXPECT_EQ(Resolve("PC10"), "10.214.0.10");
+}
+
+TEST_F(NbtTest, OnlyAnAddressIsAcceptedAndCached) {
+  int rc;
+  // The name's column holds no address in the second table: the server column, text, a number.
+  EXPECT_EQ(Resolve("QVXSRV", &rc), "<unresolved>");
+  EXPECT_EQ(rc, kNameQueryNoMatch);
+  EXPECT_EQ(Cached("QVXSRV"), "<none>");
+  names = "A B C";
+  addrs = "10.214.0.7.1 10.2 x";
+  EXPECT_EQ(Resolve("A"), "<unresolved>");
+  EXPECT_EQ(Resolve("B"), "<unresolved>");
+  // The second table moved by one character: the column no longer starts there.
+  names = "  PCX  ";
+  addrs = "   10.214.0.4  ";
+  EXPECT_EQ(Resolve("PCX"), "<unresolved>");
+  EXPECT_EQ(NbtSessionTableCnt, 0);
 }
 
 TEST_F(NbtTest, FailuresLeaveTheNameUnresolved) {

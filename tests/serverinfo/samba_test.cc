@@ -119,12 +119,29 @@ TEST(SambaListTest, TheConfigurationIsReadAgainOnlyWhenItChanges) {
   EXPECT_EQ(SambaConfigPath(), kDefaultSambaConfig);
 }
 
-TEST(SambaListTest, SessionsFromAFile) {
+TEST(SambaListTest, SessionsFromAFileCachedAndAFailedReadNotRepeatedAtOnce) {
   test::FakePlatform fake;
   std::string file = fake.Path("sessions.json");
   fake.WriteText(file, DataFile("serverinfo_smbstatus.json"));
   SetSambaSessionsFile(file);
   std::vector<ServerSession> sessions;
+  ASSERT_TRUE(SambaListSessions(&sessions));
+  ASSERT_EQ(sessions.size(), 2u);
+  // Within the cache's life the list is not read again, unless the cache is expired.
+  fake.WriteText(file, "{\"version\": \"4.17.12\", \"sessions\": {}}");
+  ASSERT_TRUE(SambaListSessions(&sessions));
+  EXPECT_EQ(sessions.size(), 2u);
+  SambaExpireSessions();
+  ASSERT_TRUE(SambaListSessions(&sessions));
+  EXPECT_TRUE(sessions.empty());
+  // A read that fails fails again at once, without another try, even when expired.
+  fake.WriteText(file, "not json");
+  SambaExpireSessions();
+  EXPECT_FALSE(SambaListSessions(&sessions));
+  fake.WriteText(file, DataFile("serverinfo_smbstatus.json"));
+  SambaExpireSessions();
+  EXPECT_FALSE(SambaListSessions(&sessions));
+  SetSambaSessionsFile(file);  // a new source is tried at once
   EXPECT_TRUE(SambaListSessions(&sessions));
   EXPECT_EQ(sessions.size(), 2u);
   SetSambaSessionsFile("");

@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "app/dbglog.h"
 #include "app/option.h"
 #include "names/hosts.h"
 #include "names/nbt.h"
@@ -115,6 +117,45 @@ TEST_F(SessionTest, EmptyUserNamesTakeNoRecordAndCapacityIsHonoured) {
   ASSERT_EQ(QVX_NetSession_NT(rec, 2, nullptr, nullptr, nullptr), 2);
   EXPECT_STREQ(rec[0].sesi502_cname, "10.0.0.2");
   EXPECT_STREQ(rec[1].sesi502_username, "carol");
+}
+
+TEST_F(SessionTest, AFailedEnumerationGivesTheLastGoodListAndSaysSoOnce) {
+  std::snprintf(szLogfileName, kLogPathSize, "%s", fake.Path("k.log").c_str());
+  DiagLogLine(DiagLog::kKernel, 0, "start\r\n");
+  QVX_NetSessionForget();
+  NetWkSessionInfoStSt rec[3];
+  // Nothing read yet: a failure gives no records, and nobody is known.
+  fake.SetSessionsFail(true);
+  EXPECT_EQ(QVX_NetSession_NT(rec, 3, nullptr, nullptr, nullptr), 0);
+  EXPECT_FALSE(QVX_NetSessionKnown());
+  fake.SetSessionsFail(false);
+  fake.SetSessions({Session("10.0.0.2", "bob"), Session("10.0.0.4", "carol")});
+  ASSERT_EQ(QVX_NetSession_NT(rec, 3, nullptr, nullptr, nullptr), 2);
+  EXPECT_TRUE(QVX_NetSessionKnown());
+  // The server's list cannot be read (smbstatus fails or times out): the last one stands.
+  fake.SetSessionsFail(true);
+  for (int i = 0; i < 3; ++i) {
+    std::memset(rec, 0x7F, sizeof rec);
+    ASSERT_EQ(QVX_NetSession_NT(rec, 3, nullptr, nullptr, nullptr), 2);
+    EXPECT_STREQ(rec[0].sesi502_cname, "10.0.0.2");
+    EXPECT_STREQ(rec[1].sesi502_username, "carol");
+    EXPECT_EQ(rec[2].sesi502_cname[0], '\0');
+  }
+  EXPECT_EQ(QVX_NetSession_NT(rec, 1, nullptr, nullptr, nullptr), 1);  // within the capacity
+  // Back again: the new list replaces it; failure and return are each written once.
+  fake.SetSessionsFail(false);
+  fake.SetSessions({Session("10.0.0.4", "carol")});
+  ASSERT_EQ(QVX_NetSession_NT(rec, 3, nullptr, nullptr, nullptr), 1);
+  EXPECT_STREQ(rec[0].sesi502_username, "carol");
+  const std::string k = fake.Contents(szLogfileName);
+  size_t failures = 0;
+  for (size_t at = k.find("QVX_E09-016"); at != std::string::npos;
+       at = k.find("QVX_E09-016", at + 1))
+    ++failures;
+  EXPECT_EQ(failures, 2u);  // once before any list, once after the good one
+  EXPECT_NE(k.find("QVX_I09-016"), std::string::npos);
+  QVX_NetSessionForget();
+  EXPECT_FALSE(QVX_NetSessionKnown());
 }
 
 TEST(ShareTest, MoreSharesThanTheCapacityGiveExactlyTheCapacity) {

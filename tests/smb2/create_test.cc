@@ -124,6 +124,23 @@ TEST_F(Smb2CreateTest, EachModeJudgesFromItsOwnSource) {
                 Local("f.txt"));
 }
 
+TEST_F(Smb2CreateTest, RepeatsAreDroppedWithHostNamesShownToo) {
+  OptionInfo.HostName = 1;
+  OptionInfo.QVXHosts = 0;
+  OptionInfo.NbtstatChgOn = 0;
+  fake.SetHosts({{"pc5.example", test::kClient}, {"srv.example", test::kServer}});
+  SetFile("a.txt", 1000, 500, 1);
+  EXPECT_EQ(Create("a.txt"), 0);
+  EXPECT_EQ(Create("a.txt"), 0);
+  EXPECT_EQ(Create("a.txt"), 0);
+  ASSERT_EQ(LogLines().size(), 1u);
+  EXPECT_EQ(LogLines()[0],
+            "[2026/12/09 10:20:07],access,7,alice,pc5.example(10.0.0.5),srv.example(10.0.0.1),"
+            "cc:cc:cc:cc:cc:05,ss:ss:ss:ss:ss:01,-,-,1,Rd  ," +
+                Local("a.txt"));
+  EXPECT_EQ(nListIndex, 1);
+}
+
 TEST_F(Smb2CreateTest, RepeatsOnAKnownTreeAreDropped) {
   SetFile("a.txt", 1000, 500, 1);
   EXPECT_EQ(Create("a.txt"), 0);
@@ -312,6 +329,35 @@ TEST_F(Smb2CreateTest, ExcludedPathsAreNotLogged) {
   ConnectedTree(1, 9, "\\\\10.0.0.1\\gone");
   EXPECT_EQ(Create("b.tmp", kReadOpen, 0, 9), 10);
   EXPECT_EQ(LogLines().size(), 1u);
+}
+
+TEST_F(Smb2CreateTest, ATreeWhoseConnectWasSeenStaysOnItsShare) {
+  // Another share holds the same relative path; the client asks its own share for a file that
+  // is not there (a typo, or already deleted).
+  ServerShare data_share;
+  data_share.name = "data";
+  data_share.path = share_dir_;
+  ServerShare other;
+  other.name = "other";
+  other.path = fake.dir() + "other";
+  fake.SetShares({data_share, other});
+  NetShareInfoDataNo = QVX_NetShare_NT(NetWkShareInfo, OptionInfo.NetWkInfoCnt, nullptr);
+  FileInfo fi;
+  fi.size = 5;
+  fake.SetFileInfo(other.path + kPathSep + "docs" + kPathSep + "gone.txt", fi);
+  OptionInfo.SameAccNonLogFlg = 0;
+  ASSERT_EQ(Create("docs\\gone.txt"), 0);
+  SetFile("docs\\here.txt", 1000, 500, 3);
+  ASSERT_EQ(Create("docs\\here.txt"), 0);
+  const std::vector<std::string> lines = LogLines();
+  ASSERT_EQ(lines.size(), 2u);
+  const std::string gone = Local("docs\\gone.txt");
+  EXPECT_EQ(lines[0].substr(lines[0].size() - gone.size()), gone) << lines[0];
+  EXPECT_EQ(lines[1].substr(lines[1].size() - Local("docs\\here.txt").size()),
+            Local("docs\\here.txt"))
+      << lines[1];
+  EXPECT_STREQ(TreeConnect[0].SharePath, "\\\\10.0.0.1\\data");
+  EXPECT_EQ(std::string(TreeConnect[0].ShareLocalPath), share_dir_ + kPathSep);
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "app/dbglog.h"
 #include "app/option.h"
 #include "app/tables.h"
+#include "capture/connection_tracker.h"
 #include "capture/smb_header.h"
 #include "filters/exclusion.h"
 #include "serverinfo/server_info.h"
@@ -173,6 +174,7 @@ class HandlerTest : public ::testing::Test {
     NetShareInfoDataNo = QVX_NetShare_NT(NetWkShareInfo, OptionInfo.NetWkInfoCnt, nullptr);
   }
   void TearDown() override {
+    CaptureConnections().Reset();
     hExistingFile.reset();
     QVX_FreeTables();
     ExclusionInfoDataNo = 0;
@@ -218,6 +220,14 @@ class HandlerTest : public ::testing::Test {
     sh.path = share_dir_;
     fake.SetShares({sh, ipc});
     NetShareInfoDataNo = QVX_NetShare_NT(NetWkShareInfo, OptionInfo.NetWkInfoCnt, nullptr);
+  }
+  // The frame crosses the wire: the capture's connection tracker sees it (with an Ethernet
+  // header in front), as it sees every frame before the handlers do.
+  void OnTheWire(const Frame& f) {
+    std::vector<unsigned char> e(14, 0);
+    e[12] = 0x08;
+    e.insert(e.end(), f.bytes.begin(), f.bytes.begin() + static_cast<long>(f.Len));
+    CaptureConnections().Observe(e.data(), static_cast<uint32_t>(e.size()), 0);
   }
   std::vector<std::string> LogLines() {
     hExistingFile->Flush();

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "smb2/handler_fixture.h"
+#include "support/ntlm_message.h"
 
 namespace qvx {
 namespace {
@@ -26,6 +27,16 @@ class Smb2TreeConnectTest : public test::HandlerTest {
     data.SMBCommand = 3;
     return QVX_Smb2TreeConnectAndxRecv(&f.smb2, f.Len, f.data(), f.cursor,
                                        OptionInfo.TreeConnectCnt, &data);
+  }
+  // A connect request with MessageId message_id and its answer with TreeId tree_id; the
+  // identifiers of the tree.
+  Smb2Ids Connect(uint64_t message_id, uint32_t tree_id) {
+    Smb2Ids ids;
+    ids.message_id = message_id;
+    EXPECT_EQ(Request(Smb2(3, ids, TreeConnectBody("\\\\srv\\data"))), 0);
+    ids.tree_id = tree_id;
+    EXPECT_EQ(Response(Smb2(3, ids, {}, true)), 0);
+    return ids;
   }
   int Disconnect(Frame f) {
     data.SMBCommand = 4;
@@ -240,6 +251,47 @@ TEST_F(Smb2TreeConnectTest, TheConnectLineOutlivesItsListRow) {
   EXPECT_EQ(lines[2],
             "[2026/12/09 10:20:07],connect,77,alice,10.0.0.5,10.0.0.1,ss:ss:ss:ss:ss:01,"
             "cc:cc:cc:cc:cc:05,-,-,,,\\\\srv\\data [T:77 C:00000001 S:001234005678][WAIT0]");
+}
+
+TEST_F(Smb2TreeConnectTest, TheLogOnSeenOnItsConnectionNamesTheTreesUser) {
+  // A fresh client: the server does not list its session yet while the frames are handled.
+  fake.SetSessions({});
+  Smb2Ids setup;
+  setup.message_id = 2;
+  OnTheWire(Smb2(1, setup, test::NtlmAuthenticate(u"bob")));
+  const Smb2Ids ids = Connect(3, 9);
+  EXPECT_STREQ(TreeConnect[0].Login_Name, "bob");
+  EXPECT_STREQ(AccessData[0].LoginName, "bob");
+  // The connection is no longer known (its end was seen) and the server lists nobody: the tree
+  // keeps the name it had.
+  CaptureConnections().Reset();
+  ASSERT_EQ(Disconnect(Smb2(4, ids, {})), 0);
+  auto lines = LogLines();
+  ASSERT_EQ(lines.size(), 3u);
+  for (const std::string& l : lines) EXPECT_NE(l.find(",bob,10.0.0.5,"), std::string::npos) << l;
+}
+
+TEST_F(Smb2TreeConnectTest, WithoutALogOnOnTheWireTheServersListNamesTheUserOnceItCan) {
+  // Another client's log-on is no evidence for this one (another port of the same address).
+  Smb2Ids setup;
+  Frame other = Smb2(1, setup, test::NtlmAuthenticate(u"mallory"));
+  other.bytes[21] = 0x01;  // client port 50177
+  OnTheWire(other);
+  fake.SetSessions({});
+  const Smb2Ids ids = Connect(5, 4);
+  EXPECT_STREQ(TreeConnect[0].Login_Name, "Not Find");
+  // The server lists the session now (a Kerberos log-on, or one from before the capture).
+  ServerSession s;
+  s.client = "10.0.0.5";
+  s.user = "carol";
+  fake.SetSessions({s});
+  ASSERT_EQ(Disconnect(Smb2(4, ids, {})), 0);
+  auto lines = LogLines();
+  ASSERT_EQ(lines.size(), 3u);
+  // The lines written before keep what was known then.
+  EXPECT_NE(lines[0].find(",login,WAIT0,Not Find,"), std::string::npos) << lines[0];
+  EXPECT_NE(lines[1].find(",connect,4,Not Find,"), std::string::npos) << lines[1];
+  EXPECT_NE(lines[2].find(",disconnect,4,carol,"), std::string::npos) << lines[2];
 }
 
 }  // namespace

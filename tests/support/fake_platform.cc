@@ -83,6 +83,11 @@ bool FakePlatform::ListShares(std::vector<ServerShare>* out) {
 
 bool FakePlatform::ListSessions(std::vector<ServerSession>* out) {
   if (!fake_sessions_) return PlatformWrapper::ListSessions(out);
+  ++session_lists_;
+  if (sessions_fail_) {
+    out->clear();
+    return false;
+  }
   *out = sessions_;
   return true;
 }
@@ -201,6 +206,7 @@ void ResetProgramState() {
   QVX_AccessLogClose();
   LogPathBase[0] = LogPath[0] = szAccessLogfileName[0] = '\0';
   NbtReset();
+  QVX_HostCacheClear();
   HostsDataCnt = 0;
   OptionSetDefaults(&OptionInfo);
   // At load time every option is 0: the debug log is written until the configuration is read.

@@ -54,6 +54,14 @@ class FakePlatform : public PlatformWrapper {
     sessions_ = std::move(s);
     fake_sessions_ = true;
   }
+  // The server's list cannot be read (the enumeration fails or runs out of time) until set back.
+  void SetSessionsFail(bool fail) {
+    sessions_fail_ = fail;
+    fake_sessions_ = true;
+  }
+  int session_lists() const { return session_lists_; }
+  int session_cache_expiries() const { return session_cache_expiries_; }
+  void ExpireSessionCache() override { ++session_cache_expiries_; }
   // A path's facts; FileInfoResult::kNotFound for every path not set once any is set.
   void SetFileInfo(const std::string& path, const FileInfo& fi) {
     files_[path] = fi;
@@ -104,6 +112,9 @@ class FakePlatform : public PlatformWrapper {
   bool fake_shares_ = false, fake_sessions_ = false, fake_files_ = false, fake_hosts_ = false;
   std::vector<ServerShare> shares_;
   std::vector<ServerSession> sessions_;
+  bool sessions_fail_ = false;
+  int session_lists_ = 0;
+  int session_cache_expiries_ = 0;
   std::map<std::string, FileInfo> files_;
   std::vector<std::string> files_asked_;
   ChildScript child_script_;

@@ -6,6 +6,8 @@
 #   smb_up            namespaces, smbd on $SMB_SERVER_IP, user $SMB_USER/$SMB_PASS, share "docs"
 #   smb_client ARGS   smbclient run in the client namespace
 #   smb_server CMD    a command run in the server namespace
+#   smb_home          a scratch folder $SMB_HOME, removed by smb_down
+#   smb_fail TEXT     report a failure (with the end of $SMB_HOME/Quorvix.log) and exit 1
 #   smb_down
 # Exits 77 (skipped) when namespaces cannot be made here. SMB_MIN_PROTOCOL, when set before
 # smb_up, is the oldest dialect the server accepts (NT1 lets SMB1 clients in).
@@ -20,6 +22,17 @@ SMB_NS_S="qvx4s-$$"
 SMB_NS_C="qvx4c-$$"
 
 smb_server() { ip netns exec "$SMB_NS_S" "$@"; }
+# A scratch folder for the test's own files (quorvix's home); smb_down removes it.
+smb_home() {
+  SMB_HOME=$(mktemp -d)
+  export SMB_HOME
+}
+# Reports a failure with the end of the access log in $SMB_HOME, and ends the test.
+smb_fail() {
+  echo "FAIL: $*"
+  [ -n "${SMB_HOME:-}" ] && { tr -d '\r' <"$SMB_HOME/Quorvix.log" 2>/dev/null | tail -n 30; }
+  exit 1
+}
 smb_client() { ip netns exec "$SMB_NS_C" smbclient "$@"; }
 
 smb_down() {
@@ -32,6 +45,7 @@ smb_down() {
   ip netns del "$SMB_NS_S" 2>/dev/null || true
   ip netns del "$SMB_NS_C" 2>/dev/null || true
   [ -n "${QVX_SMB_DIR:-}" ] && rm -rf "$QVX_SMB_DIR"
+  [ -n "${SMB_HOME:-}" ] && rm -rf "$SMB_HOME"
   return 0
 }
 

@@ -124,9 +124,26 @@ TEST_F(AccessDataTest, UnknownTreeKeyHasNoOperationAndTracesEachRow) {
   EXPECT_NE(kernel.find("QVX_D31-010 QVXTreeIDGetInfo["), std::string::npos);
 }
 
-TEST_F(AccessDataTest, HostNameDisplayNeverMatchesTheKnownTreeKey) {
+TEST_F(AccessDataTest, RowsWithHostNamesAreComparedByAddress) {
+  // With host names shown the row reads "name(addr)"; a known tree's key holds the address.
   Append("5", "/srv/y", "Rd  ", "pc1(10.0.0.2)");
-  EXPECT_FALSE(Suppressed(5, "/srv/y"));
+  EXPECT_TRUE(Suppressed(5, "/srv/y"));
+  // A name with brackets of its own; a name that merely holds the address; another client.
+  Append("6", "/srv/y", "Rd  ", "lab(2)(10.0.0.2)");
+  EXPECT_TRUE(Suppressed(6, "/srv/y"));
+  Append("7", "/srv/y", "Rd  ", "10.0.0.2(10.0.0.23)");
+  Append("8", "/srv/y", "Rd  ", "pc1(10.0.0.22)");
+  EXPECT_FALSE(Suppressed(7, "/srv/y"));
+  EXPECT_FALSE(Suppressed(8, "/srv/y"));
+  // An unknown tree's key holds the display text, which may have been resolved differently.
+  SameAccessKey k;
+  k.tid = 5;
+  k.client = "other-name(10.0.0.2)";
+  k.server = "srv(10.0.0.1)";
+  k.path = "/srv/y";
+  EXPECT_TRUE(QVX_SameAccessFound(k));
+  k.server = "srv(10.0.0.10)";
+  EXPECT_FALSE(QVX_SameAccessFound(k));
 }
 
 TEST_F(AccessDataTest, AFullListIsResetAndTheRefusedRowIsNotAdded) {

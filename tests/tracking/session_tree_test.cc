@@ -70,6 +70,16 @@ class SessionTreeTest : public ::testing::Test {
     QVX_FreeTables();
     ExclusionInfoDataNo = 0;
   }
+  // The main window with its list view the rows go to; the access log is opened again after it
+  // (Windows refuses a second writer of the same file) and written.
+  void WithListView() {
+    ASSERT_TRUE(QVX_OnInitDialog(view));
+    hExistingFile.reset();
+    hExistingFile = platform().OpenWritable(log_, OpenMode::kCreateAlways);
+    ASSERT_TRUE(hExistingFile);
+    std::snprintf(LogPath, sizeof LogPath, "%s", log_.c_str());
+    OptionInfo.LogFileWriteFlg = 1;
+  }
   // A share whose folder is dir under the test folder (created).
   ServerShare Share(const std::string& name, const std::string& dir) {
     std::string path = fake.dir() + dir;
@@ -297,12 +307,7 @@ TEST_F(SessionTreeTest, UserNamePrefersTheCapturedLogOnForSmb1) {
 }
 
 TEST_F(SessionTreeTest, CleanUpFreesDepartedClientsWithLogoutLinesAndPrunesTheirRows) {
-  ASSERT_TRUE(QVX_OnInitDialog(view));  // the list view the rows go to
-  hExistingFile.reset();                // Windows refuses a second writer of the same file
-  hExistingFile = platform().OpenWritable(log_, OpenMode::kCreateAlways);
-  ASSERT_TRUE(hExistingFile);
-  std::snprintf(LogPath, sizeof LogPath, "%s", log_.c_str());
-  OptionInfo.LogFileWriteFlg = 1;
+  ASSERT_NO_FATAL_FAILURE(WithListView());
   OptionInfo.TreeConnectCnt = 8;
   OptionInfo.AccessDataCnt = 100;
   fake.SetSessions({Session("10.0.0.5", "ALICE")});
@@ -376,20 +381,147 @@ TEST_F(SessionTreeTest, CleanUpFreesDepartedClientsWithLogoutLinesAndPrunesTheir
             "ComputerNameErrList：0");
 }
 
-TEST_F(SessionTreeTest, PathIsReboundToTheShareWhereItExists) {
+TEST_F(SessionTreeTest, AFailedSessionListLogsNobodyOut) {
+  ASSERT_NO_FATAL_FAILURE(WithListView());
+  OptionInfo.TreeConnectCnt = 8;
+  OptionInfo.SessionSetupFlg = 1;
+  auto tree = [](int i, const char* client, uint16_t flg) {
+    TreeConnectSt& t = TreeConnect[i];
+    t.Flg = flg;
+    t.Tid = 20 + i;
+    std::snprintf(t.src_addr, 32, "%s", client);
+    std::snprintf(t.dst_addr, 32, "10.0.0.1");
+    std::snprintf(t.SharePath, 512, "\\\\10.0.0.1\\data");
+    std::snprintf(t.Login_Name, 512, "U%d", i);
+  };
+  tree(0, "10.0.0.5", kSlotBound);
+  tree(1, "10.0.0.6", kSlotBound);
+  tree(2, "10.0.0.6", kSlotDisconnected);
+  QVX_TreeSlotsRecount();
+  SessionSetup[0].Flg = kSlotBound;
+  std::snprintf(SessionSetup[0].src_addr, 32, "10.0.0.6");
+  for (const char* client : {"10.0.0.5", "10.0.0.6"}) {
+    const char* cells[12] = {"access", "1", "", client, "10.0.0.1", "", "", "", "", "", "", "p"};
+    QVX_AppendRow(platform().Now(), cells, "test");
+  }
+  // One clean-up pass with the server's list as given, or with a list that cannot be read.
+  auto clean_up = [&](bool fail, std::vector<ServerSession> list = {}) {
+    fake.SetSessionsFail(fail);
+    if (!fail) fake.SetSessions(std::move(list));
+    data.NextSessionChkTime = 0;
+    QVX_SmbInfoTableDelete(&data);
+  };
+  // The states of the three trees and the session slot, then the rows left.
+  auto state = [&]() {
+    return std::vector<int>{TreeConnect[0].Flg, TreeConnect[1].Flg, TreeConnect[2].Flg,
+                            SessionSetup[0].Flg, nListIndex};
+  };
+  // The list has never been read: nobody is known to have gone; only the disconnected tree,
+  // whose end was seen, is freed.
+  clean_up(true);
+  EXPECT_EQ(state(), (std::vector<int>{kSlotBound, kSlotBound, kSlotFree, kSlotBound, 2}));
+  ASSERT_EQ(LogLines().size(), 1u);
+  EXPECT_NE(LogLines()[0].find(",logout,22,U2,"), std::string::npos);
+
+  // Both clients listed once, then the list fails (smbstatus times out): the last good list
+  // holds, and nobody is logged out.
+  clean_up(false, {Session("10.0.0.5", "U0"), Session("10.0.0.6", "U1")});
+  clean_up(true);
+  EXPECT_EQ(state(), (std::vector<int>{kSlotBound, kSlotBound, kSlotFree, kSlotBound, 2}));
+  EXPECT_EQ(LogLines().size(), 1u);
+  EXPECT_EQ(view.status[0], "Login：2");
+
+  // The list is read again and one client has really gone: only it is logged out.
+  clean_up(false, {Session("10.0.0.5", "U0")});
+  EXPECT_EQ(state(), (std::vector<int>{kSlotBound, kSlotFree, kSlotFree, kSlotFree, 1}));
+  ASSERT_EQ(LogLines().size(), 2u);
+  EXPECT_NE(LogLines()[1].find(",logout,21,U1,10.0.0.6,"), std::string::npos);
+}
+
+TEST_F(SessionTreeTest, AClientTheListDoesNotNameHasItReadAfreshOnceASecond) {
+  fake.SetSessions({});
+  char name[512];
+  const int lists = fake.session_lists();
+  EXPECT_EQ(QVX_UserNameSet("10.0.0.5", name, 0), 1);
+  EXPECT_STREQ(name, "Not Find");
+  EXPECT_EQ(fake.session_cache_expiries(), 1);
+  EXPECT_EQ(fake.session_lists(), lists + 2);
+  // More misses in the same second read the (cached) list once each, and force nothing.
+  EXPECT_EQ(QVX_UserNameSet("10.0.0.5", name, 0), 1);
+  EXPECT_EQ(QVX_UserNameSet("10.0.0.7", name, 0), 1);
+  EXPECT_EQ(fake.session_cache_expiries(), 1);
+  EXPECT_EQ(fake.session_lists(), lists + 4);
+  // A client the list names costs no second read.
+  fake.SetSessions({Session("10.0.0.5", "dave")});
+  EXPECT_EQ(QVX_UserNameSet("10.0.0.5", name, 0), 0);
+  EXPECT_STREQ(name, "dave");
+  EXPECT_EQ(fake.session_lists(), lists + 5);
+  // A second later a miss reads it afresh again.
+  fake.SetNow(2026, 12, 9, 10, 20, 8);
+  EXPECT_EQ(QVX_UserNameSet("10.0.0.6", name, 0), 1);
+  EXPECT_EQ(fake.session_cache_expiries(), 2);
+  EXPECT_EQ(fake.session_lists(), lists + 7);
+}
+
+TEST_F(SessionTreeTest, ATreeKeepsTheUserItHadWhenTheListNoLongerNamesIt) {
+  TreeConnectSt& t = TreeConnect[0];
+  std::snprintf(t.src_addr, 32, "10.0.0.5");
+  std::snprintf(t.dst_addr, 32, "10.0.0.1");
+  std::snprintf(t.src_port, 16, "50000");
+  fake.SetSessions({});
+  EXPECT_EQ(QVX_TreeUserNameSet(&t, 0), 1);
+  EXPECT_STREQ(t.Login_Name, "Not Find");
+  fake.SetSessions({Session("10.0.0.5", "erin")});
+  EXPECT_EQ(QVX_TreeUserNameSet(&t, 0), 0);
+  EXPECT_STREQ(t.Login_Name, "erin");
+  fake.SetSessions({});  // the session has left the list by the time a late frame is handled
+  EXPECT_EQ(QVX_TreeUserNameSet(&t, 0), 0);
+  EXPECT_STREQ(t.Login_Name, "erin");
+  // The SMB1 session set-up's name for the client and UID comes first, as for any look-up.
+  OptionInfo.SessionSetupFlg = 1;
+  SessionSetup[0].Flg = kSlotBound;
+  SessionSetup[0].Uid = 100;
+  std::snprintf(SessionSetup[0].src_addr, 32, "10.0.0.5");
+  std::snprintf(SessionSetup[0].Login_Name, 512, "ERIN2");
+  EXPECT_EQ(QVX_TreeUserNameSet(&t, 100), 0);
+  EXPECT_STREQ(t.Login_Name, "ERIN2");
+}
+
+TEST_F(SessionTreeTest, OnlyAGuessedTreeIsReboundToTheShareWhereThePathExists) {
   LoadShares({Share("a", "a"), Share("b", "b")});
   MakeFile("b/sub/f.txt");
-  TreeConnectSt& t = TreeConnect[1];
-  t.Flg = kSlotBound;
-  std::snprintf(t.dst_addr, 32, "10.0.0.1");
-  std::snprintf(t.ShareLocalPath, 512, "%s", (fake.dir() + "a").c_str());
+  MakeFile("a/x.txt");
+  // Connected before the capture: its share was guessed from a path under a.
+  auto f = Frame("10.0.0.5", "10.0.0.1");
+  int slot = -1, how = -1;
+  ASSERT_EQ(QVXTreeIDGetInfo(6, 0, 0, 0, f.data(), "x.txt", &slot, &how, &data), 0);
+  ASSERT_EQ(how, kTreeGuessed);
+  TreeConnectSt& t = TreeConnect[slot];
+  EXPECT_STREQ(t.SharePath, "\\\\10.0.0.1\\a");
   char full[kAccessPathSize];
   ASSERT_TRUE(QVX_JoinSharePath(t.ShareLocalPath, "sub\\f.txt", full, sizeof full));
-  int r = QVXAccessChkToTreeIDPathChg(full, "sub\\f.txt", platform().Now().t, 1, &data, 8);
+  int r = QVXAccessChkToTreeIDPathChg(full, "sub\\f.txt", platform().Now().t, slot, &data, 8);
   EXPECT_NE(r, kTimeUnreadable);
   EXPECT_EQ(std::string(full), fake.dir() + "b" + Sep() + "sub" + Sep() + "f.txt");
   EXPECT_EQ(std::string(t.ShareLocalPath), fake.dir() + "b");
   EXPECT_STREQ(t.SharePath, "\\\\10.0.0.1\\b");
+
+  // A tree whose connect was seen stays on its share, whatever another share holds.
+  TreeConnectSt& seen = TreeConnect[4];
+  seen.Flg = kSlotBound;
+  seen.Tid = 9;
+  std::snprintf(seen.src_addr, 32, "10.0.0.5");
+  std::snprintf(seen.dst_addr, 32, "10.0.0.1");
+  std::snprintf(seen.SharePath, 512, "\\\\10.0.0.1\\a");
+  std::snprintf(seen.ShareLocalPath, 512, "%s", (fake.dir() + "a").c_str());
+  QVX_TreeSlotsRecount();
+  ASSERT_TRUE(QVX_JoinSharePath(seen.ShareLocalPath, "sub\\f.txt", full, sizeof full));
+  const std::string asked = full;
+  r = QVXAccessChkToTreeIDPathChg(full, "sub\\f.txt", platform().Now().t, 4, &data, 8);
+  EXPECT_EQ(r, kTimeUnreadable);
+  EXPECT_EQ(std::string(full), asked);
+  EXPECT_EQ(std::string(seen.ShareLocalPath), fake.dir() + "a");
+  EXPECT_STREQ(seen.SharePath, "\\\\10.0.0.1\\a");
 }
 
 TEST(JoinSharePath, OneSeparatorBetweenFolderAndRequest) {

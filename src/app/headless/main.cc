@@ -144,7 +144,6 @@ int main(int argc, char** argv) {
 
   // Replay: the file's start gives the server and the clock before the first frame; the
   // connections are followed as the frames are read.
-  qvx::ReplayTracker tracker;
   std::unique_ptr<qvx::ReplayPlatform> replay_platform;
   if (!replay.empty()) {
     qvx::ReplayStart start;
@@ -154,10 +153,10 @@ int main(int argc, char** argv) {
                    error.c_str());
       return 1;
     }
-    replay_platform = std::make_unique<qvx::ReplayPlatform>(&qvx::platform(), std::move(start),
-                                                            &tracker, sessions, smb_conf);
+    replay_platform = std::make_unique<qvx::ReplayPlatform>(
+        &qvx::platform(), std::move(start), &qvx::CaptureConnections(), sessions, smb_conf);
     qvx::SetPlatform(replay_platform.get());
-    qvx::SetCaptureConnector(&qvx::ReplayConnector(replay, &tracker));
+    qvx::SetCaptureConnector(&qvx::ReplayConnector(replay));
   } else if (!sessions.empty()) {
     std::fprintf(stderr, "quorvix: --sessions is only for --replay\n");
     return 2;

@@ -327,6 +327,7 @@ class PosixPlatform : public Platform {
   // Samba's shares come from its configuration, its sessions from smbstatus.
   bool ListShares(std::vector<ServerShare>* out) override { return SambaListShares(out); }
   bool ListSessions(std::vector<ServerSession>* out) override { return SambaListSessions(out); }
+  void ExpireSessionCache() override { SambaExpireSessions(); }
   bool LocalIPv4Addresses(std::vector<std::string>* out) override {
     out->clear();
     struct ifaddrs* list = nullptr;

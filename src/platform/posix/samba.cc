@@ -36,6 +36,11 @@ std::chrono::steady_clock::time_point g_sessions_at;
 bool g_sessions_valid = false;
 std::vector<ServerSession> g_sessions;
 constexpr auto kSessionCacheLife = std::chrono::milliseconds(1000);
+// A failed run is not retried at once: a hanging smbstatus would hold the capture thread for its
+// whole time limit at every access.
+bool g_sessions_failed = false;
+std::chrono::steady_clock::time_point g_sessions_failed_at;
+constexpr auto kSessionRetryAfter = std::chrono::milliseconds(10000);
 
 std::string Trim(const std::string& s) {
   size_t b = 0, e = s.size();
@@ -91,6 +96,7 @@ void SetSambaConfigPath(const std::string& path) {
   g_config = path.empty() ? kDefaultSambaConfig : path;
   g_shares_valid = false;
   g_sessions_valid = false;
+  g_sessions_failed = false;
 }
 
 std::string SambaConfigPath() {
@@ -102,6 +108,7 @@ void SetSambaSessionsFile(const std::string& path) {
   std::lock_guard<std::mutex> lock(g_mu);
   g_sessions_file = path;
   g_sessions_valid = false;
+  g_sessions_failed = false;
 }
 
 std::vector<ServerShare> ParseSambaConfig(const std::string& text) {
@@ -241,6 +248,11 @@ bool SambaListShares(std::vector<ServerShare>* out) {
   return true;
 }
 
+void SambaExpireSessions() {
+  std::lock_guard<std::mutex> lock(g_mu);
+  g_sessions_valid = false;
+}
+
 bool SambaListSessions(std::vector<ServerSession>* out) {
   std::lock_guard<std::mutex> lock(g_mu);
   auto now = std::chrono::steady_clock::now();
@@ -248,18 +260,27 @@ bool SambaListSessions(std::vector<ServerSession>* out) {
     *out = g_sessions;
     return true;
   }
+  if (g_sessions_failed && now - g_sessions_failed_at < kSessionRetryAfter) return false;
+  auto failed = [&]() {
+    g_sessions_failed = true;
+    g_sessions_failed_at = now;
+    return false;
+  };
   std::string text;
   if (!g_sessions_file.empty()) {
-    if (!NativePlatform().ReadWholeFile(g_sessions_file, &text)) return false;
+    if (!NativePlatform().ReadWholeFile(g_sessions_file, &text)) return failed();
   } else {
     ChildResult r;
     std::string cmd = "smbstatus -j -s \"" + g_config + "\"";
-    if (!NativePlatform().RunChild(cmd, 10000, true, false, 16u << 20, &r) || r.exit_code != 0)
-      return false;
+    if (!NativePlatform().RunChild(cmd, 10000, true, false, 16u << 20, &r) || !r.finished ||
+        r.exit_code != 0)
+      return failed();
     text = r.output;
   }
   std::vector<ServerSession> sessions;
-  if (!ParseSmbstatusJson(text, static_cast<int64_t>(std::time(nullptr)), &sessions)) return false;
+  if (!ParseSmbstatusJson(text, static_cast<int64_t>(std::time(nullptr)), &sessions))
+    return failed();
+  g_sessions_failed = false;
   g_sessions = sessions;
   g_sessions_at = now;
   g_sessions_valid = true;

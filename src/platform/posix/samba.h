@@ -25,9 +25,12 @@ std::vector<ServerShare> ParseSambaConfig(const std::string& text);
 // session ages are measured against.
 bool ParseSmbstatusJson(const std::string& text, int64_t now, std::vector<ServerSession>* out);
 
-// Backends of Platform::ListShares / ListSessions. The configuration is read again only when the
-// file changed; smbstatus runs at most about once a second.
+// Backends of Platform::ListShares / ListSessions / ExpireSessionCache. The configuration is
+// read again only when the file changed; smbstatus runs at most about once a second unless the
+// cache is expired, and after it failed (or ran out of time) not again for a few seconds: the
+// calls fail at once meanwhile.
 bool SambaListShares(std::vector<ServerShare>* out);
 bool SambaListSessions(std::vector<ServerSession>* out);
+void SambaExpireSessions();
 
 }  // namespace qvx

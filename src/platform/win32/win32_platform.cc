@@ -336,7 +336,12 @@ class Win32Platform : public Platform {
       DWORD read = 0, total = 0;
       rc = api.session_enum(nullptr, nullptr, nullptr, 502, &buf, kMaxPreferredLength, &read,
                             &total, &resume);
-      if (rc != NO_ERROR && rc != ERROR_MORE_DATA) break;
+      // A failed call is no answer: an empty or partial list would read as clients gone.
+      if (rc != NO_ERROR && rc != ERROR_MORE_DATA) {
+        if (buf) api.buffer_free(buf);
+        out->clear();
+        return false;
+      }
       if (buf == nullptr) break;
       auto* e = reinterpret_cast<SessionInfo502*>(buf);
       for (DWORD i = 0; i < read; ++i) {

@@ -1,0 +1,293 @@
+#include "capture/connection_tracker.h"
+
+#include <atomic>
+#include <cstdint>
+#include <cstring>
+#include <mutex>
+#include <unordered_map>
+
+#include "app/text.h"
+#include "connector/qvx_wpcap_con.h"
+
+namespace qvx {
+
+namespace {
+
+uint16_t Be16(const unsigned char* p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
+uint16_t Le16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+uint32_t Le32(const unsigned char* p) {
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+std::string Dotted(const unsigned char* p) {
+  char t[16];
+  DottedQuad(t, sizeof t, p);
+  return t;
+}
+
+// A TCP connection to port 445: server address, client address, client port.
+struct ConnKey {
+  uint32_t server;
+  uint32_t client;
+  uint16_t port;
+  bool operator==(const ConnKey& o) const {
+    return server == o.server && client == o.client && port == o.port;
+  }
+};
+struct ConnKeyHash {
+  size_t operator()(const ConnKey& k) const {
+    uint64_t v = (static_cast<uint64_t>(k.server) << 32 | k.client) * 0x9E3779B97F4A7C15ull;
+    return static_cast<size_t>(v ^ (v >> 29) ^ k.port);
+  }
+};
+
+// Whether a TCP payload toward the server starts an SMB1 or SMB2 session set-up request (after
+// the 4-byte session header). Only there is a log-on taken: file data written to the server may
+// hold anything, a forged AUTHENTICATE message included.
+bool IsSessionSetupRequest(const unsigned char* p, size_t n) {
+  if (n < 4 + 32 || p[0] != 0 || p[5] != 'S' || p[6] != 'M' || p[7] != 'B') return false;
+  if (p[4] == 0xFF) return p[8] == 0x73;                    // SESSION_SETUP_ANDX
+  return p[4] == 0xFE && n >= 4 + 64 && Le16(p + 16) == 1;  // SESSION_SETUP
+}
+
+void ObserveFrame(void* ctx, const unsigned char* frame, uint32_t size, int64_t sec, long usec) {
+  static_cast<ConnectionTracker*>(ctx)->Observe(frame, size, sec * 1000000 + usec);
+}
+
+}  // namespace
+
+std::string NtlmAuthenticateUser(const unsigned char* payload, size_t size) {
+  static const unsigned char kSig[8] = {'N', 'T', 'L', 'M', 'S', 'S', 'P', 0};
+  for (size_t i = 0; i + 64 <= size; ++i) {
+    // Every frame toward the server passes here: find the signature's first byte fast.
+    const void* at = std::memchr(payload + i, 'N', size - 64 + 1 - i);
+    if (at == nullptr) break;
+    i = static_cast<size_t>(static_cast<const unsigned char*>(at) - payload);
+    if (std::memcmp(payload + i, kSig, 8) != 0) continue;
+    const unsigned char* m = payload + i;
+    if (Le32(m + 8) != 3) continue;  // AUTHENTICATE
+    const size_t len = Le16(m + 36);
+    const size_t off = Le32(m + 40);
+    const bool unicode = (Le32(m + 60) & 0x1) != 0;
+    if (off > size - i || len > size - i - off) return std::string();
+    if (!unicode) return std::string(reinterpret_cast<const char*>(m + off), len);
+    // In the code page the lines are written in, like every name from the wire.
+    std::string text(len / 2 * 3 + 1, '\0');
+    if (QVX_WideToAnsi(m + off, len / 2, text.data(), text.size()) == 0) return std::string();
+    text.resize(std::strlen(text.c_str()));
+    return text;
+  }
+  return std::string();
+}
+
+struct ConnectionTracker::State {
+  // Written by the observing thread only; guarded for the readers of other threads.
+  mutable std::mutex mu;
+  std::vector<Connection> connections;
+  std::vector<ConnKey> keys;  // the raw key of each connection
+  std::vector<size_t> open;   // indices into connections, in the order of opening
+  size_t closed = 0;          // connections that are closed
+  std::string server;
+  std::atomic<uint64_t> frames{0};
+  // Observing thread only: the latest connection of each server address, client address and
+  // client port (an index into connections), and the dotted text of each address seen. Keyed by
+  // the raw values, so that a frame of a known connection costs no text and no lock.
+  std::unordered_map<ConnKey, size_t, ConnKeyHash> by_key;
+  std::unordered_map<uint32_t, std::string> texts;
+
+  const std::string& Text(const unsigned char* p) {
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    auto it = texts.find(v);
+    if (it == texts.end()) {
+      if (texts.size() >= kOpenKept) texts.clear();  // only a cache: bounded like the rest
+      it = texts.emplace(v, Dotted(p)).first;
+    }
+    return it->second;
+  }
+
+  // Forgets the oldest closed connections beyond kClosedKept and the oldest open ones beyond
+  // kOpenKept. Called with mu held.
+  void Compact() {
+    size_t drop_closed = closed > kClosedKept ? closed - kClosedKept : 0;
+    size_t drop_open = open.size() > kOpenKept ? open.size() - kOpenKept : 0;
+    std::vector<Connection> kept;
+    std::vector<ConnKey> kept_keys;
+    kept.reserve(connections.size() - drop_closed - drop_open);
+    open.clear();
+    by_key.clear();
+    closed = 0;
+    for (size_t i = 0; i < connections.size(); ++i) {
+      size_t& drop = connections[i].closed_us >= 0 ? drop_closed : drop_open;
+      if (drop > 0) {
+        --drop;
+        continue;
+      }
+      if (connections[i].closed_us >= 0)
+        ++closed;
+      else
+        open.push_back(kept.size());
+      by_key[keys[i]] = kept.size();
+      kept.push_back(std::move(connections[i]));
+      kept_keys.push_back(keys[i]);
+    }
+    connections = std::move(kept);
+    keys = std::move(kept_keys);
+  }
+};
+
+ConnectionTracker::ConnectionTracker() : state_(new State) {}
+ConnectionTracker::~ConnectionTracker() { delete state_; }
+
+void ConnectionTracker::Reset() {
+  State& s = *state_;
+  std::lock_guard<std::mutex> lock(s.mu);
+  s.connections.clear();
+  s.keys.clear();
+  s.open.clear();
+  s.closed = 0;
+  s.server.clear();
+  s.frames = 0;
+  s.by_key.clear();
+  s.texts.clear();
+}
+
+void ConnectionTracker::Observe(const unsigned char* d, uint32_t n, int64_t t) {
+  State& s = *state_;
+  // Only this thread counts: no need for an atomic increment, only for an atomic store.
+  s.frames.store(s.frames.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+  // Ethernet II, IPv4, TCP.
+  if (n < 14 + 20 || Be16(d + 12) != 0x0800) return;
+  const unsigned char* ip = d + 14;
+  const size_t ihl = static_cast<size_t>(ip[0] & 0x0F) * 4;
+  if ((ip[0] >> 4) != 4 || ihl < 20 || ip[9] != 6) return;
+  size_t ip_end = 14 + static_cast<size_t>(Be16(ip + 2));
+  if (ip_end > n) ip_end = n;
+  if (14 + ihl + 20 > ip_end) return;
+  const unsigned char* tcp = ip + ihl;
+  const uint16_t sport = Be16(tcp);
+  const uint16_t dport = Be16(tcp + 2);
+  const size_t thl = static_cast<size_t>(tcp[12] >> 4) * 4;
+  const unsigned char flags = tcp[13];
+  if (dport != 445 && sport != 445) return;
+  const bool toward = dport == 445;
+  const unsigned char* server = toward ? ip + 16 : ip + 12;
+  const unsigned char* client = toward ? ip + 12 : ip + 16;
+  const uint16_t cport = toward ? sport : dport;
+  if (toward && s.server.empty()) {
+    std::lock_guard<std::mutex> lock(s.mu);
+    s.server = s.Text(server);
+  }
+
+  ConnKey key{0, 0, cport};
+  std::memcpy(&key.server, server, 4);
+  std::memcpy(&key.client, client, 4);
+  auto it = s.by_key.find(key);
+  const bool closing = (flags & 0x05) != 0;  // FIN or RST
+  const bool syn = (flags & 0x12) == 0x02;   // SYN without ACK: a new connection
+  if (it != s.by_key.end() && s.connections[it->second].closed_us >= 0) {
+    // After FIN or RST only a new SYN opens the same addresses and port again.
+    if (!syn) return;
+    s.by_key.erase(it);
+    it = s.by_key.end();
+  }
+  if (it == s.by_key.end()) {
+    if (closing) return;  // the tail of a connection that ended before the capture
+    Connection c;
+    c.server = s.Text(server);
+    c.client = s.Text(client);
+    c.client_port = cport;
+    c.opened_us = t;
+    std::lock_guard<std::mutex> lock(s.mu);
+    s.connections.push_back(std::move(c));
+    s.keys.push_back(key);
+    s.open.push_back(s.connections.size() - 1);
+    it = s.by_key.emplace(key, s.connections.size() - 1).first;
+    if (s.open.size() > kOpenKept + kOpenKept / 4) {
+      s.Compact();
+      it = s.by_key.find(key);
+    }
+  }
+  const size_t index = it->second;
+  const size_t off = 14 + ihl + thl;
+  if (toward && off < ip_end && IsSessionSetupRequest(d + off, ip_end - off)) {
+    std::string user = NtlmAuthenticateUser(d + off, ip_end - off);
+    if (!user.empty()) {
+      std::lock_guard<std::mutex> lock(s.mu);
+      s.connections[index].user = std::move(user);
+      s.connections[index].user_us = t;
+    }
+  }
+  if (closing) {
+    std::lock_guard<std::mutex> lock(s.mu);
+    s.connections[index].closed_us = t;
+    ++s.closed;
+    for (size_t i = 0; i < s.open.size(); ++i) {
+      if (s.open[i] == index) {
+        s.open.erase(s.open.begin() + static_cast<std::ptrdiff_t>(i));
+        break;
+      }
+    }
+    // Compacting once twice the kept number gathered costs one pass per kClosedKept closes.
+    if (s.closed > 2 * kClosedKept) s.Compact();
+  }
+}
+
+std::vector<ServerSession> ConnectionTracker::Sessions(const std::string& server,
+                                                       int64_t now_us) const {
+  const State& s = *state_;
+  std::lock_guard<std::mutex> lock(s.mu);
+  std::vector<ServerSession> out;
+  for (size_t i : s.open) {
+    const Connection& c = s.connections[i];
+    if (c.server != server) continue;
+    ServerSession session;
+    session.client = c.client;
+    session.user = c.user;
+    session.time_sec =
+        now_us > c.opened_us ? static_cast<unsigned long>((now_us - c.opened_us) / 1000000) : 0;
+    session.idle_sec = 0;
+    out.push_back(std::move(session));
+  }
+  return out;
+}
+
+std::string ConnectionTracker::User(const char* server, const char* client,
+                                    uint16_t client_port) const {
+  const State& s = *state_;
+  std::lock_guard<std::mutex> lock(s.mu);
+  for (size_t k = s.open.size(); k-- > 0;) {
+    const Connection& c = s.connections[s.open[k]];
+    if (c.client_port == client_port && c.client == client && c.server == server) return c.user;
+  }
+  return std::string();
+}
+
+std::vector<ConnectionTracker::Connection> ConnectionTracker::Connections() const {
+  std::lock_guard<std::mutex> lock(state_->mu);
+  return state_->connections;
+}
+
+std::string ConnectionTracker::Server() const {
+  std::lock_guard<std::mutex> lock(state_->mu);
+  return state_->server;
+}
+
+uint64_t ConnectionTracker::Frames() const { return state_->frames.load(); }
+
+ConnectionTracker& CaptureConnections() {
+  static ConnectionTracker tracker;
+  return tracker;
+}
+
+void FollowCaptureConnections(bool on) {
+  if (!on) {
+    QvxWPcapConSetFrameObserver(nullptr, nullptr);
+    return;
+  }
+  CaptureConnections().Reset();
+  QvxWPcapConSetFrameObserver(ObserveFrame, &CaptureConnections());
+}
+
+}  // namespace qvx
