@@ -22,12 +22,13 @@ test: build
 	cd $(NATIVE) && ctest --output-on-failure -j 1
 
 # Replay throughput next to tshark on a capture of at least 200,000 frames built from the test
-# captures (see README, "Replay throughput").
+# captures, and on a busy server's capture recorded in the run (see README, "Replay throughput").
 bench: build
 	cmake --preset native -DQVX_BUILD_BENCHMARKS=ON >/dev/null
 	cmake --build --preset native -j $(JOBS) --target capture_loop_bench quorvix
 	$(NATIVE)/capture_loop_bench
 	@bash bench/replay_bench.sh $(NATIVE)/quorvix
+	@bash bench/busy_bench.sh $(NATIVE)/quorvix
 
 asan-test: deps
 	cmake --preset asan >/dev/null

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "app/dbglog.h"
+#include "capture/capture_loop.h"
 
 namespace qvx {
 namespace {
@@ -26,6 +27,7 @@ bool ChooseLogPath(const char* stem, int second, char* out) {
 bool QVX_StartUp(int argc, const char* const* argv) {
   LocalTime now = platform().Now();
   ChangeDayValue = now.day;
+  QVX_CaptureDroppedReset();
 
   bool kernel_ok;
   if (argc >= 2 && platform().MakeSureDirectoryPathExists(argv[1]) &&

@@ -20,8 +20,9 @@ int LiveClose() {
 }  // namespace
 
 const CaptureConnector kQvxWPcapConnector = {
-    QvxWPcapConEnumAdapter, LiveOpen,        QvxWPcapBufferSet,
-    QvxWPcapFilterSet,      QvxWPcapConRecv, LiveClose,
+    QvxWPcapConEnumAdapter, LiveOpen,        QvxWPcapBufferSet, QvxWPcapFilterSet,
+    QvxWPcapConRecv,        LiveClose,       QvxWPcapConWait,   QvxWPcapConStats,
+    QvxWPcapConClockUs,     QvxWPcapConFrameTimeUs,
 };
 
 namespace {

@@ -14,6 +14,12 @@ struct CaptureConnector {
   int (*FilterSet)(const char* filter, unsigned int mask, char* errbuf);
   int (*Recv)(unsigned char* buf, unsigned long* len);
   int (*Close)();
+  // Waiting for a frame, the drop counters and the capture clock (see qvx_wpcap_con.h).
+  int (*Wait)(int ms);
+  int (*Stats)(uint64_t* received, uint64_t* dropped);
+  int64_t (*ClockUs)();
+  // Capture time of the last frame received, in microseconds since 1970.
+  int64_t (*FrameTimeUs)();
 };
 
 // The real connector (QvxWPcapCon).

@@ -198,9 +198,10 @@ void QVX_EndProgram(DATA& data) {
   if (data.LoggingFlg == 1) {
     data.LoggingFlg = 0;
     QVX_KLOG("QVX_I17-002 QVX_EndConnect[%d][%ld] : Packet Capture Stop!(Soc)\r\n");
-    // The thread leaves its loop within one receive; the tables are freed only after that.
-    JoinCaptureThread(data);
+    // Closing ends the thread's wait on the adapter at once; it then leaves its loop, and the
+    // tables are freed only after that.
     CaptureConnectorInUse().Close();
+    JoinCaptureThread(data);
   }
   JoinCaptureThread(data);
   if (View* v = QVX_View()) v->EndMainDialog();

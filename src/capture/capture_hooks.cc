@@ -1,9 +1,12 @@
 #include "capture/capture_hooks.h"
 
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 
 #include "app/controller.h"
 #include "app/option.h"
+#include "capture/capture_loop.h"
 #include "serverinfo/server_info.h"
 #include "tracking/access_data.h"
 #include "tracking/session_tree.h"
@@ -13,7 +16,23 @@ namespace qvx {
 // Until the share list, the session tables, the list rows and the IP filter exist, these do
 // nothing: no shares, no clean-up, no filter entries.
 
+namespace {
+// Capture time of the last share read; the list is read again once a second of capture time
+// has passed, which is soon enough for a changed smb.conf or share list.
+int64_t g_shares_read_us = INT64_MIN;
+constexpr int64_t kShareRefreshUs = 1000000;
+}  // namespace
+
+void QVX_CaptureShareRefreshDue() {
+  const int64_t now = QVX_CaptureHandledTimeUs();
+  if (g_shares_read_us != INT64_MIN && now >= g_shares_read_us &&
+      now - g_shares_read_us < kShareRefreshUs)
+    return;
+  QVX_CaptureShareRefresh();
+}
+
 void QVX_CaptureShareRefresh() {
+  g_shares_read_us = QVX_CaptureHandledTimeUs();
   if (NetWkShareInfo == nullptr) return;
   // Only the records the last read filled (and the one a failed conversion may have left half
   // written) can hold anything: clearing them is clearing the table, without touching all of it
@@ -27,6 +46,14 @@ void QVX_CaptureShareRefresh() {
 void QVX_CaptureSmbInfoTableDelete(DATA* data) { QVX_SmbInfoTableDelete(data); }
 
 void QVX_CaptureListIndexReset() { nListIndex = 0; }
+
+void QVX_CaptureShowDrops(unsigned long long total) {
+  if (View* view = QVX_View()) {
+    char text[96];
+    std::snprintf(text, sizeof text, "%llu frames dropped by the capture", total);
+    view->SetStatusText(2, text);
+  }
+}
 
 void QVX_CaptureHideMainWindow(DATA*) {
   if (View* view = QVX_View()) view->PostMinimizeToTray();

@@ -9,10 +9,15 @@ namespace qvx {
 // Re-reads the server's share list: NetShareInfoDataNo = QVX_NetShare_NT(NetWkShareInfo,
 // NetWkInfoCnt, 0).
 void QVX_CaptureShareRefresh();
+// The same, unless the list was read less than a second of capture time ago.
+void QVX_CaptureShareRefreshDue();
 // The periodic session and tree clean-up after each handled frame: QVX_SmbInfoTableDelete(data).
 void QVX_CaptureSmbInfoTableDelete(DATA* data);
 // A capture run starts with an empty list: nListIndex = 0.
 void QVX_CaptureListIndexReset();
+// The capture dropped frames (total since the program started): the status bar and the console
+// say so.
+void QVX_CaptureShowDrops(unsigned long long total);
 // StartDown: minimises the main window and hides it into the tray (SC_MINIMIZE, then 0x8066).
 void QVX_CaptureHideMainWindow(DATA* data);
 

@@ -1,5 +1,6 @@
 #include "capture/capture_loop.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -10,9 +11,11 @@
 #include "app/text.h"
 #include "capture/capture_connector.h"
 #include "capture/capture_hooks.h"
+#include "capture/held_requests.h"
 #include "capture/smb_command_table.h"
 #include "filters/ip_filter.h"
 #include "platform/platform.h"
+#include "serverinfo/server_info.h"
 #include "smb1/create.h"
 #include "smb1/other_command.h"
 #include "smb1/rename.h"
@@ -25,6 +28,15 @@
 namespace qvx {
 
 long PacketSMB_Base = 0;
+
+namespace {
+std::atomic<int64_t> g_handled_us{0};
+std::atomic<uint64_t> g_dropped_total{0};
+}  // namespace
+
+int64_t QVX_CaptureHandledTimeUs() { return g_handled_us.load(std::memory_order_relaxed); }
+uint64_t QVX_CaptureDroppedTotal() { return g_dropped_total.load(std::memory_order_relaxed); }
+void QVX_CaptureDroppedReset() { g_dropped_total.store(0); }
 
 namespace {
 
@@ -113,6 +125,19 @@ struct TextCache {
   }
 };
 
+// What the loop learnt of a frame that passed its gates: enough to hand it to its handlers now
+// or after the requests ahead of it were decided.
+struct FrameFacts {
+  unsigned long Len = 0;
+  long base = 0;
+  long cursor = 0;
+  int version = 0;
+  int command = 0;
+  bool toward = false;
+  int64_t time_us = 0;
+  unsigned char macs[12] = {};  // destination, source
+};
+
 // The per-run state of the thread.
 struct Run {
   DATA* data = nullptr;
@@ -120,6 +145,14 @@ struct Run {
   unsigned char* recvDataBuf = nullptr;
   // Bytes of recvData written by the previous frame; everything past them is already zero.
   unsigned long used = 0;
+  // Frames behind requests that wait for their answers, and the buffer they are handled from
+  // (kept zero past each frame, as recvData is).
+  HeldRequests held;
+  unsigned char* heldData = nullptr;
+  unsigned long held_used = 0;
+  // Drop counters: when they were last read and what they said.
+  int64_t stats_at_us = 0;
+  uint64_t dropped = 0;
   // Address and MAC texts already formatted: the frames of a conversation carry the same few,
   // so each is formatted once rather than for every frame.
   TextCache<4> addresses;
@@ -260,6 +293,128 @@ bool DispatchSmb2(SMB2_HEADER_ST& h, unsigned long Len, unsigned char* d, long c
   return true;
 }
 
+// Hands a frame that passed the gates to its handlers: share refresh, MAC texts, dispatch and
+// the periodic clean-up. d is the datagram (zero past f.Len).
+void Handle(Run& r, const FrameFacts& f, unsigned char* d) {
+  DATA* data = r.data;
+  const int level = OptionInfo.ErrorLevel;
+  g_handled_us.store(f.time_us, std::memory_order_relaxed);
+  data->SMBCommand = f.command;
+  data->SMBVersion = f.version;
+  QVX_CaptureShareRefreshDue();
+
+  data->SMBCmdListFlg = OptionInfo.SMBcmdListFlg != 0 ? 1 : 0;
+  if (level >= 6)
+    QVX_KLOG(
+        "QVX_D21-013 QVX_LogThread[%d][%ld] : SMBCommand %x : OptionInfo.SMBcmdListFlg %d : "
+        "data->SMBCmdListFlg %d\r\n",
+        data->SMBCommand, OptionInfo.SMBcmdListFlg, data->SMBCmdListFlg);
+
+  if (OptionInfo.MACadressFlg == 1) {
+    // 17 characters and the terminator.
+    std::memcpy(data->ServerMac, r.macs.Get(f.macs, FormatMac), 18);
+    std::memcpy(data->ClientMac, r.macs.Get(f.macs + 6, FormatMac), 18);
+  } else {
+    std::snprintf(data->ServerMac, sizeof data->ServerMac, "--");
+    std::snprintf(data->ClientMac, sizeof data->ClientMac, "--");
+  }
+
+  // One frame is one access: its object's facts are read once.
+  FileFactsScope facts;
+  bool ok;
+  if (f.version == 1) {
+    SMB_HEADER_ST SMB_HEADER;
+    std::memcpy(&SMB_HEADER, d + f.base, sizeof SMB_HEADER);
+    ok = DispatchSmb1(SMB_HEADER, f.Len, d, f.cursor, f.toward, data);
+  } else {
+    SMB2_HEADER_ST SMB2_HEADER;
+    std::memcpy(&SMB2_HEADER, d + f.base, sizeof SMB2_HEADER);
+    ok = DispatchSmb2(SMB2_HEADER, f.Len, d, f.cursor, f.toward, data);
+  }
+  if (!ok) return;
+
+  if (level >= 6) QVX_KLOG("QVX_E21-010 QVX_LogThread[%d][%ld] : QVX_SmbInfoTableDelete\r\n");
+  QVX_CaptureSmbInfoTableDelete(data);
+}
+
+// Hands on every held frame that may go at capture time now_us (all of them with force), in the
+// order they came.
+void Decide(Run& r, int64_t now_us, bool force) {
+  HeldRequests::Frame h;
+  while (r.held.TakeDue(now_us, force, &h)) {
+    FrameFacts f;
+    std::memcpy(&f, h.bytes.data(), sizeof f);
+    std::memset(r.heldData, 0, r.held_used);
+    std::memcpy(r.heldData, h.bytes.data() + sizeof f, f.Len);
+    r.held_used = f.Len;
+    Handle(r, f, r.heldData);
+  }
+}
+
+// Is the SMB header at base flagged as the server's answer?
+bool IsAnswer(const unsigned char* d, const FrameFacts& f) {
+  const unsigned char* h = d + f.base;
+  if (f.version == 2) return (h[16] & 0x01) != 0;  // SMB2_FLAGS_SERVER_TO_REDIR
+  return (h[9] & 0x80) != 0;                       // SMB_FLAGS_REPLY
+}
+
+// A frame that passed the gates: an answer frees the request it answers; a request whose
+// handling needs the server's work done is held; any frame behind a held one waits its turn.
+void Pass(Run& r, const FrameFacts& f) {
+  const unsigned char* d = r.recvData;
+  const bool answer = IsAnswer(d, f);
+  ExchangeKey key;
+  if (answer && !r.held.Empty() &&
+      !QVX_InterimAnswer(f.version, d + f.base, f.Len - static_cast<unsigned long>(f.base)) &&
+      QVX_ExchangeKeyOf(d, f.Len, f.base, f.version, false, &key))
+    r.held.Answer(key);
+  Decide(r, f.time_us, false);
+  const bool awaits =
+      !answer &&
+      QVX_RequestAwaitsAnswer(f.version, f.command, f.toward, OptionInfo.SMBOtherPackets == 1) &&
+      QVX_ExchangeKeyOf(d, f.Len, f.base, f.version, true, &key);
+  if (r.held.Empty() && !awaits) {
+    Handle(r, f, r.recvData);
+    return;
+  }
+  r.held.Add(f.time_us, awaits, key, &f, sizeof f, d, f.Len);
+}
+
+// Reads the capture's drop counters; new drops go to the kernel log, the status bar and the
+// console, since accesses may have been missed.
+void CheckDrops(Run& r) {
+  uint64_t received = 0, dropped = 0;
+  if (CaptureConnectorInUse().Stats(&received, &dropped) != 0) return;
+  if (dropped <= r.dropped) {
+    r.dropped = dropped;
+    return;
+  }
+  const uint64_t fresh = dropped - r.dropped;
+  r.dropped = dropped;
+  const uint64_t total = g_dropped_total.fetch_add(fresh) + fresh;
+  QVX_KLOG(
+      "QVX_E21-070 QVX_LogThread[%d][%ld] : %llu frames dropped by the capture (%llu of %llu "
+      "since capture started)\r\n",
+      static_cast<unsigned long long>(fresh), static_cast<unsigned long long>(dropped),
+      static_cast<unsigned long long>(received));
+  QVX_CaptureShowDrops(total);
+}
+
+// Nothing came: hand on what is due, then wait on the adapter, at most ServiceTaskWait and no
+// longer than the oldest held request may wait.
+void Idle(Run& r) {
+  const CaptureConnector& con = CaptureConnectorInUse();
+  const int64_t now = con.ClockUs();
+  Decide(r, now, false);
+  int64_t wait = OptionInfo.ServiceTaskWait > 0 ? OptionInfo.ServiceTaskWait : 0;
+  const int64_t deadline = r.held.NextDeadline();
+  if (deadline >= 0) {
+    const int64_t until = (deadline - now + 999) / 1000;
+    if (until < wait) wait = until < 1 ? 1 : until;
+  }
+  if (r.data->LoggingFlg != 0) con.Wait(static_cast<int>(wait));
+}
+
 // One iteration of the loop: receive, decode, gate, dispatch, clean up.
 void Iterate(Run& r) {
   DATA* data = r.data;
@@ -268,6 +423,11 @@ void Iterate(Run& r) {
   const int level = OptionInfo.ErrorLevel;
 
   platform().SleepMs(0);
+  const int64_t clock = CaptureConnectorInUse().ClockUs();
+  if (clock - r.stats_at_us >= 1000000 || clock < r.stats_at_us) {
+    r.stats_at_us = clock;
+    CheckDrops(r);
+  }
   // Only what the previous frame wrote needs clearing; the rest is still zero.
   std::memset(recvData, 0, r.used);
   r.used = 0;
@@ -302,7 +462,7 @@ void Iterate(Run& r) {
   if (recvData[0] == 0xFF) {
     if (r.used == 0) r.used = 1;
     DbgCrumbTick();  // no frame came: crumbs held since an earlier second go to the log
-    platform().SleepMs(OptionInfo.ServiceTaskWait);
+    Idle(r);
     return;
   }
   if (Len < kMinDatagram) return;
@@ -403,34 +563,18 @@ void Iterate(Run& r) {
                             : !QVX_Smb2CommandKnown(static_cast<uint16_t>(data->SMBCommand)))
     return;
 
-  QVX_CaptureShareRefresh();
-
-  data->SMBCmdListFlg = OptionInfo.SMBcmdListFlg != 0 ? 1 : 0;
-  if (level >= 6)
-    QVX_KLOG(
-        "QVX_D21-013 QVX_LogThread[%d][%ld] : SMBCommand %x : OptionInfo.SMBcmdListFlg %d : "
-        "data->SMBCmdListFlg %d\r\n",
-        data->SMBCommand, OptionInfo.SMBcmdListFlg, data->SMBCmdListFlg);
-
-  if (OptionInfo.MACadressFlg == 1) {
-    // 17 characters and the terminator.
-    std::memcpy(data->ServerMac, r.macs.Get(recvDataBuf, FormatMac), 18);
-    std::memcpy(data->ClientMac, r.macs.Get(recvDataBuf + 6, FormatMac), 18);
-  } else {
-    std::snprintf(data->ServerMac, sizeof data->ServerMac, "--");
-    std::snprintf(data->ClientMac, sizeof data->ClientMac, "--");
-  }
-
+  FrameFacts f;
+  f.Len = Len;
+  f.base = base;
+  f.cursor = cursor;
+  f.version = data->SMBVersion;
+  f.command = data->SMBCommand;
   // With VipFlg every frame counts as a request; answers are then never dispatched.
-  bool toward = vip || to_server;
-  if (!vip && to_server && from_server) toward = TowardServerPort(recvData + tcp_at);
-  const bool ok = data->SMBVersion == 1
-                      ? DispatchSmb1(SMB_HEADER, Len, recvData, cursor, toward, data)
-                      : DispatchSmb2(SMB2_HEADER, Len, recvData, cursor, toward, data);
-  if (!ok) return;
-
-  if (level >= 6) QVX_KLOG("QVX_E21-010 QVX_LogThread[%d][%ld] : QVX_SmbInfoTableDelete\r\n");
-  QVX_CaptureSmbInfoTableDelete(data);
+  f.toward = vip || to_server;
+  if (!vip && to_server && from_server) f.toward = TowardServerPort(recvData + tcp_at);
+  f.time_us = CaptureConnectorInUse().FrameTimeUs();
+  std::memcpy(f.macs, recvDataBuf, sizeof f.macs);
+  Pass(r, f);
 }
 
 }  // namespace
@@ -451,20 +595,25 @@ unsigned long QVX_LogThread(void* pData) {
 
   Run r;
   r.data = data;
+  g_handled_us.store(0, std::memory_order_relaxed);
   r.recvData = static_cast<unsigned char*>(std::calloc(kRecvBufSize, 1));
   QVX_CaptureShareRefresh();
   QVX_CaptureListIndexReset();
   data->NextSessionChkTime =
       static_cast<time_t>(platform().Now().t + static_cast<int64_t>(OptionInfo.RefleshTime));
   r.recvDataBuf = static_cast<unsigned char*>(std::calloc(kRecvBufSize, 1));
+  r.heldData = static_cast<unsigned char*>(std::calloc(kRecvBufSize, 1));
+  r.stats_at_us = CaptureConnectorInUse().ClockUs();
 
   QVX_KLOG("QVX_D21-011 QVX_LogThread[%d][%ld] : ZeroMemory 管理テーブル\r\n");
   QVX_ClearTables();
 
-  if (!r.recvData || !r.recvDataBuf) {
+  if (!r.recvData || !r.recvDataBuf || !r.heldData) {
     QVX_KLOG("QVX_E21-050 QVX_LogThread[%d][%ld] : 受信バッファの確保に失敗しました。\r\n");
   } else {
     while (data->LoggingFlg != 0) Iterate(r);
+    // Requests still waiting for their answers are decided, not lost.
+    Decide(r, 0, true);
   }
 
   if (data->LoggingFlg != 0) data->LoggingFlg = 0;
@@ -474,6 +623,7 @@ unsigned long QVX_LogThread(void* pData) {
   std::free(r.recvData);
   QVX_KLOG("QVX_E21-051 QVX_LogThread[%d][%ld] : recvDataBuf free\r\n");
   std::free(r.recvDataBuf);
+  std::free(r.heldData);
   QVX_KLOG("QVX_E21-011 QVX_LogThread[%d][%ld] : Thread End\r\n");
   DbgLogFlush();  // the crumbs this thread still holds
   return 0;

@@ -2,6 +2,8 @@
 // and command gates, and hands each frame to one handler.
 #pragma once
 
+#include <cstdint>
+
 #include "capture/smb_header.h"
 
 namespace qvx {
@@ -41,5 +43,12 @@ void QVX_CaptureDispatchReset();
 
 // The thread procedure; pData is the DATA record. Runs until data->LoggingFlg is 0.
 unsigned long QVX_LogThread(void* pData);
+
+// Capture time (microseconds since 1970) of the frame being handled or handled last; a request
+// handled after its answer keeps its own time. 0 before any.
+int64_t QVX_CaptureHandledTimeUs();
+// Frames the capture dropped since the program started (the start-up resets it).
+uint64_t QVX_CaptureDroppedTotal();
+void QVX_CaptureDroppedReset();
 
 }  // namespace qvx

@@ -6,6 +6,7 @@
 #include "app/option.h"
 #include "app/text.h"
 #include "capture/capture_control.h"
+#include "capture/capture_loop.h"
 #include "connector/qvx_wpcap_con.h"
 #ifndef _WIN32
 #include "platform/posix/samba.h"
@@ -39,7 +40,8 @@ int ReplayClose() {
 }
 
 const CaptureConnector kReplayConnector = {
-    ReplayEnum, ReplayOpen, ReplayBuffer, QvxWPcapFilterSet, QvxWPcapConRecv, ReplayClose,
+    ReplayEnum,  ReplayOpen,      ReplayBuffer,     QvxWPcapFilterSet,  QvxWPcapConRecv,
+    ReplayClose, QvxWPcapConWait, QvxWPcapConStats, QvxWPcapConClockUs, QvxWPcapConFrameTimeUs,
 };
 
 }  // namespace
@@ -77,9 +79,10 @@ ReplayPlatform::ReplayPlatform(Platform* target, ReplayStart start,
       shares_from_config_(shares_from_config) {}
 
 LocalTime ReplayPlatform::Now() {
-  int64_t sec = 0;
-  long usec = 0;
-  if (!QvxWPcapConLastFrameTime(&sec, &usec)) sec = start_.first_us / 1000000;
+  // The time of the frame being handled: a request decided after its answer was read keeps its
+  // own time.
+  const int64_t handled = QVX_CaptureHandledTimeUs();
+  int64_t sec = handled > 0 ? handled / 1000000 : start_.first_us / 1000000;
   // Many frames share a second: convert each second to local time once (per thread).
   thread_local int64_t cached_sec = INT64_MIN;
   thread_local LocalTime cached;

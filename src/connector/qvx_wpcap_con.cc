@@ -1,6 +1,7 @@
 #include "connector/qvx_wpcap_con.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -13,8 +14,11 @@
 #include <windows.h>
 #include <winsock2.h>
 #else
+#include <fcntl.h>
 #include <pcap/pcap.h>
 #include <poll.h>
+#include <time.h>
+#include <unistd.h>
 #endif
 
 namespace qvx {
@@ -49,6 +53,11 @@ struct pcap_if {
   uint32_t flags;
 };
 using pcap_if_t = struct pcap_if;
+struct pcap_stat {
+  unsigned int ps_recv;
+  unsigned int ps_drop;
+  unsigned int ps_ifdrop;
+};
 inline constexpr int PCAP_ERRBUF_SIZE = 256;
 inline constexpr int DLT_EN10MB = 1;
 #define QVX_PCAP_CALL __cdecl
@@ -79,6 +88,10 @@ struct PcapApi {
   int(QVX_PCAP_CALL* set_immediate_mode)(pcap_t*, int) = nullptr;
   int(QVX_PCAP_CALL* activate)(pcap_t*) = nullptr;
   int(QVX_PCAP_CALL* setbuff)(pcap_t*, int) = nullptr;  // WinPcap's own
+  int(QVX_PCAP_CALL* stats)(pcap_t*, struct pcap_stat*) = nullptr;
+#ifdef _WIN32
+  HANDLE(QVX_PCAP_CALL* getevent)(pcap_t*) = nullptr;  // the adapter's read event
+#endif
 };
 
 void SetErr(char* errbuf, const char* fmt, const char* a = "", const char* b = "") {
@@ -128,6 +141,8 @@ const PcapApi* LoadApi(char* errbuf) {
       Bind(lib, api.set_immediate_mode, "pcap_set_immediate_mode");
       Bind(lib, api.activate, "pcap_activate");
       Bind(lib, api.setbuff, "pcap_setbuff");
+      Bind(lib, api.stats, "pcap_stats");
+      Bind(lib, api.getevent, "pcap_getevent");
       ok = api.findalldevs && api.freealldevs && api.open_live && api.compile && api.setfilter &&
            api.freecode && api.next_ex && api.close && api.geterr && api.datalink;
     }
@@ -159,6 +174,7 @@ const PcapApi* LoadApi(char*) {
     a.set_buffer_size = pcap_set_buffer_size;
     a.set_immediate_mode = pcap_set_immediate_mode;
     a.activate = pcap_activate;
+    a.stats = pcap_stats;
     return a;
   }();
   return &api;
@@ -186,10 +202,59 @@ std::atomic<int64_t> g_last_sec{0};
 std::atomic<long> g_last_usec{0};
 QvxFrameObserver g_observer = nullptr;
 void* g_observer_ctx = nullptr;
+// Threads inside QvxWPcapConWait, and how a close wakes them: a pipe (Linux) or an event
+// (Windows) that the wait watches beside the adapter. A close waits until they have left before
+// the adapter goes.
+int g_waiters = 0;
+bool g_closing = false;  // a close is waking the waiters: none may wait again
+std::condition_variable g_left;
+#ifdef _WIN32
+HANDLE g_wake = nullptr;
+#else
+int g_wake[2] = {-1, -1};
+#endif
 
-// Opens a live adapter; buffer_size 0 keeps libpcap's default.
+bool WakeReady() {
+#ifdef _WIN32
+  if (!g_wake) g_wake = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  return g_wake != nullptr;
+#else
+  if (g_wake[0] < 0 && ::pipe(g_wake) == 0) {
+    for (int fd : g_wake) {
+      ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+      ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+    }
+  }
+  return g_wake[0] >= 0;
+#endif
+}
+
+// Called with g_mu held: wakes every waiter and lets them leave.
+void WakeWaiters(std::unique_lock<std::mutex>& lock) {
+  if (g_waiters == 0) return;
+#ifdef _WIN32
+  SetEvent(g_wake);
+#else
+  const char c = 1;
+  (void)!::write(g_wake[1], &c, 1);
+#endif
+  g_left.wait(lock, [] { return g_waiters == 0; });
+}
+
+void ResetWake() {
+#ifdef _WIN32
+  ResetEvent(g_wake);
+#else
+  char buf[64];
+  while (::read(g_wake[0], buf, sizeof buf) > 0) {
+  }
+#endif
+}
+
+// Opens a live adapter; buffer_size 0 means kQvxDefaultBufferBytes.
 pcap_t* OpenLive(const PcapApi& api, const char* name, int wait_ms, int buffer_size, char* errbuf) {
   char err[PCAP_ERRBUF_SIZE] = {};
+  if (buffer_size <= 0) buffer_size = kQvxDefaultBufferBytes;
   pcap_t* p = nullptr;
   if (api.create && api.activate) {
     p = api.create(name, err);
@@ -447,6 +512,7 @@ int QvxWPcapConRecv(unsigned char* buf, unsigned long* len) {
   const unsigned char* d = nullptr;
   int rc = api->next_ex(g_pcap, &h, &d);
 #ifndef _WIN32
+  // A short wait of its own; the longer idle wait is QvxWPcapConWait, which a close can end.
   if (rc == 0) {
     struct pollfd pfd = {pcap_get_selectable_fd(g_pcap), POLLIN, 0};
     if (pfd.fd >= 0 && ::poll(&pfd, 1, g_wait_ms) > 0) rc = api->next_ex(g_pcap, &h, &d);
@@ -462,10 +528,91 @@ int QvxWPcapConRecv(unsigned char* buf, unsigned long* len) {
 }
 
 int QvxWPcapConClose() {
-  std::lock_guard<std::mutex> lock(g_mu);
+  std::unique_lock<std::mutex> lock(g_mu);
   if (!IsOpen()) return -1;
+  g_closing = true;
+  WakeWaiters(lock);
+  g_closing = false;
   CloseLocked(g_pcap ? LoadApi(nullptr) : nullptr);
   return 0;
+}
+
+int QvxWPcapConWait(int ms) {
+  if (ms < 0) ms = 0;
+  std::unique_lock<std::mutex> lock(g_mu);
+  if (g_file) {
+    if (g_file_state == kQvxFileReading) return 1;
+    lock.unlock();
+    IdleWait(ms < 2 ? ms : 2);
+    return 0;
+  }
+  if (!g_pcap || g_closing) return -1;
+  pcap_t* const p = g_pcap;
+#ifdef _WIN32
+  const PcapApi* api = LoadApi(nullptr);
+  HANDLE ready = api && api->getevent ? api->getevent(p) : nullptr;
+  // Without the adapter's event the receive's own timeout is the wait.
+  if (!ready || !WakeReady()) return 0;
+  ++g_waiters;
+  lock.unlock();
+  HANDLE both[2] = {ready, g_wake};
+  const DWORD r = WaitForMultipleObjects(2, both, FALSE, static_cast<DWORD>(ms));
+  lock.lock();
+  const bool frame = r == WAIT_OBJECT_0;
+#else
+  const int fd = pcap_get_selectable_fd(p);
+  if (fd < 0 || !WakeReady()) {
+    lock.unlock();
+    IdleWait(ms < g_wait_ms ? ms : g_wait_ms);
+    return 0;
+  }
+  ++g_waiters;
+  lock.unlock();
+  struct pollfd fds[2] = {{fd, POLLIN, 0}, {g_wake[0], POLLIN, 0}};
+  const int r = ::poll(fds, 2, ms);
+  lock.lock();
+  const bool frame = r > 0 && (fds[0].revents & POLLIN) != 0;
+#endif
+  if (--g_waiters == 0) {
+    ResetWake();
+    g_left.notify_all();
+  }
+  if (g_pcap != p || g_closing) return -1;
+  return frame ? 1 : 0;
+}
+
+int QvxWPcapConStats(uint64_t* received, uint64_t* dropped) {
+  std::lock_guard<std::mutex> lock(g_mu);
+  if (!g_pcap) return -1;
+  const PcapApi* api = LoadApi(nullptr);
+  if (!api || !api->stats) return -1;
+  struct pcap_stat st {};
+  if (api->stats(g_pcap, &st) != 0) return -1;
+  if (received) *received = st.ps_recv;
+  if (dropped) *dropped = st.ps_drop;
+  return 0;
+}
+
+int64_t QvxWPcapConClockUs() {
+  {
+    std::lock_guard<std::mutex> lock(g_mu);
+    if (g_file) return g_frames.load() ? g_last_sec.load() * 1000000 + g_last_usec.load() : 0;
+  }
+#ifdef _WIN32
+  FILETIME ft;
+  GetSystemTimeAsFileTime(&ft);
+  const int64_t t100 =
+      static_cast<int64_t>((static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime);
+  return t100 / 10 - 11644473600LL * 1000000;
+#else
+  struct timespec ts;
+  clock_gettime(CLOCK_REALTIME, &ts);
+  return static_cast<int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
+#endif
+}
+
+int64_t QvxWPcapConFrameTimeUs() {
+  return g_frames.load() ? g_last_sec.load() * 1000000 + g_last_usec.load() : 0;
 }
 
 int QvxWPcapConOpenFile(const char* path, char* errbuf) {

@@ -13,13 +13,17 @@ inline constexpr int kQvxAdapterMax = 10;
 inline constexpr int kQvxAdapterNameSize = 1024;
 inline constexpr int kQvxErrBufSize = 256;
 inline constexpr int kQvxFrameBufSize = 65535;
+// The kernel buffer when none is configured: a burst of opens at full speed must fit while the
+// capture thread catches up (libpcap's own default is 2 MB, Npcap's 1 MB).
+inline constexpr int kQvxDefaultBufferBytes = 64 << 20;
 
 // Fills up to 10 adapters that carry an IPv4 address: the address in network byte order (as an
 // in_addr holds it) and the name to open. An adapter with several addresses is listed once per
 // address. -1 with errbuf set on failure.
 int QvxWPcapConEnumAdapter(unsigned long* addrs, char (*names)[kQvxAdapterNameSize], int* count,
                            char* errbuf);
-// Opens the adapter; a receive then waits at most wait_ms for a frame. -1 on failure.
+// Opens the adapter with kQvxDefaultBufferBytes of kernel buffer; a receive then waits at most
+// wait_ms for a frame. -1 on failure.
 int QvxWPcapConOpen(const char* name, int wait_ms, char* errbuf);
 // Kernel buffer in bytes. -1 on failure.
 int QvxWPcapBufferSet(int size, char* errbuf);
@@ -28,9 +32,20 @@ int QvxWPcapFilterSet(const char* filter, unsigned int mask, char* errbuf);
 // 0 with *len 0 when no frame came within the wait, 0 with one Ethernet frame (at most 65535
 // bytes, *len = bytes captured) otherwise. -1 at once when nothing is open (after a close).
 int QvxWPcapConRecv(unsigned char* buf, unsigned long* len);
-// Closes the open capture; safe while another thread is inside QvxWPcapConRecv. -1 when there
-// was nothing to close.
+// Closes the open capture; safe while another thread is inside QvxWPcapConRecv or
+// QvxWPcapConWait, which it ends at once. -1 when there was nothing to close.
 int QvxWPcapConClose();
+// Waits until a frame may be ready, at most ms: 1 when one may be, 0 when the time ran out, -1
+// when nothing is open or the capture was closed meanwhile.
+int QvxWPcapConWait(int ms);
+// Frames the capture library received and dropped (its buffer was full) since the open. -1 when
+// it keeps no such counts (a capture file).
+int QvxWPcapConStats(uint64_t* received, uint64_t* dropped);
+// The capture clock in microseconds since 1970: the time of the last frame read from a file, or
+// the current time on an adapter (the time base of live frames).
+int64_t QvxWPcapConClockUs();
+// Capture time of the last frame delivered (microseconds since 1970), 0 before any.
+int64_t QvxWPcapConFrameTimeUs();
 
 // ---- replay ----
 

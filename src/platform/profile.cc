@@ -60,27 +60,48 @@ std::optional<std::string> KeyOf(const std::string& line, std::string* value) {
   return Trim(t.substr(0, eq));
 }
 
+// A value in matching quotes loses them.
+std::string Unquoted(std::string value) {
+  if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+      value.back() == value.front())
+    value = value.substr(1, value.size() - 2);
+  return value;
+}
+
+std::string Lower(const std::string& s) {
+  std::string out = s;
+  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
 }  // namespace
 
 std::optional<std::string> ProfileLookup(const std::string& text, const std::string& section,
                                          const std::string& key) {
+  return ProfileIndex(text).Lookup(section, key);
+}
+
+ProfileIndex::ProfileIndex(const std::string& text) {
+  std::string section;
   bool in_section = false;
   for (const std::string& line : SplitLines(text)) {
     if (auto s = SectionOf(line)) {
-      in_section = EqualNoCase(*s, section);
+      section = Lower(*s);
+      in_section = true;
       continue;
     }
     if (!in_section) continue;
     std::string value;
     auto k = KeyOf(line, &value);
-    if (k && EqualNoCase(*k, key)) {
-      if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
-          value.back() == value.front())
-        value = value.substr(1, value.size() - 2);
-      return value;
-    }
+    if (k) values_.emplace(section + '\n' + Lower(*k), Unquoted(value));  // the first one wins
   }
-  return std::nullopt;
+}
+
+std::optional<std::string> ProfileIndex::Lookup(const std::string& section,
+                                                const std::string& key) const {
+  auto it = values_.find(Lower(section) + '\n' + Lower(key));
+  if (it == values_.end()) return std::nullopt;
+  return it->second;
 }
 
 int ProfileValueToInt(const std::string& value, int def) {

@@ -5,12 +5,26 @@
 
 #include <optional>
 #include <string>
+#include <unordered_map>
 
 namespace qvx {
 
 // The value of key in section, or nothing when the section or key is absent.
 std::optional<std::string> ProfileLookup(const std::string& text, const std::string& section,
                                          const std::string& key);
+
+// A profile text parsed once: each lookup then costs what ProfileLookup costs for a tiny text,
+// however large the file (a profile is read once per load, not once per key).
+class ProfileIndex {
+ public:
+  explicit ProfileIndex(const std::string& text);
+  // As ProfileLookup on the text.
+  std::optional<std::string> Lookup(const std::string& section, const std::string& key) const;
+
+ private:
+  // Lower-case section, a newline, lower-case key -> the first value in the text.
+  std::unordered_map<std::string, std::string> values_;
+};
 
 // Integer conversion of a profile value: leading blanks, an optional sign, decimal digits or a
 // "0x" hexadecimal prefix; conversion stops at the first other character. A value that does not

@@ -155,7 +155,14 @@ void QVX_NetSessionForget() {
 int QVX_NetSession_NT(NetWkSessionInfoStSt* out, int max, const char* /*szServerName*/,
                       const char* /*szClientName*/, const char* /*szUserName*/) {
   if (out == nullptr || max <= 0) return 0;
-  std::memset(out, 0, sizeof(NetWkSessionInfoStSt) * static_cast<size_t>(max));
+  // This runs for every logged access: only the records the last call filled can hold anything,
+  // so only they are cleared (the whole array is some 100 KB).
+  static const NetWkSessionInfoStSt* last_out = nullptr;
+  static int last_filled = 0;
+  const int dirty = out == last_out && last_filled < max ? last_filled : max;
+  std::memset(out, 0, sizeof(NetWkSessionInfoStSt) * static_cast<size_t>(dirty));
+  last_out = out;
+  last_filled = max;  // until this call knows better
   std::vector<ServerSession> sessions;
   if (!platform().ListSessions(&sessions)) {
     // Said once per run of failures: the callers ask for every logged access.
@@ -165,7 +172,8 @@ int QVX_NetSession_NT(NetWkSessionInfoStSt* out, int max, const char* /*szServer
           "前回の一覧 (%d 件) を使います。\r\n",
           static_cast<int>(g_last_sessions.size()));
     g_sessions_failing = true;
-    return LastSessions(out, max);
+    last_filled = LastSessions(out, max);
+    return last_filled;
   }
   if (g_sessions_failing)
     QVX_KLOG("QVX_I09-016 QVX_NetSession_NT[%d][%ld] : セッション一覧を再び取得できました。\r\n");
@@ -174,6 +182,7 @@ int QVX_NetSession_NT(NetWkSessionInfoStSt* out, int max, const char* /*szServer
   for (const ServerSession& s : sessions) {
     if (s.user.empty()) continue;  // takes no record
     if (index >= max) break;
+    last_filled = index + 1;
     NetWkSessionInfoStSt& r = out[index];
     CopyText(r.sesi502_cltype_name, s.cltype_name.c_str());
     CopyText(r.sesi502_cname, s.client.c_str());
@@ -188,8 +197,41 @@ int QVX_NetSession_NT(NetWkSessionInfoStSt* out, int max, const char* /*szServer
   }
   g_last_sessions.assign(out, out + index);
   g_sessions_known = true;
+  last_filled = index;
   if (OptionInfo.ErrorLevel >= 6) QVX_KLOG("QVX_D09-004 QVX_NetSession_NT[%d][%ld] : END\r\n");
   return index;
+}
+
+namespace {
+
+// The last facts read inside a FileFactsScope.
+struct FactsCache {
+  int depth = 0;
+  bool valid = false;
+  std::string path;
+  FileInfoResult result = FileInfoResult::kError;
+  FileInfo info;
+};
+thread_local FactsCache t_facts;
+
+FileInfoResult Facts(const char* path, FileInfo* out) {
+  FactsCache& c = t_facts;
+  if (c.depth == 0) return platform().GetFileInfo(path, out);
+  if (!c.valid || c.path != path) {
+    c.path = path;
+    c.result = platform().GetFileInfo(path, &c.info);
+    c.valid = true;
+  }
+  *out = c.info;
+  return c.result;
+}
+
+}  // namespace
+
+FileFactsScope::FileFactsScope() { ++t_facts.depth; }
+
+FileFactsScope::~FileFactsScope() {
+  if (--t_facts.depth == 0) t_facts.valid = false;
 }
 
 int QVX_CheckExistFileOrFolder(const char* szTargetPath, int* nOutFileOrFolder) {
@@ -197,7 +239,7 @@ int QVX_CheckExistFileOrFolder(const char* szTargetPath, int* nOutFileOrFolder) 
   if (szTargetPath == nullptr) return 0;
   QVX_DBG();
   FileInfo fi;
-  if (platform().GetFileInfo(szTargetPath, &fi) != FileInfoResult::kOk) return 0;
+  if (Facts(szTargetPath, &fi) != FileInfoResult::kOk) return 0;
   if (nOutFileOrFolder) *nOutFileOrFolder = fi.is_directory ? kKindFolder : kKindFile;
   return 1;
 }
@@ -205,7 +247,7 @@ int QVX_CheckExistFileOrFolder(const char* szTargetPath, int* nOutFileOrFolder) 
 int FileSizeInfo(const char* filename, uint64_t* out_fileSize) {
   QVX_DBG();
   FileInfo fi;
-  FileInfoResult r = filename ? platform().GetFileInfo(filename, &fi) : FileInfoResult::kError;
+  FileInfoResult r = filename ? Facts(filename, &fi) : FileInfoResult::kError;
   if (r == FileInfoResult::kNotFound) return kSizeNotFound;  // the output stays as it was
   if (r != FileInfoResult::kOk) {
     if (out_fileSize) *out_fileSize = 0;
@@ -228,7 +270,7 @@ void TraceStamp(const char* what, int64_t t) {
 
 int FileNotifyInfo(const char* PathName, time_t in_time, time_t* Filetime, int Flg) {
   FileInfo fi;
-  if (PathName == nullptr || platform().GetFileInfo(PathName, &fi) != FileInfoResult::kOk) {
+  if (PathName == nullptr || Facts(PathName, &fi) != FileInfoResult::kOk) {
     if (Filetime) *Filetime = in_time;
     return kTimeUnreadable;
   }

@@ -67,6 +67,16 @@ enum : int {
 // How far before the access a creation still counts as "created" by it.
 inline constexpr int64_t kCreatedWindowSec = 40;
 
+// While one lives (on this thread), the facts of a path are asked of the file system once: one
+// access reads its object's kind, size and time stamps with a single call. Nests.
+class FileFactsScope {
+ public:
+  FileFactsScope();
+  ~FileFactsScope();
+  FileFactsScope(const FileFactsScope&) = delete;
+  FileFactsScope& operator=(const FileFactsScope&) = delete;
+};
+
 // 1 when the path exists (kind 1 file, 2 folder through nOutFileOrFolder), else 0.
 int QVX_CheckExistFileOrFolder(const char* szTargetPath, int* nOutFileOrFolder);
 // 102 with the size, 101 when the file does not exist, 1 on another failure (size 0).

@@ -107,8 +107,8 @@ int QVX_Smb2FileStandardInfo(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len,
   if (QVX_NameFiltered(szAccessPathName, true)) return 10;
 
   const uint32_t tree_id = QVX_Smb2TreeId(SMB2_HEADER);
-  // Every file handler pauses before its tree look-up.
-  platform().SleepMs(10);
+  // No pause here: the capture loop hands a CREATE on once the server answered it (or 10 ms of
+  // capture time passed), so the server has finished the open before the look-up.
   int slot = 0, how = 0;
   if (QVXTreeIDGetInfo(tree_id, 0, 0, 0, recvData, szAccessPathName, &slot, &how, data) == 10)
     return 10;

@@ -106,7 +106,7 @@ int QVX_OtherCmdAccess(const OtherCmdFrame& f) {
   const bool inside = QVX_ResolveAccessName(name, sizeof name);
   if (QVX_NameFiltered(name, true)) return 10;
 
-  if (f.version == 2) platform().SleepMs(10);  // as the CREATE handler does
+  // SMB2 requests reach here once the server answered them (the capture loop holds them).
   int slot = 0, how = 0;
   const int found =
       QVXTreeIDGetInfo(f.tid, f.pid, f.uid, f.mid, f.recvData, name, &slot, &how, data);

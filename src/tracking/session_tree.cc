@@ -14,6 +14,7 @@
 #include "app/option.h"
 #include "app/tables.h"
 #include "app/text.h"
+#include "capture/capture_loop.h"
 #include "capture/connection_tracker.h"
 #include "capture/smb_command_table.h"
 #include "filters/exclusion.h"
@@ -554,6 +555,11 @@ int QVX_SmbInfoTableDelete(DATA* data) {
                     "Connection：F=%lu W=%lu U=%lu | SessionSetup : F=%lu W=%lu U=%lu | ListData "
                     "F=%lu U=%lu | ComputerNameErrList：%d",
                     tf, tw, tu, sf, sw, su, rows - lu, lu, ComputerNameErrListCnt);
+      // Missed frames stay in view: the periodic text must not hide them.
+      if (const unsigned long long dropped = QVX_CaptureDroppedTotal()) {
+        const size_t n = std::strlen(text);
+        std::snprintf(text + n, sizeof text - n, " | %llu frames dropped by the capture", dropped);
+      }
       view->SetStatusText(2, text);
     }
     QVX_TreeIDTableDelete(data);

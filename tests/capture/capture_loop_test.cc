@@ -37,6 +37,8 @@ struct Call {
   bool tail_zero;  // every byte of the working buffer past Len is zero
   std::string server_mac;
   std::string client_mac;
+  int64_t handled_us;  // the capture time the handler runs at
+  int64_t read_us;     // capture time of the last frame read when it ran
 };
 std::vector<Call> g_calls;
 std::string g_fail;  // handler that returns 10
@@ -53,7 +55,8 @@ int Record(int n, unsigned long Len, unsigned char* d, long cursor, int max, DAT
   bool zero = true;
   for (unsigned long i = Len; i < kRecvBufSize; ++i) zero = zero && d[i] == 0;
   g_calls.push_back({kNames[n], Len, cursor, max, data->SMBCommand, data->SMBVersion, zero,
-                     data->ServerMac, data->ClientMac});
+                     data->ServerMac, data->ClientMac, QVX_CaptureHandledTimeUs(),
+                     test::Fake().frame_us});
   return g_fail == kNames[n] ? 10 : 0;
 }
 template <int N>
@@ -543,6 +546,172 @@ TEST_F(CaptureLoopTest, ThreadStartAndExit) {
   EXPECT_EQ(tail, (std::vector<std::string>{"QVX_D21-011", "QVX_E21-011", "QVX_E21-011",
                                             "QVX_E21-051", "QVX_E21-051", "QVX_E21-011"}));
   EXPECT_EQ(Count("] : Thread End"), 1);
+}
+
+// ---- requests held until the server answered them ----
+
+constexpr uint16_t kClientPort = 0xC000;
+constexpr uint16_t kOtherPort = 0xC001;
+
+// An SMB2 request toward the server and the server's answer to it (flag SERVER_TO_REDIR, ports
+// the other way round).
+std::vector<unsigned char> Request2(uint16_t command, uint64_t id, const char* client = kClient,
+                                    uint16_t port = kClientPort) {
+  return MakeFrame(client, kServer, Smb2Payload(command, 8, id), port, 445);
+}
+std::vector<unsigned char> Answer2(uint16_t command, uint64_t id, uint32_t status = 0,
+                                   uint16_t port = kClientPort) {
+  auto f = MakeFrame(kServer, kClient, Smb2Payload(command, 8, id, status), 445, port);
+  f[14 + 40 + 4 + 16] |= 0x01;
+  return f;
+}
+
+class HeldRequestLoopTest : public CaptureLoopTest {
+ protected:
+  void At(int64_t us, const std::vector<unsigned char>& f) {
+    Fake().frames.push_back({f, static_cast<unsigned long>(f.size()), 0, us});
+  }
+  const Call* Find(const std::string& handler) {
+    for (auto& c : g_calls)
+      if (c.handler == handler) return &c;
+    return nullptr;
+  }
+};
+
+TEST_F(HeldRequestLoopTest, CreateIsHandledWhenItsAnswerPassesAndKeepsItsPlace) {
+  At(1000, Request2(5, 7));
+  At(2000, Request2(3, 8, "10.213.0.9"));  // another client's tree connect, behind it
+  At(3000, Answer2(5, 7));
+  At(4000, Request2(3, 9, "10.213.0.9"));
+  Run();
+  ASSERT_EQ(Handlers(),
+            (std::vector<std::string>{"QVX_Smb2FileStandardInfo", "QVX_Smb2TreeConnectAndx",
+                                      "QVX_Smb2TreeConnectAndx"}));
+  // Handled once the answer was read, not before and not later, at its own capture time.
+  EXPECT_EQ(g_calls[0].read_us, 3000);
+  EXPECT_EQ(g_calls[0].handled_us, 1000);
+  EXPECT_EQ(g_calls[0].command, 5);
+  EXPECT_EQ(g_calls[0].version, 2);
+  EXPECT_TRUE(g_calls[0].tail_zero);
+  EXPECT_EQ(g_calls[0].Len, 44u + 64u + 8u);
+  EXPECT_EQ(g_calls[1].handled_us, 2000);
+  EXPECT_EQ(g_calls[1].read_us, 3000);
+  EXPECT_EQ(g_calls[2].handled_us, 4000);
+}
+
+TEST_F(HeldRequestLoopTest, TenMillisecondsOfCaptureTimeDecideWithoutAnAnswer) {
+  At(1000, Request2(5, 7));
+  At(10999, Request2(3, 8, "10.213.0.9"));
+  At(11000, Request2(4, 9, "10.213.0.9"));
+  Run();
+  ASSERT_EQ(Handlers(),
+            (std::vector<std::string>{"QVX_Smb2FileStandardInfo", "QVX_Smb2TreeConnectAndx",
+                                      "QVX_Smb2TreeDisConnectReq"}));
+  EXPECT_EQ(g_calls[0].read_us, 11000);
+  EXPECT_EQ(g_calls[0].handled_us, 1000);
+}
+
+TEST_F(HeldRequestLoopTest, AnIdleCaptureWaitsOnlyUntilTheHeldRequestIsDue) {
+  // No answer and no further frame: the clock moves on while the loop waits on the adapter.
+  Fake().idle_step_us = 3000;
+  Fake().stop_at_us = 60000;
+  At(1000, Request2(5, 7));
+  Run();
+  ASSERT_EQ(Handlers(), std::vector<std::string>{"QVX_Smb2FileStandardInfo"});
+  ASSERT_FALSE(Fake().waits.empty());
+  // ServiceTaskWait is 1000 ms; a held request shortens the wait to its remaining time.
+  EXPECT_LE(Fake().waits.front(), 10);
+  EXPECT_GE(Fake().waits.front(), 1);
+  // Decided by its time, well before capture stopped.
+  EXPECT_GE(Fake().clock_us, 60000);
+  EXPECT_EQ(g_calls[0].handled_us, 1000);
+  EXPECT_EQ(Fake().waits.back(), OptionInfo.ServiceTaskWait);
+}
+
+TEST_F(HeldRequestLoopTest, StoppingDecidesEveryHeldRequestInOrder) {
+  At(1000, Request2(5, 7));
+  At(1500, Request2(5, 8));
+  At(2000, Request2(3, 9, "10.213.0.9"));
+  Run();  // the frames run out and capture stops at once
+  EXPECT_EQ(Handlers(),
+            (std::vector<std::string>{"QVX_Smb2FileStandardInfo", "QVX_Smb2FileStandardInfo",
+                                      "QVX_Smb2TreeConnectAndx"}));
+  ASSERT_EQ(g_calls.size(), 3u);
+  EXPECT_EQ(g_calls[0].handled_us, 1000);
+  EXPECT_EQ(g_calls[1].handled_us, 1500);
+  // Nothing is left over for the next run.
+  g_calls.clear();
+  At(5000, Request2(3, 10, "10.213.0.9"));
+  Run();
+  EXPECT_EQ(Handlers(), std::vector<std::string>{"QVX_Smb2TreeConnectAndx"});
+}
+
+TEST_F(HeldRequestLoopTest, OnlyTheFinalAnswerOnTheSameConnectionCounts) {
+  At(1000, Request2(5, 7));
+  At(2000, Answer2(5, 7, 0x00000103));     // STATUS_PENDING: still working
+  At(3000, Answer2(5, 7, 0, kOtherPort));  // same MessageId, another connection
+  At(4000, Answer2(5, 6));                 // same connection, another message
+  At(5000, Request2(3, 8, "10.213.0.9"));
+  At(6000, Answer2(5, 7));
+  Run();
+  ASSERT_EQ(Handlers(),
+            (std::vector<std::string>{"QVX_Smb2FileStandardInfo", "QVX_Smb2TreeConnectAndx"}));
+  EXPECT_EQ(g_calls[0].read_us, 6000);
+}
+
+TEST_F(HeldRequestLoopTest, Smb1NtCreateWaitsForTheAnswerWithItsMidAndPid) {
+  auto request = MakeFrame(kClient, kServer, Smb1Payload(0xA2, 8, 33, 500));
+  auto wrong_pid = MakeFrame(kServer, kClient, Smb1Payload(0xA2, 8, 33, 501), 445, kClientPort);
+  auto answer = MakeFrame(kServer, kClient, Smb1Payload(0xA2, 8, 33, 500), 445, kClientPort);
+  wrong_pid[14 + 40 + 4 + 9] |= 0x80;  // SMB_FLAGS_REPLY
+  answer[14 + 40 + 4 + 9] |= 0x80;
+  At(1000, request);
+  At(2000, wrong_pid);
+  At(3000, MakeFrame(kClient, kServer, Smb1Payload(0x2B)));  // ECHO, behind it
+  At(4000, answer);
+  Run();
+  ASSERT_EQ(Handlers(), (std::vector<std::string>{"QVX_SmbNtCreateAndx", "QVX_SmbOtherCmd"}));
+  EXPECT_EQ(g_calls[0].read_us, 4000);
+  EXPECT_EQ(g_calls[1].handled_us, 3000);
+}
+
+TEST_F(HeldRequestLoopTest, AHeldRequestThatFailsIsReportedLikeAnyOther) {
+  OptionInfo.ErrorLevel = 2;
+  g_fail = "QVX_Smb2FileStandardInfo";
+  At(1000, Request2(5, 7));
+  At(2000, Answer2(5, 7));
+  Run();
+  EXPECT_EQ(Count("QVX_E21-007 QVX_LogThread"), 1);
+}
+
+TEST_F(HeldRequestLoopTest, DropsAreReadEachSecondAndReported) {
+  Fake().dropped = 0;
+  At(0, Request2(3, 1));
+  At(500000, Request2(3, 2));
+  Run();
+  EXPECT_EQ(Count("frames dropped by the capture"), 0);
+  const uint64_t before = QVX_CaptureDroppedTotal();
+  Fake().dropped = 7;
+  Fake().received = 100;
+  // The counters are read when a second of capture clock has passed since the last reading (the
+  // start of the run at 500 ms), and not again within the next second.
+  At(1200000, Request2(3, 3));
+  At(1600000, Request2(3, 4));
+  At(1700000, Request2(3, 5));
+  Run();
+  EXPECT_EQ(Count("QVX_E21-070 QVX_LogThread"), 1);
+  EXPECT_EQ(Count("7 frames dropped by the capture (7 of 100 since capture started)"), 1);
+  EXPECT_EQ(QVX_CaptureDroppedTotal(), before + 7);
+  // A connector without counters (a capture file) reports nothing.
+  Fake().stats_rc = -1;
+  Fake().dropped = 50;
+  At(5000000, Request2(3, 6));
+  At(7000000, Request2(3, 7));
+  Run();
+  EXPECT_EQ(Count("QVX_E21-070 QVX_LogThread"), 1);
+  // The program's start-up begins the count again.
+  ASSERT_TRUE(QVX_StartUp(0, nullptr));
+  EXPECT_EQ(QVX_CaptureDroppedTotal(), 0u);
 }
 
 }  // namespace

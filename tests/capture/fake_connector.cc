@@ -58,9 +58,12 @@ int Recv(unsigned char* buf, unsigned long* len) {
       g_state.frames.pop_front();
       std::memcpy(buf, f.bytes.data(), f.bytes.size());
       *len = f.reported;
+      g_state.frame_us = f.time_us;
+      if (f.time_us > g_state.clock_us) g_state.clock_us = f.time_us;
       return f.rc;
     }
-    if (g_state.stop_when_empty && g_state.data) g_state.data->LoggingFlg = 0;
+    if (g_state.stop_when_empty && g_state.data && g_state.clock_us >= g_state.stop_at_us)
+      g_state.data->LoggingFlg = 0;
   }
   // An idle adapter: the wait of a real receive.
   std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -71,7 +74,33 @@ int Close() {
   g_state.calls.push_back("close");
   return g_state.close_rc;
 }
-const CaptureConnector kFake = {Enum, Open, Buffer, Filter, Recv, Close};
+int Wait(int ms) {
+  {
+    std::lock_guard<std::mutex> l(g_mu);
+    ++g_state.wait_calls;
+    g_state.waits.push_back(ms);
+    if (!g_state.frames.empty()) return 1;
+    g_state.clock_us += g_state.idle_step_us;
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(ms < 1 ? ms : 1));
+  return 0;
+}
+int Stats(uint64_t* received, uint64_t* dropped) {
+  std::lock_guard<std::mutex> l(g_mu);
+  *received = g_state.received;
+  *dropped = g_state.dropped;
+  return g_state.stats_rc;
+}
+int64_t ClockUs() {
+  std::lock_guard<std::mutex> l(g_mu);
+  return g_state.clock_us;
+}
+int64_t FrameTimeUs() {
+  std::lock_guard<std::mutex> l(g_mu);
+  return g_state.frame_us;
+}
+const CaptureConnector kFake = {Enum,  Open, Buffer, Filter,  Recv,
+                                Close, Wait, Stats,  ClockUs, FrameTimeUs};
 const CaptureConnector* g_previous = nullptr;
 }  // namespace
 
@@ -84,7 +113,8 @@ FakeConnectorGuard::FakeConnectorGuard() {
 FakeConnectorGuard::~FakeConnectorGuard() { SetCaptureConnector(g_previous); }
 
 std::vector<unsigned char> MakeFrame(const char* src, const char* dst,
-                                     const std::vector<unsigned char>& payload) {
+                                     const std::vector<unsigned char>& payload, uint16_t sport,
+                                     uint16_t dport) {
   std::vector<unsigned char> f = {0x02, 0, 0, 0, 0, 0x01, 0x02, 0, 0, 0, 0, 0x02, 0x08, 0x00};
   unsigned a[4], b[4];
   std::sscanf(src, "%u.%u.%u.%u", &a[0], &a[1], &a[2], &a[3]);
@@ -107,13 +137,29 @@ std::vector<unsigned char> MakeFrame(const char* src, const char* dst,
     ip[16 + i] = static_cast<unsigned char>(b[i]);
   }
   f.insert(f.end(), ip, ip + 20);
-  unsigned char tcp[20] = {0xC0, 0x00, 0x01, 0xBD, 0, 0, 0, 1, 0, 0, 0, 1, 0x50, 0x18, 0x01, 0};
+  unsigned char tcp[20] = {static_cast<unsigned char>(sport >> 8),
+                           static_cast<unsigned char>(sport),
+                           static_cast<unsigned char>(dport >> 8),
+                           static_cast<unsigned char>(dport),
+                           0,
+                           0,
+                           0,
+                           1,
+                           0,
+                           0,
+                           0,
+                           1,
+                           0x50,
+                           0x18,
+                           0x01,
+                           0};
   f.insert(f.end(), tcp, tcp + 20);
   f.insert(f.end(), payload.begin(), payload.end());
   return f;
 }
 
-std::vector<unsigned char> Smb1Payload(unsigned char command, size_t body) {
+std::vector<unsigned char> Smb1Payload(unsigned char command, size_t body, uint16_t mid,
+                                       uint16_t pid) {
   std::vector<unsigned char> p = {0, 0, 0, static_cast<unsigned char>(32 + body)};
   std::vector<unsigned char> h(32, 0);
   h[0] = 0xFF;
@@ -123,12 +169,17 @@ std::vector<unsigned char> Smb1Payload(unsigned char command, size_t body) {
   h[4] = command;
   h[24] = 0x07;  // TID 7
   h[28] = 0x64;  // UID 100
+  h[26] = static_cast<unsigned char>(pid);
+  h[27] = static_cast<unsigned char>(pid >> 8);
+  h[30] = static_cast<unsigned char>(mid);
+  h[31] = static_cast<unsigned char>(mid >> 8);
   p.insert(p.end(), h.begin(), h.end());
   p.insert(p.end(), body, 0x11);
   return p;
 }
 
-std::vector<unsigned char> Smb2Payload(unsigned short command, size_t body) {
+std::vector<unsigned char> Smb2Payload(unsigned short command, size_t body, uint64_t message_id,
+                                       uint32_t status) {
   std::vector<unsigned char> p = {0, 0, 0, static_cast<unsigned char>(64 + body)};
   std::vector<unsigned char> h(64, 0);
   h[0] = 0xFE;
@@ -138,6 +189,8 @@ std::vector<unsigned char> Smb2Payload(unsigned short command, size_t body) {
   h[4] = 64;
   h[12] = static_cast<unsigned char>(command);
   h[13] = static_cast<unsigned char>(command >> 8);
+  for (int i = 0; i < 4; ++i) h[8 + i] = static_cast<unsigned char>(status >> (8 * i));
+  for (int i = 0; i < 8; ++i) h[24 + i] = static_cast<unsigned char>(message_id >> (8 * i));
   p.insert(p.end(), h.begin(), h.end());
   p.insert(p.end(), body, 0x22);
   return p;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -127,6 +128,49 @@ TEST(QvxWPcapConTest, CloseFromAnotherThreadEndsReceiving) {
   reader.join();
   EXPECT_TRUE(failed);
 }
+
+TEST(QvxWPcapConTest, FilesKeepNoDropCountsAndTheirClockIsTheFramesTime) {
+  char err[kQvxErrBufSize] = {};
+  ASSERT_EQ(QvxWPcapConOpenFile(Data("smb1_ops.pcap").c_str(), err), 0);
+  EXPECT_EQ(QvxWPcapConClockUs(), 0);   // no frame read yet
+  EXPECT_EQ(QvxWPcapConWait(1000), 1);  // frames are always ready while the file lasts
+  static unsigned char buf[kQvxFrameBufSize];
+  unsigned long len = 0;
+  ASSERT_EQ(QvxWPcapConRecv(buf, &len), 0);
+  ASSERT_GT(len, 0u);
+  int64_t sec = 0;
+  long usec = 0;
+  ASSERT_TRUE(QvxWPcapConLastFrameTime(&sec, &usec));
+  EXPECT_EQ(QvxWPcapConClockUs(), sec * 1000000 + usec);
+  EXPECT_EQ(QvxWPcapConFrameTimeUs(), sec * 1000000 + usec);
+  uint64_t received = 0, dropped = 0;
+  EXPECT_EQ(QvxWPcapConStats(&received, &dropped), -1);
+  EXPECT_EQ(QvxWPcapConClose(), 0);
+  EXPECT_EQ(QvxWPcapConWait(10), -1);  // nothing open
+}
+
+#ifndef _WIN32
+TEST(QvxWPcapConTest, CloseEndsAWaitOnTheAdapterAtOnce) {
+  char err[kQvxErrBufSize] = {};
+  if (QvxWPcapConOpen("lo", 20, err) != 0) GTEST_SKIP() << "cannot capture on lo: " << err;
+  uint64_t received = 1, dropped = 1;
+  EXPECT_EQ(QvxWPcapConStats(&received, &dropped), 0);
+  EXPECT_EQ(dropped, 0u);
+  std::atomic<int> last{2};
+  std::thread waiter([&] {
+    // Ten minutes: only the close can end this wait in time for the test.
+    int rc;
+    while ((rc = QvxWPcapConWait(600000)) != -1) {
+    }
+    last = rc;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(QvxWPcapConClose(), 0);
+  waiter.join();
+  EXPECT_EQ(last, -1);
+  EXPECT_EQ(QvxWPcapConStats(&received, &dropped), -1);
+}
+#endif
 
 TEST(QvxWPcapConTest, FileReaderReadsIndependently) {
   QvxPcapFileReader r;

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fstream>
+
 #include "support/fake_platform.h"
 
 namespace qvx {
@@ -69,6 +72,47 @@ TEST(Profile, PlatformReadsAndWritesRealFiles) {
   // Truncated to the buffer less one.
   EXPECT_EQ(platform().GetProfileString("Option", "IpAddress", "", buf, sizeof buf, ini), 7u);
   EXPECT_STREQ(buf, "10.20.3");
+}
+
+TEST(Profile, RepeatedSectionsAndKeysKeepTheFirstValue) {
+  const char text[] =
+      "Stray=1\n"  // before any section: never found
+      "[A]\nK=first\n[B]\nK=b\n[a]\nK=second\nL='quoted'\nM=\"half\n";
+  ProfileIndex index(text);
+  EXPECT_EQ(index.Lookup("A", "k"), "first");
+  EXPECT_EQ(index.Lookup("b", "K"), "b");
+  EXPECT_EQ(index.Lookup("A", "L"), "quoted");  // found in the second [a] block
+  EXPECT_EQ(index.Lookup("A", "M"), "\"half");  // unmatched quote kept
+  EXPECT_FALSE(index.Lookup("A", "Stray").has_value());
+  EXPECT_FALSE(index.Lookup("", "Stray").has_value());
+  EXPECT_EQ(ProfileLookup(text, "a", "K"), "first");
+}
+
+TEST(Profile, AChangedFileIsReadAgain) {
+  test::FakePlatform fake;
+  const std::string ini = fake.Path("Quorvix.ini");
+  {
+    std::ofstream o(ini, std::ios::binary);
+    o << "[Option]\r\nErrorLevel=3\r\n";
+  }
+  EXPECT_EQ(platform().GetProfileInt("Option", "ErrorLevel", 5, ini), 3);
+  // Replaced behind the program's back (as an editor saves), with the same size.
+  {
+    std::ofstream o(ini + ".new", std::ios::binary | std::ios::trunc);
+    o << "[Option]\r\nErrorLevel=4\r\n";
+  }
+  std::remove(ini.c_str());  // Windows renames onto no existing file
+  ASSERT_EQ(std::rename((ini + ".new").c_str(), ini.c_str()), 0);
+  EXPECT_EQ(platform().GetProfileInt("Option", "ErrorLevel", 5, ini), 4);
+  ASSERT_TRUE(platform().WriteProfileString("Option", "ErrorLevel", "7", ini));
+  EXPECT_EQ(platform().GetProfileInt("Option", "ErrorLevel", 5, ini), 7);
+  // Another file is another profile.
+  const std::string other = fake.Path("Other.ini");
+  ASSERT_TRUE(platform().WriteProfileString("Option", "ErrorLevel", "1", other));
+  EXPECT_EQ(platform().GetProfileInt("Option", "ErrorLevel", 5, other), 1);
+  EXPECT_EQ(platform().GetProfileInt("Option", "ErrorLevel", 5, ini), 7);
+  std::remove(ini.c_str());
+  EXPECT_EQ(platform().GetProfileInt("Option", "ErrorLevel", 5, ini), 5);
 }
 
 }  // namespace

@@ -234,6 +234,33 @@ TEST_F(FileInfoTest, SingleStampsAndAVanishedPath) {
   EXPECT_EQ(QVX_CheckExistFileOrFolder(nullptr, &kind), 0);
 }
 
+TEST_F(FileInfoTest, OneAccessAsksTheFileSystemOnce) {
+  File(kRef - 3600, kRef - 60);
+  const size_t before = fake.files_asked().size();
+  {
+    FileFactsScope access;
+    int kind = 0;
+    uint64_t size = 9;
+    EXPECT_EQ(QVX_CheckExistFileOrFolder("/srv/f", &kind), 1);
+    EXPECT_EQ(FileSizeInfo("/srv/f", &size), kSizeOk);
+    EXPECT_EQ(Class(), kTimeNotChanged);
+    EXPECT_EQ(fake.files_asked().size(), before + 1);
+    // Another path is asked for; a missing one is remembered as missing.
+    EXPECT_EQ(QVX_CheckExistFileOrFolder("/srv/none", &kind), 0);
+    EXPECT_EQ(FileSizeInfo("/srv/none", &size), kSizeNotFound);
+    EXPECT_EQ(fake.files_asked().size(), before + 2);
+  }
+  // The next access sees the file as it is then.
+  File(kRef - 3600, kRef + 5);
+  {
+    FileFactsScope access;
+    EXPECT_EQ(Class(), kTimeChanged);
+  }
+  // Outside any access every call asks.
+  EXPECT_EQ(Class(), kTimeChanged);
+  EXPECT_EQ(fake.files_asked().size(), before + 4);
+}
+
 TEST_F(FileInfoTest, SizesAre64Bit) {
   FileInfo big;
   big.size = 5ull * 1000 * 1000 * 1000;

@@ -20,6 +20,8 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <sstream>
 #include <thread>
@@ -289,20 +291,45 @@ class PosixPlatform : public Platform {
     return true;
   }
 
+  // A profile file is parsed once and kept while its stamps (device, inode, size, modification
+  // time) stay the same: reading the options asks for dozens of keys.
+  std::optional<std::string> ProfileValue(const std::string& section, const std::string& key,
+                                          const std::string& path) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+    std::lock_guard<std::mutex> lock(profile_mu_);
+    const bool same = profile_ && profile_path_ == path && profile_stamp_[0] == st.st_dev &&
+                      profile_stamp_[1] == st.st_ino && profile_stamp_[2] == st.st_size &&
+                      profile_stamp_[3] == st.st_mtim.tv_sec &&
+                      profile_stamp_[4] == st.st_mtim.tv_nsec;
+    if (!same) {
+      std::string text;
+      if (!ReadWholeFile(path, &text)) return std::nullopt;
+      profile_ = std::make_unique<ProfileIndex>(text);
+      profile_path_ = path;
+      const int64_t stamp[5] = {static_cast<int64_t>(st.st_dev), static_cast<int64_t>(st.st_ino),
+                                static_cast<int64_t>(st.st_size),
+                                static_cast<int64_t>(st.st_mtim.tv_sec),
+                                static_cast<int64_t>(st.st_mtim.tv_nsec)};
+      std::copy(stamp, stamp + 5, profile_stamp_);
+    }
+    return profile_->Lookup(section, key);
+  }
+  std::mutex profile_mu_;
+  std::unique_ptr<ProfileIndex> profile_;
+  std::string profile_path_;
+  int64_t profile_stamp_[5] = {};
+
   int GetProfileInt(const std::string& section, const std::string& key, int def,
                     const std::string& path) override {
-    std::string text;
-    if (!ReadWholeFile(path, &text)) return def;
-    auto v = ProfileLookup(text, section, key);
+    auto v = ProfileValue(section, key, path);
     return v ? ProfileValueToInt(*v, def) : def;
   }
   size_t GetProfileString(const std::string& section, const std::string& key,
                           const std::string& def, char* buf, size_t size,
                           const std::string& path) override {
     if (size == 0) return 0;
-    std::string text;
-    std::optional<std::string> v;
-    if (ReadWholeFile(path, &text)) v = ProfileLookup(text, section, key);
+    std::optional<std::string> v = ProfileValue(section, key, path);
     const std::string& s = v ? *v : def;
     size_t n = std::min(s.size(), size - 1);
     std::memcpy(buf, s.data(), n);
@@ -321,6 +348,8 @@ class PosixPlatform : public Platform {
       o << out;
       if (!o.flush()) return false;
     }
+    std::lock_guard<std::mutex> lock(profile_mu_);
+    profile_.reset();  // whatever the stamps say, the next read parses the new text
     return ::rename(tmp.c_str(), path.c_str()) == 0;
   }
 

@@ -1,0 +1,114 @@
+#include "capture/held_requests.h"
+
+#include <cstring>
+
+namespace qvx {
+
+namespace {
+
+uint16_t Be16(const unsigned char* p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
+
+uint64_t Le(const unsigned char* p, int n) {
+  uint64_t v = 0;
+  for (int i = n - 1; i >= 0; --i) v = v << 8 | p[i];
+  return v;
+}
+
+constexpr uint32_t kStatusPending = 0x00000103;
+
+}  // namespace
+
+bool QVX_ExchangeKeyOf(const unsigned char* d, unsigned long len, long base, int version,
+                       bool toward, ExchangeKey* key) {
+  if (len < 20 || (d[0] >> 4) != 4 || d[9] != 6) return false;
+  const unsigned long ihl = static_cast<unsigned long>(d[0] & 0x0F) * 4;
+  if (ihl < 20 || len < ihl + 4 || base < 0) return false;
+  const unsigned long at = static_cast<unsigned long>(base);
+  const unsigned long header = version == 2 ? 64 : 32;
+  if (at > len || len - at < header) return false;
+  const unsigned char* smb = d + at;
+  ExchangeKey k;
+  uint32_t src, dst;
+  std::memcpy(&src, d + 12, 4);
+  std::memcpy(&dst, d + 16, 4);
+  const uint16_t sport = Be16(d + ihl);
+  const uint16_t dport = Be16(d + ihl + 2);
+  k.client = toward ? src : dst;
+  k.server = toward ? dst : src;
+  k.client_port = toward ? sport : dport;
+  k.server_port = toward ? dport : sport;
+  k.version = version;
+  // SMB2: MessageId at 24. SMB1: MID at 30 with PIDLow at 26 beside it.
+  k.message = version == 2 ? Le(smb + 24, 8) : (Le(smb + 26, 2) << 16 | Le(smb + 30, 2));
+  *key = k;
+  return true;
+}
+
+bool QVX_RequestAwaitsAnswer(int version, int command, bool toward, bool other_packets) {
+  if (!toward) return false;
+  if (version == 1) return command == 0xA2;
+  if (command == 5) return true;
+  // Every other request but the tree connect and disconnect goes to the catch-all handler.
+  return other_packets && command != 3 && command != 4;
+}
+
+bool QVX_InterimAnswer(int version, const unsigned char* h, unsigned long available) {
+  if (version != 2 || available < 64) return false;
+  return Le(h + 8, 4) == kStatusPending;
+}
+
+void HeldRequests::Add(int64_t time_us, bool awaits, const ExchangeKey& key, const void* head,
+                       size_t head_size, const void* body, size_t body_size) {
+  Frame& f = frames_.emplace_back();
+  f.time_us = time_us;
+  f.awaits = awaits;
+  f.key = key;
+  f.bytes.resize(head_size + body_size);
+  if (head_size) std::memcpy(f.bytes.data(), head, head_size);
+  if (body_size) std::memcpy(f.bytes.data() + head_size, body, body_size);
+  bytes_ += f.bytes.size();
+  if (awaits) ++waiting_;
+}
+
+bool HeldRequests::Answer(const ExchangeKey& key) {
+  if (waiting_ == 0) return false;
+  bool any = false;
+  for (Frame& f : frames_) {
+    if (f.awaits && !f.answered && f.key == key) {
+      f.answered = true;
+      --waiting_;
+      any = true;
+    }
+  }
+  return any;
+}
+
+bool HeldRequests::TakeDue(int64_t now_us, bool force, Frame* out) {
+  if (frames_.empty()) return false;
+  Frame& f = frames_.front();
+  const bool over = frames_.size() > kHoldMaxFrames || bytes_ > kHoldMaxBytes;
+  // A clock that went back (a set clock, frames out of order) ends the wait too, rather than
+  // holding everything behind until it catches up again.
+  const bool waiting = now_us >= f.time_us && now_us - f.time_us < kHoldUs;
+  if (!force && !over && f.awaits && !f.answered && waiting) return false;
+  if (f.awaits && !f.answered) --waiting_;
+  bytes_ -= f.bytes.size();
+  *out = std::move(f);
+  frames_.pop_front();
+  return true;
+}
+
+int64_t HeldRequests::NextDeadline() const {
+  if (frames_.empty()) return -1;
+  const Frame& f = frames_.front();
+  if (!f.awaits || f.answered) return f.time_us;
+  return f.time_us + kHoldUs;
+}
+
+void HeldRequests::Clear() {
+  frames_.clear();
+  bytes_ = 0;
+  waiting_ = 0;
+}
+
+}  // namespace qvx

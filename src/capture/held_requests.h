@@ -1,0 +1,85 @@
+// Requests whose handling waits for the server: a file's time stamps are worth reading only once
+// the server has finished the open. Instead of pausing the capture thread, such a request is
+// held, with every frame that arrives behind it, and decided when the server's answer to it
+// passes (same TCP connection and MessageId / MID) or when kHoldUs of capture time have passed,
+// whichever comes first. Frames leave in the order they arrived, so handlers see exactly the
+// sequence they would have seen had the thread waited.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <vector>
+
+namespace qvx {
+
+// How long a request waits for its answer, in capture time.
+inline constexpr int64_t kHoldUs = 10000;
+// A burst never holds more than this many frames or bytes: the oldest is then decided early.
+inline constexpr size_t kHoldMaxFrames = 4096;
+inline constexpr size_t kHoldMaxBytes = 16u << 20;
+
+// One request and its answer: the TCP connection seen from the client, and the message number
+// (SMB2 MessageId; SMB1 MID with PIDLow).
+struct ExchangeKey {
+  uint32_t client = 0;
+  uint32_t server = 0;
+  uint16_t client_port = 0;
+  uint16_t server_port = 0;
+  int version = 0;
+  uint64_t message = 0;
+  bool operator==(const ExchangeKey& o) const {
+    return client == o.client && server == o.server && client_port == o.client_port &&
+           server_port == o.server_port && version == o.version && message == o.message;
+  }
+};
+
+// Reads the key of an IPv4/TCP datagram carrying an SMB header at base. A request (toward the
+// server) names the client by its source, an answer by its destination. False when the datagram
+// is not IPv4/TCP or too short.
+bool QVX_ExchangeKeyOf(const unsigned char* datagram, unsigned long len, long base, int version,
+                       bool toward, ExchangeKey* key);
+
+// Requests that are held until answered: SMB2 CREATE and the SMB2 catch-all path (both read the
+// object's time stamps after the server's work), SMB1 NT_CREATE_ANDX.
+bool QVX_RequestAwaitsAnswer(int version, int command, bool toward, bool other_packets);
+
+// An SMB2 answer that only says "still working" (STATUS_PENDING) does not end the wait.
+bool QVX_InterimAnswer(int version, const unsigned char* smb_header, unsigned long available);
+
+// The frames waiting behind held requests, oldest first.
+class HeldRequests {
+ public:
+  struct Frame {
+    std::vector<unsigned char> bytes;  // whatever the caller needs to handle it later
+    int64_t time_us = 0;               // capture time
+    bool awaits = false;               // a request held for its answer
+    bool answered = false;
+    ExchangeKey key;
+  };
+
+  bool Empty() const { return frames_.empty(); }
+  size_t Size() const { return frames_.size(); }
+
+  // Appends a frame, its bytes the two pieces one after the other; with awaits, it is held until
+  // Answer(key) or until kHoldUs after time_us.
+  void Add(int64_t time_us, bool awaits, const ExchangeKey& key, const void* head, size_t head_size,
+           const void* body, size_t body_size);
+  // An answer passed: every held request with this key may go. False when none waited for it.
+  bool Answer(const ExchangeKey& key);
+  // Takes the oldest frame if it may go at capture time now_us (or at once with force, when the
+  // burst limits are exceeded, or when now_us lies before the request). False when nothing may
+  // go yet.
+  bool TakeDue(int64_t now_us, bool force, Frame* out);
+  // Capture time at which the oldest frame may go at the latest; -1 when nothing waits.
+  int64_t NextDeadline() const;
+  // Forgets every frame without deciding it.
+  void Clear();
+
+ private:
+  std::deque<Frame> frames_;
+  size_t bytes_ = 0;
+  size_t waiting_ = 0;  // held requests not yet answered
+};
+
+}  // namespace qvx

@@ -1,0 +1,204 @@
+#include "capture/held_requests.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "capture/fake_connector.h"
+
+namespace qvx {
+namespace {
+
+using test::MakeFrame;
+using test::Smb1Payload;
+using test::Smb2Payload;
+
+// The SMB header of these frames starts after IPv4 (20), TCP (20) and the session header (4).
+constexpr long kBase = 44;
+
+ExchangeKey KeyOf(const std::vector<unsigned char>& frame, int version, bool toward) {
+  ExchangeKey k;
+  EXPECT_TRUE(QVX_ExchangeKeyOf(frame.data() + 14, static_cast<unsigned long>(frame.size() - 14),
+                                kBase, version, toward, &k));
+  return k;
+}
+
+TEST(ExchangeKeyTest, ARequestAndItsAnswerShareOneKey) {
+  auto request =
+      MakeFrame("10.213.0.2", "10.213.0.1", Smb2Payload(5, 8, 0x1122334455667788ull), 50000, 445);
+  auto answer =
+      MakeFrame("10.213.0.1", "10.213.0.2", Smb2Payload(5, 8, 0x1122334455667788ull), 445, 50000);
+  const ExchangeKey k = KeyOf(request, 2, true);
+  EXPECT_EQ(k, KeyOf(answer, 2, false));
+  EXPECT_EQ(k.message, 0x1122334455667788ull);
+  EXPECT_EQ(k.client_port, 50000);
+  EXPECT_EQ(k.server_port, 445);
+  // Read as a request, the answer names the server as the client: no match.
+  EXPECT_FALSE(k == KeyOf(answer, 2, true));
+  // Another client port is another connection.
+  auto other =
+      MakeFrame("10.213.0.1", "10.213.0.2", Smb2Payload(5, 8, 0x1122334455667788ull), 445, 50001);
+  EXPECT_FALSE(k == KeyOf(other, 2, false));
+}
+
+TEST(ExchangeKeyTest, Smb1UsesMidAndPid) {
+  auto request = MakeFrame("10.213.0.2", "10.213.0.1", Smb1Payload(0xA2, 8, 0x0102, 0x0304));
+  const ExchangeKey k = KeyOf(request, 1, true);
+  EXPECT_EQ(k.message, 0x03040102u);
+  auto other_pid =
+      MakeFrame("10.213.0.1", "10.213.0.2", Smb1Payload(0xA2, 8, 0x0102, 0x0305), 445, 0xC000);
+  EXPECT_FALSE(k == KeyOf(other_pid, 1, false));
+}
+
+TEST(ExchangeKeyTest, OnlyWholeIpv4TcpHeadersGiveAKey) {
+  ExchangeKey k;
+  auto f = MakeFrame("10.213.0.2", "10.213.0.1", Smb2Payload(5));
+  std::vector<unsigned char> d(f.begin() + 14, f.end());
+  EXPECT_TRUE(
+      QVX_ExchangeKeyOf(d.data(), static_cast<unsigned long>(d.size()), kBase, 2, true, &k));
+  // The SMB2 header must lie whole inside the datagram.
+  EXPECT_FALSE(QVX_ExchangeKeyOf(d.data(), kBase + 63, kBase, 2, true, &k));
+  EXPECT_TRUE(QVX_ExchangeKeyOf(d.data(), kBase + 64, kBase, 2, true, &k));
+  auto udp = d;
+  udp[9] = 17;
+  EXPECT_FALSE(
+      QVX_ExchangeKeyOf(udp.data(), static_cast<unsigned long>(udp.size()), kBase, 2, true, &k));
+  auto v6 = d;
+  v6[0] = 0x60;
+  EXPECT_FALSE(
+      QVX_ExchangeKeyOf(v6.data(), static_cast<unsigned long>(v6.size()), kBase, 2, true, &k));
+  // IP options move the TCP ports: an IHL of 6 words puts them at offset 24.
+  auto opts = d;
+  opts[0] = 0x46;
+  opts[24] = 0x12;
+  opts[25] = 0x34;
+  ASSERT_TRUE(
+      QVX_ExchangeKeyOf(opts.data(), static_cast<unsigned long>(opts.size()), kBase, 2, true, &k));
+  EXPECT_EQ(k.client_port, 0x1234);
+}
+
+TEST(RequestAwaitsAnswerTest, CreatesAndTheSmb2CatchAllPath) {
+  EXPECT_TRUE(QVX_RequestAwaitsAnswer(2, 5, true, false));
+  EXPECT_FALSE(QVX_RequestAwaitsAnswer(2, 5, false, true));   // answers are never held
+  EXPECT_FALSE(QVX_RequestAwaitsAnswer(2, 3, true, true));    // tree connect
+  EXPECT_FALSE(QVX_RequestAwaitsAnswer(2, 4, true, true));    // tree disconnect
+  EXPECT_TRUE(QVX_RequestAwaitsAnswer(2, 0x11, true, true));  // SET_INFO to the catch-all
+  EXPECT_FALSE(QVX_RequestAwaitsAnswer(2, 0x11, true, false));
+  EXPECT_TRUE(QVX_RequestAwaitsAnswer(1, 0xA2, true, false));
+  EXPECT_FALSE(QVX_RequestAwaitsAnswer(1, 0x2B, true, true));  // SMB1 catch-all never waited
+}
+
+TEST(InterimAnswerTest, OnlyStatusPendingOfSmb2) {
+  auto pending = Smb2Payload(5, 8, 1, 0x00000103);
+  auto done = Smb2Payload(5, 8, 1, 0xC0000034);  // OBJECT_NAME_NOT_FOUND ends the wait too
+  EXPECT_TRUE(QVX_InterimAnswer(2, pending.data() + 4, 64));
+  EXPECT_FALSE(QVX_InterimAnswer(2, done.data() + 4, 64));
+  EXPECT_FALSE(QVX_InterimAnswer(2, pending.data() + 4, 63));
+  EXPECT_FALSE(QVX_InterimAnswer(1, pending.data() + 4, 64));
+}
+
+ExchangeKey Key(uint64_t message) {
+  ExchangeKey k;
+  k.client = 1;
+  k.server = 2;
+  k.client_port = 50000;
+  k.server_port = 445;
+  k.version = 2;
+  k.message = message;
+  return k;
+}
+
+void Add(HeldRequests& h, int64_t t, bool awaits, uint64_t message, unsigned char tag) {
+  h.Add(t, awaits, Key(message), &tag, 1, nullptr, 0);
+}
+
+std::vector<int> TakeAll(HeldRequests& h, int64_t now, bool force = false) {
+  std::vector<int> out;
+  HeldRequests::Frame f;
+  while (h.TakeDue(now, force, &f)) out.push_back(f.bytes.at(0));
+  return out;
+}
+
+TEST(HeldRequestsTest, FramesBehindAHeldRequestWaitForIt) {
+  HeldRequests h;
+  Add(h, 100, true, 7, 1);
+  Add(h, 200, false, 0, 2);
+  Add(h, 300, true, 8, 3);
+  Add(h, 400, false, 0, 4);
+  EXPECT_TRUE(TakeAll(h, 5000).empty());
+  EXPECT_EQ(h.NextDeadline(), 100 + kHoldUs);
+  // The second request's answer comes first: it frees nothing while the first still waits.
+  EXPECT_TRUE(h.Answer(Key(8)));
+  EXPECT_TRUE(TakeAll(h, 5000).empty());
+  EXPECT_TRUE(h.Answer(Key(7)));
+  EXPECT_EQ(TakeAll(h, 5000), (std::vector<int>{1, 2, 3, 4}));
+  EXPECT_TRUE(h.Empty());
+  EXPECT_EQ(h.NextDeadline(), -1);
+}
+
+TEST(HeldRequestsTest, TheWaitEndsAtExactlyTenMilliseconds) {
+  HeldRequests h;
+  Add(h, 1000, true, 7, 1);
+  Add(h, 1500, true, 8, 2);
+  EXPECT_TRUE(TakeAll(h, 1000 + kHoldUs - 1).empty());
+  // The first is due; the second still has 500 us to go.
+  EXPECT_EQ(TakeAll(h, 1000 + kHoldUs), std::vector<int>{1});
+  EXPECT_EQ(h.NextDeadline(), 1500 + kHoldUs);
+  EXPECT_EQ(TakeAll(h, 1500 + kHoldUs), std::vector<int>{2});
+  // A clock set back ends the wait instead of holding everything until it catches up.
+  Add(h, 5000000, true, 9, 3);
+  EXPECT_TRUE(TakeAll(h, 5000000 + kHoldUs - 1).empty());
+  EXPECT_EQ(TakeAll(h, 4999999), std::vector<int>{3});
+}
+
+TEST(HeldRequestsTest, UnknownAndRepeatedAnswers) {
+  HeldRequests h;
+  EXPECT_FALSE(h.Answer(Key(7)));  // nothing waits
+  Add(h, 100, true, 7, 1);
+  Add(h, 150, true, 7, 2);  // the same message again (a retransmission)
+  EXPECT_FALSE(h.Answer(Key(9)));
+  EXPECT_TRUE(h.Answer(Key(7)));
+  EXPECT_FALSE(h.Answer(Key(7)));  // already answered
+  EXPECT_EQ(TakeAll(h, 200), (std::vector<int>{1, 2}));
+}
+
+TEST(HeldRequestsTest, ForceTakesEverythingInOrder) {
+  HeldRequests h;
+  Add(h, 100, true, 7, 1);
+  Add(h, 200, false, 0, 2);
+  Add(h, 300, true, 8, 3);
+  EXPECT_EQ(TakeAll(h, 0, true), (std::vector<int>{1, 2, 3}));
+  // A held request taken unanswered no longer counts as waiting.
+  EXPECT_FALSE(h.Answer(Key(7)));
+}
+
+TEST(HeldRequestsTest, ABurstBeyondTheLimitsDecidesTheOldestEarly) {
+  HeldRequests h;
+  for (size_t i = 0; i <= kHoldMaxFrames; ++i) Add(h, 100, true, i, static_cast<unsigned char>(i));
+  // One frame over the limit: exactly one goes, the rest keep waiting.
+  EXPECT_EQ(TakeAll(h, 100), std::vector<int>{0});
+  EXPECT_EQ(h.Size(), kHoldMaxFrames);
+  h.Clear();
+  // Bytes count too: two large frames exceed the byte limit.
+  std::vector<unsigned char> big(kHoldMaxBytes / 2 + 1, 9);
+  h.Add(100, true, Key(1), big.data(), big.size(), nullptr, 0);
+  h.Add(100, true, Key(2), big.data(), big.size(), nullptr, 0);
+  HeldRequests::Frame f;
+  EXPECT_TRUE(h.TakeDue(100, false, &f));
+  EXPECT_EQ(f.key, Key(1));
+  EXPECT_FALSE(h.TakeDue(100, false, &f));
+}
+
+TEST(HeldRequestsTest, TheFrameBytesAreTheTwoPiecesJoined) {
+  HeldRequests h;
+  const char head[] = "ab";
+  const char body[] = "cde";
+  h.Add(1, false, Key(1), head, 2, body, 3);
+  HeldRequests::Frame f;
+  ASSERT_TRUE(h.TakeDue(0, false, &f));
+  EXPECT_EQ(std::string(f.bytes.begin(), f.bytes.end()), "abcde");
+}
+
+}  // namespace
+}  // namespace qvx

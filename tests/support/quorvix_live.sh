@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Sourced by the live tests after smbd_netns.sh: quorvix captures in the server's namespace with
+# a Quorvix.ini of its own in a fresh home, and is ended the normal way. Sets the test's clean-up
+# (everything it started, the home, the namespaces) and its failure report.
+#
+#   qvx_live_start QUORVIX INI_LINES   home in $home, pid in $qpid; returns once capture runs
+#   qvx_live_stop                      SIGTERM, then waits for the shutdown
+#   fail MESSAGE                       says why, with the ends of the console and access log
+qpid=
+home=
+qvx_cleanup() {
+  kill $(jobs -p) 2>/dev/null || true
+  [ -n "$qpid" ] && kill "$qpid" 2>/dev/null && wait "$qpid" 2>/dev/null
+  [ -n "$home" ] && rm -rf "$home"
+  smb_down
+}
+trap qvx_cleanup EXIT
+fail() {
+  echo "FAIL: $*"
+  if [ -n "$home" ]; then
+    tail -n 10 "$home/out" 2>/dev/null
+    tr -d '\r' <"$home/Quorvix.log" 2>/dev/null | tail -n 20
+  fi
+  exit 1
+}
+qvx_live_start() {
+  home=$(mktemp -d)
+  printf '[Option]\r\nIpAddress=%s\r\nAutoStart=1\r\n%s' "$SMB_SERVER_IP" "$2" >"$home/Quorvix.ini"
+  (cd "$home" && exec ip netns exec "$SMB_NS_S" "$1" --home "$home" --smb-conf "$SMB_CONF" SC \
+    >"$home/out" 2>&1) &
+  qpid=$!
+  for _ in $(seq 100); do
+    grep -qs "QVX_I03-002" "$home"/QVXkernel/QVXkernel*.log && return 0
+    sleep 0.1
+  done
+  fail "capture did not start: $(cat "$home/out" "$home"/QVXkernel/QVXkernel*.log 2>/dev/null)"
+}
+qvx_live_stop() {
+  kill -TERM "$qpid"
+  wait "$qpid" || true
+  qpid=
+}
