@@ -172,6 +172,8 @@ int QVX_NetSession_NT(NetWkSessionInfoStSt* out, int max, const char* /*szServer
           "前回の一覧 (%d 件) を使います。\r\n",
           static_cast<int>(g_last_sessions.size()));
     g_sessions_failing = true;
+    // A rare path: the whole array is cleared, whatever was left in it.
+    std::memset(out, 0, sizeof(NetWkSessionInfoStSt) * static_cast<size_t>(max));
     last_filled = LastSessions(out, max);
     return last_filled;
   }
