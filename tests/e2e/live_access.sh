@@ -30,19 +30,7 @@ if [ "$dialect" = NT1 ]; then
 fi
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../support/smbd_netns.sh"
-qpid=
-cleanup() {
-  kill $(jobs -p) 2>/dev/null || true
-  [ -n "$qpid" ] && kill "$qpid" 2>/dev/null && wait "$qpid" 2>/dev/null
-  [ -n "${home:-}" ] && rm -rf "$home"
-  smb_down
-}
-trap cleanup EXIT
-fail() {
-  echo "FAIL: $*"
-  [ -n "${home:-}" ] && { tr -d '\r' <"$home/Quorvix.log" 2>/dev/null | tail -n 30; }
-  exit 1
-}
+. "$here/../support/quorvix_live.sh"
 smb_up
 
 share=$QVX_SMB_DIR/share/docs
@@ -72,16 +60,7 @@ for _ in $(seq 50); do
 done
 listed || fail "the early client has no session: $(cat "$home/early")"
 
-printf '[Option]\r\nIpAddress=%s\r\nAutoStart=1\r\nLogFileWriteFlg=1\r\nSMBcmdListFlg=1\r\nNbtstatChgOn=0\r\nServiceTaskWait=100\r\nRefleshTime=1\r\nSameAccNonLogFlg=0\r\n' \
-  "$SMB_SERVER_IP" >"$home/Quorvix.ini"
-(cd "$home" && exec ip netns exec "$SMB_NS_S" "$bin" --home "$home" --smb-conf "$SMB_CONF" SC \
-  >"$home/out" 2>&1) &
-qpid=$!
-for _ in $(seq 100); do
-  grep -qs "QVX_I03-002" "$home"/QVXkernel/QVXkernel*.log && break
-  sleep 0.1
-done
-grep -qs "QVX_I03-002" "$home"/QVXkernel/QVXkernel*.log || fail "capture did not start: $(cat "$home/out")"
+qvx_live_start "$bin" $'LogFileWriteFlg=1\r\nSMBcmdListFlg=1\r\nNbtstatChgOn=0\r\nServiceTaskWait=100\r\nRefleshTime=1\r\nSameAccNonLogFlg=0\r\n'
 sleep 0.5
 
 # The name the clients log on with (a local account: the server knows it by the same name).
@@ -111,9 +90,7 @@ for i in 1 2; do
 done
 end=$(date +%s)
 sleep 2
-kill -TERM "$qpid"
-wait "$qpid" || true
-qpid=
+qvx_live_stop
 
 [ -f "$share/work/new.txt" ] && [ -f "$share/work/renamed.txt" ] && [ ! -e "$share/work/deleteme.txt" ] ||
   fail "smbclient did not do its work: $(cat "$home/client")"

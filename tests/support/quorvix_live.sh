@@ -3,7 +3,8 @@
 # a Quorvix.ini of its own in a fresh home, and is ended the normal way. Sets the test's clean-up
 # (everything it started, the home, the namespaces) and its failure report.
 #
-#   qvx_live_start QUORVIX INI_LINES   home in $home, pid in $qpid; returns once capture runs
+#   qvx_live_start QUORVIX INI_LINES   home in $home (made unless the test made it first), pid in
+#                                      $qpid; returns once capture runs
 #   qvx_live_stop                      SIGTERM, then waits for the shutdown
 #   fail MESSAGE                       says why, with the ends of the console and access log
 qpid=
@@ -24,7 +25,7 @@ fail() {
   exit 1
 }
 qvx_live_start() {
-  home=$(mktemp -d)
+  [ -n "$home" ] || home=$(mktemp -d)
   printf '[Option]\r\nIpAddress=%s\r\nAutoStart=1\r\n%s' "$SMB_SERVER_IP" "$2" >"$home/Quorvix.ini"
   (cd "$home" && exec ip netns exec "$SMB_NS_S" "$1" --home "$home" --smb-conf "$SMB_CONF" SC \
     >"$home/out" 2>&1) &
