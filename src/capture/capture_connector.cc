@@ -20,9 +20,10 @@ int LiveClose() {
 }  // namespace
 
 const CaptureConnector kQvxWPcapConnector = {
-    QvxWPcapConEnumAdapter, LiveOpen,        QvxWPcapBufferSet, QvxWPcapFilterSet,
-    QvxWPcapConRecv,        LiveClose,       QvxWPcapConWait,   QvxWPcapConStats,
-    QvxWPcapConClockUs,     QvxWPcapConFrameTimeUs,
+    QvxWPcapConEnumAdapter, LiveOpen,         QvxWPcapBufferSet,
+    QvxWPcapFilterSet,      QvxWPcapConRecv,  LiveClose,
+    QvxWPcapConWait,        QvxWPcapConStats, QvxWPcapConClockUs,
+    QvxWPcapConFrameTimeUs,
 };
 
 namespace {

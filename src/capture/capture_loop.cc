@@ -299,6 +299,7 @@ void Handle(Run& r, const FrameFacts& f, unsigned char* d) {
   DATA* data = r.data;
   const int level = OptionInfo.ErrorLevel;
   g_handled_us.store(f.time_us, std::memory_order_relaxed);
+  PacketSMB_Base = f.base;
   data->SMBCommand = f.command;
   data->SMBVersion = f.version;
   QVX_CaptureShareRefreshDue();
