@@ -63,6 +63,10 @@ void HeldRequests::Add(int64_t time_us, bool awaits, const ExchangeKey& key, con
   f.time_us = time_us;
   f.awaits = awaits;
   f.key = key;
+  if (!spare_.empty()) {
+    f.bytes.swap(spare_.back());
+    spare_.pop_back();
+  }
   f.bytes.resize(head_size + body_size);
   if (head_size) std::memcpy(f.bytes.data(), head, head_size);
   if (body_size) std::memcpy(f.bytes.data() + head_size, body, body_size);
@@ -73,8 +77,12 @@ void HeldRequests::Add(int64_t time_us, bool awaits, const ExchangeKey& key, con
 bool HeldRequests::Answer(const ExchangeKey& key) {
   if (waiting_ == 0) return false;
   bool any = false;
-  for (Frame& f : frames_) {
-    if (f.awaits && !f.answered && f.key == key) {
+  size_t left = waiting_;  // unanswered requests still to look at
+  for (auto it = frames_.begin(); it != frames_.end() && left > 0; ++it) {
+    Frame& f = *it;
+    if (!f.awaits || f.answered) continue;
+    --left;
+    if (f.key == key) {
       f.answered = true;
       --waiting_;
       any = true;
@@ -93,7 +101,13 @@ bool HeldRequests::TakeDue(int64_t now_us, bool force, Frame* out) {
   if (!force && !over && f.awaits && !f.answered && waiting) return false;
   if (f.awaits && !f.answered) --waiting_;
   bytes_ -= f.bytes.size();
-  *out = std::move(f);
+  out->time_us = f.time_us;
+  out->awaits = f.awaits;
+  out->answered = f.answered;
+  out->key = f.key;
+  out->bytes.swap(f.bytes);
+  // What out held before is kept for a later frame.
+  if (f.bytes.capacity() > 0 && spare_.size() < 64) spare_.push_back(std::move(f.bytes));
   frames_.pop_front();
   return true;
 }

@@ -78,6 +78,9 @@ class HeldRequests {
 
  private:
   std::deque<Frame> frames_;
+  // Byte buffers of frames already taken, kept for the next ones: a busy server holds a frame
+  // behind almost every open.
+  std::vector<std::vector<unsigned char>> spare_;
   size_t bytes_ = 0;
   size_t waiting_ = 0;  // held requests not yet answered
 };

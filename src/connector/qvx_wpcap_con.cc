@@ -198,6 +198,7 @@ std::string g_name;
 int g_file_state = kQvxFileNone;
 char g_file_err[kQvxErrBufSize];
 std::atomic<uint64_t> g_frames{0};
+std::atomic<bool> g_file_open{false};  // g_file is set (read without the lock)
 std::atomic<int64_t> g_last_sec{0};
 std::atomic<long> g_last_usec{0};
 QvxFrameObserver g_observer = nullptr;
@@ -296,6 +297,7 @@ void CloseLocked(const PcapApi* api) {
   if (g_pcap && api) api->close(g_pcap);
   g_pcap = nullptr;
   g_file.reset();
+  g_file_open = false;
 #ifndef _WIN32
   if (g_file_bpf_set) pcap_freecode(&g_file_bpf);
   g_file_bpf_set = false;
@@ -594,10 +596,9 @@ int QvxWPcapConStats(uint64_t* received, uint64_t* dropped) {
 }
 
 int64_t QvxWPcapConClockUs() {
-  {
-    std::lock_guard<std::mutex> lock(g_mu);
-    if (g_file) return g_frames.load() ? g_last_sec.load() * 1000000 + g_last_usec.load() : 0;
-  }
+  // Asked for every frame: no lock.
+  if (g_file_open.load(std::memory_order_acquire))
+    return g_frames.load() ? g_last_sec.load() * 1000000 + g_last_usec.load() : 0;
 #ifdef _WIN32
   FILETIME ft;
   GetSystemTimeAsFileTime(&ft);
@@ -625,6 +626,7 @@ int QvxWPcapConOpenFile(const char* path, char* errbuf) {
   std::lock_guard<std::mutex> lock(g_mu);
   CloseLocked(g_pcap ? LoadApi(nullptr) : nullptr);
   g_file = std::move(reader);
+  g_file_open = true;
   g_name = path;
   g_file_state = kQvxFileReading;
   g_file_err[0] = '\0';
