@@ -32,6 +32,21 @@ inline size_t CopyTextN(char* dst, size_t size, const char* src, size_t limit) {
   return CopyText(dst, limit + 1, src);
 }
 
+// A number typed into a field: true when s is one to nine decimal digits and nothing else
+// (no sign, no blanks), with its value in *out.
+inline bool DecimalText(const char* s, int* out) {
+  if (s == nullptr) return false;
+  int v = 0;
+  size_t n = 0;
+  for (; s[n] != '\0'; ++n) {
+    if (s[n] < '0' || s[n] > '9' || n == 9) return false;
+    v = v * 10 + (s[n] - '0');
+  }
+  if (n == 0) return false;
+  *out = v;
+  return true;
+}
+
 // "a.b.c.d" of the four bytes of an IPv4 address (as snprintf "%d.%d.%d.%d" writes it, cut like
 // CopyText). Spelt out by hand: it runs several times for every frame.
 inline size_t DottedQuad(char* dst, size_t size, const unsigned char* a) {

@@ -16,6 +16,12 @@ namespace qvx {
 char ExclusionInfoData[kFilterEntries][kFilterLineSize];
 int ExclusionInfoDataNo = 0;
 int KnashiJyogaiBaseFlg = 0;
+char ExclusionInfoFilePath[512];
+
+std::mutex& FilterTableLock() {
+  static std::mutex mu;
+  return mu;
+}
 
 namespace {
 
@@ -24,13 +30,17 @@ constexpr size_t kMaxLine = kFilterLineSize - 1;
 // Where the path (or address) of an entry line starts.
 constexpr size_t kEntryPathOffset = offsetof(ExclusionInfoSt, ExclusionFilePath);
 
-int Digits(const char* p, int n) {
+}  // namespace
+
+int EntryDigits(const char* p, int n) {
   char buf[8] = {};
   std::memcpy(buf, p, static_cast<size_t>(n));
   for (int i = 0; i < n; ++i)
     if (buf[i] < '0' || buf[i] > '9') buf[i] = '\0';
   return std::atoi(buf);
 }
+
+namespace {
 
 int DateChkOf(const ExclusionInfoSt* e) {
   return ExclusionDateChk(nullptr, e->sYear, e->sMon, e->sDay, e->eYear, e->eMon, e->eDay);
@@ -87,8 +97,8 @@ int ExclusionInfoRead(const char* FileName, int* NorCnt, int MaxCnt,
 int ExclusionDateChk(char* OutExcDate, const char* sYear, const char* sMon, const char* sDay,
                      const char* eYear, const char* eMon, const char* eDay) {
   if (!sYear || !sMon || !sDay || !eYear || !eMon || !eDay) return -1;
-  const int sy = Digits(sYear, 4), sm = Digits(sMon, 2), sd = Digits(sDay, 2);
-  const int ey = Digits(eYear, 4), em = Digits(eMon, 2), ed = Digits(eDay, 2);
+  const int sy = EntryDigits(sYear, 4), sm = EntryDigits(sMon, 2), sd = EntryDigits(sDay, 2);
+  const int ey = EntryDigits(eYear, 4), em = EntryDigits(eMon, 2), ed = EntryDigits(eDay, 2);
   const long start = sy * 10000L + sm * 100L + sd;
   const long end = ey * 10000L + em * 100L + ed;
   if (start == 0 && end == 0) {
@@ -155,6 +165,7 @@ int ExclusionInfoChk(const char* entry_text, const char* path, int Flg) {
 int QVX_ExclusionInfoChk(const char* sAccessFullPath, int) {
   if (Level6())
     QVX_KLOG("QVX_D51-001 QVX_ExclusionInfoChk[%d][%ld] : sAccessFullPath=%s\r\n", sAccessFullPath);
+  std::lock_guard<std::mutex> lock(FilterTableLock());
   auto is_star = [](int i) {
     return std::strcmp(
                reinterpret_cast<const ExclusionInfoSt*>(ExclusionInfoData[i])->ExclusionFilePath,
@@ -193,25 +204,27 @@ int QVX_ExclusionInfoChk(const char* sAccessFullPath, int) {
 }
 
 int QVX_ExclusionStartup(void* hWnd, const char* folder) {
-  char path[512];
-  std::snprintf(path, sizeof path, "%s%c%s", folder, kPathSep, kExclusionFileName);
-  std::memset(ExclusionInfoData, 0, sizeof ExclusionInfoData);
-  ExclusionInfoDataNo = 0;
-  int r = ExclusionInfoRead(path, &ExclusionInfoDataNo, kFilterEntries, ExclusionInfoData);
+  char* path = ExclusionInfoFilePath;
+  std::snprintf(path, sizeof ExclusionInfoFilePath, "%s%c%s", folder, kPathSep, kExclusionFileName);
+  int r;
+  {
+    std::lock_guard<std::mutex> lock(FilterTableLock());
+    r = ExclusionInfoRead(path, &ExclusionInfoDataNo, kFilterEntries, ExclusionInfoData);
+    if (r == -1) ExclusionInfoDataNo = 0;
+    KnashiJyogaiBaseFlg = 0;
+    for (int i = 0; i < ExclusionInfoDataNo; ++i) {
+      const auto* e = reinterpret_cast<const ExclusionInfoSt*>(ExclusionInfoData[i]);
+      if (std::strcmp(e->ExclusionFilePath, "*") != 0) continue;
+      if (e->KanshiJogaiInfoFlg == '0') KnashiJyogaiBaseFlg = 1;
+      if (e->KanshiJogaiInfoFlg == '1') KnashiJyogaiBaseFlg = 0;
+    }
+  }
   if (r == -1) {
-    ExclusionInfoDataNo = 0;
     ScMessageBox(hWnd, "Reading of a surveillance surveillance file went wrong.",
                  "Quorvix Start-Up", kMbIconInformation);
     QVX_KLOG(
         "QVX_E02-005 QVX_Dlg_Proc[%d][%ld] : 監視監視ファイル読み込み失敗。NorInfoFilePath=%s\r\n",
         path);
-  }
-  KnashiJyogaiBaseFlg = 0;
-  for (int i = 0; i < ExclusionInfoDataNo; ++i) {
-    const auto* e = reinterpret_cast<const ExclusionInfoSt*>(ExclusionInfoData[i]);
-    if (std::strcmp(e->ExclusionFilePath, "*") != 0) continue;
-    if (e->KanshiJogaiInfoFlg == '0') KnashiJyogaiBaseFlg = 1;
-    if (e->KanshiJogaiInfoFlg == '1') KnashiJyogaiBaseFlg = 0;
   }
   return r;
 }

@@ -3,6 +3,8 @@
 // IP filter shares.
 #pragma once
 
+#include <mutex>
+
 namespace qvx {
 
 inline constexpr int kFilterEntries = 20;
@@ -33,6 +35,13 @@ static_assert(sizeof(ExclusionInfoSt) == kFilterLineSize);
 
 extern char ExclusionInfoData[kFilterEntries][kFilterLineSize];
 extern int ExclusionInfoDataNo;
+// The file the list was read from at start-up; the list dialog saves there, wherever a file
+// dialog has moved the current directory since.
+extern char ExclusionInfoFilePath[512];
+
+// Guards both filter tables (and their counts): the capture thread tests them while the dialogs
+// swap edited copies in.
+std::mutex& FilterTableLock();
 // 0: log everything but what an exclusion entry names; 1: log only what a surveillance entry names.
 extern int KnashiJyogaiBaseFlg;
 
@@ -48,6 +57,10 @@ int ExclusionInfoRead(const char* FileName, int* NorCnt, int MaxCnt,
 int ExclusionDateChk(char* OutExcDate, const char* InExcDate_sYear, const char* InExcDate_sMon,
                      const char* InExcDate_sDay, const char* InExcDate_eYear,
                      const char* InExcDate_eMon, const char* InExcDate_eDay);
+
+// The decimal number in the first n (at most 7) characters of an entry's date field; characters
+// other than digits end it.
+int EntryDigits(const char* p, int n);
 
 // One entry against one path. Flg 1 tests exclusion entries, 2 surveillance entries.
 // 1: the entry applies; 0 or -1: it does not.

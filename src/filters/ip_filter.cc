@@ -10,13 +10,19 @@ namespace qvx {
 
 char IpAddFilterInfoData[kFilterEntries][kFilterLineSize];
 int IpAddFilterInfoDataNo = 0;
+char IpAddFilterInfoFilePath[512];
 
 int QVX_IpFilterStartup(void* hWnd, const char* folder) {
-  char path[512];
-  std::snprintf(path, sizeof path, "%s%c%s", folder, kPathSep, kIpFilterFileName);
-  int r = ExclusionInfoRead(path, &IpAddFilterInfoDataNo, kFilterEntries, IpAddFilterInfoData);
+  char* path = IpAddFilterInfoFilePath;
+  std::snprintf(path, sizeof IpAddFilterInfoFilePath, "%s%c%s", folder, kPathSep,
+                kIpFilterFileName);
+  int r;
+  {
+    std::lock_guard<std::mutex> lock(FilterTableLock());
+    r = ExclusionInfoRead(path, &IpAddFilterInfoDataNo, kFilterEntries, IpAddFilterInfoData);
+    if (r == -1) IpAddFilterInfoDataNo = 0;
+  }
   if (r == -1) {
-    IpAddFilterInfoDataNo = 0;
     ScMessageBox(hWnd, "Reading of an IP address filter file went wrong.", "Quorvix Start-Up",
                  kMbIconInformation);
     QVX_KLOG(
@@ -28,6 +34,7 @@ int QVX_IpFilterStartup(void* hWnd, const char* folder) {
 }
 
 bool QVX_IpFilterDrops(const char* src, const char* dst) {
+  std::lock_guard<std::mutex> lock(FilterTableLock());
   for (int i = 0; i < IpAddFilterInfoDataNo; ++i) {
     const auto* e = reinterpret_cast<const IpFilterInfoSt*>(IpAddFilterInfoData[i]);
     if (e->ValidFlg == '0') continue;

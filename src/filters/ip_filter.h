@@ -30,6 +30,8 @@ static_assert(sizeof(IpFilterInfoSt) == kFilterLineSize);
 
 extern char IpAddFilterInfoData[kFilterEntries][kFilterLineSize];
 extern int IpAddFilterInfoDataNo;
+// The file the filter was read from at start-up; the filter dialog saves there.
+extern char IpAddFilterInfoFilePath[512];
 
 // Start-up: reads the filter from folder (the current directory) and reports a failure.
 int QVX_IpFilterStartup(void* hWnd, const char* folder);
