@@ -1,4 +1,5 @@
 #include "app/win32/win32_view.h"
+#include "app/win32/dialogs.h"
 
 #include <commctrl.h>
 #include <commdlg.h>
@@ -158,7 +159,8 @@ void Win32View::RunDialog(int dialog_id) {
   if (dialog_id == IDD_VERSION)
     DialogBoxParamA(static_cast<HINSTANCE>(hInst), MAKEINTRESOURCEA(IDD_VERSION), hwnd_,
                     VersionProc, 0);
-  // The Options and filter dialogs join here.
+  else
+    QVX_RunSettingsDialog(hwnd_, dialog_id);
 }
 
 void Win32View::Resize(int width, int height) {
