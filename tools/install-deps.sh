@@ -7,7 +7,8 @@ packages=(
   build-essential cmake ninja-build pkg-config clang-format
   libpcap-dev nlohmann-json3-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  g++-mingw-w64-x86-64-posix mingw-w64-tools wine64 xvfb xdotool imagemagick
+  g++-mingw-w64-x86-64-posix mingw-w64-tools wine64 xvfb xdotool imagemagick openbox
+  locales fonts-ipafont-gothic
   samba smbclient tcpdump iproute2 ethtool tshark python3 logrotate
 )
 
@@ -18,15 +19,26 @@ for p in "${packages[@]}"; do
   fi
 done
 
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+
+# The GUI tests run Wine with a Japanese locale (ANSI code page 932).
+japanese_locale() {
+  locale -a 2>/dev/null | grep -qix 'ja_JP.utf8' && return 0
+  command -v localedef >/dev/null || return 0
+  echo "install-deps: generating the ja_JP.UTF-8 locale"
+  $SUDO localedef -i ja_JP -c -f UTF-8 -A /usr/share/locale/locale.alias ja_JP.UTF-8 || true
+}
+
 if [ ${#missing[@]} -eq 0 ]; then
+  japanese_locale
   exit 0
 fi
 
-SUDO=""
-if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 echo "install-deps: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
 # tshark asks whether non-root users may capture; answer once, non-interactively.
 echo "wireshark-common wireshark-common/install-setuid boolean false" | $SUDO debconf-set-selections
 $SUDO apt-get update -qq
 $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+japanese_locale

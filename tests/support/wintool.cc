@@ -1,0 +1,136 @@
+// wintool.exe: drives and reads a program's windows from inside the same Wine session, for the GUI
+// tests (tests/support/wine_gui.sh).
+//
+//   wintool post    CLASS TITLE MSG WPARAM LPARAM    PostMessage to the window
+//   wintool send    MS CLASS TITLE MSG WPARAM LPARAM SendMessageTimeout; exit 3 when the window
+//                                                    did not answer within MS milliseconds
+//   wintool visible CLASS TITLE                      prints 1 or 0 (IsWindowVisible)
+//   wintool text    CLASS TITLE CHILD_ID             prints the child control's text
+//   wintool count   CLASS TITLE CHILD_ID             prints the list view's row count
+//   wintool cell    CLASS TITLE CHILD_ID ROW COL     prints one cell of a list view
+//
+// CLASS "-" matches any class; TITLE is a prefix of the window title ("-" matches any title).
+// Numbers may be given in hex (0x...). Exit 2 when no window matches.
+#include <windows.h>
+// windows.h first
+#include <commctrl.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+struct Match {
+  const char* cls;
+  const char* title;
+  HWND found;
+};
+
+BOOL CALLBACK OnWindow(HWND w, LPARAM lp) {
+  auto* m = reinterpret_cast<Match*>(lp);
+  char cls[256] = {}, title[512] = {};
+  GetClassNameA(w, cls, sizeof cls);
+  GetWindowTextA(w, title, sizeof title);
+  if (std::strcmp(m->cls, "-") != 0 && std::strcmp(m->cls, cls) != 0) return TRUE;
+  if (std::strcmp(m->title, "-") != 0 && std::strncmp(m->title, title, std::strlen(m->title)) != 0)
+    return TRUE;
+  m->found = w;
+  return FALSE;
+}
+
+HWND Find(const char* cls, const char* title) {
+  Match m{cls, title, nullptr};
+  EnumWindows(OnWindow, reinterpret_cast<LPARAM>(&m));
+  return m.found;
+}
+
+long long Num(const char* s) { return std::strtoll(s, nullptr, 0); }
+
+int Usage() {
+  std::fprintf(stderr, "usage: wintool post|send|visible|text|count|cell ...\n");
+  return 64;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 4) return Usage();
+  const std::string cmd = argv[1];
+  int a = 2;
+  UINT timeout = 0;
+  if (cmd == "send") {
+    if (argc < 8) return Usage();
+    timeout = static_cast<UINT>(Num(argv[a++]));
+  }
+  HWND w = Find(argv[a], argv[a + 1]);
+  a += 2;
+  if (!w) {
+    std::fprintf(stderr, "wintool: no window %s \"%s\"\n", argv[2 + (timeout ? 1 : 0)],
+                 argv[3 + (timeout ? 1 : 0)]);
+    return 2;
+  }
+  if (cmd == "post" && argc >= a + 3) {
+    return PostMessageA(w, static_cast<UINT>(Num(argv[a])), static_cast<WPARAM>(Num(argv[a + 1])),
+                        static_cast<LPARAM>(Num(argv[a + 2])))
+               ? 0
+               : 1;
+  }
+  if (cmd == "send" && argc >= a + 3) {
+    DWORD_PTR result = 0;
+    if (!SendMessageTimeoutA(w, static_cast<UINT>(Num(argv[a])),
+                             static_cast<WPARAM>(Num(argv[a + 1])),
+                             static_cast<LPARAM>(Num(argv[a + 2])), SMTO_NORMAL, timeout, &result))
+      return 3;
+    std::printf("%lld\n", static_cast<long long>(result));
+    return 0;
+  }
+  if (cmd == "visible") {
+    std::printf("%d\n", IsWindowVisible(w) ? 1 : 0);
+    return 0;
+  }
+  if (argc < a + 1) return Usage();
+  HWND child = GetDlgItem(w, static_cast<int>(Num(argv[a])));
+  if (!child) return 2;
+  if (cmd == "text") {
+    char text[1024] = {};
+    // WM_GETTEXT is carried across processes; for a status bar it gives part 0.
+    SendMessageTimeoutA(child, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text), SMTO_NORMAL,
+                        2000, nullptr);
+    std::printf("%s\n", text);
+    return 0;
+  }
+  if (cmd == "count") {
+    DWORD_PTR n = 0;
+    if (!SendMessageTimeoutA(child, LVM_GETITEMCOUNT, 0, 0, SMTO_NORMAL, 2000, &n)) return 3;
+    std::printf("%lld\n", static_cast<long long>(n));
+    return 0;
+  }
+  if (cmd == "cell" && argc >= a + 3) {
+    // A list view's item text cannot be read across processes by pointer; copy it through
+    // memory of the target process.
+    DWORD pid = 0;
+    GetWindowThreadProcessId(child, &pid);
+    HANDLE proc =
+        OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+    if (!proc) return 1;
+    const SIZE_T size = sizeof(LVITEMA) + 1024;
+    auto* remote = static_cast<char*>(
+        VirtualAllocEx(proc, nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    LVITEMA it{};
+    it.iSubItem = static_cast<int>(Num(argv[a + 2]));
+    it.pszText = remote + sizeof(LVITEMA);
+    it.cchTextMax = 1024;
+    WriteProcessMemory(proc, remote, &it, sizeof it, nullptr);
+    SendMessageTimeoutA(child, LVM_GETITEMTEXTA, static_cast<WPARAM>(Num(argv[a + 1])),
+                        reinterpret_cast<LPARAM>(remote), SMTO_NORMAL, 2000, nullptr);
+    char text[1025] = {};
+    ReadProcessMemory(proc, remote + sizeof(LVITEMA), text, 1024, nullptr);
+    VirtualFreeEx(proc, remote, 0, MEM_RELEASE);
+    CloseHandle(proc);
+    std::printf("%s\n", text);
+    return 0;
+  }
+  return Usage();
+}
