@@ -139,10 +139,11 @@ wine_gui_tool() {
   "$QVX_WINE" "$QVX_WINTOOL" "$@"
 }
 
-# wine_gui_shot WINDOW FILE: a screenshot of the whole screen; fails when the window's own area
-# is a single colour (missing, blank or not drawn).
+# wine_gui_shot WINDOW FILE [MIN_COLOURS]: a screenshot of the whole screen; fails when the
+# window's own area has no more than MIN_COLOURS colours (default 8: missing, blank or not drawn).
+# A plain grey dialog of buttons and text has about 8; pass fewer for one.
 wine_gui_shot() {
-  local win=$1 file=$2
+  local win=$1 file=$2 min=${3:-8}
   mkdir -p "$(dirname "$file")"
   import -window root "$file" 2>/dev/null || wine_gui_fail "no screenshot"
   local geo x y w h
@@ -152,7 +153,7 @@ wine_gui_shot() {
   [ "$w" -gt 50 ] && [ "$h" -gt 50 ] || wine_gui_fail "window $win is ${w}x${h}"
   local colours
   colours=$(convert "$file" -crop "${w}x${h}+${x}+${y}" +repage -format "%k" info: 2>/dev/null)
-  [ "${colours:-0}" -gt 8 ] || wine_gui_fail "window in $file is blank ($colours colours)"
+  [ "${colours:-0}" -gt "$min" ] || wine_gui_fail "window in $file is blank ($colours colours)"
 }
 
 # wine_gui_wait_exit SECONDS: waits for the program to end; fails when it does not or its exit

@@ -41,11 +41,13 @@ const Column kIpColumns[] = {{"No.", 30},
 // One list dialog's state. Only one of each is open at a time (they are modal).
 struct ListDialog {
   FilterKind kind;
+  const Column* columns;
+  int ncolumns;
   FilterTable table;
   HWND list;
 };
-ListDialog g_exclusion{FilterKind::kExclusion, {}, nullptr};
-ListDialog g_ip{FilterKind::kIpAddress, {}, nullptr};
+ListDialog g_exclusion{FilterKind::kExclusion, kExclusionColumns, 6, {}, nullptr};
+ListDialog g_ip{FilterKind::kIpAddress, kIpColumns, 5, {}, nullptr};
 
 // What an entry dialog appends to.
 FilterTable* g_entry_table = nullptr;
@@ -77,6 +79,17 @@ void ShowRows(ListDialog& d) {
       SendMessageA(d.list, LVM_SETITEMTEXTA, i, reinterpret_cast<LPARAM>(&sub));
     }
   }
+  // Each column as wide as given, or wider where its title or a cell would be cut.
+  for (int c = 0; c < d.ncolumns; ++c) {
+    SendMessageA(d.list, LVM_SETCOLUMNWIDTH, c, LVSCW_AUTOSIZE_USEHEADER);
+    const LRESULT title = SendMessageA(d.list, LVM_GETSTRINGWIDTHA, 0,
+                                       reinterpret_cast<LPARAM>(d.columns[c].title)) +
+                          16;  // the header's margins
+    LRESULT width = SendMessageA(d.list, LVM_GETCOLUMNWIDTH, c, 0);
+    if (width < title) width = title;
+    if (width < d.columns[c].width) width = d.columns[c].width;
+    SendMessageA(d.list, LVM_SETCOLUMNWIDTH, c, width);
+  }
 }
 
 void ShowMenu(HWND hDlg, const ListDialog& d) {
@@ -98,12 +111,13 @@ void Changed(HWND hDlg, ListDialog& d) {
 
 std::vector<int> SelectedRows(HWND list) {
   std::vector<int> rows;
-  for (int i = -1; (i = static_cast<int>(SendMessageA(list, LVM_GETNEXTITEM, i, LVNI_SELECTED))) >= 0;)
+  for (int i = -1;
+       (i = static_cast<int>(SendMessageA(list, LVM_GETNEXTITEM, i, LVNI_SELECTED))) >= 0;)
     rows.push_back(i);
   return rows;
 }
 
-void InitList(HWND hDlg, ListDialog& d, const char* name, int id, const Column* cols, int ncols) {
+void InitList(HWND hDlg, ListDialog& d, const char* name, int id) {
   FilterTableGet(d.kind, &d.table);
   RECT rc;
   GetClientRect(hDlg, &rc);
@@ -117,12 +131,12 @@ void InitList(HWND hDlg, ListDialog& d, const char* name, int id, const Column* 
   LRESULT ex = SendMessageA(d.list, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0);
   ex |= LVS_EX_GRIDLINES | LVS_EX_HEADERDRAGDROP | LVS_EX_FULLROWSELECT;
   SendMessageA(d.list, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, ex);
-  for (int i = 0; i < ncols; ++i) {
+  for (int i = 0; i < d.ncolumns; ++i) {
     LVCOLUMNA col{};
     col.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
     col.fmt = LVCFMT_LEFT;
-    col.cx = cols[i].width;
-    col.pszText = const_cast<char*>(cols[i].title);
+    col.cx = d.columns[i].width;
+    col.pszText = const_cast<char*>(d.columns[i].title);
     col.iSubItem = i;
     SendMessageA(d.list, LVM_INSERTCOLUMNA, i, reinterpret_cast<LPARAM>(&col));
   }
@@ -146,8 +160,7 @@ INT_PTR ListProc(ListDialog& d, int entry_dialog, DLGPROC entry_proc, HWND hDlg,
       return TRUE;
     case IDM_FILTER_ENABLE:
     case IDM_FILTER_DISABLE:
-      FilterSetValid(d.kind, &d.table, SelectedRows(d.list),
-                     LOWORD(wParam) == IDM_FILTER_ENABLE);
+      FilterSetValid(d.kind, &d.table, SelectedRows(d.list), LOWORD(wParam) == IDM_FILTER_ENABLE);
       Changed(hDlg, d);
       return TRUE;
     case IDOK:
@@ -248,8 +261,8 @@ INT_PTR EntryProc(FilterKind kind, HWND hDlg, UINT message, WPARAM wParam, LPARA
       }
       if (kind == FilterKind::kExclusion && platform().IsDirectory(f.path)) {
         const INT_PTR match =
-            DialogBoxParamA(static_cast<HINSTANCE>(hInst), MAKEINTRESOURCEA(IDD_NORINFO_CHK),
-                            hDlg, NorInfoChkDlg, 0);
+            DialogBoxParamA(static_cast<HINSTANCE>(hInst), MAKEINTRESOURCEA(IDD_NORINFO_CHK), hDlg,
+                            NorInfoChkDlg, 0);
         if (match != 1 && match != 2) return TRUE;  // condition dialog closed: nothing added
         f.MatchKind = static_cast<int>(match);
       }
@@ -277,7 +290,7 @@ int CALLBACK SHBrowseProc(HWND hWnd, UINT uMsg, LPARAM, LPARAM lpData) {
 
 INT_PTR CALLBACK NorInfoDlg(HWND hDlg, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_INITDIALOG) {
-    InitList(hDlg, g_exclusion, "IDC_USRLIST", IDC_USRLIST, kExclusionColumns, 6);
+    InitList(hDlg, g_exclusion, "IDC_USRLIST", IDC_USRLIST);
     data.hExclusionListView = g_exclusion.list;
     return TRUE;
   }
@@ -286,7 +299,7 @@ INT_PTR CALLBACK NorInfoDlg(HWND hDlg, UINT message, WPARAM wParam, LPARAM lPara
 
 INT_PTR CALLBACK IP_FilterDlg(HWND hDlg, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_INITDIALOG) {
-    InitList(hDlg, g_ip, "IDC_USRLIST2", IDC_USRLIST2, kIpColumns, 5);
+    InitList(hDlg, g_ip, "IDC_USRLIST2", IDC_USRLIST2);
     data.hIpFilterListView = g_ip.list;
     return TRUE;
   }

@@ -1,5 +1,4 @@
 #include "app/win32/win32_view.h"
-#include "app/win32/dialogs.h"
 
 #include <commctrl.h>
 #include <commdlg.h>
@@ -7,6 +6,7 @@
 
 #include "app/controller.h"
 #include "app/dbglog.h"
+#include "app/win32/dialogs.h"
 #include "resources/resource.h"
 
 namespace qvx {

@@ -15,8 +15,8 @@ namespace qvx::test {
 
 inline HWND OpenDialog(int id, DLGPROC proc, LPARAM param) {
   hInst = GetModuleHandleA(nullptr);
-  HWND dlg = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(id), nullptr, proc,
-                                param);
+  HWND dlg =
+      CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(id), nullptr, proc, param);
   if (dlg) {
     ShowWindow(dlg, SW_SHOW);
     SetForegroundWindow(dlg);

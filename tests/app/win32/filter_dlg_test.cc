@@ -67,7 +67,9 @@ class FilterDlgTest : public ::testing::Test {
       SendMessageA(list, LVM_SETITEMSTATE, r, reinterpret_cast<LPARAM>(&it));
     }
   }
-  static int Rows(HWND list) { return static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0)); }
+  static int Rows(HWND list) {
+    return static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
+  }
   static bool MenuEnabled(HWND d, int id) {
     return (GetMenuState(GetMenu(d), id, MF_BYCOMMAND) & (MF_GRAYED | MF_DISABLED)) == 0;
   }

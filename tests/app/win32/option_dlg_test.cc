@@ -1,12 +1,13 @@
-// The Options dialog driven through its controls; the written Quorvix.ini is compared byte for byte.
+// The Options dialog driven through its controls; the written Quorvix.ini is compared byte for
+// byte.
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "app/option.h"
 #include "app/option_dialog.h"
-#include "app/win32/dialogs.h"
 #include "app/win32/dialog_driver.h"
+#include "app/win32/dialogs.h"
 #include "support/fake_platform.h"
 
 namespace qvx {
@@ -78,8 +79,8 @@ TEST_F(OptionDlgTest, OkWritesThe27KeysAsEdited) {
   SetText(d, kOptLogFileSize, "2048");
   SetText(d, kOptDay, "20");
   Click(d, kOptTue);
-  Click(d, kOptMonthStart);     // off: 200 less
-  Click(d, kOptStartTask);      // off, and hiding goes with it
+  Click(d, kOptMonthStart);  // off: 200 less
+  Click(d, kOptStartTask);   // off, and hiding goes with it
   Click(d, kOptBufferFlush);
   Click(d, kOptMemHi);
   Click(d, kOptLogWrite);
