@@ -43,11 +43,34 @@ struct ListDialog {
   FilterKind kind;
   const Column* columns;
   int ncolumns;
+  const char* list_name;
+  int list_id;
+  int entry_dialog;
+  DLGPROC entry_proc;
+  void** view;  // where the context record keeps the list's handle
   FilterTable table;
   HWND list;
 };
-ListDialog g_exclusion{FilterKind::kExclusion, kExclusionColumns, 6, {}, nullptr};
-ListDialog g_ip{FilterKind::kIpAddress, kIpColumns, 5, {}, nullptr};
+ListDialog g_exclusion{FilterKind::kExclusion,
+                       kExclusionColumns,
+                       6,
+                       "IDC_USRLIST",
+                       IDC_USRLIST,
+                       IDD_NORINFO_SET,
+                       NorInfoSetDlg,
+                       &data.hExclusionListView,
+                       {},
+                       nullptr};
+ListDialog g_ip{FilterKind::kIpAddress,
+                kIpColumns,
+                5,
+                "IDC_USRLIST2",
+                IDC_USRLIST2,
+                IDD_IPFILTER_SET,
+                IP_FilterSetDlg,
+                &data.hIpFilterListView,
+                {},
+                nullptr};
 
 // What an entry dialog appends to.
 FilterTable* g_entry_table = nullptr;
@@ -117,16 +140,16 @@ std::vector<int> SelectedRows(HWND list) {
   return rows;
 }
 
-void InitList(HWND hDlg, ListDialog& d, const char* name, int id) {
+void InitList(HWND hDlg, ListDialog& d) {
   FilterTableGet(d.kind, &d.table);
   RECT rc;
   GetClientRect(hDlg, &rc);
   // The list fills the dialog above its OK button.
   const int height = rc.bottom - 30;
-  d.list = CreateWindowExA(WS_EX_CLIENTEDGE, WC_LISTVIEWA, name,
+  d.list = CreateWindowExA(WS_EX_CLIENTEDGE, WC_LISTVIEWA, d.list_name,
                            WS_CHILD | WS_VISIBLE | WS_BORDER | LVS_REPORT | LVS_AUTOARRANGE, 0, 0,
                            rc.right, height > 190 ? height : 190, hDlg,
-                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(d.list_id)),
                            static_cast<HINSTANCE>(hInst), nullptr);
   LRESULT ex = SendMessageA(d.list, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0);
   ex |= LVS_EX_GRIDLINES | LVS_EX_HEADERDRAGDROP | LVS_EX_FULLROWSELECT;
@@ -140,18 +163,22 @@ void InitList(HWND hDlg, ListDialog& d, const char* name, int id) {
     col.iSubItem = i;
     SendMessageA(d.list, LVM_INSERTCOLUMNA, i, reinterpret_cast<LPARAM>(&col));
   }
+  *d.view = d.list;
   ShowRows(d);
   ShowMenu(hDlg, d);
 }
 
-INT_PTR ListProc(ListDialog& d, int entry_dialog, DLGPROC entry_proc, HWND hDlg, UINT message,
-                 WPARAM wParam) {
+INT_PTR ListProc(ListDialog& d, HWND hDlg, UINT message, WPARAM wParam) {
+  if (message == WM_INITDIALOG) {
+    InitList(hDlg, d);
+    return TRUE;
+  }
   if (message != WM_COMMAND) return FALSE;
   switch (LOWORD(wParam)) {
     case IDM_FILTER_ADD:
       if (d.table.No >= kFilterEntries) return TRUE;
-      if (DialogBoxParamA(static_cast<HINSTANCE>(hInst), MAKEINTRESOURCEA(entry_dialog), hDlg,
-                          entry_proc, reinterpret_cast<LPARAM>(&d.table)) == 0)
+      if (DialogBoxParamA(static_cast<HINSTANCE>(hInst), MAKEINTRESOURCEA(d.entry_dialog), hDlg,
+                          d.entry_proc, reinterpret_cast<LPARAM>(&d.table)) == 0)
         Changed(hDlg, d);
       return TRUE;
     case IDM_FILTER_DEL:
@@ -288,22 +315,12 @@ int CALLBACK SHBrowseProc(HWND hWnd, UINT uMsg, LPARAM, LPARAM lpData) {
 
 }  // namespace
 
-INT_PTR CALLBACK NorInfoDlg(HWND hDlg, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_INITDIALOG) {
-    InitList(hDlg, g_exclusion, "IDC_USRLIST", IDC_USRLIST);
-    data.hExclusionListView = g_exclusion.list;
-    return TRUE;
-  }
-  return ListProc(g_exclusion, IDD_NORINFO_SET, NorInfoSetDlg, hDlg, message, wParam);
+INT_PTR CALLBACK NorInfoDlg(HWND hDlg, UINT message, WPARAM wParam, LPARAM) {
+  return ListProc(g_exclusion, hDlg, message, wParam);
 }
 
-INT_PTR CALLBACK IP_FilterDlg(HWND hDlg, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_INITDIALOG) {
-    InitList(hDlg, g_ip, "IDC_USRLIST2", IDC_USRLIST2);
-    data.hIpFilterListView = g_ip.list;
-    return TRUE;
-  }
-  return ListProc(g_ip, IDD_IPFILTER_SET, IP_FilterSetDlg, hDlg, message, wParam);
+INT_PTR CALLBACK IP_FilterDlg(HWND hDlg, UINT message, WPARAM wParam, LPARAM) {
+  return ListProc(g_ip, hDlg, message, wParam);
 }
 
 INT_PTR CALLBACK NorInfoSetDlg(HWND hDlg, UINT message, WPARAM wParam, LPARAM lParam) {
