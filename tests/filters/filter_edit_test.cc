@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "app/dbglog.h"
 #include "filters/ip_filter.h"
@@ -226,6 +228,29 @@ TEST_F(FilterEditTest, TheTableHoldsTwentyAndAnUnwritableFileIsReported) {
   EXPECT_STREQ(table.Data[19], "20,00000000,-,00000000,0,1,10.0.0.1");
   EXPECT_FALSE(FilterTableSave(FilterKind::kIpAddress, table,
                                fake.Path("no-such-dir/IPAddFilterInfo.dat").c_str()));
+}
+
+TEST_F(FilterEditTest, TheCaptureThreadNeverSeesAHalfSwappedTable) {
+  // The same address in both tables, in different slots: a copy made while the filter reads could
+  // show the other address in both slots for a moment, and a listed client would pass.
+  FilterTable a, b;
+  std::memset(&a, 0, sizeof a);
+  std::memset(&b, 0, sizeof b);
+  for (const char* last : {"5", "9"})
+    FilterEntryAppend(FilterKind::kIpAddress, &a, Ip("10", "0", "0", last));
+  for (const char* last : {"9", "5"})
+    FilterEntryAppend(FilterKind::kIpAddress, &b, Ip("10", "0", "0", last));
+  FilterTableSwapIn(FilterKind::kIpAddress, a);
+  std::atomic<bool> stop{false};
+  std::atomic<int> passed{0};
+  std::thread capture([&] {
+    while (!stop)
+      if (!QVX_IpFilterDrops("10.0.0.5", "10.0.0.1")) ++passed;
+  });
+  for (int i = 0; i < 200000; ++i) FilterTableSwapIn(FilterKind::kIpAddress, i % 2 ? a : b);
+  stop = true;
+  capture.join();
+  EXPECT_EQ(passed, 0);
 }
 
 }  // namespace
