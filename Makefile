@@ -6,7 +6,7 @@ MINGW := build/mingw
 export WINEDEBUG := -all
 export WINEPREFIX := $(CURDIR)/$(MINGW)/wineprefix
 
-.PHONY: deps build demo test bench asan-test windows windows-test clean
+.PHONY: deps build demo test bench asan-test fuzz windows windows-test clean
 
 deps:
 	@bash tools/install-deps.sh
@@ -34,6 +34,21 @@ asan-test: deps
 	cmake --preset asan >/dev/null
 	cmake --build --preset asan -j $(JOBS)
 	cd build/asan && ctest --output-on-failure
+
+# The frame fuzz target (clang, libFuzzer, ASan+UBSan) for FUZZ_SECONDS, seeded from the frames
+# of the captures in tests/data and the regression corpus (see README, "Fuzzing"). Inputs that
+# crash are written to build/fuzz/crashes/.
+FUZZ_SECONDS ?= 60
+FUZZ := build/fuzz
+fuzz: deps
+	cmake --preset fuzz >/dev/null
+	cmake --build --preset fuzz -j $(JOBS) --target frame_fuzz frame_replay
+	rm -rf $(FUZZ)/seeds
+	$(FUZZ)/frame_replay --seeds $(FUZZ)/seeds tests/data/*.pcap tests/data/*.pcapng
+	mkdir -p $(FUZZ)/corpus $(FUZZ)/crashes
+	$(FUZZ)/frame_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=16384 -timeout=20 \
+	  -print_final_stats=1 -artifact_prefix=$(CURDIR)/$(FUZZ)/crashes/ \
+	  $(FUZZ)/corpus $(FUZZ)/seeds fuzz/regressions
 
 windows: deps
 	cmake --preset mingw >/dev/null

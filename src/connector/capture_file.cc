@@ -17,6 +17,19 @@ constexpr uint32_t kMaxRecord = 256 * 1024;
 uint32_t Swap32(uint32_t v) {
   return (v >> 24) | ((v >> 8) & 0xFF00u) | ((v << 8) & 0xFF0000u) | (v << 24);
 }
+
+// A stamp of `units` per second as seconds and microseconds. A damaged or scrambled stamp gives
+// the last second a calendar can show, never one whose count of microseconds overflows.
+void SplitStamp(uint64_t ts, uint64_t units, int64_t* sec, long* usec) {
+  uint64_t s = ts / units;
+  uint64_t us = static_cast<uint64_t>(static_cast<unsigned __int128>(ts % units) * 1000000 / units);
+  if (s > static_cast<uint64_t>(kMaxFrameSecond)) {
+    s = static_cast<uint64_t>(kMaxFrameSecond);
+    us = 999999;
+  }
+  *sec = static_cast<int64_t>(s);
+  *usec = static_cast<long>(us);
+}
 }  // namespace
 
 CaptureFileReader::~CaptureFileReader() {
@@ -178,8 +191,9 @@ int CaptureFileReader::NextPcap(const unsigned char** data, uint32_t* caplen, in
   win_pos_ += 16 + static_cast<size_t>(n);
   *data = r + 16;
   *caplen = n;
-  *sec = U32(r);
-  *usec = static_cast<long>(nanos_ ? U32(r + 4) / 1000 : U32(r + 4));
+  // The fraction may be scrambled beyond a second; it then carries into the seconds.
+  const uint64_t units = nanos_ ? 1000000000u : 1000000u;
+  SplitStamp(U32(r) * units + U32(r + 4), units, sec, usec);
   return 1;
 }
 
@@ -228,9 +242,12 @@ int CaptureFileReader::NextPcapng(const unsigned char** data, uint32_t* caplen, 
         const uint16_t olen = U16(b + o + 2);
         if (code == 0) break;
         if (code == 9 && olen >= 1 && o + 4 < body) {
+          // A power of 10, or of 2 with the top bit; held to what 64 bits can count.
           const unsigned char r = b[o + 4];
+          const int exponent = r & 0x7F;
+          const int most = (r & 0x80) ? 63 : 19;
           units = 1;
-          for (int i = 0; i < (r & 0x7F) && i < 18; ++i) units *= (r & 0x80) ? 2 : 10;
+          for (int i = 0; i < exponent && i < most; ++i) units *= (r & 0x80) ? 2 : 10;
         }
         o += 4 + ((olen + 3u) & ~3u);
       }
@@ -250,9 +267,7 @@ int CaptureFileReader::NextPcapng(const unsigned char** data, uint32_t* caplen, 
       }
       if (interfaces_[ifc].first != kLinkEthernet) continue;
       const uint64_t ts = static_cast<uint64_t>(U32(b + 4)) << 32 | U32(b + 8);
-      const uint64_t units = interfaces_[ifc].second ? interfaces_[ifc].second : 1000000;
-      *sec = static_cast<int64_t>(ts / units);
-      *usec = static_cast<long>((ts % units) * 1000000 / units);
+      SplitStamp(ts, interfaces_[ifc].second, sec, usec);
       *data = b + 20;
       *caplen = n;
       return 1;

@@ -11,6 +11,10 @@
 
 namespace qvx {
 
+// The latest frame time a reader gives (9999-12-31 23:59:59 UTC): later stamps are damaged, and
+// a time in microseconds stays far from overflowing.
+inline constexpr int64_t kMaxFrameSecond = 253402300799;
+
 class CaptureFileReader {
  public:
   CaptureFileReader() = default;
@@ -21,6 +25,7 @@ class CaptureFileReader {
   // False with error set when the file cannot be read or is not an Ethernet capture.
   bool Open(const char* path, std::string* error);
   // 1 a frame (valid until the next call), 0 end of file, -1 damaged or truncated (error set).
+  // The time is 0 to kMaxFrameSecond seconds and 0 to 999999 microseconds.
   int Next(const unsigned char** data, uint32_t* caplen, int64_t* sec, long* usec,
            std::string* error);
 

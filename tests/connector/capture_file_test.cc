@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -124,6 +125,89 @@ TEST(CaptureFileTest, TruncationAndBadLengthsAreReportedAfterTheGoodFrames) {
   EXPECT_EQ(r.rc, -1);
   EXPECT_EQ(r.sizes.size(), 1u);
   EXPECT_EQ(r.error, "bogus record length 300000");
+}
+
+// A pcapng file of one section with one Ethernet interface of the given if_tsresol, and
+// enhanced packet blocks of 60 bytes with the given 64-bit stamps.
+std::string PcapngWithStamps(const std::string& name, int tsresol,
+                             const std::vector<uint64_t>& stamps) {
+  std::vector<unsigned char> b;
+  auto u16 = [&b](uint16_t v) { b.push_back(v & 0xFF), b.push_back(v >> 8); };
+  auto u32 = [&u16](uint32_t v) { u16(v & 0xFFFF), u16(v >> 16); };
+  u32(0x0A0D0D0A), u32(28), u32(0x1A2B3C4D), u16(1), u16(0), u32(0xFFFFFFFF), u32(0xFFFFFFFF);
+  u32(28);
+  const bool resol = tsresol >= 0;
+  const uint32_t idb = resol ? 32 : 20;
+  u32(1), u32(idb), u16(1), u16(0), u32(65535);
+  if (resol) u16(9), u16(1), u32(static_cast<uint32_t>(tsresol)), u32(0);
+  u32(idb);
+  for (uint64_t ts : stamps) {
+    u32(6), u32(32 + 60), u32(0), u32(static_cast<uint32_t>(ts >> 32)),
+        u32(static_cast<uint32_t>(ts)), u32(60), u32(60);
+    for (int i = 0; i < 60; ++i) b.push_back(static_cast<unsigned char>(i));
+    u32(32 + 60);
+  }
+  auto path = (std::filesystem::temp_directory_path() / name).string();
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
+  return path;
+}
+
+struct Stamp {
+  int64_t sec;
+  long usec;
+  bool operator==(const Stamp&) const = default;
+};
+std::ostream& operator<<(std::ostream& o, const Stamp& s) { return o << s.sec << "." << s.usec; }
+
+std::vector<Stamp> StampsOf(const std::string& path) {
+  std::vector<Stamp> out;
+  CaptureFileReader reader;
+  std::string error;
+  EXPECT_TRUE(reader.Open(path.c_str(), &error)) << error;
+  const unsigned char* d;
+  uint32_t n;
+  Stamp s{};
+  while (reader.Next(&d, &n, &s.sec, &s.usec, &error) == 1) out.push_back(s);
+  return out;
+}
+
+// 9999-12-31 23:59:59 UTC, the last second a calendar shows.
+constexpr int64_t kLastSecond = 253402300799;
+
+TEST(CaptureFileTest, PcapngStampsOfEveryResolution) {
+  // if_tsresol 0 and 0x80 both count whole seconds; without the option, microseconds.
+  const uint64_t t = 1796083200;  // 2026-12-01 00:00:00 UTC
+  EXPECT_EQ(StampsOf(PcapngWithStamps("qvx-tsresol-0.pcapng", 0, {t})),
+            std::vector<Stamp>({{1796083200, 0}}));
+  EXPECT_EQ(StampsOf(PcapngWithStamps("qvx-tsresol-80.pcapng", 0x80, {t})),
+            std::vector<Stamp>({{1796083200, 0}}));
+  EXPECT_EQ(StampsOf(PcapngWithStamps("qvx-tsresol-none.pcapng", -1, {t * 1000000 + 7})),
+            std::vector<Stamp>({{1796083200, 7}}));
+  // Units beyond 10^18 and 2^18: 10^19 and 2^40 per second.
+  EXPECT_EQ(StampsOf(PcapngWithStamps("qvx-tsresol-19.pcapng", 19, {15000000000000000000ull})),
+            std::vector<Stamp>({{1, 500000}}));
+  EXPECT_EQ(StampsOf(PcapngWithStamps("qvx-tsresol-2e40.pcapng", 0x80 | 40,
+                                      {(5ull << 40) + (1ull << 39)})),
+            std::vector<Stamp>({{5, 500000}}));
+}
+
+TEST(CaptureFileTest, ScrambledStampsStayWithinTheCalendar) {
+  // Whole-second units and a stamp of all ones: far beyond any date, and beyond what a count of
+  // microseconds in 64 bits can hold.
+  const auto ng = StampsOf(
+      PcapngWithStamps("qvx-tsresol-huge.pcapng", 0, {~0ull, 0x7FFFFFFFFFFFFFFFull, 1ull << 40}));
+  EXPECT_EQ(ng, std::vector<Stamp>(
+                    {{kLastSecond, 999999}, {kLastSecond, 999999}, {kLastSecond, 999999}}));
+  for (const Stamp& s : ng) EXPECT_LT(s.sec, INT64_MAX / 1000000);
+  // A pcap fraction of more than a second carries into the seconds.
+  for (bool nanos : {false, true}) {
+    PcapWriter w(false, nanos);
+    w.Frame(0xFFFFFFFFu, 0xFFFFFFFFu, 60, 0);
+    const auto p = StampsOf(w.Save("qvx-capture-file-scrambled.pcap"));
+    const Stamp want = nanos ? Stamp{0xFFFFFFFFll + 4, 294967} : Stamp{0xFFFFFFFFll + 4294, 967295};
+    EXPECT_EQ(p, std::vector<Stamp>({want})) << (nanos ? "nanoseconds" : "microseconds");
+  }
 }
 
 }  // namespace
