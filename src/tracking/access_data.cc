@@ -1,5 +1,6 @@
 #include "tracking/access_data.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -76,8 +77,9 @@ bool QVX_SameRowAddress(const char* a, const char* b) {
 
 bool QVX_SameAccessFound(const SameAccessKey& key) {
   if (OptionInfo.SameAccNonLogFlg != 1 || AccessData == nullptr) return false;
-  int from = nListIndex - OptionInfo.SameAccNonLogLine;
-  if (from < 0) from = 0;
+  // In 64 bits: SameAccNonLogLine is whatever the ini says, the most negative int included.
+  const int64_t back = static_cast<int64_t>(nListIndex) - OptionInfo.SameAccNonLogLine;
+  const int from = back < 0 ? 0 : back > nListIndex ? nListIndex : static_cast<int>(back);
   const bool unknown = key.operation == nullptr;
   for (int i = from; i < nListIndex; ++i) {
     const AccessDataSt& r = AccessData[i];

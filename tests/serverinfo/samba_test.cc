@@ -82,6 +82,31 @@ TEST(SmbstatusTest, SessionsOfTheRecordedServer) {
   EXPECT_EQ(by_client["10.214.0.2"].time_sec, 2u);
 }
 
+// One session with one tree connected at `at`, seen at 05:35:33 UTC on the day of the recording.
+unsigned long AgeOfTreeConnectedAt(const std::string& at) {
+  std::vector<ServerSession> sessions;
+  const std::string doc = R"({"sessions": {"7": {"session_id": "7", "username": "u",
+      "remote_machine": "10.0.0.9"}}, "tcons": {"1": {"session_id": "7", "connected_at": ")" +
+                          at + R"("}}})";
+  EXPECT_TRUE(ParseSmbstatusJson(doc, 1796794533, &sessions));
+  return sessions.size() == 1 ? sessions[0].time_sec : 99999;
+}
+
+TEST(SmbstatusTest, ConnectionTimesInEveryOffsetFormAndAbsurdOnesIgnored) {
+  EXPECT_EQ(AgeOfTreeConnectedAt("2026-12-09T05:35:31.490773+00:00"), 2u);
+  EXPECT_EQ(AgeOfTreeConnectedAt("2026-12-09T11:05:31.490773+05:30"), 2u);
+  EXPECT_EQ(AgeOfTreeConnectedAt("2026-12-09T11:05:31+0530"), 2u);
+  EXPECT_EQ(AgeOfTreeConnectedAt("2026-12-09T00:35:31-05"), 2u);
+  EXPECT_EQ(AgeOfTreeConnectedAt("2026-12-09T05:35:31"), 2u);
+  // Offsets and fields no clock gives: the tree's time is unknown, so is the session's age.
+  EXPECT_EQ(AgeOfTreeConnectedAt("2026-12-09T05:35:31+1073741825:00"), 0u);
+  EXPECT_EQ(AgeOfTreeConnectedAt("2026-12-09T05:35:31+24:00"), 0u);
+  EXPECT_EQ(AgeOfTreeConnectedAt("2026-12-09T05:35:31+05:99"), 0u);
+  EXPECT_EQ(AgeOfTreeConnectedAt("-2147483648-12-09T05:35:31+00:00"), 0u);
+  EXPECT_EQ(AgeOfTreeConnectedAt("2026-2147483647-09T05:35:31+00:00"), 0u);
+  EXPECT_EQ(AgeOfTreeConnectedAt("2026-12-09T2147483647:35:31+00:00"), 0u);
+}
+
 TEST(SmbstatusTest, NoSessionsAndNotJson) {
   std::vector<ServerSession> sessions;
   EXPECT_TRUE(ParseSmbstatusJson(R"({"version": "4.17", "sessions": {}})", 0, &sessions));

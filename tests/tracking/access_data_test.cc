@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <string>
 
 #include "app/controller.h"
@@ -107,6 +108,21 @@ TEST_F(AccessDataTest, SuppressionLooksBackSameAccNonLogLineRows) {
   EXPECT_FALSE(Suppressed(2, "/filler49"));          // other tree
   OptionInfo.SameAccNonLogFlg = 0;
   EXPECT_FALSE(Suppressed(1, "/filler49"));
+}
+
+TEST_F(AccessDataTest, ExtremeWindowsLookBackEverythingOrNothing) {
+  Append("9", "/srv/x");
+  Append("1", "/srv/y");
+  OptionInfo.SameAccNonLogLine = INT_MAX;
+  EXPECT_TRUE(Suppressed(9, "/srv/x"));
+  OptionInfo.SameAccNonLogLine = 0;
+  EXPECT_FALSE(Suppressed(1, "/srv/y"));
+  // A window below zero holds no row, however far below.
+  OptionInfo.SameAccNonLogLine = -1;
+  EXPECT_FALSE(Suppressed(1, "/srv/y"));
+  OptionInfo.SameAccNonLogLine = INT_MIN;
+  EXPECT_FALSE(Suppressed(9, "/srv/x"));
+  EXPECT_FALSE(Suppressed(1, "/srv/y"));
 }
 
 TEST_F(AccessDataTest, UnknownTreeKeyHasNoOperationAndTracesEachRow) {

@@ -63,21 +63,42 @@ bool IsTrue(const std::string& v) {
   return k == "yes" || k == "true" || k == "1" || k == "on";
 }
 
-// ISO 8601 "2026-12-09T05:35:31.490773+00:00" to time_t; -1 when it does not parse.
+// ISO 8601 "2026-12-09T05:35:31.490773+00:00" to time_t; -1 when it does not parse or a field
+// is out of its range (a year past 9999, an offset of more than a day).
 int64_t ParseIsoTime(const std::string& s) {
-  std::tm tm{};
+  int year, mon, day, hour, min, sec;
   int off_h = 0, off_m = 0;
   char sign = '+';
-  if (std::sscanf(s.c_str(), "%d-%d-%dT%d:%d:%d", &tm.tm_year, &tm.tm_mon, &tm.tm_mday, &tm.tm_hour,
-                  &tm.tm_min, &tm.tm_sec) != 6)
+  if (std::sscanf(s.c_str(), "%d-%d-%dT%d:%d:%d", &year, &mon, &day, &hour, &min, &sec) != 6)
+    return -1;
+  if (year < 1970 || year > 9999 || mon < 1 || mon > 12 || day < 1 || day > 31 || hour < 0 ||
+      hour > 23 || min < 0 || min > 59 || sec < 0 || sec > 60)
     return -1;
   size_t z = s.find_first_of("+-", 19);
   if (z != std::string::npos) {
     sign = s[z];
-    std::sscanf(s.c_str() + z + 1, "%d:%d", &off_h, &off_m);
+    // "+hh:mm", "+hhmm" or "+hh".
+    const char* p = s.c_str() + z + 1;
+    auto two = [&p](int* v) {
+      if (!std::isdigit(static_cast<unsigned char>(p[0])) ||
+          !std::isdigit(static_cast<unsigned char>(p[1])))
+        return false;
+      *v = (p[0] - '0') * 10 + (p[1] - '0');
+      p += 2;
+      return true;
+    };
+    if (!two(&off_h)) return -1;
+    if (*p == ':') ++p;
+    if (*p != '\0' && !two(&off_m)) return -1;
+    if (*p != '\0' || off_h > 23 || off_m > 59) return -1;
   }
-  tm.tm_year -= 1900;
-  tm.tm_mon -= 1;
+  std::tm tm{};
+  tm.tm_year = year - 1900;
+  tm.tm_mon = mon - 1;
+  tm.tm_mday = day;
+  tm.tm_hour = hour;
+  tm.tm_min = min;
+  tm.tm_sec = sec;
   int64_t t = static_cast<int64_t>(timegm(&tm));
   int64_t off = (off_h * 60 + off_m) * 60;
   return sign == '-' ? t + off : t - off;
