@@ -1,5 +1,7 @@
 #include "connector/capture_file.h"
 
+#include <sys/stat.h>
+
 #include <cstring>
 
 namespace qvx {
@@ -82,6 +84,17 @@ uint16_t CaptureFileReader::U16(const unsigned char* p) const {
 }
 
 bool CaptureFileReader::Open(const char* path, std::string* error) {
+  // Looked at before it is opened: opening a FIFO waits for a writer, for ever if none comes.
+  struct stat st;
+  if (stat(path, &st) == 0 && !S_ISREG(st.st_mode)) {
+    *error = std::string(path) + ": not a regular file (" +
+             (S_ISDIR(st.st_mode)    ? "a directory"
+              : S_ISFIFO(st.st_mode) ? "a FIFO"
+              : S_ISCHR(st.st_mode)  ? "a device"
+                                     : "a special file") +
+             ")";
+    return false;
+  }
   f_ = std::fopen(path, "rb");
   if (!f_) {
     *error = std::string(path) + ": cannot open the file";

@@ -64,8 +64,9 @@ void Usage() {
 }
 
 // Runs the program on a capture file: start-up, capture on the file until its last frame was
-// handled, then the normal stop and shutdown. Returns the exit code.
-int Replay(qvx::ConsoleView& view, const std::string& file) {
+// handled, then the normal stop and shutdown. Returns the exit code. smb_seen: some frame of
+// the file goes to TCP port 445.
+int Replay(qvx::ConsoleView& view, const std::string& file, bool smb_seen) {
   // Commands the start-up posted (AutoStart) run first; capture is then started once.
   int id;
   while (view.TakeCommand(&id))
@@ -101,6 +102,12 @@ int Replay(qvx::ConsoleView& view, const std::string& file) {
   std::fprintf(stderr, "quorvix: replayed %llu frames of %s in %.3f s (%.0f frames/s)\n",
                static_cast<unsigned long long>(frames), file.c_str(), secs,
                secs > 0 ? static_cast<double>(frames) / secs : 0.0);
+  // An empty access log would otherwise look like a server nobody used.
+  if (!smb_seen)
+    std::fprintf(stderr,
+                 "quorvix: no frame of %s goes to TCP port 445: it holds no SMB traffic to "
+                 "audit\n",
+                 file.c_str());
   return 0;
 }
 
@@ -145,6 +152,7 @@ int main(int argc, char** argv) {
   // Replay: the file's start gives the server and the clock before the first frame; the
   // connections are followed as the frames are read.
   std::unique_ptr<qvx::ReplayPlatform> replay_platform;
+  bool smb_seen = false;
   if (!replay.empty()) {
     qvx::ReplayStart start;
     std::string error;
@@ -153,6 +161,7 @@ int main(int argc, char** argv) {
                    error.c_str());
       return 1;
     }
+    smb_seen = !start.server.empty();
     replay_platform = std::make_unique<qvx::ReplayPlatform>(
         &qvx::platform(), std::move(start), &qvx::CaptureConnections(), sessions, smb_conf);
     qvx::SetPlatform(replay_platform.get());
@@ -175,7 +184,7 @@ int main(int argc, char** argv) {
   if (isatty(STDOUT_FILENO)) std::setvbuf(stdout, nullptr, _IOLBF, 0);
   qvx::ConsoleView view(stdout);
   if (!qvx::QVX_OnInitDialog(view)) return 0;
-  if (!replay.empty()) return Replay(view, replay);
+  if (!replay.empty()) return Replay(view, replay, smb_seen);
 
   // The message loop: posted commands at once, the timer on every new wall-clock second.
   int64_t last_tick = qvx::platform().Now().t;
