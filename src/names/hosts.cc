@@ -37,7 +37,21 @@ int QVX_HostsRead(void* /*data*/, const char* szFolder) {
   if (f) {
     rc = 0;
     char line[kHostLine];
+    int number = 0;
     while (std::fgets(line, sizeof line, f)) {
+      ++number;
+      // A line the buffer cannot hold is skipped whole: its tail read as a line of its own
+      // would name a host.
+      int c = '\n';
+      if (std::strchr(line, '\n') == nullptr && (c = std::fgetc(f)) != EOF && c != '\n') {
+        while ((c = std::fgetc(f)) != EOF && c != '\n') {
+        }
+        QVX_KLOG(
+            "QVX_E02-017 QVX_HostsRead[%d][%ld] : QVX_hostsファイル %d 行目は %d "
+            "文字を超えるため読み飛ばしました。(%s)\r\n",
+            number, static_cast<int>(kHostLine - 2), szFolder);
+        continue;
+      }
       if (line[0] == '#') continue;
       if (cnt >= kHostsDataEntries) continue;  // further lines are ignored
       char* name = fresh[cnt][0];

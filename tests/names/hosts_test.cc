@@ -76,6 +76,28 @@ TEST_F(HostsTest, CrLfFilesAndALastLineWithoutBreakKeepTheFullAddress) {
   EXPECT_EQ(Lookup("pc3"), "10.0.0.133");
 }
 
+TEST_F(HostsTest, AnOverlongLineIsReportedAndSkippedWhole) {
+  std::snprintf(szLogfileName, sizeof szLogfileName, "%s", fake.Path("k.log").c_str());
+  DiagLogLine(DiagLog::kKernel, 0, "start\r\n");
+  // 300 characters: more than the reader's buffer. Its tail holds a comma, so read in two pieces
+  // it would give a second row naming the host "tail".
+  std::string overlong = std::string(260, 'x') + "," + std::string(30, 'y') + ",tail,10.1.1.1\n";
+  EXPECT_EQ(Read("first,10.0.0.1\n" + overlong + "last,10.0.0.3\n"), 0);
+  EXPECT_EQ(HostsDataCnt, 2);
+  EXPECT_EQ(Lookup("first"), "10.0.0.1");
+  EXPECT_EQ(Lookup("last"), "10.0.0.3");
+  for (int i = 0; i < HostsDataCnt; ++i) EXPECT_EQ(std::strchr(HostsData[i][0], 'y'), nullptr);
+  const std::string log = fake.Contents(szLogfileName);
+  EXPECT_NE(log.find("QVX_E02-017"), std::string::npos) << log;
+  EXPECT_NE(log.find(" 2 行目"), std::string::npos) << log;
+  // The longest lines the buffer holds, with and without a break at the end of the file.
+  const std::string longest = std::string(255 - 9, 'n') + ",10.0.0.4";
+  EXPECT_EQ(Read(longest + "\n" + "end," + std::string(251, '9')), 0);
+  EXPECT_EQ(HostsDataCnt, 2);
+  EXPECT_EQ(Lookup(std::string(255 - 9, 'n').c_str()), "10.0.0.4");
+  EXPECT_EQ(std::strlen(HostsData[1][1]), 251u);
+}
+
 TEST_F(HostsTest, DisplayMatchesTheWholeAddressColumn) {
   OptionInfo.NbtstatChgOn = 0;
   ASSERT_EQ(Read("pc12,10.0.0.12\npc1,10.0.0.1\npc3,10.0.0.3 \n"), 0);
