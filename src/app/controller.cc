@@ -100,8 +100,17 @@ bool QVX_OnInitDialog(View& view) {
 
   // 4-5. Configuration, tables, command-table options.
   QVX_ReadOptionInfo(Owner());
-  if (!QVX_AllocTables())
+  if (!QVX_AllocTables()) {
+    // Running on without tables would track nothing while looking as if it worked.
     QVX_KLOG("QVX_E02-009 QVX_Dlg_Proc[%d][%ld] : 管理テーブルの確保に失敗しました。\r\n");
+    QVX_FreeTables();
+    ScMessageBox(Owner(),
+                 "The management tables could not be allocated: the capacities in Quorvix.ini "
+                 "need more memory than there is. The program ends.",
+                 "Error", kMbIconStop);
+    QVX_EndProgram(data);
+    return false;
+  }
   QVX_ApplyCommandTableOptions();
 
   // 6. The name-query command (a failed check leaves the option on).

@@ -47,7 +47,8 @@ extern DATA data;
 extern void* hStatusBer;
 extern time_t StartTime;
 
-// WM_INITDIALOG. Returns false when the program must end (the list view could not be made).
+// WM_INITDIALOG. Returns false when the program must end (the tables could not be allocated or
+// the list view could not be made); the kernel log says why.
 bool QVX_OnInitDialog(View& view);
 // WM_TIMER, id 100: one tick at local time now.
 void QVX_OnTimer();

@@ -115,6 +115,16 @@ void OptionSetDefaults(OptionInfoSt* o) {
   for (const TextKey& k : kTextKeys) CopyText(TextField(o, k), k.size, k.def);
 }
 
+namespace {
+// A capacity past what the tables are made for would ask for gigabytes, or overflow the size.
+void HoldToMaximum(const char* key, int* value, int most) {
+  if (*value <= most) return;
+  QVX_KLOG("QVX_E02-030 QVX_ReadOptionInfo[%d][%ld] : %s=%d は上限 %d に抑えました。\r\n", key,
+           *value, most);
+  *value = most;
+}
+}  // namespace
+
 void QVX_ApplyMemoryTier(OptionInfoSt* o) {
   switch (o->MemperformanceSelect) {
     case 1:
@@ -129,6 +139,10 @@ void QVX_ApplyMemoryTier(OptionInfoSt* o) {
       if (o->TreeConnectCnt <= 0) o->TreeConnectCnt = 10240;
       if (o->NetWkInfoCnt <= 0) o->NetWkInfoCnt = 512;
       if (o->AccessDataCnt <= 0) o->AccessDataCnt = 300000;
+      HoldToMaximum("SessionSetupCnt", &o->SessionSetupCnt, kMaxSessionSetupCnt);
+      HoldToMaximum("TreeConnectCnt", &o->TreeConnectCnt, kMaxTreeConnectCnt);
+      HoldToMaximum("NetWkInfoCnt", &o->NetWkInfoCnt, kMaxNetWkInfoCnt);
+      HoldToMaximum("AccessDataCnt", &o->AccessDataCnt, kMaxAccessDataCnt);
       break;
     default:
       o->SessionSetupCnt = 128;

@@ -83,8 +83,16 @@ void OptionSetDefaults(OptionInfoSt* o);
 // flags (reading steps 1-4 of the initialisation). Shows its boxes unless "SC".
 void QVX_ReadOptionInfo(void* hWnd);
 
-// Capacities of the tier chosen by MemperformanceSelect; tier 2 keeps the values read, and a
-// capacity of 0 or less there falls back to that key's default.
+// The largest capacities tier 2 takes from the ini (sixteen and more times the Hi tier's; the
+// access records alone then take 1.3 GB). Larger values are held to these.
+inline constexpr int kMaxSessionSetupCnt = 16384;
+inline constexpr int kMaxTreeConnectCnt = 163840;
+inline constexpr int kMaxNetWkInfoCnt = 8192;
+inline constexpr int kMaxAccessDataCnt = 1000000;
+
+// Capacities of the tier chosen by MemperformanceSelect; tier 2 keeps the values read, a
+// capacity of 0 or less there falls back to that key's default and one above its maximum is held
+// to the maximum (noted in the kernel log).
 void QVX_ApplyMemoryTier(OptionInfoSt* o);
 
 // "ReNew": writes the 32 default keys to Quorvix.ini. LogPathBase is the current access-log path.

@@ -83,6 +83,12 @@ TEST_F(OptionTest, MemoryTiers) {
       {"MemperformanceSelect=2\r\nSessionSetupCnt=0\r\nTreeConnectCnt=-3\r\n", 1024, 10240, 512,
        300000},
       {"MemperformanceSelect=7\r\nAccessDataCnt=5000\r\n", 128, 1280, 128, 100000},
+      // Past the maxima: held there, the largest int included.
+      {"MemperformanceSelect=2\r\nSessionSetupCnt=16385\r\nTreeConnectCnt=2147483647\r\n"
+       "NetWkInfoCnt=100000\r\nAccessDataCnt=2147483647\r\n",
+       16384, 163840, 8192, 1000000},
+      {"MemperformanceSelect=2\r\nSessionSetupCnt=16384\r\nAccessDataCnt=1000000\r\n", 16384, 10240,
+       512, 1000000},
   };
   for (const Case& c : cases) {
     fake.WriteText(Ini(), std::string("[Option]\r\n") + c.ini);

@@ -183,7 +183,11 @@ int main(int argc, char** argv) {
   // Rows show as they come on a terminal; into a file or pipe they go in blocks.
   if (isatty(STDOUT_FILENO)) std::setvbuf(stdout, nullptr, _IOLBF, 0);
   qvx::ConsoleView view(stdout);
-  if (!qvx::QVX_OnInitDialog(view)) return 0;
+  if (!qvx::QVX_OnInitDialog(view)) {
+    std::fprintf(stderr, "quorvix: the program could not start; the kernel log %s says why\n",
+                 qvx::szLogfileName);
+    return 1;
+  }
   if (!replay.empty()) return Replay(view, replay, smb_seen);
 
   // The message loop: posted commands at once, the timer on every new wall-clock second.
