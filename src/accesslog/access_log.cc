@@ -1,5 +1,6 @@
 #include "accesslog/access_log.h"
 
+#include <atomic>
 #include <cstdarg>
 #include <cstring>
 #include <mutex>
@@ -38,6 +39,10 @@ bool IsSep(char c) {
   return c == '/';
 #endif
 }
+
+// Lines that could not be written, and whether the user was told.
+std::atomic<uint64_t> g_lines_lost{0};
+std::atomic<bool> g_loss_told{false};
 
 bool OpenAtEnd(const char* FileName) {
   hExistingFile = platform().OpenWritable(FileName ? FileName : "", OpenMode::kAppend);
@@ -248,9 +253,12 @@ int QVX_AccessLogWrite(const char* line, size_t size) {
     if (OptionInfo.ErrorLevel >= 6)
       QVX_KLOG("QVX_D31-001 LogFileAccess[%d][%ld] : >>>>>>>>>> %s\r\n", line);
     QuorvixAccessLogPrintLog("%.*s", static_cast<int>(size), line);
-    if (!pAccessLogfile) {
+    // A full disk shows only as the stream's error state.
+    if (!pAccessLogfile || std::ferror(pAccessLogfile)) {
+      if (pAccessLogfile) std::clearerr(pAccessLogfile);
       QVX_KLOG("QVX_E11-003 LogFileAccess[%d][%ld] : ログファイルに書き込みできません。%s\r\n",
                szAccessLogfileName);
+      ++g_lines_lost;
       return 0;
     }
     return 1;
@@ -258,7 +266,22 @@ int QVX_AccessLogWrite(const char* line, size_t size) {
   int rc =
       LogFileAccess(nullptr, LogPath, nullptr, line, static_cast<unsigned long>(size), kLogWrite);
   if (OptionInfo.LogFileSelect != 0 && hExistingFile) hExistingFile->Flush();
+  if (rc != 1) ++g_lines_lost;
   return rc;
+}
+
+uint64_t QVX_AccessLogLinesLost() { return g_lines_lost.load(); }
+
+bool QVX_AccessLogLossNotice(void* owner) {
+  if (g_lines_lost.load() == 0 || g_loss_told.exchange(true)) return false;
+  char text[kAccessLogPathSize + 200];
+  std::snprintf(text, sizeof text,
+                "The access log %s cannot be written (a full disk, or no permission there): "
+                "access lines are being lost. The kernel log names each one.",
+                OptionInfo.LogFileSelect == 2 ? szAccessLogfileName : LogPath);
+  QVX_ELOG("QVX_E11-005 LogFileAccess[%d][%ld] : %s\r\n", text);
+  ScMessageBox(owner, text, "Error", kMbIconStop);
+  return true;
 }
 
 void QVX_AccessLogClose() {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 
@@ -58,6 +59,12 @@ void QVX_AccessLogStartUp(void* owner);
 // Writes one finished line of the access log (when LogFileWriteFlg is 1) under g_critSec,
 // flushed as LogFileSelect says. 1 when written.
 int QVX_AccessLogWrite(const char* line, size_t size);
+// Lines QVX_AccessLogWrite could not write since the program started.
+uint64_t QVX_AccessLogLinesLost();
+// Tells the user, the first time lines were lost, with a message box (skipped under "SC") and an
+// event-log line; true when it told now. For the window thread: a box on the capture thread would
+// hold capture up.
+bool QVX_AccessLogLossNotice(void* owner);
 // The time field that starts every access-log line: "[YYYY/MM/DD hh:mm:ss]".
 const char* QVX_LineStamp(const LocalTime& t, char* out, size_t size);
 

@@ -181,6 +181,7 @@ void QVX_OnTimer() {
   ViewRefreshJob(now);
   DailyRestartJob(now);
   QVX_LogRotationTick(now);
+  QVX_AccessLogLossNotice(Owner());
 }
 
 void QVX_OnForeground() {

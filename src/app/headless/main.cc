@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "accesslog/access_log.h"
 #include "accesslog/rotation.h"
 #include "app/controller.h"
 #include "app/dbglog.h"
@@ -98,6 +99,8 @@ int Replay(qvx::ConsoleView& view, const std::string& file, bool smb_seen) {
              static_cast<unsigned long long>(frames), reason);
   }
   qvx::QVX_OnCommand(qvx::kIdmStop);
+  qvx::QVX_AccessLogLossNotice(nullptr);
+  const uint64_t lost = qvx::QVX_AccessLogLinesLost();
   qvx::QVX_OnClose();
   std::fprintf(stderr, "quorvix: replayed %llu frames of %s in %.3f s (%.0f frames/s)\n",
                static_cast<unsigned long long>(frames), file.c_str(), secs,
@@ -108,6 +111,12 @@ int Replay(qvx::ConsoleView& view, const std::string& file, bool smb_seen) {
                  "quorvix: no frame of %s goes to TCP port 445: it holds no SMB traffic to "
                  "audit\n",
                  file.c_str());
+  if (lost > 0) {
+    std::fprintf(stderr,
+                 "quorvix: %llu access-log lines could not be written (see the kernel log)\n",
+                 static_cast<unsigned long long>(lost));
+    return 1;
+  }
   return 0;
 }
 
@@ -192,6 +201,7 @@ int main(int argc, char** argv) {
 
   // The message loop: posted commands at once, the timer on every new wall-clock second.
   int64_t last_tick = qvx::platform().Now().t;
+  bool loss_told = false;
   for (;;) {
     int id;
     bool close = g_stop != 0;
@@ -211,6 +221,13 @@ int main(int argc, char** argv) {
     if (now != last_tick) {
       last_tick = now;
       qvx::QVX_OnTimer();
+      // Under "SC" the timer shows no box: the console still hears of lost lines, once.
+      if (!loss_told && qvx::nCmdLineOptSc == 1 && qvx::QVX_AccessLogLinesLost() > 0) {
+        loss_told = true;
+        std::fprintf(stderr,
+                     "quorvix: the access log cannot be written; access lines are being lost "
+                     "(see the kernel log)\n");
+      }
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
