@@ -1,11 +1,13 @@
 #include "app/dbglog.h"
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <mutex>
 #include <string>
+#include <thread>
 
 #include "app/option.h"
 #include "app/text.h"
@@ -134,55 +136,84 @@ int AppendDebugLine(const char* WriteData, unsigned long WriteSize) {
   return 1;
 }
 
-// Breadcrumbs come several to a frame from the capture thread: each thread gathers its own
-// without taking the log's lock and hands them over a block at a time (when the block is full,
-// when it is a second old, and at every flush or close the thread itself asks for).
+// Breadcrumbs come several to a frame from the capture thread: every thread adds its own to one
+// block, in the order they are made, under a spin lock that is held for a copy of a few bytes
+// only (no file, no clock); the block is handed to the log when it is full, when it is a second
+// old, and at every flush, close or debug-log line, which therefore follows every crumb before it.
 struct CrumbBlock {
-  char text[4096];
+  char text[16384];
   size_t len = 0;
   unsigned lines = 0;
   std::time_t since = 0;
 };
-thread_local CrumbBlock t_crumbs;
+CrumbBlock g_crumbs;
+std::atomic<bool> g_crumbs_busy{false};
 
-// Hands the calling thread's crumbs to the log, counted and recycled as if each had come alone;
-// when no recycle falls among them they go in one piece.
+void LockCrumbs() {
+  for (int spins = 0; g_crumbs_busy.exchange(true, std::memory_order_acquire); ++spins)
+    if (spins > 64) std::this_thread::yield();  // the holder is handing the block over
+}
+void UnlockCrumbs() { g_crumbs_busy.store(false, std::memory_order_release); }
+
+// Hands the crumbs to the log, counted and recycled as if each had come alone; when no recycle
+// falls among them they go in one piece. The debug log's lock is held by the caller or taken here.
 void HandOverCrumbs() {
-  CrumbBlock& b = t_crumbs;
-  if (b.len == 0) return;
   std::lock_guard<std::recursive_mutex> lock(g_debug_lock);
+  LockCrumbs();
+  CrumbBlock& b = g_crumbs;
+  if (b.len == 0) {
+    UnlockCrumbs();
+    return;
+  }
   if (PrintCnt + static_cast<long>(b.lines) <= RecycleLimit() && hExistingDbgFile1 &&
       (g_debug_pending_len + b.len <= sizeof g_debug_pending || FlushDebugPending())) {
     std::memcpy(g_debug_pending + g_debug_pending_len, b.text, b.len);
     g_debug_pending_len += b.len;
     PrintCnt += static_cast<long>(b.lines);
+    b.len = 0;
+    b.lines = 0;
+    UnlockCrumbs();
     if (std::time(nullptr) != g_debug_pending_since) FlushDebugPending();
-  } else {
-    size_t at = 0;
-    while (at < b.len) {
-      const char* end = static_cast<const char*>(std::memchr(b.text + at, '\n', b.len - at));
-      const size_t n = end ? static_cast<size_t>(end - (b.text + at)) + 1 : b.len - at;
-      AppendDebugLine(b.text + at, static_cast<unsigned long>(n));  // made while the log was on
-      at += n;
-    }
+    return;
+  }
+  size_t at = 0;
+  while (at < b.len) {
+    const char* end = static_cast<const char*>(std::memchr(b.text + at, '\n', b.len - at));
+    const size_t n = end ? static_cast<size_t>(end - (b.text + at)) + 1 : b.len - at;
+    AppendDebugLine(b.text + at, static_cast<unsigned long>(n));  // made while the log was on
+    at += n;
   }
   b.len = 0;
   b.lines = 0;
+  UnlockCrumbs();
+}
+
+// A fatal signal or unhandled exception: what is still held goes to the file, oldest first, with
+// no lock taken (the dying thread may hold one).
+void FlushForCrash() {
+  if (!hExistingDbgFile1) return;
+  AppendForCrash(szLogfileName1, g_debug_pending, g_debug_pending_len);
+  AppendForCrash(szLogfileName1, g_crumbs.text, g_crumbs.len);
 }
 
 }  // namespace
 
 int DbgLogPrint1(void*, const char*, const char*, const char* WriteData, unsigned long WriteSize,
                  int) {
-  HandOverCrumbs();  // this thread's crumbs came first
+  HandOverCrumbs();  // every crumb made before this line goes first
   std::lock_guard<std::recursive_mutex> lock(g_debug_lock);
   if (OptionInfo.NonEventWriteLogFlg == 1) return 1;
   return AppendDebugLine(WriteData, WriteSize);
 }
 
 void DbgCrumbTick() {
-  if (t_crumbs.len != 0 && std::time(nullptr) != t_crumbs.since) HandOverCrumbs();
+  LockCrumbs();
+  const bool old = g_crumbs.len != 0 && std::time(nullptr) != g_crumbs.since;
+  UnlockCrumbs();
+  if (old) HandOverCrumbs();
 }
+
+void DbgLogCatchCrashes() { InstallFatalHandler(FlushForCrash); }
 
 void DbgLogFlush() {
   HandOverCrumbs();
@@ -268,13 +299,10 @@ void DiagLogLine(DiagLog log, int Flg, const char* fmt, ...) {
 
 void DbgCrumb(int line) {
   // Several crumbs are left per frame: skip the formatting when the log is off, and spell the
-  // short line out by hand, straight into this thread's block.
+  // short line out by hand.
   if (OptionInfo.NonEventWriteLogFlg == 1) return;
-  CrumbBlock& b = t_crumbs;
-  constexpr size_t kLongest = 7 + 10 + 6;  // "QVXDBG[" digits "] : \r\n"
-  if (b.len + kLongest > sizeof b.text) HandOverCrumbs();
-  if (b.len == 0) b.since = std::time(nullptr);
-  char* p = b.text + b.len;
+  char text[7 + 10 + 6];  // "QVXDBG[" digits "] : \r\n"
+  char* p = text;
   std::memcpy(p, "QVXDBG[", 7);
   p += 7;
   unsigned v = line < 0 ? 0u : static_cast<unsigned>(line);
@@ -283,9 +311,26 @@ void DbgCrumb(int line) {
   for (int i = digits - 1; i >= 0; --i, v /= 10) p[i] = static_cast<char>('0' + v % 10);
   p += digits;
   std::memcpy(p, "] : \r\n", 6);
-  b.len = static_cast<size_t>(p + 6 - b.text);
-  // The clock is asked every few crumbs only.
-  if (++b.lines % 16 == 0 && std::time(nullptr) != b.since) HandOverCrumbs();
+  const size_t n = static_cast<size_t>(p + 6 - text);
+
+  // The clock is asked every few crumbs only, outside the lock.
+  thread_local unsigned made = 0;
+  const bool ask_clock = ++made % 16 == 0;
+  const std::time_t now = ask_clock ? std::time(nullptr) : 0;
+  LockCrumbs();
+  while (g_crumbs.len + n > sizeof g_crumbs.text) {
+    UnlockCrumbs();
+    HandOverCrumbs();
+    LockCrumbs();
+  }
+  CrumbBlock& b = g_crumbs;
+  if (b.len == 0) b.since = ask_clock ? now : std::time(nullptr);
+  std::memcpy(b.text + b.len, text, n);
+  b.len += n;
+  ++b.lines;
+  const bool old = ask_clock && now != b.since;
+  UnlockCrumbs();
+  if (old) HandOverCrumbs();
 }
 
 }  // namespace qvx

@@ -61,13 +61,16 @@ void DiagLogLine(DiagLog log, int Flg, const char* fmt, ...)
 #endif
     ;
 
-// Debug-log breadcrumb "QVXDBG[line] : ". Each thread gathers its own and hands them to the
-// log a block at a time; DbgLogFlush (and any other debug-log write) hands over the calling
-// thread's first.
+// Debug-log breadcrumb "QVXDBG[line] : ". The crumbs of all threads are gathered in the order
+// they are made and handed to the log a block at a time; DbgLogFlush (and any other debug-log
+// write) hands them over first.
 void DbgCrumb(int line);
 // Hands over the calling thread's crumbs when the oldest is from an earlier second: for a thread
 // that may wait a long time between crumbs (the capture thread when no frame comes).
 void DbgCrumbTick();
+// From now on a fatal signal (Linux) or an unhandled exception (Windows) first writes out the
+// debug-log lines and crumbs still held, so that a crash keeps the lines that explain it.
+void DbgLogCatchCrashes();
 
 }  // namespace qvx
 

@@ -55,6 +55,7 @@ bool QVX_StartUp(int argc, const char* const* argv) {
   szCmdLineOpt[0] = '\0';
   if (argc >= 1 && argv[0] != nullptr)
     std::snprintf(szCmdLineOpt, sizeof szCmdLineOpt, "%s", argv[0]);
+  DbgLogCatchCrashes();
   return true;
 }
 

@@ -247,6 +247,14 @@ Platform* SetPlatform(Platform* p);
 // The native platform of this build (a process-wide singleton).
 Platform& NativePlatform();
 
+// A crash: on_fatal runs once when the process dies of a fatal signal (Linux: SIGSEGV, SIGBUS,
+// SIGFPE, SIGILL, SIGABRT) or an unhandled exception (Windows); the handler that was there before
+// then gets the crash as it would have. on_fatal runs in a signal handler: it may only use
+// AppendForCrash and read memory.
+void InstallFatalHandler(void (*on_fatal)());
+// Appends bytes to a file without allocating or locking (safe in a fatal-signal handler).
+void AppendForCrash(const char* path, const void* data, size_t size);
+
 // Local time from a time_t (no platform state involved).
 LocalTime LocalTimeFromTimeT(int64_t t);
 

@@ -1,8 +1,15 @@
 #include "app/dbglog.h"
 
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <sys/wait.h>
+#endif
 
+#include <condition_variable>
+#include <csignal>
+#include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -157,6 +164,97 @@ TEST_F(DbgLogTest, CrumbsOfAnotherThreadArriveInOrder) {
   EXPECT_EQ(lines[5001], "QVXDBG[7] : ");
   EXPECT_EQ(lines[5002], "direct");
 }
+
+// Two threads taking turns: the main thread leaves the odd crumbs 1, 3, ..., the worker the
+// even ones, each waiting for the other's before its next. The worker neither flushes nor ends
+// before the caller looks.
+class TakingTurns {
+ public:
+  explicit TakingTurns(int crumbs) : crumbs_(crumbs) {
+    worker_ = std::thread([this] {
+      for (int i = 2; i <= crumbs_; i += 2) {
+        Await(i);
+        DbgCrumb(i);
+        Pass(i + 1);
+      }
+      Await(crumbs_ + 1000);  // stays alive, holding nothing of its own
+    });
+    for (int i = 1; i <= crumbs_; i += 2) {
+      Await(i);
+      DbgCrumb(i);
+      Pass(i + 1);
+    }
+    Await(crumbs_ + 1);
+  }
+  ~TakingTurns() {
+    Pass(crumbs_ + 1000);
+    worker_.join();
+  }
+  static std::vector<std::string> Expected(int crumbs) {
+    std::vector<std::string> out;
+    for (int i = 1; i <= crumbs; ++i) out.push_back("QVXDBG[" + std::to_string(i) + "] : ");
+    return out;
+  }
+
+ private:
+  void Await(int turn) {
+    std::unique_lock<std::mutex> lock(mu_);
+    cv_.wait(lock, [&] { return turn_ >= turn; });
+  }
+  void Pass(int turn) {
+    std::lock_guard<std::mutex> lock(mu_);
+    turn_ = turn;
+    cv_.notify_all();
+  }
+  int crumbs_;
+  std::mutex mu_;
+  std::condition_variable cv_;
+  int turn_ = 1;
+  std::thread worker_;
+};
+
+TEST_F(DbgLogTest, CrumbsOfAllThreadsKeepTheOrderTheyWereMadeIn) {
+  ASSERT_TRUE(DbgLogCreate());
+  TakingTurns turns(40);
+  // The main thread's own line follows every crumb before it, the worker's included.
+  DiagLogLine(DiagLog::kDebug, 1, "after\r\n");
+  auto want = TakingTurns::Expected(40);
+  want.push_back("after");
+  EXPECT_EQ(DebugLines(), want);
+  EXPECT_EQ(DbgLogPrintCount(), 41);
+}
+
+#ifndef _WIN32
+// A crash keeps the lines that explain it: a child that gathered crumbs on two threads dies of a
+// fatal signal before any of them was due; its debug log must hold them all, in order.
+void CrashWithCrumbs(int sig) {
+  ASSERT_TRUE(DbgLogCreate());
+  DbgLogCatchCrashes();
+  DiagLogLine(DiagLog::kDebug, 1, "start\r\n");
+  TakingTurns turns(30);
+  DbgCrumb(777);
+  if (sig == SIGABRT) std::abort();
+  std::raise(sig);
+}
+
+// Killed by the signal, or ended by a sanitizer's report of it.
+bool DiedOfCrash(int status) {
+  return (WIFSIGNALED(status) && WTERMSIG(status) != SIGKILL) ||
+         (WIFEXITED(status) && WEXITSTATUS(status) != 0);
+}
+
+TEST_F(DbgLogTest, AFatalSignalWritesOutTheHeldLinesOfEveryThread) {
+  GTEST_FLAG_SET(death_test_style, "fast");
+  for (int sig : {SIGSEGV, SIGABRT}) {
+    fake.WriteText(szLogfileName1, "");
+    EXPECT_EXIT(CrashWithCrumbs(sig), DiedOfCrash, "") << sig;
+    auto want = TakingTurns::Expected(30);
+    want.insert(want.begin(), "start");
+    want.push_back("QVXDBG[777] : ");
+    EXPECT_EQ(fake.Lines(szLogfileName1), want) << "signal " << sig;
+  }
+}
+#endif
 
 TEST_F(DbgLogTest, NonEventWriteLogFlgSilencesTheDebugLog) {
   ASSERT_TRUE(DbgLogCreate());

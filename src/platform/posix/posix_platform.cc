@@ -434,4 +434,49 @@ Platform& NativePlatform() {
   return instance;
 }
 
+namespace {
+void (*g_on_fatal)() = nullptr;
+constexpr int kFatalSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
+struct sigaction g_previous[sizeof kFatalSignals / sizeof kFatalSignals[0]];
+
+void OnFatalSignal(int sig) {
+  static volatile sig_atomic_t once = 0;
+  if (once == 0) {
+    once = 1;
+    if (g_on_fatal) g_on_fatal();
+  }
+  // The previous handler (a sanitizer's or fuzzer's report, else the default death) takes over:
+  // at once for a raised signal, on return for a fault that happens again.
+  for (size_t i = 0; i < sizeof kFatalSignals / sizeof kFatalSignals[0]; ++i)
+    if (kFatalSignals[i] == sig) sigaction(sig, &g_previous[i], nullptr);
+  raise(sig);
+}
+}  // namespace
+
+void InstallFatalHandler(void (*on_fatal)()) {
+  const bool first = g_on_fatal == nullptr;
+  g_on_fatal = on_fatal;
+  if (!first) return;
+  struct sigaction sa {};
+  sa.sa_handler = OnFatalSignal;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = SA_NODEFER;
+  for (size_t i = 0; i < sizeof kFatalSignals / sizeof kFatalSignals[0]; ++i)
+    sigaction(kFatalSignals[i], &sa, &g_previous[i]);
+}
+
+void AppendForCrash(const char* path, const void* data, size_t size) {
+  if (path == nullptr || path[0] == '\0' || size == 0) return;
+  const int fd = ::open(path, O_WRONLY | O_APPEND | O_CLOEXEC);
+  if (fd < 0) return;
+  const char* p = static_cast<const char*>(data);
+  while (size > 0) {
+    const ssize_t n = ::write(fd, p, size);
+    if (n <= 0) break;
+    p += n;
+    size -= static_cast<size_t>(n);
+  }
+  ::close(fd);
+}
+
 }  // namespace qvx

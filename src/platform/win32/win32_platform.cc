@@ -410,4 +410,36 @@ Platform& NativePlatform() {
   return instance;
 }
 
+namespace {
+void (*g_on_fatal)() = nullptr;
+LPTOP_LEVEL_EXCEPTION_FILTER g_previous_filter = nullptr;
+
+LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS* info) {
+  static volatile LONG once = 0;
+  if (InterlockedExchange(&once, 1) == 0 && g_on_fatal) g_on_fatal();
+  return g_previous_filter ? g_previous_filter(info) : EXCEPTION_CONTINUE_SEARCH;
+}
+}  // namespace
+
+void InstallFatalHandler(void (*on_fatal)()) {
+  const bool first = g_on_fatal == nullptr;
+  g_on_fatal = on_fatal;
+  if (first) g_previous_filter = SetUnhandledExceptionFilter(OnUnhandledException);
+}
+
+void AppendForCrash(const char* path, const void* data, size_t size) {
+  if (path == nullptr || path[0] == '\0' || size == 0) return;
+  HANDLE h = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return;
+  const char* p = static_cast<const char*>(data);
+  while (size > 0) {
+    DWORD n = 0;
+    if (!WriteFile(h, p, static_cast<DWORD>(size), &n, nullptr) || n == 0) break;
+    p += n;
+    size -= n;
+  }
+  CloseHandle(h);
+}
+
 }  // namespace qvx
