@@ -7,6 +7,7 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -37,23 +38,24 @@ constexpr uint64_t kRestartEvery = 20000;
 constexpr int64_t kFirstSecond = 1796083200;  // 2026-12-01 00:00:00 UTC
 
 std::string g_home;
-uint64_t g_frames = 0;
+std::atomic<uint64_t> g_frames{0};
 
-// The clock moves a second every 64 frames, so that timers and repeat checks see time pass.
+// The capture clock: a second every 64 frames, so that timers, repeat checks and requests held
+// for their answers see time pass.
+int64_t ClockUs() { return kFirstSecond * 1000000 + static_cast<int64_t>(g_frames.load()) * 15625; }
+
 class FuzzPlatform : public PlatformWrapper {
  public:
   explicit FuzzPlatform(Platform* target) : PlatformWrapper(target) {}
   std::string ExecutablePath() override { return g_home + "/quorvix"; }
-  LocalTime Now() override {
-    return LocalTimeFromTimeT(kFirstSecond + static_cast<int64_t>(g_frames / 64));
-  }
+  LocalTime Now() override { return LocalTimeFromTimeT(ClockUs() / 1000000); }
   void SleepMs(int) override {}
   bool LocalIPv4Addresses(std::vector<std::string>* out) override {
     *out = {kServer};
     return true;
   }
   bool ListSessions(std::vector<ServerSession>* out) override {
-    *out = CaptureConnections().Sessions(kServer, (kFirstSecond + g_frames / 64) * 1000000);
+    *out = CaptureConnections().Sessions(kServer, ClockUs());
     return true;
   }
 };
@@ -79,11 +81,9 @@ int FuzzBuffer(int, char*) { return 0; }
 int FuzzFilter(const char*, unsigned int, char*) { return 0; }
 int FuzzClose() { return 0; }
 int FuzzRecv(unsigned char* buf, unsigned long* len) {
-  std::unique_lock<std::mutex> lock(g_mu);
+  std::lock_guard<std::mutex> lock(g_mu);
   ++g_asks;
   g_cv.notify_all();
-  // No frame for a while: the loop gets "nothing received" and checks whether to stop.
-  g_cv.wait_for(lock, std::chrono::milliseconds(20), [] { return g_frame != nullptr; });
   *len = 0;
   if (g_frame == nullptr) return 0;
   std::memcpy(buf, g_frame, g_frame_size);
@@ -92,8 +92,17 @@ int FuzzRecv(unsigned char* buf, unsigned long* len) {
   g_taken_at = g_asks;
   return 0;
 }
-const CaptureConnector kFuzzConnector = {FuzzEnum,   FuzzOpen, FuzzBuffer,
-                                         FuzzFilter, FuzzRecv, FuzzClose};
+// No frame: the loop waits here for the next one, briefly, then checks whether to stop.
+int FuzzWait(int ms) {
+  std::unique_lock<std::mutex> lock(g_mu);
+  return g_cv.wait_for(lock, std::chrono::milliseconds(ms < 20 ? ms : 20),
+                       [] { return g_frame != nullptr; })
+             ? 1
+             : 0;
+}
+int FuzzStats(uint64_t*, uint64_t*) { return -1; }  // no drop counts, as on a file
+const CaptureConnector kFuzzConnector = {FuzzEnum,  FuzzOpen, FuzzBuffer, FuzzFilter, FuzzRecv,
+                                         FuzzClose, FuzzWait, FuzzStats,  ClockUs,    ClockUs};
 
 // The console view without the status texts, which would bury the fuzzer's own output.
 class QuietView : public ConsoleView {
@@ -142,8 +151,13 @@ void Restart() {
 }
 
 // At exit: the capture thread ends before anything it uses is destroyed, then the home goes.
+// QVX_FUZZ_KEEP_HOME keeps the home, to read the logs of a run.
 void Finish() {
   QVX_OnCommand(kIdmStop);
+  if (std::getenv("QVX_FUZZ_KEEP_HOME")) {
+    std::fprintf(stderr, "frame fuzz: home kept in %s\n", g_home.c_str());
+    return;
+  }
   std::string cmd = "rm -rf '" + g_home + "'";
   if (std::system(cmd.c_str()) != 0)
     std::fprintf(stderr, "frame fuzz: cannot remove %s\n", cmd.c_str());
