@@ -6,6 +6,7 @@
 
 #include "app/dbglog.h"
 #include "platform/platform.h"
+#include "platform/profile.h"
 
 namespace qvx {
 
@@ -153,6 +154,32 @@ void QVX_ApplyMemoryTier(OptionInfoSt* o) {
   }
 }
 
+namespace {
+// An ini that is there but gives nothing would silently run on defaults (the access log off):
+// the console and the kernel log say so.
+void ReportUnusableIni(const char* ini) {
+  if (!platform().FileExists(ini)) return;
+  std::string text;
+  if (!platform().ReadWholeFile(ini, &text)) {
+    std::fprintf(stderr,
+                 "%s is not a file that can be read (a folder, FIFO or device?): every setting "
+                 "takes its default\n",
+                 ini);
+    QVX_KLOG(
+        "QVX_E02-031 QVX_ReadOptionInfo[%d][%ld] : iniファイルを読めません（通常のファイル"
+        "ではありません）。既定値で動作します。%s\r\n",
+        ini);
+  } else if (!ProfileHasSection(text, kIniSection)) {
+    std::fprintf(stderr, "%s has no [%s] section: every setting takes its default\n", ini,
+                 kIniSection);
+    QVX_KLOG(
+        "QVX_E02-032 QVX_ReadOptionInfo[%d][%ld] : iniファイルに [%s] セクションがありません。"
+        "既定値で動作します。%s\r\n",
+        kIniSection, ini);
+  }
+}
+}  // namespace
+
 void QVX_ReadOptionInfo(void* hWnd) {
   OptionInfoSt& o = OptionInfo;
   char default_log[512];
@@ -167,6 +194,7 @@ void QVX_ReadOptionInfo(void* hWnd) {
   OptionSetDefaults(&o);
   char ini[512];
   if (MakeIniFileName(kIniFileName, ini, sizeof ini)) {
+    ReportUnusableIni(ini);
     for (const IntKey& k : kIntKeys)
       o.*k.field = platform().GetProfileInt(kIniSection, k.name, k.def, ini);
     for (const TextKey& k : kTextKeys) {

@@ -24,19 +24,19 @@ bool EqualNoCase(const std::string& a, const std::string& b) {
   return true;
 }
 
+// Lines end with LF, CR LF or a lone CR (an old Mac editor's); a UTF-8 byte-order mark before
+// the first line is no part of it.
 std::vector<std::string> SplitLines(const std::string& text) {
   std::vector<std::string> lines;
-  size_t pos = 0;
+  size_t pos = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
   while (pos < text.size()) {
-    size_t nl = text.find('\n', pos);
-    if (nl == std::string::npos) {
+    const size_t end = text.find_first_of("\r\n", pos);
+    if (end == std::string::npos) {
       lines.push_back(text.substr(pos));
       break;
     }
-    std::string l = text.substr(pos, nl - pos);
-    if (!l.empty() && l.back() == '\r') l.pop_back();
-    lines.push_back(l);
-    pos = nl + 1;
+    lines.push_back(text.substr(pos, end - pos));
+    pos = end + (text.compare(end, 2, "\r\n") == 0 ? 2 : 1);
   }
   return lines;
 }
@@ -104,6 +104,14 @@ std::optional<std::string> ProfileIndex::Lookup(const std::string& section,
   return it->second;
 }
 
+bool ProfileHasSection(const std::string& text, const std::string& section) {
+  for (const std::string& line : SplitLines(text)) {
+    auto s = SectionOf(line);
+    if (s && EqualNoCase(*s, section)) return true;
+  }
+  return false;
+}
+
 int ProfileValueToInt(const std::string& value, int def) {
   if (value.empty()) return def;
   size_t i = 0;
@@ -139,7 +147,10 @@ int ProfileValueToInt(const std::string& value, int def) {
 
 std::string ProfileStore(const std::string& text, const std::string& section,
                          const std::string& key, const std::string& value) {
-  const std::string eol = (text.empty() || text.find("\r\n") != std::string::npos) ? "\r\n" : "\n";
+  const bool crlf = text.empty() || text.find("\r\n") != std::string::npos;
+  const bool cr =
+      !crlf && text.find('\r') != std::string::npos && text.find('\n') == std::string::npos;
+  const std::string eol = crlf ? "\r\n" : cr ? "\r" : "\n";
   std::vector<std::string> lines = SplitLines(text);
   const std::string entry = key + "=" + value;
   int section_start = -1;  // index of the section's header line
@@ -170,7 +181,8 @@ std::string ProfileStore(const std::string& text, const std::string& section,
   } else if (section_start >= 0) {
     lines.insert(lines.begin() + last_in_section + 1, entry);
   }
-  std::string out;
+  // A byte-order mark stays where it was.
+  std::string out = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? "\xEF\xBB\xBF" : "";
   for (const std::string& l : lines) out += l + eol;
   return out;
 }

@@ -1,6 +1,7 @@
 // INI ("profile") text handling with the semantics of the Win32 private-profile calls:
 // section and key names compare without case, blanks around names and values are dropped,
-// a value in matching quotes loses them, and integers read like GetPrivateProfileIntA.
+// a value in matching quotes loses them, and integers read like GetPrivateProfileIntA. Lines may
+// end with CR LF, LF or CR alone, and a UTF-8 byte-order mark may start the text.
 #pragma once
 
 #include <optional>
@@ -25,6 +26,9 @@ class ProfileIndex {
   // Lower-case section, a newline, lower-case key -> the first value in the text.
   std::unordered_map<std::string, std::string> values_;
 };
+
+// Whether the text has a "[section]" line.
+bool ProfileHasSection(const std::string& text, const std::string& section);
 
 // Integer conversion of a profile value: leading blanks, an optional sign, decimal digits or a
 // "0x" hexadecimal prefix; conversion stops at the first other character. A value that does not

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
+#include <vector>
 
 #include "app/dbglog.h"
 #include "platform/profile.h"
@@ -99,6 +101,47 @@ TEST_F(OptionTest, MemoryTiers) {
     EXPECT_EQ(OptionInfo.AccessDataCnt, c.access) << c.ini;
   }
 }
+
+// The kernel log's lines after a read of the ini.
+std::vector<std::string> KernelAfterRead(test::FakePlatform& fake) {
+  std::snprintf(szLogfileName, kLogPathSize, "%s", fake.Path("k.log").c_str());
+  std::remove(szLogfileName);
+  DiagLogLine(DiagLog::kKernel, 0, "start\r\n");
+  QVX_ReadOptionInfo(nullptr);
+  return fake.Lines(szLogfileName);
+}
+
+TEST_F(OptionTest, AnIniWithoutTheOptionSectionIsReported) {
+  // Keys without their section, as a user might write them: every default applies, and the
+  // kernel log says why.
+  fake.WriteText(Ini(), "LogFileWriteFlg=1\r\nErrorLevel=3\r\n[Options]\r\n");
+  auto lines = KernelAfterRead(fake);
+  EXPECT_EQ(OptionInfo.ErrorLevel, 0);
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_NE(lines[1].find("QVX_E02-032"), std::string::npos) << lines[1];
+  EXPECT_NE(lines[1].find(Ini()), std::string::npos) << lines[1];
+  // "[option ]" is the section (names are trimmed and compared without case): nothing to say.
+  fake.WriteText(Ini(), "[option ]\r\nErrorLevel=3\r\n");
+  lines = KernelAfterRead(fake);
+  EXPECT_EQ(OptionInfo.ErrorLevel, 3);
+  EXPECT_EQ(lines.size(), 1u);
+  // No ini at all is the normal first start: nothing to say either.
+  std::remove(Ini().c_str());
+  EXPECT_EQ(KernelAfterRead(fake).size(), 1u);
+}
+
+#ifndef _WIN32
+TEST_F(OptionTest, AnIniWithAByteOrderMarkOrCrLineEndsIsRead) {
+  for (const char* text : {"\xEF\xBB\xBF[Option]\r\nLogFileWriteFlg=1\r\nErrorLevel=3\r\n",
+                           "[Option]\rLogFileWriteFlg=1\rErrorLevel=3\r"}) {
+    fake.WriteText(Ini(), text);
+    auto lines = KernelAfterRead(fake);
+    EXPECT_EQ(OptionInfo.LogFileWriteFlg, 1) << text;
+    EXPECT_EQ(OptionInfo.ErrorLevel, 3) << text;
+    EXPECT_EQ(lines.size(), 1u) << lines.back();
+  }
+}
+#endif
 
 TEST_F(OptionTest, UnbuildableIniPathRunsOnDefaultsWithBothMessages) {
   const std::string kernel = fake.Path(std::string("k") + kPathSep + "k.log");

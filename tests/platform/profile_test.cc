@@ -57,6 +57,27 @@ TEST(Profile, StoreReplacesAddsAndAppends) {
   EXPECT_EQ(ProfileStore("[S]\nK=1\n", "S", "K", "2"), "[S]\nK=2\n");
 }
 
+TEST(Profile, ByteOrderMarkAndEveryLineEnd) {
+  // Saved by an editor that starts UTF-8 with a byte-order mark, or ends lines with CR alone.
+  const std::string bom = "\xEF\xBB\xBF[Option]\r\nErrorLevel=3\r\nLogFileWriteFlg=1\r\n";
+  const std::string cr = "[Option]\rErrorLevel=3\rLogFileWriteFlg=1\r";
+  const std::string mixed = "\xEF\xBB\xBF[Option]\rErrorLevel=3\nLogFileWriteFlg=1\r\n";
+  for (const std::string& text : {bom, cr, mixed}) {
+    EXPECT_EQ(ProfileLookup(text, "Option", "ErrorLevel"), "3");
+    EXPECT_EQ(ProfileLookup(text, "Option", "LogFileWriteFlg"), "1");
+    EXPECT_TRUE(ProfileHasSection(text, "option"));
+  }
+  // A mark anywhere else is text, and a section line without brackets is none.
+  EXPECT_FALSE(ProfileHasSection("; x\r\n\xEF\xBB\xBF[Option]\r\n", "Option"));
+  EXPECT_FALSE(ProfileHasSection("Option\r\nErrorLevel=3\r\n", "Option"));
+  EXPECT_FALSE(ProfileHasSection("", "Option"));
+  // Storing keeps the mark and the text's own line ends.
+  EXPECT_EQ(ProfileStore(bom, "Option", "ErrorLevel", "5"),
+            "\xEF\xBB\xBF[Option]\r\nErrorLevel=5\r\nLogFileWriteFlg=1\r\n");
+  EXPECT_EQ(ProfileStore(cr, "Option", "ErrorLevel", "5"),
+            "[Option]\rErrorLevel=5\rLogFileWriteFlg=1\r");
+}
+
 TEST(Profile, PlatformReadsAndWritesRealFiles) {
   test::FakePlatform fake;
   const std::string ini = fake.Path("Quorvix.ini");

@@ -142,6 +142,9 @@ class PosixPlatform : public Platform {
     return ::getcwd(buf, sizeof buf) ? std::string(buf) : std::string(".");
   }
   bool ReadWholeFile(const std::string& path, std::string* contents) override {
+    // A FIFO would block the reader for ever, a device never end: only files are read.
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
     std::ifstream in(path, std::ios::binary);
     if (!in) return false;
     std::ostringstream ss;
