@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -102,13 +103,15 @@ TEST_F(OptionTest, MemoryTiers) {
   }
 }
 
-// The kernel log's lines after a read of the ini.
+// The kernel-log lines a read of the ini writes.
 std::vector<std::string> KernelAfterRead(test::FakePlatform& fake) {
   std::snprintf(szLogfileName, kLogPathSize, "%s", fake.Path("k.log").c_str());
-  std::remove(szLogfileName);
   DiagLogLine(DiagLog::kKernel, 0, "start\r\n");
+  const size_t before = fake.Lines(szLogfileName).size();
   QVX_ReadOptionInfo(nullptr);
-  return fake.Lines(szLogfileName);
+  auto lines = fake.Lines(szLogfileName);
+  lines.erase(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(before));
+  return lines;
 }
 
 TEST_F(OptionTest, AnIniWithoutTheOptionSectionIsReported) {
@@ -117,17 +120,17 @@ TEST_F(OptionTest, AnIniWithoutTheOptionSectionIsReported) {
   fake.WriteText(Ini(), "LogFileWriteFlg=1\r\nErrorLevel=3\r\n[Options]\r\n");
   auto lines = KernelAfterRead(fake);
   EXPECT_EQ(OptionInfo.ErrorLevel, 0);
-  ASSERT_EQ(lines.size(), 2u);
-  EXPECT_NE(lines[1].find("QVX_E02-032"), std::string::npos) << lines[1];
-  EXPECT_NE(lines[1].find(Ini()), std::string::npos) << lines[1];
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_NE(lines[0].find("QVX_E02-032"), std::string::npos) << lines[0];
+  EXPECT_NE(lines[0].find(Ini()), std::string::npos) << lines[0];
   // "[option ]" is the section (names are trimmed and compared without case): nothing to say.
   fake.WriteText(Ini(), "[option ]\r\nErrorLevel=3\r\n");
   lines = KernelAfterRead(fake);
   EXPECT_EQ(OptionInfo.ErrorLevel, 3);
-  EXPECT_EQ(lines.size(), 1u);
+  EXPECT_TRUE(lines.empty());
   // No ini at all is the normal first start: nothing to say either.
-  std::remove(Ini().c_str());
-  EXPECT_EQ(KernelAfterRead(fake).size(), 1u);
+  ASSERT_EQ(std::remove(Ini().c_str()), 0);
+  EXPECT_TRUE(KernelAfterRead(fake).empty());
 }
 
 #ifndef _WIN32
@@ -138,7 +141,7 @@ TEST_F(OptionTest, AnIniWithAByteOrderMarkOrCrLineEndsIsRead) {
     auto lines = KernelAfterRead(fake);
     EXPECT_EQ(OptionInfo.LogFileWriteFlg, 1) << text;
     EXPECT_EQ(OptionInfo.ErrorLevel, 3) << text;
-    EXPECT_EQ(lines.size(), 1u) << lines.back();
+    EXPECT_TRUE(lines.empty()) << lines.front();
   }
 }
 #endif
