@@ -15,13 +15,8 @@ if [ "${QVX_IN_MOUNT_NS:-}" != 1 ]; then
   QVX_IN_MOUNT_NS=1 exec unshare -m --propagation private "$0" "$@" ||
     { echo "SKIP: no mount namespace"; exit 77; }
 fi
-work=$(mktemp -d)
+. "$(dirname "$0")/../support/e2e_scratch.sh"
 trap 'umount "$work/disk" 2>/dev/null || true; rm -rf "$work"' EXIT
-fail() {
-  echo "FAIL: $*"
-  cat "$work/err.txt" 2>/dev/null || true
-  exit 1
-}
 mkdir "$work/home" "$work/disk"
 mount -t tmpfs -o size=8k tmpfs "$work/disk" || { echo "SKIP: cannot mount a tmpfs"; exit 77; }
 printf '[Option]\r\nNbtstatChgOn=0\r\nLogFileWriteFlg=1\r\nLogFilePath=%s\r\n' \

@@ -6,18 +6,13 @@
 # memory).
 set -euo pipefail
 bin=$1
-home=$(mktemp -d)
-trap 'rm -rf "$home"' EXIT
-fail() {
-  echo "FAIL: $*"
-  cat "$home/err.txt" 2>/dev/null || true
-  exit 1
-}
+. "$(dirname "$0")/../support/e2e_scratch.sh"
+home=$work
 
 # Runs quorvix for 3 s under a 1 GB address-space limit (none for an AddressSanitizer build, which
 # reserves more); the kernel log is then $kernel.
 limit=1000000
-if ldd "$bin" 2>/dev/null | grep -q libasan; then limit=unlimited; fi
+if asan_build "$bin"; then limit=unlimited; fi
 run() {
   rm -rf "$home/QVXkernel" "$home/Quorvix.log"
   (ulimit -v $limit && exec timeout 3 "$bin" --home "$home" SC) >"$home/out.txt" \

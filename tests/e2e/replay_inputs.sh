@@ -8,13 +8,7 @@
 set -euo pipefail
 bin=$1
 smb_capture=$2
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-fail() {
-  echo "FAIL: $*"
-  cat "$work/err.txt" 2>/dev/null || true
-  exit 1
-}
+. "$(dirname "$0")/../support/e2e_scratch.sh"
 mkdir "$work/home"
 printf '[Option]\r\nNbtstatChgOn=0\r\n' >"$work/home/Quorvix.ini"
 

@@ -6,17 +6,12 @@
 # log notes. Skipped for an AddressSanitizer build, whose shadow memory no such limit allows.
 set -euo pipefail
 bin=$1
-if ldd "$bin" 2>/dev/null | grep -q libasan; then
+. "$(dirname "$0")/../support/e2e_scratch.sh"
+if asan_build "$bin"; then
   echo "SKIP: AddressSanitizer build"
   exit 77
 fi
-home=$(mktemp -d)
-trap 'rm -rf "$home"' EXIT
-fail() {
-  echo "FAIL: $*"
-  cat "$home/err.txt" 2>/dev/null || true
-  exit 1
-}
+home=$work
 limit_kb=600000
 
 # Starts quorvix under the limit; status 124 when it was still running after 5 s.
