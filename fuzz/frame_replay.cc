@@ -34,8 +34,10 @@ bool CaptureFrames(const std::string& path, std::vector<std::vector<unsigned cha
 std::vector<std::string> Inputs(const std::string& arg) {
   std::vector<std::string> out;
   if (std::filesystem::is_directory(arg)) {
+    // Hidden files (the folder's placeholder) are no inputs.
     for (const auto& e : std::filesystem::directory_iterator(arg))
-      if (e.is_regular_file()) out.push_back(e.path().string());
+      if (e.is_regular_file() && e.path().filename().string()[0] != '.')
+        out.push_back(e.path().string());
     std::sort(out.begin(), out.end());
   } else {
     out.push_back(arg);
