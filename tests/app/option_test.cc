@@ -133,7 +133,6 @@ TEST_F(OptionTest, AnIniWithoutTheOptionSectionIsReported) {
   EXPECT_TRUE(KernelAfterRead(fake).empty());
 }
 
-#ifndef _WIN32
 TEST_F(OptionTest, AnIniWithAByteOrderMarkOrCrLineEndsIsRead) {
   for (const char* text : {"\xEF\xBB\xBF[Option]\r\nLogFileWriteFlg=1\r\nErrorLevel=3\r\n",
                            "[Option]\rLogFileWriteFlg=1\rErrorLevel=3\r"}) {
@@ -144,7 +143,6 @@ TEST_F(OptionTest, AnIniWithAByteOrderMarkOrCrLineEndsIsRead) {
     EXPECT_TRUE(lines.empty()) << lines.front();
   }
 }
-#endif
 
 TEST_F(OptionTest, UnbuildableIniPathRunsOnDefaultsWithBothMessages) {
   const std::string kernel = fake.Path(std::string("k") + kPathSep + "k.log");
