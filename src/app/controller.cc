@@ -52,10 +52,11 @@ void DailyRestartJob(const LocalTime& now) {
     return;
   }
   if (WinPcapResetFlg) return;
+  const bool running = data.LoggingFlg == 1;
   QVX_ELOG("QVX_I02-040 QVX_LogThread[%d][%ld] : QVX_StartandStop_Logging WinPcap停止\r\n");
-  QVX_StartandStop_Logging(data);
+  if (running) QVX_Stop_Logging(data);
   QVX_ELOG("QVX_I02-041 QVX_LogThread[%d][%ld] : QVX_StartandStop_Logging WinPcap起動\r\n");
-  QVX_StartandStop_Logging(data);
+  if (running) QVX_Start_Logging(data);
   g_view->DeleteAllRows();
   WinPcapResetFlg = true;
 }
@@ -207,24 +208,29 @@ void QVX_OpenSelectedPath() {
 void QVX_OnCommand(int id) {
   if (!g_view) return;
   switch (id) {
+    // Start and Stop each do what they say: a Stop after a failed Start stays stopped, and a
+    // second Start leaves a running capture alone.
     case kIdmStart:
       g_view->SetMenuCheck(kIdmStop, false);
       g_view->SetMenuCheck(kIdmStart, true);
-      QVX_StartandStop_Logging(data);
+      if (data.LoggingFlg != 1) QVX_Start_Logging(data);
       break;
     case kIdmStop:
       g_view->SetMenuCheck(kIdmStart, false);
       g_view->SetMenuCheck(kIdmStop, true);
-      QVX_StartandStop_Logging(data);
+      if (data.LoggingFlg == 1) QVX_Stop_Logging(data);
       g_view->DeleteAllRows();
       break;
-    case kIdmWinPcapRestart:
+    case kIdmWinPcapRestart: {
+      // Restarts a running capture; a stopped one stays stopped.
+      const bool running = data.LoggingFlg == 1;
       QVX_ELOG("QVX_I77-031 QVX_LogThread[%d][%ld] : QVX_StartandStop_Logging WinPcap停止\r\n");
-      QVX_StartandStop_Logging(data);
+      if (running) QVX_Stop_Logging(data);
       g_view->DeleteAllRows();
       QVX_ELOG("QVX_I02-032 QVX_LogThread[%d][%ld] : QVX_StartandStop_Logging WinPcap起動\r\n");
-      QVX_StartandStop_Logging(data);
+      if (running) QVX_Start_Logging(data);
       break;
+    }
     case kIdmHostsRead:
       QVX_HostsReadCommand(Owner(), g_view->AskOpenFile().c_str());
       break;

@@ -2,6 +2,7 @@
 // the headless shell on the console, and tests record the calls.
 #pragma once
 
+#include <atomic>
 #include <string>
 
 namespace qvx {
@@ -61,6 +62,12 @@ class View {
   virtual std::string AskOpenFile() = 0;
   // Runs one of the program's dialogs (options 116, version 128, filters 130/135) modally.
   virtual void RunDialog(int dialog_id) = 0;
+
+  // --- threads ---
+  // Called on the window's thread before it joins the capture thread: returns once `ended` is
+  // set, serving meanwhile whatever the capture thread asks of the window synchronously. A view
+  // the capture thread never waits on just returns.
+  virtual void WaitForCaptureThread(const std::atomic<bool>& ended) {}
 };
 
 }  // namespace qvx

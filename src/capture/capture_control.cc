@@ -1,5 +1,6 @@
 #include "capture/capture_control.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,14 +18,21 @@ namespace qvx {
 
 namespace {
 
+// Set by the capture thread as its last act.
+std::atomic<bool> g_capture_thread_ended{true};
+
 // Waits until the capture thread has left its loop; only then may the connector be reopened or
-// the tables be touched by anyone else.
+// the tables be touched by anyone else. The thread writes rows into the window synchronously, so
+// the window's view keeps serving it meanwhile; a plain join would wait on each other for good.
 void JoinCaptureThread(DATA& data) {
-  if (data.hThread.joinable() && data.hThread.get_id() != std::this_thread::get_id())
-    data.hThread.join();
+  if (!data.hThread.joinable() || data.hThread.get_id() == std::this_thread::get_id()) return;
+  if (View* v = QVX_View()) v->WaitForCaptureThread(g_capture_thread_ended);
+  data.hThread.join();
 }
 
-int StopLogging(DATA& data) {
+}  // namespace
+
+int QVX_Stop_Logging(DATA& data) {
   data.LoggingFlg = 0;
   DiagLogLine(DiagLog::kKernel, 1, "QVX_I03-020 QVX_StartandStop_Logging End Start[%d][%ld]\r\n",
               __LINE__, platform().LastError());
@@ -36,7 +44,7 @@ int StopLogging(DATA& data) {
   return 0;
 }
 
-int StartLogging(DATA& data) {
+int QVX_Start_Logging(DATA& data) {
   const CaptureConnector& con = CaptureConnectorInUse();
   DiagLogLine(DiagLog::kKernel, 1, "QVX_I03-011 QVX_StartandStop_Logging(WPCAP)[%d][%ld]\r\n",
               __LINE__, platform().LastError());
@@ -132,8 +140,12 @@ int StartLogging(DATA& data) {
 
   data.LoggingFlg = 1;
   bool started = false;
+  g_capture_thread_ended = false;
   try {
-    data.hThread = std::thread([&data] { QVX_LogThread(&data); });
+    data.hThread = std::thread([&data] {
+      QVX_LogThread(&data);
+      g_capture_thread_ended = true;
+    });
     started = true;
   } catch (const std::system_error&) {
     started = false;
@@ -144,13 +156,12 @@ int StartLogging(DATA& data) {
         "ログスレッドの生成処理起動作成失敗。\r\n");
     ScMessageBox(data.hWnd, "A thread was not able to be created.", "Error", kMbOk);
     data.LoggingFlg = 0;
+    g_capture_thread_ended = true;
     return 1;
   }
   QVX_KLOG("QVX_I03-002 QVX_StartandStop_Logging[%d][%ld] : ログスレッドの生成処理起動作成。\r\n");
   return 0;
 }
-
-}  // namespace
 
 unsigned long QVX_IpTextToAddr(const char* text) {
   unsigned long value = 0;
@@ -168,18 +179,32 @@ unsigned long QVX_IpTextToAddr(const char* text) {
 }
 
 int QVX_StartandStop_Logging(DATA& data) {
-  if (data.LoggingFlg == 1) return StopLogging(data);
-  return StartLogging(data);
+  if (data.LoggingFlg == 1) return QVX_Stop_Logging(data);
+  return QVX_Start_Logging(data);
 }
 
 int QVX_GetIPaddress(void* hWnd, std::vector<std::string>* addresses) {
-  if (!platform().LocalIPv4Addresses(addresses)) {
-    ScMessageBox(hWnd, "WSAIoctl Error", "Error", kMbIconStop);
-    QVX_KLOG("QVX_E13-003 QVX_GetIPaddress[%d][%ld] : WSAIoctlに失敗しました\r\n");
-    ScMessageBox(hWnd, "WSAIoctl Error", "Error", kMbOk);
-    return 1;
+  // Each failed step shows two boxes, one with the stop icon and one plain, around its line.
+  switch (platform().LocalIPv4Addresses(addresses)) {
+    case AddressListResult::kOk:
+      return 0;
+    case AddressListResult::kStartupFailed:
+      ScMessageBox(hWnd, "Error:WSAStartup Error", "Error", kMbIconStop);
+      QVX_KLOG("QVX_E13-001 QVX_GetIPaddress[%d][%ld] : エラー：WSAStartupが失敗しました\r\n");
+      ScMessageBox(hWnd, "Connection Error:WSAStartup Error", "Error", kMbOk);
+      return 1;
+    case AddressListResult::kSocketFailed:
+      ScMessageBox(hWnd, "Connection Error:socket Error", "Error", kMbIconStop);
+      QVX_KLOG("QVX_E13-002 QVX_GetIPaddress[%d][%ld] : 接続エラー：socketが失敗しました\r\n");
+      ScMessageBox(hWnd, "Connection Error:socket Error", "Error", kMbOk);
+      return 1;
+    case AddressListResult::kQueryFailed:
+      break;
   }
-  return 0;
+  ScMessageBox(hWnd, "WSAIoctl Error", "Error", kMbIconStop);
+  QVX_KLOG("QVX_E13-003 QVX_GetIPaddress[%d][%ld] : WSAIoctlに失敗しました\r\n");
+  ScMessageBox(hWnd, "WSAIoctl Error", "Error", kMbOk);
+  return 1;
 }
 
 int QVX_Init_Dlg(void* hWnd, DATA& data) {

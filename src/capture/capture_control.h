@@ -8,6 +8,11 @@
 
 namespace qvx {
 
+// Starts capture (the adapter carrying IpAddress, buffer, filter, capture thread): 0, or 1 after
+// a failed start, which leaves LoggingFlg 0. Call only while stopped.
+int QVX_Start_Logging(DATA& data);
+// Stops capture and returns once the capture thread has ended. Always 0.
+int QVX_Stop_Logging(DATA& data);
 // Toggles capture: stops when running, starts otherwise. 0 after a start or any stop, 1 after a
 // failed start. A stop returns only after the capture thread has ended, so a stop followed by a
 // start never leaves two capture threads.

@@ -93,10 +93,10 @@ LocalTime ReplayPlatform::Now() {
   return cached;
 }
 
-bool ReplayPlatform::LocalIPv4Addresses(std::vector<std::string>* out) {
+AddressListResult ReplayPlatform::LocalIPv4Addresses(std::vector<std::string>* out) {
   out->clear();
   if (!start_.server.empty()) out->push_back(start_.server);
-  return true;
+  return AddressListResult::kOk;
 }
 
 bool ReplayPlatform::ListSessions(std::vector<ServerSession>* out) {

@@ -31,7 +31,7 @@ class ReplayPlatform : public PlatformWrapper {
                  std::string sessions_file, bool shares_from_config);
   LocalTime Now() override;
   void SleepMs(int) override {}
-  bool LocalIPv4Addresses(std::vector<std::string>* out) override;
+  AddressListResult LocalIPv4Addresses(std::vector<std::string>* out) override;
   bool ListSessions(std::vector<ServerSession>* out) override;
   bool ListShares(std::vector<ServerShare>* out) override;
 

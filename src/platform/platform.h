@@ -96,6 +96,8 @@ struct FileInfo {
 };
 enum class FileInfoResult { kOk, kNotFound, kError };
 
+enum class AddressListResult { kOk, kStartupFailed, kSocketFailed, kQueryFailed };
+
 // The outcome of a console command run with its output on a pipe.
 struct ChildResult {
   bool started = false;   // the process could be created
@@ -158,8 +160,9 @@ class Platform {
   virtual bool ListSessions(std::vector<ServerSession>* out) = 0;
   // The next ListSessions asks the server again instead of answering from a cache it keeps.
   virtual void ExpireSessionCache() {}
-  // The machine's IPv4 addresses in the system's order, dotted text.
-  virtual bool LocalIPv4Addresses(std::vector<std::string>* out) = 0;
+  // The machine's IPv4 addresses in the system's order, dotted text; on failure, the step that
+  // failed (Windows: socket layer start-up, socket, address-list query).
+  virtual AddressListResult LocalIPv4Addresses(std::vector<std::string>* out) = 0;
   // gethostbyname: the first IPv4 address of name, dotted. On failure *err gets the resolver's
   // error code.
   virtual bool HostByName(const std::string& name, std::string* ip, int* err) = 0;
@@ -222,7 +225,7 @@ class PlatformWrapper : public Platform {
   bool ListShares(std::vector<ServerShare>* out) override { return target_->ListShares(out); }
   bool ListSessions(std::vector<ServerSession>* out) override { return target_->ListSessions(out); }
   void ExpireSessionCache() override { target_->ExpireSessionCache(); }
-  bool LocalIPv4Addresses(std::vector<std::string>* out) override {
+  AddressListResult LocalIPv4Addresses(std::vector<std::string>* out) override {
     return target_->LocalIPv4Addresses(out);
   }
   bool HostByName(const std::string& name, std::string* ip, int* err) override {

@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <functional>
+#include <mutex>
 #include <string>
 
 #include "accesslog/access_log.h"
@@ -10,6 +15,8 @@
 #include "app/option.h"
 #include "app/startup.h"
 #include "app/tables.h"
+#include "capture/capture_loop.h"
+#include "capture/fake_connector.h"
 #include "platform/profile.h"
 #include "support/fake_platform.h"
 #include "support/recording_view.h"
@@ -235,6 +242,184 @@ TEST_F(ControllerTest, ReNewKeepsOptionInfo) {
             fake.Path("Quorvix.log"));
   EXPECT_TRUE(Has(Event(), "QVX_I02-013"));
   EXPECT_TRUE(Has(Event(), "QVX_I02-051"));
+}
+
+// The fake connector's adapter for the configured server, in network byte order.
+void ServeAdapter(const char* ip) {
+  unsigned a, b, c, d;
+  std::sscanf(ip, "%u.%u.%u.%u", &a, &b, &c, &d);
+  const unsigned char bytes[4] = {static_cast<unsigned char>(a), static_cast<unsigned char>(b),
+                                  static_cast<unsigned char>(c), static_cast<unsigned char>(d)};
+  uint32_t v;
+  std::memcpy(&v, bytes, 4);
+  test::Fake().adapters = {{v, "veth-srv"}};
+}
+
+class CaptureCommandTest : public ControllerTest {
+ protected:
+  void SetUp() override {
+    test::Fake().data = &data;
+    test::Fake().stop_when_empty = false;
+  }
+  int Opens() {
+    int n = 0;
+    for (const auto& c : test::Fake().calls) n += c.rfind("open ", 0) == 0;
+    return n;
+  }
+  test::FakeConnectorGuard con;
+};
+
+TEST_F(CaptureCommandTest, StartAndStopAreTwoCommands) {
+  Start("IpAddress=10.213.0.1\r\nServiceTaskWait=0\r\n");
+  // No adapter carries the address: Start fails, and Stop then stays stopped.
+  QVX_OnCommand(kIdmStart);
+  EXPECT_EQ(data.LoggingFlg.load(), 0);
+  EXPECT_TRUE(view.checks[kIdmStart]);  // the check is not rolled back
+  const size_t enums = test::Fake().calls.size();
+  QVX_OnCommand(kIdmStop);
+  EXPECT_EQ(data.LoggingFlg.load(), 0);
+  EXPECT_EQ(test::Fake().calls.size(), enums);  // no second start was tried
+  EXPECT_EQ(view.delete_all_count, 1);
+
+  // Start twice runs one capture; one Stop ends it.
+  ServeAdapter("10.213.0.1");
+  QVX_OnCommand(kIdmStart);
+  QVX_OnCommand(kIdmStart);
+  EXPECT_EQ(data.LoggingFlg.load(), 1);
+  EXPECT_EQ(Opens(), 1);
+  QVX_OnCommand(kIdmStop);
+  EXPECT_EQ(data.LoggingFlg.load(), 0);
+  EXPECT_FALSE(data.hThread.joinable());
+}
+
+TEST_F(CaptureCommandTest, RestartRestartsOnlyARunningCapture) {
+  Start("IpAddress=10.213.0.1\r\nServiceTaskWait=0\r\nResetTime=3\r\n");
+  ServeAdapter("10.213.0.1");
+  QVX_OnCommand(kIdmWinPcapRestart);
+  EXPECT_EQ(data.LoggingFlg.load(), 0);
+  EXPECT_EQ(Opens(), 0);
+  EXPECT_TRUE(Has(Event(), "QVX_I77-031"));
+  EXPECT_TRUE(Has(Event(), "QVX_I02-032"));
+
+  QVX_OnCommand(kIdmStart);
+  QVX_OnCommand(kIdmWinPcapRestart);
+  EXPECT_EQ(data.LoggingFlg.load(), 1);
+  EXPECT_EQ(Opens(), 2);
+  EXPECT_EQ(test::Fake().calls.back(), "filter");
+
+  // The daily restart likewise.
+  fake.SetNow(2026, 12, 10, 3, 0, 0);
+  QVX_OnTimer();
+  EXPECT_EQ(data.LoggingFlg.load(), 1);
+  EXPECT_EQ(Opens(), 3);
+  QVX_OnCommand(kIdmStop);
+  fake.SetNow(2026, 12, 10, 4, 0, 0);
+  QVX_OnTimer();
+  fake.SetNow(2026, 12, 11, 3, 0, 0);
+  QVX_OnTimer();
+  EXPECT_EQ(data.LoggingFlg.load(), 0);
+  EXPECT_EQ(Opens(), 3);
+}
+
+// A view that behaves like a window owned by another thread: a row written from the capture
+// thread is handed to the window's thread and waits until that thread has taken it, as a
+// synchronous window message does. A row that nobody takes within 3 s is counted as lost.
+class WindowThreadView : public test::RecordingView {
+ public:
+  void InsertRow(int item, const char* text) override {
+    if (std::this_thread::get_id() == owner) {
+      RecordingView::InsertRow(item, text);
+      return;
+    }
+    std::unique_lock<std::mutex> lock(mu);
+    const std::string copy = text;
+    bool done = false;
+    pending.push_back([this, item, copy, &done] {
+      RecordingView::InsertRow(item, copy.c_str());
+      done = true;
+    });
+    cv.notify_all();
+    if (!cv.wait_for(lock, std::chrono::seconds(3), [&] { return done; })) {
+      ++lost;
+      pending.clear();
+    }
+  }
+  void WaitForCaptureThread(const std::atomic<bool>& ended) override {
+    std::unique_lock<std::mutex> lock(mu);
+    while (!ended) {
+      while (!pending.empty()) {
+        pending.front()();
+        pending.pop_front();
+      }
+      cv.notify_all();
+      cv.wait_for(lock, std::chrono::milliseconds(1));
+    }
+  }
+  // The rows as they were when Stop cleared the list.
+  void DeleteAllRows() override {
+    kept = rows;
+    RecordingView::DeleteAllRows();
+  }
+  // Serves rows until n were written (as the message loop does while the window is idle).
+  void ServeRows(size_t n) {
+    std::unique_lock<std::mutex> lock(mu);
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (rows.size() < n && std::chrono::steady_clock::now() < give_up) {
+      while (!pending.empty()) {
+        pending.front()();
+        pending.pop_front();
+      }
+      cv.notify_all();
+      cv.wait_for(lock, std::chrono::milliseconds(1));
+    }
+  }
+
+  std::thread::id owner = std::this_thread::get_id();
+  std::mutex mu;
+  std::condition_variable cv;
+  std::deque<std::function<void()>> pending;
+  std::vector<std::vector<std::string>> kept;
+  int lost = 0;
+};
+
+int RowWriter(SMB2_HEADER_ST*, unsigned long, unsigned char*, long, int, DATA* data) {
+  char when[32];
+  std::snprintf(when, sizeof when, "row %d", nListIndex);
+  if (InsItem(data->hListView, when, nListIndex, 0, 0) == 0) ++nListIndex;
+  return 0;
+}
+int RowWriter2(SMB2_HEADER_ST* h, unsigned long l, unsigned char* d, long c, DATA* data) {
+  return RowWriter(h, l, d, c, 0, data);
+}
+
+// Stop while the capture thread is writing rows into a window of the stopping thread: the stop
+// returns, every row written before it is in the window in order, none waited in vain.
+TEST_F(CaptureCommandTest, StopWhileRowsArriveNeitherHangsNorLosesRows) {
+  WindowThreadView window;
+  ASSERT_TRUE(QVX_StartUp(0, nullptr));
+  fake.WriteText(fake.Path("Quorvix.ini"),
+                 "[Option]\r\nIpAddress=10.213.0.1\r\nServiceTaskWait=0\r\n");
+  ASSERT_TRUE(QVX_OnInitDialog(window));
+  ServeAdapter("10.213.0.1");
+  for (int i = 0; i < 200; ++i)
+    test::Fake().frames.push_back(
+        {test::MakeFrame("10.213.0.2", "10.213.0.1", test::Smb2Payload(0x05)), 0, 0});
+  for (auto& f : test::Fake().frames) f.reported = static_cast<unsigned long>(f.bytes.size());
+  QVX_CaptureDispatch.Smb2OtherCmd = RowWriter2;
+  QVX_CaptureDispatch.Smb2FileStandardInfo = RowWriter;
+
+  QVX_OnCommand(kIdmStart);
+  ASSERT_EQ(data.LoggingFlg.load(), 1);
+  window.ServeRows(5);
+  QVX_OnCommand(kIdmStop);  // rows are still arriving
+  QVX_CaptureDispatchReset();
+  EXPECT_EQ(data.LoggingFlg.load(), 0);
+  EXPECT_FALSE(data.hThread.joinable());
+  EXPECT_EQ(window.lost, 0);
+  ASSERT_GE(window.kept.size(), 5u);
+  for (size_t i = 0; i < window.kept.size(); ++i)
+    EXPECT_EQ(window.kept[i][0], "row " + std::to_string(i));
+  QVX_OnClose();
 }
 
 }  // namespace

@@ -23,12 +23,12 @@ class AddressPlatform : public PlatformWrapper {
  public:
   explicit AddressPlatform(Platform* t) : PlatformWrapper(t) { previous_ = SetPlatform(this); }
   ~AddressPlatform() override { SetPlatform(previous_); }
-  bool LocalIPv4Addresses(std::vector<std::string>* out) override {
+  AddressListResult LocalIPv4Addresses(std::vector<std::string>* out) override {
     *out = addresses;
-    return ok;
+    return result;
   }
   std::vector<std::string> addresses;
-  bool ok = true;
+  AddressListResult result = AddressListResult::kOk;
 
  private:
   Platform* previous_;
@@ -200,11 +200,62 @@ TEST_F(CaptureControlTest, DefaultServerAddressIsTheFirstLocalAddress) {
   EXPECT_EQ(QVX_Init_Dlg(nullptr, data), 0);
   EXPECT_STREQ(OptionInfo.IpAddress, "10.0.0.6");
   // No address list: 1, the option untouched.
-  addresses.ok = false;
+  addresses.result = AddressListResult::kQueryFailed;
   std::snprintf(OptionInfo.IpAddress, sizeof OptionInfo.IpAddress, "0.0.0.0");
   EXPECT_EQ(QVX_Init_Dlg(nullptr, data), 1);
   EXPECT_STREQ(OptionInfo.IpAddress, "0.0.0.0");
   EXPECT_EQ(Count("QVX_E13-003 QVX_GetIPaddress["), 1);
+}
+
+// Each step of reading the address list has its own line and its pair of boxes (stop icon, then
+// plain); the option keeps 0.0.0.0.
+TEST_F(CaptureControlTest, AddressListFailuresNameTheirStep) {
+  AddressPlatform addresses(&fake);
+  addresses.addresses = {"10.0.0.5"};
+  struct Case {
+    AddressListResult result;
+    const char* line;
+    const char* first_box;
+    const char* second_box;
+  };
+  const Case cases[] = {
+      {AddressListResult::kStartupFailed,
+       "QVX_E13-001 QVX_GetIPaddress[%] : エラー：WSAStartupが失敗しました",
+       "Error:WSAStartup Error", "Connection Error:WSAStartup Error"},
+      {AddressListResult::kSocketFailed,
+       "QVX_E13-002 QVX_GetIPaddress[%] : 接続エラー：socketが失敗しました",
+       "Connection Error:socket Error", "Connection Error:socket Error"},
+      {AddressListResult::kQueryFailed, "QVX_E13-003 QVX_GetIPaddress[%] : WSAIoctlに失敗しました",
+       "WSAIoctl Error", "WSAIoctl Error"},
+  };
+  for (const Case& c : cases) {
+    const size_t boxes = fake.boxes().size();
+    addresses.result = c.result;
+    std::snprintf(OptionInfo.IpAddress, sizeof OptionInfo.IpAddress, "0.0.0.0");
+    EXPECT_EQ(QVX_Init_Dlg(nullptr, data), 1);
+    EXPECT_STREQ(OptionInfo.IpAddress, "0.0.0.0");
+    const std::string line = c.line;
+    const std::string head = line.substr(0, line.find('%'));
+    const std::string tail = line.substr(line.find('%') + 1);
+    bool found = false;
+    for (const auto& l : Kernel())
+      found |= l.rfind(head, 0) == 0 && l.size() >= tail.size() &&
+               l.compare(l.size() - tail.size(), tail.size(), tail) == 0;
+    EXPECT_TRUE(found) << c.line;
+    ASSERT_EQ(fake.boxes().size(), boxes + 2) << c.line;
+    EXPECT_EQ(fake.boxes()[boxes].text, c.first_box);
+    EXPECT_EQ(fake.boxes()[boxes].style, static_cast<unsigned>(kMbIconStop));
+    EXPECT_EQ(fake.boxes()[boxes + 1].text, c.second_box);
+    EXPECT_EQ(fake.boxes()[boxes + 1].style, static_cast<unsigned>(kMbOk));
+  }
+  // Under "SC" the lines are written and no box is shown.
+  nCmdLineOptSc = 1;
+  const size_t boxes = fake.boxes().size();
+  addresses.result = AddressListResult::kSocketFailed;
+  EXPECT_EQ(QVX_Init_Dlg(nullptr, data), 1);
+  EXPECT_EQ(fake.boxes().size(), boxes);
+  EXPECT_EQ(Count("QVX_E13-002 QVX_GetIPaddress["), 2);
+  nCmdLineOptSc = 0;
 }
 
 }  // namespace

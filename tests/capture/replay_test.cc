@@ -34,7 +34,7 @@ TEST(ReplayPlatformTest, ClockAddressesAndSessionsFile) {
   ReplayPlatform rp(&fake, start, &tracker, Data("smbstatus_smb2.json"), false);
   EXPECT_EQ(rp.Now().t, kSmb2First / 1000000);
   std::vector<std::string> addresses;
-  ASSERT_TRUE(rp.LocalIPv4Addresses(&addresses));
+  ASSERT_EQ(rp.LocalIPv4Addresses(&addresses), AddressListResult::kOk);
   EXPECT_EQ(addresses, std::vector<std::string>{"10.213.0.1"});
   std::vector<ServerSession> sessions;
   ASSERT_TRUE(rp.ListSessions(&sessions));

@@ -163,6 +163,17 @@ void Win32View::RunDialog(int dialog_id) {
     QVX_RunSettingsDialog(hwnd_, dialog_id);
 }
 
+void Win32View::WaitForCaptureThread(const std::atomic<bool>& ended) {
+  // Only messages sent by other threads are handled here: the capture thread's list and status
+  // bar updates get through in their order, while posted commands, input and timer ticks wait in
+  // the queue until the command that stops capture has returned.
+  while (!ended) {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_SENDMESSAGE);
+    MSG msg;
+    PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+  }
+}
+
 void Win32View::Resize(int width, int height) {
   if (list_) MoveWindow(list_, 0, 0, width, height - 20, TRUE);
 }

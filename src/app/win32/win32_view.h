@@ -44,6 +44,7 @@ class Win32View : public View {
   int RunCommand(const std::string& command_line) override;
   std::string AskOpenFile() override;
   void RunDialog(int dialog_id) override;
+  void WaitForCaptureThread(const std::atomic<bool>& ended) override;
 
   // WM_SIZE: the list fills the client area above the status bar.
   void Resize(int width, int height);

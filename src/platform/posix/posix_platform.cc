@@ -360,10 +360,10 @@ class PosixPlatform : public Platform {
   bool ListShares(std::vector<ServerShare>* out) override { return SambaListShares(out); }
   bool ListSessions(std::vector<ServerSession>* out) override { return SambaListSessions(out); }
   void ExpireSessionCache() override { SambaExpireSessions(); }
-  bool LocalIPv4Addresses(std::vector<std::string>* out) override {
+  AddressListResult LocalIPv4Addresses(std::vector<std::string>* out) override {
     out->clear();
     struct ifaddrs* list = nullptr;
-    if (::getifaddrs(&list) != 0) return false;
+    if (::getifaddrs(&list) != 0) return AddressListResult::kQueryFailed;
     for (struct ifaddrs* i = list; i; i = i->ifa_next) {
       if (!i->ifa_addr || i->ifa_addr->sa_family != AF_INET) continue;
       if (i->ifa_flags & IFF_LOOPBACK) continue;
@@ -372,7 +372,7 @@ class PosixPlatform : public Platform {
       if (::inet_ntop(AF_INET, &sin->sin_addr, text, sizeof text)) out->push_back(text);
     }
     ::freeifaddrs(list);
-    return true;
+    return AddressListResult::kOk;
   }
 
   bool HostByName(const std::string& name, std::string* ip, int* err) override {

@@ -5,6 +5,7 @@
 // windows.h first
 #include <imagehlp.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -361,9 +362,36 @@ class Win32Platform : public Platform {
     } while (rc == ERROR_MORE_DATA);
     return true;
   }
-  bool LocalIPv4Addresses(std::vector<std::string>* out) override {
+  AddressListResult LocalIPv4Addresses(std::vector<std::string>* out) override {
     out->clear();
-    return true;
+    WSADATA wsa;
+    if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0) return AddressListResult::kStartupFailed;
+    // Any IPv4 socket answers the address-list query; a datagram socket needs no privileges.
+    SOCKET s = WSASocketA(AF_INET, SOCK_DGRAM, IPPROTO_UDP, nullptr, 0, WSA_FLAG_OVERLAPPED);
+    if (s == INVALID_SOCKET) {
+      WSACleanup();
+      return AddressListResult::kSocketFailed;
+    }
+    alignas(SOCKET_ADDRESS_LIST) char buf[1024];
+    DWORD got = 0;
+    const bool ok = WSAIoctl(s, SIO_ADDRESS_LIST_QUERY, nullptr, 0, buf, sizeof buf - 1, &got,
+                             nullptr, nullptr) == 0;
+    if (ok) {
+      const auto* list = reinterpret_cast<const SOCKET_ADDRESS_LIST*>(buf);
+      for (INT i = 0; i < list->iAddressCount; ++i) {
+        const SOCKET_ADDRESS& a = list->Address[i];
+        if (!a.lpSockaddr || a.lpSockaddr->sa_family != AF_INET) continue;
+        const auto* sin = reinterpret_cast<const sockaddr_in*>(a.lpSockaddr);
+        const unsigned char* b = reinterpret_cast<const unsigned char*>(&sin->sin_addr);
+        char text[32];
+        std::snprintf(text, sizeof text, "%d.%d.%d.%d", b[0], b[1], b[2], b[3]);
+        out->push_back(text);
+      }
+    }
+    shutdown(s, SD_BOTH);
+    closesocket(s);
+    WSACleanup();
+    return ok ? AddressListResult::kOk : AddressListResult::kQueryFailed;
   }
   bool HostByName(const std::string& name, std::string* ip, int* err) override {
     if (!StartWinsock()) {
