@@ -64,11 +64,7 @@ void DailyRestartJob(const LocalTime& now) {
 // ---- Menu commands ----
 
 void OpenAccessLog() {
-  int r = g_view->ShellOpen(LogPathBase);
-  if (r >= 32) return;
-  char cmd[600];
-  std::snprintf(cmd, sizeof cmd, "NOTEPAD %s", LogPathBase);
-  r = g_view->RunCommand(cmd);
+  const int r = QVX_OpenAccessLogFile();
   if (r >= 32) return;
   char text[128];
   std::snprintf(text, sizeof text, "ログファイルが開けません:エラー コード = %d", r);
@@ -82,6 +78,14 @@ void ToggleCheck(int id) { g_view->SetMenuCheck(id, !g_view->MenuChecked(id)); }
 }  // namespace
 
 View* QVX_View() { return g_view; }
+
+int QVX_OpenAccessLogFile() {
+  int r = g_view->ShellOpen(LogPathBase);
+  if (r >= 32) return r;
+  char cmd[600];
+  std::snprintf(cmd, sizeof cmd, "NOTEPAD %s", LogPathBase);
+  return g_view->RunCommand(cmd);
+}
 
 bool QVX_OnInitDialog(View& view) {
   g_view = &view;

@@ -62,6 +62,10 @@ void QVX_OnToTray();
 // Double-click on the list / "Reference": opens the selected record's path.
 void QVX_OpenSelectedPath();
 
+// Opens the access log with the shell's "open" verb, else with Notepad. The last result: 32 or
+// more on success.
+int QVX_OpenAccessLogFile();
+
 // The view the controller drives (set by QVX_OnInitDialog).
 View* QVX_View();
 

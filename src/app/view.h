@@ -34,11 +34,15 @@ class View {
   virtual bool SetUpTray() = 0;
   virtual void AddTrayIcon() = 0;
   virtual void RemoveTrayIcon() = 0;
+  // The tray's pop-up menu at the cursor; its command comes back through QVX_OnTrayCommand.
+  virtual void ShowTrayMenu() {}
 
   // --- window and menu ---
   virtual void SetMenuCheck(int id, bool checked) = 0;
   virtual bool MenuChecked(int id) = 0;
+  // Shows (restoring it when minimised) or hides the main window.
   virtual void ShowMainWindow(bool show) = 0;
+  virtual bool MainWindowVisible() = 0;
   virtual void BringToFront() = 0;
   virtual void SetTopmost(bool topmost) = 0;
   // Posts to the main window: minimise, then hide it into the tray (private message 0x8066).

@@ -28,6 +28,8 @@ class RecordingView : public View {
   void SetMenuCheck(int id, bool checked) override { checks[id] = checked; }
   bool MenuChecked(int id) override { return checks[id]; }
   void ShowMainWindow(bool show) override { shown = show; }
+  bool MainWindowVisible() override { return shown; }
+  void ShowTrayMenu() override { ++tray_menus; }
   void BringToFront() override { ++fronted; }
   void SetTopmost(bool t) override { topmost = t; }
   void PostMinimizeToTray() override { ++to_tray_posts; }
@@ -55,6 +57,7 @@ class RecordingView : public View {
        ended = false;
   int fronted = 0;
   int to_tray_posts = 0;
+  int tray_menus = 0;
   int delete_all_count = 0;
 };
 

@@ -34,6 +34,7 @@ class ConsoleView : public View {
   void SetMenuCheck(int id, bool checked) override;
   bool MenuChecked(int id) override;
   void ShowMainWindow(bool) override {}
+  bool MainWindowVisible() override { return true; }
   void BringToFront() override {}
   void SetTopmost(bool) override {}
   void PostMinimizeToTray() override {}  // no window to hide

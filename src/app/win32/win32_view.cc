@@ -4,8 +4,12 @@
 #include <commdlg.h>
 #include <shellapi.h>
 
+#include <cstdio>
+
 #include "app/controller.h"
 #include "app/dbglog.h"
+#include "app/option.h"
+#include "app/tray.h"
 #include "app/win32/dialogs.h"
 #include "resources/resource.h"
 
@@ -33,7 +37,84 @@ INT_PTR CALLBACK VersionProc(HWND hDlg, UINT msg, WPARAM wParam, LPARAM) {
   return msg == WM_INITDIALOG;
 }
 
+UINT g_taskbar_created = 0;  // the shell's "TaskbarCreated" message
+
 }  // namespace
+
+LRESULT CALLBACK SmallIconMenuProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == kMsgTrayCallback) {
+    QVX_OnTrayMouse(static_cast<unsigned>(lParam));
+  } else if (message == WM_COMMAND) {
+    QVX_OnTrayCommand(LOWORD(wParam));
+  } else if (g_taskbar_created != 0 && message == g_taskbar_created) {
+    QVX_OnTaskbarCreated();
+  } else if (message == WM_CREATE) {
+    g_taskbar_created = RegisterWindowMessageA("TaskbarCreated");
+  } else {
+    return DefWindowProcA(hWnd, message, wParam, lParam);
+  }
+  return 1;
+}
+
+bool Win32View::SetUpTray() {
+  HINSTANCE inst = static_cast<HINSTANCE>(hInst);
+  HICON icon = LoadIconA(inst, MAKEINTRESOURCEA(IDI_MAIN));
+  HICON small = static_cast<HICON>(
+      LoadImageA(inst, MAKEINTRESOURCEA(IDI_SMALL), IMAGE_ICON, 16, 16, LR_DEFAULTCOLOR));
+  HMENU menu = LoadMenuA(inst, MAKEINTRESOURCEA(IDR_TRAYMENU));
+  if (!icon || !small || !menu) return false;
+  tray_menu_ = GetSubMenu(menu, 0);
+  SendMessageA(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
+  SendMessageA(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+
+  char title[256] = {};
+  char tips[256] = {};
+  LoadStringA(inst, IDS_TITLE, title, sizeof title);
+  LoadStringA(inst, IDS_TRAY_TIP, tips, sizeof tips);
+  WNDCLASSEXA wc{};
+  wc.cbSize = sizeof wc;
+  wc.lpfnWndProc = SmallIconMenuProc;
+  wc.hInstance = inst;
+  wc.hIcon = icon;
+  wc.hIconSm = small;
+  wc.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
+  wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(LTGRAY_BRUSH));
+  wc.lpszClassName = title;
+  if (!RegisterClassExA(&wc)) return false;
+  tray_ = CreateWindowExA(WS_EX_TOOLWINDOW, title, tips, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+                          CW_USEDEFAULT, 100, 100, nullptr, nullptr, inst, nullptr);
+  if (!tray_) return false;
+  ShowWindow(tray_, SW_HIDE);
+
+  icon_.cbSize = sizeof icon_;
+  icon_.hWnd = tray_;
+  icon_.uID = 1;
+  icon_.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+  icon_.uCallbackMessage = kMsgTrayCallback;
+  icon_.hIcon = small;
+  snprintf(icon_.szTip, sizeof icon_.szTip, "%s", tips);
+  return true;
+}
+
+void Win32View::AddTrayIcon() {
+  if (!tray_) return;
+  // Already up: refresh it instead.
+  if (!Shell_NotifyIconA(NIM_ADD, &icon_)) Shell_NotifyIconA(NIM_MODIFY, &icon_);
+}
+
+void Win32View::RemoveTrayIcon() {
+  if (tray_) Shell_NotifyIconA(NIM_DELETE, &icon_);
+}
+
+void Win32View::ShowTrayMenu() {
+  if (!tray_ || !tray_menu_) return;
+  POINT pt;
+  GetCursorPos(&pt);
+  // The menu closes when the user clicks elsewhere only if its owner is in the foreground.
+  SetForegroundWindow(tray_);
+  TrackPopupMenu(tray_menu_, TPM_RIGHTBUTTON | TPM_BOTTOMALIGN, pt.x, pt.y, 0, tray_, nullptr);
+  PostMessageA(tray_, WM_NULL, 0, 0);
+}
 
 bool Win32View::CreateListView() {
   list_ = CreateWindowExA(WS_EX_CLIENTEDGE, WC_LISTVIEWA, "IDC_LIST_VIEW",
@@ -117,7 +198,15 @@ bool Win32View::MenuChecked(int id) {
   return (GetMenuState(GetMenu(hwnd_), id, MF_BYCOMMAND) & MF_CHECKED) != 0;
 }
 
-void Win32View::ShowMainWindow(bool show) { ShowWindow(hwnd_, show ? SW_SHOW : SW_HIDE); }
+void Win32View::ShowMainWindow(bool show) {
+  if (!show) {
+    ShowWindow(hwnd_, SW_HIDE);
+    return;
+  }
+  ShowWindow(hwnd_, IsIconic(hwnd_) ? SW_RESTORE : SW_SHOW);
+}
+
+bool Win32View::MainWindowVisible() { return IsWindowVisible(hwnd_) && !IsIconic(hwnd_); }
 void Win32View::BringToFront() { SetForegroundWindow(hwnd_); }
 
 void Win32View::SetTopmost(bool topmost) {

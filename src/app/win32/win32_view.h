@@ -2,6 +2,8 @@
 #pragma once
 
 #include <windows.h>
+// windows.h first
+#include <shellapi.h>
 
 #include <string>
 
@@ -14,6 +16,7 @@ class Win32View : public View {
   void Attach(HWND hWnd) { hwnd_ = hWnd; }
   HWND list() const { return list_; }
   HWND status() const { return status_; }
+  HWND tray() const { return tray_; }
 
   void* MainWindow() override { return hwnd_; }
   bool CreateListView() override;
@@ -26,12 +29,14 @@ class Win32View : public View {
   std::string CellText(int item, int subitem) override;
   void CreateStatusBar() override;
   void SetStatusText(int part, const char* text) override;
-  bool SetUpTray() override { return false; }
-  void AddTrayIcon() override {}
-  void RemoveTrayIcon() override {}
+  bool SetUpTray() override;
+  void AddTrayIcon() override;
+  void RemoveTrayIcon() override;
+  void ShowTrayMenu() override;
   void SetMenuCheck(int id, bool checked) override;
   bool MenuChecked(int id) override;
   void ShowMainWindow(bool show) override;
+  bool MainWindowVisible() override;
   void BringToFront() override;
   void SetTopmost(bool topmost) override;
   void PostMinimizeToTray() override;
@@ -53,6 +58,12 @@ class Win32View : public View {
   HWND hwnd_ = nullptr;
   HWND list_ = nullptr;
   HWND status_ = nullptr;
+  HWND tray_ = nullptr;        // hidden window that owns the tray icon and its menu
+  HMENU tray_menu_ = nullptr;  // first pop-up of menu 124
+  NOTIFYICONDATAA icon_{};
 };
+
+// Window procedure of the tray window.
+LRESULT CALLBACK SmallIconMenuProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
 
 }  // namespace qvx

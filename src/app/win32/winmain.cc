@@ -3,17 +3,25 @@
 // windows.h first
 #include <commctrl.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
 
 #include "app/controller.h"
 #include "app/dbglog.h"
 #include "app/startup.h"
 #include "app/win32/win32_view.h"
+#include "capture/capture_connector.h"
+#include "capture/replay.h"
+#include "platform/platform.h"
 #include "resources/resource.h"
 
 namespace {
 
 qvx::Win32View g_view;
+bool g_replay = false;
 
 }  // namespace
 
@@ -26,6 +34,8 @@ INT_PTR CALLBACK QVX_Dlg_Proc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam
         RECT rc;
         GetClientRect(hWnd, &rc);
         g_view.Resize(rc.right - rc.left, rc.bottom - rc.top);
+        // A replay starts at once; its rows stay in the window after the file's end.
+        if (g_replay) g_view.PostCommand(qvx::kIdmStart);
       }
       return 0;
     case WM_SIZE:
@@ -65,8 +75,37 @@ INT_PTR CALLBACK QVX_Dlg_Proc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam
 
 int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int) {
   qvx::hInst = hInstance;
-  // __argv holds the ANSI arguments; argument 1 is the option, argument 2 the kernel log.
-  if (!qvx::QVX_StartUp(__argc - 1, const_cast<const char* const*>(__argv + 1))) return 0;
+  // __argv holds the ANSI arguments: "--replay FILE" first, then the option and the kernel log.
+  std::vector<const char*> args;
+  std::string replay;
+  for (int i = 1; i < __argc; ++i) {
+    if (args.empty() && std::string(__argv[i]) == "--replay" && i + 1 < __argc)
+      replay = __argv[++i];
+    else
+      args.push_back(__argv[i]);
+  }
+
+  // Replay: the capture file instead of an adapter, its times as the clock, its server as the
+  // machine's address.
+  std::unique_ptr<qvx::ReplayPlatform> replay_platform;
+  if (!replay.empty()) {
+    qvx::ReplayStart start;
+    std::string error;
+    if (!qvx::ReplayFindStart(replay, &start, &error)) {
+      char text[1024];
+      std::snprintf(text, sizeof text, "The capture file %s cannot be read: %s", replay.c_str(),
+                    error.c_str());
+      MessageBoxA(nullptr, text, "Quorvix Redoduza", MB_OK | MB_ICONSTOP);
+      return 1;
+    }
+    replay_platform = std::make_unique<qvx::ReplayPlatform>(
+        &qvx::platform(), std::move(start), &qvx::CaptureConnections(), std::string(), false);
+    qvx::SetPlatform(replay_platform.get());
+    qvx::SetCaptureConnector(&qvx::ReplayConnector(replay));
+    g_replay = true;
+  }
+
+  if (!qvx::QVX_StartUp(static_cast<int>(args.size()), args.data())) return 0;
   INITCOMMONCONTROLSEX icc{sizeof icc, ICC_LISTVIEW_CLASSES | ICC_BAR_CLASSES};
   InitCommonControlsEx(&icc);
   DialogBoxParamA(hInstance, MAKEINTRESOURCEA(IDD_MAIN), nullptr, QVX_Dlg_Proc, 0);

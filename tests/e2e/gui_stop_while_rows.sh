@@ -1,0 +1,97 @@
+#!/usr/bin/env bash
+# Quorvix.exe replays a long capture into its window under Wine; while rows are arriving, Stop,
+# "WinPcap Restart" and End are given through the main menu's commands. Each must return within a
+# second (a window that waits for the capture thread while that thread waits for the window never
+# does), no row may arrive after Stop, and End must end the program through its shutdown sequence.
+# Keeps screenshots of the window with rows and its Japanese status text.
+set -euo pipefail
+exe=$1
+shots=${QVX_SHOTS:-$(dirname "$exe")/screenshots}
+data=$(cd "$(dirname "$0")/../data" && pwd)
+source "$(dirname "$0")/../support/wine_gui.sh"
+for tool in editcap mergecap capinfos; do
+  command -v "$tool" >/dev/null || {
+    echo "SKIP: $tool is not installed"
+    exit 77
+  }
+done
+wine_gui_setup
+
+# The SMB2 recording 512 times over, each copy later than the one before, so that rows keep
+# coming for several seconds.
+cap=$QVX_WORK/long.pcap
+cp "$data/smb2_ops.pcap" "$cap"
+span() {
+  capinfos -M -a -e -S "$1" 2>/dev/null |
+    awk -F: '/First packet time/ {f = $2} /Last packet time/ {l = $2} END {printf "%d", l - f + 2}'
+}
+for _ in $(seq 9); do
+  editcap -t "$(span "$cap")" "$cap" "$QVX_WORK/later.pcap"
+  mergecap -a -F pcap -w "$QVX_WORK/next.pcap" "$cap" "$QVX_WORK/later.pcap"
+  mv "$QVX_WORK/next.pcap" "$cap"
+done
+rm -f "$QVX_WORK/later.pcap"
+
+main=("#32770" "Quorvix Redoduza")
+menu() {  # ID: the main menu command, sent as the menu sends it; fails after 1 s without answer
+  wine_gui_tool send 1000 "${main[@]}" 0x0111 "$1" 0 >/dev/null
+}
+rows() { wine_gui_tool count "${main[@]}" 10000 | tr -d '\r'; }
+first_time() { wine_gui_tool cell "${main[@]}" 10000 0 0 | tr -d '\r'; }
+# Waits until the list changes between two looks: rows are arriving.
+arriving() {
+  local before after i
+  before="$(rows) $(first_time)"
+  for i in $(seq 40); do
+    sleep 0.1
+    after="$(rows) $(first_time)"
+    [ "$after" != "$before" ] && return 0
+  done
+  return 1
+}
+
+wine_gui_start "$exe" --replay "$cap" SC
+win=$(wine_gui_window "^Quorvix Redoduza" 60) || wine_gui_fail "no window titled Quorvix Redoduza"
+for _ in $(seq 40); do
+  [ "$(rows)" -gt 0 ] && break
+  sleep 0.25
+done
+arriving || wine_gui_fail "no rows arriving from the replay"
+# The rows carry the capture's times, not today's.
+t=$(first_time)
+[[ "$t" =~ ^20[0-9]{2}/[0-9]{2}/[0-9]{2}\ [0-9]{2}:[0-9]{2}:[0-9]{2}$ ]] ||
+  wine_gui_fail "first row's time '$t'"
+stamp() { capinfos -M "$1" "$cap" 2>/dev/null | sed -n 's/^.*time: *//p' | cut -c1-19 | tr - /; }
+first=$(stamp -a) last=$(stamp -e)
+[[ ! "$t" < "$first" && ! "$t" > "$last" ]] || wine_gui_fail "row time $t is outside $first..$last"
+wine_gui_shot "$win" "$shots/gui_rows.png"
+status=$(wine_gui_tool text "${main[@]}" 10001 | tr -d '\r' | iconv -f CP932 -t UTF-8)
+[[ "$status" =~ ^Login：[0-9]+$ ]] || wine_gui_fail "status bar reads '$status'"
+
+# Restart while rows arrive: returns, and rows come again.
+menu 40058 || wine_gui_fail "WinPcap Restart did not return within a second"
+arriving || wine_gui_fail "no rows after the restart"
+
+# Stop while rows arrive: returns, the list is cleared, and no row comes after it.
+menu 40023 || wine_gui_fail "Stop did not return within a second"
+[ "$(rows)" -eq 0 ] || wine_gui_fail "$(rows) rows right after Stop"
+sleep 1
+[ "$(rows)" -eq 0 ] || wine_gui_fail "$(rows) rows arrived after Stop"
+# A second Stop leaves it stopped.
+menu 40023 || wine_gui_fail "a second Stop did not return"
+sleep 0.5
+[ "$(rows)" -eq 0 ] || wine_gui_fail "the second Stop started capture again"
+
+# Start again (the file from its start) and End, from the menu, while rows arrive.
+menu 40046 || wine_gui_fail "Start did not return"
+arriving || wine_gui_fail "no rows after Start"
+wine_gui_tool post "${main[@]}" 0x0111 40021 0 || wine_gui_fail "no window to end"
+wine_gui_wait_exit 5
+
+event=$(ls "$QVX_WORK"/QVXkernel/QVXevent*.log 2>/dev/null) || wine_gui_fail "no event log"
+kernel=$(ls "$QVX_WORK"/QVXkernel/QVXkernel*.log)
+grep -q "CloseHandle END" "$event" || wine_gui_fail "the shutdown sequence did not run"
+# Three capture threads ran (start, restart, start) and each one ended.
+ends=$(grep -ac "] : Thread End" "$kernel" || true)
+[ "$ends" -eq 3 ] || wine_gui_fail "$ends capture threads ended, not 3"
+echo "gui stop while rows arrive: ok"
