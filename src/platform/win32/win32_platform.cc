@@ -382,6 +382,8 @@ class Win32Platform : public Platform {
         const SOCKET_ADDRESS& a = list->Address[i];
         if (!a.lpSockaddr || a.lpSockaddr->sa_family != AF_INET) continue;
         const auto* sin = reinterpret_cast<const sockaddr_in*>(a.lpSockaddr);
+        // An adapter without an IPv4 address (Wine lists it as 0.0.0.0) is none of the machine's.
+        if (sin->sin_addr.s_addr == 0) continue;
         const unsigned char* b = reinterpret_cast<const unsigned char*>(&sin->sin_addr);
         char text[32];
         std::snprintf(text, sizeof text, "%d.%d.%d.%d", b[0], b[1], b[2], b[3]);
