@@ -14,7 +14,7 @@ sleep 1
 wine_gui_shot "$win" "$shots/gui_start_close.png"
 
 # The status bar's first part, read back in the Japanese code page.
-status=$(wine_gui_tool text "#32770" "Quorvix Redoduza" 10001 | tr -d '\r' | iconv -f CP932 -t UTF-8)
+status=$(wine_gui_tool text "#32770" "Quorvix Redoduza" 10001 | tr -d '\r')
 [ "$status" = "Login：0" ] || wine_gui_fail "status bar reads '$status', not 'Login：0'"
 
 # Close the window as a user would: focus it and press Alt+F4.

@@ -65,7 +65,7 @@ stamp() { capinfos -M "$1" "$cap" 2>/dev/null | sed -n 's/^.*time: *//p' | cut -
 first=$(stamp -a) last=$(stamp -e)
 [[ ! "$t" < "$first" && ! "$t" > "$last" ]] || wine_gui_fail "row time $t is outside $first..$last"
 wine_gui_shot "$win" "$shots/gui_rows.png"
-status=$(wine_gui_tool text "${main[@]}" 10001 | tr -d '\r' | iconv -f CP932 -t UTF-8)
+status=$(wine_gui_tool text "${main[@]}" 10001 | tr -d '\r')
 [[ "$status" =~ ^Login：[0-9]+$ ]] || wine_gui_fail "status bar reads '$status'"
 
 # Restart while rows arrive: returns, and rows come again.

@@ -93,6 +93,11 @@ wine_gui_setup() {
 
   # The first run in a new prefix creates it (about 15 s); do it before any timing starts.
   if [ ! -f "$WINEPREFIX/system.reg" ]; then "$QVX_WINE" wineboot -i >/dev/null 2>&1 || true; fi
+  if [ -n "${QVX_WINTOOL:-}" ]; then
+    local acp
+    acp=$("$QVX_WINE" "$QVX_WINTOOL" acp | tr -d '\r')
+    [ "$acp" = 932 ] || wine_gui_fail "Wine's ANSI code page is $acp, not 932"
+  fi
   # Dialogs ask for "MS Shell Dlg"/"MS UI Gothic"; let them use the Japanese font.
   "$QVX_WINE" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "MS UI Gothic" /d "IPAGothic" /f \
     >/dev/null 2>&1 || true

@@ -5,7 +5,8 @@
 //   wintool send    MS CLASS TITLE MSG WPARAM LPARAM SendMessageTimeout; exit 3 when the window
 //                                                    did not answer within MS milliseconds
 //   wintool visible CLASS TITLE                      prints 1 or 0 (IsWindowVisible)
-//   wintool text    CLASS TITLE CHILD_ID             prints the child control's text
+//   wintool text    CLASS TITLE CHILD_ID             prints the child control's text (UTF-8)
+//   wintool acp                                      prints the ANSI code page
 //   wintool count   CLASS TITLE CHILD_ID             prints the list view's row count
 //   wintool cell    CLASS TITLE CHILD_ID ROW COL     prints one cell of a list view
 //
@@ -56,6 +57,10 @@ int Usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 2 && std::string(argv[1]) == "acp") {
+    std::printf("%u\n", GetACP());
+    return 0;
+  }
   if (argc < 4) return Usage();
   const std::string cmd = argv[1];
   int a = 2;
@@ -94,10 +99,13 @@ int main(int argc, char** argv) {
   HWND child = GetDlgItem(w, static_cast<int>(Num(argv[a])));
   if (!child) return 2;
   if (cmd == "text") {
-    char text[1024] = {};
-    // WM_GETTEXT is carried across processes; for a status bar it gives part 0.
-    SendMessageTimeoutA(child, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text), SMTO_NORMAL,
-                        2000, nullptr);
+    // WM_GETTEXT is carried across processes; for a status bar it gives part 0. Read as UTF-16
+    // and printed as UTF-8, so the caller sees what the window shows, whatever the code page.
+    wchar_t wide[1024] = {};
+    SendMessageTimeoutW(child, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(wide), SMTO_NORMAL, 2000,
+                        nullptr);
+    char text[4096] = {};
+    WideCharToMultiByte(CP_UTF8, 0, wide, -1, text, sizeof text, nullptr, nullptr);
     std::printf("%s\n", text);
     return 0;
   }
