@@ -46,6 +46,13 @@ void ViewRefreshJob(const LocalTime& now) {
   }
 }
 
+// Stops a running capture. While it waits for the capture thread the window still answers what
+// other threads send it, which may close the program: false then, and nothing more may be done.
+bool StopCapture() {
+  if (data.LoggingFlg == 1) QVX_Stop_Logging(data);
+  return g_view != nullptr;
+}
+
 void DailyRestartJob(const LocalTime& now) {
   if (now.hour != OptionInfo.ResetTime) {
     WinPcapResetFlg = false;
@@ -54,7 +61,7 @@ void DailyRestartJob(const LocalTime& now) {
   if (WinPcapResetFlg) return;
   const bool running = data.LoggingFlg == 1;
   QVX_ELOG("QVX_I02-040 QVX_LogThread[%d][%ld] : QVX_StartandStop_Logging WinPcap停止\r\n");
-  if (running) QVX_Stop_Logging(data);
+  if (running && !StopCapture()) return;
   QVX_ELOG("QVX_I02-041 QVX_LogThread[%d][%ld] : QVX_StartandStop_Logging WinPcap起動\r\n");
   if (running) QVX_Start_Logging(data);
   g_view->DeleteAllRows();
@@ -222,14 +229,13 @@ void QVX_OnCommand(int id) {
     case kIdmStop:
       g_view->SetMenuCheck(kIdmStart, false);
       g_view->SetMenuCheck(kIdmStop, true);
-      if (data.LoggingFlg == 1) QVX_Stop_Logging(data);
-      g_view->DeleteAllRows();
+      if (StopCapture()) g_view->DeleteAllRows();
       break;
     case kIdmWinPcapRestart: {
       // Restarts a running capture; a stopped one stays stopped.
       const bool running = data.LoggingFlg == 1;
       QVX_ELOG("QVX_I77-031 QVX_LogThread[%d][%ld] : QVX_StartandStop_Logging WinPcap停止\r\n");
-      if (running) QVX_Stop_Logging(data);
+      if (running && !StopCapture()) break;
       g_view->DeleteAllRows();
       QVX_ELOG("QVX_I02-032 QVX_LogThread[%d][%ld] : QVX_StartandStop_Logging WinPcap起動\r\n");
       if (running) QVX_Start_Logging(data);

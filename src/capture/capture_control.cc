@@ -27,7 +27,8 @@ std::atomic<bool> g_capture_thread_ended{true};
 void JoinCaptureThread(DATA& data) {
   if (!data.hThread.joinable() || data.hThread.get_id() == std::this_thread::get_id()) return;
   if (View* v = QVX_View()) v->WaitForCaptureThread(g_capture_thread_ended);
-  data.hThread.join();
+  // What the window answered meanwhile may have joined it already (the program was closed).
+  if (data.hThread.joinable()) data.hThread.join();
 }
 
 }  // namespace

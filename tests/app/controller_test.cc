@@ -422,5 +422,37 @@ TEST_F(CaptureCommandTest, StopWhileRowsArriveNeitherHangsNorLosesRows) {
   QVX_OnClose();
 }
 
+// A close that another thread sends while the window waits for the capture thread (the window
+// answers sent messages then) ends the program; the restart that was waiting must not start a
+// capture on the freed tables afterwards.
+class ClosingView : public test::RecordingView {
+ public:
+  void WaitForCaptureThread(const std::atomic<bool>&) override {
+    if (!closing) {
+      closing = true;
+      QVX_OnClose();
+    }
+  }
+  bool closing = false;
+};
+
+TEST_F(CaptureCommandTest, CloseWhileARestartWaitsEndsIt) {
+  ClosingView window;
+  ASSERT_TRUE(QVX_StartUp(0, nullptr));
+  fake.WriteText(fake.Path("Quorvix.ini"),
+                 "[Option]\r\nIpAddress=10.213.0.1\r\nServiceTaskWait=0\r\n");
+  ASSERT_TRUE(QVX_OnInitDialog(window));
+  ServeAdapter("10.213.0.1");
+  QVX_OnCommand(kIdmStart);
+  ASSERT_EQ(data.LoggingFlg.load(), 1);
+  QVX_OnCommand(kIdmWinPcapRestart);
+  EXPECT_TRUE(window.closing);
+  EXPECT_TRUE(window.ended);
+  EXPECT_EQ(QVX_View(), nullptr);
+  EXPECT_EQ(data.LoggingFlg.load(), 0);
+  EXPECT_FALSE(data.hThread.joinable());
+  EXPECT_EQ(Opens(), 1);  // no capture after the close
+}
+
 }  // namespace
 }  // namespace qvx
