@@ -261,6 +261,14 @@ class CaptureCommandTest : public ControllerTest {
     test::Fake().data = &data;
     test::Fake().stop_when_empty = false;
   }
+  // Starts the program on a view of the test's own, with an adapter for its server address.
+  void StartOn(View& window) {
+    ASSERT_TRUE(QVX_StartUp(0, nullptr));
+    fake.WriteText(fake.Path("Quorvix.ini"),
+                   "[Option]\r\nIpAddress=10.213.0.1\r\nServiceTaskWait=0\r\n");
+    ASSERT_TRUE(QVX_OnInitDialog(window));
+    ServeAdapter("10.213.0.1");
+  }
   int Opens() {
     int n = 0;
     for (const auto& c : test::Fake().calls) n += c.rfind("open ", 0) == 0;
@@ -396,11 +404,7 @@ int RowWriter2(SMB2_HEADER_ST* h, unsigned long l, unsigned char* d, long c, DAT
 // returns, every row written before it is in the window in order, none waited in vain.
 TEST_F(CaptureCommandTest, StopWhileRowsArriveNeitherHangsNorLosesRows) {
   WindowThreadView window;
-  ASSERT_TRUE(QVX_StartUp(0, nullptr));
-  fake.WriteText(fake.Path("Quorvix.ini"),
-                 "[Option]\r\nIpAddress=10.213.0.1\r\nServiceTaskWait=0\r\n");
-  ASSERT_TRUE(QVX_OnInitDialog(window));
-  ServeAdapter("10.213.0.1");
+  ASSERT_NO_FATAL_FAILURE(StartOn(window));
   for (int i = 0; i < 200; ++i)
     test::Fake().frames.push_back(
         {test::MakeFrame("10.213.0.2", "10.213.0.1", test::Smb2Payload(0x05)), 0, 0});
@@ -438,11 +442,7 @@ class ClosingView : public test::RecordingView {
 
 TEST_F(CaptureCommandTest, CloseWhileARestartWaitsEndsIt) {
   ClosingView window;
-  ASSERT_TRUE(QVX_StartUp(0, nullptr));
-  fake.WriteText(fake.Path("Quorvix.ini"),
-                 "[Option]\r\nIpAddress=10.213.0.1\r\nServiceTaskWait=0\r\n");
-  ASSERT_TRUE(QVX_OnInitDialog(window));
-  ServeAdapter("10.213.0.1");
+  ASSERT_NO_FATAL_FAILURE(StartOn(window));
   QVX_OnCommand(kIdmStart);
   ASSERT_EQ(data.LoggingFlg.load(), 1);
   QVX_OnCommand(kIdmWinPcapRestart);
