@@ -50,9 +50,9 @@ class FuzzPlatform : public PlatformWrapper {
   std::string ExecutablePath() override { return g_home + "/quorvix"; }
   LocalTime Now() override { return LocalTimeFromTimeT(ClockUs() / 1000000); }
   void SleepMs(int) override {}
-  bool LocalIPv4Addresses(std::vector<std::string>* out) override {
+  AddressListResult LocalIPv4Addresses(std::vector<std::string>* out) override {
     *out = {kServer};
-    return true;
+    return AddressListResult::kOk;
   }
   bool ListSessions(std::vector<ServerSession>* out) override {
     *out = CaptureConnections().Sessions(kServer, ClockUs());
