@@ -294,8 +294,12 @@ void QVX_AccessLogClose() {
 }
 
 const char* QVX_LineStamp(const LocalTime& t, char* out, size_t size) {
-  std::snprintf(out, size, "[%04d/%02d/%02d %02d:%02d:%02d]", t.year, t.month, t.day, t.hour,
-                t.minute, t.second);
+  char s[96] = "[";
+  const size_t n =
+      1 + DateTimeText(s + 1, sizeof s - 2, t.year, t.month, t.day, t.hour, t.minute, t.second);
+  s[n] = ']';
+  s[n + 1] = '\0';
+  CopyText(out, size, s);
   return out;
 }
 

@@ -94,8 +94,8 @@ void SetSubitem(void* /*hList*/, const char* str, int item, int subitem, int Use
 int QVX_AppendRow(const LocalTime& when, const char* const cells[kListColumns - 1],
                   const char* routine) {
   char time_text[32];
-  std::snprintf(time_text, sizeof time_text, "%04d/%02d/%02d %02d:%02d:%02d", when.year, when.month,
-                when.day, when.hour, when.minute, when.second);
+  DateTimeText(time_text, sizeof time_text, when.year, when.month, when.day, when.hour, when.minute,
+               when.second);
   int rc = InsItem(data.hListView, time_text, nListIndex, 0, 0);
   if (rc == 0) {
     for (int c = 1; c < kListColumns; ++c)

@@ -1,6 +1,7 @@
 #include "app/text.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 
 #include "platform/platform.h"
@@ -52,6 +53,31 @@ size_t PlainChar(const unsigned char* p, size_t n) {
 }
 
 }  // namespace
+
+size_t DateTimeText(char* dst, size_t size, int year, int month, int day, int hour, int minute,
+                    int second) {
+  const int two[5] = {month, day, hour, minute, second};
+  bool plain = year >= 0 && year <= 9999;
+  for (int v : two) plain = plain && v >= 0 && v <= 99;
+  if (!plain) {
+    // Out of the fixed widths: the library's form, however long.
+    char t[80];
+    std::snprintf(t, sizeof t, "%04d/%02d/%02d %02d:%02d:%02d", year, month, day, hour, minute,
+                  second);
+    return CopyText(dst, size, t);
+  }
+  char t[20] = {static_cast<char>('0' + year / 1000), static_cast<char>('0' + year / 100 % 10),
+                static_cast<char>('0' + year / 10 % 10), static_cast<char>('0' + year % 10)};
+  static constexpr char kSeps[5] = {'/', '/', ' ', ':', ':'};
+  size_t n = 4;
+  for (int i = 0; i < 5; ++i) {
+    t[n++] = kSeps[i];
+    t[n++] = static_cast<char>('0' + two[i] / 10);
+    t[n++] = static_cast<char>('0' + two[i] % 10);
+  }
+  t[n] = '\0';
+  return CopyText(dst, size, t);
+}
 
 bool QVX_TextIsPlain(const char* text, size_t n) {
   const unsigned char* p = reinterpret_cast<const unsigned char*>(text);

@@ -62,6 +62,11 @@ inline size_t DottedQuad(char* dst, size_t size, const unsigned char* a) {
   return CopyText(dst, size, t);
 }
 
+// "YYYY/MM/DD hh:mm:ss" (as snprintf "%04d/%02d/%02d %02d:%02d:%02d" writes it, cut like
+// CopyText). Spelt out by hand: every access line and list row carries one.
+size_t DateTimeText(char* dst, size_t size, int year, int month, int day, int hour, int minute,
+                    int second);
+
 // Values from the wire reach the logs and the list only as visible text: every byte that is not
 // printable text (control characters, DEL, C1 controls, line and paragraph separators, bidi
 // overrides, bytes of no valid character) is written as <XX>, its value in two hex digits, and

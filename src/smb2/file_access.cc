@@ -1,5 +1,6 @@
 #include "smb2/file_access.h"
 
+#include <charconv>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -192,8 +193,8 @@ int QVX_AccessRecord(const FileAccessCall& c, int slot, const char* full, uint64
   AddHostName(t.dst_addr, server_text, OptionInfo.HostName, 0);
   char size_text[24], tid_text[16], when[32];
   // The whole 64-bit size: a file over 2 GiB must not show a negative or wrapped size.
-  std::snprintf(size_text, sizeof size_text, "%llu", static_cast<unsigned long long>(size));
-  std::snprintf(tid_text, sizeof tid_text, "%d", static_cast<int>(t.Tid));
+  *std::to_chars(size_text, size_text + sizeof size_text - 1, size).ptr = '\0';
+  *std::to_chars(tid_text, tid_text + sizeof tid_text - 1, static_cast<int>(t.Tid)).ptr = '\0';
   static char quoted[2 * kAccessPathSize + 2];
   QVX_AccessLogLine("%s,access,%d,%s,%s,%s,%s,%s,%s,%s,%s,%s,%s\r\n",
                     QVX_LineStamp(c.now, when, sizeof when), static_cast<int>(t.Tid), t.Login_Name,

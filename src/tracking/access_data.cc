@@ -68,30 +68,36 @@ const char* QVX_RowAddress(const char* text, size_t* len) {
   return text;
 }
 
-bool QVX_SameRowAddress(const char* a, const char* b) {
-  size_t na, nb;
-  const char* pa = QVX_RowAddress(a, &na);
-  const char* pb = QVX_RowAddress(b, &nb);
-  return na == nb && std::memcmp(pa, pb, na) == 0;
-}
-
 bool QVX_SameAccessFound(const SameAccessKey& key) {
   if (OptionInfo.SameAccNonLogFlg != 1 || AccessData == nullptr) return false;
   // In 64 bits: SameAccNonLogLine is whatever the ini says, the most negative int included.
   const int64_t back = static_cast<int64_t>(nListIndex) - OptionInfo.SameAccNonLogLine;
   const int from = back < 0 ? 0 : back > nListIndex ? nListIndex : static_cast<int>(back);
   const bool unknown = key.operation == nullptr;
+  // The key's side of every comparison is worked out once, not once per row: its lengths, and
+  // the addresses its texts stand for. A text longer than its row field can match no row.
+  const size_t path_len = std::strlen(key.path);
+  const size_t op_len = unknown ? 0 : std::strlen(key.operation);
+  size_t client_len, server_len;
+  const char* client = QVX_RowAddress(key.client, &client_len);
+  const char* server = QVX_RowAddress(key.server, &server_len);
+  const bool comparable =
+      path_len < sizeof AccessData[0].Path && op_len < sizeof AccessData[0].Operation;
   for (int i = from; i < nListIndex; ++i) {
     const AccessDataSt& r = AccessData[i];
     if (unknown && OptionInfo.ErrorLevel >= 2)
       DiagLogLine(DiagLog::kKernel, 1, "QVX_D31-010 %s[%d][%ld] : UNKNOWNデータ重複\r\n",
                   key.caller, __LINE__, platform().LastError());
-    if (TextToInt(r.TreeID) != key.tid) continue;
-    if (!unknown && std::strcmp(r.Operation, key.operation) != 0) continue;
+    if (!comparable || TextToInt(r.TreeID) != key.tid) continue;
+    // Equal texts with their terminators; the cheap, most telling fields first.
+    if (!unknown && std::memcmp(r.Operation, key.operation, op_len + 1) != 0) continue;
+    if (std::memcmp(r.Path, key.path, path_len + 1) != 0) continue;
     // With host names shown a row holds "name(addr)" while a key may hold the bare address.
-    if (!QVX_SameRowAddress(r.ClientIP, key.client)) continue;
-    if (!QVX_SameRowAddress(r.ServerIP, key.server)) continue;
-    if (std::strcmp(r.Path, key.path) != 0) continue;
+    size_t n;
+    const char* a = QVX_RowAddress(r.ClientIP, &n);
+    if (n != client_len || std::memcmp(a, client, n) != 0) continue;
+    a = QVX_RowAddress(r.ServerIP, &n);
+    if (n != server_len || std::memcmp(a, server, n) != 0) continue;
     return true;
   }
   return false;

@@ -47,8 +47,6 @@ void QVX_AccessDataReset();
 // The address a row's Client(IP) or Server(IP) text stands for: with host names shown the text
 // reads "name(addr)", otherwise it is the address. Returns where it starts; *len its length.
 const char* QVX_RowAddress(const char* text, size_t* len);
-// True when both texts (addresses or display texts) stand for the same address.
-bool QVX_SameRowAddress(const char* a, const char* b);
 
 // The key of an access for the same-access test. operation null: an access on an unknown tree,
 // whose key has no operation; its scan writes the D31-010 trace of caller.

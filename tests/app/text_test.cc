@@ -35,6 +35,25 @@ TEST(TextTest, DottedQuadWritesWhatPrintfWrites) {
   EXPECT_STREQ(cut, "255.2");
 }
 
+TEST(TextTest, DateTimeTextWritesWhatPrintfWrites) {
+  const int cases[][6] = {{2026, 12, 9, 10, 20, 7}, {5, 1, 2, 3, 4, 5},
+                          {0, 0, 0, 0, 0, 0},       {9999, 99, 99, 99, 99, 99},
+                          {10000, 1, 1, 0, 0, 0},   {2026, -1, 1, 0, 0, 0},
+                          {-7, 1, 1, 0, 0, 0},      {2026, 1, 1, 0, 0, 100}};
+  for (const auto& t : cases) {
+    char want[80];
+    std::snprintf(want, sizeof want, "%04d/%02d/%02d %02d:%02d:%02d", t[0], t[1], t[2], t[3], t[4],
+                  t[5]);
+    char got[80];
+    EXPECT_EQ(DateTimeText(got, sizeof got, t[0], t[1], t[2], t[3], t[4], t[5]),
+              std::string(want).size());
+    EXPECT_STREQ(got, want);
+  }
+  char cut[8];
+  DateTimeText(cut, sizeof cut, 2026, 12, 9, 10, 20, 7);
+  EXPECT_STREQ(cut, "2026/12");
+}
+
 std::string Escaped(const std::string& s) {
   std::string out;
   QVX_AppendEscaped(out, s.data(), s.size());

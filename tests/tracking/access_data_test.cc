@@ -125,6 +125,27 @@ TEST_F(AccessDataTest, ExtremeWindowsLookBackEverythingOrNothing) {
   EXPECT_FALSE(Suppressed(1, "/srv/y"));
 }
 
+TEST_F(AccessDataTest, OnlyWholeTextsMatch) {
+  // A row keeps 599 characters of a path: a longer access is another one, not a repeat of it.
+  const std::string long_path(700, 'p');
+  Append("4", long_path);
+  EXPECT_FALSE(Suppressed(4, long_path));
+  EXPECT_TRUE(Suppressed(4, long_path.substr(0, 599)));
+  EXPECT_FALSE(Suppressed(4, long_path.substr(0, 598)));
+  // Texts that are the start of another, either way round.
+  Append("4", "/srv/ab", "Rd  ");
+  EXPECT_FALSE(Suppressed(4, "/srv/a"));
+  EXPECT_FALSE(Suppressed(4, "/srv/abc"));
+  EXPECT_FALSE(Suppressed(4, "/srv/ab", "Rd"));
+  EXPECT_FALSE(Suppressed(4, "/srv/ab", "Rd   "));
+  EXPECT_FALSE(Suppressed(4, "/srv/ab", "Rd  XXXXXXXXXX"));
+  EXPECT_TRUE(Suppressed(4, "/srv/ab", "Rd  "));
+  // The tree number is compared as a number: a row's " 04" is tree 4.
+  Append(" 04", "/srv/n");
+  EXPECT_TRUE(Suppressed(4, "/srv/n"));
+  EXPECT_FALSE(Suppressed(40, "/srv/n"));
+}
+
 TEST_F(AccessDataTest, UnknownTreeKeyHasNoOperationAndTracesEachRow) {
   OptionInfo.ErrorLevel = 2;
   Append("3", "\\dir\\f.txt", "Err");

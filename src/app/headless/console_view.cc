@@ -1,28 +1,35 @@
 #include "app/headless/console_view.h"
 
+#include <cstring>
 #include <iostream>
 
 namespace qvx {
 
-namespace {
-constexpr int kColumns = 13;
+std::string_view ConsoleView::Cell(const Row& row, int subitem) {
+  const uint32_t start = subitem == 0 ? 0 : row.end[subitem - 1];
+  return std::string_view(row.text).substr(start, row.end[subitem] - start);
 }
 
 void ConsoleView::InsertRow(int item, const char* text) {
   std::lock_guard<std::mutex> lock(mu_);
   if (item < 0) return;
   if (static_cast<size_t>(item) >= rows_.size()) rows_.resize(item + 1);
-  std::vector<std::string>& row = rows_[item];
-  row.resize(kColumns);
-  for (std::string& cell : row) cell.clear();  // keeps each cell's storage for the next row
-  row[0] = text;
+  Row& row = rows_[item];
+  row.text.assign(text);
+  for (uint32_t& end : row.end) end = static_cast<uint32_t>(row.text.size());
 }
 
 void ConsoleView::SetCell(int item, int subitem, const char* text) {
   std::lock_guard<std::mutex> lock(mu_);
   if (item < 0 || static_cast<size_t>(item) >= rows_.size() || subitem < 0 || subitem >= kColumns)
     return;
-  rows_[item][subitem] = text;
+  Row& row = rows_[item];
+  const uint32_t start = subitem == 0 ? 0 : row.end[subitem - 1];
+  const uint32_t old_len = row.end[subitem] - start;
+  const size_t new_len = std::strlen(text);
+  row.text.replace(start, old_len, text, new_len);
+  const uint32_t grown = static_cast<uint32_t>(new_len) - old_len;  // wraps when it shrinks
+  for (int c = subitem; c < kColumns; ++c) row.end[c] += grown;
   // A row is complete when its last column is set: print it then.
   if (subitem == kColumns - 1) PrintRow(item);
 }
@@ -32,7 +39,7 @@ void ConsoleView::PrintRow(int item) {
   line_.clear();
   for (int c = 0; c < kColumns; ++c) {
     if (c) line_ += " | ";
-    line_ += rows_[item][c];
+    line_ += Cell(rows_[item], c);
   }
   line_ += '\n';
   std::fwrite(line_.data(), 1, line_.size(), out_);
@@ -52,7 +59,7 @@ std::string ConsoleView::CellText(int item, int subitem) {
   std::lock_guard<std::mutex> lock(mu_);
   if (item < 0 || static_cast<size_t>(item) >= rows_.size() || subitem < 0 || subitem >= kColumns)
     return std::string();
-  return rows_[item][subitem];
+  return std::string(Cell(rows_[item], subitem));
 }
 
 void ConsoleView::SetStatusText(int part, const char* text) {

@@ -2,11 +2,13 @@
 // selection are kept in memory, and posted commands wait in a queue for the main loop.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <deque>
 #include <map>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/view.h"
@@ -57,7 +59,15 @@ class ConsoleView : public View {
 
   std::FILE* out_;
   std::mutex mu_;  // rows come from the capture thread, commands from the main loop
-  std::vector<std::vector<std::string>> rows_;
+  // A row keeps its cells end to end in one string: one allocation per row, however many cells.
+  static constexpr int kColumns = 13;
+  struct Row {
+    std::string text;
+    uint32_t end[kColumns] =
+        {};  // where each cell ends in text; a cell starts where the one before ends
+  };
+  static std::string_view Cell(const Row& row, int subitem);
+  std::vector<Row> rows_;
   std::string line_;  // the row being printed
   std::map<int, std::string> status_;
   std::map<int, bool> checks_;
