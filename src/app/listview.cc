@@ -33,6 +33,7 @@ constexpr ColumnField kColumnFields[kListColumns] = {
 void SetField(int item, int column, const char* str) {
   if (column < 0 || column >= kListColumns || AccessData == nullptr) return;
   if (item >= AccessDataUsed) AccessDataUsed = item + 1;
+  AccessData[item].SameKey = 0;  // the repeat check works it out again from the new texts
   char* field = reinterpret_cast<char*>(&AccessData[item]) + kColumnFields[column].offset;
   CopyTextN(field, kColumnFields[column].keep + 1, str, kColumnFields[column].keep);
 }

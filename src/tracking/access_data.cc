@@ -68,14 +68,44 @@ const char* QVX_RowAddress(const char* text, size_t* len) {
   return text;
 }
 
+uint32_t QVX_SameAccessKey(int tid, const char* client, size_t client_len, const char* server,
+                           size_t server_len, const char* path, size_t path_len) {
+  // FNV-1a, with a separator between the parts so that a byte cannot move from one to the next.
+  uint32_t h = 2166136261u;
+  auto add = [&h](const char* p, size_t n) {
+    for (size_t i = 0; i < n; ++i) h = (h ^ static_cast<unsigned char>(p[i])) * 16777619u;
+    h = (h ^ 0x100u) * 16777619u;
+  };
+  const char id[4] = {static_cast<char>(tid), static_cast<char>(tid >> 8),
+                      static_cast<char>(tid >> 16), static_cast<char>(tid >> 24)};
+  add(id, sizeof id);
+  add(client, client_len);
+  add(server, server_len);
+  add(path, path_len);
+  return h != 0 ? h : 1;
+}
+
+namespace {
+uint32_t RowKey(AccessDataSt& r) {
+  if (r.SameKey == 0) {
+    size_t client_len, server_len;
+    const char* client = QVX_RowAddress(r.ClientIP, &client_len);
+    const char* server = QVX_RowAddress(r.ServerIP, &server_len);
+    r.SameKey = QVX_SameAccessKey(TextToInt(r.TreeID), client, client_len, server, server_len,
+                                  r.Path, ::strnlen(r.Path, sizeof r.Path));
+  }
+  return r.SameKey;
+}
+}  // namespace
+
 bool QVX_SameAccessFound(const SameAccessKey& key) {
   if (OptionInfo.SameAccNonLogFlg != 1 || AccessData == nullptr) return false;
   // In 64 bits: SameAccNonLogLine is whatever the ini says, the most negative int included.
   const int64_t back = static_cast<int64_t>(nListIndex) - OptionInfo.SameAccNonLogLine;
   const int from = back < 0 ? 0 : back > nListIndex ? nListIndex : static_cast<int>(back);
   const bool unknown = key.operation == nullptr;
-  // The key's side of every comparison is worked out once, not once per row: its lengths, and
-  // the addresses its texts stand for. A text longer than its row field can match no row.
+  // The key's side is worked out once, not once per row; a row is read in full only when its
+  // digest agrees. A text longer than its row field can match no row.
   const size_t path_len = std::strlen(key.path);
   const size_t op_len = unknown ? 0 : std::strlen(key.operation);
   size_t client_len, server_len;
@@ -83,13 +113,16 @@ bool QVX_SameAccessFound(const SameAccessKey& key) {
   const char* server = QVX_RowAddress(key.server, &server_len);
   const bool comparable =
       path_len < sizeof AccessData[0].Path && op_len < sizeof AccessData[0].Operation;
+  const uint32_t digest =
+      QVX_SameAccessKey(key.tid, client, client_len, server, server_len, key.path, path_len);
   for (int i = from; i < nListIndex; ++i) {
-    const AccessDataSt& r = AccessData[i];
+    AccessDataSt& r = AccessData[i];
     if (unknown && OptionInfo.ErrorLevel >= 2)
       DiagLogLine(DiagLog::kKernel, 1, "QVX_D31-010 %s[%d][%ld] : UNKNOWNデータ重複\r\n",
                   key.caller, __LINE__, platform().LastError());
-    if (!comparable || TextToInt(r.TreeID) != key.tid) continue;
-    // Equal texts with their terminators; the cheap, most telling fields first.
+    if (!comparable || RowKey(r) != digest) continue;
+    // Equal texts with their terminators.
+    if (TextToInt(r.TreeID) != key.tid) continue;
     if (!unknown && std::memcmp(r.Operation, key.operation, op_len + 1) != 0) continue;
     if (std::memcmp(r.Path, key.path, path_len + 1) != 0) continue;
     // With host names shown a row holds "name(addr)" while a key may hold the bare address.

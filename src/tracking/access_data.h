@@ -9,6 +9,9 @@ namespace qvx {
 
 struct AccessDataSt {
   int32_t UseFlg;
+  // What the repeat check compares first (QVX_SameAccessKey of the tree, addresses and path); 0
+  // until worked out. Every write of a column through the list clears it.
+  uint32_t SameKey;
   char AccessTime[20];
   char Action[12];
   char TreeID[16];
@@ -58,6 +61,10 @@ struct SameAccessKey {
   const char* path = "";
   const char* caller = "";
 };
+// A digest of the tree number, the two addresses and the path: rows and keys that differ in it
+// are different accesses. Never 0.
+uint32_t QVX_SameAccessKey(int tid, const char* client, size_t client_len, const char* server,
+                           size_t server_len, const char* path, size_t path_len);
 // True when SameAccNonLogFlg is 1 and one of the last SameAccNonLogLine rows matches the key:
 // the access is then neither logged nor listed.
 bool QVX_SameAccessFound(const SameAccessKey& key);

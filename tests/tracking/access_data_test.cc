@@ -146,6 +146,32 @@ TEST_F(AccessDataTest, OnlyWholeTextsMatch) {
   EXPECT_FALSE(Suppressed(40, "/srv/n"));
 }
 
+TEST_F(AccessDataTest, ARowThatChangesIsComparedByItsNewTexts) {
+  // The check keeps a digest in each row it has looked at; a later change of the row must count.
+  Append("WAIT3", "\\\\srv\\docs [T:0]", "");
+  Append("4", "/srv/a");
+  EXPECT_FALSE(Suppressed(7, "\\\\srv\\docs [T:0]", ""));
+  EXPECT_TRUE(Suppressed(4, "/srv/a"));
+  // A waiting row becomes a connect row of tree 7; another row gets a new path and address.
+  SetSubitem(nullptr, "7", 0, 2, 0);
+  SetSubitem(nullptr, "/srv/b", 1, 12, 0);
+  EXPECT_TRUE(Suppressed(7, "\\\\srv\\docs [T:0]", ""));
+  EXPECT_FALSE(Suppressed(4, "/srv/a"));
+  EXPECT_TRUE(Suppressed(4, "/srv/b"));
+  SetSubitem(nullptr, "pc9(10.0.0.9)", 1, 4, 0);
+  EXPECT_FALSE(Suppressed(4, "/srv/b"));
+  // Rows that move up keep what they compare as.
+  AccessData_DeleteItem(0, 0);
+  Append("4", "/srv/c");
+  EXPECT_TRUE(Suppressed(4, "/srv/c"));
+  EXPECT_FALSE(Suppressed(7, "\\\\srv\\docs [T:0]", ""));
+  QVX_AccessDataReset();
+  EXPECT_FALSE(Suppressed(4, "/srv/c"));
+  Append("4", "/srv/d");
+  EXPECT_FALSE(Suppressed(4, "/srv/c"));
+  EXPECT_TRUE(Suppressed(4, "/srv/d"));
+}
+
 TEST_F(AccessDataTest, UnknownTreeKeyHasNoOperationAndTracesEachRow) {
   OptionInfo.ErrorLevel = 2;
   Append("3", "\\dir\\f.txt", "Err");
