@@ -81,8 +81,20 @@ size_t DateTimeText(char* dst, size_t size, int year, int month, int day, int ho
 
 bool QVX_TextIsPlain(const char* text, size_t n) {
   const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
+  constexpr uint64_t kOnes = 0x0101010101010101u, kHighs = 0x8080808080808080u;
   for (size_t i = 0; i < n;) {
-    // Printable ASCII is by far the most common: take it a byte at a time without decoding.
+    // Printable ASCII is by far the most common: eight bytes at once when none of them is below
+    // a blank, DEL or above, or "<".
+    if (n - i >= 8) {
+      uint64_t v;
+      std::memcpy(&v, p + i, sizeof v);
+      const uint64_t lt = v ^ (kOnes * '<');
+      const uint64_t bad = ((v - kOnes * 0x20) & ~v) | ((v + kOnes) | v) | ((lt - kOnes) & ~lt);
+      if ((bad & kHighs) == 0) {
+        i += 8;
+        continue;
+      }
+    }
     if (p[i] < 0x80) {
       if (!PlainAscii(p[i])) return false;
       ++i;

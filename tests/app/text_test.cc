@@ -61,6 +61,29 @@ std::string Escaped(const std::string& s) {
   return out;
 }
 
+TEST(TextTest, EveryByteIsLookedAtWhereverItStands) {
+  // Plain text is taken several bytes at a time: a byte to escape must be seen at every place.
+  for (int b = 0; b < 0x80; ++b) {
+    const bool plain = b >= 0x20 && b < 0x7F && b != '<';
+    for (size_t at = 0; at < 19; ++at) {
+      std::string s(19, 'a');
+      s[at] = static_cast<char>(b);
+      ASSERT_EQ(QVX_TextIsPlain(s.data(), s.size()), plain) << b << " at " << at;
+    }
+  }
+  // Neighbours of the limits side by side, and a character of several bytes across eight.
+  const std::string edges = "\x21\x7E\x3B\x3D !~=;abcdefgh";
+  EXPECT_TRUE(QVX_TextIsPlain(edges.data(), edges.size()));
+#ifndef _WIN32
+  const std::string wide = "abcdef\xC3\xA9gh\xE2\x82\xACijklmn";
+  EXPECT_TRUE(QVX_TextIsPlain(wide.data(), wide.size()));
+  const std::string lone = "abcdefgh\x80ijklmnop";
+  EXPECT_FALSE(QVX_TextIsPlain(lone.data(), lone.size()));
+  const std::string cut = "abcdefg\xC3";
+  EXPECT_FALSE(QVX_TextIsPlain(cut.data(), cut.size()));
+#endif
+}
+
 TEST(TextTest, ControlCharactersAreWrittenVisibly) {
   EXPECT_EQ(Escaped("a\r\n[FAKE],x.txt"), "a<0D><0A>[FAKE],x.txt");
   EXPECT_EQ(Escaped(std::string("t\tab\x1b[31m\x7f") + '\0' + "z"), "t<09>ab<1B>[31m<7F><00>z");
