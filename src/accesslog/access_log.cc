@@ -322,24 +322,59 @@ const char* QVX_PathField(const char* path, char* out, size_t size) {
   return out;
 }
 
-void QVX_AccessLogLine(const char* fmt, ...) {
-  if (OptionInfo.LogFileWriteFlg != 1) return;
+namespace {
+
+// The line buffer: the capture thread's LogData, or one of the caller's own before it exists.
+struct LineBuffer {
   char local[8192];
   char* buf = LogData ? LogData : local;
-  const size_t size = LogData ? static_cast<size_t>(kLogDataSize) : sizeof local;
-  va_list ap;
-  va_start(ap, fmt);
-  int n = std::vsnprintf(buf, size, fmt, ap);
-  va_end(ap);
-  if (n < 0) return;
-  if (static_cast<size_t>(n) >= size) {
-    // Cut inside the buffer, still one line.
-    n = static_cast<int>(size - 1);
+  size_t size = LogData ? static_cast<size_t>(kLogDataSize) : sizeof local;
+};
+
+// Cuts a line that did not fit inside the buffer (still one line), escapes it and writes it.
+void FinishLine(char* buf, size_t n, bool cut, size_t size) {
+  if (cut) {
+    n = size - 1;
     buf[n - 2] = '\r';
     buf[n - 1] = '\n';
+    buf[n] = '\0';
   }
-  const size_t len = QVX_EscapeLine(buf, static_cast<size_t>(n), size);
+  const size_t len = QVX_EscapeLine(buf, n, size);
   QVX_AccessLogWrite(buf, len);
+}
+
+}  // namespace
+
+void QVX_AccessLogLine(const char* fmt, ...) {
+  if (OptionInfo.LogFileWriteFlg != 1) return;
+  LineBuffer b;
+  va_list ap;
+  va_start(ap, fmt);
+  const int n = std::vsnprintf(b.buf, b.size, fmt, ap);
+  va_end(ap);
+  if (n < 0) return;
+  FinishLine(b.buf, static_cast<size_t>(n), static_cast<size_t>(n) >= b.size, b.size);
+}
+
+void QVX_AccessLogJoin(std::initializer_list<const char*> parts) {
+  if (OptionInfo.LogFileWriteFlg != 1) return;
+  LineBuffer b;
+  size_t n = 0;
+  bool cut = false;
+  for (const char* part : parts) {
+    if (part == nullptr) continue;
+    const size_t k = std::strlen(part);
+    if (k > b.size - 1 - n) {
+      std::memcpy(b.buf + n, part, b.size - 1 - n);
+      n = b.size - 1;
+      cut = true;
+      break;
+    }
+    std::memcpy(b.buf + n, part, k);
+    n += k;
+  }
+  b.buf[n] = '\0';
+  FinishLine(b.buf, n, cut, b.size);
 }
 
 }  // namespace qvx

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <initializer_list>
 #include <memory>
 
 #include "app/option.h"
@@ -82,6 +83,9 @@ void QVX_AccessLogLine(const char* fmt, ...)
     __attribute__((format(printf, 1, 2)))
 #endif
     ;
+// The same for a line given as its parts, joined as they are (no format to read): the busiest
+// lines are built this way. A null part counts as empty.
+void QVX_AccessLogJoin(std::initializer_list<const char*> parts);
 // Shutdown: closes the handle and the C-library stream.
 void QVX_AccessLogClose();
 

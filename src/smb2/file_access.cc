@@ -196,10 +196,30 @@ int QVX_AccessRecord(const FileAccessCall& c, int slot, const char* full, uint64
   *std::to_chars(size_text, size_text + sizeof size_text - 1, size).ptr = '\0';
   *std::to_chars(tid_text, tid_text + sizeof tid_text - 1, static_cast<int>(t.Tid)).ptr = '\0';
   static char quoted[2 * kAccessPathSize + 2];
-  QVX_AccessLogLine("%s,access,%d,%s,%s,%s,%s,%s,%s,%s,%s,%s,%s\r\n",
-                    QVX_LineStamp(c.now, when, sizeof when), static_cast<int>(t.Tid), t.Login_Name,
-                    client_text, server_text, c.data->ClientMac, c.data->ServerMac, c.cmd, c.info,
-                    size_text, operation, QVX_PathField(full, quoted, sizeof quoted));
+  QVX_AccessLogJoin({QVX_LineStamp(c.now, when, sizeof when),
+                     ",access,",
+                     tid_text,
+                     ",",
+                     t.Login_Name,
+                     ",",
+                     client_text,
+                     ",",
+                     server_text,
+                     ",",
+                     c.data->ClientMac,
+                     ",",
+                     c.data->ServerMac,
+                     ",",
+                     c.cmd,
+                     ",",
+                     c.info,
+                     ",",
+                     size_text,
+                     ",",
+                     operation,
+                     ",",
+                     QVX_PathField(full, quoted, sizeof quoted),
+                     "\r\n"});
   const char* cells[kListColumns - 1] = {
       "access",          tid_text, t.Login_Name, client_text, server_text, c.data->ClientMac,
       c.data->ServerMac, c.cmd,    c.info,       size_text,   operation,   full};
