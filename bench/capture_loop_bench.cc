@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/option.h"
+#include "base/option.h"
 #include "capture/capture_connector.h"
 #include "capture/capture_loop.h"
 #include "connector/qvx_wpcap_con.h"

@@ -19,8 +19,8 @@
 
 #include "app/controller.h"
 #include "app/headless/console_view.h"
-#include "app/option.h"
 #include "app/startup.h"
+#include "base/option.h"
 #include "capture/capture_connector.h"
 #include "capture/capture_control.h"
 #include "capture/capture_loop.h"

@@ -6,10 +6,10 @@
 #include <mutex>
 #include <string>
 
-#include "app/data.h"
-#include "app/dbglog.h"
 #include "app/tables.h"
-#include "app/text.h"
+#include "base/data.h"
+#include "base/dbglog.h"
+#include "base/text.h"
 
 namespace qvx {
 

@@ -7,7 +7,7 @@
 #include <initializer_list>
 #include <memory>
 
-#include "app/option.h"
+#include "base/option.h"
 #include "platform/platform.h"
 
 namespace qvx {

@@ -4,10 +4,10 @@
 
 #include "accesslog/access_log.h"
 #include "app/controller.h"
-#include "app/data.h"
-#include "app/dbglog.h"
-#include "app/option.h"
-#include "app/text.h"
+#include "base/data.h"
+#include "base/dbglog.h"
+#include "base/option.h"
+#include "base/text.h"
 
 namespace qvx {
 

@@ -6,10 +6,10 @@
 
 #include "accesslog/access_log.h"
 #include "accesslog/rotation.h"
-#include "app/dbglog.h"
 #include "app/listview.h"
-#include "app/option.h"
 #include "app/tables.h"
+#include "base/dbglog.h"
+#include "base/option.h"
 #include "capture/capture_control.h"
 #include "capture/smb_command_table.h"
 #include "filters/exclusion.h"

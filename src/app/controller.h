@@ -2,8 +2,8 @@
 // Both shells (Win32 dialog procedure, headless loop) drive it through these calls.
 #pragma once
 
-#include "app/data.h"
-#include "app/view.h"
+#include "base/data.h"
+#include "base/view.h"
 
 namespace qvx {
 

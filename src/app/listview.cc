@@ -6,9 +6,9 @@
 #include <string>
 
 #include "app/controller.h"
-#include "app/dbglog.h"
-#include "app/option.h"
-#include "app/text.h"
+#include "base/dbglog.h"
+#include "base/option.h"
+#include "base/text.h"
 #include "tracking/access_data.h"
 
 namespace qvx {

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/text.h"
+#include "base/text.h"
 
 namespace qvx {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/option.h"
+#include "base/option.h"
 #include "resources/resource.h"
 
 namespace qvx {

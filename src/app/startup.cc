@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/dbglog.h"
+#include "base/dbglog.h"
 #include "capture/capture_loop.h"
 
 namespace qvx {

@@ -8,9 +8,9 @@
 #include <sys/mman.h>
 #endif
 
-#include "app/alloc.h"
-#include "app/dbglog.h"
-#include "app/option.h"
+#include "base/alloc.h"
+#include "base/dbglog.h"
+#include "base/option.h"
 #include "serverinfo/server_info.h"
 #include "tracking/access_data.h"
 #include "tracking/session_tree.h"

@@ -3,8 +3,8 @@
 #include <cstdio>
 
 #include "app/controller.h"
-#include "app/dbglog.h"
-#include "app/option.h"
+#include "base/dbglog.h"
+#include "base/option.h"
 #include "platform/platform.h"
 
 namespace qvx {

@@ -8,8 +8,8 @@
 #include <thread>
 
 #include "app/controller.h"
-#include "app/dbglog.h"
-#include "app/option.h"
+#include "base/dbglog.h"
+#include "base/option.h"
 #include "capture/capture_connector.h"
 #include "capture/capture_loop.h"
 #include "platform/platform.h"

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "app/data.h"
+#include "base/data.h"
 
 namespace qvx {
 

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "app/controller.h"
-#include "app/option.h"
+#include "base/option.h"
 #include "capture/capture_loop.h"
 #include "serverinfo/server_info.h"
 #include "tracking/access_data.h"

@@ -2,7 +2,7 @@
 // each through one small function so that the loop itself stays free of their details.
 #pragma once
 
-#include "app/data.h"
+#include "base/data.h"
 
 namespace qvx {
 

@@ -5,10 +5,10 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/dbglog.h"
-#include "app/option.h"
 #include "app/tables.h"
-#include "app/text.h"
+#include "base/dbglog.h"
+#include "base/option.h"
+#include "base/text.h"
 #include "capture/capture_connector.h"
 #include "capture/capture_hooks.h"
 #include "capture/held_requests.h"

@@ -6,7 +6,7 @@
 #include <mutex>
 #include <unordered_map>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "connector/qvx_wpcap_con.h"
 
 namespace qvx {

@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "app/option.h"
-#include "app/text.h"
+#include "base/option.h"
+#include "base/text.h"
 #include "capture/capture_control.h"
 #include "capture/capture_loop.h"
 #include "connector/qvx_wpcap_con.h"

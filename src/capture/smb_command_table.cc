@@ -1,6 +1,6 @@
 #include "capture/smb_command_table.h"
 
-#include "app/option.h"
+#include "base/option.h"
 
 namespace qvx {
 

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "app/data.h"
+#include "base/data.h"
 
 namespace qvx {
 

@@ -6,8 +6,8 @@
 #include <cstring>
 #include <string>
 
-#include "app/dbglog.h"
-#include "app/option.h"
+#include "base/dbglog.h"
+#include "base/option.h"
 #include "platform/path_match.h"
 #include "platform/platform.h"
 

@@ -6,7 +6,7 @@
 #include <memory>
 #include <mutex>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "filters/ip_filter.h"
 #include "platform/platform.h"
 

@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/dbglog.h"
-#include "app/option.h"
+#include "base/dbglog.h"
+#include "base/option.h"
 
 namespace qvx {
 

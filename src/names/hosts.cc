@@ -6,11 +6,11 @@
 #include <mutex>
 #include <string>
 
-#include "app/alloc.h"
-#include "app/dbglog.h"
-#include "app/option.h"
 #include "app/tables.h"
-#include "app/text.h"
+#include "base/alloc.h"
+#include "base/dbglog.h"
+#include "base/option.h"
+#include "base/text.h"
 #include "names/nbt.h"
 #include "platform/platform.h"
 

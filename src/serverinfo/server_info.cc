@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "app/dbglog.h"
-#include "app/option.h"
-#include "app/text.h"
+#include "base/dbglog.h"
+#include "base/option.h"
+#include "base/text.h"
 #include "names/hosts.h"
 #include "names/nbt.h"
 #include "platform/platform.h"

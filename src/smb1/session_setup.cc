@@ -5,9 +5,9 @@
 #include <vector>
 
 #include "accesslog/access_log.h"
-#include "app/dbglog.h"
-#include "app/option.h"
-#include "app/text.h"
+#include "base/dbglog.h"
+#include "base/option.h"
+#include "base/text.h"
 #include "capture/smb_command_table.h"
 #include "names/hosts.h"
 #include "tracking/session_tree.h"

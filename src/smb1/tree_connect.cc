@@ -3,9 +3,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/dbglog.h"
-#include "app/option.h"
-#include "app/text.h"
+#include "base/dbglog.h"
+#include "base/option.h"
+#include "base/text.h"
 #include "capture/smb_command_table.h"
 #include "filters/exclusion.h"
 #include "smb2/file_access.h"

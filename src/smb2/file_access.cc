@@ -6,11 +6,11 @@
 #include <cstring>
 
 #include "accesslog/access_log.h"
-#include "app/dbglog.h"
 #include "app/listview.h"
-#include "app/option.h"
 #include "app/tables.h"
-#include "app/text.h"
+#include "base/dbglog.h"
+#include "base/option.h"
+#include "base/text.h"
 #include "filters/exclusion.h"
 #include "names/hosts.h"
 #include "serverinfo/server_info.h"

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "app/data.h"
+#include "base/data.h"
 #include "platform/platform.h"
 
 namespace qvx {

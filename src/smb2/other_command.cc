@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "app/dbglog.h"
-#include "app/option.h"
+#include "base/dbglog.h"
+#include "base/option.h"
 #include "capture/smb_command_table.h"
 #include "filters/exclusion.h"
 #include "serverinfo/server_info.h"

@@ -4,10 +4,10 @@
 #include <cstring>
 
 #include "accesslog/access_log.h"
-#include "app/dbglog.h"
 #include "app/listview.h"
-#include "app/option.h"
-#include "app/text.h"
+#include "base/dbglog.h"
+#include "base/option.h"
+#include "base/text.h"
 #include "capture/smb_command_table.h"
 #include "filters/exclusion.h"
 #include "names/hosts.h"

@@ -5,7 +5,7 @@
 
 #include <cstddef>
 
-#include "app/data.h"
+#include "base/data.h"
 #include "platform/platform.h"
 #include "tracking/session_tree.h"
 

@@ -1,6 +1,6 @@
 #include "smb2/verdict.h"
 
-#include "app/option.h"
+#include "base/option.h"
 #include "serverinfo/server_info.h"
 #include "tracking/access_data.h"
 #include "tracking/session_tree.h"

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <ctime>
 
-#include "app/data.h"
+#include "base/data.h"
 
 namespace qvx {
 

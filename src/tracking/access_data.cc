@@ -5,8 +5,8 @@
 #include <cstring>
 
 #include "app/controller.h"
-#include "app/dbglog.h"
-#include "app/option.h"
+#include "base/dbglog.h"
+#include "base/option.h"
 
 namespace qvx {
 

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <ctime>
 
-#include "app/data.h"
+#include "base/data.h"
 #include "platform/platform.h"
 
 namespace qvx {

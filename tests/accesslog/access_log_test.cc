@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "app/dbglog.h"
-#include "app/option.h"
 #include "app/tables.h"
+#include "base/dbglog.h"
+#include "base/option.h"
 #include "support/fake_platform.h"
 
 namespace qvx {

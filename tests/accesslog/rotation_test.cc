@@ -12,8 +12,8 @@
 
 #include "accesslog/access_log.h"
 #include "app/controller.h"
-#include "app/dbglog.h"
-#include "app/option.h"
+#include "base/dbglog.h"
+#include "base/option.h"
 #include "support/fake_platform.h"
 
 namespace qvx {

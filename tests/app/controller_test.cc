@@ -10,11 +10,11 @@
 #include <string>
 
 #include "accesslog/access_log.h"
-#include "app/dbglog.h"
 #include "app/listview.h"
-#include "app/option.h"
 #include "app/startup.h"
 #include "app/tables.h"
+#include "base/dbglog.h"
+#include "base/option.h"
 #include "capture/capture_loop.h"
 #include "capture/fake_connector.h"
 #include "platform/profile.h"

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "app/controller.h"
-#include "app/dbglog.h"
+#include "base/dbglog.h"
 #include "support/fake_platform.h"
 #include "support/recording_view.h"
 

@@ -6,9 +6,9 @@
 
 #include "accesslog/access_log.h"
 #include "app/controller.h"
-#include "app/dbglog.h"
-#include "app/option.h"
 #include "app/startup.h"
+#include "base/dbglog.h"
+#include "base/option.h"
 #include "support/fake_platform.h"
 #include "support/recording_view.h"
 

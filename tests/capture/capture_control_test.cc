@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "app/dbglog.h"
-#include "app/option.h"
 #include "app/startup.h"
+#include "base/dbglog.h"
+#include "base/option.h"
 #include "capture/capture_loop.h"
 #include "capture/fake_connector.h"
 #include "support/fake_platform.h"

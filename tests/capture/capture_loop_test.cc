@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "app/dbglog.h"
-#include "app/option.h"
 #include "app/startup.h"
+#include "base/dbglog.h"
+#include "base/option.h"
 #include "capture/fake_connector.h"
 #include "capture/smb_command_table.h"
 #include "filters/ip_filter.h"

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/data.h"
+#include "base/data.h"
 #include "capture/capture_connector.h"
 
 namespace qvx::test {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/option.h"
+#include "base/option.h"
 #include "connector/qvx_wpcap_con.h"
 #include "support/fake_platform.h"
 

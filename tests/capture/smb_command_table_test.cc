@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "app/option.h"
+#include "base/option.h"
 #include "support/fake_platform.h"
 
 namespace qvx {

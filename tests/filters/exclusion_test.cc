@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/dbglog.h"
+#include "base/dbglog.h"
 #include "support/fake_platform.h"
 
 namespace qvx {

@@ -7,7 +7,7 @@
 #include <string>
 #include <thread>
 
-#include "app/dbglog.h"
+#include "base/dbglog.h"
 #include "filters/ip_filter.h"
 #include "support/fake_platform.h"
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "app/dbglog.h"
+#include "base/dbglog.h"
 #include "support/fake_platform.h"
 
 namespace qvx {

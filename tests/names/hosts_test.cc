@@ -6,10 +6,10 @@
 #include <string>
 
 #include "app/controller.h"
-#include "app/dbglog.h"
 #include "app/listview.h"
-#include "app/option.h"
 #include "app/tables.h"
+#include "base/dbglog.h"
+#include "base/option.h"
 #include "names/nbt.h"
 #include "support/fake_platform.h"
 #include "support/recording_view.h"

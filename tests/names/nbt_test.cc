@@ -9,8 +9,8 @@
 #include <thread>
 #endif
 
-#include "app/dbglog.h"
-#include "app/option.h"
+#include "base/dbglog.h"
+#include "base/option.h"
 #include "support/fake_platform.h"
 
 namespace qvx {

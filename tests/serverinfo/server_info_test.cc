@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "app/dbglog.h"
-#include "app/option.h"
+#include "base/dbglog.h"
+#include "base/option.h"
 #include "names/hosts.h"
 #include "names/nbt.h"
 #include "support/fake_platform.h"

@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <vector>
 
-#include "app/option.h"
-#include "app/text.h"
+#include "base/option.h"
+#include "base/text.h"
 #include "platform/platform.h"
 #include "platform/posix/samba.h"
 #include "serverinfo/server_info.h"

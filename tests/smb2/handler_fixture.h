@@ -11,9 +11,9 @@
 
 #include "accesslog/access_log.h"
 #include "app/controller.h"
-#include "app/dbglog.h"
-#include "app/option.h"
 #include "app/tables.h"
+#include "base/dbglog.h"
+#include "base/option.h"
 #include "capture/connection_tracker.h"
 #include "capture/smb_header.h"
 #include "filters/exclusion.h"

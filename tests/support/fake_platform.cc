@@ -10,9 +10,9 @@
 
 #include "accesslog/access_log.h"
 #include "accesslog/rotation.h"
-#include "app/dbglog.h"
-#include "app/option.h"
 #include "app/tables.h"
+#include "base/dbglog.h"
+#include "base/option.h"
 #include "capture/smb_command_table.h"
 #include "names/hosts.h"
 #include "names/nbt.h"

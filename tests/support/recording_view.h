@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/view.h"
+#include "base/view.h"
 
 namespace qvx::test {
 

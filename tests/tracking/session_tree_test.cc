@@ -8,10 +8,10 @@
 
 #include "accesslog/access_log.h"
 #include "app/controller.h"
-#include "app/dbglog.h"
 #include "app/listview.h"
-#include "app/option.h"
 #include "app/tables.h"
+#include "base/dbglog.h"
+#include "base/option.h"
 #include "filters/exclusion.h"
 #include "serverinfo/server_info.h"
 #include "support/fake_platform.h"

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/view.h"
+#include "base/view.h"
 
 namespace qvx {
 

@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "app/controller.h"
-#include "app/dbglog.h"
-#include "app/text.h"
 #include "app/win32/dialogs.h"
+#include "base/dbglog.h"
+#include "base/text.h"
 #include "filters/filter_edit.h"
 #include "platform/platform.h"
 #include "resources/resource.h"

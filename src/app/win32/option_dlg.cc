@@ -7,8 +7,8 @@
 
 #include "app/controller.h"
 #include "app/option_dialog.h"
-#include "app/text.h"
 #include "app/win32/dialogs.h"
+#include "base/text.h"
 #include "platform/platform.h"
 
 namespace qvx {

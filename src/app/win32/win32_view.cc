@@ -7,10 +7,10 @@
 #include <cstdio>
 
 #include "app/controller.h"
-#include "app/dbglog.h"
-#include "app/option.h"
 #include "app/tray.h"
 #include "app/win32/dialogs.h"
+#include "base/dbglog.h"
+#include "base/option.h"
 #include "resources/resource.h"
 
 namespace qvx {

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "app/view.h"
+#include "base/view.h"
 
 namespace qvx {
 

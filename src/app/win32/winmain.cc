@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "app/controller.h"
-#include "app/dbglog.h"
 #include "app/startup.h"
 #include "app/win32/win32_view.h"
+#include "base/dbglog.h"
 #include "capture/capture_connector.h"
 #include "capture/replay.h"
 #include "platform/platform.h"

@@ -9,7 +9,7 @@
 
 #include <string>
 
-#include "app/dbglog.h"
+#include "base/dbglog.h"
 
 namespace qvx::test {
 

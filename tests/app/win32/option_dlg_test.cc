@@ -4,10 +4,10 @@
 
 #include <string>
 
-#include "app/option.h"
 #include "app/option_dialog.h"
 #include "app/win32/dialog_driver.h"
 #include "app/win32/dialogs.h"
+#include "base/option.h"
 #include "support/fake_platform.h"
 
 namespace qvx {

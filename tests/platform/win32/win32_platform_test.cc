@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "app/data.h"
-#include "app/dbglog.h"
-#include "app/option.h"
+#include "base/data.h"
+#include "base/dbglog.h"
+#include "base/option.h"
 #include "capture/capture_control.h"
 #include "platform/platform.h"
 

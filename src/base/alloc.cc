@@ -1,4 +1,4 @@
-#include "app/alloc.h"
+#include "base/alloc.h"
 
 #include <cstdlib>
 

@@ -1,10 +1,10 @@
-#include "app/option.h"
+#include "base/option.h"
 
 #include <cstdio>
 #include <cstring>
 #include <string>
 
-#include "app/dbglog.h"
+#include "base/dbglog.h"
 #include "platform/platform.h"
 #include "platform/profile.h"
 

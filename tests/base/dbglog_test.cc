@@ -1,4 +1,4 @@
-#include "app/dbglog.h"
+#include "base/dbglog.h"
 
 #include <gtest/gtest.h>
 #ifndef _WIN32
@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/option.h"
+#include "base/option.h"
 #include "support/fake_platform.h"
 
 namespace qvx {

@@ -1,4 +1,4 @@
-#include "app/dbglog.h"
+#include "base/dbglog.h"
 
 #include <atomic>
 #include <cstdarg>
@@ -9,8 +9,8 @@
 #include <string>
 #include <thread>
 
-#include "app/option.h"
-#include "app/text.h"
+#include "base/option.h"
+#include "base/text.h"
 
 namespace qvx {
 

@@ -1,4 +1,4 @@
-#include "app/option.h"
+#include "base/option.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/dbglog.h"
+#include "base/dbglog.h"
 #include "platform/profile.h"
 #include "support/fake_platform.h"
 
