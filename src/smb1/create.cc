@@ -105,18 +105,11 @@ int QVX_SmbNtCreateAndx(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigned c
   if (!QVX_MapTreeShare(c, slot, full, sizeof full, LocalPathForm::kWithoutSeparator))
     return QVX_UnknownShareRecord(c);
   if (QVX_ExclusionInfoChk(full, 0) != 0) return 10;
-  // Nothing outside the share is looked at: the mask alone judges.
-  if (c.outside)
-    return QVX_AccessRecord(c, slot, full, 0, QVX_OperationText(QVX_MaskOnlyVerdict(desired)));
+  // 5. What was done, and 6./7. the record unless it repeats a recent one.
   uint64_t size = 0;
   int kind = kKindNone;
-  if (QVX_CheckExistFileOrFolder(full, &kind) == 1 && kind != kKindFolder)
-    FileSizeInfo(full, &size);
-
-  // 5. What was done, and 6./7. the record unless it repeats a recent one.
-  const OpenVerdict v =
-      QVX_OpenVerdict(desired, options, kind, full, name, static_cast<time_t>(now.t), slot, data);
-  if (Level(6)) {
+  const OpenVerdict v = QVX_JudgeOpen(c, slot, full, desired, options, &size, &kind);
+  if (Level(6) && !c.outside) {
     QVX_KLOG(
         "QVX_D31-002 QVX_SmbNtCreateAndx[%d][%ld] : QVX_ACCESS_KIND_SMB - QVX_ACCESS_KIND_BLEND "
         "nAccessInfo %d \r\n",

@@ -132,19 +132,11 @@ int QVX_Smb2FileStandardInfo(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len,
   if (!QVX_MapTreeShare(c, slot, full, sizeof full, LocalPathForm::kWithSeparator))
     return QVX_UnknownShareRecord(c);
   if (QVX_ExclusionInfoChk(full, 0) != 0) return 10;
-  // Nothing outside the share is looked at: the mask alone judges.
-  if (c.outside)
-    return QVX_AccessRecord(c, slot, full, 0,
-                            QVX_OperationText(QVX_MaskOnlyVerdict(req.DesiredAccess)));
-
   uint64_t size = 0;
   int kind = kKindNone;
-  if (QVX_CheckExistFileOrFolder(full, &kind) == 1 && kind != kKindFolder)
-    FileSizeInfo(full, &size);
-
-  const OpenVerdict v = QVX_OpenVerdict(req.DesiredAccess, req.CreateOptions, kind, full,
-                                        szAccessPathName, static_cast<time_t>(now.t), slot, data);
-  if (Level(6)) {
+  const OpenVerdict v =
+      QVX_JudgeOpen(c, slot, full, req.DesiredAccess, req.CreateOptions, &size, &kind);
+  if (Level(6) && !c.outside) {
     QVX_KLOG(
         "QVX_D31-003 QVX_Smb2FileStandardInfo[%d][%ld] : QVX_ACCESS_KIND_SMB - "
         "QVX_ACCESS_KIND_BLEND nAccessInfo %d \r\n",

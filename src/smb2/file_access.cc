@@ -174,6 +174,20 @@ int QVX_UnknownShareRecord(const FileAccessCall& c) {
              : 10;
 }
 
+OpenVerdict QVX_JudgeOpen(const FileAccessCall& c, int slot, char* full, uint32_t desired,
+                          uint32_t options, uint64_t* size, int* kind) {
+  *size = 0;
+  *kind = kKindNone;
+  if (c.outside) {
+    OpenVerdict v;
+    v.verdict = QVX_MaskOnlyVerdict(desired);
+    return v;
+  }
+  if (QVX_CheckExistFileOrFolder(full, kind) == 1 && *kind != kKindFolder) FileSizeInfo(full, size);
+  return QVX_OpenVerdict(desired, options, *kind, full, c.name, static_cast<time_t>(c.now.t), slot,
+                         c.data);
+}
+
 int QVX_AccessRecord(const FileAccessCall& c, int slot, const char* full, uint64_t size,
                      const char* operation) {
   QVX_DBG();

@@ -8,6 +8,7 @@
 
 #include "base/data.h"
 #include "platform/platform.h"
+#include "smb2/verdict.h"
 
 namespace qvx {
 
@@ -83,6 +84,11 @@ bool QVX_MapTreeShare(const FileAccessCall& c, int slot, char* full, size_t full
 // An access on a tree whose share is not listed: an "unknown" line and row with the path as
 // sent. 10 when excluded or a repeat, else 0.
 int QVX_UnknownShareRecord(const FileAccessCall& c);
+
+// What an open of full did, with the size to show and the object's kind. A name that left the
+// share is never looked at: the mask alone judges it, its size is 0 and v.smb/v.api stay 0.
+OpenVerdict QVX_JudgeOpen(const FileAccessCall& c, int slot, char* full, uint32_t desired,
+                          uint32_t options, uint64_t* size, int* kind);
 
 // The "access" line and row of the tree in slot, unless the same access was recorded in the
 // last rows (and the call is not logged every time). Always 0.
