@@ -25,10 +25,10 @@ test: build
 # captures, and on a busy server's capture recorded in the run (see README, "Replay throughput").
 bench: build
 	cmake --preset native -DQVX_BUILD_BENCHMARKS=ON >/dev/null
-	cmake --build --preset native -j $(JOBS) --target capture_loop_bench quorvix
+	cmake --build --preset native -j $(JOBS) --target capture_loop_bench access_floor quorvix
 	$(NATIVE)/capture_loop_bench
 	@bash bench/replay_bench.sh $(NATIVE)/quorvix
-	@bash bench/busy_bench.sh $(NATIVE)/quorvix
+	@bash bench/busy_bench.sh $(NATIVE)/quorvix $(NATIVE)/access_floor
 
 asan-test: deps
 	cmake --preset asan >/dev/null

@@ -6,20 +6,29 @@
 # the same file. Best of RUNS runs (default 3), taken in turn across the programs. Two rates per
 # program: over the whole command, and once running (the extra frames of the whole capture over
 # the extra time it takes compared with its first 1,000 frames, so that fixed start-up costs
-# drop out); access lines/s for quorvix likewise.
+# drop out); access lines/s for quorvix likewise. A last row, "system calls alone", is FLOOR
+# (bench/access_floor.cc) on the same capture and the access log quorvix wrote of it: reading the
+# file, one file-facts query per access and one write per line, without anything else: what a
+# replay that keeps those cannot go below.
 #
-#   bench/busy_bench.sh QUORVIX [RUNS]
+#   bench/busy_bench.sh QUORVIX FLOOR [RUNS]
 #
 # Needs root and network namespaces to record; says so and stops where they cannot be made.
+# BUSY_CAPTURE_DIR names a directory record_busy.sh filled earlier, to time that one again.
 set -euo pipefail
 bin=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
-runs=${2:-3}
+floor=$(cd "$(dirname "$2")" && pwd)/$(basename "$2")
+runs=${3:-3}
 repo=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 rc=0
-bash "$repo/tools/captures/record_busy.sh" "$work/rec" >"$work/record.log" 2>&1 || rc=$?
+if [ -n "${BUSY_CAPTURE_DIR:-}" ]; then
+  ln -s "$(cd "$BUSY_CAPTURE_DIR" && pwd)" "$work/rec"
+else
+  bash "$repo/tools/captures/record_busy.sh" "$work/rec" >"$work/record.log" 2>&1 || rc=$?
+fi
 if [ "$rc" = 77 ]; then
   echo "busy-server replay: skipped ($(tail -n 1 "$work/record.log"))"
   exit 0
@@ -43,9 +52,15 @@ quorvix_run() {
   printf '[Option]\r\nLogFileWriteFlg=1\r\nLogFileSelect=0\r\n' >"$work/home/Quorvix.ini"
   "$bin" --home "$work/home" --smb-conf "$work/rec/smb.conf" --replay "$1" SC
 }
-lines_of() { tr -d '\r' <"$work/home/Quorvix.log" | grep -c -E '^\[[^]]*\],(access|unknown),' || true; }
-labels=("tcpdump -r -w /dev/null" "tshark -r" "quorvix --replay (access log on)")
-programs=(tcpdump_run tshark_run quorvix_run)
+lines_of() { tr -d '\r' <"$1" | grep -c -E '^\[[^]]*\],(access|unknown),' || true; }
+# The floor replays the access log of quorvix's last run on the same file.
+floor_run() {
+  local log=$work/big.log
+  [ "$1" = "$work/start.pcap" ] && log=$work/start.log
+  "$floor" "$1" "$log" "$work/floor.out" >"$work/floor.time"
+}
+labels=("tcpdump -r -w /dev/null" "tshark -r" "quorvix --replay (access log on)" "system calls alone")
+programs=(tcpdump_run tshark_run quorvix_run floor_run)
 declare -A best
 for _ in $(seq "$runs"); do
   for i in "${!labels[@]}"; do
@@ -56,13 +71,16 @@ for _ in $(seq "$runs"); do
       "${programs[$i]}" "$file" >/dev/null 2>&1
       e=$(now)
       t=$(echo "$e - $a" | bc)
+      # The floor times its own work: the log it reads in first is not part of it.
+      [ "$i" = 3 ] && t=$(cat "$work/floor.time")
       b=${best[$i,$f]:-}
       if [ -z "$b" ] || [ "$(echo "$t < $b" | bc)" = 1 ]; then best[$i,$f]=$t; fi
-      [ "$i" = 2 ] && [ "$f" = start ] && start_lines=$(lines_of)
+      if [ "$i" = 2 ]; then cp "$work/home/Quorvix.log" "$work/$f.log"; fi
     done
   done
 done
-lines=$(lines_of)
+start_lines=$(lines_of "$work/start.log")
+lines=$(lines_of "$work/big.log")
 
 printf 'busy-server capture: %d frames (%s), %d CREATE requests; %d access lines; best of %d runs\n' \
   "$n" "$size" "$creates" "$lines" "$runs"

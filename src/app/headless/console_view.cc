@@ -15,6 +15,8 @@ void ConsoleView::InsertRow(int item, const char* text) {
   if (item < 0) return;
   if (static_cast<size_t>(item) >= rows_.size()) rows_.resize(item + 1);
   Row& row = rows_[item];
+  // Room for a whole row as it usually comes, so that setting its cells does not reallocate.
+  row.text.reserve(kRowReserve);
   row.text.assign(text);
   for (uint32_t& end : row.end) end = static_cast<uint32_t>(row.text.size());
 }

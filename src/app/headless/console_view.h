@@ -61,6 +61,7 @@ class ConsoleView : public View {
   std::mutex mu_;  // rows come from the capture thread, commands from the main loop
   // A row keeps its cells end to end in one string: one allocation per row, however many cells.
   static constexpr int kColumns = 13;
+  static constexpr size_t kRowReserve = 256;
   struct Row {
     std::string text;
     uint32_t end[kColumns] =
