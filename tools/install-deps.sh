@@ -10,6 +10,7 @@ packages=(
   g++-mingw-w64-x86-64-posix mingw-w64-tools wine64 xvfb xdotool imagemagick openbox
   locales fonts-ipafont-gothic
   samba smbclient tcpdump iproute2 ethtool tshark python3 logrotate
+  samba-vfs-modules samba-testsuite python3-impacket
 )
 
 missing=()
