@@ -6,6 +6,8 @@
 #include <cstring>
 
 #include "app/tables.h"
+#include "audit/answer.h"
+#include "audit/open_files.h"
 #include "base/dbglog.h"
 #include "base/option.h"
 #include "base/text.h"
@@ -21,7 +23,11 @@
 #include "smb1/rename.h"
 #include "smb1/session_setup.h"
 #include "smb1/tree_connect.h"
+#include "smb1/answer.h"
+#include "smb2/answer.h"
 #include "smb2/create.h"
+#include "smb2/file_access.h"
+#include "smb2/handles.h"
 #include "smb2/other_command.h"
 #include "smb2/tree_connect.h"
 
@@ -45,7 +51,8 @@ const CaptureDispatch kRealHandlers = {
     QVX_ComDeleteDirectory,   QVX_SmbTreeDisConnectReq,    QVX_SmbSessionSetupAndx,
     QVX_SmbOtherCmd,          QVX_SmbTreeConnectAndxRecv,  QVX_SmbSessionSetupAndxRecv,
     QVX_Smb2FileStandardInfo, QVX_Smb2TreeConnectAndx,     QVX_Smb2TreeDisConnectReq,
-    QVX_Smb2OtherCmd,         QVX_Smb2TreeConnectAndxRecv,
+    QVX_Smb2OtherCmd,         QVX_Smb2TreeConnectAndxRecv, QVX_Smb2Close,
+    QVX_Smb2Write,            QVX_Smb2SetInfo,
 };
 
 // One line per handler call at ErrorLevel 6, so that a run can be checked against an
@@ -134,6 +141,9 @@ struct FrameFacts {
   int version = 0;
   int command = 0;
   bool toward = false;
+  // The command tables let it through; a close or write that they leave out is still followed
+  // for the handles it names, but goes to no other handler.
+  bool known = true;
   int64_t time_us = 0;
   unsigned char macs[12] = {};  // destination, source
 };
@@ -159,6 +169,12 @@ struct Run {
   TextCache<6> macs;
 };
 
+// Commands that act on an open handle: followed whatever the command tables say.
+bool HandleCommand(int version, int command) {
+  if (version == 2) return command == 6 || command == 9 || command == 0x11;
+  return command == 0x04 || command == 0x0B || command == 0x2F;
+}
+
 // Reports a handler's failure; true when the iteration must end.
 bool Failed(int rc, const char* error_fmt) {
   if (rc == 0) return false;
@@ -169,10 +185,11 @@ bool Failed(int rc, const char* error_fmt) {
 
 // Dispatches one SMB1 frame. Returns false when a handler failed.
 bool DispatchSmb1(SMB_HEADER_ST& h, unsigned long Len, unsigned char* d, long cursor, bool toward,
-                  DATA* data) {
+                  bool known, DATA* data) {
   const CaptureDispatch& t = QVX_CaptureDispatch;
   const int cmd = h.Command;
   const int trees = OptionInfo.TreeConnectCnt;
+  if (!known) return true;
   if (toward) {
     bool handled = false;
     if (cmd == 0x75) {
@@ -248,12 +265,28 @@ bool DispatchSmb1(SMB_HEADER_ST& h, unsigned long Len, unsigned char* d, long cu
 }
 
 bool DispatchSmb2(SMB2_HEADER_ST& h, unsigned long Len, unsigned char* d, long cursor, bool toward,
-                  DATA* data) {
+                  bool known, DATA* data) {
   const CaptureDispatch& t = QVX_CaptureDispatch;
   const int cmd = h.Command;
   const int trees = OptionInfo.TreeConnectCnt;
   if (toward) {
     bool handled = false;
+    // What is done to an open file: told by the handle it names.
+    if (cmd == 6) {
+      DispatchTrace("QVX_Smb2Close");
+      t.Smb2Close(&h, Len, d, cursor, data);
+      handled = true;
+    }
+    if (cmd == 9) {
+      DispatchTrace("QVX_Smb2Write");
+      t.Smb2Write(&h, Len, d, cursor, data);
+      handled = true;
+    }
+    if (cmd == 0x11) {
+      DispatchTrace("QVX_Smb2SetInfo");
+      if (t.Smb2SetInfo(&h, Len, d, cursor, data) == 0) handled = true;
+    }
+    if (!known) return true;
     if (cmd == 5) {
       DispatchTrace("QVX_Smb2FileStandardInfo");
       if (Failed(t.Smb2FileStandardInfo(&h, Len, d, cursor, trees, data),
@@ -326,16 +359,24 @@ void Handle(Run& r, const FrameFacts& f, unsigned char* d) {
   if (f.version == 1) {
     SMB_HEADER_ST SMB_HEADER;
     std::memcpy(&SMB_HEADER, d + f.base, sizeof SMB_HEADER);
-    ok = DispatchSmb1(SMB_HEADER, f.Len, d, f.cursor, f.toward, data);
+    ok = DispatchSmb1(SMB_HEADER, f.Len, d, f.cursor, f.toward, f.known, data);
   } else {
     SMB2_HEADER_ST SMB2_HEADER;
     std::memcpy(&SMB2_HEADER, d + f.base, sizeof SMB2_HEADER);
-    ok = DispatchSmb2(SMB2_HEADER, f.Len, d, f.cursor, f.toward, data);
+    ok = DispatchSmb2(SMB2_HEADER, f.Len, d, f.cursor, f.toward, f.known, data);
   }
   if (!ok) return;
 
   if (level >= 6) QVX_KLOG("QVX_E21-010 QVX_LogThread[%d][%ld] : QVX_SmbInfoTableDelete\r\n");
   QVX_CaptureSmbInfoTableDelete(data);
+}
+
+// Every open the server granted is noted, whatever its handler makes of it, so that the related
+// requests of a compound chain find their handle.
+void NoteOpen(const unsigned char* d, const FrameFacts& f, const AnswerFacts& a) {
+  const unsigned char* h = d + f.base;
+  const uint64_t session = f.version == 2 ? QVX_Smb2SessionId(h) : 0;
+  QVX_OpenFiles().NoteOpen(QVX_OpenFileKeyOf(d, f.version, session, a.file_id[0], a.file_id[1]));
 }
 
 // Hands on every held frame that may go at capture time now_us (all of them with force), in the
@@ -348,8 +389,18 @@ void Decide(Run& r, int64_t now_us, bool force) {
     std::memset(r.heldData, 0, r.held_used);
     std::memcpy(r.heldData, h.bytes.data() + sizeof f, f.Len);
     r.held_used = f.Len;
+    const AnswerFacts* answer = h.answered ? &h.answer : nullptr;
+    if (answer && answer->open) NoteOpen(r.heldData, f, *answer);
+    QVX_SetRequestAnswer(answer);
     Handle(r, f, r.heldData);
+    QVX_SetRequestAnswer(nullptr);
   }
+}
+
+// Handles that a run's end leaves open: the lines they kept back are written as they stand.
+void EndOpenFiles() {
+  OpenFile f;
+  while (QVX_OpenFiles().TakeOldest(&f)) QVX_EndOpen(f, f.facts.now);
 }
 
 // Is the SMB header at base flagged as the server's answer?
@@ -365,15 +416,18 @@ void Pass(Run& r, const FrameFacts& f) {
   const unsigned char* d = r.recvData;
   const bool answer = IsAnswer(d, f);
   ExchangeKey key;
-  if (answer && !r.held.Empty() &&
-      !QVX_InterimAnswer(f.version, d + f.base, f.Len - static_cast<unsigned long>(f.base)) &&
-      QVX_ExchangeKeyOf(d, f.Len, f.base, f.version, false, &key))
-    r.held.Answer(key);
+  const unsigned char* smb = d + f.base;
+  const size_t available = f.Len - static_cast<unsigned long>(f.base);
+  if (answer && !r.held.Empty() && !QVX_InterimAnswer(f.version, smb, available) &&
+      QVX_ExchangeKeyOf(d, f.Len, f.base, f.version, false, &key)) {
+    AnswerFacts facts;
+    if (f.version == 2 ? QVX_Smb2AnswerFacts(smb, available, &facts)
+                       : QVX_Smb1AnswerFacts(smb, available, &facts))
+      r.held.Answer(key, facts);
+  }
   Decide(r, f.time_us, false);
-  const bool awaits =
-      !answer &&
-      QVX_RequestAwaitsAnswer(f.version, f.command, f.toward, OptionInfo.SMBOtherPackets == 1) &&
-      QVX_ExchangeKeyOf(d, f.Len, f.base, f.version, true, &key);
+  const bool awaits = !answer && QVX_RequestAwaitsAnswer(f.version, f.command, f.toward) &&
+                      QVX_ExchangeKeyOf(d, f.Len, f.base, f.version, true, &key);
   if (r.held.Empty() && !awaits) {
     Handle(r, f, r.recvData);
     return;
@@ -559,10 +613,11 @@ void Iterate(Run& r) {
   }
   if (QVX_IpFilterDrops(src, dst)) return;
 
-  // Command gate.
-  if (data->SMBVersion == 1 ? !QVX_Smb1CommandKnown(static_cast<uint8_t>(data->SMBCommand))
-                            : !QVX_Smb2CommandKnown(static_cast<uint16_t>(data->SMBCommand)))
-    return;
+  // Command gate. Closes and writes pass it all the same, for the handles they name.
+  const bool known = data->SMBVersion == 1
+                         ? QVX_Smb1CommandKnown(static_cast<uint8_t>(data->SMBCommand))
+                         : QVX_Smb2CommandKnown(static_cast<uint16_t>(data->SMBCommand));
+  if (!known && !HandleCommand(data->SMBVersion, data->SMBCommand)) return;
 
   FrameFacts f;
   f.Len = Len;
@@ -570,6 +625,7 @@ void Iterate(Run& r) {
   f.cursor = cursor;
   f.version = data->SMBVersion;
   f.command = data->SMBCommand;
+  f.known = known;
   // With VipFlg every frame counts as a request; answers are then never dispatched.
   f.toward = vip || to_server;
   if (!vip && to_server && from_server) f.toward = TowardServerPort(recvData + tcp_at);
@@ -612,9 +668,12 @@ unsigned long QVX_LogThread(void* pData) {
   if (!r.recvData || !r.recvDataBuf || !r.heldData) {
     QVX_KLOG("QVX_E21-050 QVX_LogThread[%d][%ld] : 受信バッファの確保に失敗しました。\r\n");
   } else {
+    QVX_OpenFiles().Clear();
     while (data->LoggingFlg != 0) Iterate(r);
-    // Requests still waiting for their answers are decided, not lost.
+    // Requests still waiting for their answers are decided, not lost; so are the lines of
+    // handles still open.
     Decide(r, 0, true);
+    EndOpenFiles();
   }
 
   if (data->LoggingFlg != 0) data->LoggingFlg = 0;

@@ -37,6 +37,10 @@ struct CaptureDispatch {
   Smb2Handler Smb2OtherCmd;
   // SMB2 from the server
   Smb2CapHandler Smb2TreeConnectAndxRecv;
+  // SMB2 toward the server, on open handles
+  Smb2Handler Smb2Close;
+  Smb2Handler Smb2Write;
+  Smb2Handler Smb2SetInfo;
 };
 extern CaptureDispatch QVX_CaptureDispatch;
 void QVX_CaptureDispatchReset();

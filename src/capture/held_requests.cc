@@ -44,12 +44,24 @@ bool QVX_ExchangeKeyOf(const unsigned char* d, unsigned long len, long base, int
   return true;
 }
 
-bool QVX_RequestAwaitsAnswer(int version, int command, bool toward, bool other_packets) {
+bool QVX_RequestAwaitsAnswer(int version, int command, bool toward) {
   if (!toward) return false;
-  if (version == 1) return command == 0xA2;
-  if (command == 5) return true;
-  // Every other request but the tree connect and disconnect goes to the catch-all handler.
-  return other_packets && command != 3 && command != 4;
+  if (version == 1) {
+    switch (command) {
+      case 0x00:  // CREATE_DIRECTORY
+      case 0x01:  // DELETE_DIRECTORY
+      case 0x04:  // CLOSE
+      case 0x06:  // DELETE
+      case 0x07:  // RENAME
+      case 0x0B:  // WRITE
+      case 0x2F:  // WRITE_ANDX
+      case 0xA2:  // NT_CREATE_ANDX
+        return true;
+      default:
+        return false;
+    }
+  }
+  return command == 5 || command == 6 || command == 9 || command == 0x11;
 }
 
 bool QVX_InterimAnswer(int version, const unsigned char* h, unsigned long available) {
@@ -74,7 +86,7 @@ void HeldRequests::Add(int64_t time_us, bool awaits, const ExchangeKey& key, con
   if (awaits) ++waiting_;
 }
 
-bool HeldRequests::Answer(const ExchangeKey& key) {
+bool HeldRequests::Answer(const ExchangeKey& key, const AnswerFacts& facts) {
   if (waiting_ == 0) return false;
   bool any = false;
   size_t left = waiting_;  // unanswered requests still to look at
@@ -84,6 +96,7 @@ bool HeldRequests::Answer(const ExchangeKey& key) {
     --left;
     if (f.key == key) {
       f.answered = true;
+      f.answer = facts;
       --waiting_;
       any = true;
     }
@@ -105,6 +118,7 @@ bool HeldRequests::TakeDue(int64_t now_us, bool force, Frame* out) {
   out->awaits = f.awaits;
   out->answered = f.answered;
   out->key = f.key;
+  out->answer = f.answer;
   out->bytes.swap(f.bytes);
   // What out held before is kept for a later frame.
   if (f.bytes.capacity() > 0 && spare_.size() < 64) spare_.push_back(std::move(f.bytes));

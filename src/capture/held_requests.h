@@ -11,10 +11,14 @@
 #include <deque>
 #include <vector>
 
+#include "audit/answer.h"
+
 namespace qvx {
 
-// How long a request waits for its answer, in capture time.
-inline constexpr int64_t kHoldUs = 10000;
+// How long a request waits for its answer, in capture time. The answer decides what the line
+// says, so a server that is slow for a moment must not turn its answers into guesses; an answer
+// that never comes (lost frames) delays the lines behind it by this much at most.
+inline constexpr int64_t kHoldUs = 1000000;
 // A burst never holds more than this many frames or bytes: the oldest is then decided early.
 inline constexpr size_t kHoldMaxFrames = 4096;
 inline constexpr size_t kHoldMaxBytes = 16u << 20;
@@ -40,9 +44,11 @@ struct ExchangeKey {
 bool QVX_ExchangeKeyOf(const unsigned char* datagram, unsigned long len, long base, int version,
                        bool toward, ExchangeKey* key);
 
-// Requests that are held until answered: SMB2 CREATE and the SMB2 catch-all path (both read the
-// object's time stamps after the server's work), SMB1 NT_CREATE_ANDX.
-bool QVX_RequestAwaitsAnswer(int version, int command, bool toward, bool other_packets);
+// Requests that are held until answered, since the answer tells what they did: opens, closes,
+// writes and set-info (SMB2 CREATE, CLOSE, WRITE, SET_INFO), and SMB1 NT_CREATE_ANDX, CLOSE,
+// WRITE, WRITE_ANDX, DELETE, CREATE_DIRECTORY, DELETE_DIRECTORY and RENAME. Requests that may
+// wait on the server for long (change notifications, locks) are never held.
+bool QVX_RequestAwaitsAnswer(int version, int command, bool toward);
 
 // An SMB2 answer that only says "still working" (STATUS_PENDING) does not end the wait.
 bool QVX_InterimAnswer(int version, const unsigned char* smb_header, unsigned long available);
@@ -56,6 +62,7 @@ class HeldRequests {
     bool awaits = false;               // a request held for its answer
     bool answered = false;
     ExchangeKey key;
+    AnswerFacts answer;  // what the answer said, once answered
   };
 
   bool Empty() const { return frames_.empty(); }
@@ -65,8 +72,9 @@ class HeldRequests {
   // Answer(key) or until kHoldUs after time_us.
   void Add(int64_t time_us, bool awaits, const ExchangeKey& key, const void* head, size_t head_size,
            const void* body, size_t body_size);
-  // An answer passed: every held request with this key may go. False when none waited for it.
-  bool Answer(const ExchangeKey& key);
+  // An answer passed: every held request with this key may go, and keeps its facts. False when
+  // none waited for it.
+  bool Answer(const ExchangeKey& key, const AnswerFacts& facts = {});
   // Takes the oldest frame if it may go at capture time now_us (or at once with force, when the
   // burst limits are exceeded, or when now_us lies before the request). False when nothing may
   // go yet.

@@ -106,6 +106,13 @@ int QVX_Smb2FileStandardInfo(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len,
   if (szAccessPathName[0] == '\0') return 10;
   if (QVX_NameFiltered(szAccessPathName, true)) return 10;
 
+  // The server's answer, when it was seen, says what the open did. A refusal that is not about
+  // the user's rights (no such name, a name collision, a sharing violation) is no access at all
+  // and is not worth guessing a tree for.
+  const AnswerFacts* answer = QVX_RequestAnswer();
+  if (answer && !answer->Ok() &&
+      QVX_RefusalSilent("QVX_Smb2FileStandardInfo", szAccessPathName, answer->status))
+    return 0;
   const uint32_t tree_id = QVX_Smb2TreeId(SMB2_HEADER);
   // No pause here: the capture loop hands a CREATE on once the server answered it (or 10 ms of
   // capture time passed), so the server has finished the open before the look-up.
@@ -132,6 +139,16 @@ int QVX_Smb2FileStandardInfo(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len,
   if (!QVX_MapTreeShare(c, slot, full, sizeof full, LocalPathForm::kWithSeparator))
     return QVX_UnknownShareRecord(c);
   if (QVX_ExclusionInfoChk(full, 0) != 0) return 10;
+  if (answer && !answer->Ok())
+    return QVX_RefusedOpenRecord(c, slot, full, req.DesiredAccess, req.CreateDisposition,
+                                 answer->status);
+  if (answer && answer->open) {
+    const OpenFileKey key = QVX_OpenFileKeyOf(recvData, 2, QVX_Smb2SessionId(SMB2_HEADER),
+                                              answer->file_id[0], answer->file_id[1]);
+    return QVX_AnsweredOpenRecord(c, slot, full, req.DesiredAccess, req.CreateOptions, key,
+                                  *answer);
+  }
+  // No answer seen: the mask and the object on this server judge.
   uint64_t size = 0;
   int kind = kKindNone;
   const OpenVerdict v =

@@ -1,5 +1,6 @@
 #include "smb2/file_access.h"
 
+#include <atomic>
 #include <charconv>
 #include <cstdarg>
 #include <cstdio>
@@ -18,6 +19,7 @@
 #include "tracking/access_data.h"
 #include "tracking/request_path.h"
 #include "tracking/session_tree.h"
+#include "wire/le.h"
 
 namespace qvx {
 
@@ -79,6 +81,10 @@ uint32_t QVX_Smb2TreeId(const void* smb2_header) {
   const unsigned char* h = static_cast<const unsigned char*>(smb2_header);
   return static_cast<uint32_t>(h[36]) | static_cast<uint32_t>(h[37]) << 8 |
          static_cast<uint32_t>(h[38]) << 16 | static_cast<uint32_t>(h[39]) << 24;
+}
+
+uint64_t QVX_Smb2SessionId(const void* smb2_header) {
+  return wire::LoadLe64(static_cast<const unsigned char*>(smb2_header) + 40);
 }
 
 int QVX_FindWaitRow(int slot, char* wait_text, size_t size, const char* trace_fmt) {
@@ -188,9 +194,94 @@ OpenVerdict QVX_JudgeOpen(const FileAccessCall& c, int slot, char* full, uint32_
                          c.data);
 }
 
+AccessFacts QVX_AccessFactsOf(const FileAccessCall& c, int slot, const char* full,
+                              uint64_t size) {
+  TreeConnectSt& t = TreeConnect[slot];
+  QVX_TreeUserNameSet(&t, c.uid);
+  AccessFacts a;
+  a.now = c.now;
+  a.tid = static_cast<int>(t.Tid);
+  a.login = t.Login_Name;
+  a.client = t.src_addr;
+  a.server = t.dst_addr;
+  a.client_mac = c.data->ClientMac;
+  a.server_mac = c.data->ServerMac;
+  a.cmd = c.cmd;
+  a.info = c.info;
+  a.routine = c.routine;
+  a.path = full;
+  a.size = size;
+  return a;
+}
+
+int QVX_WriteAccess(const AccessFacts& a, const char* action, const char* operation,
+                    bool every_time) {
+  QVX_DBG();
+  SameAccessKey key;
+  key.tid = a.tid;
+  key.operation = operation;
+  key.client = a.client.c_str();
+  key.server = a.server.c_str();
+  key.path = a.path.c_str();
+  key.caller = a.routine.c_str();
+  if (!every_time && QVX_SameAccessFound(key)) return 0;
+
+  char client_text[kHostDisplaySize], server_text[kHostDisplaySize];
+  AddHostName(a.client.c_str(), client_text, OptionInfo.HostName, 0);
+  AddHostName(a.server.c_str(), server_text, OptionInfo.HostName, 0);
+  char size_text[24], tid_text[16], when[32];
+  // The whole 64-bit size: a file over 2 GiB must not show a negative or wrapped size.
+  *std::to_chars(size_text, size_text + sizeof size_text - 1, a.size).ptr = '\0';
+  *std::to_chars(tid_text, tid_text + sizeof tid_text - 1, a.tid).ptr = '\0';
+  static char quoted[2 * (2 * kAccessPathSize + 8) + 2];
+  char action_field[24];
+  std::snprintf(action_field, sizeof action_field, ",%s,", action);
+  QVX_AccessLogJoin({QVX_LineStamp(a.now, when, sizeof when),
+                     action_field,
+                     tid_text,
+                     ",",
+                     a.login.c_str(),
+                     ",",
+                     client_text,
+                     ",",
+                     server_text,
+                     ",",
+                     a.client_mac.c_str(),
+                     ",",
+                     a.server_mac.c_str(),
+                     ",",
+                     a.cmd.c_str(),
+                     ",",
+                     a.info.c_str(),
+                     ",",
+                     size_text,
+                     ",",
+                     operation,
+                     ",",
+                     QVX_PathField(a.path.c_str(), quoted, sizeof quoted),
+                     "\r\n"});
+  const char* cells[kListColumns - 1] = {action,
+                                         tid_text,
+                                         a.login.c_str(),
+                                         client_text,
+                                         server_text,
+                                         a.client_mac.c_str(),
+                                         a.server_mac.c_str(),
+                                         a.cmd.c_str(),
+                                         a.info.c_str(),
+                                         size_text,
+                                         operation,
+                                         a.path.c_str()};
+  // A refused access row is traced at every level (QVX_AppendRow itself traces from level 6).
+  if (!Level(6) && nListIndex >= OptionInfo.AccessDataCnt)
+    QVX_KLOG("QVX_D21-003 InsItem[%d][%ld] : ViewItem DEL : Userd nListIndex = %d \r\n",
+             nListIndex);
+  QVX_AppendRow(a.now, cells, "InsItem");
+  return 0;
+}
+
 int QVX_AccessRecord(const FileAccessCall& c, int slot, const char* full, uint64_t size,
                      const char* operation) {
-  QVX_DBG();
   TreeConnectSt& t = TreeConnect[slot];
   SameAccessKey key;
   key.tid = static_cast<int>(t.Tid);
@@ -199,50 +290,98 @@ int QVX_AccessRecord(const FileAccessCall& c, int slot, const char* full, uint64
   key.server = t.dst_addr;
   key.path = full;
   key.caller = c.routine;
+  // A repeat is found before the user is looked up.
   if (!c.every_time && QVX_SameAccessFound(key)) return 0;
+  return QVX_WriteAccess(QVX_AccessFactsOf(c, slot, full, size), "access", operation, true);
+}
 
-  QVX_TreeUserNameSet(&t, c.uid);
-  char client_text[kHostDisplaySize], server_text[kHostDisplaySize];
-  AddHostName(t.src_addr, client_text, OptionInfo.HostName, 0);
-  AddHostName(t.dst_addr, server_text, OptionInfo.HostName, 0);
-  char size_text[24], tid_text[16], when[32];
-  // The whole 64-bit size: a file over 2 GiB must not show a negative or wrapped size.
-  *std::to_chars(size_text, size_text + sizeof size_text - 1, size).ptr = '\0';
-  *std::to_chars(tid_text, tid_text + sizeof tid_text - 1, static_cast<int>(t.Tid)).ptr = '\0';
-  static char quoted[2 * kAccessPathSize + 2];
-  QVX_AccessLogJoin({QVX_LineStamp(c.now, when, sizeof when),
-                     ",access,",
-                     tid_text,
-                     ",",
-                     t.Login_Name,
-                     ",",
-                     client_text,
-                     ",",
-                     server_text,
-                     ",",
-                     c.data->ClientMac,
-                     ",",
-                     c.data->ServerMac,
-                     ",",
-                     c.cmd,
-                     ",",
-                     c.info,
-                     ",",
-                     size_text,
-                     ",",
-                     operation,
-                     ",",
-                     QVX_PathField(full, quoted, sizeof quoted),
-                     "\r\n"});
-  const char* cells[kListColumns - 1] = {
-      "access",          tid_text, t.Login_Name, client_text, server_text, c.data->ClientMac,
-      c.data->ServerMac, c.cmd,    c.info,       size_text,   operation,   full};
-  // A refused access row is traced at every level (QVX_AppendRow itself traces from level 6).
-  if (!Level(6) && nListIndex >= OptionInfo.AccessDataCnt)
-    QVX_KLOG("QVX_D21-003 InsItem[%d][%ld] : ViewItem DEL : Userd nListIndex = %d \r\n",
-             nListIndex);
-  QVX_AppendRow(c.now, cells, "InsItem");
+OpenFileKey QVX_OpenFileKeyOf(const unsigned char* d, int version, uint64_t session, uint64_t id0,
+                              uint64_t id1) {
+  OpenFileKey k;
+  k.server = wire::LoadBe32(d + 16);
+  k.client = wire::LoadBe32(d + 12);
+  k.version = static_cast<uint8_t>(version);
+  if (version == 2) {
+    k.session = session;
+  } else {
+    const size_t ihl = static_cast<size_t>(d[0] & 0x0F) * 4;
+    k.client_port = wire::LoadBe16(d + ihl);
+  }
+  k.id[0] = id0;
+  k.id[1] = id1;
+  return k;
+}
+
+namespace {
+std::atomic<uint64_t> g_silent_refusals{0};
+}  // namespace
+
+uint64_t QVX_SilentRefusals() { return g_silent_refusals.load(); }
+
+bool QVX_RefusalSilent(const char* routine, const char* name, uint32_t status) {
+  if (QVX_StatusIsDenial(status)) return false;
+  const uint64_t n = g_silent_refusals.fetch_add(1) + 1;
+  if (Level(4)) {
+    char status_name[40];
+    DiagLogLine(DiagLog::kKernel, 1,
+                "QVX_D31-020 %s[%d][%ld] : refused by the server, no line (%s, %llu so far) : "
+                "%s\r\n",
+                routine, __LINE__, platform().LastError(),
+                QVX_StatusName(status, status_name, sizeof status_name),
+                static_cast<unsigned long long>(n), name);
+  }
+  return true;
+}
+
+int QVX_RefusedOpenRecord(const FileAccessCall& c, int slot, const char* full, uint32_t desired,
+                          uint32_t disposition, uint32_t status) {
+  char name[40];
+  FileAccessCall told = c;
+  told.info = QVX_StatusName(status, name, sizeof name);
+  AccessFacts a = QVX_AccessFactsOf(told, slot, full, 0);
+  // A refused attempt is told every time: it is no repeat of an access that succeeded.
+  return QVX_WriteAccess(a, "denied", QVX_OperationText(QVX_AttemptVerdict(desired, disposition)),
+                         true);
+}
+
+int QVX_AnsweredOpenRecord(const FileAccessCall& c, int slot, const char* full, uint32_t desired,
+                           uint32_t options, const OpenFileKey& key, const AnswerFacts& a) {
+  QVX_OpenFiles().NoteOpen(key);
+  const uint64_t size = a.directory ? 0 : a.end_of_file;
+  const int verdict = QVX_AnswerVerdict(a);
+  const bool doc = (options & kDeleteOnClose) != 0;
+  const bool may_delete = doc || (desired & (kAccessDelete | kMaximumAllowed | kGenericAll)) != 0;
+  const bool may_write = (desired & (kFileWriteData | kFileAppendData | kGenericWrite |
+                                     kGenericAll | kMaximumAllowed)) != 0;
+  if (!may_delete) {
+    QVX_AccessRecord(c, slot, full, size, QVX_OperationText(verdict));
+    if (verdict != kVerdictRead || !may_write) return 0;
+  }
+  OpenFile f;
+  f.key = key;
+  f.client = wire::LoadBe32(c.recvData + 12);
+  const size_t ihl = static_cast<size_t>(c.recvData[0] & 0x0F) * 4;
+  f.client_port = wire::LoadBe16(c.recvData + ihl);
+  f.facts = QVX_AccessFactsOf(c, slot, full, size);
+  f.verdict = verdict;
+  f.parked = may_delete;
+  f.delete_pending = doc;
+  OpenFile evicted;
+  if (QVX_OpenFiles().Add(std::move(f), &evicted)) QVX_EndOpen(evicted, evicted.facts.now);
   return 0;
+}
+
+void QVX_EndOpen(const OpenFile& f, const LocalTime& when) {
+  if (!f.parked) return;
+  if (f.delete_pending) {
+    AccessFacts a = f.facts;
+    a.now = when;
+    QVX_WriteAccess(a, "access", QVX_OperationText(kVerdictGone), true);
+    return;
+  }
+  if (f.renamed) return;
+  const int verdict = f.written && f.verdict == kVerdictRead ? kVerdictWritten : f.verdict;
+  QVX_WriteAccess(f.facts, "access", QVX_OperationText(verdict), false);
 }
 
 }  // namespace qvx

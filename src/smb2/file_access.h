@@ -6,9 +6,11 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "audit/open_files.h"
 #include "base/data.h"
 #include "platform/platform.h"
 #include "smb2/verdict.h"
+#include "audit/answer.h"
 
 namespace qvx {
 
@@ -42,6 +44,8 @@ int QVX_ConvertWideName(const unsigned char* wide, char* out, size_t size);
 
 // The 32-bit little-endian TreeId of an SMB2 header copy.
 uint32_t QVX_Smb2TreeId(const void* smb2_header);
+// Its 64-bit SessionId.
+uint64_t QVX_Smb2SessionId(const void* smb2_header);
 
 // The first list row whose TreeID reads WAIT and the slot number, or -1; wait_text receives
 // that text. With trace_fmt (at ErrorLevel 6 or more) every comparison is traced with
@@ -94,5 +98,41 @@ OpenVerdict QVX_JudgeOpen(const FileAccessCall& c, int slot, char* full, uint32_
 // last rows (and the call is not logged every time). Always 0.
 int QVX_AccessRecord(const FileAccessCall& c, int slot, const char* full, uint64_t size,
                      const char* operation);
+// The facts of an access line of the tree in slot (its user looked up now).
+AccessFacts QVX_AccessFactsOf(const FileAccessCall& c, int slot, const char* full, uint64_t size);
+// Writes the line and row of an access with the given Action ("access", "denied", ...), unless
+// it repeats one of the last rows and every_time is false. Always 0.
+int QVX_WriteAccess(const AccessFacts& a, const char* action, const char* operation,
+                    bool every_time);
+
+// Access-mask bits beyond those of the verdict: an open that may write or delete its file.
+inline constexpr uint32_t kFileAppendData = 0x00000004;
+inline constexpr uint32_t kMaximumAllowed = 0x02000000;
+inline constexpr uint32_t kGenericAll = 0x10000000;
+inline constexpr uint32_t kGenericWrite = 0x40000000;
+
+// The handle key of a request datagram (IPv4 with its TCP header; the request's own direction)
+// for an SMB2 session and file id, or an SMB1 FID (session 0, id {0, fid}).
+OpenFileKey QVX_OpenFileKeyOf(const unsigned char* recvData, int version, uint64_t session,
+                              uint64_t id0, uint64_t id1);
+
+// An open the server refused with status: a refusal for the user's rights is a "denied" line
+// (the operation attempted, the status named in the SMB Info column); any other refusal is only
+// counted (kernel log at ErrorLevel 4 or more). Always 0.
+int QVX_RefusedOpenRecord(const FileAccessCall& c, int slot, const char* full, uint32_t desired,
+                          uint32_t disposition, uint32_t status);
+// True (and the refusal counted) when a refused request gives no line at all.
+bool QVX_RefusalSilent(const char* routine, const char* name, uint32_t status);
+// An open the server answered with success: the verdict from what it did (created, overwritten,
+// opened), size and kind from its answer. An open that may delete or rename its file keeps its
+// line back until the handle closes; an open for writing logged as a read gets a "Wt" line at
+// its first write. Always 0.
+int QVX_AnsweredOpenRecord(const FileAccessCall& c, int slot, const char* full, uint32_t desired,
+                           uint32_t options, const OpenFileKey& key, const AnswerFacts& a);
+// The line a handle kept back, at its close (when) or when it is given up: "Del" when its delete
+// took effect, nothing after a rename, else what the open did ("Wt" after a write).
+void QVX_EndOpen(const OpenFile& f, const LocalTime& when);
+// Refused requests that gave no line, since the program started.
+uint64_t QVX_SilentRefusals();
 
 }  // namespace qvx

@@ -77,6 +77,34 @@ int QVX_MaskOnlyVerdict(uint32_t DesiredAccess) {
   return v == 0 ? kVerdictNone : v;
 }
 
+int QVX_AnswerVerdict(const AnswerFacts& a) {
+  switch (a.create_action) {
+    case kCreateCreated:
+      return kVerdictNew;
+    case kCreateOverwritten:
+    case kCreateSuperseded:
+      return kVerdictWritten;
+    default:
+      return kVerdictRead;
+  }
+}
+
+int QVX_AttemptVerdict(uint32_t DesiredAccess, uint32_t CreateDisposition) {
+  const int mask = QVX_SmbAccessVerdict(DesiredAccess);
+  if (mask == kVerdictGone) return kVerdictGone;
+  // FILE_SUPERSEDE 0, FILE_CREATE 2, FILE_OVERWRITE 4, FILE_OVERWRITE_IF 5.
+  switch (CreateDisposition) {
+    case 2:
+      return kVerdictNew;
+    case 0:
+    case 4:
+    case 5:
+      return kVerdictWritten;
+    default:
+      return mask != 0 ? mask : kVerdictRead;
+  }
+}
+
 int QVX_OperationIndex(int verdict) {
   const int i = verdict - kVerdictNone;
   return i < 0 || i >= kAccessInfoChgChrCnt ? 0 : i;

@@ -7,6 +7,8 @@
 
 #include "base/data.h"
 
+#include "audit/answer.h"
+
 namespace qvx {
 
 // nAccessKindFlg values.
@@ -53,6 +55,13 @@ OpenVerdict QVX_OpenVerdict(uint32_t DesiredAccess, uint32_t CreateOptions, int 
 // The verdict of an open whose object must not be looked at (its name leaves the share): the
 // mask's alone in the modes that use it, else 200.
 int QVX_MaskOnlyVerdict(uint32_t DesiredAccess);
+
+// What an open did, by the create action of the server's answer: created "New", overwritten or
+// superseded "Wt", opened "Rd" (later writes, deletes and renames are told by their own answers).
+int QVX_AnswerVerdict(const AnswerFacts& a);
+// What a refused open tried to do: delete by its mask, create or overwrite by its disposition,
+// else write or read by its mask ("Rd" when the mask names neither).
+int QVX_AttemptVerdict(uint32_t DesiredAccess, uint32_t CreateDisposition);
 
 // The index into nAccessInfoChgChr of a verdict: 0 ("Err") below 201 or out of range.
 int QVX_OperationIndex(int verdict);

@@ -1,4 +1,5 @@
 #include "capture/capture_loop.h"
+#include "capture/held_requests.h"
 
 #include <gtest/gtest.h>
 
@@ -48,7 +49,8 @@ constexpr const char* kNames[] = {
     "QVX_ComDeleteDirectory",   "QVX_SmbTreeDisConnectReq",    "QVX_SmbSessionSetupAndx",
     "QVX_SmbOtherCmd",          "QVX_SmbTreeConnectAndxRecv",  "QVX_SmbSessionSetupAndxRecv",
     "QVX_Smb2FileStandardInfo", "QVX_Smb2TreeConnectAndx",     "QVX_Smb2TreeDisConnectReq",
-    "QVX_Smb2OtherCmd",         "QVX_Smb2TreeConnectAndxRecv",
+    "QVX_Smb2OtherCmd",         "QVX_Smb2TreeConnectAndxRecv", "QVX_Smb2Close",
+    "QVX_Smb2Write",            "QVX_Smb2SetInfo",
 };
 
 int Record(int n, unsigned long Len, unsigned char* d, long cursor, int max, DATA* data) {
@@ -89,7 +91,8 @@ class CaptureLoopTest : public ::testing::Test {
     g_calls.clear();
     g_fail.clear();
     QVX_CaptureDispatch = {R1c<0>, R1<1>,  R1<2>,  R1<3>,   R1c<4>,  R1<5>,  R1<6>,
-                           R1c<7>, R1c<8>, R2c<9>, R2c<10>, R2c<11>, R2<12>, R2c<13>};
+                           R1c<7>, R1c<8>, R2c<9>, R2c<10>, R2c<11>, R2<12>, R2c<13>,
+                           R2<14>, R2<15>, R2<16>};
   }
   void TearDown() override { QVX_CaptureDispatchReset(); }
 
@@ -324,9 +327,9 @@ TEST_F(CaptureLoopTest, CommandGateFollowsTheTablesAndStartUpOverrides) {
   Run();
   std::vector<int> seen;
   for (auto& c : g_calls) seen.push_back(c.command);
-  // SMB1: TRANSACTION2 and the "--" row pass; SMB2: READ, WRITE, IOCTL and unknown codes fail,
-  // FLUSH and 0xFE pass.
-  EXPECT_EQ(seen, (std::vector<int>{0x32, 0xFE, 7, 0xFE}));
+  // SMB1: TRANSACTION2 and the "--" row pass; SMB2: READ, IOCTL and unknown codes fail, FLUSH
+  // and 0xFE pass, and WRITE reaches only the handler that follows its handle.
+  EXPECT_EQ(seen, (std::vector<int>{0x32, 0xFE, 9, 7, 0xFE}));
 
   OptionInfo.smb1_com_transaction2_off = 1;
   QVX_ApplyCommandTableOptions();
@@ -613,17 +616,18 @@ TEST_F(HeldRequestLoopTest, TenMillisecondsOfCaptureTimeDecideWithoutAnAnswer) {
 
 TEST_F(HeldRequestLoopTest, AnIdleCaptureWaitsOnlyUntilTheHeldRequestIsDue) {
   // No answer and no further frame: the clock moves on while the loop waits on the adapter.
-  Fake().idle_step_us = 3000;
-  Fake().stop_at_us = 60000;
+  Fake().idle_step_us = 100000;
+  Fake().stop_at_us = 2 * kHoldUs + 500000;
+  OptionInfo.ServiceTaskWait = 5000;
   At(1000, Request2(5, 7));
   Run();
   ASSERT_EQ(Handlers(), std::vector<std::string>{"QVX_Smb2FileStandardInfo"});
   ASSERT_FALSE(Fake().waits.empty());
-  // ServiceTaskWait is 1000 ms; a held request shortens the wait to its remaining time.
-  EXPECT_LE(Fake().waits.front(), 10);
+  // ServiceTaskWait is 5000 ms; a held request shortens the wait to its remaining time.
+  EXPECT_LE(Fake().waits.front(), kHoldUs / 1000);
   EXPECT_GE(Fake().waits.front(), 1);
   // Decided by its time, well before capture stopped.
-  EXPECT_GE(Fake().clock_us, 60000);
+  EXPECT_GE(Fake().clock_us, 2 * kHoldUs);
   EXPECT_EQ(g_calls[0].handled_us, 1000);
   EXPECT_EQ(Fake().waits.back(), OptionInfo.ServiceTaskWait);
 }

@@ -78,15 +78,18 @@ TEST(ExchangeKeyTest, OnlyWholeIpv4TcpHeadersGiveAKey) {
   EXPECT_EQ(k.client_port, 0x1234);
 }
 
-TEST(RequestAwaitsAnswerTest, CreatesAndTheSmb2CatchAllPath) {
-  EXPECT_TRUE(QVX_RequestAwaitsAnswer(2, 5, true, false));
-  EXPECT_FALSE(QVX_RequestAwaitsAnswer(2, 5, false, true));   // answers are never held
-  EXPECT_FALSE(QVX_RequestAwaitsAnswer(2, 3, true, true));    // tree connect
-  EXPECT_FALSE(QVX_RequestAwaitsAnswer(2, 4, true, true));    // tree disconnect
-  EXPECT_TRUE(QVX_RequestAwaitsAnswer(2, 0x11, true, true));  // SET_INFO to the catch-all
-  EXPECT_FALSE(QVX_RequestAwaitsAnswer(2, 0x11, true, false));
-  EXPECT_TRUE(QVX_RequestAwaitsAnswer(1, 0xA2, true, false));
-  EXPECT_FALSE(QVX_RequestAwaitsAnswer(1, 0x2B, true, true));  // SMB1 catch-all never waited
+TEST(RequestAwaitsAnswerTest, RequestsWhoseAnswerSaysWhatTheyDid) {
+  for (int cmd : {5, 6, 9, 0x11}) EXPECT_TRUE(QVX_RequestAwaitsAnswer(2, cmd, true)) << cmd;
+  EXPECT_FALSE(QVX_RequestAwaitsAnswer(2, 5, false));  // answers are never held
+  EXPECT_FALSE(QVX_RequestAwaitsAnswer(2, 3, true));   // tree connect
+  EXPECT_FALSE(QVX_RequestAwaitsAnswer(2, 4, true));   // tree disconnect
+  // A change notification or a lock may be answered minutes later: holding it would hold every
+  // frame behind it.
+  EXPECT_FALSE(QVX_RequestAwaitsAnswer(2, 0x0F, true));
+  EXPECT_FALSE(QVX_RequestAwaitsAnswer(2, 0x0A, true));
+  for (int cmd : {0xA2, 0x00, 0x01, 0x04, 0x06, 0x07, 0x0B, 0x2F})
+    EXPECT_TRUE(QVX_RequestAwaitsAnswer(1, cmd, true)) << cmd;
+  EXPECT_FALSE(QVX_RequestAwaitsAnswer(1, 0x2B, true));  // echo
 }
 
 TEST(InterimAnswerTest, OnlyStatusPendingOfSmb2) {

@@ -1,0 +1,92 @@
+// The files a client holds open, so that what the server does to them after the open is told:
+// the first write to a file whose open was logged as a read, a rename, a delete that takes effect
+// when the handle closes. An open that may still delete or rename its file (delete-on-close, or
+// delete access) keeps its line back until the close, so that one line says what really happened.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace qvx {
+
+// An access line's facts apart from its operation, taken when the open was handled, so that a
+// line decided later names the same tree, user, client and path.
+struct AccessFacts {
+  LocalTime now;
+  int tid = 0;
+  std::string login;
+  std::string client;  // address texts of the tree
+  std::string server;
+  std::string client_mac;
+  std::string server_mac;
+  std::string cmd;
+  std::string info;
+  std::string routine;
+  std::string path;  // local path
+  uint64_t size = 0;
+};
+
+// A handle: SMB2 by the server's session and file id (a handle may travel over several
+// connections of one session), SMB1 by the connection and FID.
+struct OpenFileKey {
+  uint32_t server = 0;
+  uint32_t client = 0;
+  uint16_t client_port = 0;  // SMB1 only
+  uint8_t version = 0;
+  uint64_t session = 0;  // SMB2 SessionId; SMB1 0
+  uint64_t id[2] = {0, 0};
+  bool operator==(const OpenFileKey& o) const {
+    return server == o.server && client == o.client && client_port == o.client_port &&
+           version == o.version && session == o.session && id[0] == o.id[0] && id[1] == o.id[1];
+  }
+};
+
+struct OpenFile {
+  OpenFileKey key;
+  uint32_t client = 0;  // the connection the open came on
+  uint16_t client_port = 0;
+  AccessFacts facts;
+  int verdict = 0;     // what the open did (New, Wt, Rd)
+  bool parked = false;  // the open's line waits for the close
+  bool delete_pending = false;
+  bool written = false;  // a write was seen (its Wt line written, or the parked verdict is Wt)
+  bool renamed = false;  // a ReNm line was written for it
+};
+
+class OpenFiles {
+ public:
+  // Beyond this many handles the oldest is given up (its parked line written by the caller).
+  static constexpr size_t kCapacity = 16384;
+
+  OpenFile* Find(const OpenFileKey& key);
+  // Adds a handle; an existing one of the same key is replaced. When the table is full the
+  // oldest handle is moved to *evicted and true returned.
+  bool Add(OpenFile file, OpenFile* evicted);
+  // Removes the handle of key into *out; false when it is not held.
+  bool Take(const OpenFileKey& key, OpenFile* out);
+  // Removes the oldest handle (of the connection client:port when port is not 0) into *out.
+  bool TakeOldest(OpenFile* out, uint32_t client = 0, uint16_t port = 0);
+  // Every open the server granted, tracked or not, is noted: a related request of a compound
+  // chain names the handle of the open before it with all ones.
+  void NoteOpen(const OpenFileKey& key);
+  // The newest noted open of key's session (SMB2) or connection (SMB1): into *out, false when
+  // none.
+  bool Last(const OpenFileKey& key, OpenFileKey* out) const;
+  size_t Size() const { return files_.size(); }
+  void Clear();
+
+ private:
+  std::deque<OpenFile> files_;  // oldest first
+  static constexpr size_t kRecent = 64;
+  OpenFileKey recent_[kRecent];
+  size_t recent_next_ = 0;
+};
+
+// The capture run's handles.
+OpenFiles& QVX_OpenFiles();
+
+}  // namespace qvx

@@ -1,0 +1,19 @@
+// The facts of an SMB1 answer that the verdicts need.
+#pragma once
+
+#include <cstddef>
+
+#include "audit/answer.h"
+
+namespace qvx {
+
+// From the first byte of the answer's SMB1 header (size bytes there). The status is the NT status
+// when the answer carries one, else its DOS error class and code mapped to the NT status of the
+// same meaning. An NT_CREATE_ANDX answer that succeeded also gives the open's action, times,
+// size, attributes and FID. False when the header is not all there.
+bool QVX_Smb1AnswerFacts(const unsigned char* smb1, size_t size, AnswerFacts* out);
+
+// The NT status of a DOS error class and code.
+uint32_t QVX_DosErrorStatus(uint8_t error_class, uint16_t code);
+
+}  // namespace qvx

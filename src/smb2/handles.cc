@@ -1,0 +1,182 @@
+#include "smb2/handles.h"
+
+#include <cstdio>
+#include <string>
+
+#include "audit/answer.h"
+#include "audit/open_files.h"
+#include "base/dbglog.h"
+#include "base/option.h"
+#include "capture/smb_command_table.h"
+#include "filters/exclusion.h"
+#include "smb2/file_access.h"
+#include "smb2/other_command.h"
+#include "tracking/session_tree.h"
+#include "wire/le.h"
+
+namespace qvx {
+
+namespace {
+
+// The file id a request names at offset at of its body. A related request of a compound chain
+// names the handle of the open before it with all ones.
+bool RequestHandle(SMB2_HEADER_ST* h, unsigned long Len, const unsigned char* d, unsigned long at,
+                   OpenFileKey* key) {
+  if (!wire::Fits(Len, at, 16)) return false;
+  const uint64_t id0 = wire::LoadLe64(d + at);
+  const uint64_t id1 = wire::LoadLe64(d + at + 8);
+  const uint64_t session = QVX_Smb2SessionId(h);
+  *key = QVX_OpenFileKeyOf(d, 2, session, id0, id1);
+  if (id0 == ~uint64_t{0} && id1 == ~uint64_t{0}) return QVX_OpenFiles().Last(*key, key);
+  return true;
+}
+
+// The request's body starts at index cursor - 1.
+bool Body(unsigned long Len, long cursor, unsigned long need, unsigned long* at) {
+  if (cursor < 1) return false;
+  *at = static_cast<unsigned long>(cursor - 1);
+  return wire::Fits(Len, *at, need);
+}
+
+// A request the server carried out; without an answer nothing is known of its effect.
+bool Succeeded() {
+  const AnswerFacts* a = QVX_RequestAnswer();
+  return a != nullptr && a->Ok();
+}
+
+void CommandText(int command, AccessFacts* a, DATA* data) {
+  if (data->SMBCmdListFlg == 0 || command < 0 || command >= kSmb2CommandRows) {
+    const Smb2_Command_St& row = QVX_Smb2CommandRow(0, command);
+    a->cmd = row.Name;
+    a->info = row.Description;
+    return;
+  }
+  // The row of the command itself, also for commands whose code the gate leaves out.
+  a->cmd = Smb2_Command[command].Name;
+  a->info = Smb2_Command[command].Description;
+}
+
+// The first write on a handle: a parked open becomes a write; a read already logged gets a line.
+void Wrote(OpenFile* f, int command, DATA* data) {
+  if (f->written) return;
+  f->written = true;
+  if (f->parked || f->verdict != kVerdictRead) return;
+  AccessFacts a = f->facts;
+  a.now = platform().Now();
+  CommandText(command, &a, data);
+  QVX_WriteAccess(a, "access", QVX_OperationText(kVerdictWritten), true);
+}
+
+// The local path of a rename target (share-relative name), through the tree of the request.
+bool TargetPath(SMB2_HEADER_ST* h, unsigned char* d, unsigned long Len, unsigned long body,
+                DATA* data, std::string* out) {
+  unsigned char wide[kWideNameSize] = {};
+  if (!QVX_Smb2RenameTarget(d, Len, body, wide, sizeof wide)) return false;
+  char name[kAccessNameSize] = {};
+  if (QVX_ConvertWideName(wide, name, sizeof name) == 0) return false;
+  const bool inside = QVX_ResolveAccessName(name, sizeof name);
+  const char* bare = name[0] == '\\' ? name + 1 : name;
+  int slot = 0, how = 0;
+  if (QVXTreeIDGetInfo(QVX_Smb2TreeId(h), 0, 0, 0, d, bare, &slot, &how, data) == 10) return false;
+  FileAccessCall c;
+  c.routine = "QVX_Smb2SetInfo";
+  c.tree_id = QVX_Smb2TreeId(h);
+  c.recvData = d;
+  c.name = bare;
+  c.data = data;
+  c.outside = !inside;
+  char full[kAccessPathSize];
+  if (!QVX_MapTreeShare(c, slot, full, sizeof full, LocalPathForm::kWithSeparator)) return false;
+  *out = full;
+  return true;
+}
+
+}  // namespace
+
+int QVX_Smb2Close(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len, unsigned char* recvData,
+                  long SMB_Total_Packet_Size, DATA* data) {
+  // StructureSize, Flags, Reserved, then the file id.
+  unsigned long at = 0;
+  if (!Body(Len, SMB_Total_Packet_Size, 24, &at)) return 10;
+  OpenFileKey key;
+  if (!RequestHandle(SMB2_HEADER, Len, recvData, at + 8, &key)) return 0;
+  // A close the server refused leaves the handle open; one never answered is taken as done.
+  const AnswerFacts* a = QVX_RequestAnswer();
+  if (a != nullptr && !a->Ok()) return 0;
+  OpenFile f;
+  if (QVX_OpenFiles().Take(key, &f)) QVX_EndOpen(f, platform().Now());
+  return 0;
+}
+
+int QVX_Smb2Write(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len, unsigned char* recvData,
+                  long SMB_Total_Packet_Size, DATA* data) {
+  // StructureSize, DataOffset, Length, Offset, then the file id.
+  unsigned long at = 0;
+  if (!Body(Len, SMB_Total_Packet_Size, 32, &at)) return 10;
+  if (!Succeeded()) return 0;
+  OpenFileKey key;
+  if (!RequestHandle(SMB2_HEADER, Len, recvData, at + 16, &key)) return 0;
+  if (OpenFile* f = QVX_OpenFiles().Find(key)) Wrote(f, 9, data);
+  return 0;
+}
+
+int QVX_Smb2SetInfo(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len, unsigned char* recvData,
+                    long SMB_Total_Packet_Size, DATA* data) {
+  // StructureSize, InfoType, FileInfoClass, BufferLength, BufferOffset, Reserved,
+  // AdditionalInformation, then the file id.
+  unsigned long at = 0;
+  if (!Body(Len, SMB_Total_Packet_Size, 32, &at)) return 10;
+  constexpr uint8_t kInfoFile = 1;
+  constexpr uint8_t kRename = 10, kDisposition = 13, kAllocation = 19, kEndOfFile = 20,
+                    kDispositionEx = 64;
+  const uint8_t type = recvData[at + 2];
+  const uint8_t cls = recvData[at + 3];
+  if (type != kInfoFile) return 10;
+  if (cls != kRename && cls != kDisposition && cls != kDispositionEx && cls != kAllocation &&
+      cls != kEndOfFile)
+    return 10;
+  OpenFileKey key;
+  OpenFile* f = nullptr;
+  if (RequestHandle(SMB2_HEADER, Len, recvData, at + 16, &key)) f = QVX_OpenFiles().Find(key);
+  // A rename whose open was not seen is still worth its target's line, from the catch-all.
+  if (f == nullptr) return cls == kRename && Succeeded() ? 10 : 0;
+  if (!Succeeded()) return 0;
+
+  const uint32_t buffer_length = wire::LoadLe32(recvData + at + 4);
+  const unsigned long buffer =
+      at - 64 + static_cast<unsigned long>(wire::LoadLe16(recvData + at + 8));
+  switch (cls) {
+    case kDisposition:
+      if (buffer_length >= 1 && wire::Fits(Len, buffer, 1))
+        f->delete_pending = recvData[buffer] != 0;
+      return 0;
+    case kDispositionEx:
+      // FILE_DISPOSITION_DELETE is bit 0 of the flags.
+      if (buffer_length >= 4 && wire::Fits(Len, buffer, 4))
+        f->delete_pending = (wire::LoadLe32(recvData + buffer) & 1) != 0;
+      return 0;
+    case kAllocation:
+    case kEndOfFile:
+      Wrote(f, 17, data);
+      return 0;
+    default:
+      break;
+  }
+  std::string target;
+  if (!TargetPath(SMB2_HEADER, recvData, Len, at, data, &target)) return 10;
+  if (QVX_ExclusionInfoChk(f->facts.path.c_str(), 0) != 0 &&
+      QVX_ExclusionInfoChk(target.c_str(), 0) != 0)
+    return 0;
+  AccessFacts a = f->facts;
+  a.now = platform().Now();
+  a.path = f->facts.path + " >> " + target;
+  a.size = 0;
+  CommandText(17, &a, data);
+  QVX_WriteAccess(a, "access", QVX_OperationText(kVerdictRenamed), true);
+  // Later lines of the handle name the file by its new name; its kept-back open line is said.
+  f->facts.path = target;
+  f->renamed = true;
+  return 0;
+}
+
+}  // namespace qvx

@@ -1,0 +1,22 @@
+// What a client does to a file it holds open, told by the server's answers: the first write to
+// a file whose open was logged as a read, a delete that takes effect at the close, a rename.
+#pragma once
+
+#include "base/data.h"
+#include "capture/smb_header.h"
+
+namespace qvx {
+
+// CLOSE: a handle whose line was kept back gets it now ("Del" when its delete took effect).
+int QVX_Smb2Close(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len, unsigned char* recvData,
+                  long SMB_Total_Packet_Size, DATA* data);
+// WRITE: the first successful write on a handle logged "Rd" gives one "Wt" line.
+int QVX_Smb2Write(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len, unsigned char* recvData,
+                  long SMB_Total_Packet_Size, DATA* data);
+// SET_INFO on a file: a rename ("ReNm", old >> new), a delete disposition set or cleared, a new
+// end of file (a write). 0 when it was one of these on a known handle; 10 when not, so that the
+// catch-all handler may still look at it.
+int QVX_Smb2SetInfo(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len, unsigned char* recvData,
+                    long SMB_Total_Packet_Size, DATA* data);
+
+}  // namespace qvx
