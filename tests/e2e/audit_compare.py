@@ -26,7 +26,7 @@ import sys
 HEADER = re.compile(r'^\[(\d{4}/\d\d/\d\d \d\d:\d\d:\d\d\.\d+),\s*\d+.*\]\s.*vfs_full_audit\.c')
 RIGHTS = {'STATUS_ACCESS_DENIED', 'STATUS_PRIVILEGE_NOT_HELD', 'STATUS_MEDIA_WRITE_PROTECTED',
           'STATUS_NETWORK_ACCESS_DENIED', 'STATUS_WRONG_PASSWORD'}
-WRITES = {'pwrite', 'pwrite_send', 'ftruncate', 'fallocate'}
+WRITES = {'pwrite', 'pwrite_send'}
 IPV4 = re.compile(r'\d+\.\d+\.\d+\.\d+')
 
 
@@ -128,6 +128,16 @@ def live(args):
     last = {}
     made = set()
     notes = []
+    # An overwriting open truncates before its own record is written: a truncation right before
+    # the create_file of the same path belongs to that open, not to an earlier one.
+    pending = {}
+
+    def flush(pid):
+        path = pending.pop(pid, None)
+        o = last.get((pid, path)) if path else None
+        if o:
+            o.written = True
+
     for _, pid, _, rec in audit_records(args.audit):
         if len(rec) < 5:
             continue
@@ -136,6 +146,15 @@ def live(args):
         if share not in monitored:
             continue  # IPC$ (IPC_) and anything else without a folder
         ok = result == 'ok'
+        if op in ('ftruncate', 'fallocate') and ok:
+            flush(pid)
+            pending[pid] = rest[0]
+            continue
+        if pid in pending:
+            if op == 'create_file' and ok and '|'.join(rest[3:]) == pending[pid]:
+                pending.pop(pid)
+            else:
+                flush(pid)
         if op == 'create_file' and len(rest) >= 4:
             mask, kind, disp, path = rest[0], rest[1], rest[2], '|'.join(rest[3:]).rstrip('/')
             if not ok:
@@ -169,7 +188,9 @@ def live(args):
                 o.renamed_to = new
             exists = {new + p[len(old):] if (p == old or p.startswith(old + '/')) else p for p in exists}
 
-    found = [l for l in access_lines(args.log)]
+    for pid in list(pending):
+        flush(pid)
+    found = access_lines(args.log)
     acc = collections.defaultdict(set)  # (path, user, client) -> ops
     for action, user, client, op, path, _ in found:
         if action == 'access':
