@@ -9,8 +9,12 @@
 #   smb_home          a scratch folder $SMB_HOME, removed by smb_down
 #   smb_fail TEXT     report a failure (with the end of $SMB_HOME/Quorvix.log) and exit 1
 #   smb_down
-# Exits 77 (skipped) when namespaces cannot be made here. SMB_MIN_PROTOCOL, when set before
-# smb_up, is the oldest dialect the server accepts (NT1 lets SMB1 clients in).
+# Exits 77 (skipped) when namespaces cannot be made here. Set before smb_up, when wanted:
+#   SMB_MIN_PROTOCOL   the oldest dialect the server accepts (NT1 lets SMB1 clients in)
+#   SMB_CONF_GLOBAL    more lines for [global] (e.g. vfs objects for every share)
+#   SMB_CONF_SHARES    more share sections, after [docs] and [public]; in both, @SMB_DIR@
+#                      stands for $QVX_SMB_DIR (not known before smb_up)
+#   SMB_USER2/SMB_PASS2  a second local account the server knows
 
 SMB_SERVER_IP=10.214.0.1
 SMB_CLIENT_IP=10.214.0.2
@@ -79,6 +83,7 @@ smb_up() {
   chmod 777 "$QVX_SMB_DIR/share/docs" "$QVX_SMB_DIR/share/public"
   id "$SMB_USER" >/dev/null 2>&1 || useradd -M -s /usr/sbin/nologin "$SMB_USER"
   SMB_CONF="$QVX_SMB_DIR/smb.conf"
+  local conf_global=${SMB_CONF_GLOBAL:-} conf_shares=${SMB_CONF_SHARES:-}
   cat >"$SMB_CONF" <<CONF
 [global]
   workgroup = QVXTEST
@@ -99,6 +104,7 @@ smb_up() {
   server role = standalone server
   map to guest = never
   ${SMB_MIN_PROTOCOL:+server min protocol = $SMB_MIN_PROTOCOL}
+${conf_global//@SMB_DIR@/$QVX_SMB_DIR}
 
 [docs]
   comment = Project documents
@@ -108,9 +114,14 @@ smb_up() {
 [public]
   path = $QVX_SMB_DIR/share/public
   read only = yes
+${conf_shares//@SMB_DIR@/$QVX_SMB_DIR}
 CONF
   export SMB_CONF
   printf '%s\n%s\n' "$SMB_PASS" "$SMB_PASS" | smbpasswd -c "$SMB_CONF" -s -a "$SMB_USER" >/dev/null
+  if [ -n "${SMB_USER2:-}" ]; then
+    id "$SMB_USER2" >/dev/null 2>&1 || useradd -M -s /usr/sbin/nologin "$SMB_USER2"
+    printf '%s\n%s\n' "$SMB_PASS2" "$SMB_PASS2" | smbpasswd -c "$SMB_CONF" -s -a "$SMB_USER2" >/dev/null
+  fi
   # Its own session: on SIGTERM smbd signals its whole process group.
   smb_server setsid -f smbd -D --no-process-group -s "$SMB_CONF"
   for _ in $(seq 50); do
