@@ -19,6 +19,7 @@
 #include "platform/platform.h"
 #include "serverinfo/server_info.h"
 #include "smb1/create.h"
+#include "smb1/handles.h"
 #include "smb1/other_command.h"
 #include "smb1/rename.h"
 #include "smb1/session_setup.h"
@@ -52,7 +53,8 @@ const CaptureDispatch kRealHandlers = {
     QVX_SmbOtherCmd,          QVX_SmbTreeConnectAndxRecv,  QVX_SmbSessionSetupAndxRecv,
     QVX_Smb2FileStandardInfo, QVX_Smb2TreeConnectAndx,     QVX_Smb2TreeDisConnectReq,
     QVX_Smb2OtherCmd,         QVX_Smb2TreeConnectAndxRecv, QVX_Smb2Close,
-    QVX_Smb2Write,            QVX_Smb2SetInfo,
+    QVX_Smb2Write,            QVX_Smb2SetInfo,             QVX_SmbClose,
+    QVX_SmbWrite,             QVX_SmbCreateDirectory,      QVX_SmbComDelete,
 };
 
 // One line per handler call at ErrorLevel 6, so that a run can be checked against an
@@ -189,9 +191,20 @@ bool DispatchSmb1(SMB_HEADER_ST& h, unsigned long Len, unsigned char* d, long cu
   const CaptureDispatch& t = QVX_CaptureDispatch;
   const int cmd = h.Command;
   const int trees = OptionInfo.TreeConnectCnt;
-  if (!known) return true;
   if (toward) {
     bool handled = false;
+    // What is done to an open file: told by the handle it names.
+    if (cmd == 0x04) {
+      DispatchTrace("QVX_SmbClose");
+      t.SmbClose(&h, Len, d, cursor, data);
+      handled = true;
+    }
+    if (cmd == 0x0B || cmd == 0x2F) {
+      DispatchTrace("QVX_SmbWrite");
+      t.SmbWrite(&h, Len, d, cursor, data);
+      handled = true;
+    }
+    if (!known) return true;
     if (cmd == 0x75) {
       Smb1HeaderTrace("QVX_D21-014", "QVX_SmbTreeConnectAndx", h);
       DispatchTrace("QVX_SmbTreeConnectAndx");
@@ -222,6 +235,20 @@ bool DispatchSmb1(SMB_HEADER_ST& h, unsigned long Len, unsigned char* d, long cu
         return false;
       handled = true;
     }
+    if (cmd == 0x00) {
+      DispatchTrace("QVX_SmbCreateDirectory");
+      if (Failed(t.SmbCreateDirectory(&h, Len, d, cursor, data),
+                 "QVX_E21-004 QVX_LogThread[%d][%ld] : QVX_SmbCreateDirectory Error\r\n"))
+        return false;
+      handled = true;
+    }
+    if (cmd == 0x06) {
+      DispatchTrace("QVX_SmbComDelete");
+      if (Failed(t.SmbComDelete(&h, Len, d, cursor, data),
+                 "QVX_E21-004 QVX_LogThread[%d][%ld] : QVX_SmbComDelete Error\r\n"))
+        return false;
+      handled = true;
+    }
     if (cmd == 0x71) {
       Smb1HeaderTrace("QVX_D21-015", "QVX_SmbTreeDisConnectReq", h);
       DispatchTrace("QVX_SmbTreeDisConnectReq");
@@ -246,6 +273,7 @@ bool DispatchSmb1(SMB_HEADER_ST& h, unsigned long Len, unsigned char* d, long cu
     }
     return true;
   }
+  if (!known) return true;
   if (cmd == 0x75) {
     Smb1HeaderTrace("QVX_D21-015", "QVX_SmbTreeConnectAndxRecv", h);
     DispatchTrace("QVX_SmbTreeConnectAndxRecv");
@@ -282,9 +310,10 @@ bool DispatchSmb2(SMB2_HEADER_ST& h, unsigned long Len, unsigned char* d, long c
       t.Smb2Write(&h, Len, d, cursor, data);
       handled = true;
     }
-    if (cmd == 0x11) {
+    if (cmd == 0x11 && QVX_Smb2SetInfoOwned(Len, d, cursor)) {
       DispatchTrace("QVX_Smb2SetInfo");
-      if (t.Smb2SetInfo(&h, Len, d, cursor, data) == 0) handled = true;
+      t.Smb2SetInfo(&h, Len, d, cursor, data);
+      handled = true;
     }
     if (!known) return true;
     if (cmd == 5) {

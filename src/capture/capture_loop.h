@@ -41,6 +41,11 @@ struct CaptureDispatch {
   Smb2Handler Smb2Close;
   Smb2Handler Smb2Write;
   Smb2Handler Smb2SetInfo;
+  // SMB1 toward the server, on open handles and on the objects named
+  SmbHandler SmbClose;
+  SmbHandler SmbWrite;
+  SmbHandler SmbCreateDirectory;
+  SmbHandler SmbComDelete;
 };
 extern CaptureDispatch QVX_CaptureDispatch;
 void QVX_CaptureDispatchReset();

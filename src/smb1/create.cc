@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "audit/answer.h"
 #include "base/dbglog.h"
 #include "base/option.h"
 #include "capture/smb_command_table.h"
@@ -43,6 +44,7 @@ int QVX_SmbNtCreateAndx(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigned c
   if (block[0] != kNtCreateWords) return 10;
   const unsigned long name_length = block[6] | block[7] << 8;
   const uint32_t desired = Get32(block + 16);
+  const uint32_t disposition = Get32(block + 36);
   const uint32_t options = Get32(block + 40);
   if (name_length > kMaxWideName) {
     QVX_KLOG(
@@ -67,6 +69,11 @@ int QVX_SmbNtCreateAndx(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigned c
   if (name[0] == '\0') return 10;
   // Streams, wildcards, pipes and the share root are not file accesses worth a line.
   if (QVX_NameFiltered(name, true)) return 10;
+  // The server's answer, when seen, says what the open did; a refusal that is not about rights is
+  // no access at all.
+  const AnswerFacts* answer = QVX_RequestAnswer();
+  if (answer && !answer->Ok() && QVX_RefusalSilent("QVX_SmbNtCreateAndx", name, answer->status))
+    return 0;
 
   // 2. The tree. No pause here: the capture loop hands an NT Create on once the server answered
   // it (or 10 ms of capture time passed), so the server has finished the open before the look-up.
@@ -105,6 +112,12 @@ int QVX_SmbNtCreateAndx(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigned c
   if (!QVX_MapTreeShare(c, slot, full, sizeof full, LocalPathForm::kWithoutSeparator))
     return QVX_UnknownShareRecord(c);
   if (QVX_ExclusionInfoChk(full, 0) != 0) return 10;
+  if (answer && !answer->Ok())
+    return QVX_RefusedOpenRecord(c, slot, full, desired, disposition, answer->status);
+  if (answer && answer->open)
+    return QVX_AnsweredOpenRecord(c, slot, full, desired, options,
+                                  QVX_OpenFileKeyOf(recvData, 1, 0, 0, answer->file_id[1]),
+                                  *answer);
   // 5. What was done, and 6./7. the record unless it repeats a recent one.
   uint64_t size = 0;
   int kind = kKindNone;

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "audit/answer.h"
 #include "base/dbglog.h"
 #include "base/option.h"
 #include "base/text.h"
@@ -152,6 +153,9 @@ int QVX_SmbComRename(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigned char
   if (new_name[0] == '\0') return 10;
   const bool old_inside = QVX_ResolveAccessName(old_name, sizeof old_name);
   const bool new_inside = QVX_ResolveAccessName(new_name, sizeof new_name);
+  const AnswerFacts* answer = QVX_RequestAnswer();
+  if (answer && !answer->Ok() && QVX_RefusalSilent("QVX_SmbComRename", old_name, answer->status))
+    return 0;
 
   static char both[2 * kAccessNameSize + 8];
   std::snprintf(both, sizeof both, "%s >> %s", old_name, new_name);
@@ -166,36 +170,74 @@ int QVX_SmbComRename(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigned char
   if (QVX_ExclusionInfoChk(new_full, 0) != 0) return 10;
   static char path[2 * kAccessPathSize + 8];
   std::snprintf(path, sizeof path, "%s >> %s", old_full, new_full);
+  if (answer && !answer->Ok()) {
+    char status[40];
+    c.info = QVX_StatusName(answer->status, status, sizeof status);
+    return QVX_WriteAccess(QVX_AccessFactsOf(c, slot, path, 0), "denied",
+                           QVX_OperationText(kVerdictRenamed), true);
+  }
   QVX_AccessRecord(c, slot, path, 0, QVX_OperationText(kVerdictRenamed));
   QVX_DBG();
   return 0;
 }
 
-int QVX_ComDeleteDirectory(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigned char* recvData,
-                           long SMB_Total_Packet_Size, DATA* data) {
+namespace {
+
+// A request that names one object and does one thing to it (remove a folder, make one, delete a
+// file): one line each time it is seen, with what the server answered. verdict is what it does.
+int PathCommand(SMB_HEADER_ST* h, unsigned long Len, unsigned char* recvData, long cursor,
+                unsigned words, const char* routine, const char* rc_id, int verdict, DATA* data) {
   QVX_DBG();
   unsigned long start = 0, n = 0;
-  if (!DataBytes(Len, recvData, SMB_Total_Packet_Size, 0, &start, &n)) return 10;
+  if (!DataBytes(Len, recvData, cursor, words, &start, &n)) return 10;
   const unsigned char* d = recvData + start;
   if (d[0] != kBufferFormat) return 10;
   unsigned char wide[kWideNameSize] = {};
   ReadName(d, n, 1, wide);
   char name[kAccessNameSize] = {};
-  if (!Convert(wide, name, "QVX_ComDeleteDirectory", "sBuffer1", "QVX_D71-001", "rc")) return 10;
+  if (!Convert(wide, name, routine, "sBuffer1", rc_id, "rc")) return 10;
   if (name[0] == '\0') return 10;
   const bool inside = QVX_ResolveAccessName(name, sizeof name);
+  const AnswerFacts* answer = QVX_RequestAnswer();
+  if (answer && !answer->Ok() && QVX_RefusalSilent(routine, name, answer->status)) return 0;
 
   FileAccessCall c;
   int slot = 0;
-  if (FindTree(SMB_HEADER, recvData, "QVX_ComDeleteDirectory", name, data, &c, &slot) == 10)
-    return 10;
+  if (FindTree(h, recvData, routine, name, data, &c, &slot) == 10) return 10;
   c.outside = !inside;
   static char full[kAccessPathSize];
   LocalPath(c, slot, name, inside, full, sizeof full);
   if (QVX_ExclusionInfoChk(full, 0) != 0) return 10;
-  QVX_AccessRecord(c, slot, full, 0, QVX_OperationText(kVerdictGone));
+  if (answer && !answer->Ok()) {
+    char status[40];
+    c.info = QVX_StatusName(answer->status, status, sizeof status);
+    return QVX_WriteAccess(QVX_AccessFactsOf(c, slot, full, 0), "denied",
+                           QVX_OperationText(verdict), true);
+  }
+  QVX_AccessRecord(c, slot, full, 0, QVX_OperationText(verdict));
   QVX_DBG();
   return 0;
+}
+
+}  // namespace
+
+int QVX_ComDeleteDirectory(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigned char* recvData,
+                           long SMB_Total_Packet_Size, DATA* data) {
+  return PathCommand(SMB_HEADER, Len, recvData, SMB_Total_Packet_Size, 0, "QVX_ComDeleteDirectory",
+                     "QVX_D71-001", kVerdictGone, data);
+}
+
+int QVX_SmbCreateDirectory(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigned char* recvData,
+                           long SMB_Total_Packet_Size, DATA* data) {
+  return PathCommand(SMB_HEADER, Len, recvData, SMB_Total_Packet_Size, 0, "QVX_SmbCreateDirectory",
+                     "QVX_D71-002", kVerdictNew, data);
+}
+
+int QVX_SmbComDelete(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigned char* recvData,
+                     long SMB_Total_Packet_Size, DATA* data) {
+  // One word: the search attributes.
+  return PathCommand(SMB_HEADER, Len, recvData, SMB_Total_Packet_Size, 1, "QVX_SmbComDelete",
+                     "QVX_D71-003", kVerdictGone, data);
 }
 
 }  // namespace qvx

@@ -1,4 +1,4 @@
-// SMB1 rename and delete directory.
+// SMB1 requests that name the objects they act on: rename, delete, make and remove a folder.
 #pragma once
 
 #include "capture/smb_header.h"
@@ -9,8 +9,13 @@ namespace qvx {
 int QVX_SmbComRename(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigned char* recvData,
                      long SMB_Total_Packet_Size, DATA* data);
 
-// SMB_COM_DELETE_DIRECTORY request.
+// SMB_COM_DELETE_DIRECTORY, SMB_COM_CREATE_DIRECTORY and SMB_COM_DELETE requests: one line each
+// time, "Del" or "New"; an answer that refuses gives a "denied" line (rights) or none.
 int QVX_ComDeleteDirectory(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigned char* recvData,
                            long SMB_Total_Packet_Size, DATA* data);
+int QVX_SmbCreateDirectory(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigned char* recvData,
+                           long SMB_Total_Packet_Size, DATA* data);
+int QVX_SmbComDelete(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigned char* recvData,
+                     long SMB_Total_Packet_Size, DATA* data);
 
 }  // namespace qvx

@@ -371,6 +371,17 @@ int QVX_AnsweredOpenRecord(const FileAccessCall& c, int slot, const char* full, 
   return 0;
 }
 
+void QVX_HandleWritten(OpenFile* f, const char* cmd, const char* info) {
+  if (f->written) return;
+  f->written = true;
+  if (f->parked || f->verdict != kVerdictRead) return;
+  AccessFacts a = f->facts;
+  a.now = platform().Now();
+  a.cmd = cmd;
+  a.info = info;
+  QVX_WriteAccess(a, "access", QVX_OperationText(kVerdictWritten), true);
+}
+
 void QVX_EndOpen(const OpenFile& f, const LocalTime& when) {
   if (!f.parked) return;
   if (f.delete_pending) {

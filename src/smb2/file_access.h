@@ -132,6 +132,9 @@ int QVX_AnsweredOpenRecord(const FileAccessCall& c, int slot, const char* full, 
 // The line a handle kept back, at its close (when) or when it is given up: "Del" when its delete
 // took effect, nothing after a rename, else what the open did ("Wt" after a write).
 void QVX_EndOpen(const OpenFile& f, const LocalTime& when);
+// A successful write (or a new end of file) on a handle: its first one makes a parked open a
+// write, or gives a handle logged "Rd" one "Wt" line, named by the command (cmd, info).
+void QVX_HandleWritten(OpenFile* f, const char* cmd, const char* info);
 // Refused requests that gave no line, since the program started.
 uint64_t QVX_SilentRefusals();
 

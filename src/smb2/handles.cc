@@ -18,6 +18,11 @@ namespace qvx {
 
 namespace {
 
+// SET_INFO of a file (InfoType 1) and the classes that change what a handle does to its file.
+constexpr uint8_t kInfoFile = 1;
+constexpr uint8_t kRename = 10, kDisposition = 13, kAllocation = 19, kEndOfFile = 20,
+                  kDispositionEx = 64;
+
 // The file id a request names at offset at of its body. A related request of a compound chain
 // names the handle of the open before it with all ones.
 bool RequestHandle(SMB2_HEADER_ST* h, unsigned long Len, const unsigned char* d, unsigned long at,
@@ -44,27 +49,17 @@ bool Succeeded() {
   return a != nullptr && a->Ok();
 }
 
-void CommandText(int command, AccessFacts* a, DATA* data) {
-  if (data->SMBCmdListFlg == 0 || command < 0 || command >= kSmb2CommandRows) {
-    const Smb2_Command_St& row = QVX_Smb2CommandRow(0, command);
-    a->cmd = row.Name;
-    a->info = row.Description;
-    return;
-  }
-  // The row of the command itself, also for commands whose code the gate leaves out.
-  a->cmd = Smb2_Command[command].Name;
-  a->info = Smb2_Command[command].Description;
+// The row of the command itself, also for commands whose code the gate leaves out.
+const Smb2_Command_St& CommandRow(int command, DATA* data) {
+  if (data->SMBCmdListFlg == 0 || command < 0 || command >= kSmb2CommandRows)
+    return QVX_Smb2CommandRow(0, command);
+  return Smb2_Command[command];
 }
 
-// The first write on a handle: a parked open becomes a write; a read already logged gets a line.
+// The first write on a handle, named by the command's row.
 void Wrote(OpenFile* f, int command, DATA* data) {
-  if (f->written) return;
-  f->written = true;
-  if (f->parked || f->verdict != kVerdictRead) return;
-  AccessFacts a = f->facts;
-  a.now = platform().Now();
-  CommandText(command, &a, data);
-  QVX_WriteAccess(a, "access", QVX_OperationText(kVerdictWritten), true);
+  const Smb2_Command_St& row = CommandRow(command, data);
+  QVX_HandleWritten(f, row.Name, row.Description);
 }
 
 // The local path of a rename target (share-relative name), through the tree of the request.
@@ -92,6 +87,14 @@ bool TargetPath(SMB2_HEADER_ST* h, unsigned char* d, unsigned long Len, unsigned
 }
 
 }  // namespace
+
+bool QVX_Smb2SetInfoOwned(unsigned long Len, const unsigned char* recvData, long cursor) {
+  unsigned long at = 0;
+  if (!Body(Len, cursor, 32, &at) || recvData[at + 2] != kInfoFile) return false;
+  const uint8_t cls = recvData[at + 3];
+  return cls == kRename || cls == kDisposition || cls == kDispositionEx || cls == kAllocation ||
+         cls == kEndOfFile;
+}
 
 int QVX_Smb2Close(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len, unsigned char* recvData,
                   long SMB_Total_Packet_Size, DATA* data) {
@@ -125,21 +128,18 @@ int QVX_Smb2SetInfo(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len, unsigned cha
   // StructureSize, InfoType, FileInfoClass, BufferLength, BufferOffset, Reserved,
   // AdditionalInformation, then the file id.
   unsigned long at = 0;
-  if (!Body(Len, SMB_Total_Packet_Size, 32, &at)) return 10;
-  constexpr uint8_t kInfoFile = 1;
-  constexpr uint8_t kRename = 10, kDisposition = 13, kAllocation = 19, kEndOfFile = 20,
-                    kDispositionEx = 64;
-  const uint8_t type = recvData[at + 2];
+  if (!QVX_Smb2SetInfoOwned(Len, recvData, SMB_Total_Packet_Size)) return 10;
+  Body(Len, SMB_Total_Packet_Size, 32, &at);
   const uint8_t cls = recvData[at + 3];
-  if (type != kInfoFile) return 10;
-  if (cls != kRename && cls != kDisposition && cls != kDispositionEx && cls != kAllocation &&
-      cls != kEndOfFile)
-    return 10;
   OpenFileKey key;
   OpenFile* f = nullptr;
   if (RequestHandle(SMB2_HEADER, Len, recvData, at + 16, &key)) f = QVX_OpenFiles().Find(key);
-  // A rename whose open was not seen is still worth its target's line, from the catch-all.
-  if (f == nullptr) return cls == kRename && Succeeded() ? 10 : 0;
+  // A rename whose open was not seen is still worth its target's line, as any other request
+  // naming a path.
+  if (f == nullptr)
+    return cls == kRename && Succeeded()
+               ? QVX_Smb2OtherCmd(SMB2_HEADER, Len, recvData, SMB_Total_Packet_Size, data)
+               : 0;
   if (!Succeeded()) return 0;
 
   const uint32_t buffer_length = wire::LoadLe32(recvData + at + 4);
@@ -171,7 +171,9 @@ int QVX_Smb2SetInfo(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len, unsigned cha
   a.now = platform().Now();
   a.path = f->facts.path + " >> " + target;
   a.size = 0;
-  CommandText(17, &a, data);
+  const Smb2_Command_St& row = CommandRow(17, data);
+  a.cmd = row.Name;
+  a.info = row.Description;
   QVX_WriteAccess(a, "access", QVX_OperationText(kVerdictRenamed), true);
   // Later lines of the handle name the file by its new name; its kept-back open line is said.
   f->facts.path = target;

@@ -13,9 +13,12 @@ int QVX_Smb2Close(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len, unsigned char*
 // WRITE: the first successful write on a handle logged "Rd" gives one "Wt" line.
 int QVX_Smb2Write(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len, unsigned char* recvData,
                   long SMB_Total_Packet_Size, DATA* data);
-// SET_INFO on a file: a rename ("ReNm", old >> new), a delete disposition set or cleared, a new
-// end of file (a write). 0 when it was one of these on a known handle; 10 when not, so that the
-// catch-all handler may still look at it.
+// True for a SET_INFO of a file whose class changes what its handle does: a rename, a delete
+// disposition, a new end of file or allocation. Other classes go to the catch-all handler.
+bool QVX_Smb2SetInfoOwned(unsigned long Len, const unsigned char* recvData, long cursor);
+// SET_INFO of one of those classes: a rename ("ReNm", old >> new), a delete disposition set or
+// cleared, a new end of file (a write). A rename on a handle whose open was not seen goes the
+// catch-all road; 10 for a request of another class.
 int QVX_Smb2SetInfo(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len, unsigned char* recvData,
                     long SMB_Total_Packet_Size, DATA* data);
 

@@ -50,7 +50,8 @@ constexpr const char* kNames[] = {
     "QVX_SmbOtherCmd",          "QVX_SmbTreeConnectAndxRecv",  "QVX_SmbSessionSetupAndxRecv",
     "QVX_Smb2FileStandardInfo", "QVX_Smb2TreeConnectAndx",     "QVX_Smb2TreeDisConnectReq",
     "QVX_Smb2OtherCmd",         "QVX_Smb2TreeConnectAndxRecv", "QVX_Smb2Close",
-    "QVX_Smb2Write",            "QVX_Smb2SetInfo",
+    "QVX_Smb2Write",            "QVX_Smb2SetInfo",             "QVX_SmbClose",
+    "QVX_SmbWrite",             "QVX_SmbCreateDirectory",      "QVX_SmbComDelete",
 };
 
 int Record(int n, unsigned long Len, unsigned char* d, long cursor, int max, DATA* data) {
@@ -92,7 +93,7 @@ class CaptureLoopTest : public ::testing::Test {
     g_fail.clear();
     QVX_CaptureDispatch = {R1c<0>, R1<1>,  R1<2>,  R1<3>,   R1c<4>,  R1<5>,  R1<6>,
                            R1c<7>, R1c<8>, R2c<9>, R2c<10>, R2c<11>, R2<12>, R2c<13>,
-                           R2<14>, R2<15>, R2<16>};
+                           R2<14>, R2<15>, R2<16>, R1<17>, R1<18>, R1<19>, R1<20>};
   }
   void TearDown() override { QVX_CaptureDispatchReset(); }
 
@@ -328,8 +329,8 @@ TEST_F(CaptureLoopTest, CommandGateFollowsTheTablesAndStartUpOverrides) {
   std::vector<int> seen;
   for (auto& c : g_calls) seen.push_back(c.command);
   // SMB1: TRANSACTION2 and the "--" row pass; SMB2: READ, IOCTL and unknown codes fail, FLUSH
-  // and 0xFE pass, and WRITE reaches only the handler that follows its handle.
-  EXPECT_EQ(seen, (std::vector<int>{0x32, 0xFE, 9, 7, 0xFE}));
+  // and 0xFE pass. WRITE_ANDX and WRITE reach only the handlers that follow their handles.
+  EXPECT_EQ(seen, (std::vector<int>{0x2F, 0x32, 0xFE, 9, 7, 0xFE}));
 
   OptionInfo.smb1_com_transaction2_off = 1;
   QVX_ApplyCommandTableOptions();
