@@ -50,7 +50,7 @@ struct OpenFile {
   uint32_t client = 0;  // the connection the open came on
   uint16_t client_port = 0;
   AccessFacts facts;
-  int verdict = 0;     // what the open did (New, Wt, Rd)
+  int verdict = 0;      // what the open did (New, Wt, Rd)
   bool parked = false;  // the open's line waits for the close
   bool delete_pending = false;
   bool written = false;  // a write was seen (its Wt line written, or the parked verdict is Wt)

@@ -47,12 +47,21 @@ void QVX_CaptureSmbInfoTableDelete(DATA* data) { QVX_SmbInfoTableDelete(data); }
 
 void QVX_CaptureListIndexReset() { nListIndex = 0; }
 
-void QVX_CaptureShowDrops(unsigned long long total) {
-  if (View* view = QVX_View()) {
-    char text[96];
-    std::snprintf(text, sizeof text, "%llu frames dropped by the capture", total);
-    view->SetStatusText(2, text);
-  }
+void QVX_CaptureShowCounts(unsigned long long drops, unsigned long long gaps,
+                           unsigned long long unreadable) {
+  View* view = QVX_View();
+  if (view == nullptr) return;
+  char text[192];
+  size_t n = 0;
+  const auto add = [&](unsigned long long count, const char* what) {
+    if (count == 0 || n >= sizeof text) return;
+    n += static_cast<size_t>(
+        std::snprintf(text + n, sizeof text - n, "%s%llu %s", n ? ", " : "", count, what));
+  };
+  add(drops, "frames dropped by the capture");
+  add(gaps, "gaps in the SMB stream");
+  add(unreadable, "encrypted or compressed sessions not audited");
+  if (n > 0) view->SetStatusText(2, text);
 }
 
 void QVX_CaptureHideMainWindow(DATA*) {

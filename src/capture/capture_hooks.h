@@ -15,9 +15,11 @@ void QVX_CaptureShareRefreshDue();
 void QVX_CaptureSmbInfoTableDelete(DATA* data);
 // A capture run starts with an empty list: nListIndex = 0.
 void QVX_CaptureListIndexReset();
-// The capture dropped frames (total since the program started): the status bar and the console
-// say so.
-void QVX_CaptureShowDrops(unsigned long long total);
+// What the capture could not see, totals since the program started: frames the capture dropped,
+// gaps in an SMB stream, sessions whose messages cannot be read (encrypted, compressed). The
+// status bar and the console say so.
+void QVX_CaptureShowCounts(unsigned long long drops, unsigned long long gaps,
+                           unsigned long long unreadable);
 // StartDown: minimises the main window and hides it into the tray (SC_MINIMIZE, then 0x8066).
 void QVX_CaptureHideMainWindow(DATA* data);
 

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <unordered_set>
 
 #include "app/tables.h"
 #include "audit/answer.h"
@@ -15,22 +16,27 @@
 #include "capture/capture_hooks.h"
 #include "capture/held_requests.h"
 #include "capture/smb_command_table.h"
+#include "capture/unreadable.h"
 #include "filters/ip_filter.h"
 #include "platform/platform.h"
 #include "serverinfo/server_info.h"
+#include "smb1/answer.h"
 #include "smb1/create.h"
 #include "smb1/handles.h"
 #include "smb1/other_command.h"
 #include "smb1/rename.h"
 #include "smb1/session_setup.h"
 #include "smb1/tree_connect.h"
-#include "smb1/answer.h"
 #include "smb2/answer.h"
 #include "smb2/create.h"
 #include "smb2/file_access.h"
 #include "smb2/handles.h"
 #include "smb2/other_command.h"
 #include "smb2/tree_connect.h"
+#include "wire/frame.h"
+#include "wire/le.h"
+#include "wire/smb2_chain.h"
+#include "wire/stream.h"
 
 namespace qvx {
 
@@ -39,6 +45,12 @@ long PacketSMB_Base = 0;
 namespace {
 std::atomic<int64_t> g_handled_us{0};
 std::atomic<uint64_t> g_dropped_total{0};
+std::atomic<uint64_t> g_gaps_total{0};
+std::atomic<uint64_t> g_unreadable_total{0};
+// The IPv4, TCP and session headers laid before each message handed to the handlers.
+constexpr size_t kSyntheticHeaders = 44;
+// Unreadable sessions remembered, so that each is told once.
+constexpr size_t kUnreadableKept = 4096;
 }  // namespace
 
 int64_t QVX_CaptureHandledTimeUs() { return g_handled_us.load(std::memory_order_relaxed); }
@@ -48,13 +60,27 @@ void QVX_CaptureDroppedReset() { g_dropped_total.store(0); }
 namespace {
 
 const CaptureDispatch kRealHandlers = {
-    QVX_SmbTreeConnectAndx,   QVX_SmbNtCreateAndx,         QVX_SmbComRename,
-    QVX_ComDeleteDirectory,   QVX_SmbTreeDisConnectReq,    QVX_SmbSessionSetupAndx,
-    QVX_SmbOtherCmd,          QVX_SmbTreeConnectAndxRecv,  QVX_SmbSessionSetupAndxRecv,
-    QVX_Smb2FileStandardInfo, QVX_Smb2TreeConnectAndx,     QVX_Smb2TreeDisConnectReq,
-    QVX_Smb2OtherCmd,         QVX_Smb2TreeConnectAndxRecv, QVX_Smb2Close,
-    QVX_Smb2Write,            QVX_Smb2SetInfo,             QVX_SmbClose,
-    QVX_SmbWrite,             QVX_SmbCreateDirectory,      QVX_SmbComDelete,
+    QVX_SmbTreeConnectAndx,
+    QVX_SmbNtCreateAndx,
+    QVX_SmbComRename,
+    QVX_ComDeleteDirectory,
+    QVX_SmbTreeDisConnectReq,
+    QVX_SmbSessionSetupAndx,
+    QVX_SmbOtherCmd,
+    QVX_SmbTreeConnectAndxRecv,
+    QVX_SmbSessionSetupAndxRecv,
+    QVX_Smb2FileStandardInfo,
+    QVX_Smb2TreeConnectAndx,
+    QVX_Smb2TreeDisConnectReq,
+    QVX_Smb2OtherCmd,
+    QVX_Smb2TreeConnectAndxRecv,
+    QVX_Smb2Close,
+    QVX_Smb2Write,
+    QVX_Smb2SetInfo,
+    QVX_SmbClose,
+    QVX_SmbWrite,
+    QVX_SmbCreateDirectory,
+    QVX_SmbComDelete,
 };
 
 // One line per handler call at ErrorLevel 6, so that a run can be checked against an
@@ -169,7 +195,23 @@ struct Run {
   // so each is formatted once rather than for every frame.
   TextCache<4> addresses;
   TextCache<6> macs;
+  // Every SMB message of every segment, however the sender's writes fell into segments.
+  wire::StreamDecoder streams;
+  uint64_t gaps_told = 0;
+  // The frame being decoded: its MACs (destination, source).
+  unsigned char frame_macs[12] = {};
+  // Sessions (and connections, for compressed messages) already told as unreadable.
+  std::unordered_set<uint64_t> unreadable;
 };
+
+bool SmbPort(uint16_t port) { return port == 445 || port == 139; }
+
+void PutBe32(unsigned char* p, uint32_t v) {
+  p[0] = static_cast<unsigned char>(v >> 24);
+  p[1] = static_cast<unsigned char>(v >> 16);
+  p[2] = static_cast<unsigned char>(v >> 8);
+  p[3] = static_cast<unsigned char>(v);
+}
 
 // Commands that act on an open handle: followed whatever the command tables say.
 bool HandleCommand(int version, int command) {
@@ -481,7 +523,7 @@ void CheckDrops(Run& r) {
       "since capture started)\r\n",
       static_cast<unsigned long long>(fresh), static_cast<unsigned long long>(dropped),
       static_cast<unsigned long long>(received));
-  QVX_CaptureShowDrops(total);
+  QVX_CaptureShowCounts(total, g_gaps_total.load(), g_unreadable_total.load());
 }
 
 // Nothing came: hand on what is due, then wait on the adapter, at most ServiceTaskWait and no
@@ -499,56 +541,12 @@ void Idle(Run& r) {
   if (r.data->LoggingFlg != 0) con.Wait(static_cast<int>(wait));
 }
 
-// One iteration of the loop: receive, decode, gate, dispatch, clean up.
-void Iterate(Run& r) {
+// Decodes one SMB message, laid out in recvData as a datagram (IPv4, TCP, session header, then
+// the message) of Len bytes: header, gates, and on to its handlers.
+void Decode(Run& r, unsigned long Len, int64_t time_us) {
   DATA* data = r.data;
   unsigned char* recvData = r.recvData;
-  unsigned char* recvDataBuf = r.recvDataBuf;
   const int level = OptionInfo.ErrorLevel;
-
-  platform().SleepMs(0);
-  const int64_t clock = CaptureConnectorInUse().ClockUs();
-  if (clock - r.stats_at_us >= 1000000 || clock < r.stats_at_us) {
-    r.stats_at_us = clock;
-    CheckDrops(r);
-  }
-  // Only what the previous frame wrote needs clearing; the rest is still zero.
-  std::memset(recvData, 0, r.used);
-  r.used = 0;
-  recvData[0] = 0xFF;
-  recvDataBuf[0] = 0xFF;
-
-  unsigned long n = 0;
-  unsigned long Len = 0;
-  if (CaptureConnectorInUse().Recv(recvDataBuf, &n) != 0) {
-    QVX_KLOG("QVX_E21-001 QVX_LogThread[%d][%ld] : パケット受信に失敗しました。\r\n");
-    platform().SleepMs(100);
-    return;
-  }
-  if (n != 0) {
-    // The datagram is exactly what was captured after the Ethernet header; a length the buffer
-    // cannot hold is refused rather than trusted.
-    if (n == kEtherHeaderSize) {
-      platform().SleepMs(100);
-      return;
-    }
-    if (n < kEtherHeaderSize || n > kRecvBufSize) {
-      QVX_KLOG(
-          "QVX_E21-001 QVX_LogThread[%d][%ld] : パケット受信サイズがオーバーしました。Len=%d\r\n",
-          static_cast<int>(n + 2));
-      platform().SleepMs(100);
-      return;
-    }
-    Len = n - kEtherHeaderSize;
-    std::memcpy(recvData, recvDataBuf + kEtherHeaderSize, Len);
-    r.used = Len;
-  }
-  if (recvData[0] == 0xFF) {
-    if (r.used == 0) r.used = 1;
-    DbgCrumbTick();  // no frame came: crumbs held since an earlier second go to the log
-    Idle(r);
-    return;
-  }
   if (Len < kMinDatagram) return;
 
   // The signature is looked for where TCP puts the message, nowhere else.
@@ -658,11 +656,147 @@ void Iterate(Run& r) {
   // With VipFlg every frame counts as a request; answers are then never dispatched.
   f.toward = vip || to_server;
   if (!vip && to_server && from_server) f.toward = TowardServerPort(recvData + tcp_at);
-  f.time_us = CaptureConnectorInUse().FrameTimeUs();
-  std::memcpy(f.macs, recvDataBuf, sizeof f.macs);
+  f.time_us = time_us;
+  std::memcpy(f.macs, r.frame_macs, sizeof f.macs);
   Pass(r, f);
 }
 
+// Lays out one SMB message (size bytes at p) of flow as the datagram the handlers read:
+// a 20-byte IPv4 header, a 20-byte TCP header and the session header before it. Returns its
+// length.
+unsigned long Datagram(Run& r, const wire::FlowKey& flow, const unsigned char* p, size_t size) {
+  unsigned char* d = r.recvData;
+  std::memset(d, 0, r.used);
+  const size_t room = kRecvBufSize - kSyntheticHeaders;
+  if (size > room) size = room;
+  const unsigned long Len = static_cast<unsigned long>(kSyntheticHeaders + size);
+  const size_t ip_total = Len > 0xFFFF ? 0xFFFF : Len;
+  d[0] = 0x45;
+  d[2] = static_cast<unsigned char>(ip_total >> 8);
+  d[3] = static_cast<unsigned char>(ip_total);
+  d[8] = 64;
+  d[9] = 6;  // TCP
+  PutBe32(d + 12, flow.src);
+  PutBe32(d + 16, flow.dst);
+  d[20] = static_cast<unsigned char>(flow.sport >> 8);
+  d[21] = static_cast<unsigned char>(flow.sport);
+  d[22] = static_cast<unsigned char>(flow.dport >> 8);
+  d[23] = static_cast<unsigned char>(flow.dport);
+  d[32] = 0x50;  // data offset: 5 words
+  d[41] = static_cast<unsigned char>(size >> 16);
+  d[42] = static_cast<unsigned char>(size >> 8);
+  d[43] = static_cast<unsigned char>(size);
+  std::memcpy(d + kSyntheticHeaders, p, size);
+  r.used = Len;
+  return Len;
+}
+
+// A message that cannot be read (encrypted, compressed) is told once per session (connection
+// for a compressed one): a line, the kernel log, the status bar.
+void Unreadable(Run& r, const wire::StreamMessage& m) {
+  const bool encrypted = m.bytes[0] == 0xFD;
+  // The transform header names the session at 44; a compressed message names none.
+  uint64_t session = 0;
+  if (encrypted && m.kept >= 52) session = wire::LoadLe64(m.bytes + 44);
+  const bool toward = SmbPort(m.flow.dport);
+  const uint32_t client = toward ? m.flow.src : m.flow.dst;
+  const uint32_t server = toward ? m.flow.dst : m.flow.src;
+  const uint16_t port = toward ? m.flow.sport : m.flow.dport;
+  const uint64_t key = session != 0 ? session ^ (uint64_t{server} << 1)
+                                    : (uint64_t{client} << 32 | uint64_t{port} << 8 | 0xC0);
+  if (r.unreadable.count(key) != 0) return;
+  if (r.unreadable.size() >= kUnreadableKept) r.unreadable.clear();
+  r.unreadable.insert(key);
+  QVX_UnreadableSession(encrypted, client, server, port, session, r.frame_macs, toward);
+  g_unreadable_total.fetch_add(1);
+  QVX_CaptureShowCounts(g_dropped_total.load(), g_gaps_total.load(), g_unreadable_total.load());
+}
+
+// Each message of the stream: an SMB2 compound chain is handed on element by element, a related
+// element taking the session and tree of the one before it.
+void OnMessage(Run& r, const wire::StreamMessage& m) {
+  if (m.kept < 4) return;
+  const unsigned char* p = m.bytes;
+  if (p[0] == 0xFD || p[0] == 0xFC) {
+    Unreadable(r, m);
+    return;
+  }
+  if (p[0] != 0xFE) {
+    Decode(r, Datagram(r, m.flow, p, m.kept), m.time_us);
+    return;
+  }
+  unsigned char session[8] = {};
+  unsigned char tree[4] = {};
+  wire::ForEachSmb2Element(p, m.kept, [&](const wire::Smb2Element& e) {
+    const unsigned long Len = Datagram(r, m.flow, p + e.offset, e.size);
+    unsigned char* h = r.recvData + kSyntheticHeaders;
+    if (e.related) {
+      static const unsigned char kAll[8] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+      if (std::memcmp(h + 40, kAll, 8) == 0) std::memcpy(h + 40, session, 8);
+      if (std::memcmp(h + 36, kAll, 4) == 0) std::memcpy(h + 36, tree, 4);
+    }
+    std::memcpy(session, h + 40, 8);
+    std::memcpy(tree, h + 36, 4);
+    Decode(r, Len, m.time_us);
+  });
+}
+
+// Lost stream bytes are told like dropped frames: messages in them were missed.
+void ReportGaps(Run& r) {
+  const uint64_t fresh = r.streams.Gaps() - r.gaps_told;
+  r.gaps_told = r.streams.Gaps();
+  g_gaps_total.fetch_add(fresh);
+  QVX_KLOG(
+      "QVX_E21-071 QVX_LogThread[%d][%ld] : %llu gaps in the SMB stream (segments lost before "
+      "capture; %llu since capture started); messages in them were missed\r\n",
+      static_cast<unsigned long long>(fresh), static_cast<unsigned long long>(r.gaps_told));
+  QVX_CaptureShowCounts(g_dropped_total.load(), g_gaps_total.load(), g_unreadable_total.load());
+}
+
+// One iteration of the loop: receive, follow the stream, and for each message found: decode,
+// gate, dispatch, clean up.
+void Iterate(Run& r) {
+  unsigned char* recvDataBuf = r.recvDataBuf;
+
+  platform().SleepMs(0);
+  const int64_t clock = CaptureConnectorInUse().ClockUs();
+  if (clock - r.stats_at_us >= 1000000 || clock < r.stats_at_us) {
+    r.stats_at_us = clock;
+    CheckDrops(r);
+  }
+  recvDataBuf[0] = 0xFF;
+
+  unsigned long n = 0;
+  if (CaptureConnectorInUse().Recv(recvDataBuf, &n) != 0) {
+    QVX_KLOG("QVX_E21-001 QVX_LogThread[%d][%ld] : パケット受信に失敗しました。\r\n");
+    platform().SleepMs(100);
+    return;
+  }
+  if (n == 0) {
+    DbgCrumbTick();  // no frame came: crumbs held since an earlier second go to the log
+    Idle(r);
+    return;
+  }
+  // A length the buffer cannot hold is refused rather than trusted.
+  if (n == kEtherHeaderSize) {
+    platform().SleepMs(100);
+    return;
+  }
+  if (n < kEtherHeaderSize || n > kRecvBufSize) {
+    QVX_KLOG(
+        "QVX_E21-001 QVX_LogThread[%d][%ld] : パケット受信サイズがオーバーしました。Len=%d\r\n",
+        static_cast<int>(n + 2));
+    platform().SleepMs(100);
+    return;
+  }
+  wire::Tcp4Segment seg;
+  if (!wire::DecodeEthernetTcp4(recvDataBuf, n, &seg)) return;
+  if (!SmbPort(seg.sport) && !SmbPort(seg.dport)) return;
+  std::memcpy(r.frame_macs, recvDataBuf, sizeof r.frame_macs);
+  const int64_t time_us = CaptureConnectorInUse().FrameTimeUs();
+  r.streams.Segment(seg, time_us, [&r](const wire::StreamMessage& m) { OnMessage(r, m); });
+  if (r.streams.Gaps() != r.gaps_told) ReportGaps(r);
+}
 }  // namespace
 
 CaptureDispatch QVX_CaptureDispatch = kRealHandlers;
@@ -698,6 +832,7 @@ unsigned long QVX_LogThread(void* pData) {
     QVX_KLOG("QVX_E21-050 QVX_LogThread[%d][%ld] : 受信バッファの確保に失敗しました。\r\n");
   } else {
     QVX_OpenFiles().Clear();
+    r.streams.Reset();
     while (data->LoggingFlg != 0) Iterate(r);
     // Requests still waiting for their answers are decided, not lost; so are the lines of
     // handles still open.

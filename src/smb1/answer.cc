@@ -23,7 +23,7 @@ uint32_t QVX_DosErrorStatus(uint8_t error_class, uint16_t code) {
         return 0xC0000101;  // directory not empty
     }
   }
-  if (error_class == kErrSrv && code == 4) return 0xC0000022;  // ERRaccess
+  if (error_class == kErrSrv && code == 4) return 0xC0000022;   // ERRaccess
   if (error_class == kErrHrd && code == 19) return 0xC00000A2;  // ERRnowrite
   return 0xC0000001;
 }

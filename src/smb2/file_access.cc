@@ -194,8 +194,7 @@ OpenVerdict QVX_JudgeOpen(const FileAccessCall& c, int slot, char* full, uint32_
                          c.data);
 }
 
-AccessFacts QVX_AccessFactsOf(const FileAccessCall& c, int slot, const char* full,
-                              uint64_t size) {
+AccessFacts QVX_AccessFactsOf(const FileAccessCall& c, int slot, const char* full, uint64_t size) {
   TreeConnectSt& t = TreeConnect[slot];
   QVX_TreeUserNameSet(&t, c.uid);
   AccessFacts a;

@@ -6,11 +6,11 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "audit/answer.h"
 #include "audit/open_files.h"
 #include "base/data.h"
 #include "platform/platform.h"
 #include "smb2/verdict.h"
-#include "audit/answer.h"
 
 namespace qvx {
 

@@ -5,9 +5,8 @@
 #include <cstdint>
 #include <ctime>
 
-#include "base/data.h"
-
 #include "audit/answer.h"
+#include "base/data.h"
 
 namespace qvx {
 

@@ -3,8 +3,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <mutex>
+#include <string>
 #include <thread>
+#include <tuple>
 
 namespace qvx::test {
 
@@ -108,13 +111,26 @@ FakeConnectorState& Fake() { return g_state; }
 
 FakeConnectorGuard::FakeConnectorGuard() {
   g_state = FakeConnectorState();
+  ResetFrameSequences();
   g_previous = SetCaptureConnector(&kFake);
 }
 FakeConnectorGuard::~FakeConnectorGuard() { SetCaptureConnector(g_previous); }
 
+namespace {
+// The next sequence number of each direction of each connection, so that the frames a test makes
+// one after the other follow each other in their TCP stream.
+std::map<std::tuple<std::string, std::string, uint16_t, uint16_t>, uint32_t> g_next_seq;
+}  // namespace
+
+void ResetFrameSequences() { g_next_seq.clear(); }
+
 std::vector<unsigned char> MakeFrame(const char* src, const char* dst,
                                      const std::vector<unsigned char>& payload, uint16_t sport,
                                      uint16_t dport) {
+  uint32_t& next = g_next_seq[{src, dst, sport, dport}];
+  if (next == 0) next = 1;
+  const uint32_t seq = next;
+  next += static_cast<uint32_t>(payload.size());
   std::vector<unsigned char> f = {0x02, 0, 0, 0, 0, 0x01, 0x02, 0, 0, 0, 0, 0x02, 0x08, 0x00};
   unsigned a[4], b[4];
   std::sscanf(src, "%u.%u.%u.%u", &a[0], &a[1], &a[2], &a[3]);
@@ -141,10 +157,10 @@ std::vector<unsigned char> MakeFrame(const char* src, const char* dst,
                            static_cast<unsigned char>(sport),
                            static_cast<unsigned char>(dport >> 8),
                            static_cast<unsigned char>(dport),
-                           0,
-                           0,
-                           0,
-                           1,
+                           static_cast<unsigned char>(seq >> 24),
+                           static_cast<unsigned char>(seq >> 16),
+                           static_cast<unsigned char>(seq >> 8),
+                           static_cast<unsigned char>(seq),
                            0,
                            0,
                            0,
@@ -160,7 +176,10 @@ std::vector<unsigned char> MakeFrame(const char* src, const char* dst,
 
 std::vector<unsigned char> Smb1Payload(unsigned char command, size_t body, uint16_t mid,
                                        uint16_t pid) {
-  std::vector<unsigned char> p = {0, 0, 0, static_cast<unsigned char>(32 + body)};
+  const size_t n = 32 + body;
+  std::vector<unsigned char> p = {0, static_cast<unsigned char>(n >> 16),
+                                  static_cast<unsigned char>(n >> 8),
+                                  static_cast<unsigned char>(n)};
   std::vector<unsigned char> h(32, 0);
   h[0] = 0xFF;
   h[1] = 'S';
@@ -180,7 +199,10 @@ std::vector<unsigned char> Smb1Payload(unsigned char command, size_t body, uint1
 
 std::vector<unsigned char> Smb2Payload(unsigned short command, size_t body, uint64_t message_id,
                                        uint32_t status) {
-  std::vector<unsigned char> p = {0, 0, 0, static_cast<unsigned char>(64 + body)};
+  const size_t n = 64 + body;
+  std::vector<unsigned char> p = {0, static_cast<unsigned char>(n >> 16),
+                                  static_cast<unsigned char>(n >> 8),
+                                  static_cast<unsigned char>(n)};
   std::vector<unsigned char> h(64, 0);
   h[0] = 0xFE;
   h[1] = 'S';

@@ -62,10 +62,13 @@ class FakeConnectorGuard {
 
 // A frame: Ethernet (server MAC 02:00:00:00:00:01, client MAC 02:00:00:00:00:02), IPv4 from src
 // to dst, a TCP header and payload. The IPv4 header is 20 bytes, TCP 20.
-// The TCP ports are those of a client (sport) talking to port 445, unless given.
+// The TCP ports are those of a client (sport) talking to port 445, unless given. Frames made one
+// after the other follow each other in their TCP stream (sequence numbers count the payloads);
+// each FakeConnectorGuard starts the count again.
 std::vector<unsigned char> MakeFrame(const char* src, const char* dst,
                                      const std::vector<unsigned char>& payload,
                                      uint16_t sport = 0xC000, uint16_t dport = 445);
+void ResetFrameSequences();
 // NBSS + SMB1 header with the command (and padding bytes after the header), MID and PIDLow.
 std::vector<unsigned char> Smb1Payload(unsigned char command, size_t body = 8, uint16_t mid = 0,
                                        uint16_t pid = 0);

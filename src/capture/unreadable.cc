@@ -1,0 +1,62 @@
+#include "capture/unreadable.h"
+
+#include <cstdio>
+#include <string>
+
+#include "base/dbglog.h"
+#include "base/option.h"
+#include "capture/connection_tracker.h"
+#include "smb2/file_access.h"
+#include "tracking/session_tree.h"
+
+namespace qvx {
+
+namespace {
+
+std::string Dotted(uint32_t a) {
+  char t[16];
+  std::snprintf(t, sizeof t, "%u.%u.%u.%u", a >> 24, (a >> 16) & 0xFF, (a >> 8) & 0xFF, a & 0xFF);
+  return t;
+}
+
+std::string Mac(const unsigned char* m) {
+  char t[18];
+  std::snprintf(t, sizeof t, "%2.2x:%2.2x:%2.2x:%2.2x:%2.2x:%2.2x", m[0], m[1], m[2], m[3], m[4],
+                m[5]);
+  return t;
+}
+
+}  // namespace
+
+void QVX_UnreadableSession(bool encrypted, uint32_t client, uint32_t server, uint16_t client_port,
+                           uint64_t session, const unsigned char* macs, bool toward) {
+  AccessFacts a;
+  a.now = platform().Now();
+  a.client = Dotted(client);
+  a.server = Dotted(server);
+  // The log-on itself is never encrypted: its user is known when the capture saw it.
+  a.login = CaptureConnections().User(a.server.c_str(), a.client.c_str(), client_port);
+  if (a.login.empty()) {
+    char user[512] = {};
+    QVX_UserNameSet(a.client.c_str(), user, 0);
+    a.login = user;
+  }
+  if (OptionInfo.MACadressFlg == 1) {
+    a.server_mac = Mac(toward ? macs : macs + 6);
+    a.client_mac = Mac(toward ? macs + 6 : macs);
+  } else {
+    a.server_mac = a.client_mac = "--";
+  }
+  a.cmd = encrypted ? "SMB3_ENCRYPTED" : "SMB3_COMPRESSED";
+  a.info = encrypted ? "暗号化された通信（監査できません）" : "圧縮された通信（監査できません）";
+  a.routine = "QVX_UnreadableSession";
+  a.path = "\\\\" + a.server;
+  QVX_KLOG(
+      "QVX_E21-072 QVX_LogThread[%d][%ld] : %s session 0x%016llx of %s:%u (user %s) to %s cannot "
+      "be audited\r\n",
+      encrypted ? "encrypted" : "compressed", static_cast<unsigned long long>(session),
+      a.client.c_str(), static_cast<unsigned>(client_port), a.login.c_str(), a.server.c_str());
+  QVX_WriteAccess(a, encrypted ? "encrypted" : "compressed", "", true);
+}
+
+}  // namespace qvx
