@@ -14,6 +14,7 @@
 #include "base/text.h"
 #include "capture/capture_connector.h"
 #include "capture/capture_hooks.h"
+#include "capture/connection_tracker.h"
 #include "capture/held_requests.h"
 #include "capture/smb_command_table.h"
 #include "capture/unreadable.h"
@@ -541,6 +542,17 @@ void Idle(Run& r) {
   if (r.data->LoggingFlg != 0) con.Wait(static_cast<int>(wait));
 }
 
+// The user of an NTLMSSP log-on in a session set-up request, for the session it sets up.
+void TakeLogon(const unsigned char* d, unsigned long Len, long base, int version,
+               const char* client, const char* server) {
+  const unsigned char* h = d + base;
+  const size_t n = Len - static_cast<unsigned long>(base);
+  const std::string user = NtlmAuthenticateUser(h, n);
+  if (user.empty()) return;
+  const uint64_t session = version == 2 ? wire::LoadLe64(h + 40) : wire::LoadLe16(h + 28);
+  CaptureConnections().TakeLogon(server, client, wire::LoadBe16(d + 20), version, session, user);
+}
+
 // Decodes one SMB message, laid out in recvData as a datagram (IPv4, TCP, session header, then
 // the message) of Len bytes: header, gates, and on to its handlers.
 void Decode(Run& r, unsigned long Len, int64_t time_us) {
@@ -639,6 +651,11 @@ void Decode(Run& r, unsigned long Len, int64_t time_us) {
     return;
   }
   if (QVX_IpFilterDrops(src, dst)) return;
+
+  // A log-on names the user of its session, whatever the gates decide for the message.
+  if ((data->SMBVersion == 2 ? data->SMBCommand == 1 : data->SMBCommand == 0x73) && !vip &&
+      to_server)
+    TakeLogon(recvData, Len, base, data->SMBVersion, src, dst);
 
   // Command gate. Closes and writes pass it all the same, for the handles they name.
   const bool known = data->SMBVersion == 1

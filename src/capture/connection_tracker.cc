@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstring>
+#include <deque>
 #include <mutex>
 #include <unordered_map>
 
@@ -95,6 +96,9 @@ struct ConnectionTracker::State {
   // the raw values, so that a frame of a known connection costs no text and no lock.
   std::unordered_map<ConnKey, size_t, ConnKeyHash> by_key;
   std::unordered_map<uint32_t, std::string> texts;
+  // The user of each log-on, by its session (guarded by mu), oldest first in logon_order.
+  std::unordered_map<std::string, std::string> logons;
+  std::deque<std::string> logon_order;
 
   const std::string& Text(const unsigned char* p) {
     uint32_t v;
@@ -151,6 +155,50 @@ void ConnectionTracker::Reset() {
   s.frames = 0;
   s.by_key.clear();
   s.texts.clear();
+  s.logons.clear();
+  s.logon_order.clear();
+}
+
+namespace {
+
+// SMB2 sessions are the server's and may travel over several connections (multichannel); SMB1
+// UIDs are the connection's.
+std::string LogonKey(const std::string& server, const std::string& client, uint16_t port,
+                     int version, uint64_t session) {
+  char key[96];
+  if (version == 2)
+    std::snprintf(key, sizeof key, "2|%s|%llx", server.c_str(),
+                  static_cast<unsigned long long>(session));
+  else
+    std::snprintf(key, sizeof key, "1|%s|%s|%u|%llx", server.c_str(), client.c_str(),
+                  static_cast<unsigned>(port), static_cast<unsigned long long>(session));
+  return key;
+}
+
+}  // namespace
+
+void ConnectionTracker::TakeLogon(const std::string& server, const std::string& client,
+                                  uint16_t port, int version, uint64_t session,
+                                  const std::string& user) {
+  if (user.empty()) return;
+  State& s = *state_;
+  std::lock_guard<std::mutex> lock(s.mu);
+  const std::string key = LogonKey(server, client, port, version, session);
+  auto [it, fresh] = s.logons.insert_or_assign(key, user);
+  if (!fresh) return;
+  s.logon_order.push_back(key);
+  if (s.logon_order.size() > kOpenKept) {
+    s.logons.erase(s.logon_order.front());
+    s.logon_order.pop_front();
+  }
+}
+
+std::string ConnectionTracker::SessionUser(const std::string& server, const std::string& client,
+                                           uint16_t port, int version, uint64_t session) const {
+  const State& s = *state_;
+  std::lock_guard<std::mutex> lock(s.mu);
+  auto it = s.logons.find(LogonKey(server, client, port, version, session));
+  return it == s.logons.end() ? std::string() : it->second;
 }
 
 void ConnectionTracker::Observe(const unsigned char* d, uint32_t n, int64_t t) {

@@ -50,6 +50,13 @@ class ConnectionTracker {
   // none was seen (Kerberos, a log-on before the capture) or the connection is not known. Any
   // thread.
   std::string User(const char* server, const char* client, uint16_t client_port) const;
+  // A log-on seen by the capture: the user of an SMB2 session (server and SessionId, whatever
+  // connection carries it) or of an SMB1 UID on its connection. Called by the capture thread.
+  void TakeLogon(const std::string& server, const std::string& client, uint16_t port, int version,
+                 uint64_t session, const std::string& user);
+  // The user of that log-on; empty when none was seen. Any thread.
+  std::string SessionUser(const std::string& server, const std::string& client, uint16_t port,
+                          int version, uint64_t session) const;
   // The connections remembered, open or closed, in the order they were opened. Any thread.
   std::vector<Connection> Connections() const;
   // The first address that received TCP 445; empty before such a frame.

@@ -26,6 +26,19 @@ void Trace(const OtherCmdFrame& f, int line, const char* id, const char* text) {
               platform().LastError(), text);
 }
 
+// Cuts a last path component that holds a wildcard ("*", "?", or the DOS forms "<", ">", '"'),
+// leaving the folder searched. True when there was one.
+bool CutSearchPattern(char* name) {
+  char* last = std::strrchr(name, '\\');
+  char* part = last ? last + 1 : name;
+  if (std::strpbrk(part, "*?<>\"") == nullptr) return false;
+  if (last)
+    *last = '\0';
+  else
+    *part = '\0';
+  return true;
+}
+
 }  // namespace
 
 bool QVX_FindBodyPath(const unsigned char* recvData, unsigned long Len, unsigned long start,
@@ -103,6 +116,9 @@ int QVX_OtherCmdAccess(const OtherCmdFrame& f) {
   if (Level(6))
     DiagLogLine(DiagLog::kKernel, 1, "QVX_D17-001 %s[%d][%ld] : WideCharToMultiByte rc=%d\r\n",
                 f.routine, __LINE__, platform().LastError(), rc);
+  // A search pattern (an SMB1 listing: "\\dir\\*") reads the folder it lists.
+  const bool listing = CutSearchPattern(name);
+  if (listing && (name[0] == '\0' || std::strcmp(name, "\\") == 0)) return 10;
   const bool inside = QVX_ResolveAccessName(name, sizeof name);
   if (QVX_NameFiltered(name, true)) return 10;
 
@@ -149,6 +165,7 @@ int QVX_OtherCmdAccess(const OtherCmdFrame& f) {
   }
   // Nothing outside the share is looked at; there is no mask to judge by.
   if (c.outside) return QVX_AccessRecord(c, slot, full, 0, QVX_OperationText(kVerdictNone));
+  if (listing) return QVX_AccessRecord(c, slot, full, 0, QVX_OperationText(kVerdictRead));
 
   const bool del_off = OptionInfo.smb1_com_other_del_off == 1;
   uint64_t size = 0;

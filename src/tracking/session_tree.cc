@@ -276,9 +276,17 @@ int QVX_UserNameSet(const char* src_addr, char* Login_Name, uint32_t UserID) {
 int QVX_TreeUserNameSet(TreeConnectSt* t, uint32_t UserID) {
   char name[512];
   std::string seen;
-  if (SessionSlotUser(t->src_addr, UserID) == nullptr)
-    seen = CaptureConnections().User(t->dst_addr, t->src_addr,
-                                     static_cast<uint16_t>(std::strtoul(t->src_port, nullptr, 10)));
+  if (SessionSlotUser(t->src_addr, UserID) == nullptr) {
+    // The log-on of the tree's own session first: one connection may carry several users.
+    const uint16_t port = static_cast<uint16_t>(std::strtoul(t->src_port, nullptr, 10));
+    uint64_t session = 0;
+    for (int i = 7; i >= 0; --i) session = session << 8 | t->SessionId[i];
+    seen = session != 0
+               ? CaptureConnections().SessionUser(t->dst_addr, t->src_addr, port, 2, session)
+               : CaptureConnections().SessionUser(t->dst_addr, t->src_addr, port, 1,
+                                                  UserID != 0 ? UserID : t->Uid);
+    if (seen.empty()) seen = CaptureConnections().User(t->dst_addr, t->src_addr, port);
+  }
   int rc = 0;
   if (!seen.empty()) {
     CopyText(name, seen.c_str());
