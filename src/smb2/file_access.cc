@@ -345,7 +345,6 @@ int QVX_RefusedOpenRecord(const FileAccessCall& c, int slot, const char* full, u
 
 int QVX_AnsweredOpenRecord(const FileAccessCall& c, int slot, const char* full, uint32_t desired,
                            uint32_t options, const OpenFileKey& key, const AnswerFacts& a) {
-  QVX_OpenFiles().NoteOpen(key);
   const uint64_t size = a.directory ? 0 : a.end_of_file;
   const int verdict = QVX_AnswerVerdict(a);
   const bool doc = (options & kDeleteOnClose) != 0;

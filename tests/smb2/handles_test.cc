@@ -1,0 +1,271 @@
+#include "smb2/handles.h"
+
+#include <gtest/gtest.h>
+
+#include "audit/answer.h"
+#include "audit/open_files.h"
+#include "smb2/create.h"
+#include "smb2/file_access.h"
+#include "smb2/handler_fixture.h"
+
+namespace qvx {
+namespace {
+
+using test::CreateBody;
+using test::Frame;
+using test::Put16;
+using test::Put32;
+using test::Put64;
+using test::Smb2;
+using test::Smb2Ids;
+using test::Utf16;
+
+constexpr uint32_t kReadOpen = 0x00120089;
+constexpr uint32_t kWriteOpen = 0x0012019F;
+constexpr uint32_t kDeleteOpen = 0x00110080;  // DELETE, SYNCHRONIZE, READ_ATTRIBUTES
+constexpr uint32_t kDenied = 0xC0000022;
+constexpr uint32_t kNotFound = 0xC0000034;
+
+// Requests on open handles, each with the server's answer, as the capture loop hands them on.
+class Smb2HandleTest : public test::HandlerTest {
+ protected:
+  void SetUp() override {
+    HandlerTest::SetUp();
+    QVX_OpenFiles().Clear();
+    ConnectedTree(0, 7);
+    ids_.tree_id = 7;
+  }
+  void TearDown() override {
+    QVX_SetRequestAnswer(nullptr);
+    QVX_OpenFiles().Clear();
+    HandlerTest::TearDown();
+  }
+  // A CREATE of name answered with status (and, when it succeeded, the create action, end of
+  // file and file id). Returns the handler's result.
+  int Open(const std::string& name, uint32_t desired, uint32_t options, uint32_t action,
+           uint64_t id, uint32_t status = 0, uint64_t eof = 0, bool folder = false,
+           uint32_t disposition = 1) {
+    data.SMBCommand = 5;
+    std::vector<unsigned char> body = CreateBody(desired, options, Utf16(name));
+    Put32(body, 36, disposition);
+    Frame f = Smb2(5, ids_, body);
+    AnswerFacts a;
+    a.status = status;
+    a.open = status == 0;
+    a.create_action = action;
+    a.end_of_file = eof;
+    a.directory = folder;
+    a.attributes = folder ? kAttributeDirectory : 0x20;
+    a.file_id[0] = id;
+    a.file_id[1] = id + 100;
+    return Answered(
+        a, [&] { return QVX_Smb2FileStandardInfo(&f.smb2, f.Len, f.data(), f.cursor, 8, &data); });
+  }
+  void Close(uint64_t id, uint32_t status = 0) {
+    data.SMBCommand = 6;
+    std::vector<unsigned char> b(24, 0);
+    Put16(b, 0, 24);
+    PutId(b, 8, id);
+    Frame f = Smb2(6, ids_, b);
+    Answered(Status(status),
+             [&] { return QVX_Smb2Close(&f.smb2, f.Len, f.data(), f.cursor, &data); });
+  }
+  void Write(uint64_t id, uint32_t status = 0) {
+    data.SMBCommand = 9;
+    std::vector<unsigned char> b(48 + 8, 0x41);
+    Put16(b, 0, 49);
+    Put16(b, 2, 64 + 48);
+    Put32(b, 4, 8);
+    Put64(b, 8, 0);
+    PutId(b, 16, id);
+    Frame f = Smb2(9, ids_, b);
+    Answered(Status(status),
+             [&] { return QVX_Smb2Write(&f.smb2, f.Len, f.data(), f.cursor, &data); });
+  }
+  // SET_INFO of a file: class and its buffer.
+  int SetInfo(uint64_t id, uint8_t cls, const std::vector<unsigned char>& buffer,
+              uint32_t status = 0) {
+    data.SMBCommand = 0x11;
+    std::vector<unsigned char> b(32, 0);
+    Put16(b, 0, 33);
+    b[2] = 1;
+    b[3] = cls;
+    Put32(b, 4, static_cast<uint32_t>(buffer.size()));
+    Put16(b, 8, 64 + 32);
+    PutId(b, 16, id);
+    b.insert(b.end(), buffer.begin(), buffer.end());
+    Frame f = Smb2(0x11, ids_, b);
+    return Answered(Status(status),
+                    [&] { return QVX_Smb2SetInfo(&f.smb2, f.Len, f.data(), f.cursor, &data); });
+  }
+  int Disposition(uint64_t id, bool pending) {
+    return SetInfo(id, 13, {pending ? uint8_t{1} : uint8_t{0}});
+  }
+  int Rename(uint64_t id, const std::string& to) {
+    std::vector<unsigned char> name = Utf16(to);
+    std::vector<unsigned char> buf(20, 0);
+    Put32(buf, 16, static_cast<uint32_t>(name.size()));
+    buf.insert(buf.end(), name.begin(), name.end());
+    return SetInfo(id, 10, buf);
+  }
+  // Each line's operation and path.
+  std::vector<std::string> Said() {
+    std::vector<std::string> out;
+    for (const std::string& l : LogLines()) {
+      std::vector<std::string> f;
+      size_t at = 0;
+      for (int i = 0; i < 12; ++i) {
+        const size_t comma = l.find(',', at);
+        f.push_back(l.substr(at, comma - at));
+        at = comma + 1;
+      }
+      f.push_back(l.substr(at));
+      out.push_back(f[1] + " " + f[11] + " " + f[12]);
+    }
+    return out;
+  }
+
+  Smb2Ids ids_;
+
+ private:
+  static AnswerFacts Status(uint32_t status) {
+    AnswerFacts a;
+    a.status = status;
+    return a;
+  }
+  static void PutId(std::vector<unsigned char>& b, size_t at, uint64_t id) {
+    Put64(b, at, id);
+    Put64(b, at + 8, id == ~uint64_t{0} ? id : id + 100);
+  }
+  template <typename F>
+  int Answered(const AnswerFacts& a, F handle) {
+    QVX_SetRequestAnswer(&a);
+    const int rc = handle();
+    QVX_SetRequestAnswer(nullptr);
+    return rc;
+  }
+};
+
+TEST_F(Smb2HandleTest, TheAnswerSaysWhatAnOpenDid) {
+  OptionInfo.SameAccNonLogFlg = 0;
+  // No file exists here: size and verdict come from the answer alone.
+  Open("a.txt", kWriteOpen, 0, kCreateCreated, 1, 0, 0);
+  Open("b.txt", kWriteOpen, 0, kCreateOverwritten, 2, 0, 0);
+  Open("c.txt", kWriteOpen, 0, kCreateSuperseded, 3);
+  Open("d.txt", kReadOpen, 0, kCreateOpened, 4, 0, 1234);
+  Open("docs", kReadOpen, 1, kCreateOpened, 5, 0, 4096, true);
+  EXPECT_EQ(Said(), (std::vector<std::string>{
+                        "access New  " + Local("a.txt"), "access Wt   " + Local("b.txt"),
+                        "access Wt   " + Local("c.txt"), "access Rd   " + Local("d.txt"),
+                        "access Rd   " + Local("docs")}));
+  EXPECT_STREQ(AccessData[3].Size, "1234");
+  EXPECT_STREQ(AccessData[4].Size, "0");  // a folder has no size
+}
+
+TEST_F(Smb2HandleTest, ARefusedOpenIsNoAccess) {
+  OptionInfo.ErrorLevel = 4;
+  data.SMBCmdListFlg = 1;
+  Open("secret.txt", kReadOpen, 0, 0, 0, kDenied);
+  // A put on a read-only share: the disposition tells what was tried.
+  Open("ro\\new.txt", kWriteOpen, 0, 0, 0, 0xC00000A2, 0, false, 5);
+  Open("missing.txt", kReadOpen, 0, 0, 0, kNotFound);
+  Open("busy.txt", kReadOpen, 0, 0, 0, 0xC0000043);  // sharing violation
+  const std::vector<std::string> lines = LogLines();
+  ASSERT_EQ(lines.size(), 2u) << lines[0];
+  EXPECT_NE(lines[0].find(",denied,7,alice,10.0.0.5,10.0.0.1,"), std::string::npos);
+  EXPECT_NE(lines[0].find(",SMB2_CREATE,STATUS_ACCESS_DENIED,0,Rd  ," + Local("secret.txt")),
+            std::string::npos)
+      << lines[0];
+  EXPECT_NE(lines[1].find(",STATUS_MEDIA_WRITE_PROTECTED,0,Wt  ,"), std::string::npos);
+  // The others are counted in the kernel log only.
+  const std::string k = Kernel();
+  EXPECT_NE(k.find("STATUS_OBJECT_NAME_NOT_FOUND"), std::string::npos);
+  EXPECT_NE(k.find("STATUS_SHARING_VIOLATION"), std::string::npos);
+}
+
+TEST_F(Smb2HandleTest, DeletesAreToldWhenTheyTakeEffect) {
+  // Delete-on-close: nothing at the open, "Del" at the close.
+  Open("gone.txt", kDeleteOpen, 0x1000, kCreateOpened, 1);
+  EXPECT_TRUE(Said().empty());
+  Close(1);
+  EXPECT_EQ(Said(), std::vector<std::string>{"access Del  " + Local("gone.txt")});
+  // A disposition set on the handle: the same.
+  Open("set.txt", kDeleteOpen, 0, kCreateOpened, 2);
+  EXPECT_EQ(Disposition(2, true), 0);
+  Close(2);
+  // Set, then cleared: the file stays, and the open is what it was.
+  Open("kept.txt", kDeleteOpen | 1, 0, kCreateOpened, 3);
+  Disposition(3, true);
+  Disposition(3, false);
+  Close(3);
+  // A folder made and removed at once: "New", then "Del".
+  Open("dir", kReadOpen, 1, kCreateCreated, 4, 0, 0, true);
+  Open("dir", kDeleteOpen, 0x1000 | 1, kCreateOpened, 5, 0, 0, true);
+  Close(5);
+  EXPECT_EQ(Said(), (std::vector<std::string>{
+                        "access Del  " + Local("gone.txt"), "access Del  " + Local("set.txt"),
+                        "access Rd   " + Local("kept.txt"), "access New  " + Local("dir"),
+                        "access Del  " + Local("dir")}));
+}
+
+TEST_F(Smb2HandleTest, AClosedOrRefusedCloseDecidesNothingElse) {
+  Open("x.txt", kDeleteOpen, 0x1000, kCreateOpened, 1);
+  Close(1, 0xC0000128);  // STATUS_FILE_CLOSED: the handle is not closed by it
+  EXPECT_TRUE(Said().empty());
+  Close(99);  // a handle the capture never saw open
+  EXPECT_TRUE(Said().empty());
+  Close(1);
+  EXPECT_EQ(Said(), std::vector<std::string>{"access Del  " + Local("x.txt")});
+}
+
+TEST_F(Smb2HandleTest, ARenameIsOneLineWithBothNames) {
+  data.SMBCmdListFlg = 1;
+  Open("docs\\old.txt", kDeleteOpen, 0, kCreateOpened, 1);
+  EXPECT_EQ(Rename(1, "docs\\new.txt"), 0);
+  Close(1);
+  const std::vector<std::string> lines = LogLines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_NE(lines[0].find(",SMB2_SET_INFO,"), std::string::npos);
+  EXPECT_NE(lines[0].find(",0,ReNm," + Local("docs\\old.txt") + " >> " + Local("docs\\new.txt")),
+            std::string::npos);
+  // Renamed, then deleted: the delete names the new name.
+  Open("a.txt", kDeleteOpen, 0, kCreateOpened, 2);
+  Rename(2, "b.txt");
+  Disposition(2, true);
+  Close(2);
+  EXPECT_EQ(Said().back(), "access Del  " + Local("b.txt"));
+}
+
+TEST_F(Smb2HandleTest, AReadHandleThatWritesIsToldOnceAtItsFirstWrite) {
+  Open("w.txt", kWriteOpen, 0, kCreateOpened, 1, 0, 10);
+  Write(1, 0xC000007F);  // disk full: nothing was written
+  Write(1);
+  Write(1);
+  SetInfo(1, 20, std::vector<unsigned char>(8, 0));  // a new end of file: a write as well
+  Close(1);
+  EXPECT_EQ(Said(), (std::vector<std::string>{"access Rd   " + Local("w.txt"),
+                                              "access Wt   " + Local("w.txt")}));
+  // A parked open that writes is one "Wt" line at its close.
+  Open("p.txt", kWriteOpen | 0x10000, 0, kCreateOpened, 2);
+  Write(2);
+  Close(2);
+  EXPECT_EQ(Said().back(), "access Wt   " + Local("p.txt"));
+}
+
+TEST_F(Smb2HandleTest, ARelatedRequestNamesThePreviousOpen) {
+  // CREATE + CLOSE in one compound chain: the close names its handle with all ones. The capture
+  // loop notes every open the server granted; here that is done by hand.
+  Open("chain.txt", kDeleteOpen, 0x1000, kCreateOpened, 7);
+  Frame any = Smb2(5, ids_, {});
+  QVX_OpenFiles().NoteOpen(QVX_OpenFileKeyOf(any.data(), 2, ids_.session_id, 7, 107));
+  Close(~uint64_t{0});
+  EXPECT_EQ(Said(), std::vector<std::string>{"access Del  " + Local("chain.txt")});
+  // Without a noted open the related close closes nothing.
+  QVX_OpenFiles().Clear();
+  Open("other.txt", kDeleteOpen, 0x1000, kCreateOpened, 8);
+  Close(~uint64_t{0});
+  EXPECT_EQ(Said().size(), 1u);
+}
+
+}  // namespace
+}  // namespace qvx
