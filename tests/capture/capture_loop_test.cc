@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/startup.h"
+#include "audit/answer.h"
 #include "base/dbglog.h"
 #include "base/option.h"
 #include "capture/fake_connector.h"
@@ -40,6 +41,8 @@ struct Call {
   std::string client_mac;
   int64_t handled_us;  // the capture time the handler runs at
   int64_t read_us;     // capture time of the last frame read when it ran
+  bool answered;       // the server's answer reached the handler
+  uint32_t status;     // its status
 };
 std::vector<Call> g_calls;
 std::string g_fail;  // handler that returns 10
@@ -73,7 +76,8 @@ int Record(int n, unsigned long Len, unsigned char* d, long cursor, int max, DAT
   for (unsigned long i = Len; i < kRecvBufSize; ++i) zero = zero && d[i] == 0;
   g_calls.push_back({kNames[n], Len, cursor, max, data->SMBCommand, data->SMBVersion, zero,
                      data->ServerMac, data->ClientMac, QVX_CaptureHandledTimeUs(),
-                     test::Fake().frame_us});
+                     test::Fake().frame_us, QVX_RequestAnswer() != nullptr,
+                     QVX_RequestAnswer() ? QVX_RequestAnswer()->status : 0});
   return g_fail == kNames[n] ? 10 : 0;
 }
 template <int N>
@@ -649,6 +653,44 @@ class HeldRequestLoopTest : public CaptureLoopTest {
     return nullptr;
   }
 };
+
+TEST_F(HeldRequestLoopTest, TheAnswerReachesTheHandlerOfItsRequest) {
+  At(1000, Request2(5, 7));
+  At(1100, Request2(6, 8));
+  At(1200, Answer2(5, 7, 0x00000103));  // STATUS_PENDING: still working
+  At(1300, Answer2(6, 8));
+  At(1400, Answer2(5, 7, 0xC0000022));
+  At(1500, Request2(9, 9));  // never answered
+  Fake().idle_step_us = 100000;
+  Fake().stop_at_us = 3 * kHoldUs;
+  Run();
+  ASSERT_EQ(Handlers(), (std::vector<std::string>{"QVX_Smb2FileStandardInfo", "QVX_Smb2Close",
+                                                  "QVX_Smb2Write"}));
+  EXPECT_TRUE(g_calls[0].answered);
+  EXPECT_EQ(g_calls[0].status, 0xC0000022u);
+  EXPECT_TRUE(g_calls[1].answered);
+  EXPECT_EQ(g_calls[1].status, 0u);
+  EXPECT_FALSE(g_calls[2].answered);
+  EXPECT_EQ(QVX_RequestAnswer(), nullptr);  // nothing is left behind for a later handler
+}
+
+TEST_F(HeldRequestLoopTest, AnEncryptedSessionIsToldOnce) {
+  // Transform headers (0xFD 'SMB'): signature, nonce, sizes, then the SessionId at 44.
+  auto transform = [](uint64_t session) {
+    std::vector<unsigned char> p = {0, 0, 0, 52 + 16, 0xFD, 'S', 'M', 'B'};
+    p.resize(4 + 52 + 16, 0x5E);
+    for (int i = 0; i < 8; ++i) p[4 + 44 + i] = static_cast<unsigned char>(session >> (8 * i));
+    return p;
+  };
+  At(1000, MakeFrame(kClient, kServer, transform(0x11)));
+  At(2000, MakeFrame(kClient, kServer, transform(0x11)));
+  At(3000, MakeFrame(kServer, kClient, transform(0x11), 445, kClientPort));
+  At(4000, MakeFrame(kClient, kServer, transform(0x22)));
+  Run();
+  EXPECT_TRUE(g_calls.empty());
+  EXPECT_EQ(Count("cannot be audited"), 2);
+  EXPECT_EQ(Count("encrypted session 0x0000000000000011 of " + std::string(kClient)), 1);
+}
 
 TEST_F(HeldRequestLoopTest, CreateIsHandledWhenItsAnswerPassesAndKeepsItsPlace) {
   At(1000, Request2(5, 7));

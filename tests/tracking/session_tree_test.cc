@@ -12,6 +12,7 @@
 #include "app/tables.h"
 #include "base/dbglog.h"
 #include "base/option.h"
+#include "capture/connection_tracker.h"
 #include "filters/exclusion.h"
 #include "serverinfo/server_info.h"
 #include "support/fake_platform.h"
@@ -485,6 +486,40 @@ TEST_F(SessionTreeTest, ATreeKeepsTheUserItHadWhenTheListNoLongerNamesIt) {
   std::snprintf(SessionSetup[0].Login_Name, 512, "ERIN2");
   EXPECT_EQ(QVX_TreeUserNameSet(&t, 100), 0);
   EXPECT_STREQ(t.Login_Name, "ERIN2");
+}
+
+TEST_F(SessionTreeTest, TwoSessionsOnOneConnectionEachNameTheirOwnUser) {
+  // One TCP connection carries the log-ons of two users (a terminal server's redirector): each
+  // tree is its own session's.
+  fake.SetSessions({Session("10.0.0.5", "listed")});
+  CaptureConnections().TakeLogon("10.0.0.1", "10.0.0.5", 50000, 2, 0x41, "ann");
+  CaptureConnections().TakeLogon("10.0.0.1", "10.0.0.5", 50000, 2, 0x42, "bob");
+  // SMB1: by the connection and UID.
+  CaptureConnections().TakeLogon("10.0.0.1", "10.0.0.5", 50001, 1, 100, "CAROL");
+  TreeConnectSt trees[4] = {};
+  const uint64_t sessions[4] = {0x41, 0x42, 0, 0x43};
+  const char* ports[4] = {"50000", "50000", "50001", "50002"};
+  for (int i = 0; i < 4; ++i) {
+    std::snprintf(trees[i].src_addr, 32, "10.0.0.5");
+    std::snprintf(trees[i].dst_addr, 32, "10.0.0.1");
+    std::snprintf(trees[i].src_port, 16, "%s", ports[i]);
+    for (int b = 0; b < 8; ++b)
+      trees[i].SessionId[b] = static_cast<unsigned char>(sessions[i] >> (8 * b));
+  }
+  trees[2].Uid = 100;
+  for (TreeConnectSt& t : trees) QVX_TreeUserNameSet(&t, 0);
+  EXPECT_STREQ(trees[0].Login_Name, "ann");
+  EXPECT_STREQ(trees[1].Login_Name, "bob");
+  EXPECT_STREQ(trees[2].Login_Name, "CAROL");
+  // A session whose log-on the capture did not see: the server's list.
+  EXPECT_STREQ(trees[3].Login_Name, "listed");
+  // An SMB2 session keeps its user on another connection (multichannel).
+  TreeConnectSt other = trees[0];
+  other.Login_Name[0] = '\0';
+  std::snprintf(other.src_port, 16, "50009");
+  QVX_TreeUserNameSet(&other, 0);
+  EXPECT_STREQ(other.Login_Name, "ann");
+  CaptureConnections().Reset();
 }
 
 TEST_F(SessionTreeTest, OnlyAGuessedTreeIsReboundToTheShareWhereThePathExists) {
