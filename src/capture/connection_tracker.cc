@@ -10,16 +10,15 @@
 #include "base/text.h"
 #include "connector/qvx_wpcap_con.h"
 
+#include "wire/frame.h"
+#include "wire/le.h"
+
 namespace qvx {
 
 namespace {
 
-uint16_t Be16(const unsigned char* p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
-uint16_t Le16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-uint32_t Le32(const unsigned char* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
+using wire::LoadLe16;
+using wire::LoadLe32;
 
 std::string Dotted(const unsigned char* p) {
   char t[16];
@@ -49,7 +48,7 @@ struct ConnKeyHash {
 bool IsSessionSetupRequest(const unsigned char* p, size_t n) {
   if (n < 4 + 32 || p[0] != 0 || p[5] != 'S' || p[6] != 'M' || p[7] != 'B') return false;
   if (p[4] == 0xFF) return p[8] == 0x73;                    // SESSION_SETUP_ANDX
-  return p[4] == 0xFE && n >= 4 + 64 && Le16(p + 16) == 1;  // SESSION_SETUP
+  return p[4] == 0xFE && n >= 4 + 64 && LoadLe16(p + 16) == 1;  // SESSION_SETUP
 }
 
 void ObserveFrame(void* ctx, const unsigned char* frame, uint32_t size, int64_t sec, long usec) {
@@ -67,10 +66,10 @@ std::string NtlmAuthenticateUser(const unsigned char* payload, size_t size) {
     i = static_cast<size_t>(static_cast<const unsigned char*>(at) - payload);
     if (std::memcmp(payload + i, kSig, 8) != 0) continue;
     const unsigned char* m = payload + i;
-    if (Le32(m + 8) != 3) continue;  // AUTHENTICATE
-    const size_t len = Le16(m + 36);
-    const size_t off = Le32(m + 40);
-    const bool unicode = (Le32(m + 60) & 0x1) != 0;
+    if (LoadLe32(m + 8) != 3) continue;  // AUTHENTICATE
+    const size_t len = LoadLe16(m + 36);
+    const size_t off = LoadLe32(m + 40);
+    const bool unicode = (LoadLe32(m + 60) & 0x1) != 0;
     if (off > size - i || len > size - i - off) return std::string();
     if (!unicode) return std::string(reinterpret_cast<const char*>(m + off), len);
     // In the code page the lines are written in, like every name from the wire.
@@ -183,6 +182,15 @@ void ConnectionTracker::TakeLogon(const std::string& server, const std::string& 
   if (user.empty()) return;
   State& s = *state_;
   std::lock_guard<std::mutex> lock(s.mu);
+  // The connection it came on is named by it too (the replay's session list, and trees whose
+  // session is not known).
+  for (size_t k = s.open.size(); k-- > 0;) {
+    Connection& c = s.connections[s.open[k]];
+    if (c.client_port == port && c.client == client && c.server == server) {
+      c.user = user;
+      break;
+    }
+  }
   const std::string key = LogonKey(server, client, port, version, session);
   auto [it, fresh] = s.logons.insert_or_assign(key, user);
   if (!fresh) return;
@@ -205,19 +213,12 @@ void ConnectionTracker::Observe(const unsigned char* d, uint32_t n, int64_t t) {
   State& s = *state_;
   // Only this thread counts: no need for an atomic increment, only for an atomic store.
   s.frames.store(s.frames.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
-  // Ethernet II, IPv4, TCP.
-  if (n < 14 + 20 || Be16(d + 12) != 0x0800) return;
-  const unsigned char* ip = d + 14;
-  const size_t ihl = static_cast<size_t>(ip[0] & 0x0F) * 4;
-  if ((ip[0] >> 4) != 4 || ihl < 20 || ip[9] != 6) return;
-  size_t ip_end = 14 + static_cast<size_t>(Be16(ip + 2));
-  if (ip_end > n) ip_end = n;
-  if (14 + ihl + 20 > ip_end) return;
-  const unsigned char* tcp = ip + ihl;
-  const uint16_t sport = Be16(tcp);
-  const uint16_t dport = Be16(tcp + 2);
-  const size_t thl = static_cast<size_t>(tcp[12] >> 4) * 4;
-  const unsigned char flags = tcp[13];
+  wire::Tcp4Segment seg;
+  if (!wire::DecodeEthernetTcp4(d, n, &seg)) return;
+  const unsigned char* ip = d + seg.ip_offset;
+  const uint16_t sport = seg.sport;
+  const uint16_t dport = seg.dport;
+  const unsigned char flags = seg.flags;
   if (dport != 445 && sport != 445) return;
   const bool toward = dport == 445;
   const unsigned char* server = toward ? ip + 16 : ip + 12;
@@ -258,9 +259,8 @@ void ConnectionTracker::Observe(const unsigned char* d, uint32_t n, int64_t t) {
     }
   }
   const size_t index = it->second;
-  const size_t off = 14 + ihl + thl;
-  if (toward && off < ip_end && IsSessionSetupRequest(d + off, ip_end - off)) {
-    std::string user = NtlmAuthenticateUser(d + off, ip_end - off);
+  if (toward && IsSessionSetupRequest(seg.payload, seg.payload_len)) {
+    std::string user = NtlmAuthenticateUser(seg.payload, seg.payload_len);
     if (!user.empty()) {
       std::lock_guard<std::mutex> lock(s.mu);
       s.connections[index].user = std::move(user);

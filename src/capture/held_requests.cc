@@ -2,19 +2,12 @@
 
 #include <cstring>
 
+#include "wire/le.h"
+
 namespace qvx {
 
 namespace {
 
-uint16_t Be16(const unsigned char* p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
-
-uint64_t Le(const unsigned char* p, int n) {
-  uint64_t v = 0;
-  for (int i = n - 1; i >= 0; --i) v = v << 8 | p[i];
-  return v;
-}
-
-constexpr uint32_t kStatusPending = 0x00000103;
 
 }  // namespace
 
@@ -31,15 +24,16 @@ bool QVX_ExchangeKeyOf(const unsigned char* d, unsigned long len, long base, int
   uint32_t src, dst;
   std::memcpy(&src, d + 12, 4);
   std::memcpy(&dst, d + 16, 4);
-  const uint16_t sport = Be16(d + ihl);
-  const uint16_t dport = Be16(d + ihl + 2);
+  const uint16_t sport = wire::LoadBe16(d + ihl);
+  const uint16_t dport = wire::LoadBe16(d + ihl + 2);
   k.client = toward ? src : dst;
   k.server = toward ? dst : src;
   k.client_port = toward ? sport : dport;
   k.server_port = toward ? dport : sport;
   k.version = version;
   // SMB2: MessageId at 24. SMB1: MID at 30 with PIDLow at 26 beside it.
-  k.message = version == 2 ? Le(smb + 24, 8) : (Le(smb + 26, 2) << 16 | Le(smb + 30, 2));
+  k.message = version == 2 ? wire::LoadLe64(smb + 24)
+                          : (uint64_t{wire::LoadLe16(smb + 26)} << 16 | wire::LoadLe16(smb + 30));
   *key = k;
   return true;
 }
@@ -66,7 +60,7 @@ bool QVX_RequestAwaitsAnswer(int version, int command, bool toward) {
 
 bool QVX_InterimAnswer(int version, const unsigned char* h, unsigned long available) {
   if (version != 2 || available < 64) return false;
-  return Le(h + 8, 4) == kStatusPending;
+  return wire::LoadLe32(h + 8) == kStatusPendingValue;
 }
 
 void HeldRequests::Add(int64_t time_us, bool awaits, const ExchangeKey& key, const void* head,
