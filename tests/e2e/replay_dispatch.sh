@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # quorvix --replay on a recorded capture at ErrorLevel 6: the handler calls in the kernel log,
-# counted per handler, must equal what tshark decodes from the same file (each segment decoded on
-# its own, as the capture loop does), by SMB version, direction and command.
+# counted per handler, must equal what tshark decodes from the same file (every SMB message of each
+# TCP stream), by SMB version, direction and command.
 #
 #   replay_dispatch.sh QUORVIX CAPTURE [truncate-bytes]
 #
@@ -29,55 +29,101 @@ server=$({ tshark -r "$capture" -Y 'tcp.dstport == 445' -T fields -e ip.dst 2>/d
 [ -n "$server" ] || fail "no TCP 445 traffic in $capture"
 
 # ---- expected, from tshark ----
-# One line per frame that carries an SMB header at the start of its segment's payload: the
-# destination address, the SMB1 command and the SMB2 command (first message of the frame).
-{ tshark -r "$capture" -o tcp.desegment_tcp_streams:FALSE -Y 'smb || smb2' -T fields \
-  -E occurrence=f -e ip.dst -e smb.cmd -e smb2.cmd 2>/dev/null || true; } |
-  awk -F'\t' -v server="$server" '
-    function add(h) { n[h]++ }
-    function hex(s,   i, v) {
-      v = 0
-      s = tolower(s)
-      sub(/^0x/, "", s)
-      for (i = 1; i <= length(s); i++) v = v * 16 + index("0123456789abcdef", substr(s, i, 1)) - 1
-      return v
-    }
-    {
-      toward = ($1 == server)
-      if ($2 != "") {
-        c = hex($2)
-        # Codes (decimal) of the SMB1 table; READ_ANDX (0x2E) and WRITE_ANDX (0x2F) are out of service
-        # by default.
-        known = (c <= 20 || (c >= 26 && c <= 30) || c == 32 || (c >= 34 && c <= 45) ||
-                 (c >= 49 && c <= 53) || (c >= 112 && c <= 117) || (c >= 128 && c <= 131) ||
-                 c == 160 || c == 161 || c == 162 || c == 164 || c == 165 ||
-                 (c >= 192 && c <= 195) || c == 254)
-        if (!known) next
-        if (toward) {
-          h = 0
-          if (c == 117) { add("QVX_SmbTreeConnectAndx"); h = 1 }
-          if (c == 162) { add("QVX_SmbNtCreateAndx"); h = 1 }
-          if (c == 7) { add("QVX_SmbComRename"); h = 1 }
-          if (c == 1) { add("QVX_ComDeleteDirectory"); h = 1 }
-          if (c == 113) { add("QVX_SmbTreeDisConnectReq"); h = 1 }
-          if (c == 115) { add("QVX_SmbSessionSetupAndx"); h = 1 }
-          if (!h) add("QVX_SmbOtherCmd")
-        } else if (c == 117) {
-          add("QVX_SmbTreeConnectAndxRecv"); add("QVX_SmbSessionSetupAndxRecv")
-        }
-      } else if ($3 != "") {
-        c = $3 + 0
-        # READ, WRITE and IOCTL are not in the SMB2 table.
-        if (c == 8 || c == 9 || c == 11 || c > 18 && c != 254) next
-        if (toward) {
-          if (c == 5) add("QVX_Smb2FileStandardInfo")
-          else if (c == 3) add("QVX_Smb2TreeConnectAndx")
-          else if (c == 4) add("QVX_Smb2TreeDisConnectReq")
-          else add("QVX_Smb2OtherCmd")
-        } else if (c == 3) add("QVX_Smb2TreeConnectAndxRecv")
-      }
-    }
-    END { for (h in n) print h, n[h] }' | sort >"$work/expected"
+# tshark follows each TCP stream (reassembly on), so every SMB message counts: several in a frame,
+# one split over segments, each element of an SMB2 compound. --no-duplicate-keys turns repeated
+# protocol layers of a frame into lists instead of JSON keys that would hide each other.
+{ tshark -r "$capture" -o tcp.desegment_tcp_streams:TRUE -o nbss.desegment_nbss_commands:TRUE \
+  -Y 'smb || smb2' -T json --no-duplicate-keys 2>/dev/null || true; } >"$work/decode.json"
+python3 - "$work/decode.json" "$server" >"$work/expected" <<'PY'
+import collections
+import json
+import sys
+
+server = sys.argv[2]
+# Names tshark copies from the wire need not be UTF-8; only commands and numbers are read here.
+packets = json.loads(open(sys.argv[1], "rb").read().decode("utf-8", "replace") or "[]")
+n = collections.Counter()
+
+
+def each(v):
+    return v if isinstance(v, list) else [v]
+
+
+def first(node, key):
+    """The first value of key anywhere under node."""
+    if isinstance(node, dict):
+        for k, v in node.items():
+            if k == key:
+                return each(v)[0]
+            r = first(v, key)
+            if r is not None:
+                return r
+    elif isinstance(node, list):
+        for v in node:
+            r = first(v, key)
+            if r is not None:
+                return r
+    return None
+
+
+def smb1_known(c):
+    # Codes of the SMB1 table; READ_ANDX (0x2E) and WRITE_ANDX (0x2F) are out of it by default.
+    return (c <= 20 or 26 <= c <= 30 or c == 32 or 34 <= c <= 45 or 49 <= c <= 53 or
+            112 <= c <= 117 or 128 <= c <= 131 or c in (160, 161, 162, 164, 165) or
+            192 <= c <= 195 or c == 254)
+
+
+SMB1_TOWARD = {0x75: "QVX_SmbTreeConnectAndx", 0xA2: "QVX_SmbNtCreateAndx",
+               0x07: "QVX_SmbComRename", 0x01: "QVX_ComDeleteDirectory",
+               0x00: "QVX_SmbCreateDirectory", 0x06: "QVX_SmbComDelete",
+               0x71: "QVX_SmbTreeDisConnectReq", 0x73: "QVX_SmbSessionSetupAndx"}
+SMB2_TOWARD = {5: "QVX_Smb2FileStandardInfo", 3: "QVX_Smb2TreeConnectAndx",
+               4: "QVX_Smb2TreeDisConnectReq", 6: "QVX_Smb2Close", 9: "QVX_Smb2Write"}
+# SET_INFO file classes that change the file: rename, disposition, allocation, end of file,
+# disposition ex.
+SETINFO_CLASSES = {10, 13, 19, 20, 64}
+
+for p in packets:
+    layers = p["_source"]["layers"]
+    tcp = each(layers.get("tcp", {}))[0]
+    if not {tcp.get("tcp.srcport"), tcp.get("tcp.dstport")} & {"445", "139"}:
+        continue
+    toward = each(layers["ip"])[0]["ip.dst"] == server
+    for msg in each(layers.get("smb", [])):
+        # One SMB1 message per layer; an AndX chain is part of its message.
+        c = int(msg["SMB Header"]["smb.cmd"], 16)
+        if toward:
+            if c == 0x04:
+                n["QVX_SmbClose"] += 1
+            elif c in (0x0B, 0x2F):
+                n["QVX_SmbWrite"] += 1
+            elif smb1_known(c):
+                n[SMB1_TOWARD.get(c, "QVX_SmbOtherCmd")] += 1
+        elif c == 0x75:
+            n["QVX_SmbTreeConnectAndxRecv"] += 1
+            n["QVX_SmbSessionSetupAndxRecv"] += 1
+    for msg in each(layers.get("smb2", [])):
+        # Each compound element is a layer of its own.
+        head = msg.get("SMB2 Header")
+        if head is None:
+            continue  # a transform (encrypted) or compressed frame: nothing readable
+        c = int(each(head)[0]["smb2.cmd"])
+        if not toward:
+            if c == 3:
+                n["QVX_Smb2TreeConnectAndxRecv"] += 1
+            continue
+        if c in (8, 11) or (c > 18 and c != 254):
+            continue
+        if c == 17:
+            cls, level = first(msg, "smb2.class"), first(msg, "smb2.file_info.infolevel")
+            if cls is not None and int(cls, 16) == 1 and level is not None and \
+                    int(level, 16) in SETINFO_CLASSES:
+                n["QVX_Smb2SetInfo"] += 1
+                continue
+        n[SMB2_TOWARD.get(c, "QVX_Smb2OtherCmd")] += 1
+for h in sorted(n):
+    print(h, n[h])
+PY
 [ -s "$work/expected" ] || fail "tshark found no SMB frames in $capture"
 
 # ---- actual, from the kernel log of a replay ----
