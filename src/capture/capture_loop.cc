@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <unordered_set>
+#include <vector>
 
 #include "app/tables.h"
 #include "audit/answer.h"
@@ -50,6 +51,9 @@ std::atomic<uint64_t> g_gaps_total{0};
 std::atomic<uint64_t> g_unreadable_total{0};
 // The IPv4, TCP and session headers laid before each message handed to the handlers.
 constexpr size_t kSyntheticHeaders = 44;
+// Of each message its first 8 KB are kept; at most 16384 streams are followed at once (the least
+// recently seen given up beyond that), so the stream buffers never take more than 128 MB.
+constexpr wire::StreamLimits kStreamLimits{8192, 16384};
 // Unreadable sessions remembered, so that each is told once.
 constexpr size_t kUnreadableKept = 4096;
 }  // namespace
@@ -197,10 +201,12 @@ struct Run {
   TextCache<4> addresses;
   TextCache<6> macs;
   // Every SMB message of every segment, however the sender's writes fell into segments.
-  wire::StreamDecoder streams;
+  wire::StreamDecoder streams{kStreamLimits};
   uint64_t gaps_told = 0;
   // The frame being decoded: its MACs (destination, source).
   unsigned char frame_macs[12] = {};
+  // A chained SMB1 command laid out as a message of its own.
+  std::vector<unsigned char> chained;
   // Sessions (and connections, for compressed messages) already told as unreadable.
   std::unordered_set<uint64_t> unreadable;
 };
@@ -729,6 +735,49 @@ void Unreadable(Run& r, const wire::StreamMessage& m) {
   QVX_CaptureShowCounts(g_dropped_total.load(), g_gaps_total.load(), g_unreadable_total.load());
 }
 
+// SMB1 commands whose parameter block starts with AndXCommand, AndXReserved and AndXOffset.
+bool AndxCommand(uint8_t command) {
+  switch (command) {
+    case 0x24:  // LOCKING_ANDX
+    case 0x2D:  // OPEN_ANDX
+    case 0x2E:  // READ_ANDX
+    case 0x2F:  // WRITE_ANDX
+    case 0x73:  // SESSION_SETUP_ANDX
+    case 0x74:  // LOGOFF_ANDX
+    case 0x75:  // TREE_CONNECT_ANDX
+    case 0xA2:  // NT_CREATE_ANDX
+      return true;
+    default:
+      return false;
+  }
+}
+
+// The commands chained behind the first one of an SMB1 message (an old client's session set-up
+// with its tree connect, say): each is handed on as a message of its own, the header's command
+// set to it, its parameter block following the header.
+void DecodeAndxChain(Run& r, const wire::StreamMessage& m) {
+  constexpr size_t kHeader = 32;
+  constexpr int kMaxChain = 8;
+  const unsigned char* p = m.bytes;
+  if (m.kept < kHeader + 1 + 4 || p[0] != 0xFF) return;
+  uint8_t command = p[4];
+  size_t block = kHeader;
+  std::vector<unsigned char>& chained = r.chained;
+  for (int i = 0; i < kMaxChain && AndxCommand(command); ++i) {
+    if (block + 1 + 4 > m.kept || p[block] < 2) return;
+    const uint8_t next = p[block + 1];
+    const size_t offset = wire::LoadLe16(p + block + 3);
+    // Each block lies after the one before, inside what was kept.
+    if (next == 0xFF || offset <= block || offset >= m.kept) return;
+    chained.assign(p, p + kHeader);
+    chained[4] = next;
+    chained.insert(chained.end(), p + offset, p + m.kept);
+    Decode(r, Datagram(r, m.flow, chained.data(), chained.size()), m.time_us);
+    command = next;
+    block = offset;
+  }
+}
+
 // Each message of the stream: an SMB2 compound chain is handed on element by element, a related
 // element taking the session and tree of the one before it.
 void OnMessage(Run& r, const wire::StreamMessage& m) {
@@ -740,6 +789,7 @@ void OnMessage(Run& r, const wire::StreamMessage& m) {
   }
   if (p[0] != 0xFE) {
     Decode(r, Datagram(r, m.flow, p, m.kept), m.time_us);
+    DecodeAndxChain(r, m);
     return;
   }
   unsigned char session[8] = {};

@@ -199,6 +199,36 @@ TEST_F(CaptureLoopTest, MessagesAreFoundWhereverTheyFallInTheStream) {
                                       "QVX_Smb2OtherCmd", "QVX_Smb2FileStandardInfo"}));
 }
 
+TEST_F(CaptureLoopTest, AnSmb1AndxChainHandsOnEachCommand) {
+  // A session set-up (3 words here) with a tree connect chained behind it, and a write with
+  // nothing behind it (AndXCommand 0xFF).
+  auto m = Smb1Payload(0x73, 0);
+  const size_t first = m.size();  // NBSS + header: the first block starts here
+  std::vector<unsigned char> setup = {3, 0x75, 0, 0, 0, 0, 0, 0, 0};
+  m.insert(m.end(), setup.begin(), setup.end());
+  const size_t second = m.size() - 4;  // the tree connect's block, from the header's start
+  m[first + 3] = static_cast<unsigned char>(second);
+  std::vector<unsigned char> tree = {4, 0xFF, 0, 0, 0, 0, 0, 0, 0, 2, 0, 0x41, 0x42};
+  m.insert(m.end(), tree.begin(), tree.end());
+  m[3] = static_cast<unsigned char>(m.size() - 4);
+  Serve(MakeFrame(kClient, kServer, m));
+  // A block that points back into itself ends the chain.
+  auto loop = Smb1Payload(0x75, 0);
+  std::vector<unsigned char> self = {3, 0x75, 0, 32, 0, 0, 0, 0, 0};
+  loop.insert(loop.end(), self.begin(), self.end());
+  loop[3] = static_cast<unsigned char>(loop.size() - 4);
+  Serve(MakeFrame(kClient, kServer, loop));
+  OptionInfo.SessionSetupFlg = 1;
+  Run();
+  EXPECT_EQ(Handlers(),
+            (std::vector<std::string>{"QVX_SmbSessionSetupAndx", "QVX_SmbTreeConnectAndx",
+                                      "QVX_SmbTreeConnectAndx"}));
+  ASSERT_EQ(g_calls.size(), 3u);
+  EXPECT_EQ(g_calls[1].command, 0x75);
+  // The chained command's block follows its header, as any first block does.
+  EXPECT_EQ(g_calls[1].Len, 44u + 32u + tree.size());
+}
+
 TEST_F(CaptureLoopTest, AnSmbHeaderInsideAMessagesDataStartsNothing) {
   // An SMB2 CREATE whose body (a create context the server ignores) holds FF 'S' 'M' 'B': it is
   // the CREATE that counts.
