@@ -26,17 +26,27 @@ void Trace(const OtherCmdFrame& f, int line, const char* id, const char* text) {
               platform().LastError(), text);
 }
 
-// Cuts a last path component that holds a wildcard ("*", "?", or the DOS forms "<", ">", '"'),
-// leaving the folder searched. True when there was one.
-bool CutSearchPattern(char* name) {
+// Whether the last component of a wide (UTF-16LE, terminated) path holds a wildcard: "*", "?",
+// or the DOS forms "<", ">", '"'. Judged before the conversion, which may turn a character the
+// code page lacks into "?".
+bool SearchPattern(const unsigned char* wide, size_t size) {
+  bool wild = false;
+  for (size_t i = 0; i + 1 < size; i += 2) {
+    const unsigned unit = wide[i] | wide[i + 1] << 8;
+    if (unit == 0) break;
+    if (unit == '\\') wild = false;
+    if (unit == '*' || unit == '?' || unit == '<' || unit == '>' || unit == '"') wild = true;
+  }
+  return wild;
+}
+
+// Cuts the last component of a converted path, leaving the folder searched.
+void CutLastComponent(char* name) {
   char* last = std::strrchr(name, '\\');
-  char* part = last ? last + 1 : name;
-  if (std::strpbrk(part, "*?<>\"") == nullptr) return false;
   if (last)
     *last = '\0';
   else
-    *part = '\0';
-  return true;
+    name[0] = '\0';
 }
 
 }  // namespace
@@ -117,7 +127,8 @@ int QVX_OtherCmdAccess(const OtherCmdFrame& f) {
     DiagLogLine(DiagLog::kKernel, 1, "QVX_D17-001 %s[%d][%ld] : WideCharToMultiByte rc=%d\r\n",
                 f.routine, __LINE__, platform().LastError(), rc);
   // A search pattern (an SMB1 listing: "\\dir\\*") reads the folder it lists.
-  const bool listing = CutSearchPattern(name);
+  const bool listing = SearchPattern(wide, sizeof wide);
+  if (listing) CutLastComponent(name);
   if (listing && (name[0] == '\0' || std::strcmp(name, "\\") == 0)) return 10;
   const bool inside = QVX_ResolveAccessName(name, sizeof name);
   if (QVX_NameFiltered(name, true)) return 10;

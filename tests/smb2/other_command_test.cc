@@ -122,6 +122,18 @@ TEST_F(Smb2OtherCmdTest, RenameTargetsOutsideTheShareAreMarkedAndNotLookedUp) {
   EXPECT_EQ(nListIndex, 2);
 }
 
+TEST_F(Smb2OtherCmdTest, ASearchPatternReadsTheFolderItLists) {
+  // A listing's pattern (as an SMB1 client's FIND_FIRST2 sends it): the folder is read, whatever
+  // its time stamps say (it is not on this machine at all here).
+  ASSERT_EQ(Other(Utf16("\\docs\\*")), 0);
+  ASSERT_EQ(Other(Utf16("\\docs\\sub\\a?.txt")), 0);
+  EXPECT_EQ(LogLines(), (std::vector<std::string>{Line("0", "Rd  ", Local("docs")),
+                                                  Line("0", "Rd  ", Local("docs\\sub"))}));
+  // The share root's listing is no access of a folder.
+  EXPECT_EQ(Other(Utf16("\\*")), 10);
+  EXPECT_EQ(LogLines().size(), 2u);
+}
+
 TEST_F(Smb2OtherCmdTest, BinaryBodiesNeverReachALineRaw) {
   // The first backslash of an IOCTL or WRITE body may start binary data: its units become
   // control characters (CR, LF, ESC), a C1 control and a line separator.
