@@ -8,4 +8,6 @@ fail() {
   cat "$work/err.txt" 2>/dev/null || true
   exit 1
 }
-asan_build() { ldd "$1" 2>/dev/null | grep -q libasan; }
+# (Not ldd | grep -q: grep leaving at its first match can end ldd with SIGPIPE, and under
+# pipefail the test then counts as no AddressSanitizer build.)
+asan_build() { [[ "$(ldd "$1" 2>/dev/null)" == *libasan* ]]; }
