@@ -312,6 +312,17 @@ std::string ConnectionTracker::User(const char* server, const char* client,
   return std::string();
 }
 
+bool ConnectionTracker::IsOpen(const char* server, const char* client,
+                               uint16_t client_port) const {
+  const State& s = *state_;
+  std::lock_guard<std::mutex> lock(s.mu);
+  for (size_t k = s.open.size(); k-- > 0;) {
+    const Connection& c = s.connections[s.open[k]];
+    if (c.client_port == client_port && c.client == client && c.server == server) return true;
+  }
+  return false;
+}
+
 std::vector<ConnectionTracker::Connection> ConnectionTracker::Connections() const {
   std::lock_guard<std::mutex> lock(state_->mu);
   return state_->connections;
