@@ -589,8 +589,8 @@ void LogoutTree(TreeConnectSt& t, const LocalTime& now) {
                   static_cast<int>(t.Tid), static_cast<int>(t.Pid), static_cast<int>(t.Uid),
                   static_cast<int>(t.Mid), static_cast<int>(t.Flg));
     QVX_AccessLogLine("%s,logout,%d,%s,%s,%s,%s,%s,,,,,%s\r\n",
-                      QVX_LineStamp(now, when, sizeof when), static_cast<int>(t.Tid),
-                      t.Login_Name, t.src_addr, t.dst_addr, t.src_mac, t.dst_mac,
+                      QVX_LineStamp(now, when, sizeof when), static_cast<int>(t.Tid), t.Login_Name,
+                      t.src_addr, t.dst_addr, t.src_mac, t.dst_mac,
                       QVX_PathField(field, quoted, sizeof quoted));
   }
   std::memset(&t, 0, sizeof t);

@@ -11,8 +11,8 @@
 #include "audit/answer.h"
 #include "base/dbglog.h"
 #include "base/option.h"
-#include "capture/fake_connector.h"
 #include "capture/capture_clock.h"
+#include "capture/fake_connector.h"
 #include "capture/held_requests.h"
 #include "capture/smb_command_table.h"
 #include "filters/ip_filter.h"
@@ -47,7 +47,7 @@ struct Call {
 };
 std::vector<Call> g_calls;
 std::vector<int64_t> g_times;  // the platform's Now() as each handler saw it
-std::string g_fail;  // handler that returns 10
+std::string g_fail;            // handler that returns 10
 
 constexpr const char* kNames[] = {
     "QVX_SmbTreeConnectAndx",

@@ -4,12 +4,12 @@
 
 #include <cctype>
 #include <chrono>
+#include <condition_variable>
 #include <ctime>
 #include <map>
-#include <condition_variable>
 #include <mutex>
-#include <thread>
 #include <nlohmann/json.hpp>
+#include <thread>
 
 namespace qvx {
 namespace {
@@ -43,6 +43,7 @@ constexpr auto kSessionCacheLife = std::chrono::milliseconds(1000);
 bool g_sessions_failed = false;
 std::chrono::steady_clock::time_point g_sessions_failed_at;
 constexpr auto kSessionRetryAfter = std::chrono::milliseconds(10000);
+constexpr auto kFirstListWait = std::chrono::milliseconds(1000);
 
 std::string Trim(const std::string& s) {
   size_t b = 0, e = s.size();
@@ -295,9 +296,12 @@ bool ReadSessions(std::vector<ServerSession>* out) {
 struct SessionReader {
   std::mutex mu;
   std::condition_variable wake;
+  std::condition_variable done;  // a read ended
   bool started = false;
   bool wanted = false;
   bool running = false;
+  bool first_waited = false;
+  uint64_t reads = 0;  // reads ended, well or not
 
   void Want() {
     wanted = true;
@@ -327,17 +331,21 @@ struct SessionReader {
       const bool ok = ReadSessions(&sessions);
       lock.lock();
       running = false;
-      std::lock_guard<std::mutex> data(g_mu);
-      const auto now = std::chrono::steady_clock::now();
-      if (!ok) {
-        g_sessions_failed = true;
-        g_sessions_failed_at = now;
-        continue;
+      {
+        std::lock_guard<std::mutex> data(g_mu);
+        const auto now = std::chrono::steady_clock::now();
+        if (!ok) {
+          g_sessions_failed = true;
+          g_sessions_failed_at = now;
+        } else {
+          g_sessions_failed = false;
+          g_sessions = std::move(sessions);
+          g_sessions_at = now;
+          g_sessions_valid = true;
+        }
       }
-      g_sessions_failed = false;
-      g_sessions = std::move(sessions);
-      g_sessions_at = now;
-      g_sessions_valid = true;
+      ++reads;
+      done.notify_all();
     }
   }
 };
@@ -388,13 +396,23 @@ bool SambaListSessions(std::vector<ServerSession>* out) {
     fresh = g_sessions_valid && now - g_sessions_at < kSessionCacheLife;
     failed = g_sessions_failed;
     valid = g_sessions_valid;
-    if (fresh || (valid && !failed)) *out = g_sessions;
   }
   if (!fresh) {
     SessionReader& r = Reader();
-    std::lock_guard<std::mutex> lock(r.mu);
+    std::unique_lock<std::mutex> lock(r.mu);
     r.Want();
+    // The very first list is waited for, a second at most and only once, so that a start-up
+    // does not report a list that is merely on its way as one that cannot be read.
+    if (!valid && !failed && !r.first_waited) {
+      r.first_waited = true;
+      r.done.wait_for(lock, kFirstListWait, [&r] { return r.reads > 0; });
+    }
   }
+  std::lock_guard<std::mutex> lock(g_mu);
+  fresh = g_sessions_valid && std::chrono::steady_clock::now() - g_sessions_at < kSessionCacheLife;
+  failed = g_sessions_failed;
+  valid = g_sessions_valid;
+  if (fresh || (valid && !failed)) *out = g_sessions;
   // Until a list was read, or while the newest query failed, the caller keeps what it had.
   return fresh || (valid && !failed);
 }
