@@ -35,6 +35,7 @@
 #include "smb2/handles.h"
 #include "smb2/other_command.h"
 #include "smb2/tree_connect.h"
+#include "tracking/session_tree.h"
 #include "wire/frame.h"
 #include "wire/le.h"
 #include "wire/smb2_chain.h"
@@ -46,6 +47,8 @@ long PacketSMB_Base = 0;
 
 namespace {
 std::atomic<int64_t> g_handled_us{0};
+// The capture time of the frame the capture thread is handling; 0 on every other thread.
+thread_local int64_t t_frame_us = 0;
 std::atomic<uint64_t> g_dropped_total{0};
 std::atomic<uint64_t> g_gaps_total{0};
 std::atomic<uint64_t> g_unreadable_total{0};
@@ -59,6 +62,7 @@ constexpr size_t kUnreadableKept = 4096;
 }  // namespace
 
 int64_t QVX_CaptureHandledTimeUs() { return g_handled_us.load(std::memory_order_relaxed); }
+int64_t QVX_CaptureThreadFrameUs() { return t_frame_us; }
 uint64_t QVX_CaptureDroppedTotal() { return g_dropped_total.load(std::memory_order_relaxed); }
 void QVX_CaptureDroppedReset() { g_dropped_total.store(0); }
 
@@ -177,6 +181,8 @@ struct FrameFacts {
   // The command tables let it through; a close or write that they leave out is still followed
   // for the handles it names, but goes to no other handler.
   bool known = true;
+  // Not a message: the client's TCP connection ended (FIN or RST), in its place among the frames.
+  bool connection_end = false;
   int64_t time_us = 0;
   unsigned char macs[12] = {};  // destination, source
 };
@@ -306,6 +312,8 @@ bool DispatchSmb1(SMB_HEADER_ST& h, unsigned long Len, unsigned char* d, long cu
         return false;
       handled = true;
     }
+    // A log-on or a negotiation names no file: its security blob is no path.
+    if (cmd == 0x72 || cmd == 0x73) handled = true;
     if (OptionInfo.SessionSetupFlg == 1 && cmd == 0x73) {
       Smb1HeaderTrace("QVX_D21-015", "+++", h);
       DispatchTrace("QVX_SmbSessionSetupAndx");
@@ -359,6 +367,8 @@ bool DispatchSmb2(SMB2_HEADER_ST& h, unsigned long Len, unsigned char* d, long c
       t.Smb2Write(&h, Len, d, cursor, data);
       handled = true;
     }
+    // A log-on or a negotiation names no file: its security blob is no path.
+    if (cmd == 0 || cmd == 1) handled = true;
     if (cmd == 0x11 && QVX_Smb2SetInfoOwned(Len, d, cursor)) {
       DispatchTrace("QVX_Smb2SetInfo");
       t.Smb2SetInfo(&h, Len, d, cursor, data);
@@ -404,12 +414,32 @@ bool DispatchSmb2(SMB2_HEADER_ST& h, unsigned long Len, unsigned char* d, long c
   return true;
 }
 
+// A client's connection ended: the handles it held are closed with it (the server closes them,
+// and a delete-on-close takes effect), and its trees end with their logout lines. d is the
+// datagram laid out for the connection, from the client to the server.
+void EndConnection(const unsigned char* d) {
+  const uint32_t client = wire::LoadBe32(d + 12);
+  const uint16_t port = wire::LoadBe16(d + 20);
+  OpenFile f;
+  while (QVX_OpenFiles().TakeOldest(&f, client, port)) QVX_EndOpen(f, platform().Now());
+  char client_text[16], server_text[16], port_text[8];
+  DottedQuad(client_text, sizeof client_text, d + 12);
+  DottedQuad(server_text, sizeof server_text, d + 16);
+  std::snprintf(port_text, sizeof port_text, "%u", static_cast<unsigned>(port));
+  QVX_ConnectionTreesEnded(server_text, client_text, port_text);
+}
+
 // Hands a frame that passed the gates to its handlers: share refresh, MAC texts, dispatch and
 // the periodic clean-up. d is the datagram (zero past f.Len).
 void Handle(Run& r, const FrameFacts& f, unsigned char* d) {
   DATA* data = r.data;
   const int level = OptionInfo.ErrorLevel;
   g_handled_us.store(f.time_us, std::memory_order_relaxed);
+  t_frame_us = f.time_us;
+  if (f.connection_end) {
+    EndConnection(d);
+    return;
+  }
   PacketSMB_Base = f.base;
   data->SMBCommand = f.command;
   data->SMBVersion = f.version;
@@ -820,6 +850,34 @@ void ReportGaps(Run& r) {
   QVX_CaptureShowCounts(g_dropped_total.load(), g_gaps_total.load(), g_unreadable_total.load());
 }
 
+// A FIN or RST of a connection to the server: its end is handled in its place among the frames,
+// after every request held before it.
+void ConnectionEnd(Run& r, const wire::Tcp4Segment& seg, int64_t time_us) {
+  const bool toward = SmbPort(seg.dport);
+  wire::FlowKey flow;
+  flow.src = toward ? seg.src : seg.dst;
+  flow.dst = toward ? seg.dst : seg.src;
+  flow.sport = toward ? seg.sport : seg.dport;
+  flow.dport = toward ? seg.dport : seg.sport;
+  char server[16];
+  unsigned char raw[4];
+  PutBe32(raw, flow.dst);
+  DottedQuad(server, sizeof server, raw);
+  if (OptionInfo.VipFlg == 0 && std::strcmp(OptionInfo.IpAddress, server) != 0) return;
+  static const unsigned char kNone[1] = {0};
+  const unsigned long Len = Datagram(r, flow, kNone, 0);
+  FrameFacts f;
+  f.Len = Len;
+  f.time_us = time_us;
+  f.connection_end = true;
+  std::memcpy(f.macs, r.frame_macs, sizeof f.macs);
+  if (r.held.Empty()) {
+    Handle(r, f, r.recvData);
+    return;
+  }
+  r.held.Add(time_us, false, ExchangeKey{}, &f, sizeof f, r.recvData, Len);
+}
+
 // One iteration of the loop: receive, follow the stream, and for each message found: decode,
 // gate, dispatch, clean up.
 void Iterate(Run& r) {
@@ -863,6 +921,7 @@ void Iterate(Run& r) {
   const int64_t time_us = CaptureConnectorInUse().FrameTimeUs();
   r.streams.Segment(seg, time_us, [&r](const wire::StreamMessage& m) { OnMessage(r, m); });
   if (r.streams.Gaps() != r.gaps_told) ReportGaps(r);
+  if ((seg.flags & (wire::kTcpFin | wire::kTcpRst)) != 0) ConnectionEnd(r, seg, time_us);
 }
 }  // namespace
 
@@ -916,6 +975,7 @@ unsigned long QVX_LogThread(void* pData) {
   std::free(r.recvDataBuf);
   std::free(r.heldData);
   QVX_KLOG("QVX_E21-011 QVX_LogThread[%d][%ld] : Thread End\r\n");
+  t_frame_us = 0;
   DbgLogFlush();  // the crumbs this thread still holds
   return 0;
 }

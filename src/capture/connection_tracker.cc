@@ -9,7 +9,6 @@
 
 #include "base/text.h"
 #include "connector/qvx_wpcap_con.h"
-
 #include "wire/frame.h"
 #include "wire/le.h"
 
@@ -47,7 +46,7 @@ struct ConnKeyHash {
 // hold anything, a forged AUTHENTICATE message included.
 bool IsSessionSetupRequest(const unsigned char* p, size_t n) {
   if (n < 4 + 32 || p[0] != 0 || p[5] != 'S' || p[6] != 'M' || p[7] != 'B') return false;
-  if (p[4] == 0xFF) return p[8] == 0x73;                    // SESSION_SETUP_ANDX
+  if (p[4] == 0xFF) return p[8] == 0x73;                        // SESSION_SETUP_ANDX
   return p[4] == 0xFE && n >= 4 + 64 && LoadLe16(p + 16) == 1;  // SESSION_SETUP
 }
 
@@ -310,6 +309,16 @@ std::string ConnectionTracker::User(const char* server, const char* client,
     if (c.client_port == client_port && c.client == client && c.server == server) return c.user;
   }
   return std::string();
+}
+
+bool ConnectionTracker::IsOpen(const char* server, const char* client, uint16_t client_port) const {
+  const State& s = *state_;
+  std::lock_guard<std::mutex> lock(s.mu);
+  for (size_t k = s.open.size(); k-- > 0;) {
+    const Connection& c = s.connections[s.open[k]];
+    if (c.client_port == client_port && c.client == client && c.server == server) return true;
+  }
+  return false;
 }
 
 std::vector<ConnectionTracker::Connection> ConnectionTracker::Connections() const {

@@ -57,6 +57,9 @@ class ConnectionTracker {
   // The user of that log-on; empty when none was seen. Any thread.
   std::string SessionUser(const std::string& server, const std::string& client, uint16_t port,
                           int version, uint64_t session) const;
+  // Whether the connection from client:port to server is open (seen, and no FIN or RST yet).
+  // Any thread.
+  bool IsOpen(const char* server, const char* client, uint16_t client_port) const;
   // The connections remembered, open or closed, in the order they were opened. Any thread.
   std::vector<Connection> Connections() const;
   // The first address that received TCP 445; empty before such a frame.

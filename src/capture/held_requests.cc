@@ -6,10 +6,7 @@
 
 namespace qvx {
 
-namespace {
-
-
-}  // namespace
+namespace {}  // namespace
 
 bool QVX_ExchangeKeyOf(const unsigned char* d, unsigned long len, long base, int version,
                        bool toward, ExchangeKey* key) {
@@ -33,7 +30,7 @@ bool QVX_ExchangeKeyOf(const unsigned char* d, unsigned long len, long base, int
   k.version = version;
   // SMB2: MessageId at 24. SMB1: MID at 30 with PIDLow at 26 beside it.
   k.message = version == 2 ? wire::LoadLe64(smb + 24)
-                          : (uint64_t{wire::LoadLe16(smb + 26)} << 16 | wire::LoadLe16(smb + 30));
+                           : (uint64_t{wire::LoadLe16(smb + 26)} << 16 | wire::LoadLe16(smb + 30));
   *key = k;
   return true;
 }

@@ -166,19 +166,26 @@ int QVX_NetSession_NT(NetWkSessionInfoStSt* out, int max, const char* /*szServer
   std::vector<ServerSession> sessions;
   if (!platform().ListSessions(&sessions)) {
     // Said once per run of failures: the callers ask for every logged access.
-    if (!g_sessions_failing)
+    if (!g_sessions_failing) {
       QVX_KLOG(
           "QVX_E09-016 QVX_NetSession_NT[%d][%ld] : セッション一覧の取得に失敗しました。"
           "前回の一覧 (%d 件) を使います。\r\n",
           static_cast<int>(g_last_sessions.size()));
+      std::fprintf(stderr,
+                   "quorvix: the server's session list cannot be read; the last one (%d "
+                   "sessions) is used until it can\n",
+                   static_cast<int>(g_last_sessions.size()));
+    }
     g_sessions_failing = true;
     // A rare path: the whole array is cleared, whatever was left in it.
     std::memset(out, 0, sizeof(NetWkSessionInfoStSt) * static_cast<size_t>(max));
     last_filled = LastSessions(out, max);
     return last_filled;
   }
-  if (g_sessions_failing)
+  if (g_sessions_failing) {
     QVX_KLOG("QVX_I09-016 QVX_NetSession_NT[%d][%ld] : セッション一覧を再び取得できました。\r\n");
+    std::fprintf(stderr, "quorvix: the server's session list can be read again\n");
+  }
   g_sessions_failing = false;
   int index = 0;
   for (const ServerSession& s : sessions) {

@@ -578,6 +578,34 @@ int QVX_SmbInfoTableDelete(DATA* data) {
   return 0;
 }
 
+namespace {
+
+// A tree ends: its logout line (unless its share is excluded), and its slot is freed.
+void LogoutTree(TreeConnectSt& t, const LocalTime& now) {
+  if (OptionInfo.LogFileWriteFlg == 1 && QVX_ExclusionInfoChk(t.SharePath, 0) == 0) {
+    char when[32];
+    char field[kQuotedShareSize], quoted[2 * kQuotedShareSize];
+    std::snprintf(field, sizeof field, "%s [T:%d P:%d U:%d M:%d][%d]", t.SharePath,
+                  static_cast<int>(t.Tid), static_cast<int>(t.Pid), static_cast<int>(t.Uid),
+                  static_cast<int>(t.Mid), static_cast<int>(t.Flg));
+    QVX_AccessLogLine("%s,logout,%d,%s,%s,%s,%s,%s,,,,,%s\r\n",
+                      QVX_LineStamp(now, when, sizeof when), static_cast<int>(t.Tid), t.Login_Name,
+                      t.src_addr, t.dst_addr, t.src_mac, t.dst_mac,
+                      QVX_PathField(field, quoted, sizeof quoted));
+  }
+  std::memset(&t, 0, sizeof t);
+}
+
+// The tree's own TCP connection is still open, as far as the capture saw: a session list that
+// does not name its client yet (or no longer) does not end it.
+bool ConnectionOpen(const TreeConnectSt& t) {
+  if (t.src_port[0] == '\0') return false;
+  return CaptureConnections().IsOpen(t.dst_addr, t.src_addr,
+                                     static_cast<uint16_t>(std::strtoul(t.src_port, nullptr, 10)));
+}
+
+}  // namespace
+
 int QVX_TreeIDTableDelete(DATA*) {
   QVX_DBG();
   const int n =
@@ -587,20 +615,10 @@ int QVX_TreeIDTableDelete(DATA*) {
   for (int i = 0; TreeConnect && i < slots; ++i) {
     TreeConnectSt& t = TreeConnect[i];
     if (t.Flg == kSlotFree) continue;
-    const bool alive = t.Flg != kSlotDisconnected && SessionHasClient(n, t.src_addr);
+    const bool alive =
+        t.Flg != kSlotDisconnected && (SessionHasClient(n, t.src_addr) || ConnectionOpen(t));
     if (alive) continue;
-    if (OptionInfo.LogFileWriteFlg == 1 && QVX_ExclusionInfoChk(t.SharePath, 0) == 0) {
-      char when[32];
-      char field[kQuotedShareSize], quoted[2 * kQuotedShareSize];
-      std::snprintf(field, sizeof field, "%s [T:%d P:%d U:%d M:%d][%d]", t.SharePath,
-                    static_cast<int>(t.Tid), static_cast<int>(t.Pid), static_cast<int>(t.Uid),
-                    static_cast<int>(t.Mid), static_cast<int>(t.Flg));
-      QVX_AccessLogLine("%s,logout,%d,%s,%s,%s,%s,%s,,,,,%s\r\n",
-                        QVX_LineStamp(now, when, sizeof when), static_cast<int>(t.Tid),
-                        t.Login_Name, t.src_addr, t.dst_addr, t.src_mac, t.dst_mac,
-                        QVX_PathField(field, quoted, sizeof quoted));
-    }
-    std::memset(&t, 0, sizeof t);
+    LogoutTree(t, now);
   }
   if (OptionInfo.SessionSetupFlg == 1) {
     for (size_t i = 0; SessionSetup && i < SessionCount(); ++i) {
@@ -610,6 +628,18 @@ int QVX_TreeIDTableDelete(DATA*) {
   }
   QVX_DBG();
   return 0;
+}
+
+void QVX_ConnectionTreesEnded(const char* server, const char* client, const char* port) {
+  const LocalTime now = platform().Now();
+  const int slots = TreeSlotsToRead(static_cast<int>(TreeCount()));
+  for (int i = 0; TreeConnect && i < slots; ++i) {
+    TreeConnectSt& t = TreeConnect[i];
+    if (t.Flg == kSlotFree || std::strcmp(t.src_addr, client) != 0 ||
+        std::strcmp(t.dst_addr, server) != 0 || std::strcmp(t.src_port, port) != 0)
+      continue;
+    LogoutTree(t, now);
+  }
 }
 
 }  // namespace qvx

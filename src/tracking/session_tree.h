@@ -121,7 +121,12 @@ int QVXAccessChkToTreeIDPathChg(char* sAccessFullPath, const char* sBuffer, time
                                 int nTreeID_Connect, DATA* data, int TreeConnectMax);
 // The periodic clean-up after each accepted frame (runs every RefleshTime seconds).
 int QVX_SmbInfoTableDelete(DATA* data);
+// The trees of a client in slots still held are ended only when neither the server's session
+// list names the client nor its TCP connection is open.
 int QVX_TreeIDTableDelete(DATA* data);
+// A client's TCP connection ended (FIN or RST: a client gone, a server restarted): its trees end
+// with their logout lines at once.
+void QVX_ConnectionTreesEnded(const char* server, const char* client, const char* port);
 
 // Joins a share folder and a request path the way every lookup does: one separator between them.
 // Returns false when the result does not fit.

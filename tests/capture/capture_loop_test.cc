@@ -11,6 +11,7 @@
 #include "audit/answer.h"
 #include "base/dbglog.h"
 #include "base/option.h"
+#include "capture/capture_clock.h"
 #include "capture/fake_connector.h"
 #include "capture/held_requests.h"
 #include "capture/smb_command_table.h"
@@ -45,7 +46,8 @@ struct Call {
   uint32_t status;     // its status
 };
 std::vector<Call> g_calls;
-std::string g_fail;  // handler that returns 10
+std::vector<int64_t> g_times;  // the platform's Now() as each handler saw it
+std::string g_fail;            // handler that returns 10
 
 constexpr const char* kNames[] = {
     "QVX_SmbTreeConnectAndx",
@@ -78,6 +80,7 @@ int Record(int n, unsigned long Len, unsigned char* d, long cursor, int max, DAT
                      data->ServerMac, data->ClientMac, QVX_CaptureHandledTimeUs(),
                      test::Fake().frame_us, QVX_RequestAnswer() != nullptr,
                      QVX_RequestAnswer() ? QVX_RequestAnswer()->status : 0});
+  g_times.push_back(static_cast<int64_t>(platform().Now().t));
   return g_fail == kNames[n] ? 10 : 0;
 }
 template <int N>
@@ -108,6 +111,7 @@ class CaptureLoopTest : public ::testing::Test {
     DiagLogLine(DiagLog::kKernel, 0, "test\r\n");
     Fake().data = &data;
     g_calls.clear();
+    g_times.clear();
     g_fail.clear();
     QVX_CaptureDispatch = {R1c<0>, R1<1>,  R1<2>,  R1<3>,   R1c<4>,  R1<5>,  R1<6>,
                            R1c<7>, R1c<8>, R2c<9>, R2c<10>, R2c<11>, R2<12>, R2c<13>,
@@ -436,7 +440,9 @@ TEST_F(CaptureLoopTest, DispatchOrderByVersionDirectionAndCommand) {
       {MakeFrame(kClient, kServer, Smb2Payload(3)), {"QVX_Smb2TreeConnectAndx"}},
       {MakeFrame(kClient, kServer, Smb2Payload(4)), {"QVX_Smb2TreeDisConnectReq"}},
       {MakeFrame(kClient, kServer, Smb2Payload(0x10)), {"QVX_Smb2OtherCmd"}},
-      {MakeFrame(kClient, kServer, Smb2Payload(1)), {"QVX_Smb2OtherCmd"}},
+      // A log-on's security blob is no path: it never reaches the catch-all.
+      {MakeFrame(kClient, kServer, Smb2Payload(1)), {}},
+      {MakeFrame(kClient, kServer, Smb2Payload(0)), {}},
       {MakeFrame(kServer, kClient, Smb2Payload(3)), {"QVX_Smb2TreeConnectAndxRecv"}},
       {MakeFrame(kServer, kClient, Smb2Payload(5)), {}},
   };
@@ -455,6 +461,35 @@ TEST_F(CaptureLoopTest, DispatchOrderByVersionDirectionAndCommand) {
   EXPECT_EQ(g_calls[0].max, 77);
   EXPECT_EQ(g_calls[1].max, 55);
   EXPECT_EQ(g_calls[2].max, 77);
+}
+
+TEST_F(CaptureLoopTest, ALogOnReachesNoCatchAllWhateverTheSettings) {
+  // The session set-up handler is off: the log-on still goes to no other handler.
+  OptionInfo.SessionSetupFlg = 0;
+  Serve(MakeFrame(kClient, kServer, Smb1Payload(0x73)));
+  Serve(MakeFrame(kClient, kServer, Smb1Payload(0x72)));
+  Run();
+  EXPECT_TRUE(g_calls.empty());
+}
+
+TEST_F(CaptureLoopTest, LiveLinesCarryTheTimeOfTheirRequest) {
+  // A request handled a while after it crossed the wire (here: its answer came 0.9 s later)
+  // is named by its own capture time, whatever the clock says when it is handled.
+  CaptureClockPlatform clock(&platform());
+  Platform* before = SetPlatform(&clock);
+  fake.SetNow(2026, 12, 9, 10, 20, 30);
+  const int64_t sent = (static_cast<int64_t>(fake.Now().t) - 20) * 1000000;
+  Fake().frames.push_back({MakeFrame(kClient, kServer, Smb2Payload(5, 8, 7)), 0, 0, sent});
+  auto answer = MakeFrame(kServer, kClient, Smb2Payload(5, 8, 7), 445, 0xC000);
+  answer[14 + 40 + 4 + 16] |= 0x01;
+  Fake().frames.push_back({answer, 0, 0, sent + 900000});
+  for (auto& f : Fake().frames) f.reported = static_cast<unsigned long>(f.bytes.size());
+  Run();
+  SetPlatform(before);
+  ASSERT_EQ(g_calls.size(), 1u);
+  EXPECT_EQ(g_times.at(0), sent / 1000000);
+  // Off the capture thread the clock is the platform's own.
+  EXPECT_EQ(clock.Now().t, fake.Now().t);
 }
 
 TEST_F(CaptureLoopTest, SettingsThatTakeHandlersOut) {

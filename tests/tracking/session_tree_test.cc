@@ -439,6 +439,56 @@ TEST_F(SessionTreeTest, AFailedSessionListLogsNobodyOut) {
   EXPECT_NE(LogLines()[1].find(",logout,21,U1,10.0.0.6,"), std::string::npos);
 }
 
+TEST_F(SessionTreeTest, ATreeEndsWithItsConnectionAndNotWhileItIsOpen) {
+  ASSERT_NO_FATAL_FAILURE(WithListView());
+  OptionInfo.TreeConnectCnt = 8;
+  auto tree = [](int i, const char* port) {
+    TreeConnectSt& t = TreeConnect[i];
+    t.Flg = kSlotBound;
+    t.Tid = 30 + i;
+    std::snprintf(t.src_addr, 32, "10.0.0.5");
+    std::snprintf(t.dst_addr, 32, "10.0.0.1");
+    std::snprintf(t.src_port, 16, "%s", port);
+    std::snprintf(t.SharePath, 512, "\\\\10.0.0.1\\data");
+  };
+  tree(0, "40000");
+  tree(1, "40001");
+  QVX_TreeSlotsRecount();
+  // The capture saw the connection of tree 0 open; the server's list (read moments before the
+  // client logged on) does not name the client yet.
+  auto frame = [](uint16_t port, uint8_t flags) {
+    std::vector<unsigned char> e(14 + 40, 0);
+    e[12] = 0x08;
+    e[14] = 0x45;
+    e[14 + 3] = 40;
+    e[14 + 9] = 6;
+    const unsigned char client[4] = {10, 0, 0, 5}, server[4] = {10, 0, 0, 1};
+    std::memcpy(&e[14 + 12], client, 4);
+    std::memcpy(&e[14 + 16], server, 4);
+    e[14 + 20] = static_cast<unsigned char>(port >> 8);
+    e[14 + 21] = static_cast<unsigned char>(port);
+    e[14 + 22] = 445 >> 8;
+    e[14 + 23] = 445 & 0xFF;
+    e[14 + 32] = 0x50;
+    e[14 + 33] = flags;
+    return e;
+  };
+  auto syn = frame(40000, 0x02);
+  CaptureConnections().Observe(syn.data(), static_cast<uint32_t>(syn.size()), 1);
+  fake.SetSessions({Session("10.0.0.9", "other")});
+  data.NextSessionChkTime = 0;
+  QVX_SmbInfoTableDelete(&data);
+  EXPECT_EQ(TreeConnect[0].Flg, kSlotBound);  // its connection is open
+  EXPECT_EQ(TreeConnect[1].Flg, kSlotFree);   // neither listed nor seen open
+  ASSERT_EQ(LogLines().size(), 1u);
+  // The connection ends (a server restart resets it): the tree ends at once, with its line.
+  QVX_ConnectionTreesEnded("10.0.0.1", "10.0.0.5", "40000");
+  EXPECT_EQ(TreeConnect[0].Flg, kSlotFree);
+  ASSERT_EQ(LogLines().size(), 2u);
+  EXPECT_NE(LogLines()[1].find(",logout,30,"), std::string::npos);
+  CaptureConnections().Reset();
+}
+
 TEST_F(SessionTreeTest, AClientTheListDoesNotNameHasItReadAfreshOnceASecond) {
   fake.SetSessions({});
   char name[512];

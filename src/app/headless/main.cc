@@ -23,6 +23,7 @@
 #include "app/startup.h"
 #include "base/dbglog.h"
 #include "base/option.h"
+#include "capture/capture_clock.h"
 #include "capture/capture_connector.h"
 #include "capture/replay.h"
 #include "connector/qvx_wpcap_con.h"
@@ -178,6 +179,12 @@ int main(int argc, char** argv) {
   } else if (!sessions.empty()) {
     std::fprintf(stderr, "quorvix: --sessions is only for --replay\n");
     return 2;
+  }
+  // Live, a line carries the capture time of its request, however late it is handled.
+  std::unique_ptr<qvx::CaptureClockPlatform> clock_platform;
+  if (replay.empty()) {
+    clock_platform = std::make_unique<qvx::CaptureClockPlatform>(&qvx::platform());
+    qvx::SetPlatform(clock_platform.get());
   }
 
   if (!qvx::QVX_StartUp(static_cast<int>(args.size()), args.data())) return 0;

@@ -13,6 +13,7 @@
 #include "app/startup.h"
 #include "app/win32/win32_view.h"
 #include "base/dbglog.h"
+#include "capture/capture_clock.h"
 #include "capture/capture_connector.h"
 #include "capture/replay.h"
 #include "platform/platform.h"
@@ -103,6 +104,12 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int) {
     qvx::SetPlatform(replay_platform.get());
     qvx::SetCaptureConnector(&qvx::ReplayConnector(replay));
     g_replay = true;
+  }
+  // Live, a line carries the capture time of its request, however late it is handled.
+  std::unique_ptr<qvx::CaptureClockPlatform> clock_platform;
+  if (replay.empty()) {
+    clock_platform = std::make_unique<qvx::CaptureClockPlatform>(&qvx::platform());
+    qvx::SetPlatform(clock_platform.get());
   }
 
   if (!qvx::QVX_StartUp(static_cast<int>(args.size()), args.data())) return 0;

@@ -4,10 +4,12 @@
 
 #include <cctype>
 #include <chrono>
+#include <condition_variable>
 #include <ctime>
 #include <map>
 #include <mutex>
 #include <nlohmann/json.hpp>
+#include <thread>
 
 namespace qvx {
 namespace {
@@ -41,6 +43,7 @@ constexpr auto kSessionCacheLife = std::chrono::milliseconds(1000);
 bool g_sessions_failed = false;
 std::chrono::steady_clock::time_point g_sessions_failed_at;
 constexpr auto kSessionRetryAfter = std::chrono::milliseconds(10000);
+constexpr auto kFirstListWait = std::chrono::milliseconds(1000);
 
 std::string Trim(const std::string& s) {
   size_t b = 0, e = s.size();
@@ -269,44 +272,149 @@ bool SambaListShares(std::vector<ServerShare>* out) {
   return true;
 }
 
-void SambaExpireSessions() {
-  std::lock_guard<std::mutex> lock(g_mu);
-  g_sessions_valid = false;
-}
+namespace {
 
-bool SambaListSessions(std::vector<ServerSession>* out) {
-  std::lock_guard<std::mutex> lock(g_mu);
-  auto now = std::chrono::steady_clock::now();
-  if (g_sessions_valid && now - g_sessions_at < kSessionCacheLife) {
-    *out = g_sessions;
-    return true;
-  }
-  if (g_sessions_failed && now - g_sessions_failed_at < kSessionRetryAfter) return false;
-  auto failed = [&]() {
-    g_sessions_failed = true;
-    g_sessions_failed_at = now;
-    return false;
-  };
+// Reads the session list once: the file given for tests and replays, or smbstatus.
+bool ReadSessions(std::vector<ServerSession>* out) {
   std::string text;
   if (!g_sessions_file.empty()) {
-    if (!NativePlatform().ReadWholeFile(g_sessions_file, &text)) return failed();
+    if (!NativePlatform().ReadWholeFile(g_sessions_file, &text)) return false;
   } else {
     ChildResult r;
     std::string cmd = "smbstatus -j -s \"" + g_config + "\"";
     if (!NativePlatform().RunChild(cmd, 10000, true, false, 16u << 20, &r) || !r.finished ||
         r.exit_code != 0)
-      return failed();
+      return false;
     text = r.output;
   }
-  std::vector<ServerSession> sessions;
-  if (!ParseSmbstatusJson(text, static_cast<int64_t>(std::time(nullptr)), &sessions))
-    return failed();
-  g_sessions_failed = false;
-  g_sessions = sessions;
-  g_sessions_at = now;
-  g_sessions_valid = true;
-  *out = g_sessions;
-  return true;
+  return ParseSmbstatusJson(text, static_cast<int64_t>(std::time(nullptr)), out);
+}
+
+// smbstatus runs on a thread of its own: a query that hangs up to its time limit must never hold
+// the capture thread, which answers from the last list read. Never destroyed: the thread may
+// still be waiting on a hanging smbstatus when the program ends.
+struct SessionReader {
+  std::mutex mu;
+  std::condition_variable wake;
+  std::condition_variable done;  // a read ended
+  bool started = false;
+  bool wanted = false;
+  bool running = false;
+  bool first_waited = false;
+  uint64_t reads = 0;  // reads ended, well or not
+
+  void Want() {
+    wanted = true;
+    if (!started) {
+      started = true;
+      std::thread([this] { Loop(); }).detach();
+    }
+    wake.notify_one();
+  }
+
+  void Loop() {
+    std::unique_lock<std::mutex> lock(mu);
+    for (;;) {
+      wake.wait(lock, [this] { return wanted; });
+      // After a failure, the next try waits out the pause, counted from the failure's end.
+      if (g_sessions_failed) {
+        const auto until = g_sessions_failed_at + kSessionRetryAfter;
+        if (std::chrono::steady_clock::now() < until) {
+          wake.wait_until(lock, until);
+          continue;
+        }
+      }
+      wanted = false;
+      running = true;
+      lock.unlock();
+      std::vector<ServerSession> sessions;
+      const bool ok = ReadSessions(&sessions);
+      lock.lock();
+      running = false;
+      {
+        std::lock_guard<std::mutex> data(g_mu);
+        const auto now = std::chrono::steady_clock::now();
+        if (!ok) {
+          g_sessions_failed = true;
+          g_sessions_failed_at = now;
+        } else {
+          g_sessions_failed = false;
+          g_sessions = std::move(sessions);
+          g_sessions_at = now;
+          g_sessions_valid = true;
+        }
+      }
+      ++reads;
+      done.notify_all();
+    }
+  }
+};
+
+SessionReader& Reader() {
+  static SessionReader* reader = new SessionReader;
+  return *reader;
+}
+
+}  // namespace
+
+void SambaExpireSessions() {
+  std::lock_guard<std::mutex> lock(g_mu);
+  if (!g_sessions_file.empty()) {
+    g_sessions_valid = false;
+    return;
+  }
+  // The list stays in use until a fresh one is read; the next look-up asks for that.
+  g_sessions_at = std::chrono::steady_clock::time_point{};
+}
+
+bool SambaListSessions(std::vector<ServerSession>* out) {
+  const auto now = std::chrono::steady_clock::now();
+  if (!g_sessions_file.empty()) {
+    // A file is read at once: it cannot hang as a command can.
+    std::lock_guard<std::mutex> lock(g_mu);
+    if (g_sessions_valid && now - g_sessions_at < kSessionCacheLife) {
+      *out = g_sessions;
+      return true;
+    }
+    if (g_sessions_failed && now - g_sessions_failed_at < kSessionRetryAfter) return false;
+    std::vector<ServerSession> sessions;
+    if (!ReadSessions(&sessions)) {
+      g_sessions_failed = true;
+      g_sessions_failed_at = std::chrono::steady_clock::now();
+      return false;
+    }
+    g_sessions_failed = false;
+    g_sessions = sessions;
+    g_sessions_at = now;
+    g_sessions_valid = true;
+    *out = g_sessions;
+    return true;
+  }
+  bool fresh, failed, valid;
+  {
+    std::lock_guard<std::mutex> lock(g_mu);
+    fresh = g_sessions_valid && now - g_sessions_at < kSessionCacheLife;
+    failed = g_sessions_failed;
+    valid = g_sessions_valid;
+  }
+  if (!fresh) {
+    SessionReader& r = Reader();
+    std::unique_lock<std::mutex> lock(r.mu);
+    r.Want();
+    // The very first list is waited for, a second at most and only once, so that a start-up
+    // does not report a list that is merely on its way as one that cannot be read.
+    if (!valid && !failed && !r.first_waited) {
+      r.first_waited = true;
+      r.done.wait_for(lock, kFirstListWait, [&r] { return r.reads > 0; });
+    }
+  }
+  std::lock_guard<std::mutex> lock(g_mu);
+  fresh = g_sessions_valid && std::chrono::steady_clock::now() - g_sessions_at < kSessionCacheLife;
+  failed = g_sessions_failed;
+  valid = g_sessions_valid;
+  if (fresh || (valid && !failed)) *out = g_sessions;
+  // Until a list was read, or while the newest query failed, the caller keeps what it had.
+  return fresh || (valid && !failed);
 }
 
 }  // namespace qvx
