@@ -228,10 +228,44 @@ void QuorvixAccessLogPrintLog(const char* fmt, ...) {
   std::fflush(pAccessLogfile);
 }
 
+namespace {
+std::string g_startup_problem;
+}  // namespace
+
+const std::string& QVX_AccessLogStartUpProblem() { return g_startup_problem; }
+
+std::string QVX_PathProblem(const char* path) {
+  if (platform().IsDirectory(path)) return "it is a folder";
+  char folder[kAccessLogPathSize];
+  PathRemoveFileSpecText(path, folder, sizeof folder);
+  if (folder[0] == '\0') return "it names no folder";
+  // The nearest part of the path that exists tells whether the folders can be made.
+  for (std::string f = folder;;) {
+    if (platform().FileExists(f)) {
+      if (!platform().IsDirectory(f)) return f + " is a file, not a folder";
+      break;
+    }
+    char up[kAccessLogPathSize];
+    PathRemoveFileSpecText(f.c_str(), up, sizeof up);
+    if (up[0] == '\0' || f == up) break;
+    f = up;
+  }
+  if (!platform().IsDirectory(folder))
+    return std::string("its folder ") + folder + " cannot be made";
+  return "";
+}
+
 void QVX_AccessLogStartUp(void* owner) {
   char buf[kAccessLogPathSize];
   CopyText(buf, OptionInfo.LogFilePath);
+  const bool wanted = OptionInfo.LogFileWriteFlg == 1;
+  g_startup_problem.clear();
   if (LogFileMake(buf, &OptionInfo, owner) != 0) {
+    if (wanted) {
+      std::string why = QVX_PathProblem(OptionInfo.LogFilePath);
+      g_startup_problem = std::string(OptionInfo.LogFilePath) + ": " +
+                          (why.empty() ? "it cannot be opened for writing" : why);
+    }
     ScMessageBox(owner, "A log file setup went wrong.", "Quorvix Start-Up", kMbIconInformation);
     QVX_KLOG("QVX_E02-003 QVX_Dlg_Proc[%d][%ld] : ログファイル設定失敗。LogPathBuf=%s\r\n", buf);
     OptionInfo.LogFileWriteFlg = 0;

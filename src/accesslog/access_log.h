@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <initializer_list>
 #include <memory>
+#include <string>
 
 #include "base/option.h"
 #include "platform/platform.h"
@@ -57,6 +58,12 @@ void PathRemoveFileSpecText(const char* path, char* folder, size_t size);
 
 // The start-up sequence: prepare the file, name the C-library writer, report.
 void QVX_AccessLogStartUp(void* owner);
+// Why the access log the settings turn on could not be set up by the last start-up, in a few
+// words after its path ("/srv/q: it is a folder"); "" when it was, or was off.
+const std::string& QVX_AccessLogStartUpProblem();
+// What stands in the way of writing a file at path: a folder of that name, a file where one of
+// its folders should be, a folder that is not there; "" when none of these.
+std::string QVX_PathProblem(const char* path);
 // Writes one finished line of the access log (when LogFileWriteFlg is 1) under g_critSec,
 // flushed as LogFileSelect says. 1 when written.
 int QVX_AccessLogWrite(const char* line, size_t size);

@@ -1,10 +1,13 @@
 #include "base/option.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "base/dbglog.h"
+#include "base/text.h"
 #include "platform/platform.h"
 #include "platform/profile.h"
 
@@ -15,10 +18,25 @@ int nAccessKindFlg = 0;
 
 namespace {
 
+// What a key accepts besides its range [min, max].
+enum class Rule {
+  kRange,        // any value in the range
+  kHoldHigh,     // a size: a number above the maximum is held to it
+  kCapacity,     // a table's rows, read only under MemperformanceSelect=2; held like kHoldHigh
+  kHourOrNever,  // an hour 0-23, or 99
+  kMinuteOrNever,
+  kWeekdays,  // a sum of the weekday bits 0x1 (Sunday) .. 0x1000000 (Saturday)
+  kDayFlags,  // a day 0-31, plus 100 (month end) and/or 200 (month start)
+  kZeroOrFrom4096,
+};
+
 struct IntKey {
   const char* name;
   int OptionInfoSt::*field;
   int def;
+  int min;
+  int max;
+  Rule rule;
 };
 
 struct TextKey {
@@ -28,63 +46,68 @@ struct TextKey {
   const char* def;
 };
 
-#define QVX_INT(f, d) \
-  { #f, &OptionInfoSt::f, d }
-// Every int key with its default, in record order.
+constexpr int kDays = 9999999;  // the Options dialog takes seven digits
+constexpr int kMaxPacketBuffer = 1 << 30;
+
+#define QVX_INT(f, d, lo, hi, rule) \
+  { #f, &OptionInfoSt::f, d, lo, hi, Rule::rule }
+#define QVX_FLAG(f, d) QVX_INT(f, d, 0, 1, kRange)
+// Every int key with its default and what it accepts, in record order.
 const IntKey kIntKeys[] = {
-    QVX_INT(LogFileWriteFlg, 0),
-    QVX_INT(LogFileChangeFlg, 0),
-    QVX_INT(LogFileSize, 0),
-    QVX_INT(LogFileDate, 0),
-    QVX_INT(StartDown, 0),
-    QVX_INT(StartTask, 1),
-    QVX_INT(SMB, 1),
-    QVX_INT(API, 1),
-    QVX_INT(RefleshTime, 10),
-    QVX_INT(AutoStart, 0),
-    QVX_INT(ErrorLevel, 0),
-    QVX_INT(HostName, 0),
-    QVX_INT(AllPacketGet, 0),
-    QVX_INT(QVXHosts, 0),
-    QVX_INT(SameAccNonLogFlg, 1),
-    QVX_INT(SameAccNonLogLine, 50),
-    QVX_INT(ServiceTaskWait, 1000),
-    QVX_INT(PathDubileCorteSet, 0),
-    QVX_INT(DriverSelectNo, 0),
-    QVX_INT(AccessLogOnly, 0),
-    QVX_INT(LogChgYoubiFlg, 0),
-    QVX_INT(LogChgDayFlg, 0),
-    QVX_INT(StartLogChg, 0),
-    QVX_INT(LogFileChangeChkTime, 600),
-    QVX_INT(LogFileSelect, 1),
-    QVX_INT(ResetTime, 99),
-    QVX_INT(PacketBuffer, 0),
-    QVX_INT(NbtstatChgOn, 1),
-    QVX_INT(NbtstatChgTime, 2500),
-    QVX_INT(SMBOtherPackets, 1),
-    QVX_INT(SMB2OtherPackets, 1),
-    QVX_INT(smb1_com_other_del_off, 1),
-    QVX_INT(smb1_com_transaction2_off, 0),
-    QVX_INT(smb1_com_write_andx_off, 1),
-    QVX_INT(smb1_com_read_andx_off, 1),
-    QVX_INT(smb2_com_flush_off, 1),
-    QVX_INT(SessionSetupFlg, 1),
-    QVX_INT(MACadressFlg, 1),
-    QVX_INT(SMBcmdListFlg, 0),
-    QVX_INT(SMBExtFlg, 1),
-    QVX_INT(ChangeLogFileUpDate, 0),
-    QVX_INT(NonDebugWriteLogFlg, 0),
-    QVX_INT(NonEventWriteLogFlg, 0),
-    QVX_INT(ViewRefreshTime, 99),
-    QVX_INT(VipFlg, 0),
-    QVX_INT(AsynchronousFlg, 0),
-    QVX_INT(MemperformanceSelect, 0),
-    QVX_INT(SessionSetupCnt, 1024),
-    QVX_INT(TreeConnectCnt, 10240),
-    QVX_INT(NetWkInfoCnt, 512),
-    QVX_INT(AccessDataCnt, 300000),
-    QVX_INT(HostNameChg, 1),
+    QVX_FLAG(LogFileWriteFlg, 0),
+    QVX_FLAG(LogFileChangeFlg, 0),
+    QVX_INT(LogFileSize, 0, 0, kDays, kRange),  // units of 1000 bytes
+    QVX_INT(LogFileDate, 0, 0, kDays, kRange),  // days
+    QVX_FLAG(StartDown, 0),
+    QVX_FLAG(StartTask, 1),
+    QVX_FLAG(SMB, 1),
+    QVX_FLAG(API, 1),
+    QVX_INT(RefleshTime, 10, 0, 9999, kRange),  // seconds
+    QVX_FLAG(AutoStart, 0),
+    QVX_INT(ErrorLevel, 0, 0, 6, kRange),
+    QVX_FLAG(HostName, 0),
+    QVX_FLAG(AllPacketGet, 0),
+    QVX_FLAG(QVXHosts, 0),
+    QVX_FLAG(SameAccNonLogFlg, 1),
+    QVX_INT(SameAccNonLogLine, 50, 0, kMaxAccessDataCnt, kHoldHigh),  // rows looked back on
+    QVX_INT(ServiceTaskWait, 1000, 0, 60000, kRange),                 // milliseconds
+    QVX_FLAG(PathDubileCorteSet, 0),
+    QVX_INT(DriverSelectNo, 0, 0, 0, kRange),  // one capture driver exists
+    QVX_FLAG(AccessLogOnly, 0),
+    QVX_INT(LogChgYoubiFlg, 0, 0, 0x1111111, kWeekdays),
+    QVX_INT(LogChgDayFlg, 0, 0, 331, kDayFlags),
+    QVX_FLAG(StartLogChg, 0),
+    QVX_INT(LogFileChangeChkTime, 600, 1, 86400, kRange),  // seconds
+    QVX_INT(LogFileSelect, 1, 0, 2, kRange),
+    QVX_INT(ResetTime, 99, 0, 99, kHourOrNever),
+    QVX_INT(PacketBuffer, 0, 0, kMaxPacketBuffer, kZeroOrFrom4096),  // bytes
+    QVX_FLAG(NbtstatChgOn, 1),
+    QVX_INT(NbtstatChgTime, 2500, 1, 60000, kRange),  // milliseconds
+    QVX_FLAG(SMBOtherPackets, 1),
+    QVX_FLAG(SMB2OtherPackets, 1),
+    QVX_FLAG(smb1_com_other_del_off, 1),
+    QVX_FLAG(smb1_com_transaction2_off, 0),
+    QVX_FLAG(smb1_com_write_andx_off, 1),
+    QVX_FLAG(smb1_com_read_andx_off, 1),
+    QVX_FLAG(smb2_com_flush_off, 1),
+    QVX_FLAG(SessionSetupFlg, 1),
+    QVX_FLAG(MACadressFlg, 1),
+    QVX_FLAG(SMBcmdListFlg, 0),
+    QVX_FLAG(SMBExtFlg, 1),
+    QVX_FLAG(ChangeLogFileUpDate, 0),
+    QVX_FLAG(NonDebugWriteLogFlg, 0),
+    QVX_FLAG(NonEventWriteLogFlg, 0),
+    QVX_INT(ViewRefreshTime, 99, 0, 99, kMinuteOrNever),
+    QVX_FLAG(VipFlg, 0),
+    QVX_FLAG(AsynchronousFlg, 0),
+    QVX_INT(MemperformanceSelect, 0, 0, 2, kRange),
+    QVX_INT(SessionSetupCnt, 1024, 1, kMaxSessionSetupCnt, kCapacity),
+    QVX_INT(TreeConnectCnt, 10240, 1, kMaxTreeConnectCnt, kCapacity),
+    QVX_INT(NetWkInfoCnt, 512, 1, kMaxNetWkInfoCnt, kCapacity),
+    QVX_INT(AccessDataCnt, 300000, 1, kMaxAccessDataCnt, kCapacity),
+    QVX_FLAG(HostNameChg, 1),
 };
+#undef QVX_FLAG
 #undef QVX_INT
 
 #define QVX_TEXT(f, d) \
@@ -106,8 +129,6 @@ const TextKey kTextKeys[] = {
 
 char* TextField(OptionInfoSt* o, const TextKey& k) { return reinterpret_cast<char*>(o) + k.offset; }
 
-void CopyText(char* dst, size_t size, const char* src) { std::snprintf(dst, size, "%s", src); }
-
 }  // namespace
 
 void OptionSetDefaults(OptionInfoSt* o) {
@@ -115,16 +136,6 @@ void OptionSetDefaults(OptionInfoSt* o) {
   for (const IntKey& k : kIntKeys) o->*k.field = k.def;
   for (const TextKey& k : kTextKeys) CopyText(TextField(o, k), k.size, k.def);
 }
-
-namespace {
-// A capacity past what the tables are made for would ask for gigabytes, or overflow the size.
-void HoldToMaximum(const char* key, int* value, int most) {
-  if (*value <= most) return;
-  QVX_KLOG("QVX_E02-030 QVX_ReadOptionInfo[%d][%ld] : %s=%d は上限 %d に抑えました。\r\n", key,
-           *value, most);
-  *value = most;
-}
-}  // namespace
 
 void QVX_ApplyMemoryTier(OptionInfoSt* o) {
   switch (o->MemperformanceSelect) {
@@ -135,15 +146,17 @@ void QVX_ApplyMemoryTier(OptionInfoSt* o) {
       o->AccessDataCnt = 150000;
       break;
     case 2:
-      // Values as read; a table of no rows cannot work, so 0 or less means the key's default.
+      // Values as read (the load refused what is out of range and said so); held here too
+      // for callers that set them directly: a table of no rows cannot work, and one past the
+      // maximum would ask for gigabytes or overflow its size.
       if (o->SessionSetupCnt <= 0) o->SessionSetupCnt = 1024;
       if (o->TreeConnectCnt <= 0) o->TreeConnectCnt = 10240;
       if (o->NetWkInfoCnt <= 0) o->NetWkInfoCnt = 512;
       if (o->AccessDataCnt <= 0) o->AccessDataCnt = 300000;
-      HoldToMaximum("SessionSetupCnt", &o->SessionSetupCnt, kMaxSessionSetupCnt);
-      HoldToMaximum("TreeConnectCnt", &o->TreeConnectCnt, kMaxTreeConnectCnt);
-      HoldToMaximum("NetWkInfoCnt", &o->NetWkInfoCnt, kMaxNetWkInfoCnt);
-      HoldToMaximum("AccessDataCnt", &o->AccessDataCnt, kMaxAccessDataCnt);
+      o->SessionSetupCnt = std::min(o->SessionSetupCnt, kMaxSessionSetupCnt);
+      o->TreeConnectCnt = std::min(o->TreeConnectCnt, kMaxTreeConnectCnt);
+      o->NetWkInfoCnt = std::min(o->NetWkInfoCnt, kMaxNetWkInfoCnt);
+      o->AccessDataCnt = std::min(o->AccessDataCnt, kMaxAccessDataCnt);
       break;
     default:
       o->SessionSetupCnt = 128;
@@ -180,6 +193,108 @@ void ReportUnusableIni(const char* ini) {
 }
 }  // namespace
 
+namespace {
+
+bool Accepted(const IntKey& k, long long v) {
+  if (v < k.min || v > k.max) return false;
+  const int i = static_cast<int>(v);
+  switch (k.rule) {
+    case Rule::kHourOrNever:
+      return i <= 23 || i == 99;
+    case Rule::kMinuteOrNever:
+      return i <= 59 || i == 99;
+    case Rule::kWeekdays:
+      return (i & ~0x1111111) == 0;
+    case Rule::kDayFlags:
+      return i % 100 <= 31;
+    case Rule::kZeroOrFrom4096:
+      return i == 0 || i >= 4096;
+    default:
+      return true;
+  }
+}
+
+std::string Allowed(const IntKey& k) {
+  switch (k.rule) {
+    case Rule::kHourOrNever:
+      return "an hour 0 to 23, or 99 for never";
+    case Rule::kMinuteOrNever:
+      return "a minute 0 to 59, or 99 for never";
+    case Rule::kWeekdays:
+      return "0, or a sum of the weekdays 0x1 (Sunday), 0x10, 0x100, 0x1000, 0x10000, 0x100000, "
+             "0x1000000 (Saturday)";
+    case Rule::kDayFlags:
+      return "a day 0 to 31, plus 100 for the month's end and/or 200 for its start";
+    case Rule::kZeroOrFrom4096:
+      return "0 for 64 MB, or 4096 to " + std::to_string(k.max) + " bytes";
+    default:
+      break;
+  }
+  if (k.min == k.max) return "only " + std::to_string(k.min);
+  if (k.min == 0 && k.max == 1) return "0 or 1";
+  return std::to_string(k.min) + " to " + std::to_string(k.max);
+}
+
+// The refusals of one load, for the one box that lists them.
+std::vector<std::string> g_refusals;
+
+// A value the program will not take: the console and the kernel log name the key, the value
+// given, what the key accepts and what is used instead.
+void Refuse(const char* ini, const char* key, const char* given, const std::string& allowed,
+            const std::string& used) {
+  std::string shown(given, ::strnlen(given, 40));
+  if (given[shown.size()] != '\0') shown += "...";
+  std::string line = std::string(key) + "=" + shown + " is refused (allowed: " + allowed + "); " +
+                     used + " is used instead";
+  std::fprintf(stderr, "%s: %s\n", ini, line.c_str());
+  QVX_KLOG(
+      "QVX_E02-033 QVX_ReadOptionInfo[%d][%ld] : %s=%s は使えない値です（%s）。%s を使います。\r\n",
+      key, shown.c_str(), allowed.c_str(), used.c_str());
+  g_refusals.push_back(std::move(line));
+}
+
+// Reads one int key: a missing or empty value takes the default quietly, anything the key does
+// not accept is refused.
+void ReadIntKey(const char* ini, const IntKey& k, OptionInfoSt* o) {
+  char text[128];
+  platform().GetProfileString(kIniSection, k.name, "", text, sizeof text, ini);
+  int& field = o->*k.field;
+  field = k.def;
+  if (text[0] == '\0') return;
+  long long v = 0;
+  const bool number = ProfileValueIsNumber(text, &v);
+  if (number && Accepted(k, v)) {
+    field = static_cast<int>(v);
+    return;
+  }
+  const bool hold =
+      number && v > k.max &&
+      (k.rule == Rule::kHoldHigh || k.rule == Rule::kCapacity || k.rule == Rule::kZeroOrFrom4096);
+  if (hold) field = k.max;
+  Refuse(ini, k.name, text, Allowed(k),
+         std::to_string(field) + (hold ? " (the maximum)" : " (the default)"));
+}
+
+// An address that is no address must not become one by accident (atoi reads "266" as 10 once
+// cut to a byte): it is refused, and 0.0.0.0 stands for it. A well-formed one is kept in the
+// spelling the capture loop gives a frame's address, so that the two compare as text.
+void CheckIpAddress(const char* ini, OptionInfoSt* o) {
+  unsigned char b[4];
+  if (ParseDottedQuad(o->IpAddress, b)) {
+    DottedQuad(o->IpAddress, sizeof o->IpAddress, b);
+    return;
+  }
+  if (o->IpAddress[0] == '\0') {
+    CopyText(o->IpAddress, "0.0.0.0");  // empty reads as missing, as for the numbers
+    return;
+  }
+  Refuse(ini, "IpAddress", o->IpAddress, "an IPv4 address, four numbers 0 to 255 joined by dots",
+         "0.0.0.0 (the machine's first address; in a replay, the server in the capture)");
+  CopyText(o->IpAddress, "0.0.0.0");
+}
+
+}  // namespace
+
 void QVX_ReadOptionInfo(void* hWnd) {
   OptionInfoSt& o = OptionInfo;
   char default_log[512];
@@ -195,12 +310,26 @@ void QVX_ReadOptionInfo(void* hWnd) {
   char ini[512];
   if (MakeIniFileName(kIniFileName, ini, sizeof ini)) {
     ReportUnusableIni(ini);
+    g_refusals.clear();
+    // The capacities count only in tier 2, so they are judged only there, once the tier is.
     for (const IntKey& k : kIntKeys)
-      o.*k.field = platform().GetProfileInt(kIniSection, k.name, k.def, ini);
+      if (k.rule != Rule::kCapacity) ReadIntKey(ini, k, &o);
+    if (o.MemperformanceSelect == 2)
+      for (const IntKey& k : kIntKeys)
+        if (k.rule == Rule::kCapacity) ReadIntKey(ini, k, &o);
     for (const TextKey& k : kTextKeys) {
       const char* def = k.offset == offsetof(OptionInfoSt, LogFilePath) ? default_log : k.def;
       platform().GetProfileString(kIniSection, k.name, def, TextField(&o, k), k.size, ini);
     }
+    CheckIpAddress(ini, &o);
+#ifdef _WIN32
+    // The console build has written them already; the window shows them in one box.
+    if (!g_refusals.empty()) {
+      std::string text = std::string(ini) + ":";
+      for (const std::string& r : g_refusals) text += "\r\n" + r + ".";
+      ScMessageBox(hWnd, text.c_str(), "Quorvix Option Setting", kMbIconInformation);
+    }
+#endif
   } else {
     ScMessageBox(hWnd, "Reading of a ini file went wrong.\r\nIt starts by initial setting.",
                  "infomation", kMbOk);

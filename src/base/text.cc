@@ -54,6 +54,25 @@ size_t PlainChar(const unsigned char* p, size_t n) {
 
 }  // namespace
 
+bool ParseDottedQuad(const char* s, unsigned char out[4]) {
+  if (s == nullptr) return false;
+  unsigned char bytes[4];
+  for (int part = 0; part < 4; ++part) {
+    if (part > 0 && *s++ != '.') return false;
+    unsigned value = 0;
+    int digits = 0;
+    for (; *s >= '0' && *s <= '9'; ++s) {
+      if (++digits > 3) return false;
+      value = value * 10 + static_cast<unsigned>(*s - '0');
+    }
+    if (digits == 0 || value > 255) return false;
+    bytes[part] = static_cast<unsigned char>(value);
+  }
+  if (*s != '\0') return false;
+  std::memcpy(out, bytes, sizeof bytes);
+  return true;
+}
+
 size_t DateTimeText(char* dst, size_t size, int year, int month, int day, int hour, int minute,
                     int second) {
   const int two[5] = {month, day, hour, minute, second};

@@ -62,6 +62,12 @@ inline size_t DottedQuad(char* dst, size_t size, const unsigned char* a) {
   return CopyText(dst, size, t);
 }
 
+// Reads an IPv4 address written as a dotted quad: exactly four parts of one to three decimal
+// digits, each 0-255, and nothing else (no sign, no blanks, no hexadecimal). A leading zero is
+// read as decimal ("010" is ten), as the adapter look-up has always read it. The bytes go to
+// out[0..3] in the order written; nothing is written on failure.
+bool ParseDottedQuad(const char* s, unsigned char out[4]);
+
 // "YYYY/MM/DD hh:mm:ss" (as snprintf "%04d/%02d/%02d %02d:%02d:%02d" writes it, cut like
 // CopyText). Spelt out by hand: every access line and list row carries one.
 size_t DateTimeText(char* dst, size_t size, int year, int month, int day, int hour, int minute,

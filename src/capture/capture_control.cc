@@ -10,6 +10,7 @@
 #include "app/controller.h"
 #include "base/dbglog.h"
 #include "base/option.h"
+#include "base/text.h"
 #include "capture/capture_connector.h"
 #include "capture/capture_loop.h"
 #include "platform/platform.h"
@@ -165,18 +166,10 @@ int QVX_Start_Logging(DATA& data) {
 }
 
 unsigned long QVX_IpTextToAddr(const char* text) {
-  unsigned long value = 0;
-  const char* p = text;
-  for (int part = 0; part < 4 && p; ++part) {
-    char piece[32] = {};
-    const char* dot = std::strchr(p, '.');
-    size_t n = dot ? static_cast<size_t>(dot - p) : std::strlen(p);
-    if (n > sizeof piece - 1) n = sizeof piece - 1;
-    std::memcpy(piece, p, n);
-    value |= (static_cast<unsigned long>(std::atoi(piece)) & 0xFFu) << (8 * part);
-    p = dot ? dot + 1 : nullptr;
-  }
-  return value;
+  unsigned char b[4];
+  if (!ParseDottedQuad(text, b)) return 0;
+  return static_cast<unsigned long>(b[0]) | static_cast<unsigned long>(b[1]) << 8 |
+         static_cast<unsigned long>(b[2]) << 16 | static_cast<unsigned long>(b[3]) << 24;
 }
 
 int QVX_StartandStop_Logging(DATA& data) {

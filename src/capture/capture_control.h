@@ -27,8 +27,9 @@ void QVX_EndProgram(DATA& data);
 // unless "SC", one line written).
 int QVX_GetIPaddress(void* hWnd, std::vector<std::string>* addresses);
 
-// Dotted text to the 32-bit value an adapter list holds: part 1 in the lowest byte, each part
-// converted with atoi, so "192.168.001.010" gives the same value as "192.168.1.10".
+// Dotted text to the 32-bit value an adapter list holds: part 1 in the lowest byte, read by
+// ParseDottedQuad, so "192.168.001.010" gives the same value as "192.168.1.10". Text that is no
+// address gives 0 (0.0.0.0), which no adapter carries.
 unsigned long QVX_IpTextToAddr(const char* text);
 
 }  // namespace qvx

@@ -145,6 +145,33 @@ int ProfileValueToInt(const std::string& value, int def) {
   return static_cast<int>(result);
 }
 
+bool ProfileValueIsNumber(const std::string& value, long long* out) {
+  size_t i = 0;
+  bool negative = false;
+  if (i < value.size() && (value[i] == '-' || value[i] == '+')) negative = value[i++] == '-';
+  int base = 10;
+  if (i + 1 < value.size() && value[i] == '0' && (value[i + 1] == 'x' || value[i + 1] == 'X')) {
+    base = 16;
+    i += 2;
+  }
+  if (i == value.size()) return false;
+  constexpr long long kHeld = 1LL << 40;
+  long long result = 0;
+  for (; i < value.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(value[i]);
+    int d;
+    if (c >= '0' && c <= '9')
+      d = c - '0';
+    else if (base == 16 && std::isxdigit(c))
+      d = std::tolower(c) - 'a' + 10;
+    else
+      return false;
+    if (result < kHeld) result = result * base + d;
+  }
+  *out = negative ? -result : result;
+  return true;
+}
+
 std::string ProfileStore(const std::string& text, const std::string& section,
                          const std::string& key, const std::string& value) {
   const bool crlf = text.empty() || text.find("\r\n") != std::string::npos;

@@ -35,6 +35,12 @@ bool ProfileHasSection(const std::string& text, const std::string& section);
 // start with a number yields 0. An empty value yields def, as a missing key does.
 int ProfileValueToInt(const std::string& value, int def);
 
+// The whole of a profile value as a number, in the forms ProfileValueToInt reads (an optional
+// sign, then decimal digits or "0x" and hexadecimal digits), with nothing before or after it.
+// False for anything else, an empty value included. A value past the range of int is still a
+// number: *out then holds a value past that range (held to about 2^40), never a wrapped one.
+bool ProfileValueIsNumber(const std::string& value, long long* out);
+
 // Returns text with key of section set to value; a missing section is appended, a missing key is
 // added at the end of its section. Line endings follow the text's own (CR LF for a new text).
 std::string ProfileStore(const std::string& text, const std::string& section,

@@ -151,6 +151,31 @@ TEST_F(AccessLogTest, StartUpSequenceAndLineWrites) {
   EXPECT_EQ(fake.Contents(log), std::string(kAccessLogHeader) + "[2026/12/09 10:20:07],access\r\n");
 }
 
+TEST_F(AccessLogTest, StartUpSaysWhyTheAccessLogCannotBeHad) {
+  auto start = [&](const std::string& path, int on) {
+    OptionInfo.LogFileWriteFlg = on;
+    std::snprintf(OptionInfo.LogFilePath, sizeof OptionInfo.LogFilePath, "%s", path.c_str());
+    QVX_AccessLogStartUp(nullptr);
+    return QVX_AccessLogStartUpProblem();
+  };
+  const std::string folder = fake.Path("logs.d");
+  fs::create_directory(folder);
+  EXPECT_EQ(start(folder, 1), folder + ": it is a folder");
+  EXPECT_EQ(OptionInfo.LogFileWriteFlg, 0);
+  const std::string file = fake.Path("plain");
+  fake.WriteText(file, "x");
+  const std::string under = fake.Path("plain/deeper/Quorvix.log");
+  EXPECT_EQ(start(under, 1), under + ": " + file + " is a file, not a folder");
+  EXPECT_FALSE(fs::is_directory(file));
+  // With the access log off the path is not used, so nothing stands in the way.
+  EXPECT_EQ(start(folder, 0), "");
+  // A good path after a bad one leaves no problem behind.
+  EXPECT_EQ(start(log, 1), "");
+  EXPECT_EQ(OptionInfo.LogFileWriteFlg, 1);
+  QVX_AccessLogClose();
+  EXPECT_EQ(QVX_PathProblem(log.c_str()), "");
+}
+
 TEST_F(AccessLogTest, JoinedLinesAreWrittenLikeFormattedOnes) {
   OptionInfo.LogFileWriteFlg = 1;
   std::snprintf(OptionInfo.LogFilePath, sizeof OptionInfo.LogFilePath, "%s", log.c_str());

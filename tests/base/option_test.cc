@@ -62,14 +62,14 @@ TEST_F(OptionTest, NoIniFileGivesEveryDefaultAndTheNormalTier) {
   EXPECT_TRUE(fake.boxes().empty());  // a missing file is no error
 }
 
-TEST_F(OptionTest, ValuesAreReadAndNonNumbersGiveZero) {
+TEST_F(OptionTest, ValuesAreReadAndNonNumbersTakeTheDefault) {
   fake.WriteText(Ini(),
                  "[Option]\r\nErrorLevel=6\r\nRefleshTime=abc\r\nStartDown=1\r\n"
                  "IpAddress=10.1.2.3\r\nFilterCode=tcp port 445\r\n"
                  "LogFilePath=/srv/log/a.log\r\n");
   QVX_ReadOptionInfo(nullptr);
   EXPECT_EQ(OptionInfo.ErrorLevel, 6);
-  EXPECT_EQ(OptionInfo.RefleshTime, 0);
+  EXPECT_EQ(OptionInfo.RefleshTime, 10);
   EXPECT_EQ(OptionInfo.TrayIconFlg, 1);  // starts as StartDown
   EXPECT_STREQ(OptionInfo.IpAddress, "10.1.2.3");
   EXPECT_STREQ(OptionInfo.FilterCode, "tcp port 445");
@@ -112,6 +112,173 @@ std::vector<std::string> KernelAfterRead(test::FakePlatform& fake) {
   auto lines = fake.Lines(szLogfileName);
   lines.erase(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(before));
   return lines;
+}
+
+// The refusals among the kernel-log lines of a read.
+std::vector<std::string> Refusals(const std::vector<std::string>& lines) {
+  std::vector<std::string> out;
+  for (const std::string& l : lines)
+    if (l.find("QVX_E02-033") != std::string::npos) out.push_back(l);
+  return out;
+}
+
+class OptionRangeTest : public OptionTest {
+ protected:
+  // Reads an ini of "key=value" alone (after any lines in before); the value the field ends with.
+  int Read(const std::string& key, const std::string& value, int OptionInfoSt::*field,
+           const std::string& before = "") {
+    fake.WriteText(Ini(), "[Option]\r\n" + before + key + "=" + value + "\r\n");
+    refusals = Refusals(KernelAfterRead(fake));
+    return OptionInfo.*field;
+  }
+  // The value was taken as it is, and nothing said.
+  void Taken(const std::string& key, int value, int OptionInfoSt::*field) {
+    EXPECT_EQ(Read(key, std::to_string(value), field), value) << key << "=" << value;
+    EXPECT_TRUE(refusals.empty()) << refusals.front();
+  }
+  // The value was refused, the kernel log names key, value and the one used instead.
+  void Refused(const std::string& key, const std::string& value, int used, int OptionInfoSt::*field,
+               const char* which = "(the default)") {
+    EXPECT_EQ(Read(key, value, field), used) << key << "=" << value;
+    ASSERT_EQ(refusals.size(), 1u) << key << "=" << value;
+    EXPECT_NE(refusals[0].find(key + "=" + value + " "), std::string::npos) << refusals[0];
+    EXPECT_NE(refusals[0].find(std::to_string(used) + " " + which), std::string::npos)
+        << refusals[0];
+  }
+  std::vector<std::string> refusals;
+};
+
+TEST_F(OptionRangeTest, NumbersAreHeldToTheirRangesAtEitherEnd) {
+  struct Case {
+    const char* key;
+    int OptionInfoSt::*field;
+    int min, max, def;
+    bool held_high;  // a size: a number above the maximum takes the maximum
+  } cases[] = {
+      {"LogFileWriteFlg", &OptionInfoSt::LogFileWriteFlg, 0, 1, 0, false},
+      {"StartTask", &OptionInfoSt::StartTask, 0, 1, 1, false},
+      {"SMBExtFlg", &OptionInfoSt::SMBExtFlg, 0, 1, 1, false},
+      {"ErrorLevel", &OptionInfoSt::ErrorLevel, 0, 6, 0, false},
+      {"RefleshTime", &OptionInfoSt::RefleshTime, 0, 9999, 10, false},
+      {"LogFileSize", &OptionInfoSt::LogFileSize, 0, 9999999, 0, false},
+      {"ServiceTaskWait", &OptionInfoSt::ServiceTaskWait, 0, 60000, 1000, false},
+      {"LogFileChangeChkTime", &OptionInfoSt::LogFileChangeChkTime, 1, 86400, 600, false},
+      {"LogFileSelect", &OptionInfoSt::LogFileSelect, 0, 2, 1, false},
+      {"NbtstatChgTime", &OptionInfoSt::NbtstatChgTime, 1, 60000, 2500, false},
+      {"MemperformanceSelect", &OptionInfoSt::MemperformanceSelect, 0, 2, 0, false},
+      {"DriverSelectNo", &OptionInfoSt::DriverSelectNo, 0, 0, 0, false},
+      {"SameAccNonLogLine", &OptionInfoSt::SameAccNonLogLine, 0, 1000000, 50, true},
+  };
+  for (const Case& c : cases) {
+    Taken(c.key, c.min, c.field);
+    Taken(c.key, c.max, c.field);
+    Refused(c.key, std::to_string(c.min - 1), c.def, c.field);
+    if (c.held_high)
+      Refused(c.key, std::to_string(c.max + 1), c.max, c.field, "(the maximum)");
+    else
+      Refused(c.key, std::to_string(c.max + 1), c.def, c.field);
+    Refused(c.key, "ten", c.def, c.field);
+    Refused(c.key, "1x", c.def, c.field);  // read as 1 once: junk after a number is no number
+  }
+  // An empty value is a missing one: the default, quietly.
+  EXPECT_EQ(Read("LogFileChangeChkTime", "", &OptionInfoSt::LogFileChangeChkTime), 600);
+  EXPECT_TRUE(refusals.empty());
+}
+
+TEST_F(OptionRangeTest, SettingsWithValuesOfTheirOwn) {
+  const auto reset = &OptionInfoSt::ResetTime;
+  Taken("ResetTime", 0, reset);
+  Taken("ResetTime", 23, reset);
+  Taken("ResetTime", 99, reset);
+  for (const char* v : {"24", "98", "100", "-1"}) Refused("ResetTime", v, 99, reset);
+  Taken("ViewRefreshTime", 59, &OptionInfoSt::ViewRefreshTime);
+  Refused("ViewRefreshTime", "60", 99, &OptionInfoSt::ViewRefreshTime);
+
+  // Bytes: 0 is the connector's 64 MB; a few kilobytes at least, a gigabyte at most.
+  const auto buffer = &OptionInfoSt::PacketBuffer;
+  Taken("PacketBuffer", 0, buffer);
+  Taken("PacketBuffer", 4096, buffer);
+  Taken("PacketBuffer", 1073741824, buffer);
+  for (const char* v : {"-1", "1", "4095", "64MB"}) Refused("PacketBuffer", v, 0, buffer);
+  // Too large: the largest it may be, however large (never wrapped round to a small number).
+  for (const char* v : {"1073741825", "2147483647", "4294967295", "4294971392"})
+    Refused("PacketBuffer", v, 1073741824, buffer, "(the maximum)");
+
+  // A day 0-31, plus 100 (month end) and/or 200 (month start).
+  const auto day = &OptionInfoSt::LogChgDayFlg;
+  for (int v : {0, 31, 100, 131, 200, 300, 331}) Taken("LogChgDayFlg", v, day);
+  for (const char* v : {"32", "99", "132", "332", "-1"}) Refused("LogChgDayFlg", v, 0, day);
+
+  // Weekday bits: 0x1 Sunday to 0x1000000 Saturday, in any sum; hexadecimal reads too.
+  const auto week = &OptionInfoSt::LogChgYoubiFlg;
+  Taken("LogChgYoubiFlg", 0x1111111, week);
+  EXPECT_EQ(Read("LogChgYoubiFlg", "0x1000010", week), 0x1000010);
+  EXPECT_TRUE(refusals.empty());
+  for (const char* v : {"2", "0x1111112", "0x10000000", "-1"})
+    Refused("LogChgYoubiFlg", v, 0, week);
+}
+
+TEST_F(OptionRangeTest, CapacitiesAreJudgedOnlyWhereTheyCount) {
+  // Outside tier 2 the tier's own capacities apply: the values written are not looked at.
+  const auto access = &OptionInfoSt::AccessDataCnt;
+  EXPECT_EQ(Read("AccessDataCnt", "-5", access), 100000);
+  EXPECT_TRUE(refusals.empty());
+  EXPECT_EQ(Read("AccessDataCnt", "5000", access, "MemperformanceSelect=3\r\n"), 100000);
+  ASSERT_EQ(refusals.size(), 1u);  // the tier, not the capacity
+  EXPECT_NE(refusals[0].find("MemperformanceSelect=3 "), std::string::npos);
+
+  const std::string tier2 = "MemperformanceSelect=2\r\n";
+  EXPECT_EQ(Read("AccessDataCnt", "1", access, tier2), 1);
+  EXPECT_EQ(Read("AccessDataCnt", "1000000", access, tier2), 1000000);
+  EXPECT_TRUE(refusals.empty());
+  EXPECT_EQ(Read("AccessDataCnt", "0", access, tier2), 300000);  // a table of no rows
+  ASSERT_EQ(refusals.size(), 1u);
+  EXPECT_NE(refusals[0].find("AccessDataCnt=0 "), std::string::npos);
+  EXPECT_EQ(Read("AccessDataCnt", "1000001", access, tier2), 1000000);
+  ASSERT_EQ(refusals.size(), 1u);
+  EXPECT_NE(refusals[0].find("AccessDataCnt=1000001 "), std::string::npos);
+  EXPECT_EQ(Read("SessionSetupCnt", "-3", &OptionInfoSt::SessionSetupCnt, tier2), 1024);
+  EXPECT_EQ(refusals.size(), 1u);
+}
+
+TEST_F(OptionRangeTest, EveryRefusalIsToldOnceAndBoxedTogetherOnWindows) {
+  fake.WriteText(Ini(), "[Option]\r\nPacketBuffer=-1\r\nIpAddress=1.2.3\r\nErrorLevel=3\r\n");
+  auto refused = Refusals(KernelAfterRead(fake));
+  ASSERT_EQ(refused.size(), 2u);
+  EXPECT_EQ(OptionInfo.ErrorLevel, 3);
+#ifdef _WIN32
+  ASSERT_EQ(fake.boxes().size(), 1u);
+  EXPECT_NE(fake.boxes()[0].text.find("PacketBuffer=-1 is refused"), std::string::npos);
+  EXPECT_NE(fake.boxes()[0].text.find("IpAddress=1.2.3 is refused"), std::string::npos);
+#else
+  EXPECT_TRUE(fake.boxes().empty());              // the console has the lines
+#endif
+}
+
+TEST_F(OptionTest, AnAddressIsTakenOnlyWhenItIsOne) {
+  auto ip = [&](const std::string& value) {
+    fake.WriteText(Ini(), "[Option]\r\nIpAddress=" + value + "\r\n");
+    return Refusals(KernelAfterRead(fake));
+  };
+  EXPECT_TRUE(ip("10.213.0.1").empty());
+  EXPECT_STREQ(OptionInfo.IpAddress, "10.213.0.1");
+  EXPECT_TRUE(ip("0.0.0.0").empty());
+  EXPECT_STREQ(OptionInfo.IpAddress, "0.0.0.0");
+  // Leading zeros are decimal; the address is kept as a frame's address is spelt, so that the
+  // two compare equal.
+  EXPECT_TRUE(ip("010.213.000.001").empty());
+  EXPECT_STREQ(OptionInfo.IpAddress, "10.213.0.1");
+  EXPECT_TRUE(ip("").empty());
+  EXPECT_STREQ(OptionInfo.IpAddress, "0.0.0.0");
+  for (const char* bad : {"not-an-address", "266.72.0.257", "1.2.3", "1.2.3.4.5", "-1.2.3.4"}) {
+    auto refused = ip(bad);
+    EXPECT_STREQ(OptionInfo.IpAddress, "0.0.0.0") << bad;
+    ASSERT_EQ(refused.size(), 1u) << bad;
+    EXPECT_NE(refused[0].find(std::string("IpAddress=") + bad + " "), std::string::npos)
+        << refused[0];
+    EXPECT_NE(refused[0].find("0.0.0.0 (the machine's first address"), std::string::npos)
+        << refused[0];
+  }
 }
 
 TEST_F(OptionTest, AnIniWithoutTheOptionSectionIsReported) {

@@ -35,6 +35,35 @@ TEST(TextTest, DottedQuadWritesWhatPrintfWrites) {
   EXPECT_STREQ(cut, "255.2");
 }
 
+TEST(TextTest, DottedQuadsAreReadStrictly) {
+  unsigned char a[4] = {9, 9, 9, 9};
+  ASSERT_TRUE(ParseDottedQuad("10.213.0.2", a));
+  EXPECT_EQ(a[0], 10);
+  EXPECT_EQ(a[1], 213);
+  EXPECT_EQ(a[2], 0);
+  EXPECT_EQ(a[3], 2);
+  ASSERT_TRUE(ParseDottedQuad("0.0.0.0", a));
+  EXPECT_EQ(a[0] | a[1] | a[2] | a[3], 0);
+  ASSERT_TRUE(ParseDottedQuad("255.255.255.255", a));
+  EXPECT_EQ(a[3], 255);
+  // Leading zeros are decimal, never octal: 010 is ten.
+  ASSERT_TRUE(ParseDottedQuad("010.001.000.099", a));
+  EXPECT_EQ(a[0], 10);
+  EXPECT_EQ(a[1], 1);
+  EXPECT_EQ(a[3], 99);
+
+  for (const char* bad :
+       {"1.2.3",      "1.2.3.4.5",  "256.1.1.1", "1.2.3.256",      "266.72.0.257",
+        "1.2.3.4 ",   " 1.2.3.4",   "-1.2.3.4",  "+1.2.3.4",       "a.b.c.d",
+        "1.2.3.4x",   "1..3.4",     "1.2.3.",    ".1.2.3",         "0x1.2.3.4",
+        "0001.2.3.4", "1.2.3.4/24", "",          "not-an-address", "4294967297.0.0.1"}) {
+    unsigned char b[4] = {7, 7, 7, 7};
+    EXPECT_FALSE(ParseDottedQuad(bad, b)) << bad;
+    EXPECT_EQ(b[0], 7) << bad;  // nothing written
+  }
+  EXPECT_FALSE(ParseDottedQuad(nullptr, a));
+}
+
 TEST(TextTest, DateTimeTextWritesWhatPrintfWrites) {
   const int cases[][6] = {{2026, 12, 9, 10, 20, 7}, {5, 1, 2, 3, 4, 5},
                           {0, 0, 0, 0, 0, 0},       {9999, 99, 99, 99, 99, 99},

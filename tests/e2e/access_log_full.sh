@@ -44,7 +44,7 @@ kernel=$(ls "$work"/home/QVXkernel/QVXkernel*.log)
 event=$(ls "$work"/home/QVXkernel/QVXevent*.log)
 lost=$(grep -c "QVX_E11-003" "$kernel") || fail "no E11-003 line in the kernel log"
 [ "$lost" -ge $((lines - 3)) ] || fail "only $lost of about $lines lines lost"
-grep -qF "quorvix: $lost access-log lines could not be written" "$work/err.txt" ||
+grep -qF "quorvix: ended with errors: $lost access-log lines could not be written" "$work/err.txt" ||
   fail "the console does not give the $lost lines lost"
 [ "$(grep -c "QVX_E11-005" "$event")" = 1 ] || fail "the event log does not say once that lines are lost"
 grep -qF "$work/disk/Quorvix.log cannot be written" "$event" || fail "the event log does not name the log"

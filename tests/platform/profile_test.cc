@@ -39,6 +39,27 @@ TEST(Profile, IntegersReadLikeTheWin32Call) {
   EXPECT_EQ(ProfileValueToInt("0x", 7), 0);
 }
 
+TEST(Profile, AWholeValueIsANumberOrNot) {
+  long long v = 0;
+  ASSERT_TRUE(ProfileValueIsNumber("42", &v));
+  EXPECT_EQ(v, 42);
+  ASSERT_TRUE(ProfileValueIsNumber("-1", &v));
+  EXPECT_EQ(v, -1);
+  ASSERT_TRUE(ProfileValueIsNumber("+7", &v));
+  EXPECT_EQ(v, 7);
+  ASSERT_TRUE(ProfileValueIsNumber("0x1000000", &v));
+  EXPECT_EQ(v, 0x1000000);
+  // Past int: still a number, and past int's range rather than wrapped into it.
+  ASSERT_TRUE(ProfileValueIsNumber("2147483648", &v));
+  EXPECT_EQ(v, 2147483648LL);
+  ASSERT_TRUE(ProfileValueIsNumber("99999999999999999999999", &v));
+  EXPECT_GT(v, 2147483647LL);
+  ASSERT_TRUE(ProfileValueIsNumber("-4294967296", &v));
+  EXPECT_LT(v, -2147483647LL);
+  for (const char* bad : {"", "abc", "55zz", "12 34", "0x", "-", "1.5", "64MB", "0x1G", "--1"})
+    EXPECT_FALSE(ProfileValueIsNumber(bad, &v)) << bad;
+}
+
 TEST(Profile, StoreReplacesAddsAndAppends) {
   std::string t = ProfileStore("", "Option", "A", "1");
   EXPECT_EQ(t, "[Option]\r\nA=1\r\n");

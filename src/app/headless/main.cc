@@ -1,11 +1,13 @@
 // quorvix: the Linux build without a window. Monitors a Samba server's traffic live.
 //
-//   quorvix [--home DIR] [--smb-conf FILE] [OPTION [KERNEL_LOG]]
+//   quorvix [--home DIR] [--smb-conf FILE] [--keep-trying] [OPTION [KERNEL_LOG]]
 //   quorvix --replay FILE [--sessions FILE] [--home DIR] [--smb-conf FILE] [OPTION [KERNEL_LOG]]
 //
 // OPTION "SC" suppresses message boxes (here: console notices of the main window and capture
 // control). SIGINT/SIGTERM end the program through the shutdown sequence; SIGHUP reopens the
 // access log under its configured name (after logrotate moved it away) and restarts capture.
+// A run that went wrong (lines lost, a log or the capture that could not be opened) ends with
+// status 1 and one console line that says what.
 #include <signal.h>
 #include <unistd.h>
 
@@ -51,7 +53,8 @@ class HomePlatform : public qvx::PlatformWrapper {
 
 void Usage() {
   std::fprintf(stderr,
-               "usage: quorvix [--home DIR] [--smb-conf FILE] [OPTION [KERNEL_LOG]]\n"
+               "usage: quorvix [--home DIR] [--smb-conf FILE] [--keep-trying] "
+               "[OPTION [KERNEL_LOG]]\n"
                "       quorvix --replay FILE [--sessions FILE] [--home DIR] [--smb-conf FILE]\n"
                "               [OPTION [KERNEL_LOG]]\n"
                "  --home DIR   keep Quorvix.ini, Quorvix.log and QVXkernel/ in DIR\n"
@@ -61,8 +64,26 @@ void Usage() {
                "                   with the clock at each frame's time; ends at its end\n"
                "  --sessions FILE  replay: the server's sessions from this smbstatus -j output\n"
                "                   (default: from the connections in the capture)\n"
+               "  --keep-trying    live: when the capture cannot be opened, try again every\n"
+               "                   10 s instead of ending with status 1\n"
                "  OPTION       SC: no message boxes\n"
                "  KERNEL_LOG   full path of the kernel log\n");
+}
+
+constexpr int kRetrySeconds = 10;
+
+// Ends a run that has closed: status 0 when nothing went wrong, else 1 and one console line that
+// says all of it.
+int Finish(std::vector<std::string> errors) {
+  if (const uint64_t lost = qvx::QVX_AccessLogLinesLost(); lost > 0)
+    errors.insert(
+        errors.begin(),
+        std::to_string(lost) + " access-log lines could not be written (see the kernel log)");
+  if (errors.empty()) return 0;
+  std::string line;
+  for (const std::string& e : errors) line += (line.empty() ? "" : "; ") + e;
+  std::fprintf(stderr, "quorvix: ended with errors: %s\n", line.c_str());
+  return 1;
 }
 
 // Runs the program on a capture file: start-up, capture on the file until its last frame was
@@ -75,10 +96,8 @@ int Replay(qvx::ConsoleView& view, const std::string& file, bool smb_seen) {
     if (id != qvx::ConsoleView::kCloseCommand) qvx::QVX_OnCommand(id);
   if (qvx::data.LoggingFlg == 0) qvx::QVX_OnCommand(qvx::kIdmStart);
   if (qvx::data.LoggingFlg == 0) {
-    std::fprintf(stderr, "quorvix: capture could not start on %s (see the kernel log)\n",
-                 file.c_str());
     qvx::QVX_OnClose();
-    return 1;
+    return Finish({"capture could not start on " + file + " (see the kernel log)"});
   }
   auto started = std::chrono::steady_clock::now();
   int state = qvx::kQvxFileReading;
@@ -101,7 +120,6 @@ int Replay(qvx::ConsoleView& view, const std::string& file, bool smb_seen) {
   }
   qvx::QVX_OnCommand(qvx::kIdmStop);
   qvx::QVX_AccessLogLossNotice(nullptr);
-  const uint64_t lost = qvx::QVX_AccessLogLinesLost();
   qvx::QVX_OnClose();
   std::fprintf(stderr, "quorvix: replayed %llu frames of %s in %.3f s (%.0f frames/s)\n",
                static_cast<unsigned long long>(frames), file.c_str(), secs,
@@ -112,13 +130,7 @@ int Replay(qvx::ConsoleView& view, const std::string& file, bool smb_seen) {
                  "quorvix: no frame of %s goes to TCP port 445: it holds no SMB traffic to "
                  "audit\n",
                  file.c_str());
-  if (lost > 0) {
-    std::fprintf(stderr,
-                 "quorvix: %llu access-log lines could not be written (see the kernel log)\n",
-                 static_cast<unsigned long long>(lost));
-    return 1;
-  }
-  return 0;
+  return Finish({});
 }
 
 }  // namespace
@@ -128,6 +140,7 @@ int main(int argc, char** argv) {
   std::string replay;
   std::string sessions;
   bool smb_conf = false;
+  bool keep_trying = false;
   std::vector<const char*> args;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
@@ -140,6 +153,8 @@ int main(int argc, char** argv) {
       replay = argv[++i];
     } else if (a == "--sessions" && i + 1 < argc) {
       sessions = argv[++i];
+    } else if (a == "--keep-trying") {
+      keep_trying = true;
     } else if (a == "--help" || a == "-h") {
       Usage();
       return 0;
@@ -180,6 +195,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "quorvix: --sessions is only for --replay\n");
     return 2;
   }
+  if (keep_trying && !replay.empty()) {
+    std::fprintf(stderr, "quorvix: --keep-trying is only for a live run\n");
+    return 2;
+  }
   // Live, a line carries the capture time of its request, however late it is handled.
   std::unique_ptr<qvx::CaptureClockPlatform> clock_platform;
   if (replay.empty()) {
@@ -187,7 +206,10 @@ int main(int argc, char** argv) {
     qvx::SetPlatform(clock_platform.get());
   }
 
-  if (!qvx::QVX_StartUp(static_cast<int>(args.size()), args.data())) return 0;
+  if (!qvx::QVX_StartUp(static_cast<int>(args.size()), args.data())) {
+    std::fprintf(stderr, "quorvix: ended with errors: the diagnostic logs cannot be made\n");
+    return 1;
+  }
 
   struct sigaction sa {};
   sa.sa_handler = OnStop;
@@ -204,19 +226,34 @@ int main(int argc, char** argv) {
                  qvx::szLogfileName);
     return 1;
   }
+  // An access log that was asked for and cannot be had would leave the run recording nothing.
+  if (const std::string& why = qvx::QVX_AccessLogStartUpProblem(); !why.empty()) {
+    const std::string error = "the access log cannot be used: " + why;
+    qvx::QVX_OnClose();
+    return Finish({error});
+  }
   if (!replay.empty()) return Replay(view, replay, smb_seen);
 
   // The message loop: posted commands at once, the timer on every new wall-clock second.
   int64_t last_tick = qvx::platform().Now().t;
   bool loss_told = false;
+  // Capture was started and not stopped: it should be running. Without --keep-trying a capture
+  // that cannot be opened (at start, or at a restart) ends the run.
+  bool want_capture = false;
+  bool retrying = false;
+  int64_t last_try = 0;
+  std::vector<std::string> errors;
   for (;;) {
     int id;
     bool close = g_stop != 0;
     while (!close && view.TakeCommand(&id)) {
-      if (id == qvx::ConsoleView::kCloseCommand)
+      if (id == qvx::ConsoleView::kCloseCommand) {
         close = true;
-      else
+      } else {
         qvx::QVX_OnCommand(id);
+        if (id == qvx::kIdmStart) want_capture = true;
+        if (id == qvx::kIdmStop) want_capture = false;
+      }
     }
     if (close) break;
     if (g_restart) {
@@ -225,6 +262,27 @@ int main(int argc, char** argv) {
       qvx::QVX_OnCommand(qvx::kIdmWinPcapRestart);
     }
     int64_t now = qvx::platform().Now().t;
+    if (want_capture && qvx::data.LoggingFlg == 0) {
+      const std::string error = std::string("capture could not be opened on the adapter of ") +
+                                qvx::OptionInfo.IpAddress + " (see the kernel log)";
+      if (!keep_trying) {
+        errors.push_back(error);
+        break;
+      }
+      if (!retrying) {
+        retrying = true;
+        last_try = now;
+        std::fprintf(stderr, "quorvix: %s; trying again every %d s\n", error.c_str(),
+                     kRetrySeconds);
+      } else if (now - last_try >= kRetrySeconds) {
+        last_try = now;
+        qvx::QVX_OnCommand(qvx::kIdmStart);
+      }
+    } else if (retrying && qvx::data.LoggingFlg != 0) {
+      retrying = false;
+      std::fprintf(stderr, "quorvix: capture opened on the adapter of %s\n",
+                   qvx::OptionInfo.IpAddress);
+    }
     if (now != last_tick) {
       last_tick = now;
       qvx::QVX_OnTimer();
@@ -238,6 +296,9 @@ int main(int argc, char** argv) {
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
+  if (retrying)
+    errors.push_back(std::string("capture could not be opened on the adapter of ") +
+                     qvx::OptionInfo.IpAddress + " by the end (see the kernel log)");
   qvx::QVX_OnClose();
-  return 0;
+  return Finish(std::move(errors));
 }
