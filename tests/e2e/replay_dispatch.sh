@@ -97,6 +97,8 @@ for p in packets:
                 n["QVX_SmbClose"] += 1
             elif c in (0x0B, 0x2F):
                 n["QVX_SmbWrite"] += 1
+            elif c == 0x72:
+                pass  # a negotiation names no file and goes to no handler
             elif smb1_known(c):
                 n[SMB1_TOWARD.get(c, "QVX_SmbOtherCmd")] += 1
         elif c == 0x75:
@@ -112,7 +114,8 @@ for p in packets:
             if c == 3:
                 n["QVX_Smb2TreeConnectAndxRecv"] += 1
             continue
-        if c in (8, 11) or (c > 18 and c != 254):
+        # READ and IOCTL are out of the table; a negotiation or log-on names no file.
+        if c in (0, 1, 8, 11) or (c > 18 and c != 254):
             continue
         if c == 17:
             cls, level = first(msg, "smb2.class"), first(msg, "smb2.file_info.infolevel")
