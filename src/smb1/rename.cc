@@ -170,12 +170,8 @@ int QVX_SmbComRename(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigned char
   if (QVX_ExclusionInfoChk(new_full, 0) != 0) return 10;
   static char path[2 * kAccessPathSize + 8];
   std::snprintf(path, sizeof path, "%s >> %s", old_full, new_full);
-  if (answer && !answer->Ok()) {
-    char status[40];
-    c.info = QVX_StatusName(answer->status, status, sizeof status);
-    return QVX_WriteAccess(QVX_AccessFactsOf(c, slot, path, 0), "denied",
-                           QVX_OperationText(kVerdictRenamed), true);
-  }
+  if (answer && !answer->Ok())
+    return QVX_DeniedRecord(c, slot, path, kVerdictRenamed, answer->status);
   QVX_AccessRecord(c, slot, path, 0, QVX_OperationText(kVerdictRenamed));
   QVX_DBG();
   return 0;
@@ -208,12 +204,7 @@ int PathCommand(SMB_HEADER_ST* h, unsigned long Len, unsigned char* recvData, lo
   static char full[kAccessPathSize];
   LocalPath(c, slot, name, inside, full, sizeof full);
   if (QVX_ExclusionInfoChk(full, 0) != 0) return 10;
-  if (answer && !answer->Ok()) {
-    char status[40];
-    c.info = QVX_StatusName(answer->status, status, sizeof status);
-    return QVX_WriteAccess(QVX_AccessFactsOf(c, slot, full, 0), "denied",
-                           QVX_OperationText(verdict), true);
-  }
+  if (answer && !answer->Ok()) return QVX_DeniedRecord(c, slot, full, verdict, answer->status);
   QVX_AccessRecord(c, slot, full, 0, QVX_OperationText(verdict));
   QVX_DBG();
   return 0;

@@ -332,15 +332,19 @@ bool QVX_RefusalSilent(const char* routine, const char* name, uint32_t status) {
   return true;
 }
 
-int QVX_RefusedOpenRecord(const FileAccessCall& c, int slot, const char* full, uint32_t desired,
-                          uint32_t disposition, uint32_t status) {
+int QVX_DeniedRecord(const FileAccessCall& c, int slot, const char* full, int verdict,
+                     uint32_t status) {
   char name[40];
   FileAccessCall told = c;
   told.info = QVX_StatusName(status, name, sizeof name);
-  AccessFacts a = QVX_AccessFactsOf(told, slot, full, 0);
   // A refused attempt is told every time: it is no repeat of an access that succeeded.
-  return QVX_WriteAccess(a, "denied", QVX_OperationText(QVX_AttemptVerdict(desired, disposition)),
-                         true);
+  return QVX_WriteAccess(QVX_AccessFactsOf(told, slot, full, 0), "denied",
+                         QVX_OperationText(verdict), true);
+}
+
+int QVX_RefusedOpenRecord(const FileAccessCall& c, int slot, const char* full, uint32_t desired,
+                          uint32_t disposition, uint32_t status) {
+  return QVX_DeniedRecord(c, slot, full, QVX_AttemptVerdict(desired, disposition), status);
 }
 
 int QVX_AnsweredOpenRecord(const FileAccessCall& c, int slot, const char* full, uint32_t desired,

@@ -121,6 +121,10 @@ OpenFileKey QVX_OpenFileKeyOf(const unsigned char* recvData, int version, uint64
 // counted (kernel log at ErrorLevel 4 or more). Always 0.
 int QVX_RefusedOpenRecord(const FileAccessCall& c, int slot, const char* full, uint32_t desired,
                           uint32_t disposition, uint32_t status);
+// The "denied" line of a request refused for the user's rights: the status named in the SMB Info
+// column, verdict the operation it tried. Always 0.
+int QVX_DeniedRecord(const FileAccessCall& c, int slot, const char* full, int verdict,
+                     uint32_t status);
 // True (and the refusal counted) when a refused request gives no line at all.
 bool QVX_RefusalSilent(const char* routine, const char* name, uint32_t status);
 // An open the server answered with success: the verdict from what it did (created, overwritten,
