@@ -5,6 +5,7 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "app/tables.h"
 #include "base/data.h"
@@ -44,9 +45,56 @@ bool IsSep(char c) {
 std::atomic<uint64_t> g_lines_lost{0};
 std::atomic<bool> g_loss_told{false};
 
+// What was written to the open log since its identity was last found right, under g_critSec:
+// when the file turns out to have been deleted meanwhile, these lines went with it and are
+// written again into the new file. Bounded; past the bound the lines are only counted.
+constexpr size_t kSinceCheckMax = 16u << 20;
+std::string g_since_check;
+uint64_t g_since_check_dropped = 0;
+
+// The identity of the stream's file (LogFileSelect 2) when it was opened.
+FileIdentity g_stream_id;
+bool g_stream_id_known = false;
+
+// Notices for the console, taken by the headless build's loop.
+std::vector<std::string> g_notices;
+std::atomic<bool> g_have_notices{false};
+// The log could not be reopened at the last check (told once until it can).
+bool g_reopen_failing = false;
+
 bool OpenAtEnd(const char* FileName) {
+  hExistingFile.reset();  // Windows lets no second writer open the file
   hExistingFile = platform().OpenWritable(FileName ? FileName : "", OpenMode::kAppend);
+  g_since_check.clear();
+  g_since_check_dropped = 0;
   return hExistingFile != nullptr;
+}
+
+// Cuts a file back to before, the size it had before a write that failed: a full disk never
+// leaves half a line for the next one to be glued to. False when a part stays.
+bool RollBack(WritableFile& f, uint64_t before, size_t size) {
+  uint64_t now = 0;
+  if (!f.Size(&now)) return false;
+  if (now <= before) return true;  // nothing of it reached the file
+  // More than the line grew the file: someone else wrote to it; their bytes stay.
+  if (now - before > size) return false;
+  return f.Truncate(before);
+}
+
+// Writes data to f whole or not at all, in one write call.
+bool WriteWholeTo(WritableFile& f, const char* data, size_t size) {
+  uint64_t before = 0;
+  const bool sized = f.Size(&before);
+  if (f.Write(data, size, OptionInfo.AsynchronousFlg == 1)) return true;
+  if (!sized || !RollBack(f, before, size))
+    QVX_KLOG("QVX_E11-007 LogFileAccess[%d][%ld] : 書き込めなかった行の一部が残りました。%s\r\n",
+             LogPath);
+  return false;
+}
+
+void AddNotice(const std::string& text) {
+  g_notices.push_back(text);
+  g_have_notices = true;
 }
 
 }  // namespace
@@ -57,7 +105,6 @@ int LogFileAccess(void* /*hDlg*/, const char* FileName, const char* ChgFileName,
   if (OptionInfo.ErrorLevel >= 6)
     QVX_KLOG("QVX_D31-001 LogFileAccess[%d][%ld] : >>>>>>>>>> %s\r\n", WriteData ? WriteData : "");
   if (Flg == kLogOpenWrite || Flg == kLogReopen) {
-    if (Flg == kLogReopen) hExistingFile.reset();
     if (!OpenAtEnd(FileName)) {
       QVX_KLOG("QVX_E11-001 LogFileAccess[%d][%ld] : ログファイルが作成できません。%s\r\n",
                FileName);
@@ -66,6 +113,7 @@ int LogFileAccess(void* /*hDlg*/, const char* FileName, const char* ChgFileName,
     if (Flg == kLogReopen) return 1;
   } else if (Flg == kLogRenameNew) {
     hExistingFile.reset();
+    g_since_check.clear();
     // A first start has nothing to rename.
     if (platform().FileExists(FileName) &&
         !platform().RenameFile(FileName, ChgFileName ? ChgFileName : "")) {
@@ -83,7 +131,7 @@ int LogFileAccess(void* /*hDlg*/, const char* FileName, const char* ChgFileName,
     if (hExistingFile->Size(&size) && size > 0) return 1;
   }
   if (!hExistingFile || WriteData == nullptr || WriteSize == 0 ||
-      !hExistingFile->Write(WriteData, WriteSize, OptionInfo.AsynchronousFlg == 1)) {
+      !WriteWholeTo(*hExistingFile, WriteData, WriteSize)) {
     QVX_KLOG("QVX_E11-003 LogFileAccess[%d][%ld] : ログファイルに書き込みできません。%s\r\n",
              FileName);
     return 0;
@@ -212,6 +260,7 @@ void QuorvixAccessLogChangeLogfile(const char* path) {
     std::fclose(pAccessLogfile);
     pAccessLogfile = nullptr;
   }
+  g_stream_id_known = false;
   CopyText(szAccessLogfileName, path);
 }
 
@@ -220,6 +269,9 @@ void QuorvixAccessLogPrintLog(const char* fmt, ...) {
     // Binary: the lines carry their own CR LF, which text mode would double on Windows.
     pAccessLogfile = std::fopen(szAccessLogfileName, "ab");
     if (!pAccessLogfile) return;
+    // Which file the stream writes, for the check that it still has its name.
+    g_stream_id_known =
+        platform().PathIdentity(szAccessLogfileName, &g_stream_id) == FileInfoResult::kOk;
   }
   va_list ap;
   va_start(ap, fmt);
@@ -279,6 +331,54 @@ void QVX_AccessLogStartUp(void* owner) {
            OptionInfo.LogFileSelect);
 }
 
+namespace {
+
+// The size of the stream's file by its name (LogFileSelect 2); 0 when it is not there yet.
+bool StreamFileSize(uint64_t* size) {
+  FileInfo fi;
+  const FileInfoResult r = platform().GetFileInfo(szAccessLogfileName, &fi);
+  *size = r == FileInfoResult::kOk ? fi.size : 0;
+  return r != FileInfoResult::kError;
+}
+
+// Names a line that could not be written in the kernel log, by its fields (time, user, client,
+// operation, path), so that the access is known although its line is not in the access log.
+void NameLostLine(const char* line, size_t size) {
+  std::string text(line, size);
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  std::vector<std::string> f;
+  size_t at = 0;
+  // The path is the last column and may hold commas itself.
+  while (f.size() < 12) {
+    const size_t comma = text.find(',', at);
+    if (comma == std::string::npos) break;
+    f.push_back(text.substr(at, comma - at));
+    at = comma + 1;
+  }
+  f.push_back(text.substr(at));
+  std::string msg = "QVX_E11-006 QVX_AccessLogWrite[" + std::to_string(__LINE__) + "][" +
+                    std::to_string(platform().LastError()) + "] : アクセスログの行が失われました。";
+  if (f.size() == 13) {
+    msg += "lost line: time=" + f[0] + " user=" + f[3] + " client=" + f[4] + " cmd=" + f[8] +
+           " op=" + f[11] + " path=" + f[12];
+  } else {
+    msg += "lost line: " + text;
+  }
+  msg += "\r\n";
+  // The line may be longer than a kernel-log line's buffer: written as it is, whole. Its bytes
+  // from the wire were escaped when it was made.
+  DbgLogPrint(nullptr, szLogfileName, nullptr, msg.data(), static_cast<unsigned long>(msg.size()),
+              1);
+}
+
+// A line was lost: counted and named.
+void LineLost(const char* line, size_t size) {
+  ++g_lines_lost;
+  NameLostLine(line, size);
+}
+
+}  // namespace
+
 int QVX_AccessLogWrite(const char* line, size_t size) {
   if (OptionInfo.LogFileWriteFlg != 1 || line == nullptr) return 0;
   std::lock_guard<std::recursive_mutex> lock(g_critSec);
@@ -286,13 +386,24 @@ int QVX_AccessLogWrite(const char* line, size_t size) {
     // The C-library writer carries every line in this mode.
     if (OptionInfo.ErrorLevel >= 6)
       QVX_KLOG("QVX_D31-001 LogFileAccess[%d][%ld] : >>>>>>>>>> %s\r\n", line);
+    uint64_t before = 0;
+    const bool sized = StreamFileSize(&before);
     QuorvixAccessLogPrintLog("%.*s", static_cast<int>(size), line);
     // A full disk shows only as the stream's error state.
     if (!pAccessLogfile || std::ferror(pAccessLogfile)) {
-      if (pAccessLogfile) std::clearerr(pAccessLogfile);
+      // The stream lets go of what it holds; what reached the file is cut away through a handle
+      // of our own, and the stream opens the file again with its next line.
+      QuorvixAccessLogChangeLogfile(szAccessLogfileName);
+      std::unique_ptr<WritableFile> f =
+          sized ? platform().OpenWritable(szAccessLogfileName, OpenMode::kAppend) : nullptr;
+      if (!f || !RollBack(*f, before, size))
+        QVX_KLOG(
+            "QVX_E11-007 LogFileAccess[%d][%ld] : 書き込めなかった行の一部が残りました。%s\r\n",
+            szAccessLogfileName);
+      f.reset();
       QVX_KLOG("QVX_E11-003 LogFileAccess[%d][%ld] : ログファイルに書き込みできません。%s\r\n",
                szAccessLogfileName);
-      ++g_lines_lost;
+      LineLost(line, size);
       return 0;
     }
     return 1;
@@ -300,7 +411,13 @@ int QVX_AccessLogWrite(const char* line, size_t size) {
   int rc =
       LogFileAccess(nullptr, LogPath, nullptr, line, static_cast<unsigned long>(size), kLogWrite);
   if (OptionInfo.LogFileSelect != 0 && hExistingFile) hExistingFile->Flush();
-  if (rc != 1) ++g_lines_lost;
+  if (rc != 1) {
+    LineLost(line, size);
+  } else if (g_since_check.size() + size <= kSinceCheckMax) {
+    g_since_check.append(line, size);
+  } else {
+    ++g_since_check_dropped;
+  }
   return rc;
 }
 
@@ -316,6 +433,117 @@ bool QVX_AccessLogLossNotice(void* owner) {
   QVX_ELOG("QVX_E11-005 LogFileAccess[%d][%ld] : %s\r\n", text);
   ScMessageBox(owner, text, "Error", kMbIconStop);
   return true;
+}
+
+std::vector<std::string> QVX_AccessLogTakeNotices() {
+  std::vector<std::string> out;
+  if (!g_have_notices.load()) return out;
+  std::lock_guard<std::recursive_mutex> lock(g_critSec);
+  out.swap(g_notices);
+  g_have_notices = false;
+  return out;
+}
+
+int QVX_AccessLogCheckFile() {
+  if (OptionInfo.LogFileWriteFlg != 1 || LogPathBase[0] == '\0') return 0;
+  std::lock_guard<std::recursive_mutex> lock(g_critSec);
+  FileIdentity at_name;
+  const FileInfoResult r = platform().PathIdentity(LogPathBase, &at_name);
+  if (r == FileInfoResult::kError) return 0;  // cannot tell; the next second asks again
+  const bool stream = OptionInfo.LogFileSelect == 2;
+  FileIdentity open_id;
+  bool have_open;
+  if (stream) {
+    // A closed stream opens the file by its name with its next line: nothing to follow.
+    if (!pAccessLogfile || !g_stream_id_known) return 0;
+    have_open = true;
+    open_id = g_stream_id;
+  } else {
+    have_open = hExistingFile && hExistingFile->Identity(&open_id);
+  }
+  if (have_open && r == FileInfoResult::kOk && at_name.SameFile(open_id)) {
+    g_since_check.clear();
+    g_since_check_dropped = 0;
+    g_reopen_failing = false;
+    return 0;
+  }
+
+  const char* what = !have_open                       ? "could not be written"
+                     : r == FileInfoResult::kNotFound ? "was removed"
+                                                      : "was replaced";
+  // Deleted while open: the lines since the last check went with it and are written again.
+  // (The stream's lines cannot be had back.)
+  const bool deleted = have_open && !stream && open_id.links == 0;
+  std::string carried;
+  const uint64_t dropped = deleted ? g_since_check_dropped : 0;
+  if (deleted) carried.swap(g_since_check);
+
+  char folder[kAccessLogPathSize];
+  PathRemoveFileSpecText(LogPathBase, folder, sizeof folder);
+  bool made_folder = false;
+  if (folder[0] != '\0' && !platform().IsDirectory(folder))
+    made_folder = platform().MakeSureDirectoryPathExists(std::string(folder) + kPathSep);
+
+  int rc;
+  if (stream) {
+    QuorvixAccessLogChangeLogfile(LogPathBase);
+    // The stream creates the file with its next line; the header goes first.
+    std::unique_ptr<WritableFile> f = platform().OpenWritable(LogPathBase, OpenMode::kAppend);
+    uint64_t size = 1;
+    rc = f ? 1 : 0;
+    if (f && f->Size(&size) && size == 0)
+      WriteWholeTo(*f, kAccessLogHeader, sizeof kAccessLogHeader - 1);
+  } else {
+    rc = LogFileAccess(nullptr, LogPathBase, nullptr, nullptr, 0, kLogReopen);
+    uint64_t size = 1;
+    if (rc == 1 && hExistingFile->Size(&size) && size == 0)
+      LogFileAccess(nullptr, LogPathBase, nullptr, kAccessLogHeader, sizeof kAccessLogHeader - 1,
+                    kLogWrite);
+    if (!carried.empty() &&
+        (rc != 1 || LogFileAccess(nullptr, LogPathBase, nullptr, carried.data(),
+                                  static_cast<unsigned long>(carried.size()), kLogWrite) != 1)) {
+      // Named one by one: each is lost now.
+      for (size_t at = 0; at < carried.size();) {
+        size_t end = carried.find('\n', at);
+        end = end == std::string::npos ? carried.size() : end + 1;
+        LineLost(carried.data() + at, end - at);
+        at = end;
+      }
+      carried.clear();
+    }
+    if (OptionInfo.LogFileSelect != 0 && hExistingFile) hExistingFile->Flush();
+  }
+  CopyText(LogPath, LogPathBase);
+  if (rc != 1) {
+    if (!g_reopen_failing) {
+      g_reopen_failing = true;
+      char text[kAccessLogPathSize + 160];
+      std::snprintf(text, sizeof text,
+                    "the access log %s %s and cannot be opened again under its name; retried "
+                    "every second",
+                    LogPathBase, what);
+      QVX_KLOG("QVX_E11-009 QVX_AccessLogCheckFile[%d][%ld] : %s\r\n", text);
+      QVX_ELOG("QVX_E11-009 QVX_AccessLogCheckFile[%d][%ld] : %s\r\n", text);
+      AddNotice(text);
+    }
+    return 0;
+  }
+  g_reopen_failing = false;
+  char text[kAccessLogPathSize + 200];
+  std::snprintf(text, sizeof text, "the access log %s %s under the program: opened again%s%s",
+                LogPathBase, what, made_folder ? " (its folder made anew)" : "",
+                carried.empty() ? "" : ", with the lines written since the last check");
+  QVX_KLOG("QVX_W11-008 QVX_AccessLogCheckFile[%d][%ld] : %s\r\n", text);
+  QVX_ELOG("QVX_W11-008 QVX_AccessLogCheckFile[%d][%ld] : %s\r\n", text);
+  AddNotice(text);
+  if (dropped > 0) {
+    g_lines_lost += dropped;
+    QVX_KLOG(
+        "QVX_E11-010 QVX_AccessLogCheckFile[%d][%ld] : %llu lines written since the last check "
+        "went with the removed file\r\n",
+        static_cast<unsigned long long>(dropped));
+  }
+  return 1;
 }
 
 void QVX_AccessLogClose() {

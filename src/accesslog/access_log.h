@@ -7,6 +7,7 @@
 #include <initializer_list>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "base/option.h"
 #include "platform/platform.h"
@@ -65,7 +66,9 @@ const std::string& QVX_AccessLogStartUpProblem();
 // its folders should be, a folder that is not there; "" when none of these.
 std::string QVX_PathProblem(const char* path);
 // Writes one finished line of the access log (when LogFileWriteFlg is 1) under g_critSec,
-// flushed as LogFileSelect says. 1 when written.
+// flushed as LogFileSelect says, in one write call. 1 when written. A line that cannot be
+// written leaves nothing of itself in the file (what reached it is cut away again), is counted
+// and is named in the kernel log (QVX_E11-006) by its time, user, client, operation and path.
 int QVX_AccessLogWrite(const char* line, size_t size);
 // Lines QVX_AccessLogWrite could not write since the program started.
 uint64_t QVX_AccessLogLinesLost();
@@ -73,6 +76,14 @@ uint64_t QVX_AccessLogLinesLost();
 // event-log line; true when it told now. For the window thread: a box on the capture thread would
 // hold capture up.
 bool QVX_AccessLogLossNotice(void* owner);
+// The one-second check that the open access log still has its name (device and inode, or file
+// index): a log removed (its folder too) or replaced from outside is opened again under its
+// name, its folder made anew when missing, and the kernel log, the event log and the console
+// hear of it; lines written to a deleted file since the last check are written again into the
+// new one. A log that could not be opened is tried again. 1 when it was opened again.
+int QVX_AccessLogCheckFile();
+// The notices for the console that came up since the last call (the headless build prints them).
+std::vector<std::string> QVX_AccessLogTakeNotices();
 // The time field that starts every access-log line: "[YYYY/MM/DD hh:mm:ss]".
 const char* QVX_LineStamp(const LocalTime& t, char* out, size_t size);
 

@@ -229,6 +229,15 @@ int QVX_AccessLogReopen() {
   return rc;
 }
 
+int QVX_LogsReopen() {
+  std::lock_guard<std::recursive_mutex> lock(g_critSec);
+  const int rc = OptionInfo.LogFileWriteFlg == 1 ? QVX_AccessLogReopen() : 1;
+  DbgLogReopenAll();
+  QVX_KLOG("QVX_I10-006 QVX_LogsReopen[%d][%ld] : ログファイルを開き直しました。%s\r\n",
+           LogPathBase);
+  return rc;
+}
+
 void QVX_LogRotationReset() {
   g_have_tick = false;
   g_last_tick = 0;

@@ -37,6 +37,11 @@ int QVX_AccessLogSwitch();
 // moved away from outside (logrotate) is followed. A new or empty file gets the header.
 int QVX_AccessLogReopen();
 
+// SIGHUP: the access log (when written) and the diagnostic logs are closed and opened again
+// under their names, between two lines, under g_critSec. Nothing else is touched: capture, the
+// tables and the trees go on. 1 when the access log is open afterwards (or not written).
+int QVX_LogsReopen();
+
 // Forgets the tick and switch state (start of a run, tests).
 void QVX_LogRotationReset();
 

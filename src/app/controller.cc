@@ -11,6 +11,7 @@
 #include "base/dbglog.h"
 #include "base/option.h"
 #include "capture/capture_control.h"
+#include "capture/capture_hooks.h"
 #include "capture/smb_command_table.h"
 #include "filters/exclusion.h"
 #include "filters/ip_filter.h"
@@ -193,7 +194,10 @@ void QVX_OnTimer() {
   ViewRefreshJob(now);
   DailyRestartJob(now);
   QVX_LogRotationTick(now);
+  // After the rotation job, so that a file it just switched is not taken for a replaced one.
+  QVX_AccessLogCheckFile();
   QVX_AccessLogLossNotice(Owner());
+  QVX_CaptureShowLostLines(QVX_AccessLogLinesLost());
 }
 
 void QVX_OnForeground() {

@@ -247,6 +247,33 @@ void DbgLogCloseAll() {
   }
 }
 
+void DbgLogReopenAll() {
+  // Each log between two of its lines: its own lock held, the debug log's lines written first.
+  {
+    std::lock_guard<std::recursive_mutex> lock(g_kernel_lock);
+    if (hExistingDbgFile && szLogfileName[0] != '\0') {
+      hExistingDbgFile.reset();
+      hExistingDbgFile = platform().OpenWritable(szLogfileName, OpenMode::kAppend);
+    }
+  }
+  {
+    HandOverCrumbs();
+    std::lock_guard<std::recursive_mutex> lock(g_debug_lock);
+    if (hExistingDbgFile1 && szLogfileName1[0] != '\0') {
+      FlushDebugPending();
+      hExistingDbgFile1.reset();
+      hExistingDbgFile1 = platform().OpenWritable(szLogfileName1, OpenMode::kAppend);
+    }
+  }
+  {
+    std::lock_guard<std::recursive_mutex> lock(g_event_lock);
+    if (hExistingDbgFile2 && szLogfileName2[0] != '\0') {
+      hExistingDbgFile2.reset();
+      hExistingDbgFile2 = platform().OpenWritable(szLogfileName2, OpenMode::kAppend);
+    }
+  }
+}
+
 long DbgLogPrintCount() {
   HandOverCrumbs();
   std::lock_guard<std::recursive_mutex> lock(g_debug_lock);

@@ -44,6 +44,9 @@ bool DbgLogCreate();
 void DbgLogFlush();
 // Closes the three log handles (gathered debug-log lines are written first).
 void DbgLogCloseAll();
+// Closes each open log and opens it again under its name, at its end, between two of its lines
+// (after logrotate moved it away). A log that is not open stays closed.
+void DbgLogReopenAll();
 // Lines written to the debug log since it was last recreated.
 long DbgLogPrintCount();
 

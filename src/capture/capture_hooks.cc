@@ -1,5 +1,6 @@
 #include "capture/capture_hooks.h"
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -47,21 +48,40 @@ void QVX_CaptureSmbInfoTableDelete(DATA* data) { QVX_SmbInfoTableDelete(data); }
 
 void QVX_CaptureListIndexReset() { nListIndex = 0; }
 
-void QVX_CaptureShowCounts(unsigned long long drops, unsigned long long gaps,
-                           unsigned long long unreadable) {
+namespace {
+// The counts the status bar shows last; the capture thread and the timer each change theirs.
+std::atomic<unsigned long long> g_shown_drops{0}, g_shown_gaps{0}, g_shown_unreadable{0},
+    g_shown_lost{0};
+
+void ShowCounts() {
   View* view = QVX_View();
   if (view == nullptr) return;
-  char text[192];
+  char text[256];
   size_t n = 0;
   const auto add = [&](unsigned long long count, const char* what) {
     if (count == 0 || n >= sizeof text) return;
     n += static_cast<size_t>(
         std::snprintf(text + n, sizeof text - n, "%s%llu %s", n ? ", " : "", count, what));
   };
-  add(drops, "frames dropped by the capture");
-  add(gaps, "gaps in the SMB stream");
-  add(unreadable, "encrypted or compressed sessions not audited");
+  add(g_shown_drops.load(), "frames dropped by the capture");
+  add(g_shown_gaps.load(), "gaps in the SMB stream");
+  add(g_shown_unreadable.load(), "encrypted or compressed sessions not audited");
+  add(g_shown_lost.load(), "access-log lines lost");
   if (n > 0) view->SetStatusText(2, text);
+}
+}  // namespace
+
+void QVX_CaptureShowCounts(unsigned long long drops, unsigned long long gaps,
+                           unsigned long long unreadable) {
+  g_shown_drops = drops;
+  g_shown_gaps = gaps;
+  g_shown_unreadable = unreadable;
+  ShowCounts();
+}
+
+void QVX_CaptureShowLostLines(unsigned long long lost) {
+  if (g_shown_lost.exchange(lost) == lost) return;
+  ShowCounts();
 }
 
 void QVX_CaptureHideMainWindow(DATA*) {

@@ -20,6 +20,9 @@ void QVX_CaptureListIndexReset();
 // status bar and the console say so.
 void QVX_CaptureShowCounts(unsigned long long drops, unsigned long long gaps,
                            unsigned long long unreadable);
+// Access-log lines that could not be written since the program started, shown after those counts
+// when the number changed.
+void QVX_CaptureShowLostLines(unsigned long long lost);
 // StartDown: minimises the main window and hides it into the tray (SC_MINIMIZE, then 0x8066).
 void QVX_CaptureHideMainWindow(DATA* data);
 

@@ -36,6 +36,15 @@ enum class OpenMode {
   kCreateAlways,  // truncate or create
 };
 
+// Which file a path or an open handle is: device and inode on Linux, volume serial number and
+// file index on Windows. links is the file's number of names: 0 once it was deleted while open.
+struct FileIdentity {
+  uint64_t volume = 0;
+  uint64_t index = 0;
+  uint64_t links = 0;
+  bool SameFile(const FileIdentity& o) const { return volume == o.volume && index == o.index; }
+};
+
 // An open file the program writes lines into (diagnostic logs, the access log).
 class WritableFile {
  public:
@@ -46,6 +55,11 @@ class WritableFile {
   virtual bool Flush() = 0;
   // The size of the file now, through the open handle (it may have been renamed meanwhile).
   virtual bool Size(uint64_t* size) = 0;
+  // Cuts the file back to size bytes (what a failed write left behind); the next write goes to
+  // the new end.
+  virtual bool Truncate(uint64_t size) = 0;
+  // The identity of the file the handle holds, wherever its name has gone meanwhile.
+  virtual bool Identity(FileIdentity* id) = 0;
 };
 
 // Message box styles, as the program uses them.
@@ -137,6 +151,9 @@ class Platform {
   // Kind, size and time stamps of a path. kNotFound only when the path (its last component)
   // does not exist; every other failure is kError.
   virtual FileInfoResult GetFileInfo(const std::string& path, FileInfo* out) = 0;
+  // The identity of the file a path names now, to compare with an open handle's. kNotFound when
+  // the path (its last component or a folder on the way) does not exist.
+  virtual FileInfoResult PathIdentity(const std::string& path, FileIdentity* out) = 0;
 
   // --- child processes ---
   // Runs command_line (its first word found beside the executable first, then on the search
@@ -204,6 +221,9 @@ class PlatformWrapper : public Platform {
   }
   FileInfoResult GetFileInfo(const std::string& path, FileInfo* out) override {
     return target_->GetFileInfo(path, out);
+  }
+  FileInfoResult PathIdentity(const std::string& path, FileIdentity* out) override {
+    return target_->PathIdentity(path, out);
   }
   bool RunChild(const std::string& command_line, int timeout_ms, bool want_stdout, bool want_stderr,
                 size_t max_output, ChildResult* out) override {

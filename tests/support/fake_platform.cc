@@ -48,27 +48,51 @@ int FakePlatform::ShowMessageBox(void*, const std::string& text, const std::stri
   return box_answer_;
 }
 
-namespace {
 class FakeFile : public WritableFile {
  public:
-  FakeFile(std::unique_ptr<WritableFile> real, const bool* size_fails)
-      : real_(std::move(real)), size_fails_(size_fails) {}
+  FakeFile(std::unique_ptr<WritableFile> real, FakePlatform* fake, std::string path)
+      : real_(std::move(real)), fake_(fake), path_(std::move(path)) {}
+  // Whether the file is on the small disk now (a test may make it small after the open).
+  bool Small() const {
+    const std::string& d = fake_->small_disk_;
+    return !d.empty() && path_.compare(0, d.size(), d) == 0;
+  }
   bool Write(const void* data, size_t size, bool overlapped) override {
-    return real_->Write(data, size, overlapped);
+    if (!Small()) return real_->Write(data, size, overlapped);
+    ++fake_->small_disk_writes_;
+    int64_t& room = fake_->room_;
+    if (room < 0 || static_cast<int64_t>(size) <= room) {
+      if (room >= 0) room -= static_cast<int64_t>(size);
+      return real_->Write(data, size, overlapped);
+    }
+    // What fits is written, then the disk is full.
+    ++fake_->short_writes_;
+    const size_t fits = static_cast<size_t>(room);
+    room = 0;
+    if (fits > 0) real_->Write(data, fits, overlapped);
+    return false;
   }
   bool Flush() override { return real_->Flush(); }
-  bool Size(uint64_t* size) override { return !*size_fails_ && real_->Size(size); }
+  bool Size(uint64_t* size) override { return !fake_->size_fails_ && real_->Size(size); }
+  bool Truncate(uint64_t size) override {
+    uint64_t before = 0;
+    if (!real_->Size(&before) || !real_->Truncate(size)) return false;
+    if (Small() && fake_->room_ >= 0 && before > size)
+      fake_->room_ += static_cast<int64_t>(before - size);
+    return true;
+  }
+  bool Identity(FileIdentity* id) override { return real_->Identity(id); }
 
  private:
   std::unique_ptr<WritableFile> real_;
-  const bool* size_fails_;
+  FakePlatform* fake_;
+  std::string path_;
 };
-}  // namespace
 
 std::unique_ptr<WritableFile> FakePlatform::OpenWritable(const std::string& path, OpenMode mode) {
   auto real = PlatformWrapper::OpenWritable(path, mode);
   if (!real) return nullptr;
-  return std::make_unique<FakeFile>(std::move(real), &size_fails_);
+  return std::make_unique<FakeFile>(std::move(real), this, path);
 }
 
 bool FakePlatform::RenameFile(const std::string& from, const std::string& to) {

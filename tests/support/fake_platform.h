@@ -41,7 +41,9 @@ class FakePlatform : public PlatformWrapper {
                 size_t max_output, ChildResult* out) override;
   bool HostByName(const std::string& name, std::string* ip, int* err) override;
   bool HostByAddr(const std::string& ip, std::string* name, int* err) override;
-  // Real files; their size query fails while SetFileSizeFails(true).
+  // Real files; their size query fails while SetFileSizeFails(true), and the files in the folder
+  // given to SetSmallDisk share the room it has (a write that does not fit writes what fits and
+  // fails, as on a full disk).
   std::unique_ptr<WritableFile> OpenWritable(const std::string& path, OpenMode mode) override;
   // Fails every rename while SetRenameFails(true), as a file held open elsewhere does.
   bool RenameFile(const std::string& from, const std::string& to) override;
@@ -88,6 +90,16 @@ class FakePlatform : public PlatformWrapper {
   void SetBoxAnswer(int answer) { box_answer_ = answer; }
   void SetFileSizeFails(bool fails) { size_fails_ = fails; }
   void SetRenameFails(bool fails) { rename_fails_ = fails; }
+  // Files under folder (a prefix of their path) have room for bytes more bytes from now on; a
+  // negative room is no limit.
+  void SetSmallDisk(const std::string& folder, int64_t bytes) {
+    small_disk_ = folder;
+    room_ = bytes;
+  }
+  int64_t room() const { return room_; }
+  // Write calls on files under the small disk's folder, and how many of them were cut short.
+  int small_disk_writes() const { return small_disk_writes_; }
+  int short_writes() const { return short_writes_; }
 
   // The executable's folder, with a trailing separator.
   const std::string& dir() const { return dir_; }
@@ -108,6 +120,11 @@ class FakePlatform : public PlatformWrapper {
   int box_answer_ = kIdOk;
   bool size_fails_ = false;
   bool rename_fails_ = false;
+  std::string small_disk_;
+  int64_t room_ = -1;
+  int small_disk_writes_ = 0;
+  int short_writes_ = 0;
+  friend class FakeFile;
   std::vector<Box> boxes_;
   bool fake_shares_ = false, fake_sessions_ = false, fake_files_ = false, fake_hosts_ = false;
   std::vector<ServerShare> shares_;

@@ -5,9 +5,9 @@
 //
 // OPTION "SC" suppresses message boxes (here: console notices of the main window and capture
 // control). SIGINT/SIGTERM end the program through the shutdown sequence; SIGHUP reopens the
-// access log under its configured name (after logrotate moved it away) and restarts capture.
-// A run that went wrong (lines lost, a log or the capture that could not be opened) ends with
-// status 1 and one console line that says what.
+// access log and the diagnostic logs under their names (after logrotate moved them away) and
+// touches nothing else: capture goes on. A run that went wrong (lines lost, a log or the capture
+// that could not be opened) ends with status 1 and one console line that says what.
 #include <signal.h>
 #include <unistd.h>
 
@@ -35,10 +35,10 @@
 namespace {
 
 volatile sig_atomic_t g_stop = 0;
-volatile sig_atomic_t g_restart = 0;
+volatile sig_atomic_t g_reopen = 0;
 
 void OnStop(int) { g_stop = 1; }
-void OnHangUp(int) { g_restart = 1; }
+void OnHangUp(int) { g_reopen = 1; }
 
 // Files that live beside the executable live in --home instead.
 class HomePlatform : public qvx::PlatformWrapper {
@@ -243,6 +243,7 @@ int main(int argc, char** argv) {
   bool retrying = false;
   int64_t last_try = 0;
   std::vector<std::string> errors;
+  uint64_t lost_shown = 0;
   for (;;) {
     int id;
     bool close = g_stop != 0;
@@ -256,10 +257,10 @@ int main(int argc, char** argv) {
       }
     }
     if (close) break;
-    if (g_restart) {
-      g_restart = 0;
-      if (qvx::OptionInfo.LogFileWriteFlg == 1) qvx::QVX_AccessLogReopen();
-      qvx::QVX_OnCommand(qvx::kIdmWinPcapRestart);
+    if (g_reopen) {
+      // A storm of signals is one reopen per pass of the loop, each between two lines.
+      g_reopen = 0;
+      qvx::QVX_LogsReopen();
     }
     int64_t now = qvx::platform().Now().t;
     if (want_capture && qvx::data.LoggingFlg == 0) {
@@ -286,14 +287,23 @@ int main(int argc, char** argv) {
     if (now != last_tick) {
       last_tick = now;
       qvx::QVX_OnTimer();
-      // Under "SC" the timer shows no box: the console still hears of lost lines, once.
-      if (!loss_told && qvx::nCmdLineOptSc == 1 && qvx::QVX_AccessLogLinesLost() > 0) {
+      // Under "SC" the timer shows no box: the console still hears of lost lines, once, and
+      // then of their count whenever it grew.
+      const uint64_t lost_now = qvx::QVX_AccessLogLinesLost();
+      if (!loss_told && qvx::nCmdLineOptSc == 1 && lost_now > 0) {
         loss_told = true;
         std::fprintf(stderr,
                      "quorvix: the access log cannot be written; access lines are being lost "
-                     "(see the kernel log)\n");
+                     "(each is named in the kernel log)\n");
+      }
+      if (lost_now != lost_shown) {
+        lost_shown = lost_now;
+        std::fprintf(stderr, "quorvix: %llu access-log lines lost so far\n",
+                     static_cast<unsigned long long>(lost_now));
       }
     }
+    for (const std::string& notice : qvx::QVX_AccessLogTakeNotices())
+      std::fprintf(stderr, "quorvix: %s\n", notice.c_str());
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   if (retrying)

@@ -86,6 +86,20 @@ class PosixFile : public WritableFile {
     *size = static_cast<uint64_t>(st.st_size);
     return true;
   }
+  bool Truncate(uint64_t size) override {
+    int rc;
+    while ((rc = ::ftruncate(fd_, static_cast<off_t>(size))) != 0 && errno == EINTR) {
+    }
+    return rc == 0;
+  }
+  bool Identity(FileIdentity* id) override {
+    struct stat st;
+    if (::fstat(fd_, &st) != 0) return false;
+    id->volume = static_cast<uint64_t>(st.st_dev);
+    id->index = static_cast<uint64_t>(st.st_ino);
+    id->links = static_cast<uint64_t>(st.st_nlink);
+    return true;
+  }
 
  private:
   int fd_;
@@ -181,6 +195,16 @@ class PosixPlatform : public Platform {
     out->last_access = Seconds(sx.stx_atime);
     // Without a birth time the inode change time is the nearest thing to a creation time.
     out->creation = (sx.stx_mask & STATX_BTIME) ? Seconds(sx.stx_btime) : Seconds(sx.stx_ctime);
+    return FileInfoResult::kOk;
+  }
+  FileInfoResult PathIdentity(const std::string& path, FileIdentity* out) override {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0)
+      return errno == ENOENT || errno == ENOTDIR ? FileInfoResult::kNotFound
+                                                 : FileInfoResult::kError;
+    out->volume = static_cast<uint64_t>(st.st_dev);
+    out->index = static_cast<uint64_t>(st.st_ino);
+    out->links = static_cast<uint64_t>(st.st_nlink);
     return FileInfoResult::kOk;
   }
 

@@ -96,21 +96,16 @@ class Win32File : public WritableFile {
   explicit Win32File(HANDLE h) : h_(h) {}
   ~Win32File() override { CloseHandle(h_); }
   bool Write(const void* data, size_t size, bool overlapped) override {
-    DWORD written = 0;
-    if (!overlapped) {
-      if (!WriteFile(h_, data, static_cast<DWORD>(size), &written, nullptr)) return false;
-      return written != 0 || size == 0;
+    // A short write (a full disk) goes on with the rest; a write of nothing is a failure.
+    const char* p = static_cast<const char*>(data);
+    while (size > 0) {
+      DWORD written = 0;
+      if (!WriteOnce(p, static_cast<DWORD>(size), overlapped, &written) || written == 0)
+        return false;
+      p += written;
+      size -= written;
     }
-    // Overlapped write at the end of the file: offset 0xFFFFFFFF:0xFFFFFFFF appends.
-    OVERLAPPED ov{};
-    ov.Offset = 0xFFFFFFFF;
-    ov.OffsetHigh = 0xFFFFFFFF;
-    ov.hEvent = CreateEventA(nullptr, FALSE, FALSE, "olp");
-    BOOL ok = WriteFile(h_, data, static_cast<DWORD>(size), &written, &ov);
-    if (!ok && GetLastError() == ERROR_IO_PENDING)
-      ok = GetOverlappedResult(h_, &ov, &written, TRUE);
-    if (ov.hEvent) CloseHandle(ov.hEvent);
-    return ok != FALSE;
+    return true;
   }
   bool Flush() override { return FlushFileBuffers(h_) != FALSE; }
   bool Size(uint64_t* size) override {
@@ -119,8 +114,34 @@ class Win32File : public WritableFile {
     *size = static_cast<uint64_t>(li.QuadPart);
     return true;
   }
+  bool Truncate(uint64_t size) override {
+    LARGE_INTEGER li;
+    li.QuadPart = static_cast<LONGLONG>(size);
+    return SetFilePointerEx(h_, li, nullptr, FILE_BEGIN) && SetEndOfFile(h_);
+  }
+  bool Identity(FileIdentity* id) override {
+    BY_HANDLE_FILE_INFORMATION fi;
+    if (!GetFileInformationByHandle(h_, &fi)) return false;
+    id->volume = fi.dwVolumeSerialNumber;
+    id->index = (static_cast<uint64_t>(fi.nFileIndexHigh) << 32) | fi.nFileIndexLow;
+    id->links = fi.nNumberOfLinks;
+    return true;
+  }
 
  private:
+  bool WriteOnce(const char* data, DWORD size, bool overlapped, DWORD* written) {
+    if (!overlapped) return WriteFile(h_, data, size, written, nullptr) != FALSE;
+    // Overlapped write at the end of the file: offset 0xFFFFFFFF:0xFFFFFFFF appends.
+    OVERLAPPED ov{};
+    ov.Offset = 0xFFFFFFFF;
+    ov.OffsetHigh = 0xFFFFFFFF;
+    ov.hEvent = CreateEventA(nullptr, FALSE, FALSE, "olp");
+    BOOL ok = WriteFile(h_, data, size, written, &ov);
+    if (!ok && GetLastError() == ERROR_IO_PENDING) ok = GetOverlappedResult(h_, &ov, written, TRUE);
+    if (ov.hEvent) CloseHandle(ov.hEvent);
+    return ok != FALSE;
+  }
+
   HANDLE h_;
 };
 
@@ -213,6 +234,24 @@ class Win32Platform : public Platform {
     out->creation = TimeTFromFileTime(a.ftCreationTime);
     out->last_write = TimeTFromFileTime(a.ftLastWriteTime);
     out->last_access = TimeTFromFileTime(a.ftLastAccessTime);
+    return FileInfoResult::kOk;
+  }
+  FileInfoResult PathIdentity(const std::string& path, FileIdentity* out) override {
+    // No access asked for, and every sharing allowed: only the file's facts are read.
+    HANDLE h = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+      const DWORD e = GetLastError();
+      return e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND ? FileInfoResult::kNotFound
+                                                                    : FileInfoResult::kError;
+    }
+    BY_HANDLE_FILE_INFORMATION fi;
+    const BOOL ok = GetFileInformationByHandle(h, &fi);
+    CloseHandle(h);
+    if (!ok) return FileInfoResult::kError;
+    out->volume = fi.dwVolumeSerialNumber;
+    out->index = (static_cast<uint64_t>(fi.nFileIndexHigh) << 32) | fi.nFileIndexLow;
+    out->links = fi.nNumberOfLinks;
     return FileInfoResult::kOk;
   }
 
