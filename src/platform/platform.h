@@ -177,6 +177,9 @@ class Platform {
   virtual bool ListSessions(std::vector<ServerSession>* out) = 0;
   // The next ListSessions asks the server again instead of answering from a cache it keeps.
   virtual void ExpireSessionCache() {}
+  // True while the first session list is still on its way: a ListSessions that fails then has
+  // not failed, it is only early.
+  virtual bool SessionListPending() { return false; }
   // The machine's IPv4 addresses in the system's order, dotted text; on failure, the step that
   // failed (Windows: socket layer start-up, socket, address-list query).
   virtual AddressListResult LocalIPv4Addresses(std::vector<std::string>* out) = 0;
@@ -245,6 +248,7 @@ class PlatformWrapper : public Platform {
   bool ListShares(std::vector<ServerShare>* out) override { return target_->ListShares(out); }
   bool ListSessions(std::vector<ServerSession>* out) override { return target_->ListSessions(out); }
   void ExpireSessionCache() override { target_->ExpireSessionCache(); }
+  bool SessionListPending() override { return target_->SessionListPending(); }
   AddressListResult LocalIPv4Addresses(std::vector<std::string>* out) override {
     return target_->LocalIPv4Addresses(out);
   }

@@ -165,8 +165,10 @@ int QVX_NetSession_NT(NetWkSessionInfoStSt* out, int max, const char* /*szServer
   last_filled = max;  // until this call knows better
   std::vector<ServerSession> sessions;
   if (!platform().ListSessions(&sessions)) {
-    // Said once per run of failures: the callers ask for every logged access.
-    if (!g_sessions_failing) {
+    // Said once per run of failures: the callers ask for every logged access. A first list still
+    // on its way is no failure.
+    const bool pending = platform().SessionListPending();
+    if (!g_sessions_failing && !pending) {
       QVX_KLOG(
           "QVX_E09-016 QVX_NetSession_NT[%d][%ld] : セッション一覧の取得に失敗しました。"
           "前回の一覧 (%d 件) を使います。\r\n",
@@ -176,7 +178,7 @@ int QVX_NetSession_NT(NetWkSessionInfoStSt* out, int max, const char* /*szServer
                    "sessions) is used until it can\n",
                    static_cast<int>(g_last_sessions.size()));
     }
-    g_sessions_failing = true;
+    if (!pending) g_sessions_failing = true;
     // A rare path: the whole array is cleared, whatever was left in it.
     std::memset(out, 0, sizeof(NetWkSessionInfoStSt) * static_cast<size_t>(max));
     last_filled = LastSessions(out, max);

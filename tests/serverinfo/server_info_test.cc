@@ -158,6 +158,24 @@ TEST_F(SessionTest, AFailedEnumerationGivesTheLastGoodListAndSaysSoOnce) {
   EXPECT_FALSE(QVX_NetSessionKnown());
 }
 
+TEST_F(SessionTest, AFirstListOnItsWayIsNoFailure) {
+  std::snprintf(szLogfileName, kLogPathSize, "%s", fake.Path("k.log").c_str());
+  DiagLogLine(DiagLog::kKernel, 0, "start\r\n");
+  NetWkSessionInfoStSt rec[2] = {};
+  QVX_NetSessionForget();
+  // smbstatus has not answered yet: nobody is known, and nothing is reported as failing.
+  fake.SetSessionsFail(true);
+  fake.SetSessionsPending(true);
+  EXPECT_EQ(QVX_NetSession_NT(rec, 2, nullptr, nullptr, nullptr), 0);
+  EXPECT_FALSE(QVX_NetSessionKnown());
+  EXPECT_EQ(fake.Contents(szLogfileName).find("QVX_E09-016"), std::string::npos);
+  // It fails for real: said then.
+  fake.SetSessionsPending(false);
+  EXPECT_EQ(QVX_NetSession_NT(rec, 2, nullptr, nullptr, nullptr), 0);
+  EXPECT_NE(fake.Contents(szLogfileName).find("QVX_E09-016"), std::string::npos);
+  QVX_NetSessionForget();
+}
+
 TEST(ShareTest, MoreSharesThanTheCapacityGiveExactlyTheCapacity) {
   test::FakePlatform fake;
   std::vector<ServerShare> shares(5);

@@ -61,6 +61,9 @@ class FakePlatform : public PlatformWrapper {
     sessions_fail_ = fail;
     fake_sessions_ = true;
   }
+  // The first list is still on its way (a failing ListSessions is only early).
+  void SetSessionsPending(bool pending) { sessions_pending_ = pending; }
+  bool SessionListPending() override { return sessions_pending_; }
   int session_lists() const { return session_lists_; }
   int session_cache_expiries() const { return session_cache_expiries_; }
   void ExpireSessionCache() override { ++session_cache_expiries_; }
@@ -130,6 +133,7 @@ class FakePlatform : public PlatformWrapper {
   std::vector<ServerShare> shares_;
   std::vector<ServerSession> sessions_;
   bool sessions_fail_ = false;
+  bool sessions_pending_ = false;
   int session_lists_ = 0;
   int session_cache_expiries_ = 0;
   std::map<std::string, FileInfo> files_;

@@ -43,7 +43,6 @@ constexpr auto kSessionCacheLife = std::chrono::milliseconds(1000);
 bool g_sessions_failed = false;
 std::chrono::steady_clock::time_point g_sessions_failed_at;
 constexpr auto kSessionRetryAfter = std::chrono::milliseconds(10000);
-constexpr auto kFirstListWait = std::chrono::milliseconds(1000);
 
 std::string Trim(const std::string& s) {
   size_t b = 0, e = s.size();
@@ -296,12 +295,9 @@ bool ReadSessions(std::vector<ServerSession>* out) {
 struct SessionReader {
   std::mutex mu;
   std::condition_variable wake;
-  std::condition_variable done;  // a read ended
   bool started = false;
   bool wanted = false;
   bool running = false;
-  bool first_waited = false;
-  uint64_t reads = 0;  // reads ended, well or not
 
   void Want() {
     wanted = true;
@@ -344,8 +340,6 @@ struct SessionReader {
           g_sessions_valid = true;
         }
       }
-      ++reads;
-      done.notify_all();
     }
   }
 };
@@ -356,6 +350,19 @@ SessionReader& Reader() {
 }
 
 }  // namespace
+
+bool SambaSessionsPending() {
+  if (!g_sessions_file.empty()) return false;
+  std::lock_guard<std::mutex> lock(g_mu);
+  return !g_sessions_valid && !g_sessions_failed;
+}
+
+void SambaReadSessionsSoon() {
+  if (!g_sessions_file.empty()) return;
+  SessionReader& r = Reader();
+  std::lock_guard<std::mutex> lock(r.mu);
+  if (!r.started) r.Want();
+}
 
 void SambaExpireSessions() {
   std::lock_guard<std::mutex> lock(g_mu);
@@ -399,14 +406,8 @@ bool SambaListSessions(std::vector<ServerSession>* out) {
   }
   if (!fresh) {
     SessionReader& r = Reader();
-    std::unique_lock<std::mutex> lock(r.mu);
+    std::lock_guard<std::mutex> lock(r.mu);
     r.Want();
-    // The very first list is waited for, a second at most and only once, so that a start-up
-    // does not report a list that is merely on its way as one that cannot be read.
-    if (!valid && !failed && !r.first_waited) {
-      r.first_waited = true;
-      r.done.wait_for(lock, kFirstListWait, [&r] { return r.reads > 0; });
-    }
   }
   std::lock_guard<std::mutex> lock(g_mu);
   fresh = g_sessions_valid && std::chrono::steady_clock::now() - g_sessions_at < kSessionCacheLife;

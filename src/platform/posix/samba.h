@@ -32,5 +32,9 @@ bool ParseSmbstatusJson(const std::string& text, int64_t now, std::vector<Server
 bool SambaListShares(std::vector<ServerShare>* out);
 bool SambaListSessions(std::vector<ServerSession>* out);
 void SambaExpireSessions();
+// True while the first session list is still being read (smbstatus runs off the caller's thread).
+bool SambaSessionsPending();
+// Starts reading the session list, unless that has started already.
+void SambaReadSessionsSoon();
 
 }  // namespace qvx
