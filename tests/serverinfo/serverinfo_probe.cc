@@ -23,8 +23,14 @@ int main(int argc, char** argv) {
   if (!qvx::platform().ListShares(&shares)) return 1;
   for (const auto& s : shares)
     std::printf("share %s %s %u\n", s.name.c_str(), s.path.c_str(), s.type);
+  // The list is read off the caller's thread: the probe waits for the first one.
   std::vector<qvx::ServerSession> sessions;
-  if (!qvx::platform().ListSessions(&sessions)) return 1;
+  bool listed = qvx::platform().ListSessions(&sessions);
+  for (int i = 0; !listed && qvx::platform().SessionListPending() && i < 150; ++i) {
+    qvx::platform().SleepMs(100);
+    listed = qvx::platform().ListSessions(&sessions);
+  }
+  if (!listed) return 1;
   for (const auto& s : sessions) std::printf("session %s %s\n", s.client.c_str(), s.user.c_str());
 
   qvx::OptionSetDefaults(&qvx::OptionInfo);

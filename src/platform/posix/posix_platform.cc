@@ -381,12 +381,7 @@ class PosixPlatform : public Platform {
   }
 
   // Samba's shares come from its configuration, its sessions from smbstatus.
-  bool ListShares(std::vector<ServerShare>* out) override {
-    // The share list is read when capture starts: the session list, which takes longer, starts
-    // on its way then too.
-    SambaReadSessionsSoon();
-    return SambaListShares(out);
-  }
+  bool ListShares(std::vector<ServerShare>* out) override { return SambaListShares(out); }
   bool ListSessions(std::vector<ServerSession>* out) override { return SambaListSessions(out); }
   void ExpireSessionCache() override { SambaExpireSessions(); }
   bool SessionListPending() override { return SambaSessionsPending(); }

@@ -357,13 +357,6 @@ bool SambaSessionsPending() {
   return !g_sessions_valid && !g_sessions_failed;
 }
 
-void SambaReadSessionsSoon() {
-  if (!g_sessions_file.empty()) return;
-  SessionReader& r = Reader();
-  std::lock_guard<std::mutex> lock(r.mu);
-  if (!r.started) r.Want();
-}
-
 void SambaExpireSessions() {
   std::lock_guard<std::mutex> lock(g_mu);
   if (!g_sessions_file.empty()) {

@@ -34,7 +34,5 @@ bool SambaListSessions(std::vector<ServerSession>* out);
 void SambaExpireSessions();
 // True while the first session list is still being read (smbstatus runs off the caller's thread).
 bool SambaSessionsPending();
-// Starts reading the session list, unless that has started already.
-void SambaReadSessionsSoon();
 
 }  // namespace qvx
