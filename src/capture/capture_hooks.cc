@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "app/controller.h"
 #include "base/option.h"
@@ -30,6 +31,11 @@ void QVX_CaptureShareRefreshDue() {
       now - g_shares_read_us < kShareRefreshUs)
     return;
   QVX_CaptureShareRefresh();
+}
+
+void QVX_CaptureSessionsSoon() {
+  std::vector<ServerSession> sessions;
+  platform().ListSessions(&sessions);
 }
 
 void QVX_CaptureShareRefresh() {

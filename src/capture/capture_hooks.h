@@ -9,6 +9,9 @@ namespace qvx {
 // Re-reads the server's share list: NetShareInfoDataNo = QVX_NetShare_NT(NetWkShareInfo,
 // NetWkInfoCnt, 0).
 void QVX_CaptureShareRefresh();
+// Sets the server's session list on its way (it is read off this thread), so that it is there
+// when the first frames are handled: a client connected before capture has no log-on to be seen.
+void QVX_CaptureSessionsSoon();
 // The same, unless the list was read less than a second of capture time ago.
 void QVX_CaptureShareRefreshDue();
 // The periodic session and tree clean-up after each handled frame: QVX_SmbInfoTableDelete(data).

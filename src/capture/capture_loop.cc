@@ -932,6 +932,7 @@ void QVX_CaptureDispatchReset() { QVX_CaptureDispatch = kRealHandlers; }
 unsigned long QVX_LogThread(void* pData) {
   DATA* data = static_cast<DATA*>(pData);
 
+  QVX_CaptureSessionsSoon();
   platform().SleepMs(OptionInfo.ServiceTaskWait);
   PacketSMB_Base = 0;
   if (OptionInfo.StartDown == 1) {
