@@ -4,12 +4,12 @@
 
 #include <cctype>
 #include <chrono>
-#include <condition_variable>
 #include <ctime>
 #include <map>
 #include <mutex>
 #include <nlohmann/json.hpp>
-#include <thread>
+
+#include "platform/session_reader.h"
 
 namespace qvx {
 namespace {
@@ -290,125 +290,49 @@ bool ReadSessions(std::vector<ServerSession>* out) {
 }
 
 // smbstatus runs on a thread of its own: a query that hangs up to its time limit must never hold
-// the capture thread, which answers from the last list read. Never destroyed: the thread may
-// still be waiting on a hanging smbstatus when the program ends.
-struct SessionReader {
-  std::mutex mu;
-  std::condition_variable wake;
-  bool started = false;
-  bool wanted = false;
-  bool running = false;
-
-  void Want() {
-    wanted = true;
-    if (!started) {
-      started = true;
-      std::thread([this] { Loop(); }).detach();
-    }
-    wake.notify_one();
-  }
-
-  void Loop() {
-    std::unique_lock<std::mutex> lock(mu);
-    for (;;) {
-      wake.wait(lock, [this] { return wanted; });
-      // After a failure, the next try waits out the pause, counted from the failure's end.
-      if (g_sessions_failed) {
-        const auto until = g_sessions_failed_at + kSessionRetryAfter;
-        if (std::chrono::steady_clock::now() < until) {
-          wake.wait_until(lock, until);
-          continue;
-        }
-      }
-      wanted = false;
-      running = true;
-      lock.unlock();
-      std::vector<ServerSession> sessions;
-      const bool ok = ReadSessions(&sessions);
-      lock.lock();
-      running = false;
-      {
-        std::lock_guard<std::mutex> data(g_mu);
-        const auto now = std::chrono::steady_clock::now();
-        if (!ok) {
-          g_sessions_failed = true;
-          g_sessions_failed_at = now;
-        } else {
-          g_sessions_failed = false;
-          g_sessions = std::move(sessions);
-          g_sessions_at = now;
-          g_sessions_valid = true;
-        }
-      }
-    }
-  }
-};
-
+// the capture thread, which answers from the last list read. Never destroyed: the query may still
+// be waiting on a hanging smbstatus when the program ends.
 SessionReader& Reader() {
-  static SessionReader* reader = new SessionReader;
+  static SessionReader* reader =
+      new SessionReader(ReadSessions, kSessionCacheLife, kSessionRetryAfter);
   return *reader;
 }
 
 }  // namespace
 
-bool SambaSessionsPending() {
-  if (!g_sessions_file.empty()) return false;
-  std::lock_guard<std::mutex> lock(g_mu);
-  return !g_sessions_valid && !g_sessions_failed;
-}
+bool SambaSessionsPending() { return g_sessions_file.empty() && Reader().Pending(); }
 
 void SambaExpireSessions() {
-  std::lock_guard<std::mutex> lock(g_mu);
-  if (!g_sessions_file.empty()) {
-    g_sessions_valid = false;
+  if (g_sessions_file.empty()) {
+    Reader().Expire();
     return;
   }
-  // The list stays in use until a fresh one is read; the next look-up asks for that.
-  g_sessions_at = std::chrono::steady_clock::time_point{};
+  std::lock_guard<std::mutex> lock(g_mu);
+  g_sessions_valid = false;
 }
 
 bool SambaListSessions(std::vector<ServerSession>* out) {
+  if (g_sessions_file.empty()) return Reader().List(out);
+  // A file is read at once: it cannot hang as a command can.
+  std::lock_guard<std::mutex> lock(g_mu);
   const auto now = std::chrono::steady_clock::now();
-  if (!g_sessions_file.empty()) {
-    // A file is read at once: it cannot hang as a command can.
-    std::lock_guard<std::mutex> lock(g_mu);
-    if (g_sessions_valid && now - g_sessions_at < kSessionCacheLife) {
-      *out = g_sessions;
-      return true;
-    }
-    if (g_sessions_failed && now - g_sessions_failed_at < kSessionRetryAfter) return false;
-    std::vector<ServerSession> sessions;
-    if (!ReadSessions(&sessions)) {
-      g_sessions_failed = true;
-      g_sessions_failed_at = std::chrono::steady_clock::now();
-      return false;
-    }
-    g_sessions_failed = false;
-    g_sessions = sessions;
-    g_sessions_at = now;
-    g_sessions_valid = true;
+  if (g_sessions_valid && now - g_sessions_at < kSessionCacheLife) {
     *out = g_sessions;
     return true;
   }
-  bool fresh, failed, valid;
-  {
-    std::lock_guard<std::mutex> lock(g_mu);
-    fresh = g_sessions_valid && now - g_sessions_at < kSessionCacheLife;
-    failed = g_sessions_failed;
-    valid = g_sessions_valid;
+  if (g_sessions_failed && now - g_sessions_failed_at < kSessionRetryAfter) return false;
+  std::vector<ServerSession> sessions;
+  if (!ReadSessions(&sessions)) {
+    g_sessions_failed = true;
+    g_sessions_failed_at = std::chrono::steady_clock::now();
+    return false;
   }
-  if (!fresh) {
-    SessionReader& r = Reader();
-    std::lock_guard<std::mutex> lock(r.mu);
-    r.Want();
-  }
-  std::lock_guard<std::mutex> lock(g_mu);
-  fresh = g_sessions_valid && std::chrono::steady_clock::now() - g_sessions_at < kSessionCacheLife;
-  failed = g_sessions_failed;
-  valid = g_sessions_valid;
-  if (fresh || (valid && !failed)) *out = g_sessions;
-  // Until a list was read, or while the newest query failed, the caller keeps what it had.
-  return fresh || (valid && !failed);
+  g_sessions_failed = false;
+  g_sessions = sessions;
+  g_sessions_at = now;
+  g_sessions_valid = true;
+  *out = g_sessions;
+  return true;
 }
 
 }  // namespace qvx

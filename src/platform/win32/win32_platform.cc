@@ -10,6 +10,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/session_reader.h"
 
 namespace qvx {
 namespace {
@@ -366,7 +367,19 @@ class Win32Platform : public Platform {
     } while (rc == ERROR_MORE_DATA);
     return true;
   }
-  bool ListSessions(std::vector<ServerSession>* out) override {
+  // The enumeration runs on a thread of its own (the service may be slow to answer); the caller
+  // gets the last list read. Never destroyed: a query may still be under way at the end.
+  SessionReader& Sessions() {
+    static SessionReader* reader =
+        new SessionReader([this](std::vector<ServerSession>* out) { return EnumSessions(out); },
+                          std::chrono::milliseconds(1000), std::chrono::milliseconds(10000));
+    return *reader;
+  }
+  bool ListSessions(std::vector<ServerSession>* out) override { return Sessions().List(out); }
+  void ExpireSessionCache() override { Sessions().Expire(); }
+  bool SessionListPending() override { return Sessions().Pending(); }
+
+  bool EnumSessions(std::vector<ServerSession>* out) {
     out->clear();
     NetApi& api = Net();
     if (!api.session_enum || !api.buffer_free) return false;
