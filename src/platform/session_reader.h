@@ -5,7 +5,8 @@
 // counted from its end.
 #pragma once
 
-#include <chrono>
+// Not <chrono>: Windows-built files cannot include it (their execution character set); the
+// clock and durations come with <condition_variable>.
 #include <condition_variable>
 #include <functional>
 #include <mutex>
