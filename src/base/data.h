@@ -13,9 +13,6 @@ struct DATA {
   void* hWnd = nullptr;            // main window
   std::thread hThread;             // capture thread; joined before capture restarts or tables go
   std::atomic<int> LoggingFlg{0};  // 1 while capturing; read by the capture thread
-  // Set to stop capture once the frames the adapter already holds are read (for a second at
-  // most): the capture thread then clears LoggingFlg itself.
-  std::atomic<int> StopAfterDrain{0};
   char ServerIpAddress[32] = {};
   unsigned int Sock = 0;      // never assigned; handed to the socket clean-up at shutdown
   void* hListView = nullptr;  // main list view

@@ -32,19 +32,9 @@ void JoinCaptureThread(DATA& data) {
   if (data.hThread.joinable()) data.hThread.join();
 }
 
-// Frames captured before the stop are accesses like any other: the capture thread reads what the
-// adapter already holds (a second at most) and leaves its loop; only then is the adapter closed.
-void DrainCapture(DATA& data) {
-  if (data.LoggingFlg == 0 || !data.hThread.joinable()) return;
-  data.StopAfterDrain = 1;
-  JoinCaptureThread(data);
-  data.StopAfterDrain = 0;
-}
-
 }  // namespace
 
 int QVX_Stop_Logging(DATA& data) {
-  DrainCapture(data);
   data.LoggingFlg = 0;
   DiagLogLine(DiagLog::kKernel, 1, "QVX_I03-020 QVX_StartandStop_Logging End Start[%d][%ld]\r\n",
               __LINE__, platform().LastError());
@@ -225,7 +215,6 @@ int QVX_Init_Dlg(void* hWnd, DATA& data) {
 
 void QVX_EndProgram(DATA& data) {
   if (data.LoggingFlg == 1) {
-    DrainCapture(data);
     data.LoggingFlg = 0;
     QVX_KLOG("QVX_I17-002 QVX_EndConnect[%d][%ld] : Packet Capture Stop!(Soc)\r\n");
     // Closing ends the thread's wait on the adapter at once; it then leaves its loop, and the

@@ -57,8 +57,6 @@ constexpr size_t kSyntheticHeaders = 44;
 // Of each message its first 8 KB are kept; at most 16384 streams are followed at once (the least
 // recently seen given up beyond that), so the stream buffers never take more than 128 MB.
 constexpr wire::StreamLimits kStreamLimits{8192, 16384};
-// The longest read of what the adapter holds before a stop.
-constexpr int64_t kDrainUs = 1000000;
 // Unreadable sessions remembered, so that each is told once.
 constexpr size_t kUnreadableKept = 4096;
 }  // namespace
@@ -211,7 +209,6 @@ struct Run {
   // Every SMB message of every segment, however the sender's writes fell into segments.
   wire::StreamDecoder streams{kStreamLimits};
   uint64_t gaps_told = 0;
-  int64_t drain_from_us = 0;  // when the drain before a stop began
   // The frame being decoded: its MACs (destination, source).
   unsigned char frame_macs[12] = {};
   // A chained SMB1 command laid out as a message of its own.
@@ -888,14 +885,6 @@ void Iterate(Run& r) {
 
   platform().SleepMs(0);
   const int64_t clock = CaptureConnectorInUse().ClockUs();
-  // A busy adapter is never empty: the drain before a stop ends after a second all the same.
-  if (r.data->StopAfterDrain != 0) {
-    if (r.drain_from_us == 0) r.drain_from_us = clock;
-    if (clock - r.drain_from_us >= kDrainUs || clock < r.drain_from_us) {
-      r.data->LoggingFlg = 0;
-      return;
-    }
-  }
   if (clock - r.stats_at_us >= 1000000 || clock < r.stats_at_us) {
     r.stats_at_us = clock;
     CheckDrops(r);
@@ -909,11 +898,6 @@ void Iterate(Run& r) {
     return;
   }
   if (n == 0) {
-    // Asked to stop once the adapter is empty: it is.
-    if (r.data->StopAfterDrain != 0) {
-      r.data->LoggingFlg = 0;
-      return;
-    }
     DbgCrumbTick();  // no frame came: crumbs held since an earlier second go to the log
     Idle(r);
     return;

@@ -492,17 +492,6 @@ TEST_F(CaptureLoopTest, LiveLinesCarryTheTimeOfTheirRequest) {
   EXPECT_EQ(clock.Now().t, fake.Now().t);
 }
 
-TEST_F(CaptureLoopTest, AStopReadsWhatTheAdapterAlreadyHolds) {
-  // Frames captured before the stop are still handled; the loop ends once the adapter is empty.
-  Fake().stop_when_empty = false;
-  for (uint64_t id : {1, 2, 3}) Serve(MakeFrame(kClient, kServer, Smb2Payload(0x10, 8, id)));
-  data.StopAfterDrain = 1;
-  Run();
-  EXPECT_EQ(g_calls.size(), 3u);
-  EXPECT_EQ(data.LoggingFlg.load(), 0);
-  data.StopAfterDrain = 0;
-}
-
 TEST_F(CaptureLoopTest, SettingsThatTakeHandlersOut) {
   OptionInfo.SessionSetupFlg = 0;
   OptionInfo.SMBOtherPackets = 0;
