@@ -88,8 +88,8 @@ void BM_CaptureLoop(benchmark::State& state) {
       nullptr, nullptr, nullptr, nullptr, Recv, reinterpret_cast<int (*)()>(Unused),
       Wait,    Stats,   Clock,   Clock};
   const CaptureConnector* old = SetCaptureConnector(&fake);
-  QVX_CaptureDispatch = {Smb1c, Smb1,  Smb1,  Smb1,  Smb1c, Smb1, Smb1,
-                         Smb1c, Smb1c, Smb2c, Smb2c, Smb2c, Smb2, Smb2c};
+  QVX_CaptureDispatch = {Smb1c, Smb1, Smb1,  Smb1, Smb1c, Smb1, Smb1, Smb1c, Smb1c, Smb2c, Smb2c,
+                         Smb2c, Smb2, Smb2c, Smb2, Smb2,  Smb2, Smb1, Smb1,  Smb1,  Smb1};
   DATA data;
   g_data = &data;
   const long per_run = static_cast<long>(state.range(0));
