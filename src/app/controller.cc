@@ -97,6 +97,8 @@ int QVX_OpenAccessLogFile() {
 
 bool QVX_OnInitDialog(View& view) {
   g_view = &view;
+  // A new window has not restarted capture today yet.
+  WinPcapResetFlg = false;
   // 1. The debug log, created before the configuration is read.
   if (OptionInfo.NonEventWriteLogFlg != 1 && DbgLogCreate()) QVX_DBG();
 

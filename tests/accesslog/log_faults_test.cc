@@ -35,6 +35,7 @@ std::string AccessLine(int n, const char* user = "alice") {
 class LogFaultsTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    QVX_AccessLogTakeNotices();  // what an earlier test left unread
     OptionSetDefaults(&OptionInfo);
     std::snprintf(szLogfileName, sizeof szLogfileName, "%s", fake.Path("k.log").c_str());
     std::snprintf(szLogfileName2, sizeof szLogfileName2, "%s", fake.Path("e.log").c_str());
