@@ -7,12 +7,13 @@
 #include <string>
 #include <vector>
 
-#include "app/tables.h"
 #include "base/data.h"
 #include "base/dbglog.h"
 #include "base/text.h"
 
 namespace qvx {
+
+char* LogData = nullptr;
 
 char LogPathBase[kAccessLogPathSize];
 char LogPath[kAccessLogPathSize];

@@ -15,6 +15,10 @@
 
 namespace qvx {
 
+// The capture thread's access-log line buffer (allocated with the tables; null before).
+extern char* LogData;
+inline constexpr int kLogDataSize = 65536;
+
 inline constexpr size_t kAccessLogPathSize = 512;
 // The first line of every access log the program creates (123 bytes).
 inline constexpr const char kAccessLogHeader[] =

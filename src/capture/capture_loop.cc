@@ -31,7 +31,7 @@
 #include "smb1/tree_connect.h"
 #include "smb2/answer.h"
 #include "smb2/create.h"
-#include "smb2/file_access.h"
+#include "audit/file_access.h"
 #include "smb2/handles.h"
 #include "smb2/other_command.h"
 #include "smb2/tree_connect.h"

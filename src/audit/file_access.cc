@@ -1,4 +1,4 @@
-#include "smb2/file_access.h"
+#include "audit/file_access.h"
 
 #include <atomic>
 #include <charconv>
@@ -9,13 +9,13 @@
 #include "app/listview.h"
 #include "app/tables.h"
 #include "audit/events.h"
+#include "audit/tree_records.h"
 #include "base/dbglog.h"
 #include "base/option.h"
 #include "base/text.h"
 #include "filters/exclusion.h"
 #include "names/hosts.h"
 #include "serverinfo/server_info.h"
-#include "smb2/tree_records.h"
 #include "tracking/access_data.h"
 #include "tracking/request_path.h"
 #include "tracking/session_tree.h"

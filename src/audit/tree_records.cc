@@ -1,15 +1,15 @@
-#include "smb2/tree_records.h"
+#include "audit/tree_records.h"
 
 #include <cstdio>
 #include <cstring>
 
 #include "audit/events.h"
+#include "audit/file_access.h"
 #include "base/dbglog.h"
 #include "base/option.h"
 #include "base/text.h"
 #include "filters/exclusion.h"
 #include "names/hosts.h"
-#include "smb2/file_access.h"
 
 namespace qvx {
 
