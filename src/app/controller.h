@@ -66,5 +66,4 @@ void QVX_OpenSelectedPath();
 // more on success.
 int QVX_OpenAccessLogFile();
 
-
 }  // namespace qvx
