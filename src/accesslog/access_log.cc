@@ -271,8 +271,7 @@ void QuorvixAccessLogPrintLog(const char* fmt, ...) {
     pAccessLogfile = std::fopen(szAccessLogfileName, "ab");
     if (!pAccessLogfile) return;
     // Which file the stream writes, for the check that it still has its name.
-    g_stream_id_known =
-        platform().PathIdentity(szAccessLogfileName, &g_stream_id) == FileInfoResult::kOk;
+    g_stream_id_known = platform().PathIdentity(szAccessLogfileName, &g_stream_id).ok();
   }
   va_list ap;
   va_start(ap, fmt);
@@ -337,9 +336,9 @@ namespace {
 // The size of the stream's file by its name (LogFileSelect 2); 0 when it is not there yet.
 bool StreamFileSize(uint64_t* size) {
   FileInfo fi;
-  const FileInfoResult r = platform().GetFileInfo(szAccessLogfileName, &fi);
-  *size = r == FileInfoResult::kOk ? fi.size : 0;
-  return r != FileInfoResult::kError;
+  const Status r = platform().GetFileInfo(szAccessLogfileName, &fi);
+  *size = r.ok() ? fi.size : 0;
+  return r.ok() || r.IsNotFound();
 }
 
 // Names a line that could not be written in the kernel log, by its fields (time, user, client,
@@ -449,8 +448,8 @@ int QVX_AccessLogCheckFile() {
   if (OptionInfo.LogFileWriteFlg != 1 || LogPathBase[0] == '\0') return 0;
   std::lock_guard<std::recursive_mutex> lock(g_critSec);
   FileIdentity at_name;
-  const FileInfoResult r = platform().PathIdentity(LogPathBase, &at_name);
-  if (r == FileInfoResult::kError) return 0;  // cannot tell; the next second asks again
+  const Status r = platform().PathIdentity(LogPathBase, &at_name);
+  if (!r.ok() && !r.IsNotFound()) return 0;  // cannot tell; the next second asks again
   const bool stream = OptionInfo.LogFileSelect == 2;
   FileIdentity open_id;
   bool have_open;
@@ -462,16 +461,16 @@ int QVX_AccessLogCheckFile() {
   } else {
     have_open = hExistingFile && hExistingFile->Identity(&open_id);
   }
-  if (have_open && r == FileInfoResult::kOk && at_name.SameFile(open_id)) {
+  if (have_open && r.ok() && at_name.SameFile(open_id)) {
     g_since_check.clear();
     g_since_check_dropped = 0;
     g_reopen_failing = false;
     return 0;
   }
 
-  const char* what = !have_open                       ? "could not be written"
-                     : r == FileInfoResult::kNotFound ? "was removed"
-                                                      : "was replaced";
+  const char* what = !have_open       ? "could not be written"
+                     : r.IsNotFound() ? "was removed"
+                                      : "was replaced";
   // Deleted while open: the lines since the last check went with it and are written again.
   // (The stream's lines cannot be had back.)
   const bool deleted = have_open && !stream && open_id.links == 0;

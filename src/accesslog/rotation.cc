@@ -37,12 +37,12 @@ bool OpenLogSize(uint64_t* size) {
   std::lock_guard<std::recursive_mutex> lock(g_critSec);
   if (OptionInfo.LogFileSelect == 2 && szAccessLogfileName[0] != '\0') {
     FileInfo fi;
-    FileInfoResult r = platform().GetFileInfo(szAccessLogfileName, &fi);
-    if (r == FileInfoResult::kNotFound) {
+    const Status r = platform().GetFileInfo(szAccessLogfileName, &fi);
+    if (r.IsNotFound()) {
       *size = 0;  // the stream creates it with its first line
       return true;
     }
-    if (r != FileInfoResult::kOk) return false;
+    if (!r.ok()) return false;
     *size = fi.size;
     return true;
   }

@@ -68,6 +68,8 @@ OpenVerdict QVX_OpenVerdict(uint32_t DesiredAccess, uint32_t CreateOptions, int 
       v.verdict = kVerdictNone;
       break;
   }
+  // Time stamps that cannot be read say nothing: the mask judges alone, if it was asked.
+  if (v.api == kTimeRefused) v.verdict = v.smb != 0 ? v.smb : kVerdictNone;
   return v;
 }
 

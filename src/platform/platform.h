@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/status.h"
+
 namespace qvx {
 
 #ifdef _WIN32
@@ -108,7 +110,6 @@ struct FileInfo {
   int64_t last_write = 0;
   int64_t last_access = 0;
 };
-enum class FileInfoResult { kOk, kNotFound, kError };
 
 enum class AddressListResult { kOk, kStartupFailed, kSocketFailed, kQueryFailed };
 
@@ -150,10 +151,10 @@ class Platform {
   virtual bool RenameFile(const std::string& from, const std::string& to) = 0;
   // Kind, size and time stamps of a path. kNotFound only when the path (its last component)
   // does not exist; every other failure is kError.
-  virtual FileInfoResult GetFileInfo(const std::string& path, FileInfo* out) = 0;
+  virtual Status GetFileInfo(const std::string& path, FileInfo* out) = 0;
   // The identity of the file a path names now, to compare with an open handle's. kNotFound when
   // the path (its last component or a folder on the way) does not exist.
-  virtual FileInfoResult PathIdentity(const std::string& path, FileIdentity* out) = 0;
+  virtual Status PathIdentity(const std::string& path, FileIdentity* out) = 0;
 
   // --- child processes ---
   // Runs command_line (its first word found beside the executable first, then on the search
@@ -222,10 +223,10 @@ class PlatformWrapper : public Platform {
   bool RenameFile(const std::string& from, const std::string& to) override {
     return target_->RenameFile(from, to);
   }
-  FileInfoResult GetFileInfo(const std::string& path, FileInfo* out) override {
+  Status GetFileInfo(const std::string& path, FileInfo* out) override {
     return target_->GetFileInfo(path, out);
   }
-  FileInfoResult PathIdentity(const std::string& path, FileIdentity* out) override {
+  Status PathIdentity(const std::string& path, FileIdentity* out) override {
     return target_->PathIdentity(path, out);
   }
   bool RunChild(const std::string& command_line, int timeout_ms, bool want_stdout, bool want_stderr,

@@ -220,12 +220,12 @@ struct FactsCache {
   int depth = 0;
   bool valid = false;
   std::string path;
-  FileInfoResult result = FileInfoResult::kError;
+  Status result;
   FileInfo info;
 };
 thread_local FactsCache t_facts;
 
-FileInfoResult Facts(const char* path, FileInfo* out) {
+Status Facts(const char* path, FileInfo* out) {
   FactsCache& c = t_facts;
   if (c.depth == 0) return platform().GetFileInfo(path, out);
   if (!c.valid || c.path != path) {
@@ -250,7 +250,7 @@ int QVX_CheckExistFileOrFolder(const char* szTargetPath, int* nOutFileOrFolder) 
   if (szTargetPath == nullptr) return 0;
   QVX_DBG();
   FileInfo fi;
-  if (Facts(szTargetPath, &fi) != FileInfoResult::kOk) return 0;
+  if (!Facts(szTargetPath, &fi).ok()) return 0;
   if (nOutFileOrFolder) *nOutFileOrFolder = fi.is_directory ? kKindFolder : kKindFile;
   return 1;
 }
@@ -258,9 +258,9 @@ int QVX_CheckExistFileOrFolder(const char* szTargetPath, int* nOutFileOrFolder) 
 int FileSizeInfo(const char* filename, uint64_t* out_fileSize) {
   QVX_DBG();
   FileInfo fi;
-  FileInfoResult r = filename ? Facts(filename, &fi) : FileInfoResult::kError;
-  if (r == FileInfoResult::kNotFound) return kSizeNotFound;  // the output stays as it was
-  if (r != FileInfoResult::kOk) {
+  const Status r = filename ? Facts(filename, &fi) : Status::IoError("", 0);
+  if (r.IsNotFound()) return kSizeNotFound;  // the output stays as it was
+  if (!r.ok()) {
     if (out_fileSize) *out_fileSize = 0;
     return 1;
   }
@@ -281,9 +281,17 @@ void TraceStamp(const char* what, int64_t t) {
 
 int FileNotifyInfo(const char* PathName, time_t in_time, time_t* Filetime, int Flg) {
   FileInfo fi;
-  if (PathName == nullptr || Facts(PathName, &fi) != FileInfoResult::kOk) {
+  const Status st = PathName ? Facts(PathName, &fi) : Status::NotFound("", 0);
+  if (!st.ok()) {
     if (Filetime) *Filetime = in_time;
-    return kTimeUnreadable;
+    if (st.IsNotFound()) return kTimeUnreadable;
+    // An object that cannot be looked at (no rights, a failing disk) is not a deleted one.
+    if (OptionInfo.ErrorLevel >= 2)
+      QVX_KLOG(
+          "QVX_E31-002 FileNotifyInfo[%d][%ld] : %s: its time stamps cannot be read; the "
+          "request alone judges the access\r\n",
+          st.ToString().c_str());
+    return kTimeRefused;
   }
   const bool trace = OptionInfo.ErrorLevel >= 6;
   const time_t lw = static_cast<time_t>(fi.last_write);

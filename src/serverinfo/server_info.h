@@ -62,7 +62,8 @@ enum : int {
   kTimeChanged = 201,
   kTimeCreated = 202,
   kTimeNotChanged = 203,
-  kTimeUnreadable = 204,
+  kTimeUnreadable = 204,  // the object is not there (not found)
+  kTimeRefused = 206,     // it may be there, but its facts cannot be read (rights, I/O)
 };
 // How far before the access a creation still counts as "created" by it.
 inline constexpr int64_t kCreatedWindowSec = 40;
@@ -82,7 +83,8 @@ int QVX_CheckExistFileOrFolder(const char* szTargetPath, int* nOutFileOrFolder);
 // 102 with the size, 101 when the file does not exist, 1 on another failure (size 0).
 int FileSizeInfo(const char* filename, uint64_t* out_fileSize);
 // Time class of PathName against in_time, or with Flg 201/202/203 the last-write, creation or
-// last-access time alone (result 0).
+// last-access time alone (result 0). 204 when the object is not there; 206 when its facts cannot
+// be read (the cause in the kernel log): never taken for a deleted object.
 int FileNotifyInfo(const char* PathName, time_t in_time, time_t* Filetime, int Flg);
 
 }  // namespace qvx

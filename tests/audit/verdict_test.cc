@@ -2,7 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
+#include "base/option.h"
 #include "serverinfo/server_info.h"
+#include "support/fake_platform.h"
+#include "tracking/session_tree.h"
 
 namespace qvx {
 namespace {
@@ -56,6 +61,31 @@ TEST(VerdictTest, OperationTexts) {
   EXPECT_STREQ(QVX_OperationText(200), "Err");
   EXPECT_STREQ(QVX_OperationText(0), "Err");
   EXPECT_STREQ(QVX_OperationText(206), "Err");
+}
+
+// Time stamps that cannot be read (no rights, a failing disk) say nothing about the access: the
+// mask judges alone, and with no mask the verdict is "Err", never "Del". A path that is not there
+// is still gone.
+TEST(VerdictTest, UnreadableTimeStampsAreNoDeletion) {
+  test::FakePlatform fake;
+  OptionSetDefaults(&OptionInfo);
+  const int mode = nAccessKindFlg;
+  constexpr time_t kRef = 1800000000;
+  fake.RefuseFileInfo("/srv/secret", EACCES);
+  char full[kAccessPathSize] = "/srv/secret";
+  nAccessKindFlg = QVX_ACCESS_KIND_API;
+  OpenVerdict v = QVX_OpenVerdict(kFileReadData, 0, kKindNone, full, "\\secret", kRef, -1, nullptr);
+  EXPECT_EQ(v.api, kTimeRefused);
+  EXPECT_EQ(v.verdict, kVerdictNone);
+  nAccessKindFlg = QVX_ACCESS_KIND_BLEND;
+  v = QVX_OpenVerdict(kFileReadData, 0, kKindNone, full, "\\secret", kRef, -1, nullptr);
+  EXPECT_EQ(v.verdict, kVerdictRead);
+  v = QVX_OpenVerdict(0, 0, kKindNone, full, "\\secret", kRef, -1, nullptr);
+  EXPECT_EQ(v.verdict, kVerdictNone);
+  std::snprintf(full, sizeof full, "/srv/other");
+  v = QVX_OpenVerdict(0, 0, kKindNone, full, "\\other", kRef, -1, nullptr);
+  EXPECT_EQ(v.verdict, kVerdictGone);
+  nAccessKindFlg = mode;
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -252,6 +253,21 @@ TEST_F(FileInfoTest, SingleStampsAndAVanishedPath) {
   EXPECT_EQ(QVX_CheckExistFileOrFolder(nullptr, &kind), 0);
 }
 
+TEST_F(FileInfoTest, FactsThatCannotBeReadAreNoDeletionAndTheCauseIsNamed) {
+  std::snprintf(szLogfileName, sizeof szLogfileName, "%s", fake.Path("k.log").c_str());
+  OptionInfo.ErrorLevel = 2;
+  DiagLogLine(DiagLog::kKernel, 0, "start\r\n");
+  fake.RefuseFileInfo("/srv/secret", EACCES);
+  time_t t = -1;
+  EXPECT_EQ(FileNotifyInfo("/srv/secret", kRef, &t, 0), kTimeRefused);
+  EXPECT_EQ(t, kRef);
+  const std::string kernel = fake.Contents(szLogfileName);
+  EXPECT_NE(kernel.find("QVX_E31-002"), std::string::npos);
+  EXPECT_NE(kernel.find("/srv/secret: " + OsErrorText(EACCES) + " (error " +
+                        std::to_string(EACCES) + ")"),
+            std::string::npos);
+}
+
 TEST_F(FileInfoTest, OneAccessAsksTheFileSystemOnce) {
   File(kRef - 3600, kRef - 60);
   const size_t before = fake.files_asked().size();
@@ -308,9 +324,9 @@ TEST(FileInfoRealTest, KindsAndSizesOnTheRealFileSystem) {
   EXPECT_EQ(FileSizeInfo(fake.Path("gone").c_str(), &size), kSizeNotFound);
   // A fresh file was created just now: class "created" against the present.
   EXPECT_EQ(FileNotifyInfo(file.c_str(), time(nullptr), nullptr, 0), kTimeCreated);
-  // A missing folder on the way is another failure than a missing file.
-  EXPECT_EQ(FileSizeInfo((file + "/x").c_str(), &size), 1);
-  EXPECT_EQ(size, 0u);
+  // A file taken for a folder on the way: the object is not there either.
+  EXPECT_EQ(FileSizeInfo((file + "/x").c_str(), &size), kSizeNotFound);
+  EXPECT_EQ(FileNotifyInfo((file + "/x").c_str(), time(nullptr), nullptr, 0), kTimeUnreadable);
 }
 
 }  // namespace

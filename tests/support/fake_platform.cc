@@ -117,13 +117,14 @@ bool FakePlatform::ListSessions(std::vector<ServerSession>* out) {
   return true;
 }
 
-FileInfoResult FakePlatform::GetFileInfo(const std::string& path, FileInfo* out) {
+Status FakePlatform::GetFileInfo(const std::string& path, FileInfo* out) {
   if (!fake_files_) return PlatformWrapper::GetFileInfo(path, out);
   files_asked_.push_back(path);
+  if (auto r = refused_.find(path); r != refused_.end()) return Status::Denied(path, r->second);
   auto it = files_.find(path);
-  if (it == files_.end()) return FileInfoResult::kNotFound;
+  if (it == files_.end()) return Status::NotFound(path, 2);
   *out = it->second;
-  return FileInfoResult::kOk;
+  return Status::Ok();
 }
 
 bool FakePlatform::RunChild(const std::string& command_line, int timeout_ms, bool want_stdout,

@@ -36,7 +36,7 @@ class FakePlatform : public PlatformWrapper {
   // processes: see UseRealChildren).
   bool ListShares(std::vector<ServerShare>* out) override;
   bool ListSessions(std::vector<ServerSession>* out) override;
-  FileInfoResult GetFileInfo(const std::string& path, FileInfo* out) override;
+  Status GetFileInfo(const std::string& path, FileInfo* out) override;
   bool RunChild(const std::string& command_line, int timeout_ms, bool want_stdout, bool want_stderr,
                 size_t max_output, ChildResult* out) override;
   bool HostByName(const std::string& name, std::string* ip, int* err) override;
@@ -67,12 +67,18 @@ class FakePlatform : public PlatformWrapper {
   int session_lists() const { return session_lists_; }
   int session_cache_expiries() const { return session_cache_expiries_; }
   void ExpireSessionCache() override { ++session_cache_expiries_; }
-  // A path's facts; FileInfoResult::kNotFound for every path not set once any is set.
+  // A path's facts; not found for every path not set once any is set.
   void SetFileInfo(const std::string& path, const FileInfo& fi) {
     files_[path] = fi;
     fake_files_ = true;
   }
   void RemoveFileInfo(const std::string& path) { files_.erase(path); }
+  // A path whose facts cannot be read: its stat fails with os_error (EACCES, say) as denied.
+  void RefuseFileInfo(const std::string& path, int os_error) {
+    files_.erase(path);
+    refused_[path] = os_error;
+    fake_files_ = true;
+  }
   // Every path whose facts were asked for while they are faked, in order.
   const std::vector<std::string>& files_asked() const { return files_asked_; }
   // Answers RunChild: given the command line, fills the result and returns RunChild's result.
@@ -137,6 +143,7 @@ class FakePlatform : public PlatformWrapper {
   int session_lists_ = 0;
   int session_cache_expiries_ = 0;
   std::map<std::string, FileInfo> files_;
+  std::map<std::string, int> refused_;
   std::vector<std::string> files_asked_;
   ChildScript child_script_;
   bool real_children_ = false;

@@ -33,6 +33,25 @@
 extern char** environ;
 
 namespace qvx {
+
+std::string OsErrorText(int os_error) {
+  char buf[256];
+  // The GNU strerror_r returns its text, which may or may not be buf.
+  return strerror_r(os_error, buf, sizeof buf);
+}
+
+std::string Status::ToString() const {
+  if (ok()) return "OK";
+  return path_ + ": " + OsErrorText(os_error_) + " (error " + std::to_string(os_error_) + ")";
+}
+
+Status StatusOfOsError(std::string path, int err) {
+  // A name that runs through something that is no folder is not there either.
+  if (err == ENOENT || err == ENOTDIR) return Status::NotFound(std::move(path), err);
+  if (err == EACCES || err == EPERM) return Status::Denied(std::move(path), err);
+  return Status::IoError(std::move(path), err);
+}
+
 namespace {
 
 int64_t Seconds(const struct statx_timestamp& ts) { return static_cast<int64_t>(ts.tv_sec); }
@@ -183,11 +202,11 @@ class PosixPlatform : public Platform {
     }
     return true;
   }
-  FileInfoResult GetFileInfo(const std::string& path, FileInfo* out) override {
+  Status GetFileInfo(const std::string& path, FileInfo* out) override {
     struct statx sx;
-    unsigned mask = STATX_TYPE | STATX_SIZE | STATX_MTIME | STATX_ATIME | STATX_BTIME;
-    if (::statx(AT_FDCWD, path.c_str(), 0, mask, &sx) != 0)
-      return errno == ENOENT ? FileInfoResult::kNotFound : FileInfoResult::kError;
+    // The change time is asked for too: it stands in for the birth time where there is none.
+    unsigned mask = STATX_TYPE | STATX_SIZE | STATX_MTIME | STATX_ATIME | STATX_CTIME | STATX_BTIME;
+    if (::statx(AT_FDCWD, path.c_str(), 0, mask, &sx) != 0) return StatusOfOsError(path, errno);
     *out = FileInfo();
     out->is_directory = S_ISDIR(sx.stx_mode);
     out->size = out->is_directory ? 0 : static_cast<uint64_t>(sx.stx_size);
@@ -195,17 +214,15 @@ class PosixPlatform : public Platform {
     out->last_access = Seconds(sx.stx_atime);
     // Without a birth time the inode change time is the nearest thing to a creation time.
     out->creation = (sx.stx_mask & STATX_BTIME) ? Seconds(sx.stx_btime) : Seconds(sx.stx_ctime);
-    return FileInfoResult::kOk;
+    return Status::Ok();
   }
-  FileInfoResult PathIdentity(const std::string& path, FileIdentity* out) override {
+  Status PathIdentity(const std::string& path, FileIdentity* out) override {
     struct stat st;
-    if (::stat(path.c_str(), &st) != 0)
-      return errno == ENOENT || errno == ENOTDIR ? FileInfoResult::kNotFound
-                                                 : FileInfoResult::kError;
+    if (::stat(path.c_str(), &st) != 0) return StatusOfOsError(path, errno);
     out->volume = static_cast<uint64_t>(st.st_dev);
     out->index = static_cast<uint64_t>(st.st_ino);
     out->links = static_cast<uint64_t>(st.st_nlink);
-    return FileInfoResult::kOk;
+    return Status::Ok();
   }
 
   bool RunChild(const std::string& command_line, int timeout_ms, bool want_stdout, bool want_stderr,

@@ -13,6 +13,33 @@
 #include "platform/session_reader.h"
 
 namespace qvx {
+
+std::string OsErrorText(int os_error) {
+  char buf[512] = "";
+  const DWORD n =
+      FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                     static_cast<DWORD>(os_error), 0, buf, sizeof buf, nullptr);
+  std::string text(buf, n);
+  while (!text.empty() &&
+         (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' || text.back() == '.'))
+    text.pop_back();
+  return text.empty() ? "error " + std::to_string(os_error) : text;
+}
+
+std::string Status::ToString() const {
+  if (ok()) return "OK";
+  return path_ + ": " + OsErrorText(os_error_) + " (error " + std::to_string(os_error_) + ")";
+}
+
+Status StatusOfOsError(std::string path, int e) {
+  const DWORD err = static_cast<DWORD>(e);
+  if (err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND)
+    return Status::NotFound(std::move(path), e);
+  if (err == ERROR_ACCESS_DENIED || err == ERROR_SHARING_VIOLATION)
+    return Status::Denied(std::move(path), e);
+  return Status::IoError(std::move(path), e);
+}
+
 namespace {
 
 // FILETIME (100 ns since 1601) to time_t seconds.
@@ -223,11 +250,10 @@ class Win32Platform : public Platform {
   bool RenameFile(const std::string& from, const std::string& to) override {
     return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH) != FALSE;
   }
-  FileInfoResult GetFileInfo(const std::string& path, FileInfo* out) override {
+  Status GetFileInfo(const std::string& path, FileInfo* out) override {
     WIN32_FILE_ATTRIBUTE_DATA a;
     if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &a))
-      return GetLastError() == ERROR_FILE_NOT_FOUND ? FileInfoResult::kNotFound
-                                                    : FileInfoResult::kError;
+      return StatusOfOsError(path, static_cast<int>(GetLastError()));
     *out = FileInfo();
     out->is_directory = (a.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     out->size =
@@ -235,25 +261,24 @@ class Win32Platform : public Platform {
     out->creation = TimeTFromFileTime(a.ftCreationTime);
     out->last_write = TimeTFromFileTime(a.ftLastWriteTime);
     out->last_access = TimeTFromFileTime(a.ftLastAccessTime);
-    return FileInfoResult::kOk;
+    return Status::Ok();
   }
-  FileInfoResult PathIdentity(const std::string& path, FileIdentity* out) override {
+  Status PathIdentity(const std::string& path, FileIdentity* out) override {
     // No access asked for, and every sharing allowed: only the file's facts are read.
     HANDLE h = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
       const DWORD e = GetLastError();
-      return e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND ? FileInfoResult::kNotFound
-                                                                    : FileInfoResult::kError;
+      return StatusOfOsError(path, static_cast<int>(e));
     }
     BY_HANDLE_FILE_INFORMATION fi;
     const BOOL ok = GetFileInformationByHandle(h, &fi);
     CloseHandle(h);
-    if (!ok) return FileInfoResult::kError;
+    if (!ok) return StatusOfOsError(path, static_cast<int>(GetLastError()));
     out->volume = fi.dwVolumeSerialNumber;
     out->index = (static_cast<uint64_t>(fi.nFileIndexHigh) << 32) | fi.nFileIndexLow;
     out->links = fi.nNumberOfLinks;
-    return FileInfoResult::kOk;
+    return Status::Ok();
   }
 
   bool RunChild(const std::string& command_line, int timeout_ms, bool want_stdout, bool want_stderr,
