@@ -183,7 +183,7 @@ void QVX_StatusCapture() {
                 "Lines %llu | Rows dropped %llu, pruned %llu | Frames "
                 "dropped %llu",
                 static_cast<unsigned long long>(QVX_AccessLogLinesWritten()), g_rows_dropped.load(),
-                g_rows_pruned.load(), QVX_CaptureDroppedTotal());
+                g_rows_pruned.load(), static_cast<unsigned long long>(QVX_CaptureDroppedTotal()));
   view->SetStatusText(kStatusCounts, counts);
 }
 
