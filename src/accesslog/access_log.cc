@@ -44,6 +44,7 @@ bool IsSep(char c) {
 
 // Lines that could not be written, and whether the user was told.
 std::atomic<uint64_t> g_lines_lost{0};
+std::atomic<uint64_t> g_lines_written{0};
 std::atomic<bool> g_loss_told{false};
 
 // What was written to the open log since its identity was last found right, under g_critSec:
@@ -406,11 +407,13 @@ int QVX_AccessLogWrite(const char* line, size_t size) {
       LineLost(line, size);
       return 0;
     }
+    g_lines_written.fetch_add(1);
     return 1;
   }
   int rc =
       LogFileAccess(nullptr, LogPath, nullptr, line, static_cast<unsigned long>(size), kLogWrite);
   if (OptionInfo.LogFileSelect != 0 && hExistingFile) hExistingFile->Flush();
+  if (rc == 1) g_lines_written.fetch_add(1);
   if (rc != 1) {
     LineLost(line, size);
   } else if (g_since_check.size() + size <= kSinceCheckMax) {
@@ -422,6 +425,7 @@ int QVX_AccessLogWrite(const char* line, size_t size) {
 }
 
 uint64_t QVX_AccessLogLinesLost() { return g_lines_lost.load(); }
+uint64_t QVX_AccessLogLinesWritten() { return g_lines_written.load(); }
 
 bool QVX_AccessLogLossNotice(void* owner) {
   if (g_lines_lost.load() == 0 || g_loss_told.exchange(true)) return false;

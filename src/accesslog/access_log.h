@@ -77,6 +77,8 @@ std::string QVX_PathProblem(const char* path);
 int QVX_AccessLogWrite(const char* line, size_t size);
 // Lines QVX_AccessLogWrite could not write since the program started.
 uint64_t QVX_AccessLogLinesLost();
+// Lines QVX_AccessLogWrite wrote since the program started.
+uint64_t QVX_AccessLogLinesWritten();
 // Tells the user, the first time lines were lost, with a message box (skipped under "SC") and an
 // event-log line; true when it told now. For the window thread: a box on the capture thread would
 // hold capture up.

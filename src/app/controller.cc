@@ -7,6 +7,7 @@
 #include "accesslog/access_log.h"
 #include "accesslog/rotation.h"
 #include "app/listview.h"
+#include "app/option_dialog.h"
 #include "app/tables.h"
 #include "base/dbglog.h"
 #include "base/option.h"
@@ -86,6 +87,17 @@ void ToggleCheck(int id) { g_view->SetMenuCheck(id, !g_view->MenuChecked(id)); }
 
 View* QVX_View() { return g_view; }
 
+void QVX_ShowCaptureState() {
+  if (!g_view) return;
+  // The checks say what capture does, not what was last asked: a failed start shows Stop, and
+  // so does a capture that ended on its own.
+  const bool running = data.LoggingFlg == 1;
+  g_view->SetMenuCheck(kIdmStart, running);
+  g_view->SetMenuCheck(kIdmStop, !running);
+  QVX_StatusLogFlag();
+  QVX_StatusCapture();
+}
+
 int QVX_OpenAccessLogFile() {
   int r = g_view->ShellOpen(LogPathBase);
   if (r >= 32) return r;
@@ -149,7 +161,10 @@ bool QVX_OnInitDialog(View& view) {
 
   // 12-13.
   view.SetMenuCheck(kIdmStop, true);
+  view.SetMenuCheck(kIdmStart, false);
   StartTime = static_cast<time_t>(platform().Now().t);
+  // Before the automatic address is replaced by the machine's own.
+  OptionRememberConfiguredAddress(OptionInfo.IpAddress);
   QVX_Init_Dlg(view.MainWindow(), data);
 
   // 14. List view.
@@ -227,14 +242,14 @@ void QVX_OnCommand(int id) {
     // Start and Stop each do what they say: a Stop after a failed Start stays stopped, and a
     // second Start leaves a running capture alone.
     case kIdmStart:
-      g_view->SetMenuCheck(kIdmStop, false);
-      g_view->SetMenuCheck(kIdmStart, true);
       if (data.LoggingFlg != 1) QVX_Start_Logging(data);
+      QVX_ShowCaptureState();
       break;
     case kIdmStop:
-      g_view->SetMenuCheck(kIdmStart, false);
-      g_view->SetMenuCheck(kIdmStop, true);
-      if (StopCapture()) g_view->DeleteAllRows();
+      if (StopCapture()) {
+        g_view->DeleteAllRows();
+        QVX_ShowCaptureState();
+      }
       break;
     case kIdmWinPcapRestart: {
       // Restarts a running capture; a stopped one stays stopped.
@@ -244,6 +259,7 @@ void QVX_OnCommand(int id) {
       g_view->DeleteAllRows();
       QVX_ELOG("QVX_I02-032 QVX_LogThread[%d][%ld] : QVX_StartandStop_Logging WinPcap起動\r\n");
       if (running) QVX_Start_Logging(data);
+      QVX_ShowCaptureState();
       break;
     }
     case kIdmHostsRead:

@@ -52,6 +52,9 @@ extern void* hStatusBer;
 bool QVX_OnInitDialog(View& view);
 // WM_TIMER, id 100: one tick at local time now.
 void QVX_OnTimer();
+// Menu checks of Start and Stop, the LOG mark and the capture parts of the status bar as capture
+// really is; after each capture command and on each tick of the window's timer.
+void QVX_ShowCaptureState();
 // WM_COMMAND from menu 115.
 void QVX_OnCommand(int id);
 // WM_CLOSE: the shutdown sequence.

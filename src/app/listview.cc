@@ -1,14 +1,19 @@
 #include "app/listview.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
+#include "accesslog/access_log.h"
 #include "app/controller.h"
 #include "base/dbglog.h"
 #include "base/option.h"
 #include "base/text.h"
+#include "capture/capture_control.h"
+#include "capture/capture_loop.h"
+#include "connector/qvx_wpcap_con.h"
 #include "tracking/access_data.h"
 
 namespace qvx {
@@ -51,6 +56,30 @@ struct Shown {
   const char* text;
   std::string escaped;
 };
+
+std::atomic<unsigned long long> g_rows_dropped{0};
+std::atomic<unsigned long long> g_rows_pruned{0};
+
+// A full list lets its oldest tenth go: the rows after them move to the front, in the table and
+// in the view, and the newest rows stay.
+void MakeRoom(const char* routine) {
+  const int cap = OptionInfo.AccessDataCnt;
+  if (AccessData == nullptr || cap <= 0 || nListIndex < cap) return;
+  int drop = cap / 10;
+  if (drop < 1) drop = 1;
+  const int keep = nListIndex - drop;
+  if (OptionInfo.ErrorLevel >= 6)
+    DiagLogLine(DiagLog::kKernel, 1,
+                "QVX_D21-003 %s[%d][%ld] : ViewItem DEL : Userd nListIndex = %d : oldest %d rows "
+                "make room\r\n",
+                routine ? routine : "InsItem", __LINE__, platform().LastError(), nListIndex, drop);
+  std::memmove(AccessData, AccessData + drop, sizeof(AccessDataSt) * static_cast<size_t>(keep));
+  std::memset(AccessData + keep, 0, sizeof(AccessDataSt) * static_cast<size_t>(drop));
+  nListIndex = keep;
+  g_rows_dropped.fetch_add(static_cast<unsigned long long>(drop));
+  View* view = QVX_View();
+  if (OptionInfo.AccessLogOnly != 1 && view) view->DropOldestRows(drop);
+}
 
 bool Refused(int item) {
   return item < 0 || item >= OptionInfo.AccessDataCnt || AccessData == nullptr;
@@ -97,17 +126,12 @@ int QVX_AppendRow(const LocalTime& when, const char* const cells[kListColumns - 
   char time_text[32];
   DateTimeText(time_text, sizeof time_text, when.year, when.month, when.day, when.hour, when.minute,
                when.second);
+  MakeRoom(routine);
   int rc = InsItem(data.hListView, time_text, nListIndex, 0, 0);
   if (rc == 0) {
     for (int c = 1; c < kListColumns; ++c)
       SetSubitem(data.hListView, cells[c - 1], nListIndex, c, 0);
     ++nListIndex;
-  } else {
-    if (OptionInfo.ErrorLevel >= 6)
-      DiagLogLine(DiagLog::kKernel, 1,
-                  "QVX_D21-003 %s[%d][%ld] : ViewItem DEL : Userd nListIndex = %d \r\n",
-                  routine ? routine : "InsItem", __LINE__, platform().LastError(), nListIndex);
-    QVX_AccessDataReset();
   }
   View* view = QVX_View();
   if (OptionInfo.AccessLogOnly == 0 && OptionInfo.ScrollEndFlg == 1 && view && nListIndex > 0)
@@ -125,7 +149,42 @@ void QVX_StatusLogin(unsigned long sessions) {
 
 void QVX_StatusLogFlag() {
   View* view = QVX_View();
-  if (view) view->SetStatusText(1, OptionInfo.LogFileWriteFlg == 1 ? "LOG" : " ");
+  const bool written = OptionInfo.LogFileWriteFlg == 1 && QVX_AccessLogStartUpProblem().empty();
+  if (view) view->SetStatusText(1, written ? "LOG" : " ");
+}
+
+unsigned long long QVX_ListRowsDropped() { return g_rows_dropped.load(); }
+unsigned long long QVX_ListRowsPruned() { return g_rows_pruned.load(); }
+void QVX_ListCountPruned(int rows) {
+  if (rows > 0) g_rows_pruned.fetch_add(static_cast<unsigned long long>(rows));
+}
+
+void QVX_StatusCapture() {
+  View* view = QVX_View();
+  if (!view) return;
+  std::string state;
+  char reason[kQvxErrBufSize] = {};
+  const int file = QvxWPcapConFileState(reason);
+  if (data.LoggingFlg != 1) {
+    state = QVX_CaptureStartProblem().empty() ? "Stopped"
+                                              : "Start failed: " + QVX_CaptureStartProblem();
+  } else if (file == kQvxFileDamaged) {
+    state = std::string("Capture file damaged after ") + std::to_string(QvxWPcapConFrameCount()) +
+            " frames: " + reason;
+  } else if (file == kQvxFileEnd) {
+    state =
+        "Capture file replayed to its end (" + std::to_string(QvxWPcapConFrameCount()) + " frames)";
+  } else {
+    state = std::string("Capturing ") + OptionInfo.IpAddress + " on " + QVX_CaptureAdapter();
+  }
+  view->SetStatusText(kStatusCapture, state.c_str());
+  char counts[160];
+  std::snprintf(counts, sizeof counts,
+                "Lines %llu | Rows dropped %llu, pruned %llu | Frames "
+                "dropped %llu",
+                static_cast<unsigned long long>(QVX_AccessLogLinesWritten()), g_rows_dropped.load(),
+                g_rows_pruned.load(), static_cast<unsigned long long>(QVX_CaptureDroppedTotal()));
+  view->SetStatusText(kStatusCounts, counts);
 }
 
 }  // namespace qvx

@@ -15,13 +15,30 @@ int InsItem(void* hList, const char* str, int item, int iSub, int UserChkFlg);
 void SetSubitem(void* hList, const char* str, int item, int subitem, int UserChkFlg);
 
 // Appends one access row at nListIndex: the time of when in column 0, cells[0..11] in columns
-// 1..12. A full list is emptied instead (routine names the "ViewItem DEL" trace) and the row is
-// not added. Scrolls to the newest row when ScrollEndFlg is 1. 0 when added, 1 when refused.
+// 1..12. A full list (AccessDataCnt rows) first lets its oldest tenth go (routine names the
+// "ViewItem DEL" trace), so the newest rows always stay; the rows let go are counted. Scrolls to
+// the newest row when ScrollEndFlg is 1. 0 when added, 1 when there is no table.
 int QVX_AppendRow(const LocalTime& when, const char* const cells[kListColumns - 1],
                   const char* routine);
 
-// Status bar part 0 with the session count, part 1 "LOG" or " " as LogFileWriteFlg says.
+// Rows that left the list without the user asking: made room for newer ones, or pruned because
+// their client left the server's sessions. The access log keeps them all.
+unsigned long long QVX_ListRowsDropped();
+unsigned long long QVX_ListRowsPruned();
+// Counts rows a view deletes for the departed-clients rule.
+void QVX_ListCountPruned(int rows);
+
+// Status bar part 0 with the session count; part 1 "LOG" while the access log is written (on,
+// and its start-up found it usable), " " otherwise.
 void QVX_StatusLogin(unsigned long sessions);
 void QVX_StatusLogFlag();
+
+// Status bar parts the window refreshes once a second: part 3 what capture does (the address and
+// adapter while capturing, "Stopped", why the last start failed, how a replayed file ended) and
+// part 4 the counts (access-log lines written, rows dropped from the list, frames dropped by the
+// capture).
+inline constexpr int kStatusCapture = 3;
+inline constexpr int kStatusCounts = 4;
+void QVX_StatusCapture();
 
 }  // namespace qvx

@@ -117,10 +117,17 @@ int YoubiFlgChk(int wday) {
   return wday >= 0 && wday < 7 ? kBits[wday] : 0;
 }
 
+namespace {
+std::string g_configured_ip;
+}  // namespace
+
+void OptionRememberConfiguredAddress(const char* ip) { g_configured_ip = ip ? ip : ""; }
+
 void OptionDlgOpen(const OptionInfoSt& live, OptionDlgState* s) {
   std::memset(s, 0, sizeof *s);
   s->OptionInfoTmp = live;
   OptionInfoSt& o = s->OptionInfoTmp;
+  if (!g_configured_ip.empty()) CopyText(o.IpAddress, g_configured_ip.c_str());
   int day = o.LogChgDayFlg;
   int flags = 0;
   if (day / kMonthStartFlg == 1) {
@@ -254,6 +261,8 @@ std::string OptionDlgAccept(OptionDlgState* s, const OptionDlgTexts& t) {
   CopyText(o.LogFilePath, t.LogFilePath.c_str());
   // Every address is written as the capture loop spells a frame's address.
   std::snprintf(o.IpAddress, sizeof o.IpAddress, "%d.%d.%d.%d", oct[0], oct[1], oct[2], oct[3]);
+  // What is written is what the file holds from now on.
+  if (!g_configured_ip.empty()) g_configured_ip = o.IpAddress;
   o.RefleshTime = reflesh;
   o.LogFileSize = size;
   o.LogFileDate = date;

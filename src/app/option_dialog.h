@@ -86,6 +86,11 @@ inline constexpr const char* kOptionRebootNotice = "Changes become effective aft
 // Opening: the copy of the live settings the dialog edits.
 void OptionDlgOpen(const OptionInfoSt& live, OptionDlgState* s);
 
+// The IpAddress the configuration file holds, before start-up put the machine's own address in
+// place of the automatic 0.0.0.0: the dialog shows and keeps that, so an OK with nothing changed
+// leaves the setting automatic. Set at start-up; empty until then (the live value is shown).
+void OptionRememberConfiguredAddress(const char* ip);
+
 // The four octet texts of a dotted address (each cut to three characters).
 void OptionSplitAddress(const char* ip, std::string octets[4]);
 

@@ -20,6 +20,10 @@ class View {
   virtual void SetCell(int item, int subitem, const char* text) = 0;
   virtual void DeleteRow(int item) = 0;
   virtual void DeleteAllRows() = 0;
+  // Deletes the first n rows (the oldest), as a full list makes room.
+  virtual void DropOldestRows(int n) {
+    for (int i = 0; i < n; ++i) DeleteRow(0);
+  }
   virtual void MakeRowVisible(int item) = 0;
   // The selected row, or -1.
   virtual int SelectedRow() = 0;

@@ -21,6 +21,23 @@ namespace {
 
 // Set by the capture thread as its last act.
 std::atomic<bool> g_capture_thread_ended{true};
+// For the window's status bar; written and read on the window's thread only.
+std::string g_adapter;
+std::string g_start_problem;
+
+// Records why this start failed and tells the user (skipped under "SC").
+int StartFailed(DATA& data, const std::string& problem) {
+  g_start_problem = problem;
+  ScMessageBox(data.hWnd, ("Capture cannot start: " + problem).c_str(), "Error", kMbOk);
+  return 1;
+}
+
+std::string AddrText(unsigned long a) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%lu.%lu.%lu.%lu", a & 0xFF, a >> 8 & 0xFF, a >> 16 & 0xFF,
+                a >> 24 & 0xFF);
+  return text;
+}
 
 // Waits until the capture thread has left its loop; only then may the connector be reopened or
 // the tables be touched by anyone else. The thread writes rows into the window synchronously, so
@@ -55,6 +72,7 @@ int QVX_Start_Logging(DATA& data) {
 
   // A thread of an earlier run that ended on its own is collected before anything is reopened.
   JoinCaptureThread(data);
+  g_start_problem.clear();
 
   unsigned long addrs[kQvxAdapterMax] = {};
   static char names[kQvxAdapterMax][kQvxAdapterNameSize];
@@ -66,8 +84,7 @@ int QVX_Start_Logging(DATA& data) {
         "QVX_E03-021 QVX_StartandStop_Logging QvxWPcapConEnumAdapter[%d][%ld] : "
         "WPCAPアダプタ一覧取得失敗。(%s)\r\n",
         errbuf);
-    ScMessageBox(data.hWnd, "List acquisition of the adapter went wrong.", "Error", kMbOk);
-    return 1;
+    return StartFailed(data, std::string("the adapters cannot be listed: ") + errbuf);
   }
   if (count < 0) count = 0;
   if (count > kQvxAdapterMax) count = kQvxAdapterMax;
@@ -97,9 +114,14 @@ int QVX_Start_Logging(DATA& data) {
           "QVX_E03-012 QVX_StartandStop_Logging QvxWPcapConEnumAdapter[%d][%ld] : "
           "アダプタ名一覧 [%d](%ld)(%x)[%s]\r\n",
           i, static_cast<long>(addrs[i]), static_cast<unsigned>(addrs[i]), names[i]);
-    ScMessageBox(data.hWnd, "The adapter name of the specified IP address is undetectable. ",
-                 "Error", kMbOk);
-    return 1;
+    std::string found;
+    for (int i = 0; i < count; ++i)
+      found += (i ? ", " : "") + std::string(names[i]) + " " + AddrText(addrs[i]);
+    return StartFailed(data, std::string("no adapter carries the address ") + OptionInfo.IpAddress +
+                                 " (IpAddress in Quorvix.ini); " +
+                                 (count ? "adapters found: " + found
+                                        : "no adapter with an "
+                                          "IPv4 address was found"));
   }
 
   if (con.Open(adapter, 20, errbuf) == -1) {
@@ -107,8 +129,8 @@ int QVX_Start_Logging(DATA& data) {
         "QVX_E03-013 QVX_StartandStop_Logging QvxWPcapConOpen[%d][%ld] : "
         "WPCAPオープン失敗。(%s)[%s]\r\n",
         errbuf, adapter);
-    ScMessageBox(data.hWnd, "WPCAP object opening ", "Error", kMbOk);
-    return 1;
+    return StartFailed(data,
+                       std::string("the adapter ") + adapter + " cannot be opened: " + errbuf);
   }
   QVX_KLOG("QVX_I03-013 QVX_StartandStop_Logging[%d][%ld] : WPCAPオブジェクトオープン。[%s]\r\n",
            adapter);
@@ -119,8 +141,9 @@ int QVX_Start_Logging(DATA& data) {
           "QVX_E03-013 QVX_StartandStop_Logging QvxWPcapBufferSet[%d][%ld] : "
           "WPCAPバッファセット失敗。[%d]\r\n",
           OptionInfo.PacketBuffer);
-      ScMessageBox(data.hWnd, "WPCAP object opening", "Error", kMbOk);
-      return 1;
+      return StartFailed(data, std::string("the capture buffer of ") + adapter +
+                                   " cannot be set to " + std::to_string(OptionInfo.PacketBuffer) +
+                                   " bytes: " + errbuf);
     }
     QVX_KLOG("QVX_I03-013 QVX_StartandStop_Logging[%d][%ld] : WPCAPバッファセット。[%d]\r\n",
              OptionInfo.PacketBuffer);
@@ -133,13 +156,14 @@ int QVX_Start_Logging(DATA& data) {
         "QVX_E03-010 QVX_StartandStop_Logging[%d][%ld] : "
         "WPCAPパケットフィルタリング設定エラー。[%s]\r\n",
         OptionInfo.FilterCode);
-    ScMessageBox(data.hWnd, "WPCAP packet-filtering setting error", "Error", kMbOk);
-    return 1;
+    return StartFailed(data, std::string("the capture filter \"") + OptionInfo.FilterCode +
+                                 "\" (FilterCode) is refused: " + errbuf);
   }
   QVX_KLOG(
       "QVX_I03-010 QVX_StartandStop_Logging[%d][%ld] : WPCAPパケットフィルタリング設定。[%s]\r\n",
       OptionInfo.FilterCode);
 
+  g_adapter = adapter;
   data.LoggingFlg = 1;
   bool started = false;
   g_capture_thread_ended = false;
@@ -156,14 +180,16 @@ int QVX_Start_Logging(DATA& data) {
     QVX_KLOG(
         "QVX_E03-002 QVX_StartandStop_Logging[%d][%ld] : "
         "ログスレッドの生成処理起動作成失敗。\r\n");
-    ScMessageBox(data.hWnd, "A thread was not able to be created.", "Error", kMbOk);
     data.LoggingFlg = 0;
     g_capture_thread_ended = true;
-    return 1;
+    return StartFailed(data, "the capture thread cannot be created");
   }
   QVX_KLOG("QVX_I03-002 QVX_StartandStop_Logging[%d][%ld] : ログスレッドの生成処理起動作成。\r\n");
   return 0;
 }
+
+const std::string& QVX_CaptureAdapter() { return g_adapter; }
+const std::string& QVX_CaptureStartProblem() { return g_start_problem; }
 
 unsigned long QVX_IpTextToAddr(const char* text) {
   unsigned char b[4];

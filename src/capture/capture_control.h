@@ -27,6 +27,12 @@ void QVX_EndProgram(DATA& data);
 // unless "SC", one line written).
 int QVX_GetIPaddress(void* hWnd, std::vector<std::string>* addresses);
 
+// The adapter the running (or last) capture was opened on; "" before the first start.
+const std::string& QVX_CaptureAdapter();
+// Why the last start failed, naming what was looked for and what was found ("no adapter carries
+// 10.1.2.3; adapters found: eth0 10.0.0.5"); "" after a start that worked.
+const std::string& QVX_CaptureStartProblem();
+
 // Dotted text to the 32-bit value an adapter list holds: part 1 in the lowest byte, read by
 // ParseDottedQuad, so "192.168.001.010" gives the same value as "192.168.1.10". Text that is no
 // address gives 0 (0.0.0.0), which no adapter carries.

@@ -91,6 +91,7 @@ struct PcapApi {
   int(QVX_PCAP_CALL* stats)(pcap_t*, struct pcap_stat*) = nullptr;
 #ifdef _WIN32
   HANDLE(QVX_PCAP_CALL* getevent)(pcap_t*) = nullptr;  // the adapter's read event
+  int(QVX_PCAP_CALL* setnonblock)(pcap_t*, int, char*) = nullptr;
 #endif
 };
 
@@ -142,7 +143,10 @@ const PcapApi* LoadApi(char* errbuf) {
       Bind(lib, api.activate, "pcap_activate");
       Bind(lib, api.setbuff, "pcap_setbuff");
       Bind(lib, api.stats, "pcap_stats");
-      Bind(lib, api.getevent, "pcap_getevent");
+      // Wine's wpcap exports pcap_getevent as an unimplemented stub that raises when called.
+      if (!GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version"))
+        Bind(lib, api.getevent, "pcap_getevent");
+      Bind(lib, api.setnonblock, "pcap_setnonblock");
       ok = api.findalldevs && api.freealldevs && api.open_live && api.compile && api.setfilter &&
            api.freecode && api.next_ex && api.close && api.geterr && api.datalink;
     }
@@ -289,6 +293,11 @@ pcap_t* OpenLive(const PcapApi& api, const char* name, int wait_ms, int buffer_s
 #ifndef _WIN32
   // The receive waits on the descriptor itself, so that it never blocks past its wait.
   pcap_setnonblock(p, 1, err);
+#else
+  // A blocking receive may wait past its timeout on a quiet adapter (Wine's wpcap over libpcap's
+  // block ring waits for the first frame), and a stop would wait with it. Never blocking, the
+  // receive returns at once and QvxWPcapConWait does the waiting, which a close ends.
+  if (api.setnonblock) api.setnonblock(p, 1, err);
 #endif
   return p;
 }
@@ -553,12 +562,26 @@ int QvxWPcapConWait(int ms) {
 #ifdef _WIN32
   const PcapApi* api = LoadApi(nullptr);
   HANDLE ready = api && api->getevent ? api->getevent(p) : nullptr;
-  // Without the adapter's event the receive's own timeout is the wait.
-  if (!ready || !WakeReady()) return 0;
+  if (!WakeReady()) {
+    lock.unlock();
+    IdleWait(ms < g_wait_ms ? ms : g_wait_ms);
+    return 0;
+  }
   ++g_waiters;
   lock.unlock();
-  HANDLE both[2] = {ready, g_wake};
-  const DWORD r = WaitForMultipleObjects(2, both, FALSE, static_cast<DWORD>(ms));
+  DWORD r;
+  if (ready) {
+    HANDLE both[2] = {ready, g_wake};
+    r = WaitForMultipleObjects(2, both, FALSE, static_cast<DWORD>(ms));
+  } else {
+    // Without the adapter's event the receive is polled every g_wait_ms; a close still ends the
+    // wait at once.
+    r = WaitForSingleObject(g_wake, static_cast<DWORD>(ms < g_wait_ms ? ms : g_wait_ms));
+    if (r == WAIT_OBJECT_0)
+      r = WAIT_OBJECT_0 + 1;
+    else
+      r = WAIT_TIMEOUT;
+  }
   lock.lock();
   const bool frame = r == WAIT_OBJECT_0;
 #else

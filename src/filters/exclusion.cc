@@ -203,13 +203,25 @@ int QVX_ExclusionInfoChk(const char* sAccessFullPath, int) {
   return verdict;
 }
 
+std::string FilterFileProblem(const char* path) {
+  if (platform().IsDirectory(path)) return "it is a folder";
+  std::string text;
+  if (!platform().ReadWholeFile(path, &text)) return "it cannot be opened for reading";
+  return "an entry's period ends before it starts";
+}
+
 int QVX_ExclusionStartup(void* hWnd, const char* folder) {
   char* path = ExclusionInfoFilePath;
   std::snprintf(path, sizeof ExclusionInfoFilePath, "%s%c%s", folder, kPathSep, kExclusionFileName);
-  int r;
+  // No file yet (a first start, or every entry deleted by hand) is an empty list, not a fault.
+  const bool absent = !platform().FileExists(path);
+  int r = 0;
   {
     std::lock_guard<std::mutex> lock(FilterTableLock());
-    r = ExclusionInfoRead(path, &ExclusionInfoDataNo, kFilterEntries, ExclusionInfoData);
+    if (absent)
+      ExclusionInfoDataNo = 0;
+    else
+      r = ExclusionInfoRead(path, &ExclusionInfoDataNo, kFilterEntries, ExclusionInfoData);
     if (r == -1) ExclusionInfoDataNo = 0;
     KnashiJyogaiBaseFlg = 0;
     for (int i = 0; i < ExclusionInfoDataNo; ++i) {
@@ -220,8 +232,10 @@ int QVX_ExclusionStartup(void* hWnd, const char* folder) {
     }
   }
   if (r == -1) {
-    ScMessageBox(hWnd, "Reading of a surveillance surveillance file went wrong.",
-                 "Quorvix Start-Up", kMbIconInformation);
+    const std::string text = "The exclusion list " + std::string(path) +
+                             " cannot be used: " + FilterFileProblem(path) +
+                             ". No exclusion is in force.";
+    ScMessageBox(hWnd, text.c_str(), "Quorvix Start-Up", kMbIconInformation);
     QVX_KLOG(
         "QVX_E02-005 QVX_Dlg_Proc[%d][%ld] : 監視監視ファイル読み込み失敗。NorInfoFilePath=%s\r\n",
         path);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <mutex>
+#include <string>
 
 namespace qvx {
 
@@ -69,8 +70,11 @@ int ExclusionInfoChk(const char* ExclusionInfoData, const char* NetFl_PathName, 
 // The list's verdict for a path: 10 do not log, 0 log.
 int QVX_ExclusionInfoChk(const char* sAccessFullPath, int flg);
 
-// Start-up: reads the list from folder (the current directory), reports a failure, and sets the
-// base mode from the "*" entries. Returns the reader's result.
+// Start-up: reads the list from folder (the current directory), reports a failure naming the
+// file and why, and sets the base mode from the "*" entries. A file that is not there is an empty
+// list (0, nothing said). Returns the reader's result.
 int QVX_ExclusionStartup(void* hWnd, const char* folder);
+// Why a filter file that exists could not be read, in a few words.
+std::string FilterFileProblem(const char* path);
 
 }  // namespace qvx

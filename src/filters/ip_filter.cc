@@ -2,9 +2,11 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "base/dbglog.h"
 #include "base/option.h"
+#include "platform/platform.h"
 
 namespace qvx {
 
@@ -16,15 +18,22 @@ int QVX_IpFilterStartup(void* hWnd, const char* folder) {
   char* path = IpAddFilterInfoFilePath;
   std::snprintf(path, sizeof IpAddFilterInfoFilePath, "%s%c%s", folder, kPathSep,
                 kIpFilterFileName);
-  int r;
+  // No file yet is an empty filter, not a fault.
+  const bool absent = !platform().FileExists(path);
+  int r = 0;
   {
     std::lock_guard<std::mutex> lock(FilterTableLock());
-    r = ExclusionInfoRead(path, &IpAddFilterInfoDataNo, kFilterEntries, IpAddFilterInfoData);
+    if (absent)
+      IpAddFilterInfoDataNo = 0;
+    else
+      r = ExclusionInfoRead(path, &IpAddFilterInfoDataNo, kFilterEntries, IpAddFilterInfoData);
     if (r == -1) IpAddFilterInfoDataNo = 0;
   }
   if (r == -1) {
-    ScMessageBox(hWnd, "Reading of an IP address filter file went wrong.", "Quorvix Start-Up",
-                 kMbIconInformation);
+    const std::string text = "The IP address filter " + std::string(path) +
+                             " cannot be used: " + FilterFileProblem(path) +
+                             ". No address is filtered.";
+    ScMessageBox(hWnd, text.c_str(), "Quorvix Start-Up", kMbIconInformation);
     QVX_KLOG(
         "QVX_E02-011 QVX_Dlg_Proc[%d][%ld] : IPアドレスフェルタファイル読み込み失敗。"
         "NorInfoFilePath=%s\r\n",

@@ -33,7 +33,8 @@ extern int IpAddFilterInfoDataNo;
 // The file the filter was read from at start-up; the filter dialog saves there.
 extern char IpAddFilterInfoFilePath[512];
 
-// Start-up: reads the filter from folder (the current directory) and reports a failure.
+// Start-up: reads the filter from folder (the current directory) and reports a failure naming
+// the file and why; a file that is not there is an empty filter (0, nothing said).
 int QVX_IpFilterStartup(void* hWnd, const char* folder);
 
 // The filter rule for one frame's dotted source and destination addresses: true = discard it.

@@ -282,7 +282,9 @@ TEST_F(CaptureCommandTest, StartAndStopAreTwoCommands) {
   // No adapter carries the address: Start fails, and Stop then stays stopped.
   QVX_OnCommand(kIdmStart);
   EXPECT_EQ(data.LoggingFlg.load(), 0);
-  EXPECT_TRUE(view.checks[kIdmStart]);  // the check is not rolled back
+  // The menu shows what capture does: stopped.
+  EXPECT_FALSE(view.checks[kIdmStart]);
+  EXPECT_TRUE(view.checks[kIdmStop]);
   const size_t enums = test::Fake().calls.size();
   QVX_OnCommand(kIdmStop);
   EXPECT_EQ(data.LoggingFlg.load(), 0);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -33,6 +34,14 @@ class OptionDialogTest : public ::testing::Test {
     for (const std::string& l : fake.Lines(Ini()))
       if (!l.empty() && l[0] != '[') out.push_back(l);
     return out;
+  }
+  void SetUp() override { OptionRememberConfiguredAddress(""); }
+  void TearDown() override { OptionRememberConfiguredAddress(""); }
+  // The value of key in the ini file.
+  std::string Key(const std::string& key) {
+    for (const std::string& l : Lines())
+      if (l.rfind(key + "=", 0) == 0) return l.substr(key.size() + 1);
+    return "(none)";
   }
   OptionDlgState Open(const OptionInfoSt& o) {
     OptionDlgState s;
@@ -84,6 +93,31 @@ TEST_F(OptionDialogTest, OpenAndOkWithoutChangesWritesThe27KeysInOrder) {
                          "LogFilePath=/l/a.log",
                          "FilterCode=tcp port 445",
                      }));
+}
+
+TEST_F(OptionDialogTest, AnAutomaticAddressStaysAutomaticUnlessTheUserTypesOne) {
+  // The file says "automatic"; start-up then put the machine's own address in force.
+  fake.WriteText(Ini(), "[Option]\r\nIpAddress=0.0.0.0\r\n");
+  QVX_ReadOptionInfo(nullptr);
+  OptionRememberConfiguredAddress(OptionInfo.IpAddress);
+  std::snprintf(OptionInfo.IpAddress, sizeof OptionInfo.IpAddress, "%s", "10.9.8.7");
+
+  OptionDlgState s = Open(OptionInfo);
+  OptionDlgTexts t = Shown(s);
+  EXPECT_EQ(t.octet[0] + "." + t.octet[1] + "." + t.octet[2] + "." + t.octet[3], "0.0.0.0");
+  ASSERT_EQ(OptionDlgAccept(&s, t), "");
+  ASSERT_TRUE(QVX_WriteOptionKeys(s.OptionInfoTmp));
+  EXPECT_EQ(Key("IpAddress"), "0.0.0.0");
+
+  // A typed address is pinned, and the dialog shows it when opened again.
+  s = Open(OptionInfo);
+  t = Shown(s);
+  t.octet[0] = "10", t.octet[1] = "20", t.octet[2] = "30", t.octet[3] = "40";
+  ASSERT_EQ(OptionDlgAccept(&s, t), "");
+  ASSERT_TRUE(QVX_WriteOptionKeys(s.OptionInfoTmp));
+  EXPECT_EQ(Key("IpAddress"), "10.20.30.40");
+  s = Open(OptionInfo);
+  EXPECT_STREQ(s.OptionInfoTmp.IpAddress, "10.20.30.40");
 }
 
 TEST_F(OptionDialogTest, DesignatedDayAndMonthBoxesDecodeAndEncode) {

@@ -116,8 +116,13 @@ TEST_F(CaptureControlTest, NoAdapterMatches) {
                 static_cast<long>(Addr("10.213.9.3")), static_cast<unsigned>(Addr("10.213.9.3")));
   EXPECT_EQ(Count(line), 1);
   ASSERT_EQ(fake.boxes().size(), 1u);
-  EXPECT_EQ(fake.boxes()[0].text, "The adapter name of the specified IP address is undetectable. ");
+  // The box names the address looked for and every adapter found with its address.
+  const std::string problem =
+      "no adapter carries the address 10.213.0.1 (IpAddress in Quorvix.ini); adapters found: "
+      "a0 10.213.9.1, a1 10.213.9.2, a2 10.213.9.3";
+  EXPECT_EQ(fake.boxes()[0].text, "Capture cannot start: " + problem);
   EXPECT_EQ(fake.boxes()[0].caption, "Error");
+  EXPECT_EQ(QVX_CaptureStartProblem(), problem);
 }
 
 TEST_F(CaptureControlTest, PcapDevNamaeOnlyWhenTheListIsEmpty) {
@@ -132,6 +137,9 @@ TEST_F(CaptureControlTest, PcapDevNamaeOnlyWhenTheListIsEmpty) {
   EXPECT_EQ(QVX_StartandStop_Logging(data), 1);
   EXPECT_EQ(Count("アダプタ名検出エラー。"), 1);
   EXPECT_EQ(Count("QVX_E03-012"), 0);
+  EXPECT_EQ(QVX_CaptureStartProblem(),
+            "no adapter carries the address 10.213.0.1 (IpAddress in Quorvix.ini); no adapter "
+            "with an IPv4 address was found");
 }
 
 TEST_F(CaptureControlTest, PacketBufferIsSetOnlyWhenConfigured) {
@@ -139,13 +147,19 @@ TEST_F(CaptureControlTest, PacketBufferIsSetOnlyWhenConfigured) {
   OptionInfo.PacketBuffer = 4194304;
   EXPECT_EQ(QVX_StartandStop_Logging(data), 0);
   EXPECT_EQ(Fake().buffer_size, 4194304);
+  EXPECT_EQ(QVX_CaptureAdapter(), "veth-srv");
+  EXPECT_EQ(QVX_CaptureStartProblem(), "");
   EXPECT_EQ(Count("WPCAPバッファセット。[4194304]"), 1);
   QVX_StartandStop_Logging(data);
 
   Fake().buffer_rc = -1;
   EXPECT_EQ(QVX_StartandStop_Logging(data), 1);
   EXPECT_EQ(Count("WPCAPバッファセット失敗。[4194304]"), 1);
-  EXPECT_EQ(fake.boxes().back().text, "WPCAP object opening");
+  EXPECT_EQ(fake.boxes().back().text.rfind(
+                "Capture cannot start: the capture buffer of veth-srv cannot be set to 4194304 "
+                "bytes",
+                0),
+            0u);
   EXPECT_EQ(data.LoggingFlg.load(), 0);
 }
 
@@ -154,16 +168,20 @@ TEST_F(CaptureControlTest, OpenEnumAndFilterFailures) {
   Fake().open_rc = -1;
   EXPECT_EQ(QVX_StartandStop_Logging(data), 1);
   EXPECT_EQ(Count("WPCAPオープン失敗。(no such device)[veth-srv]"), 1);
-  EXPECT_EQ(fake.boxes().back().text, "WPCAP object opening ");
+  EXPECT_EQ(fake.boxes().back().text,
+            "Capture cannot start: the adapter veth-srv cannot be opened: no such device");
   Fake().open_rc = 0;
   Fake().filter_rc = -1;
   EXPECT_EQ(QVX_StartandStop_Logging(data), 1);
   EXPECT_EQ(Count("WPCAPパケットフィルタリング設定エラー。[tcp]"), 1);
-  EXPECT_EQ(fake.boxes().back().text, "WPCAP packet-filtering setting error");
+  EXPECT_EQ(fake.boxes().back().text.rfind(
+                "Capture cannot start: the capture filter \"tcp\" (FilterCode) is refused", 0),
+            0u);
   Fake().enum_rc = -1;
   EXPECT_EQ(QVX_StartandStop_Logging(data), 1);
   EXPECT_EQ(Count("WPCAPアダプタ一覧取得失敗。(enum failed)"), 1);
-  EXPECT_EQ(fake.boxes().back().text, "List acquisition of the adapter went wrong.");
+  EXPECT_EQ(fake.boxes().back().text,
+            "Capture cannot start: the adapters cannot be listed: enum failed");
   EXPECT_EQ(data.LoggingFlg.load(), 0);
   EXPECT_FALSE(data.hThread.joinable());
   // Under "SC" the boxes are skipped and the lines still written.

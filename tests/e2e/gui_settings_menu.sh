@@ -97,6 +97,29 @@ for f in ExclusionInfo IPAddFilterInfo; do
   cmp -s "$QVX_WORK/$f.dat" "$QVX_WORK/$f.before" || wine_gui_fail "$f.dat changed"
 done
 
+# Option, then OK (Return) with nothing changed: the automatic address (0.0.0.0, the default)
+# stays automatic, however the window resolved it for capture.
+focus "$main"
+keys alt+t o
+opened "^Option$" dialog_option
+keys Return
+# The restart notice, when shown, is answered too.
+for _ in $(seq 8); do
+  box=$(xdotool search --onlyvisible --name "^infomation$" 2>/dev/null | head -n 1 || true)
+  if [ -n "$box" ]; then
+    focus "$box"
+    keys Return
+    break
+  fi
+  sleep 0.25
+done
+for _ in $(seq 20); do
+  [ -s "$QVX_WORK/Quorvix.ini" ] && grep -q "^IpAddress=" "$QVX_WORK/Quorvix.ini" && break
+  sleep 0.25
+done
+ip=$(tr -d '\r' <"$QVX_WORK/Quorvix.ini" | sed -n 's/^IpAddress=//p')
+[ "$ip" = 0.0.0.0 ] || wine_gui_fail "OK with nothing changed wrote IpAddress=$ip"
+
 focus "$main"
 keys alt+F4
 wine_gui_wait_exit 10

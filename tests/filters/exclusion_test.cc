@@ -71,17 +71,25 @@ TEST_F(ExclusionTest, CommentsDoNotCountAndTwentyIsTheMost) {
   EXPECT_EQ(ExclusionInfoDataNo, 20);
 }
 
-TEST_F(ExclusionTest, MissingFileAndContradictoryPeriodRefuseTheList) {
-  EXPECT_EQ(QVX_ExclusionStartup(nullptr, fake.Path("nowhere").c_str()), -1);
+TEST_F(ExclusionTest, MissingFileIsAnEmptyListAndAContradictoryPeriodRefusesTheList) {
+  // A first start has no file yet: an empty list, and nothing to tell the user.
+  EXPECT_EQ(QVX_ExclusionStartup(nullptr, fake.Path("nowhere").c_str()), 0);
   EXPECT_EQ(ExclusionInfoDataNo, 0);
-  ASSERT_EQ(fake.boxes().size(), 1u);
-  EXPECT_EQ(fake.boxes()[0].text, "Reading of a surveillance surveillance file went wrong.");
-  EXPECT_NE(fake.Contents(szLogfileName).find("QVX_E02-005"), std::string::npos);
+  EXPECT_TRUE(fake.boxes().empty());
+  EXPECT_EQ(fake.Contents(szLogfileName).find("QVX_E02-005"), std::string::npos);
 
-  // End before start, today in between: the whole file is refused.
+  // End before start, today in between: the whole file is refused, and the box names the file
+  // and what is wrong with it.
   std::string text = Entry(1, "00000000", "00000000", '0', '0', '1', "*.a") + "\r\r\n" +
                      Entry(2, "20260601", "20260501", '0', '0', '1', "*.b") + "\r\r\n";
   fake.WriteText(fake.Path(kExclusionFileName), text);
+  const std::string folder = fake.dir().substr(0, fake.dir().size() - 1);
+  EXPECT_EQ(QVX_ExclusionStartup(nullptr, folder.c_str()), -1);
+  EXPECT_EQ(ExclusionInfoDataNo, 0);
+  ASSERT_EQ(fake.boxes().size(), 1u);
+  EXPECT_NE(fake.boxes()[0].text.find(fake.Path(kExclusionFileName)), std::string::npos);
+  EXPECT_NE(fake.boxes()[0].text.find("period ends before it starts"), std::string::npos);
+  EXPECT_NE(fake.Contents(szLogfileName).find("QVX_E02-005"), std::string::npos);
   int n = 5;
   EXPECT_EQ(ExclusionInfoRead(fake.Path(kExclusionFileName).c_str(), &n, 20, ExclusionInfoData),
             -1);

@@ -47,11 +47,22 @@ TEST_F(IpFilterTest, AnEntryComesIntoForceOnItsFirstDay) {
   EXPECT_TRUE(QVX_IpFilterDrops("10.0.0.5", "10.0.0.1"));
 }
 
-TEST_F(IpFilterTest, MissingFileIsReportedAndFiltersNothing) {
-  EXPECT_EQ(QVX_IpFilterStartup(nullptr, fake.Path("none").c_str()), -1);
+TEST_F(IpFilterTest, MissingFileIsAnEmptyFilterWithoutAWord) {
+  EXPECT_EQ(QVX_IpFilterStartup(nullptr, fake.Path("none").c_str()), 0);
+  EXPECT_EQ(IpAddFilterInfoDataNo, 0);
+  EXPECT_TRUE(fake.boxes().empty());
+  EXPECT_EQ(fake.Contents(szLogfileName).find("QVX_E02-011"), std::string::npos);
+  EXPECT_FALSE(QVX_IpFilterDrops("10.0.0.5", "10.0.0.1"));
+}
+
+TEST_F(IpFilterTest, AFileThatCannotBeUsedIsNamedWithItsFaultAndFiltersNothing) {
+  ASSERT_EQ(Load("01,00000000,-,00000000,0,1,10.0.0.5\r\r\n"
+                 "02,20261231,-,20261201,0,1,10.0.0.6\r\r\n"),
+            -1);
   EXPECT_EQ(IpAddFilterInfoDataNo, 0);
   ASSERT_EQ(fake.boxes().size(), 1u);
-  EXPECT_EQ(fake.boxes()[0].text, "Reading of an IP address filter file went wrong.");
+  EXPECT_NE(fake.boxes()[0].text.find(fake.Path(kIpFilterFileName)), std::string::npos);
+  EXPECT_NE(fake.boxes()[0].text.find("period ends before it starts"), std::string::npos);
   EXPECT_NE(fake.Contents(szLogfileName).find("QVX_E02-011"), std::string::npos);
   EXPECT_FALSE(QVX_IpFilterDrops("10.0.0.5", "10.0.0.1"));
 }

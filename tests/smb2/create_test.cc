@@ -306,14 +306,15 @@ TEST_F(Smb2CreateTest, AGuessedTreeCompletesItsWaitRow) {
   EXPECT_STREQ(AccessData[1].Action, "access");
 }
 
-TEST_F(Smb2CreateTest, AFullListKeepsTheLineButNotTheRow) {
+TEST_F(Smb2CreateTest, AFullListKeepsEveryLineAndTheNewestRows) {
   OptionInfo.AccessDataCnt = 2;
   Create("a.txt");
   Create("b.txt");
   EXPECT_EQ(nListIndex, 2);
   EXPECT_EQ(Create("c.txt"), 0);
-  EXPECT_EQ(nListIndex, 0);
-  EXPECT_EQ(AccessData[0].UseFlg, 0);
+  EXPECT_EQ(nListIndex, 2);
+  EXPECT_NE(std::string(AccessData[0].Path).find("b.txt"), std::string::npos);
+  EXPECT_NE(std::string(AccessData[1].Path).find("c.txt"), std::string::npos);
   EXPECT_EQ(LogLines().size(), 3u);
   EXPECT_NE(LogLines().back().find("c.txt"), std::string::npos);
   EXPECT_NE(Kernel().find("ViewItem DEL : Userd nListIndex = 2"), std::string::npos);

@@ -9,6 +9,7 @@
 //   wintool acp                                      prints the ANSI code page
 //   wintool count   CLASS TITLE CHILD_ID             prints the list view's row count
 //   wintool cell    CLASS TITLE CHILD_ID ROW COL     prints one cell of a list view
+//   wintool part    CLASS TITLE CHILD_ID N           prints part N of a status bar
 //
 // CLASS "-" matches any class; TITLE is a prefix of the window title ("-" matches any title).
 // Numbers may be given in hex (0x...). Exit 2 when no window matches.
@@ -50,7 +51,7 @@ HWND Find(const char* cls, const char* title) {
 long long Num(const char* s) { return std::strtoll(s, nullptr, 0); }
 
 int Usage() {
-  std::fprintf(stderr, "usage: wintool post|send|visible|text|count|cell ...\n");
+  std::fprintf(stderr, "usage: wintool post|send|visible|text|count|cell|part ...\n");
   return 64;
 }
 
@@ -113,6 +114,28 @@ int main(int argc, char** argv) {
     DWORD_PTR n = 0;
     if (!SendMessageTimeoutA(child, LVM_GETITEMCOUNT, 0, 0, SMTO_NORMAL, 2000, &n)) return 3;
     std::printf("%lld\n", static_cast<long long>(n));
+    return 0;
+  }
+  if (cmd == "part" && argc >= a + 2) {
+    // SB_GETTEXTA writes through a pointer: memory of the target process again.
+    DWORD pid = 0;
+    GetWindowThreadProcessId(child, &pid);
+    HANDLE proc =
+        OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+    if (!proc) return 1;
+    auto* remote = static_cast<char*>(
+        VirtualAllocEx(proc, nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    DWORD_PTR len = 0;
+    SendMessageTimeoutA(child, SB_GETTEXTLENGTHA, static_cast<WPARAM>(Num(argv[a + 1])), 0,
+                        SMTO_NORMAL, 2000, &len);
+    if (LOWORD(len) < 4096)
+      SendMessageTimeoutA(child, SB_GETTEXTA, static_cast<WPARAM>(Num(argv[a + 1])),
+                          reinterpret_cast<LPARAM>(remote), SMTO_NORMAL, 2000, nullptr);
+    char text[4097] = {};
+    ReadProcessMemory(proc, remote, text, 4096, nullptr);
+    VirtualFreeEx(proc, remote, 0, MEM_RELEASE);
+    CloseHandle(proc);
+    std::printf("%s\n", text);
     return 0;
   }
   if (cmd == "cell" && argc >= a + 3) {

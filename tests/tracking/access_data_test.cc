@@ -209,22 +209,34 @@ TEST_F(AccessDataTest, RowsWithHostNamesAreComparedByAddress) {
   EXPECT_FALSE(QVX_SameAccessFound(k));
 }
 
-TEST_F(AccessDataTest, AFullListIsResetAndTheRefusedRowIsNotAdded) {
+TEST_F(AccessDataTest, AFullListLetsItsOldestTenthGoAndCountsIt) {
   OptionInfo.ErrorLevel = 6;
   OptionInfo.ScrollEndFlg = 1;
   for (int i = 0; i < 60; ++i) ASSERT_EQ(Append("1", "/r" + std::to_string(i)), 0);
   EXPECT_EQ(view.visible.back(), 59);
-  EXPECT_EQ(Append("1", "/refused"), 1);
-  EXPECT_EQ(nListIndex, 0);
-  EXPECT_TRUE(view.rows.empty());
-  EXPECT_EQ(AccessData[0].UseFlg, 0);
+  const unsigned long long dropped = QVX_ListRowsDropped();
+  // The 61st row: the 6 oldest go, the table and the view move up together, the new row is last.
+  EXPECT_EQ(Append("1", "/new"), 0);
+  EXPECT_EQ(nListIndex, 55);
+  EXPECT_EQ(QVX_ListRowsDropped() - dropped, 6u);
+  ASSERT_EQ(view.rows.size(), 55u);
+  EXPECT_STREQ(AccessData[0].Path, "/r6");
+  EXPECT_STREQ(AccessData[53].Path, "/r59");
+  EXPECT_STREQ(AccessData[54].Path, "/new");
+  EXPECT_EQ(AccessData[55].UseFlg, 0);
   EXPECT_EQ(AccessData[59].UseFlg, 0);
+  EXPECT_EQ(view.visible.back(), 54);
   std::string kernel = fake.Contents(szLogfileName);
-  EXPECT_NE(kernel.find("QVX_E81-001 InsItem["), std::string::npos);
+  EXPECT_EQ(kernel.find("QVX_E81-001 InsItem["), std::string::npos);  // nothing was refused
   EXPECT_NE(kernel.find("QVX_D21-003 QVX_Test["), std::string::npos);
-  EXPECT_NE(kernel.find("ViewItem DEL : Userd nListIndex = 60 "), std::string::npos);
-  ASSERT_EQ(Append("1", "/again"), 0);
-  EXPECT_STREQ(AccessData[0].Path, "/again");
+  EXPECT_NE(kernel.find("ViewItem DEL : Userd nListIndex = 60 : oldest 6 rows"), std::string::npos);
+  // Full again: another tenth goes.
+  for (int i = 0; i < 5; ++i) ASSERT_EQ(Append("1", "/more" + std::to_string(i)), 0);
+  EXPECT_EQ(nListIndex, 60);
+  EXPECT_EQ(Append("1", "/again"), 0);
+  EXPECT_EQ(nListIndex, 55);
+  EXPECT_STREQ(AccessData[54].Path, "/again");
+  EXPECT_EQ(QVX_ListRowsDropped() - dropped, 12u);
 }
 
 TEST_F(AccessDataTest, RecordsFillWithoutTheListView) {

@@ -50,6 +50,7 @@ struct ListDialog {
   void** view;  // where the context record keeps the list's handle
   FilterTable table;
   HWND list;
+  FilterTable opened{};  // the table in force when the dialog opened, put back by Cancel
 };
 ListDialog g_exclusion{FilterKind::kExclusion,
                        kExclusionColumns,
@@ -142,6 +143,7 @@ std::vector<int> SelectedRows(HWND list) {
 
 void InitList(HWND hDlg, ListDialog& d) {
   FilterTableGet(d.kind, &d.table);
+  d.opened = d.table;
   RECT rc;
   GetClientRect(hDlg, &rc);
   // The list fills the dialog above its OK button.
@@ -198,7 +200,10 @@ INT_PTR ListProc(ListDialog& d, HWND hDlg, UINT message, WPARAM wParam) {
       }
       EndDialog(hDlg, 0);
       return TRUE;
-    case IDCANCEL:  // the close box: the changes stay in force, the file is not written
+    case IDCANCEL:
+      // Escape or the close box: every change since the dialog opened is undone. A change left in
+      // force but never saved would filter until the next start, and then silently no more.
+      FilterTableSwapIn(d.kind, d.opened);
       EndDialog(hDlg, 1);
       return TRUE;
     default:

@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "app/controller.h"
+#include "app/listview.h"
 #include "app/tray.h"
 #include "app/win32/dialogs.h"
 #include "base/dbglog.h"
@@ -22,12 +23,16 @@ struct Column {
   int align;  // 0 left, 1 right
 };
 
+// Wide enough for "YYYY/MM/DD hh:mm:ss", an address and a user; the MAC and SMB columns start
+// narrow and the path takes whatever width the window has left.
 const Column kColumns[] = {
-    {"Access Time", 120, 0}, {"Action", 80, 0},     {"TreeID", 60, 1},      {"Login Name", 80, 0},
-    {"Client(IP)", 80, 0},   {"Server(IP)", 80, 0}, {"Client(MAC)", 25, 0}, {"Server(MAC)", 25, 0},
-    {"SMB Cmd", 25, 0},      {"SMB Info", 25, 0},   {"Size", 60, 1},        {"Operation", 45, 0},
-    {"Path", 170, 0},
+    {"Access Time", 135, 0}, {"Action", 55, 0},     {"TreeID", 60, 1},      {"Login Name", 90, 0},
+    {"Client(IP)", 95, 0},   {"Server(IP)", 95, 0}, {"Client(MAC)", 25, 0}, {"Server(MAC)", 25, 0},
+    {"SMB Cmd", 25, 0},      {"SMB Info", 25, 0},   {"Size", 60, 1},        {"Operation", 65, 0},
+    {"Path", 300, 0},
 };
+constexpr int kPathColumn = 12;
+constexpr int kPathMinWidth = 300;
 
 INT_PTR CALLBACK VersionProc(HWND hDlg, UINT msg, WPARAM wParam, LPARAM) {
   if (msg == WM_COMMAND && (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL)) {
@@ -157,7 +162,15 @@ void Win32View::SetCell(int item, int subitem, const char* text) {
   SendMessageA(list_, LVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&it));
 }
 
-void Win32View::DeleteRow(int item) { SendMessageA(list_, LVM_DELETEITEM, item, 0); }
+// Only the departed-clients rule deletes single rows: each is counted for the status bar.
+void Win32View::DeleteRow(int item) {
+  if (SendMessageA(list_, LVM_DELETEITEM, item, 0)) QVX_ListCountPruned(1);
+}
+void Win32View::DropOldestRows(int n) {
+  SendMessageA(list_, WM_SETREDRAW, FALSE, 0);
+  for (int i = 0; i < n; ++i) SendMessageA(list_, LVM_DELETEITEM, 0, 0);
+  SendMessageA(list_, WM_SETREDRAW, TRUE, 0);
+}
 void Win32View::DeleteAllRows() { SendMessageA(list_, LVM_DELETEALLITEMS, 0, 0); }
 void Win32View::MakeRowVisible(int item) { SendMessageA(list_, LVM_ENSUREVISIBLE, item, FALSE); }
 
@@ -182,12 +195,28 @@ void Win32View::CreateStatusBar() {
       0, STATUSCLASSNAMEA, nullptr, WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP | CCS_BOTTOM, 0, 0, 0, 0,
       hwnd_, reinterpret_cast<HMENU>(IDC_STATUS_BAR), static_cast<HINSTANCE>(hInst), nullptr);
   hStatusBer = status_;
-  int parts[3] = {100, 135, 1024};
-  SendMessageA(status_, SB_SETPARTS, 3, reinterpret_cast<LPARAM>(parts));
+  RECT rc;
+  GetClientRect(hwnd_, &rc);
+  LayOutStatus(rc.right - rc.left);
+}
+
+namespace {
+// Where each part the program writes sits on the bar: login, LOG, then what capture does and the
+// counts, and last the long text of the periodic check (part 2), which takes what is left.
+constexpr int kStatusSlot[5] = {0, 1, 4, 2, 3};
+}  // namespace
+
+void Win32View::LayOutStatus(int width) {
+  if (!status_) return;
+  int right[5] = {100, 140, 0, 0, -1};
+  right[2] = right[1] + (width > 900 ? 420 : 300);
+  right[3] = right[2] + 330;
+  SendMessageA(status_, SB_SETPARTS, 5, reinterpret_cast<LPARAM>(right));
 }
 
 void Win32View::SetStatusText(int part, const char* text) {
-  SendMessageA(status_, SB_SETTEXTA, part, reinterpret_cast<LPARAM>(text));
+  if (part < 0 || part >= 5) return;
+  SendMessageA(status_, SB_SETTEXTA, kStatusSlot[part], reinterpret_cast<LPARAM>(text));
 }
 
 void Win32View::SetMenuCheck(int id, bool checked) {
@@ -264,7 +293,18 @@ void Win32View::WaitForCaptureThread(const std::atomic<bool>& ended) {
 }
 
 void Win32View::Resize(int width, int height) {
-  if (list_) MoveWindow(list_, 0, 0, width, height - 20, TRUE);
+  if (list_) {
+    MoveWindow(list_, 0, 0, width, height - 20, TRUE);
+    // The path column takes the width the other columns leave.
+    int others = 0;
+    for (int c = 0; c < kListColumns; ++c)
+      if (c != kPathColumn)
+        others += static_cast<int>(SendMessageA(list_, LVM_GETCOLUMNWIDTH, c, 0));
+    int path = width - others - GetSystemMetrics(SM_CXVSCROLL) - 4;
+    if (path < kPathMinWidth) path = kPathMinWidth;
+    SendMessageA(list_, LVM_SETCOLUMNWIDTH, kPathColumn, MAKELPARAM(path, 0));
+  }
+  LayOutStatus(width);
 }
 
 }  // namespace qvx

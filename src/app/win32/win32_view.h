@@ -24,6 +24,7 @@ class Win32View : public View {
   void SetCell(int item, int subitem, const char* text) override;
   void DeleteRow(int item) override;
   void DeleteAllRows() override;
+  void DropOldestRows(int n) override;
   void MakeRowVisible(int item) override;
   int SelectedRow() override;
   std::string CellText(int item, int subitem) override;
@@ -53,6 +54,9 @@ class Win32View : public View {
 
   // WM_SIZE: the list fills the client area above the status bar.
   void Resize(int width, int height);
+
+ private:
+  void LayOutStatus(int width);
 
  private:
   HWND hwnd_ = nullptr;

@@ -55,7 +55,10 @@ INT_PTR CALLBACK QVX_Dlg_Proc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam
       return 0;
     }
     case WM_TIMER:
-      if (wParam == static_cast<WPARAM>(qvx::kTimerId)) qvx::QVX_OnTimer();
+      if (wParam == static_cast<WPARAM>(qvx::kTimerId)) {
+        qvx::QVX_OnTimer();
+        qvx::QVX_ShowCaptureState();
+      }
       return 0;
     case WM_COMMAND:
       qvx::QVX_OnCommand(LOWORD(wParam));

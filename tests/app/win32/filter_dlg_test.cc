@@ -178,6 +178,33 @@ TEST_F(FilterDlgTest, ListDeletesTheSelectedRowsInForceAtOnceAndSavesOnOk) {
             "02,00000000,-,00000000,1,0,1,*.tmp\r\r\n");
 }
 
+TEST_F(FilterDlgTest, CancelPutsBackTheListThatWasInForceAndWritesNothing) {
+  const std::string file =
+      "01,00000000,-,00000000,0,2,1,C:\\a\\\r\r\n"
+      "02,00000000,-,00000000,1,0,1,*.tmp\r\r\n";
+  StartWith(kExclusionFileName, file);
+  HWND d = Open(IDD_NORINFO, NorInfoDlg, 0);
+  ASSERT_NE(d, nullptr);
+  HWND list = GetDlgItem(d, IDC_USRLIST);
+  SelectRows(list, {0});
+  Command(d, IDM_FILTER_DISABLE);
+  SelectRows(list, {1});
+  Command(d, IDM_FILTER_DEL);
+  ASSERT_EQ(ExclusionInfoDataNo, 1);  // in force while the dialog is open
+  EXPECT_EQ(QVX_ExclusionInfoChk("C:\\a\\x.txt", 0), 0);
+
+  Command(d, IDCANCEL);  // what Escape and the close box send
+  EXPECT_FALSE(StillOpen(d));
+  EXPECT_EQ(ExclusionInfoDataNo, 2);
+  EXPECT_EQ(QVX_ExclusionInfoChk("C:\\a\\x.txt", 0), 10);
+  EXPECT_EQ(fake.Contents(fake.Path(kExclusionFileName)), file);
+
+  // Opened again, it shows the list in force, as the file has it.
+  HWND again = Open(IDD_NORINFO, NorInfoDlg, 0);
+  ASSERT_EQ(Rows(GetDlgItem(again, IDC_USRLIST)), 2);
+  EXPECT_EQ(Cell(GetDlgItem(again, IDC_USRLIST), 0, 1), "    ON");
+}
+
 TEST_F(FilterDlgTest, MenuFollowsTheEntryCount) {
   std::string full;
   for (int i = 1; i <= kFilterEntries; ++i) {
