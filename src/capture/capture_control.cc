@@ -21,6 +21,8 @@ namespace {
 
 // Set by the capture thread as its last act.
 std::atomic<bool> g_capture_thread_ended{true};
+// The adapter of the last capture opened, for the shell to name.
+std::string g_adapter;
 
 // Waits until the capture thread has left its loop; only then may the connector be reopened or
 // the tables be touched by anyone else. The thread writes rows into the window synchronously, so
@@ -33,6 +35,8 @@ void JoinCaptureThread(DATA& data) {
 }
 
 }  // namespace
+
+std::string QVX_CaptureAdapter() { return g_adapter; }
 
 int QVX_Stop_Logging(DATA& data) {
   data.LoggingFlg = 0;
@@ -112,6 +116,7 @@ int QVX_Start_Logging(DATA& data) {
   }
   QVX_KLOG("QVX_I03-013 QVX_StartandStop_Logging[%d][%ld] : WPCAPオブジェクトオープン。[%s]\r\n",
            adapter);
+  g_adapter = adapter;
 
   if (OptionInfo.PacketBuffer != 0) {
     if (con.BufferSet(OptionInfo.PacketBuffer, errbuf) == -1) {

@@ -11,6 +11,8 @@ namespace qvx {
 // Starts capture (the adapter carrying IpAddress, buffer, filter, capture thread): 0, or 1 after
 // a failed start, which leaves LoggingFlg 0. Call only while stopped.
 int QVX_Start_Logging(DATA& data);
+// The adapter the last capture was opened on (empty before any).
+std::string QVX_CaptureAdapter();
 // Stops capture and returns once the capture thread has ended. Always 0.
 int QVX_Stop_Logging(DATA& data);
 // Toggles capture: stops when running, starts otherwise. 0 after a start or any stop, 1 after a

@@ -193,6 +193,12 @@ class Platform {
   // owner is the window the box belongs to (nullptr for none). Returns the button pressed.
   virtual int ShowMessageBox(void* owner, const std::string& text, const std::string& caption,
                              unsigned style) = 0;
+  // --- the system's log (syslog / the journal on Linux) ---
+  // From now on SystemLog lines go to the system's log under ident. Until then, and on systems
+  // without one, SystemLog does nothing.
+  virtual void OpenSystemLog(const std::string& ident) {}
+  // One diagnostic line, error level (else warning), without its line end.
+  virtual void SystemLog(bool error, const std::string& text) {}
 };
 
 // Forwards every call to another platform; fakes override the calls they change.
@@ -215,6 +221,8 @@ class PlatformWrapper : public Platform {
   }
   std::string ExecutablePath() override { return target_->ExecutablePath(); }
   std::string SystemDirectory() override { return target_->SystemDirectory(); }
+  void OpenSystemLog(const std::string& ident) override { target_->OpenSystemLog(ident); }
+  void SystemLog(bool error, const std::string& text) override { target_->SystemLog(error, text); }
   std::string CurrentDirectory() override { return target_->CurrentDirectory(); }
   bool ReadWholeFile(const std::string& path, std::string* contents) override {
     return target_->ReadWholeFile(path, contents);

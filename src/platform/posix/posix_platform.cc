@@ -13,9 +13,11 @@
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <syslog.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -151,6 +153,16 @@ class PosixPlatform : public Platform {
     return std::string(buf, static_cast<size_t>(n));
   }
   std::string SystemDirectory() override { return "/var/log"; }
+  void OpenSystemLog(const std::string& ident) override {
+    // openlog keeps the pointer: the text must outlive the run.
+    static std::string kept;
+    kept = ident;
+    ::openlog(kept.c_str(), LOG_PID | LOG_NDELAY, LOG_DAEMON);
+    syslog_open_ = true;
+  }
+  void SystemLog(bool error, const std::string& text) override {
+    if (syslog_open_) ::syslog(error ? LOG_ERR : LOG_WARNING, "%s", text.c_str());
+  }
   std::string CurrentDirectory() override {
     char buf[PATH_MAX + 1];
     return ::getcwd(buf, sizeof buf) ? std::string(buf) : std::string(".");
@@ -453,6 +465,9 @@ class PosixPlatform : public Platform {
     std::fprintf(stderr, "[%s] %s\n", caption.c_str(), text.c_str());
     return kIdOk;
   }
+
+ private:
+  std::atomic<bool> syslog_open_{false};
 };
 
 }  // namespace
