@@ -7,12 +7,13 @@
 #include <string>
 #include <vector>
 
-#include "app/tables.h"
 #include "base/data.h"
 #include "base/dbglog.h"
 #include "base/text.h"
 
 namespace qvx {
+
+char* LogData = nullptr;
 
 char LogPathBase[kAccessLogPathSize];
 char LogPath[kAccessLogPathSize];
@@ -607,32 +608,20 @@ void FinishLine(char* buf, size_t n, bool cut, size_t size) {
 
 }  // namespace
 
-void QVX_AccessLogLine(const char* fmt, ...) {
-  if (OptionInfo.LogFileWriteFlg != 1) return;
-  LineBuffer b;
-  va_list ap;
-  va_start(ap, fmt);
-  const int n = std::vsnprintf(b.buf, b.size, fmt, ap);
-  va_end(ap);
-  if (n < 0) return;
-  FinishLine(b.buf, static_cast<size_t>(n), static_cast<size_t>(n) >= b.size, b.size);
-}
-
-void QVX_AccessLogJoin(std::initializer_list<const char*> parts) {
+void QVX_AccessLogJoin(std::initializer_list<std::string_view> parts) {
   if (OptionInfo.LogFileWriteFlg != 1) return;
   LineBuffer b;
   size_t n = 0;
   bool cut = false;
-  for (const char* part : parts) {
-    if (part == nullptr) continue;
-    const size_t k = std::strlen(part);
+  for (const std::string_view part : parts) {
+    const size_t k = part.size();
     if (k > b.size - 1 - n) {
-      std::memcpy(b.buf + n, part, b.size - 1 - n);
+      std::memcpy(b.buf + n, part.data(), b.size - 1 - n);
       n = b.size - 1;
       cut = true;
       break;
     }
-    std::memcpy(b.buf + n, part, k);
+    if (k) std::memcpy(b.buf + n, part.data(), k);
     n += k;
   }
   b.buf[n] = '\0';

@@ -7,12 +7,17 @@
 #include <initializer_list>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/option.h"
 #include "platform/platform.h"
 
 namespace qvx {
+
+// The capture thread's access-log line buffer (allocated with the tables; null before).
+extern char* LogData;
+inline constexpr int kLogDataSize = 65536;
 
 inline constexpr size_t kAccessLogPathSize = 512;
 // The first line of every access log the program creates (123 bytes).
@@ -93,17 +98,10 @@ inline constexpr size_t kQuotedShareSize = 640;
 // quotes with every quote inside doubled (in out, size bytes, cut inside it).
 const char* QVX_PathField(const char* path, char* out, size_t size);
 
-// Formats one access-log line into the capture thread's line buffer (LogData) and writes it as
-// QVX_AccessLogWrite does. Values from the wire in it are escaped (QVX_EscapeLine). A line
-// longer than the buffer is cut and still ends with CR LF.
-void QVX_AccessLogLine(const char* fmt, ...)
-#if defined(__GNUC__)
-    __attribute__((format(printf, 1, 2)))
-#endif
-    ;
-// The same for a line given as its parts, joined as they are (no format to read): the busiest
-// lines are built this way. A null part counts as empty.
-void QVX_AccessLogJoin(std::initializer_list<const char*> parts);
+// Joins one access-log line from its parts in the capture thread's line buffer (LogData) and
+// writes it as QVX_AccessLogWrite does. Values from the wire in it are escaped (QVX_EscapeLine).
+// A line longer than the buffer is cut and still ends with CR LF.
+void QVX_AccessLogJoin(std::initializer_list<std::string_view> parts);
 // Shutdown: closes the handle and the C-library stream.
 void QVX_AccessLogClose();
 

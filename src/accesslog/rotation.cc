@@ -3,13 +3,14 @@
 #include <mutex>
 
 #include "accesslog/access_log.h"
-#include "app/controller.h"
 #include "base/data.h"
 #include "base/dbglog.h"
 #include "base/option.h"
 #include "base/text.h"
 
 namespace qvx {
+
+time_t StartTime = 0;
 
 const int32_t Youbi_Flg_Chk[7] = {0x1, 0x10, 0x100, 0x1000, 0x10000, 0x100000, 0x1000000};
 

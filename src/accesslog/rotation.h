@@ -3,10 +3,14 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 
 #include "platform/platform.h"
 
 namespace qvx {
+
+// When the current period of the dated change began (the program start, then each change).
+extern time_t StartTime;
 
 // Weekday bits of LogChgYoubiFlg, indexed by the C library's weekday (0 = Sunday).
 extern const int32_t Youbi_Flg_Chk[7];

@@ -23,7 +23,6 @@ namespace qvx {
 
 DATA data;
 void* hStatusBer = nullptr;
-time_t StartTime = 0;
 std::recursive_mutex g_critSec;
 
 namespace {

@@ -2,6 +2,7 @@
 // Both shells (Win32 dialog procedure, headless loop) drive it through these calls.
 #pragma once
 
+#include "accesslog/rotation.h"
 #include "base/data.h"
 #include "base/view.h"
 
@@ -45,7 +46,6 @@ inline constexpr const char* kUpdatePage = "https://quorvix.example/redoduza/dow
 
 extern DATA data;
 extern void* hStatusBer;
-extern time_t StartTime;
 
 // WM_INITDIALOG. Returns false when the program must end (the tables could not be allocated or
 // the list view could not be made); the kernel log says why.
@@ -66,7 +66,5 @@ void QVX_OpenSelectedPath();
 // more on success.
 int QVX_OpenAccessLogFile();
 
-// The view the controller drives (set by QVX_OnInitDialog).
-View* QVX_View();
 
 }  // namespace qvx

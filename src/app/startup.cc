@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "app/list_sink.h"
 #include "base/dbglog.h"
 #include "capture/capture_loop.h"
 
@@ -28,6 +29,7 @@ bool QVX_StartUp(int argc, const char* const* argv) {
   LocalTime now = platform().Now();
   ChangeDayValue = now.day;
   QVX_CaptureDroppedReset();
+  QVX_InstallStandardSinks();
 
   bool kernel_ok;
   if (argc >= 2 && platform().MakeSureDirectoryPathExists(argv[1]) &&

@@ -17,9 +17,6 @@
 
 namespace qvx {
 
-char*** HostsData = nullptr;
-char* LogData = nullptr;
-
 bool QVX_AllocTables() {
   QVX_FreeTables();
   HostsData = mallocChar3D(kHostsDataEntries, 2, 256);

@@ -1,12 +1,11 @@
 // The tables allocated at initialisation from the configured capacities and freed at shutdown.
 #pragma once
 
+#include "accesslog/access_log.h"
+#include "names/hosts.h"
+
 namespace qvx {
 
-extern char*** HostsData;  // host file: 512 entries of two 256-character strings
-extern char* LogData;      // the 64 KiB access-log line buffer
-inline constexpr int kHostsDataEntries = 512;
-inline constexpr int kLogDataSize = 65536;
 
 // Allocates and zeroes every table. Returns false when memory is short.
 bool QVX_AllocTables();

@@ -20,9 +20,9 @@ struct AccessEvent {
   std::string_view server;      // server address (likewise)
   std::string_view client_mac;  // as the log shows them; some lines carry them swapped
   std::string_view server_mac;
-  std::string_view command;  // "SMB Cmd", e.g. SMB2_CREATE
-  std::string_view info;     // "SMB Info": the command's description or the refusal's status
-  std::string_view size;     // size text, empty on lines without one
+  std::string_view command;    // "SMB Cmd", e.g. SMB2_CREATE
+  std::string_view info;       // "SMB Info": the command's description or the refusal's status
+  std::string_view size;       // size text, empty on lines without one
   std::string_view operation;  // "Rd  ", "Wt  ", "New ", "Del ", "ReNm", ... or empty
   std::string_view path;       // local path (or share) as the list shows it
   // Appended to the path in written records only (the ids of a tree line, "[T:.. P:.. U:.. M:..]").
@@ -37,6 +37,9 @@ class EventSink {
  public:
   virtual ~EventSink() = default;
   virtual void Write(const AccessEvent& e) = 0;
+  // False while the sink would drop every written record (events with to_records): a producer of
+  // records only may then skip the work of building one.
+  virtual bool WantsRecords() const { return true; }
 };
 
 // The outputs of a capture run, in the order they are written.
@@ -53,6 +56,11 @@ class EventSinks {
   void Clear() { sinks_.clear(); }
   void Write(const AccessEvent& e) const {
     for (EventSink* s : sinks_) s->Write(e);
+  }
+  bool WantRecords() const {
+    for (const EventSink* s : sinks_)
+      if (s->WantsRecords()) return true;
+    return false;
   }
   size_t size() const { return sinks_.size(); }
 

@@ -74,4 +74,7 @@ class View {
   virtual void WaitForCaptureThread(const std::atomic<bool>& ended) {}
 };
 
+// The view the controller drives (set by QVX_OnInitDialog; null before and in tools without one).
+View* QVX_View();
+
 }  // namespace qvx

@@ -31,7 +31,7 @@
 #include "smb1/tree_connect.h"
 #include "smb2/answer.h"
 #include "smb2/create.h"
-#include "smb2/file_access.h"
+#include "audit/file_access.h"
 #include "smb2/handles.h"
 #include "smb2/other_command.h"
 #include "smb2/tree_connect.h"
@@ -240,113 +240,97 @@ bool Failed(int rc, const char* error_fmt) {
   return true;
 }
 
+// Runs one handler under its trace name; false (and the failure reported) when it failed.
+template <class Handler>
+bool Call(const char* name, const char* error_fmt, Handler handler) {
+  DispatchTrace(name);
+  return !Failed(handler(), error_fmt);
+}
+
 // Dispatches one SMB1 frame. Returns false when a handler failed.
 bool DispatchSmb1(SMB_HEADER_ST& h, unsigned long Len, unsigned char* d, long cursor, bool toward,
                   bool known, DATA* data) {
   const CaptureDispatch& t = QVX_CaptureDispatch;
   const int cmd = h.Command;
   const int trees = OptionInfo.TreeConnectCnt;
-  if (toward) {
-    bool handled = false;
-    // What is done to an open file: told by the handle it names.
-    if (cmd == 0x04) {
+  if (!toward) {
+    if (!known || cmd != 0x75) return true;
+    Smb1HeaderTrace("QVX_D21-015", "QVX_SmbTreeConnectAndxRecv", h);
+    if (!Call("QVX_SmbTreeConnectAndxRecv",
+              "QVX_E21-009 QVX_LogThread[%d][%ld] : QVX_SmbTreeConnectAndxRecv Error\r\n",
+              [&] { return t.SmbTreeConnectAndxRecv(&h, Len, d, cursor, trees, data); }))
+      return false;
+    // The UID of a log-on is bound from the tree-connect answer, which carries it too.
+    if (OptionInfo.SessionSetupFlg != 1) return true;
+    Smb1HeaderTrace("QVX_D21-015", "QVX_SmbSessionSetupAndxRecv", h);
+    return Call("QVX_SmbSessionSetupAndxRecv",
+                "QVX_E21-009 QVX_LogThread[%d][%ld] : QVX_SmbSessionSetupAndxRecv Error\r\n", [&] {
+                  return t.SmbSessionSetupAndxRecv(&h, Len, d, cursor, OptionInfo.SessionSetupCnt,
+                                                   data);
+                });
+  }
+  // What is done to an open file: told by the handle it names, whether or not the tree is known.
+  switch (cmd) {
+    case 0x04:
       DispatchTrace("QVX_SmbClose");
       t.SmbClose(&h, Len, d, cursor, data);
-      handled = true;
-    }
-    if (cmd == 0x0B || cmd == 0x2F) {
+      return true;
+    case 0x0B:
+    case 0x2F:
       DispatchTrace("QVX_SmbWrite");
       t.SmbWrite(&h, Len, d, cursor, data);
-      handled = true;
-    }
-    if (!known) return true;
-    if (cmd == 0x75) {
-      Smb1HeaderTrace("QVX_D21-014", "QVX_SmbTreeConnectAndx", h);
-      DispatchTrace("QVX_SmbTreeConnectAndx");
-      if (Failed(t.SmbTreeConnectAndx(&h, Len, d, cursor, trees, data),
-                 "QVX_E21-001 QVX_LogThread[%d][%ld] : SMBQVX_SmbTreeConnectAndx Error\r\n"))
-        return false;
-      handled = true;
-    }
-    if (cmd == 0xA2) {
-      Smb1HeaderTrace("QVX_D21-015", "QVX_SmbNtCreateAndx", h);
-      DispatchTrace("QVX_SmbNtCreateAndx");
-      if (Failed(t.SmbNtCreateAndx(&h, Len, d, cursor, data),
-                 "QVX_E21-002 QVX_LogThread[%d][%ld] : QVX_SmbNtCreateAndx Error\r\n"))
-        return false;
-      handled = true;
-    }
-    if (cmd == 0x07) {
-      DispatchTrace("QVX_SmbComRename");
-      if (Failed(t.SmbComRename(&h, Len, d, cursor, data),
-                 "QVX_E21-003 QVX_LogThread[%d][%ld] : QVX_SmbComRename Error\r\n"))
-        return false;
-      handled = true;
-    }
-    if (cmd == 0x01) {
-      DispatchTrace("QVX_ComDeleteDirectory");
-      if (Failed(t.ComDeleteDirectory(&h, Len, d, cursor, data),
-                 "QVX_E21-004 QVX_LogThread[%d][%ld] : QVX_ComDeleteDirectory Error\r\n"))
-        return false;
-      handled = true;
-    }
-    if (cmd == 0x00) {
-      DispatchTrace("QVX_SmbCreateDirectory");
-      if (Failed(t.SmbCreateDirectory(&h, Len, d, cursor, data),
-                 "QVX_E21-004 QVX_LogThread[%d][%ld] : QVX_SmbCreateDirectory Error\r\n"))
-        return false;
-      handled = true;
-    }
-    if (cmd == 0x06) {
-      DispatchTrace("QVX_SmbComDelete");
-      if (Failed(t.SmbComDelete(&h, Len, d, cursor, data),
-                 "QVX_E21-004 QVX_LogThread[%d][%ld] : QVX_SmbComDelete Error\r\n"))
-        return false;
-      handled = true;
-    }
-    if (cmd == 0x71) {
-      Smb1HeaderTrace("QVX_D21-015", "QVX_SmbTreeDisConnectReq", h);
-      DispatchTrace("QVX_SmbTreeDisConnectReq");
-      if (Failed(t.SmbTreeDisConnectReq(&h, Len, d, cursor, trees, data),
-                 "QVX_E21-012 QVX_LogThread[%d][%ld] : QVX_SmbTreeDisConnectReq Error\r\n"))
-        return false;
-      handled = true;
-    }
-    // A log-on or a negotiation names no file: its security blob is no path.
-    if (cmd == 0x72 || cmd == 0x73) handled = true;
-    if (OptionInfo.SessionSetupFlg == 1 && cmd == 0x73) {
-      Smb1HeaderTrace("QVX_D21-015", "+++", h);
-      DispatchTrace("QVX_SmbSessionSetupAndx");
-      if (Failed(t.SmbSessionSetupAndx(&h, Len, d, cursor, data),
-                 "QVX_E21-012 QVX_LogThread[%d][%ld] : QVX_SmbSessionSetupAndx Error\r\n"))
-        return false;
-      handled = true;
-    }
-    if (!handled && OptionInfo.SMBOtherPackets == 1) {
-      DispatchTrace("QVX_SmbOtherCmd");
-      if (Failed(t.SmbOtherCmd(&h, Len, d, cursor, data),
-                 "QVX_E21-009 QVX_LogThread[%d][%ld] : QVX_SmbOtherCmd Error\r\n"))
-        return false;
-    }
-    return true;
+      return true;
+    default:
+      break;
   }
   if (!known) return true;
-  if (cmd == 0x75) {
-    Smb1HeaderTrace("QVX_D21-015", "QVX_SmbTreeConnectAndxRecv", h);
-    DispatchTrace("QVX_SmbTreeConnectAndxRecv");
-    if (Failed(t.SmbTreeConnectAndxRecv(&h, Len, d, cursor, trees, data),
-               "QVX_E21-009 QVX_LogThread[%d][%ld] : QVX_SmbTreeConnectAndxRecv Error\r\n"))
-      return false;
+  switch (cmd) {
+    case 0x75:
+      Smb1HeaderTrace("QVX_D21-014", "QVX_SmbTreeConnectAndx", h);
+      return Call("QVX_SmbTreeConnectAndx",
+                  "QVX_E21-001 QVX_LogThread[%d][%ld] : SMBQVX_SmbTreeConnectAndx Error\r\n",
+                  [&] { return t.SmbTreeConnectAndx(&h, Len, d, cursor, trees, data); });
+    case 0xA2:
+      Smb1HeaderTrace("QVX_D21-015", "QVX_SmbNtCreateAndx", h);
+      return Call("QVX_SmbNtCreateAndx",
+                  "QVX_E21-002 QVX_LogThread[%d][%ld] : QVX_SmbNtCreateAndx Error\r\n",
+                  [&] { return t.SmbNtCreateAndx(&h, Len, d, cursor, data); });
+    case 0x07:
+      return Call("QVX_SmbComRename",
+                  "QVX_E21-003 QVX_LogThread[%d][%ld] : QVX_SmbComRename Error\r\n",
+                  [&] { return t.SmbComRename(&h, Len, d, cursor, data); });
+    case 0x01:
+      return Call("QVX_ComDeleteDirectory",
+                  "QVX_E21-004 QVX_LogThread[%d][%ld] : QVX_ComDeleteDirectory Error\r\n",
+                  [&] { return t.ComDeleteDirectory(&h, Len, d, cursor, data); });
+    case 0x00:
+      return Call("QVX_SmbCreateDirectory",
+                  "QVX_E21-004 QVX_LogThread[%d][%ld] : QVX_SmbCreateDirectory Error\r\n",
+                  [&] { return t.SmbCreateDirectory(&h, Len, d, cursor, data); });
+    case 0x06:
+      return Call("QVX_SmbComDelete",
+                  "QVX_E21-004 QVX_LogThread[%d][%ld] : QVX_SmbComDelete Error\r\n",
+                  [&] { return t.SmbComDelete(&h, Len, d, cursor, data); });
+    case 0x71:
+      Smb1HeaderTrace("QVX_D21-015", "QVX_SmbTreeDisConnectReq", h);
+      return Call("QVX_SmbTreeDisConnectReq",
+                  "QVX_E21-012 QVX_LogThread[%d][%ld] : QVX_SmbTreeDisConnectReq Error\r\n",
+                  [&] { return t.SmbTreeDisConnectReq(&h, Len, d, cursor, trees, data); });
+    // A log-on or a negotiation names no file: its security blob is no path.
+    case 0x72:
+      return true;
+    case 0x73:
+      if (OptionInfo.SessionSetupFlg != 1) return true;
+      Smb1HeaderTrace("QVX_D21-015", "+++", h);
+      return Call("QVX_SmbSessionSetupAndx",
+                  "QVX_E21-012 QVX_LogThread[%d][%ld] : QVX_SmbSessionSetupAndx Error\r\n",
+                  [&] { return t.SmbSessionSetupAndx(&h, Len, d, cursor, data); });
+    default:
+      break;
   }
-  // The UID of a log-on is bound from the tree-connect answer, which carries it too.
-  if (OptionInfo.SessionSetupFlg == 1 && cmd == 0x75) {
-    Smb1HeaderTrace("QVX_D21-015", "QVX_SmbSessionSetupAndxRecv", h);
-    DispatchTrace("QVX_SmbSessionSetupAndxRecv");
-    if (Failed(t.SmbSessionSetupAndxRecv(&h, Len, d, cursor, OptionInfo.SessionSetupCnt, data),
-               "QVX_E21-009 QVX_LogThread[%d][%ld] : QVX_SmbSessionSetupAndxRecv Error\r\n"))
-      return false;
-  }
-  return true;
+  if (OptionInfo.SMBOtherPackets != 1) return true;
+  return Call("QVX_SmbOtherCmd", "QVX_E21-009 QVX_LogThread[%d][%ld] : QVX_SmbOtherCmd Error\r\n",
+              [&] { return t.SmbOtherCmd(&h, Len, d, cursor, data); });
 }
 
 bool DispatchSmb2(SMB2_HEADER_ST& h, unsigned long Len, unsigned char* d, long cursor, bool toward,
@@ -354,64 +338,55 @@ bool DispatchSmb2(SMB2_HEADER_ST& h, unsigned long Len, unsigned char* d, long c
   const CaptureDispatch& t = QVX_CaptureDispatch;
   const int cmd = h.Command;
   const int trees = OptionInfo.TreeConnectCnt;
-  if (toward) {
-    bool handled = false;
-    // What is done to an open file: told by the handle it names.
-    if (cmd == 6) {
+  if (!toward) {
+    if (cmd != 3) return true;
+    return Call("QVX_Smb2TreeConnectAndxRecv",
+                "QVX_E21-010 QVX_LogThread[%d][%ld] : QVX_Smb2TreeConnectAndxRecv Error\r\n",
+                [&] { return t.Smb2TreeConnectAndxRecv(&h, Len, d, cursor, trees, data); });
+  }
+  // What is done to an open file: told by the handle it names, whether or not the tree is known.
+  switch (cmd) {
+    case 6:
       DispatchTrace("QVX_Smb2Close");
       t.Smb2Close(&h, Len, d, cursor, data);
-      handled = true;
-    }
-    if (cmd == 9) {
+      return true;
+    case 9:
       DispatchTrace("QVX_Smb2Write");
       t.Smb2Write(&h, Len, d, cursor, data);
-      handled = true;
-    }
+      return true;
     // A log-on or a negotiation names no file: its security blob is no path.
-    if (cmd == 0 || cmd == 1) handled = true;
-    if (cmd == 0x11 && QVX_Smb2SetInfoOwned(Len, d, cursor)) {
+    case 0:
+    case 1:
+      return true;
+    case 0x11:
+      if (!QVX_Smb2SetInfoOwned(Len, d, cursor)) break;
       DispatchTrace("QVX_Smb2SetInfo");
       t.Smb2SetInfo(&h, Len, d, cursor, data);
-      handled = true;
-    }
-    if (!known) return true;
-    if (cmd == 5) {
-      DispatchTrace("QVX_Smb2FileStandardInfo");
-      if (Failed(t.Smb2FileStandardInfo(&h, Len, d, cursor, trees, data),
-                 "QVX_E21-007 QVX_LogThread[%d][%ld] : QVX_Smb2FileStandardInfo Error\r\n"))
-        return false;
-      handled = true;
-    }
-    if (cmd == 3) {
-      DispatchTrace("QVX_Smb2TreeConnectAndx");
-      if (Failed(t.Smb2TreeConnectAndx(&h, Len, d, cursor, trees, data),
-                 "QVX_E21-008 QVX_LogThread[%d][%ld] : QVX_Smb2TreeConnectAndx Error\r\n"))
-        return false;
-      handled = true;
-    }
-    if (cmd == 4) {
-      DispatchTrace("QVX_Smb2TreeDisConnectReq");
-      if (Failed(t.Smb2TreeDisConnectReq(&h, Len, d, cursor, trees, data),
-                 "QVX_E21-011 QVX_LogThread[%d][%ld] : QVX_Smb2TreeDisConnectReq Error\r\n"))
-        return false;
-      handled = true;
-    }
-    // The SMB1 setting governs both versions.
-    if (!handled && OptionInfo.SMBOtherPackets == 1) {
-      DispatchTrace("QVX_Smb2OtherCmd");
-      if (Failed(t.Smb2OtherCmd(&h, Len, d, cursor, data),
-                 "QVX_E21-009 QVX_LogThread[%d][%ld] : QVX_Smb2OtherCmd Error\r\n"))
-        return false;
-    }
-    return true;
+      return true;
+    default:
+      break;
   }
-  if (cmd == 3) {
-    DispatchTrace("QVX_Smb2TreeConnectAndxRecv");
-    if (Failed(t.Smb2TreeConnectAndxRecv(&h, Len, d, cursor, trees, data),
-               "QVX_E21-010 QVX_LogThread[%d][%ld] : QVX_Smb2TreeConnectAndxRecv Error\r\n"))
-      return false;
+  if (!known) return true;
+  switch (cmd) {
+    case 5:
+      return Call("QVX_Smb2FileStandardInfo",
+                  "QVX_E21-007 QVX_LogThread[%d][%ld] : QVX_Smb2FileStandardInfo Error\r\n",
+                  [&] { return t.Smb2FileStandardInfo(&h, Len, d, cursor, trees, data); });
+    case 3:
+      return Call("QVX_Smb2TreeConnectAndx",
+                  "QVX_E21-008 QVX_LogThread[%d][%ld] : QVX_Smb2TreeConnectAndx Error\r\n",
+                  [&] { return t.Smb2TreeConnectAndx(&h, Len, d, cursor, trees, data); });
+    case 4:
+      return Call("QVX_Smb2TreeDisConnectReq",
+                  "QVX_E21-011 QVX_LogThread[%d][%ld] : QVX_Smb2TreeDisConnectReq Error\r\n",
+                  [&] { return t.Smb2TreeDisConnectReq(&h, Len, d, cursor, trees, data); });
+    default:
+      break;
   }
-  return true;
+  // The SMB1 setting governs both versions.
+  if (OptionInfo.SMBOtherPackets != 1) return true;
+  return Call("QVX_Smb2OtherCmd", "QVX_E21-009 QVX_LogThread[%d][%ld] : QVX_Smb2OtherCmd Error\r\n",
+              [&] { return t.Smb2OtherCmd(&h, Len, d, cursor, data); });
 }
 
 // A client's connection ended: the handles it held are closed with it (the server closes them,

@@ -6,7 +6,7 @@
 #include "base/dbglog.h"
 #include "base/option.h"
 #include "capture/connection_tracker.h"
-#include "smb2/file_access.h"
+#include "audit/file_access.h"
 #include "tracking/session_tree.h"
 
 namespace qvx {

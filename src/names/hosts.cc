@@ -6,7 +6,6 @@
 #include <mutex>
 #include <string>
 
-#include "app/tables.h"
 #include "base/alloc.h"
 #include "base/dbglog.h"
 #include "base/option.h"
@@ -15,6 +14,8 @@
 #include "platform/platform.h"
 
 namespace qvx {
+
+char*** HostsData = nullptr;
 
 int HostsDataCnt = 0;
 

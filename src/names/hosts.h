@@ -5,6 +5,10 @@
 
 namespace qvx {
 
+// The hosts file as read: 512 entries of two 256-character strings (allocated with the tables).
+extern char*** HostsData;
+inline constexpr int kHostsDataEntries = 512;
+
 inline constexpr const char* kHostsFileName = "QVX_Hosts.hst";
 inline constexpr int kHostDisplayName = 63;  // most characters of a name in a display string
 // A display string is cut to fit the smallest buffer callers pass (64 bytes).

@@ -1,9 +1,9 @@
 #include "smb1/handles.h"
 
 #include "audit/answer.h"
+#include "audit/file_access.h"
 #include "audit/open_files.h"
 #include "capture/smb_command_table.h"
-#include "smb2/file_access.h"
 #include "wire/le.h"
 
 namespace qvx {

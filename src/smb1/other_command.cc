@@ -1,6 +1,6 @@
 #include "smb1/other_command.h"
 
-#include "smb2/other_command.h"
+#include "audit/other_access.h"
 
 namespace qvx {
 

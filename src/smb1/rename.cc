@@ -4,13 +4,13 @@
 #include <cstring>
 
 #include "audit/answer.h"
+#include "audit/file_access.h"
+#include "audit/verdict.h"
 #include "base/dbglog.h"
 #include "base/option.h"
 #include "base/text.h"
 #include "capture/smb_command_table.h"
 #include "filters/exclusion.h"
-#include "smb2/file_access.h"
-#include "smb2/verdict.h"
 #include "tracking/request_path.h"
 #include "tracking/session_tree.h"
 

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "accesslog/access_log.h"
+#include "audit/events.h"
 #include "base/dbglog.h"
 #include "base/option.h"
 #include "base/text.h"
@@ -157,18 +157,27 @@ int QVX_SmbSessionSetupAndxRecv(SMB_HEADER_ST* SMB_HEADER, unsigned long Len,
   s->Flg = kSlotBound;
   s->Uid = h.UID;
   const Smb_Command_St& cmd = QVX_Smb1CommandRow(data->SMBCmdListFlg, data->SMBCommand);
-  if (OptionInfo.LogFileWriteFlg == 1) {
+  if (QVX_Sinks().WantRecords()) {
     const LocalTime now = platform().Now();
-    char client_text[kHostDisplaySize], server_text[kHostDisplaySize], when[32];
+    char client_text[kHostDisplaySize], server_text[kHostDisplaySize];
     AddHostName(server, server_text, OptionInfo.HostName, 0);
     AddHostName(client, client_text, OptionInfo.HostName, 0);
-    char ids[96], quoted[2 * sizeof ids];
+    char ids[96];
     std::snprintf(ids, sizeof ids, "[T:%d P:%d U:%d M:%d]", h.TID, h.PIDLow, h.UID, h.MID);
+    AccessEvent e;
+    e.when = now;
+    e.action = "session";
+    e.user = s->Login_Name;
+    e.client = client_text;
+    e.server = server_text;
     // The answer travels from the server: its MAC texts are the other way round.
-    QVX_AccessLogLine("%s,session,,%s,%s,%s,%s,%s,%s,%s,,,%s\r\n",
-                      QVX_LineStamp(now, when, sizeof when), s->Login_Name, client_text,
-                      server_text, data->ServerMac, data->ClientMac, cmd.Name, cmd.Description,
-                      QVX_PathField(ids, quoted, sizeof quoted));
+    e.client_mac = data->ServerMac;
+    e.server_mac = data->ClientMac;
+    e.command = cmd.Name;
+    e.info = cmd.Description;
+    e.path_detail = ids;
+    e.to_list = false;
+    QVX_Emit(e);
   }
   QVX_DBG();
   return 0;

@@ -2,13 +2,13 @@
 
 #include <cstring>
 
+#include "audit/file_access.h"
+#include "audit/verdict.h"
 #include "base/dbglog.h"
 #include "base/option.h"
 #include "capture/smb_command_table.h"
 #include "filters/exclusion.h"
 #include "serverinfo/server_info.h"
-#include "smb2/file_access.h"
-#include "smb2/verdict.h"
 #include "tracking/session_tree.h"
 
 namespace qvx {

@@ -4,12 +4,12 @@
 #include <string>
 
 #include "audit/answer.h"
+#include "audit/file_access.h"
 #include "audit/open_files.h"
 #include "base/dbglog.h"
 #include "base/option.h"
 #include "capture/smb_command_table.h"
 #include "filters/exclusion.h"
-#include "smb2/file_access.h"
 #include "smb2/other_command.h"
 #include "tracking/session_tree.h"
 #include "wire/le.h"

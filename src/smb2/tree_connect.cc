@@ -5,14 +5,14 @@
 
 #include "accesslog/access_log.h"
 #include "app/listview.h"
+#include "audit/file_access.h"
+#include "audit/tree_records.h"
 #include "base/dbglog.h"
 #include "base/option.h"
 #include "base/text.h"
 #include "capture/smb_command_table.h"
 #include "filters/exclusion.h"
 #include "names/hosts.h"
-#include "smb2/file_access.h"
-#include "smb2/tree_records.h"
 #include "tracking/session_tree.h"
 
 namespace qvx {

@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/controller.h"
 #include "base/dbglog.h"
+#include "base/view.h"
 #include "base/option.h"
 
 namespace qvx {

@@ -11,6 +11,7 @@
 #include "app/controller.h"
 #include "app/listview.h"
 #include "app/tables.h"
+#include "audit/events.h"
 #include "base/dbglog.h"
 #include "base/option.h"
 #include "base/text.h"
@@ -435,18 +436,20 @@ bool QVX_UnknownRecord(uint32_t TreeID, const unsigned char* recvData, const cha
   key.caller = routine;
   if (QVX_SameAccessFound(key)) return false;
 
-  char when[32];
-  static char quoted[2 * kAccessPathSize + 2];
-  QVX_AccessLogLine("%s,unknown,%d,,%s,%s,%s,%s,%s,%s,,,%s\r\n",
-                    QVX_LineStamp(now, when, sizeof when), static_cast<int>(TreeID), client_text,
-                    server_text, data->ClientMac, data->ServerMac, cmd, info,
-                    QVX_PathField(path, quoted, sizeof quoted));
   char tid_text[16];
   std::snprintf(tid_text, sizeof tid_text, "%d", static_cast<int>(TreeID));
-  const char* cells[kListColumns - 1] = {
-      "unknown",       tid_text, "",   client_text, server_text, data->ClientMac,
-      data->ServerMac, cmd,      info, "",          "",          path};
-  QVX_AppendRow(now, cells, "InsItem");
+  AccessEvent e;
+  e.when = now;
+  e.action = "unknown";
+  e.tree = tid_text;
+  e.client = client_text;
+  e.server = server_text;
+  e.client_mac = data->ClientMac;
+  e.server_mac = data->ServerMac;
+  e.command = cmd;
+  e.info = info;
+  e.path = path;
+  QVX_Emit(e);
   return true;
 }
 
@@ -582,16 +585,25 @@ namespace {
 
 // A tree ends: its logout line (unless its share is excluded), and its slot is freed.
 void LogoutTree(TreeConnectSt& t, const LocalTime& now) {
-  if (OptionInfo.LogFileWriteFlg == 1 && QVX_ExclusionInfoChk(t.SharePath, 0) == 0) {
-    char when[32];
-    char field[kQuotedShareSize], quoted[2 * kQuotedShareSize];
-    std::snprintf(field, sizeof field, "%s [T:%d P:%d U:%d M:%d][%d]", t.SharePath,
-                  static_cast<int>(t.Tid), static_cast<int>(t.Pid), static_cast<int>(t.Uid),
-                  static_cast<int>(t.Mid), static_cast<int>(t.Flg));
-    QVX_AccessLogLine("%s,logout,%d,%s,%s,%s,%s,%s,,,,,%s\r\n",
-                      QVX_LineStamp(now, when, sizeof when), static_cast<int>(t.Tid), t.Login_Name,
-                      t.src_addr, t.dst_addr, t.src_mac, t.dst_mac,
-                      QVX_PathField(field, quoted, sizeof quoted));
+  if (QVX_Sinks().WantRecords() && QVX_ExclusionInfoChk(t.SharePath, 0) == 0) {
+    char tid_text[16], ids[96];
+    std::snprintf(tid_text, sizeof tid_text, "%d", static_cast<int>(t.Tid));
+    std::snprintf(ids, sizeof ids, " [T:%d P:%d U:%d M:%d][%d]", static_cast<int>(t.Tid),
+                  static_cast<int>(t.Pid), static_cast<int>(t.Uid), static_cast<int>(t.Mid),
+                  static_cast<int>(t.Flg));
+    AccessEvent e;
+    e.when = now;
+    e.action = "logout";
+    e.tree = tid_text;
+    e.user = t.Login_Name;
+    e.client = t.src_addr;
+    e.server = t.dst_addr;
+    e.client_mac = t.src_mac;
+    e.server_mac = t.dst_mac;
+    e.path = t.SharePath;
+    e.path_detail = ids;
+    e.to_list = false;
+    QVX_Emit(e);
   }
   std::memset(&t, 0, sizeof t);
 }

@@ -176,27 +176,6 @@ TEST_F(AccessLogTest, StartUpSaysWhyTheAccessLogCannotBeHad) {
   EXPECT_EQ(QVX_PathProblem(log.c_str()), "");
 }
 
-TEST_F(AccessLogTest, JoinedLinesAreWrittenLikeFormattedOnes) {
-  OptionInfo.LogFileWriteFlg = 1;
-  std::snprintf(OptionInfo.LogFilePath, sizeof OptionInfo.LogFilePath, "%s", log.c_str());
-  QVX_AccessLogStartUp(nullptr);
-  // Parts are taken as they are: a "%" is no format; a byte from the wire is escaped.
-  QVX_AccessLogJoin({"[2026/12/09 10:20:07]", ",access,", "7", ",", nullptr, "100%s\x01", "\r\n"});
-  QVX_AccessLogLine("%s,access,%d,%s\r\n", "[2026/12/09 10:20:07]", 7, "100%s\x01");
-  // A line longer than the line buffer is cut inside it the same way both ways, ending CR LF.
-  std::vector<char> buffer(kLogDataSize);
-  char* const before = LogData;
-  LogData = buffer.data();
-  const std::string tail(kLogDataSize, 'p');
-  QVX_AccessLogJoin({"[x],access,", tail.c_str(), "\r\n"});
-  QVX_AccessLogLine("%s%s\r\n", "[x],access,", tail.c_str());
-  LogData = before;
-  QVX_AccessLogClose();
-  const std::string one = "[2026/12/09 10:20:07],access,7,100%s<01>\r\n";
-  const std::string cut = "[x],access," + std::string(kLogDataSize - 1 - 11 - 2, 'p') + "\r\n";
-  EXPECT_EQ(fake.Contents(log), std::string(kAccessLogHeader) + one + one + cut + cut);
-}
-
 TEST_F(AccessLogTest, LogFileSelectTwoWritesEveryLineThroughTheCLibraryWriter) {
   OptionInfo.LogFileWriteFlg = 1;
   OptionInfo.LogFileSelect = 2;

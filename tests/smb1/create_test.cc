@@ -7,7 +7,7 @@
 
 #include "app/listview.h"
 #include "smb1/smb1_frames.h"
-#include "smb2/verdict.h"
+#include "audit/verdict.h"
 
 namespace qvx {
 namespace {

@@ -5,7 +5,7 @@
 #include "audit/answer.h"
 #include "audit/open_files.h"
 #include "smb2/create.h"
-#include "smb2/file_access.h"
+#include "audit/file_access.h"
 #include "smb2/handler_fixture.h"
 
 namespace qvx {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "smb2/file_access.h"
+#include "audit/file_access.h"
 #include "smb2/handler_fixture.h"
 
 namespace qvx {

@@ -10,6 +10,7 @@
 
 #include "accesslog/access_log.h"
 #include "accesslog/rotation.h"
+#include "app/list_sink.h"
 #include "app/tables.h"
 #include "base/dbglog.h"
 #include "base/option.h"
@@ -241,6 +242,7 @@ void ResetProgramState() {
   nCmdLineOptSc = 0;
   ChangeDayValue = 0;
   QVX_LogRotationReset();
+  QVX_InstallStandardSinks();
 }
 
 }  // namespace qvx::test

@@ -1,4 +1,4 @@
-#include "smb2/file_access.h"
+#include "audit/file_access.h"
 
 #include <atomic>
 #include <charconv>
@@ -6,16 +6,16 @@
 #include <cstdio>
 #include <cstring>
 
-#include "accesslog/access_log.h"
 #include "app/listview.h"
 #include "app/tables.h"
+#include "audit/events.h"
+#include "audit/tree_records.h"
 #include "base/dbglog.h"
 #include "base/option.h"
 #include "base/text.h"
 #include "filters/exclusion.h"
 #include "names/hosts.h"
 #include "serverinfo/server_info.h"
-#include "smb2/tree_records.h"
 #include "tracking/access_data.h"
 #include "tracking/request_path.h"
 #include "tracking/session_tree.h"
@@ -228,54 +228,25 @@ int QVX_WriteAccess(const AccessFacts& a, const char* action, const char* operat
   char client_text[kHostDisplaySize], server_text[kHostDisplaySize];
   AddHostName(a.client.c_str(), client_text, OptionInfo.HostName, 0);
   AddHostName(a.server.c_str(), server_text, OptionInfo.HostName, 0);
-  char size_text[24], tid_text[16], when[32];
+  char size_text[24], tid_text[16];
   // The whole 64-bit size: a file over 2 GiB must not show a negative or wrapped size.
   *std::to_chars(size_text, size_text + sizeof size_text - 1, a.size).ptr = '\0';
   *std::to_chars(tid_text, tid_text + sizeof tid_text - 1, a.tid).ptr = '\0';
-  static char quoted[2 * (2 * kAccessPathSize + 8) + 2];
-  char action_field[24];
-  std::snprintf(action_field, sizeof action_field, ",%s,", action);
-  QVX_AccessLogJoin({QVX_LineStamp(a.now, when, sizeof when),
-                     action_field,
-                     tid_text,
-                     ",",
-                     a.login.c_str(),
-                     ",",
-                     client_text,
-                     ",",
-                     server_text,
-                     ",",
-                     a.client_mac.c_str(),
-                     ",",
-                     a.server_mac.c_str(),
-                     ",",
-                     a.cmd.c_str(),
-                     ",",
-                     a.info.c_str(),
-                     ",",
-                     size_text,
-                     ",",
-                     operation,
-                     ",",
-                     QVX_PathField(a.path.c_str(), quoted, sizeof quoted),
-                     "\r\n"});
-  const char* cells[kListColumns - 1] = {action,
-                                         tid_text,
-                                         a.login.c_str(),
-                                         client_text,
-                                         server_text,
-                                         a.client_mac.c_str(),
-                                         a.server_mac.c_str(),
-                                         a.cmd.c_str(),
-                                         a.info.c_str(),
-                                         size_text,
-                                         operation,
-                                         a.path.c_str()};
-  // A refused access row is traced at every level (QVX_AppendRow itself traces from level 6).
-  if (!Level(6) && nListIndex >= OptionInfo.AccessDataCnt)
-    QVX_KLOG("QVX_D21-003 InsItem[%d][%ld] : ViewItem DEL : Userd nListIndex = %d \r\n",
-             nListIndex);
-  QVX_AppendRow(a.now, cells, "InsItem");
+  AccessEvent e;
+  e.when = a.now;
+  e.action = action;
+  e.tree = tid_text;
+  e.user = a.login;
+  e.client = client_text;
+  e.server = server_text;
+  e.client_mac = a.client_mac;
+  e.server_mac = a.server_mac;
+  e.command = a.cmd;
+  e.info = a.info;
+  e.size = size_text;
+  e.operation = operation;
+  e.path = a.path;
+  QVX_Emit(e);
   return 0;
 }
 

@@ -1,4 +1,4 @@
-#include "smb2/verdict.h"
+#include "audit/verdict.h"
 
 #include <gtest/gtest.h>
 

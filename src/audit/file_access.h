@@ -8,9 +8,9 @@
 
 #include "audit/answer.h"
 #include "audit/open_files.h"
+#include "audit/verdict.h"
 #include "base/data.h"
 #include "platform/platform.h"
-#include "smb2/verdict.h"
 
 namespace qvx {
 

@@ -1,16 +1,15 @@
-#include "smb2/tree_records.h"
+#include "audit/tree_records.h"
 
 #include <cstdio>
 #include <cstring>
 
-#include "accesslog/access_log.h"
-#include "app/listview.h"
+#include "audit/events.h"
+#include "audit/file_access.h"
 #include "base/dbglog.h"
 #include "base/option.h"
 #include "base/text.h"
 #include "filters/exclusion.h"
 #include "names/hosts.h"
-#include "smb2/file_access.h"
 
 namespace qvx {
 
@@ -52,31 +51,53 @@ void QVX_TreeIdsText(const TreeConnectSt& t, char* out, size_t size) {
                 static_cast<int>(t.Pid), static_cast<int>(t.Uid), static_cast<int>(t.Mid));
 }
 
+namespace {
+
+// The event of a tree: its user, its two ends (with host names when so configured), the command,
+// the share as the path. Keeps the texts it points to.
+struct TreeEvent {
+  TreeEvent(const LocalTime& now, const char* action, const char* tree_id_text,
+            const TreeConnectSt& t, const char* client_mac, const char* server_mac, const char* cmd,
+            const char* info) {
+    AddHostName(t.src_addr, client_text, OptionInfo.HostName, 0);
+    AddHostName(t.dst_addr, server_text, OptionInfo.HostName, 0);
+    e.when = now;
+    e.action = action;
+    e.tree = tree_id_text;
+    e.user = t.Login_Name;
+    e.client = client_text;
+    e.server = server_text;
+    e.client_mac = client_mac;
+    e.server_mac = server_mac;
+    e.command = cmd;
+    e.info = info;
+    e.path = t.SharePath;
+  }
+  char client_text[kHostDisplaySize], server_text[kHostDisplaySize];
+  AccessEvent e;
+};
+
+}  // namespace
+
 void QVX_TreeLine(const LocalTime& now, const char* action, const char* tree_id_text,
                   const TreeConnectSt& t, const char* client_mac, const char* server_mac,
                   const char* cmd, const char* info, const char* ids, const char* former) {
-  if (OptionInfo.LogFileWriteFlg != 1) return;
-  char client_text[kHostDisplaySize], server_text[kHostDisplaySize], when[32], tail[48] = "";
-  AddHostName(t.src_addr, client_text, OptionInfo.HostName, 0);
-  AddHostName(t.dst_addr, server_text, OptionInfo.HostName, 0);
-  if (former) std::snprintf(tail, sizeof tail, "[%s]", former);
-  char field[kQuotedShareSize], quoted[2 * kQuotedShareSize];
-  std::snprintf(field, sizeof field, "%s %s%s", t.SharePath, ids, tail);
-  QVX_AccessLogLine("%s,%s,%s,%s,%s,%s,%s,%s,%s,%s,,,%s\r\n", QVX_LineStamp(now, when, sizeof when),
-                    action, tree_id_text, t.Login_Name, client_text, server_text, client_mac,
-                    server_mac, cmd, info, QVX_PathField(field, quoted, sizeof quoted));
+  if (!QVX_Sinks().WantRecords()) return;
+  TreeEvent te(now, action, tree_id_text, t, client_mac, server_mac, cmd, info);
+  char detail[160];
+  std::snprintf(detail, sizeof detail, former ? " %s[%s]" : " %s", ids, former);
+  te.e.path_detail = detail;
+  te.e.to_list = false;
+  QVX_Emit(te.e);
 }
 
 void QVX_TreeRow(const LocalTime& now, const char* action, const char* tree_id_text,
                  const TreeConnectSt& t, const DATA* data, const char* cmd, const char* info,
                  const char* size) {
-  char client_text[kHostDisplaySize], server_text[kHostDisplaySize];
-  AddHostName(t.src_addr, client_text, OptionInfo.HostName, 0);
-  AddHostName(t.dst_addr, server_text, OptionInfo.HostName, 0);
-  const char* cells[kListColumns - 1] = {
-      action,          tree_id_text, t.Login_Name, client_text, server_text, data->ClientMac,
-      data->ServerMac, cmd,          info,         size,        "",          t.SharePath};
-  QVX_AppendRow(now, cells, "InsItem");
+  TreeEvent te(now, action, tree_id_text, t, data->ClientMac, data->ServerMac, cmd, info);
+  te.e.size = size;
+  te.e.to_records = false;
+  QVX_Emit(te.e);
 }
 
 bool QVX_TreeAnswerBound(DATA* data, int slot, const LocalTime& now, const char* cmd,

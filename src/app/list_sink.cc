@@ -1,0 +1,44 @@
+#include "app/list_sink.h"
+
+#include <string>
+
+#include "accesslog/csv_sink.h"
+#include "app/listview.h"
+#include "audit/events.h"
+#include "base/dbglog.h"
+#include "base/option.h"
+#include "tracking/access_data.h"
+
+namespace qvx {
+
+void ListSink::Write(const AccessEvent& e) {
+  if (!e.to_list) return;
+  const std::string_view fields[kListColumns - 1] = {
+      e.action,     e.tree,    e.user, e.client, e.server,    e.client_mac,
+      e.server_mac, e.command, e.info, e.size,   e.operation, e.path};
+  std::string cells_text[kListColumns - 1];
+  const char* cells[kListColumns - 1];
+  for (int i = 0; i < kListColumns - 1; ++i) {
+    cells_text[i].assign(fields[i]);
+    cells[i] = cells_text[i].c_str();
+  }
+  // A refused row is traced at every level (QVX_AppendRow itself traces from level 6).
+  if (OptionInfo.ErrorLevel < 6 && nListIndex >= OptionInfo.AccessDataCnt)
+    QVX_KLOG("QVX_D21-003 InsItem[%d][%ld] : ViewItem DEL : Userd nListIndex = %d \r\n",
+             nListIndex);
+  QVX_AppendRow(e.when, cells, "InsItem");
+}
+
+ListSink& QVX_ListSink() {
+  static ListSink sink;
+  return sink;
+}
+
+void QVX_InstallStandardSinks() {
+  EventSinks& sinks = QVX_Sinks();
+  sinks.Clear();
+  sinks.Add(&QVX_CsvLogSink());
+  sinks.Add(&QVX_ListSink());
+}
+
+}  // namespace qvx

@@ -1,0 +1,33 @@
+// The other-command road of both versions: a request no specific handler took is logged by the
+// first path found in its body, judged by the time stamps on disk.
+#pragma once
+
+#include <cstdint>
+
+#include "base/data.h"
+
+namespace qvx {
+
+// The first UTF-16LE path of recvData[start, Len) that begins with a backslash followed by a
+// non-zero unit, copied into wide (wide_size bytes, zeroed by the caller) up to its zero unit or
+// the end of the frame, and cut so that it always ends with a zero unit. False when there is none.
+bool QVX_FindBodyPath(const unsigned char* recvData, unsigned long Len, unsigned long start,
+                      unsigned char* wide, unsigned long wide_size);
+
+// One request for the other-command road of either version.
+struct OtherCmdFrame {
+  int version = 2;           // 1 SMB1, 2 SMB2
+  const char* routine = "";  // names the traces
+  unsigned long Len = 0;
+  const unsigned char* recvData = nullptr;
+  unsigned long body = 0;  // index of the first byte searched
+  uint32_t tid = 0, pid = 0, uid = 0, mid = 0;
+  // The whole target of an SMB2 rename (UTF-16LE, terminated): taken instead of the first path
+  // in the body, whose first backslash of "dir\\new.txt" would name a file in the share's root.
+  const unsigned char* rename_target = nullptr;
+  DATA* data = nullptr;
+};
+// Logs the object a request names: 0 processed (or a repeat), 10 dropped.
+int QVX_OtherCmdAccess(const OtherCmdFrame& f);
+
+}  // namespace qvx
