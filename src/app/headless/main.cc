@@ -31,6 +31,7 @@
 #include "app/controller.h"
 #include "app/headless/console_view.h"
 #include "app/startup.h"
+#include "audit/events.h"
 #include "base/dbglog.h"
 #include "base/option.h"
 #include "capture/capture_clock.h"
@@ -38,6 +39,8 @@
 #include "capture/capture_control.h"
 #include "capture/replay.h"
 #include "connector/qvx_wpcap_con.h"
+#include "export/json_lines.h"
+#include "export/syslog_sink.h"
 #include "platform/platform.h"
 #include "platform/posix/samba.h"
 
@@ -151,6 +154,82 @@ void TellSettings(bool replay, bool smb_conf_given) {
 
 constexpr int kRetrySeconds = 10;
 
+// The outputs for a central collector, besides the access log (keys of Quorvix.ini, [Option]):
+//   JsonLogFlg=1      JSON Lines beside the access log (JsonLogPath, default Quorvix.jsonl)
+//   SyslogFlg=1       RFC 5424 records to SyslogTarget (default unix:/dev/log, or tcp:HOST:PORT),
+//                     at most SyslogQueueMax (default 10000) held while it cannot be reached
+struct Exports {
+  std::unique_ptr<qvx::JsonLinesSink> json;
+  std::unique_ptr<qvx::SyslogSink> syslog;
+};
+
+std::string IniText(const char* ini, const char* key, const std::string& def) {
+  char buf[1024] = {};
+  qvx::platform().GetProfileString(qvx::kIniSection, key, def, buf, sizeof buf, ini);
+  return buf;
+}
+
+// Adds the outputs Quorvix.ini switches on to the run's outputs. False when one that is on
+// cannot be had (the run then ends, as with an access log that cannot be had).
+bool StartExports(Exports* x, std::string* why) {
+  char ini[512] = {};
+  qvx::QVX_IniFileName(ini, sizeof ini);
+  const std::string host = qvx::platform().HostName();
+  if (qvx::platform().GetProfileInt(qvx::kIniSection, "JsonLogFlg", 0, ini) == 1) {
+    std::string def = qvx::OptionInfo.LogFilePath;
+    const size_t slash = def.rfind('/');
+    const size_t dot = def.rfind('.');
+    def = (dot != std::string::npos && (slash == std::string::npos || dot > slash)
+               ? def.substr(0, dot)
+               : def) +
+          ".jsonl";
+    x->json = std::make_unique<qvx::JsonLinesSink>(IniText(ini, "JsonLogPath", def), host,
+                                                   QVX_PACKAGE_VERSION);
+    if (!x->json->Open()) {
+      *why = "the JSON Lines file cannot be used: " + x->json->path();
+      return false;
+    }
+    qvx::QVX_Sinks().Add(x->json.get());
+    std::fprintf(stderr, "quorvix: JSON Lines %s\n", x->json->path().c_str());
+  }
+  if (qvx::platform().GetProfileInt(qvx::kIniSection, "SyslogFlg", 0, ini) == 1) {
+    const std::string target = IniText(ini, "SyslogTarget", "unix:/dev/log");
+    int queue = qvx::platform().GetProfileInt(qvx::kIniSection, "SyslogQueueMax", 10000, ini);
+    if (queue <= 0) queue = 10000;
+    x->syslog = std::make_unique<qvx::SyslogSink>(target, static_cast<size_t>(queue), host,
+                                                  QVX_PACKAGE_VERSION, static_cast<long>(getpid()));
+    x->syslog->Start();
+    qvx::QVX_Sinks().Add(x->syslog.get());
+    std::fprintf(stderr, "quorvix: syslog records to %s (queue of %d)\n", target.c_str(), queue);
+  }
+  return true;
+}
+
+void TellExportNotices(Exports* x) {
+  if (x->syslog)
+    for (const std::string& n : x->syslog->TakeNotices())
+      std::fprintf(stderr, "quorvix: %s\n", n.c_str());
+}
+
+Exports g_exports;
+
+// After capture has stopped: the queue is sent (a few seconds at most) and what was lost is
+// added to the run's errors.
+void StopExports(Exports* x, std::vector<std::string>* errors) {
+  if (x->syslog) {
+    x->syslog->Stop(5000);
+    qvx::QVX_Sinks().Remove(x->syslog.get());
+    TellExportNotices(x);
+    if (const uint64_t d = x->syslog->dropped(); d > 0)
+      errors->push_back(std::to_string(d) + " syslog records were dropped");
+  }
+  if (x->json) {
+    qvx::QVX_Sinks().Remove(x->json.get());
+    if (const uint64_t l = x->json->lost(); l > 0)
+      errors->push_back(std::to_string(l) + " JSON Lines records could not be written");
+  }
+}
+
 // Ends a run that has closed: status 0 when nothing went wrong, else 1 and one console line that
 // says all of it.
 int Finish(std::vector<std::string> errors) {
@@ -200,6 +279,8 @@ int Replay(qvx::ConsoleView& view, const std::string& file, bool smb_seen) {
   qvx::QVX_OnCommand(qvx::kIdmStop);
   qvx::QVX_AccessLogLossNotice(nullptr);
   qvx::QVX_OnClose();
+  std::vector<std::string> errors;
+  StopExports(&g_exports, &errors);
   std::fprintf(stderr, "quorvix: replayed %llu frames of %s in %.3f s (%.0f frames/s)\n",
                static_cast<unsigned long long>(frames), file.c_str(), secs,
                secs > 0 ? static_cast<double>(frames) / secs : 0.0);
@@ -209,7 +290,7 @@ int Replay(qvx::ConsoleView& view, const std::string& file, bool smb_seen) {
                  "quorvix: no frame of %s goes to TCP port 445: it holds no SMB traffic to "
                  "audit\n",
                  file.c_str());
-  return Finish({});
+  return Finish(std::move(errors));
 }
 
 }  // namespace
@@ -330,6 +411,12 @@ int main(int argc, char** argv) {
     return Finish({error});
   }
   TellSettings(!replay.empty(), smb_conf);
+  if (std::string why; !StartExports(&g_exports, &why)) {
+    qvx::QVX_OnClose();
+    std::vector<std::string> errors{why};
+    StopExports(&g_exports, &errors);
+    return Finish(std::move(errors));
+  }
   if (!replay.empty()) return Replay(view, replay, smb_seen);
 
   // The message loop: posted commands at once, the timer on every new wall-clock second.
@@ -360,6 +447,7 @@ int main(int argc, char** argv) {
       // A storm of signals is one reopen per pass of the loop, each between two lines.
       g_reopen = 0;
       qvx::QVX_LogsReopen();
+      if (g_exports.json) g_exports.json->Reopen();
     }
     int64_t now = qvx::platform().Now().t;
     if (want_capture && qvx::data.LoggingFlg == 0) {
@@ -407,6 +495,7 @@ int main(int argc, char** argv) {
                      static_cast<unsigned long long>(lost_now));
       }
     }
+    TellExportNotices(&g_exports);
     for (const std::string& notice : qvx::QVX_AccessLogTakeNotices())
       std::fprintf(stderr, "quorvix: %s\n", notice.c_str());
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -415,5 +504,6 @@ int main(int argc, char** argv) {
     errors.push_back(std::string("capture could not be opened on the adapter of ") +
                      qvx::OptionInfo.IpAddress + " by the end (see the kernel log)");
   qvx::QVX_OnClose();
+  StopExports(&g_exports, &errors);
   return Finish(std::move(errors));
 }
