@@ -6,7 +6,7 @@ MINGW := build/mingw
 export WINEDEBUG := -all
 export WINEPREFIX := $(CURDIR)/$(MINGW)/wineprefix
 
-.PHONY: deps build demo test bench asan-test fuzz windows windows-test clean
+.PHONY: deps build demo test deb bench asan-test fuzz windows windows-test clean
 
 deps:
 	@bash tools/install-deps.sh
@@ -20,6 +20,13 @@ demo: build
 
 test: build
 	cd $(NATIVE) && ctest --output-on-failure -j 1
+
+# The Debian package build/native/quorvix_<version>_amd64.deb (CPack), then checked: lintian,
+# dpkg -x and --version, systemd-analyze verify of its unit.
+deb: build
+	rm -f $(NATIVE)/quorvix_*.deb
+	cd $(NATIVE) && cpack -G DEB
+	bash packaging/check_deb.sh $(NATIVE)/quorvix_*_amd64.deb
 
 # Replay throughput next to tshark on a capture of at least 200,000 frames built from the test
 # captures, and on a busy server's capture recorded in the run (see README, "Replay throughput").

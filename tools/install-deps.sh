@@ -11,6 +11,7 @@ packages=(
   locales fonts-ipafont-gothic
   samba smbclient tcpdump iproute2 ethtool tshark python3 logrotate
   samba-vfs-modules samba-testsuite python3-impacket
+  lintian systemd dpkg-dev util-linux man-db
 )
 
 missing=()

@@ -68,9 +68,19 @@ void WriterFailure(const char* msgid_fmt, int line, long code, const char* file)
   DiagLogLine(DiagLog::kDebug, 1, msgid_fmt, line, code, file ? file : "");
 }
 
+// Errors (and warnings) also go to the system's log with their ids, where a service's operator
+// looks first (the journal).
+void ToSystemLog(const char* text, unsigned long len) {
+  if (len <= 5 || std::strncmp(text, "QVX_", 4) != 0 || (text[4] != 'E' && text[4] != 'W')) return;
+  unsigned long end = len;
+  while (end > 0 && (text[end - 1] == '\n' || text[end - 1] == '\r')) --end;
+  platform().SystemLog(text[4] == 'E', std::string(text, end));
+}
+
 // Shared body of the kernel and event writers.
 int PrintTo(std::unique_ptr<WritableFile>& handle, const char* path, const char* FileName,
             const char* WriteData, unsigned long WriteSize, int Flg) {
+  ToSystemLog(WriteData, WriteSize);
   if (Flg == 0) {
     handle = platform().OpenWritable(path, OpenMode::kAppend);
     if (!handle) {
@@ -311,6 +321,7 @@ void DiagLogLine(DiagLog log, int Flg, const char* fmt, ...) {
   // Traces quote names and values from the wire: they are escaped like the access log's.
   unsigned long len =
       static_cast<unsigned long>(QVX_EscapeLine(buf, std::strlen(buf), kDbgBufSize));
+  if (log == DiagLog::kDebug) ToSystemLog(buf, len);
   switch (log) {
     case DiagLog::kKernel:
       DbgLogPrint(nullptr, szLogfileName, nullptr, buf, len, Flg);

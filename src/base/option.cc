@@ -131,9 +131,46 @@ char* TextField(OptionInfoSt* o, const TextKey& k) { return reinterpret_cast<cha
 
 }  // namespace
 
+namespace {
+// Defaults a shell set in place of the table's (the Linux build's service defaults).
+std::vector<std::pair<std::string, int>> g_int_defaults;
+// The ini file named on the command line; empty: beside the executable.
+std::string g_ini_path;
+
+int DefaultOf(const IntKey& k) {
+  for (const auto& [name, value] : g_int_defaults)
+    if (name == k.name) return value;
+  return k.def;
+}
+}  // namespace
+
+void QVX_SetIntDefault(const char* key, int value) {
+  for (auto& [name, v] : g_int_defaults)
+    if (name == key) {
+      v = value;
+      return;
+    }
+  g_int_defaults.emplace_back(key, value);
+}
+
+int QVX_IntDefault(const char* key) {
+  for (const IntKey& k : kIntKeys)
+    if (std::strcmp(k.name, key) == 0) return DefaultOf(k);
+  return 0;
+}
+
+void QVX_SetIniFilePath(const std::string& path) { g_ini_path = path; }
+
+int QVX_IniFileName(char* out, size_t size) {
+  if (g_ini_path.empty()) return MakeIniFileName(kIniFileName, out, size);
+  if (size == 0 || g_ini_path.size() >= size) return 0;
+  CopyText(out, size, g_ini_path.c_str());
+  return 1;
+}
+
 void OptionSetDefaults(OptionInfoSt* o) {
   std::memset(o, 0, sizeof *o);
-  for (const IntKey& k : kIntKeys) o->*k.field = k.def;
+  for (const IntKey& k : kIntKeys) o->*k.field = DefaultOf(k);
   for (const TextKey& k : kTextKeys) CopyText(TextField(o, k), k.size, k.def);
 }
 
@@ -259,7 +296,7 @@ void ReadIntKey(const char* ini, const IntKey& k, OptionInfoSt* o) {
   char text[128];
   platform().GetProfileString(kIniSection, k.name, "", text, sizeof text, ini);
   int& field = o->*k.field;
-  field = k.def;
+  field = DefaultOf(k);
   if (text[0] == '\0') return;
   long long v = 0;
   const bool number = ProfileValueIsNumber(text, &v);
@@ -308,7 +345,7 @@ void QVX_ReadOptionInfo(void* hWnd) {
 
   OptionSetDefaults(&o);
   char ini[512];
-  if (MakeIniFileName(kIniFileName, ini, sizeof ini)) {
+  if (QVX_IniFileName(ini, sizeof ini)) {
     ReportUnusableIni(ini);
     g_refusals.clear();
     // The capacities count only in tier 2, so they are judged only there, once the tier is.
@@ -347,10 +384,10 @@ void QVX_ReNewIniFile(void* hWnd, const char* LogPathBase) {
   ScMessageBox(hWnd, "Changes become effective after a reboot.", "infomation", kMbOk);
   QVX_ELOG("QVX_I02-013 QVX_Dlg_Proc[%d][%ld] : 変更内容は再起動後に有効になります。\r\n");
   char ini[512];
-  if (!MakeIniFileName(kIniFileName, ini, sizeof ini)) {
+  if (!QVX_IniFileName(ini, sizeof ini)) {
     ScMessageBox(hWnd, "ini File reading went wrong.", "error", kMbOk);
     QVX_ELOG("QVX_E02-014 QVX_Dlg_Proc[%d][%ld] : iniファイル読み込みに失敗しました。\r\n");
-  } else if (!MakeIniFileName(kIniFileName, ini, sizeof ini)) {
+  } else if (!QVX_IniFileName(ini, sizeof ini)) {
     ScMessageBox(hWnd, "ini File creation went wrong.", "error", kMbOk);
     QVX_ELOG("QVX_E02-015 QVX_Dlg_Proc[%d][%ld] : iniファイル作成に失敗しました。\r\n");
   } else {
@@ -397,7 +434,7 @@ void QVX_ReNewIniFile(void* hWnd, const char* LogPathBase) {
 
 bool QVX_WriteOptionKeys(const OptionInfoSt& o) {
   char ini[512];
-  if (!MakeIniFileName(kIniFileName, ini, sizeof ini)) return false;
+  if (!QVX_IniFileName(ini, sizeof ini)) return false;
   const std::pair<const char*, int> ints[] = {
       {"LogFileWriteFlg", o.LogFileWriteFlg},
       {"LogFileChangeFlg", o.LogFileChangeFlg},

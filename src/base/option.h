@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 namespace qvx {
 
@@ -75,6 +76,16 @@ extern int nAccessKindFlg;
 inline constexpr const char* kIniFileName = "Quorvix.ini";
 inline constexpr const char* kIniSection = "Option";
 inline constexpr const char* kDefaultLogName = "Quorvix.log";
+
+// A shell's own default for an int key, in place of the table's: the Linux service build starts
+// capture and writes the access log unless Quorvix.ini says otherwise. The Windows build sets none.
+void QVX_SetIntDefault(const char* key, int value);
+// The default of an int key as it applies now (the shell's, else the table's).
+int QVX_IntDefault(const char* key);
+// The ini file that is read and written (--config); empty: Quorvix.ini beside the executable.
+void QVX_SetIniFilePath(const std::string& path);
+// The path of the ini file into out; 0 when it cannot be built or does not fit.
+int QVX_IniFileName(char* out, size_t size);
 
 // Every field at its default. LogFilePath is left empty; ReadOptionInfo fills it.
 void OptionSetDefaults(OptionInfoSt* o);

@@ -51,6 +51,7 @@ void JoinCaptureThread(DATA& data) {
 
 }  // namespace
 
+
 int QVX_Stop_Logging(DATA& data) {
   data.LoggingFlg = 0;
   DiagLogLine(DiagLog::kKernel, 1, "QVX_I03-020 QVX_StartandStop_Logging End Start[%d][%ld]\r\n",
@@ -134,6 +135,7 @@ int QVX_Start_Logging(DATA& data) {
   }
   QVX_KLOG("QVX_I03-013 QVX_StartandStop_Logging[%d][%ld] : WPCAPオブジェクトオープン。[%s]\r\n",
            adapter);
+  g_adapter = adapter;
 
   if (OptionInfo.PacketBuffer != 0) {
     if (con.BufferSet(OptionInfo.PacketBuffer, errbuf) == -1) {
@@ -163,7 +165,6 @@ int QVX_Start_Logging(DATA& data) {
       "QVX_I03-010 QVX_StartandStop_Logging[%d][%ld] : WPCAPパケットフィルタリング設定。[%s]\r\n",
       OptionInfo.FilterCode);
 
-  g_adapter = adapter;
   data.LoggingFlg = 1;
   bool started = false;
   g_capture_thread_ended = false;

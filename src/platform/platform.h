@@ -121,6 +121,14 @@ struct ChildResult {
   std::string output;  // what it wrote, at most max_output bytes
 };
 
+// A channel that carries whole messages to a log collector: a datagram socket (unix:PATH, the
+// local syslog socket) or a TCP stream (tcp:HOST:PORT). Send is all of the message or false.
+class MessageChannel {
+ public:
+  virtual ~MessageChannel() = default;
+  virtual bool Send(const void* data, size_t size) = 0;
+};
+
 class Platform {
  public:
   virtual ~Platform() = default;
@@ -194,6 +202,20 @@ class Platform {
   // owner is the window the box belongs to (nullptr for none). Returns the button pressed.
   virtual int ShowMessageBox(void* owner, const std::string& text, const std::string& caption,
                              unsigned style) = 0;
+  // --- the system's log (syslog / the journal on Linux) ---
+  // From now on SystemLog lines go to the system's log under ident. Until then, and on systems
+  // without one, SystemLog does nothing.
+  virtual void OpenSystemLog(const std::string& ident) {}
+  // One diagnostic line, error level (else warning), without its line end.
+  virtual void SystemLog(bool error, const std::string& text) {}
+  // Opens a channel to "unix:PATH" or "tcp:HOST:PORT"; nullptr and *error on failure.
+  virtual std::unique_ptr<MessageChannel> OpenMessageChannel(const std::string& target,
+                                                             std::string* error) {
+    *error = "not supported here";
+    return nullptr;
+  }
+  // This machine's host name (empty when it cannot be had).
+  virtual std::string HostName() { return std::string(); }
 };
 
 // Forwards every call to another platform; fakes override the calls they change.
@@ -216,6 +238,13 @@ class PlatformWrapper : public Platform {
   }
   std::string ExecutablePath() override { return target_->ExecutablePath(); }
   std::string SystemDirectory() override { return target_->SystemDirectory(); }
+  void OpenSystemLog(const std::string& ident) override { target_->OpenSystemLog(ident); }
+  std::unique_ptr<MessageChannel> OpenMessageChannel(const std::string& target,
+                                                     std::string* error) override {
+    return target_->OpenMessageChannel(target, error);
+  }
+  std::string HostName() override { return target_->HostName(); }
+  void SystemLog(bool error, const std::string& text) override { target_->SystemLog(error, text); }
   std::string CurrentDirectory() override { return target_->CurrentDirectory(); }
   bool ReadWholeFile(const std::string& path, std::string* contents) override {
     return target_->ReadWholeFile(path, contents);

@@ -67,6 +67,28 @@ TEST_F(DbgLogTest, KernelAndEventLinesAppendInTheirFormat) {
   EXPECT_EQ(fake.Lines(szLogfileName2)[0], "QVX_I02-001 QVX_Dlg_Proc[9][5] : Version 1.73 FP1");
 }
 
+TEST_F(DbgLogTest, ErrorsAndWarningsAlsoGoToTheSystemLogWithTheirIds) {
+  ASSERT_TRUE(DbgLogCreate());
+  DiagLogLine(DiagLog::kKernel, 0, "QVX_I03-002 QVX_LogThread[%d][%ld] : start\r\n", 1, 0L);
+  DiagLogLine(DiagLog::kEvent, 0, "QVX_I02-001 QVX_Dlg_Proc[%d][%ld] : start\r\n", 1, 0L);
+  QVX_KLOG("QVX_E21-070 QVX_LogThread[%d][%ld] : 5 frames dropped by the capture\r\n");
+  QVX_ELOG("QVX_W11-008 LogFileAccess[%d][%ld] : reopened %s\r\n", "a\nb");
+  QVX_KLOG("QVX_D31-020 x[%d][%ld] : refused\r\n");
+  // The debug log's own errors too (a kernel log that cannot be written says so there).
+  std::snprintf(szLogfileName, kLogPathSize, "%s", fake.Path("no/such/dir/k.log").c_str());
+  DbgLogPrint(nullptr, szLogfileName, nullptr, "x\r\n", 3, 0);
+  const auto& s = fake.system_log();
+  ASSERT_EQ(s.size(), 3u);
+  EXPECT_TRUE(s[0].first);
+  EXPECT_EQ(s[0].second.rfind("QVX_E21-070 QVX_LogThread[", 0), 0u);
+  EXPECT_NE(s[0].second.find(" : 5 frames dropped by the capture"), std::string::npos);
+  EXPECT_EQ(s[0].second.back(), 'e');  // no line end
+  EXPECT_FALSE(s[1].first);
+  EXPECT_NE(s[1].second.find("reopened a<0A>b"), std::string::npos);  // escaped as in the log
+  EXPECT_TRUE(s[2].first);
+  EXPECT_EQ(s[2].second.rfind("QVX_E11-001 LogFileAccess[", 0), 0u);
+}
+
 TEST_F(DbgLogTest, LongLinesAreCutInsideTheBufferAndStillEndTheLine) {
   DiagLogLine(DiagLog::kKernel, 0, "start\r\n");
   std::string path(5000, 'p');

@@ -62,6 +62,42 @@ TEST_F(OptionTest, NoIniFileGivesEveryDefaultAndTheNormalTier) {
   EXPECT_TRUE(fake.boxes().empty());  // a missing file is no error
 }
 
+TEST_F(OptionTest, AShellsDefaultsReplaceTheTablesAndTheIniStillWins) {
+  QVX_SetIntDefault("AutoStart", 1);
+  QVX_SetIntDefault("LogFileWriteFlg", 1);
+  QVX_ReadOptionInfo(nullptr);
+  EXPECT_EQ(OptionInfo.AutoStart, 1);
+  EXPECT_EQ(OptionInfo.LogFileWriteFlg, 1);
+  EXPECT_EQ(OptionInfo.LogFileChangeFlg, 0);
+  // Written, a key wins; refused, it falls back to the shell's default, not the table's.
+  fake.WriteText(Ini(), "[Option]\r\nAutoStart=0\r\nLogFileWriteFlg=x\r\n");
+  QVX_ReadOptionInfo(nullptr);
+  EXPECT_EQ(OptionInfo.AutoStart, 0);
+  EXPECT_EQ(OptionInfo.LogFileWriteFlg, 1);
+  EXPECT_EQ(QVX_IntDefault("AutoStart"), 1);
+  QVX_SetIntDefault("AutoStart", 0);
+  QVX_SetIntDefault("LogFileWriteFlg", 0);
+  EXPECT_EQ(QVX_IntDefault("AutoStart"), 0);
+}
+
+TEST_F(OptionTest, TheIniNamedOnTheCommandLineIsReadAndWritten) {
+  fake.WriteText(Ini(), "[Option]\r\nErrorLevel=2\r\n");
+  const std::string other = fake.Path("other.ini");
+  fake.WriteText(other, "[Option]\r\nErrorLevel=5\r\n");
+  QVX_SetIniFilePath(other);
+  QVX_ReadOptionInfo(nullptr);
+  EXPECT_EQ(OptionInfo.ErrorLevel, 5);
+  // The access log's default stays beside the program.
+  EXPECT_EQ(std::string(OptionInfo.LogFilePath), fake.Path("Quorvix.log"));
+  OptionInfo.ErrorLevel = 3;
+  ASSERT_TRUE(QVX_WriteOptionKeys(OptionInfo));
+  EXPECT_EQ(ProfileLookup(fake.Contents(other), "Option", "ErrorLevel"), "3");
+  // Too long a name for the buffer is refused, never cut.
+  char small[8];
+  EXPECT_EQ(QVX_IniFileName(small, sizeof small), 0);
+  QVX_SetIniFilePath("");
+}
+
 TEST_F(OptionTest, ValuesAreReadAndNonNumbersTakeTheDefault) {
   fake.WriteText(Ini(),
                  "[Option]\r\nErrorLevel=6\r\nRefleshTime=abc\r\nStartDown=1\r\n"

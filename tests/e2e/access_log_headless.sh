@@ -8,7 +8,7 @@ bin=$1
 home=$(mktemp -d)
 trap 'rm -rf "$home"' EXIT
 log="$home/logs/new/Quorvix.log"
-printf '[Option]\r\nLogFileWriteFlg=1\r\nLogFilePath=%s\r\nNbtstatChgOn=0\r\n' "$log" \
+printf '[Option]\r\nAutoStart=0\r\nLogFileWriteFlg=1\r\nLogFilePath=%s\r\nNbtstatChgOn=0\r\n' "$log" \
   >"$home/Quorvix.ini"
 
 run() {

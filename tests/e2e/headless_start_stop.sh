@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# quorvix --home D with no Quorvix.ini: the three diagnostic logs appear in D/QVXkernel, the
-# kernel and event logs open with the version line, and SIGTERM runs the shutdown sequence.
+# quorvix --home D with capture not started (AutoStart=0): the three diagnostic logs appear in
+# D/QVXkernel, the kernel and event logs open with the version line, and SIGTERM runs the shutdown
+# sequence. (A run with no Quorvix.ini at all captures: live_defaults.sh.)
 set -euo pipefail
 bin=$1
 home=$(mktemp -d)
 trap 'rm -rf "$home"' EXIT
+printf '[Option]\r\nAutoStart=0\r\n' >"$home/Quorvix.ini"
 
 "$bin" --home "$home" SC >"$home/out.txt" 2>&1 &
 pid=$!

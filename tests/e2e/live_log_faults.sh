@@ -28,6 +28,7 @@ for t in tcpdump tshark python3; do
 done
 [ "$mode" != logrotate ] || command -v logrotate >/dev/null || { echo "SKIP: no logrotate"; exit 77; }
 . "$here/../support/smbd_netns.sh"
+. "$here/../support/packaged_logrotate.sh"
 . "$here/../support/quorvix_live.sh"
 capid=
 tmpfs=
@@ -82,17 +83,7 @@ qvx_live_start "$bin" "$ini"
 sleep 1.5  # the capture thread's start-up wait before its first receive
 
 if [ "$mode" = logrotate ]; then
-  cat >"$home/logrotate.conf" <<EOF
-$logdir/Quorvix.log {
-    rotate 5
-    create 0644 root root
-    nocompress
-    missingok
-    postrotate
-        kill -HUP $qpid
-    endscript
-}
-EOF
+  qvx_logrotate_conf "$logdir" "$qpid" >"$home/logrotate.conf"
 fi
 
 # Each lane: fresh smbclient runs back to back, five gets each; a line in progress per run.

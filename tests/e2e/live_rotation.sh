@@ -15,6 +15,7 @@ set -euo pipefail
 bin=$1
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../support/smbd_netns.sh"
+. "$here/../support/packaged_logrotate.sh"
 qpid=
 homes=()
 cleanup() {
@@ -120,17 +121,7 @@ echo "ok: built-in rotation, ${#dated[@]} switches, every access once"
 
 # ---- 2. logrotate with create and a postrotate SIGHUP ----
 start_quorvix LogFileChangeFlg=0
-cat >"$home/logrotate.conf" <<EOF
-$home/Quorvix.log {
-    rotate 5
-    create 0644 root root
-    nocompress
-    missingok
-    postrotate
-        kill -HUP $qpid
-    endscript
-}
-EOF
+qvx_logrotate_conf "$home" "$qpid" >"$home/logrotate.conf"
 burst 31 40
 sleep 0.5
 before=$(starts)

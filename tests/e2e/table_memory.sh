@@ -17,7 +17,7 @@ limit_kb=600000
 # Starts quorvix under the limit; status 124 when it was still running after 5 s.
 start() {
   rm -rf "$home/QVXkernel"
-  printf '[Option]\r\nNbtstatChgOn=0\r\n%s' "$1" >"$home/Quorvix.ini"
+  printf '[Option]\r\nAutoStart=0\r\nNbtstatChgOn=0\r\n%s' "$1" >"$home/Quorvix.ini"
   status=0
   (ulimit -v $limit_kb && exec timeout 5 "$bin" --home "$home" SC) >"$home/out.txt" \
     2>"$home/err.txt" || status=$?

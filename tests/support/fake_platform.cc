@@ -234,6 +234,7 @@ void ResetProgramState() {
   NbtReset();
   QVX_HostCacheClear();
   HostsDataCnt = 0;
+  QVX_SetIniFilePath("");
   OptionSetDefaults(&OptionInfo);
   // At load time every option is 0: the debug log is written until the configuration is read.
   std::memset(&OptionInfo, 0, sizeof OptionInfo);

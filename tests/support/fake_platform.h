@@ -93,6 +93,11 @@ class FakePlatform : public PlatformWrapper {
     fake_hosts_ = true;
   }
   int host_lookups() const { return host_lookups_; }
+  // Lines handed to the system's log: (error level, text).
+  void SystemLog(bool error, const std::string& text) override {
+    system_log_.emplace_back(error, text);
+  }
+  const std::vector<std::pair<bool, std::string>>& system_log() const { return system_log_; }
 
   void SetNow(int year, int month, int day, int hour, int minute, int second);
   void SetExecutablePath(const std::string& p) { exe_path_ = p; }
@@ -150,6 +155,7 @@ class FakePlatform : public PlatformWrapper {
   std::vector<std::string> child_runs_;
   std::map<std::string, std::string> hosts_;
   int host_lookups_ = 0;
+  std::vector<std::pair<bool, std::string>> system_log_;
 };
 
 // Puts the program's globals back to their load-time state (options, log paths and handles).

@@ -1,19 +1,27 @@
 // quorvix: the Linux build without a window. Monitors a Samba server's traffic live.
 //
-//   quorvix [--home DIR] [--smb-conf FILE] [--keep-trying] [OPTION [KERNEL_LOG]]
-//   quorvix --replay FILE [--sessions FILE] [--home DIR] [--smb-conf FILE] [OPTION [KERNEL_LOG]]
+//   quorvix [--config FILE] [--home DIR] [--smb-conf FILE] [--keep-trying] [OPTION [KERNEL_LOG]]
+//   quorvix --replay FILE [--sessions FILE] [--config FILE] [--home DIR] [--smb-conf FILE]
+//           [OPTION [KERNEL_LOG]]
+//   quorvix --version | --help
 //
 // OPTION "SC" suppresses message boxes (here: console notices of the main window and capture
 // control). SIGINT/SIGTERM end the program through the shutdown sequence; SIGHUP reopens the
 // access log and the diagnostic logs under their names (after logrotate moved them away) and
 // touches nothing else: capture goes on. A run that went wrong (lines lost, a log or the capture
 // that could not be opened) ends with status 1 and one console line that says what.
+//
+// As a service it is right at its defaults: capture starts at start-up and the access log is
+// written unless Quorvix.ini says otherwise (the Windows build keeps the specified defaults). An
+// installed program (in /usr/sbin and the like) reads /etc/quorvix/Quorvix.ini and writes its
+// logs under /var/log/quorvix; a program run where it was built keeps everything beside itself.
 #include <signal.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -23,12 +31,16 @@
 #include "app/controller.h"
 #include "app/headless/console_view.h"
 #include "app/startup.h"
+#include "audit/events.h"
 #include "base/dbglog.h"
 #include "base/option.h"
 #include "capture/capture_clock.h"
 #include "capture/capture_connector.h"
+#include "capture/capture_control.h"
 #include "capture/replay.h"
 #include "connector/qvx_wpcap_con.h"
+#include "export/json_lines.h"
+#include "export/syslog_sink.h"
 #include "platform/platform.h"
 #include "platform/posix/samba.h"
 
@@ -51,26 +63,172 @@ class HomePlatform : public qvx::PlatformWrapper {
   std::string home_;
 };
 
-void Usage() {
-  std::fprintf(stderr,
-               "usage: quorvix [--home DIR] [--smb-conf FILE] [--keep-trying] "
-               "[OPTION [KERNEL_LOG]]\n"
-               "       quorvix --replay FILE [--sessions FILE] [--home DIR] [--smb-conf FILE]\n"
-               "               [OPTION [KERNEL_LOG]]\n"
-               "  --home DIR   keep Quorvix.ini, Quorvix.log and QVXkernel/ in DIR\n"
-               "  --smb-conf FILE  the Samba configuration the shares are read from\n"
-               "                   (default /etc/samba/smb.conf)\n"
-               "  --replay FILE    run on a capture file (pcap or pcapng) instead of an adapter,\n"
-               "                   with the clock at each frame's time; ends at its end\n"
-               "  --sessions FILE  replay: the server's sessions from this smbstatus -j output\n"
-               "                   (default: from the connections in the capture)\n"
-               "  --keep-trying    live: when the capture cannot be opened, try again every\n"
-               "                   10 s instead of ending with status 1\n"
-               "  OPTION       SC: no message boxes\n"
-               "  KERNEL_LOG   full path of the kernel log\n");
+#ifndef QVX_PACKAGE_VERSION
+#define QVX_PACKAGE_VERSION "0"
+#endif
+
+constexpr const char* kInstalledConfig = "/etc/quorvix/Quorvix.ini";
+constexpr const char* kInstalledLogDir = "/var/log/quorvix";
+
+void Usage(FILE* to) {
+  std::fprintf(
+      to,
+      "usage: quorvix [--config FILE] [--home DIR] [--smb-conf FILE] [--keep-trying]\n"
+      "               [OPTION [KERNEL_LOG]]\n"
+      "       quorvix --replay FILE [--sessions FILE] [--config FILE] [--home DIR]\n"
+      "               [--smb-conf FILE] [OPTION [KERNEL_LOG]]\n"
+      "       quorvix --version | --help\n"
+      "Audits the SMB accesses to this Samba server from its network traffic (live, through\n"
+      "libpcap) or from a capture file, into a CSV access log.\n"
+      "  --config FILE    the configuration to read (default: /etc/quorvix/Quorvix.ini for an\n"
+      "                   installed program, else Quorvix.ini beside the program or in --home)\n"
+      "  --home DIR       keep Quorvix.ini, Quorvix.log and QVXkernel/ in DIR (default:\n"
+      "                   /var/log/quorvix for the logs of an installed program, else the\n"
+      "                   folder of the program)\n"
+      "  --smb-conf FILE  the Samba configuration the shares are read from\n"
+      "                   (default /etc/samba/smb.conf)\n"
+      "  --replay FILE    run on a capture file (pcap or pcapng) instead of an adapter,\n"
+      "                   with the clock at each frame's time; ends at its end\n"
+      "  --sessions FILE  replay: the server's sessions from this smbstatus -j output\n"
+      "                   (default: from the connections in the capture)\n"
+      "  --keep-trying    live: when the capture cannot be opened, try again every\n"
+      "                   10 s instead of ending with status 1\n"
+      "  --version        print the version and end\n"
+      "  --help, -h       print this help and end\n"
+      "  OPTION           SC: no message boxes\n"
+      "  KERNEL_LOG       full path of the kernel log\n"
+      "Defaults of this build: AutoStart=1, LogFileWriteFlg=1. SIGHUP reopens the logs.\n"
+      "See quorvix(8).\n");
+}
+
+// A program installed by the package (or by hand into a system folder) follows the file system
+// hierarchy; one run where it was built keeps its files beside itself, as the Windows build.
+bool InstalledProgram() {
+  const std::string exe = qvx::NativePlatform().ExecutablePath();
+  const size_t cut = exe.rfind('/');
+  if (cut == std::string::npos) return false;
+  const std::string dir = exe.substr(0, cut);
+  for (const char* d :
+       {"/usr/sbin", "/usr/bin", "/sbin", "/bin", "/usr/local/sbin", "/usr/local/bin"})
+    if (dir == d) return true;
+  return false;
+}
+
+// The first lines of a run say what it is doing, so that a first run is never silent about it.
+void TellSettings(bool replay, bool smb_conf_given) {
+  char ini[512] = {};
+  qvx::QVX_IniFileName(ini, sizeof ini);
+  const bool there = qvx::platform().FileExists(ini);
+  std::fprintf(stderr, "quorvix %s: configuration %s%s\n", QVX_PACKAGE_VERSION, ini,
+               there ? "" : " (not there: every setting takes its default)");
+  std::vector<qvx::ServerShare> shares;
+  const bool listed = qvx::platform().ListShares(&shares);
+  std::string names;
+  int count = 0;
+  for (const qvx::ServerShare& sh : shares) {
+    if (sh.type == 3) continue;  // IPC$
+    ++count;
+    if (names.size() < 200) names += (names.empty() ? "" : ", ") + sh.name;
+  }
+  const std::string source =
+      replay && !smb_conf_given ? std::string("none given (--smb-conf)") : qvx::SambaConfigPath();
+  if (listed)
+    std::fprintf(stderr, "quorvix: shares from %s: %d%s%s%s\n", source.c_str(), count,
+                 count ? " (" : "", names.c_str(), count ? ")" : "");
+  else
+    std::fprintf(stderr, "quorvix: shares from %s: cannot be read (paths will be unknown)\n",
+                 source.c_str());
+  if (qvx::OptionInfo.LogFileWriteFlg == 1)
+    std::fprintf(stderr, "quorvix: access log %s\n", qvx::OptionInfo.LogFilePath);
+  else
+    std::fprintf(stderr, "quorvix: access log off (LogFileWriteFlg=%d in %s)\n",
+                 qvx::OptionInfo.LogFileWriteFlg, ini);
+  std::fprintf(stderr, "quorvix: diagnostic logs %s, %s, %s\n", qvx::szLogfileName,
+               qvx::szLogfileName1, qvx::szLogfileName2);
+  if (!replay && qvx::OptionInfo.AutoStart != 1)
+    std::fprintf(stderr,
+                 "quorvix: AutoStart=%d in %s: capture waits for a Start command, which this "
+                 "build without a window cannot give; nothing will be captured\n",
+                 qvx::OptionInfo.AutoStart, ini);
 }
 
 constexpr int kRetrySeconds = 10;
+
+// The outputs for a central collector, besides the access log (keys of Quorvix.ini, [Option]):
+//   JsonLogFlg=1      JSON Lines beside the access log (JsonLogPath, default Quorvix.jsonl)
+//   SyslogFlg=1       RFC 5424 records to SyslogTarget (default unix:/dev/log, or tcp:HOST:PORT),
+//                     at most SyslogQueueMax (default 10000) held while it cannot be reached
+struct Exports {
+  std::unique_ptr<qvx::JsonLinesSink> json;
+  std::unique_ptr<qvx::SyslogSink> syslog;
+};
+
+std::string IniText(const char* ini, const char* key, const std::string& def) {
+  char buf[1024] = {};
+  qvx::platform().GetProfileString(qvx::kIniSection, key, def, buf, sizeof buf, ini);
+  return buf;
+}
+
+// Adds the outputs Quorvix.ini switches on to the run's outputs. False when one that is on
+// cannot be had (the run then ends, as with an access log that cannot be had).
+bool StartExports(Exports* x, std::string* why) {
+  char ini[512] = {};
+  qvx::QVX_IniFileName(ini, sizeof ini);
+  const std::string host = qvx::platform().HostName();
+  if (qvx::platform().GetProfileInt(qvx::kIniSection, "JsonLogFlg", 0, ini) == 1) {
+    std::string def = qvx::OptionInfo.LogFilePath;
+    const size_t slash = def.rfind('/');
+    const size_t dot = def.rfind('.');
+    def = (dot != std::string::npos && (slash == std::string::npos || dot > slash)
+               ? def.substr(0, dot)
+               : def) +
+          ".jsonl";
+    x->json = std::make_unique<qvx::JsonLinesSink>(IniText(ini, "JsonLogPath", def), host,
+                                                   QVX_PACKAGE_VERSION);
+    if (!x->json->Open()) {
+      *why = "the JSON Lines file cannot be used: " + x->json->path();
+      return false;
+    }
+    qvx::QVX_Sinks().Add(x->json.get());
+    std::fprintf(stderr, "quorvix: JSON Lines %s\n", x->json->path().c_str());
+  }
+  if (qvx::platform().GetProfileInt(qvx::kIniSection, "SyslogFlg", 0, ini) == 1) {
+    const std::string target = IniText(ini, "SyslogTarget", "unix:/dev/log");
+    int queue = qvx::platform().GetProfileInt(qvx::kIniSection, "SyslogQueueMax", 10000, ini);
+    if (queue <= 0) queue = 10000;
+    x->syslog = std::make_unique<qvx::SyslogSink>(target, static_cast<size_t>(queue), host,
+                                                  QVX_PACKAGE_VERSION, static_cast<long>(getpid()));
+    x->syslog->Start();
+    qvx::QVX_Sinks().Add(x->syslog.get());
+    std::fprintf(stderr, "quorvix: syslog records to %s (queue of %d)\n", target.c_str(), queue);
+  }
+  return true;
+}
+
+void TellExportNotices(Exports* x) {
+  if (x->syslog)
+    for (const std::string& n : x->syslog->TakeNotices())
+      std::fprintf(stderr, "quorvix: %s\n", n.c_str());
+}
+
+Exports g_exports;
+
+// After capture has stopped: the queue is sent (a few seconds at most) and what was lost is
+// added to the run's errors.
+void StopExports(Exports* x, std::vector<std::string>* errors) {
+  if (x->syslog) {
+    x->syslog->Stop(5000);
+    qvx::QVX_Sinks().Remove(x->syslog.get());
+    TellExportNotices(x);
+    if (const uint64_t d = x->syslog->dropped(); d > 0)
+      errors->push_back(std::to_string(d) + " syslog records were dropped");
+  }
+  if (x->json) {
+    qvx::QVX_Sinks().Remove(x->json.get());
+    if (const uint64_t l = x->json->lost(); l > 0)
+      errors->push_back(std::to_string(l) + " JSON Lines records could not be written");
+  }
+}
 
 // Ends a run that has closed: status 0 when nothing went wrong, else 1 and one console line that
 // says all of it.
@@ -121,6 +279,8 @@ int Replay(qvx::ConsoleView& view, const std::string& file, bool smb_seen) {
   qvx::QVX_OnCommand(qvx::kIdmStop);
   qvx::QVX_AccessLogLossNotice(nullptr);
   qvx::QVX_OnClose();
+  std::vector<std::string> errors;
+  StopExports(&g_exports, &errors);
   std::fprintf(stderr, "quorvix: replayed %llu frames of %s in %.3f s (%.0f frames/s)\n",
                static_cast<unsigned long long>(frames), file.c_str(), secs,
                secs > 0 ? static_cast<double>(frames) / secs : 0.0);
@@ -130,13 +290,14 @@ int Replay(qvx::ConsoleView& view, const std::string& file, bool smb_seen) {
                  "quorvix: no frame of %s goes to TCP port 445: it holds no SMB traffic to "
                  "audit\n",
                  file.c_str());
-  return Finish({});
+  return Finish(std::move(errors));
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   std::string home;
+  std::string config;
   std::string replay;
   std::string sessions;
   bool smb_conf = false;
@@ -146,6 +307,11 @@ int main(int argc, char** argv) {
     std::string a = argv[i];
     if (a == "--home" && i + 1 < argc) {
       home = argv[++i];
+    } else if (a == "--config" && i + 1 < argc) {
+      config = argv[++i];
+    } else if (a == "--version") {
+      std::printf("quorvix %s (%s)\n", QVX_PACKAGE_VERSION, qvx::kVersionText);
+      return 0;
     } else if (a == "--smb-conf" && i + 1 < argc) {
       qvx::SetSambaConfigPath(argv[++i]);
       smb_conf = true;
@@ -156,16 +322,26 @@ int main(int argc, char** argv) {
     } else if (a == "--keep-trying") {
       keep_trying = true;
     } else if (a == "--help" || a == "-h") {
-      Usage();
+      Usage(stdout);
       return 0;
     } else if (a.size() > 1 && a[0] == '-' && a[1] == '-') {
       std::fprintf(stderr, "quorvix: unknown option %s\n", a.c_str());
-      Usage();
+      Usage(stderr);
       return 2;
     } else {
       args.push_back(argv[i]);
     }
   }
+
+  // Right at its defaults: capture at start-up, the access log written (Quorvix.ini may say
+  // otherwise). Only this shell sets them; the Windows build keeps the specified ones.
+  qvx::QVX_SetIntDefault("AutoStart", 1);
+  qvx::QVX_SetIntDefault("LogFileWriteFlg", 1);
+  if (InstalledProgram()) {
+    if (config.empty() && home.empty()) config = kInstalledConfig;
+    if (home.empty()) home = kInstalledLogDir;
+  }
+  if (!config.empty()) qvx::QVX_SetIniFilePath(config);
 
   std::unique_ptr<HomePlatform> home_platform;
   if (!home.empty()) {
@@ -206,6 +382,8 @@ int main(int argc, char** argv) {
     qvx::SetPlatform(clock_platform.get());
   }
 
+  // Error lines of the diagnostic logs also go to syslog / the journal, with their ids.
+  qvx::platform().OpenSystemLog("quorvix");
   if (!qvx::QVX_StartUp(static_cast<int>(args.size()), args.data())) {
     std::fprintf(stderr, "quorvix: ended with errors: the diagnostic logs cannot be made\n");
     return 1;
@@ -232,6 +410,13 @@ int main(int argc, char** argv) {
     qvx::QVX_OnClose();
     return Finish({error});
   }
+  TellSettings(!replay.empty(), smb_conf);
+  if (std::string why; !StartExports(&g_exports, &why)) {
+    qvx::QVX_OnClose();
+    std::vector<std::string> errors{why};
+    StopExports(&g_exports, &errors);
+    return Finish(std::move(errors));
+  }
   if (!replay.empty()) return Replay(view, replay, smb_seen);
 
   // The message loop: posted commands at once, the timer on every new wall-clock second.
@@ -241,6 +426,7 @@ int main(int argc, char** argv) {
   // that cannot be opened (at start, or at a restart) ends the run.
   bool want_capture = false;
   bool retrying = false;
+  bool told_capture = false;
   int64_t last_try = 0;
   std::vector<std::string> errors;
   uint64_t lost_shown = 0;
@@ -261,6 +447,7 @@ int main(int argc, char** argv) {
       // A storm of signals is one reopen per pass of the loop, each between two lines.
       g_reopen = 0;
       qvx::QVX_LogsReopen();
+      if (g_exports.json) g_exports.json->Reopen();
     }
     int64_t now = qvx::platform().Now().t;
     if (want_capture && qvx::data.LoggingFlg == 0) {
@@ -281,8 +468,14 @@ int main(int argc, char** argv) {
       }
     } else if (retrying && qvx::data.LoggingFlg != 0) {
       retrying = false;
-      std::fprintf(stderr, "quorvix: capture opened on the adapter of %s\n",
-                   qvx::OptionInfo.IpAddress);
+      told_capture = true;
+      std::fprintf(stderr, "quorvix: capture opened on %s, the adapter of %s\n",
+                   qvx::QVX_CaptureAdapter().c_str(), qvx::OptionInfo.IpAddress);
+    }
+    if (!told_capture && qvx::data.LoggingFlg != 0) {
+      told_capture = true;
+      std::fprintf(stderr, "quorvix: capturing on %s, the adapter of %s\n",
+                   qvx::QVX_CaptureAdapter().c_str(), qvx::OptionInfo.IpAddress);
     }
     if (now != last_tick) {
       last_tick = now;
@@ -302,6 +495,7 @@ int main(int argc, char** argv) {
                      static_cast<unsigned long long>(lost_now));
       }
     }
+    TellExportNotices(&g_exports);
     for (const std::string& notice : qvx::QVX_AccessLogTakeNotices())
       std::fprintf(stderr, "quorvix: %s\n", notice.c_str());
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -310,5 +504,6 @@ int main(int argc, char** argv) {
     errors.push_back(std::string("capture could not be opened on the adapter of ") +
                      qvx::OptionInfo.IpAddress + " by the end (see the kernel log)");
   qvx::QVX_OnClose();
+  StopExports(&g_exports, &errors);
   return Finish(std::move(errors));
 }

@@ -11,11 +11,15 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
+#include <syslog.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -124,6 +128,78 @@ class PosixFile : public WritableFile {
   int fd_;
 };
 
+class PosixChannel : public MessageChannel {
+ public:
+  PosixChannel(int fd, bool stream) : fd_(fd), stream_(stream) {}
+  ~PosixChannel() override { ::close(fd_); }
+  bool Send(const void* data, size_t size) override {
+    const char* p = static_cast<const char*>(data);
+    if (!stream_) return ::send(fd_, p, size, MSG_NOSIGNAL) == static_cast<ssize_t>(size);
+    while (size > 0) {
+      const ssize_t n = ::send(fd_, p, size, MSG_NOSIGNAL);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      p += n;
+      size -= static_cast<size_t>(n);
+    }
+    return true;
+  }
+
+ private:
+  int fd_;
+  bool stream_;
+};
+
+std::unique_ptr<MessageChannel> OpenPosixChannel(const std::string& target, std::string* error) {
+  if (target.rfind("unix:", 0) == 0) {
+    const std::string path = target.substr(5);
+    struct sockaddr_un sa {};
+    sa.sun_family = AF_UNIX;
+    if (path.empty() || path.size() >= sizeof sa.sun_path) {
+      *error = "no socket path";
+      return nullptr;
+    }
+    std::memcpy(sa.sun_path, path.data(), path.size());
+    const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
+      *error = path + ": " + std::strerror(errno);
+      if (fd >= 0) ::close(fd);
+      return nullptr;
+    }
+    return std::make_unique<PosixChannel>(fd, false);
+  }
+  if (target.rfind("tcp:", 0) == 0) {
+    const std::string rest = target.substr(4);
+    const size_t colon = rest.rfind(':');
+    if (colon == std::string::npos || colon == 0) {
+      *error = "not tcp:HOST:PORT";
+      return nullptr;
+    }
+    const std::string host = rest.substr(0, colon), port = rest.substr(colon + 1);
+    struct addrinfo hints {};
+    hints.ai_socktype = SOCK_STREAM;
+    struct addrinfo* res = nullptr;
+    if (const int rc = ::getaddrinfo(host.c_str(), port.c_str(), &hints, &res); rc != 0) {
+      *error = host + ": " + ::gai_strerror(rc);
+      return nullptr;
+    }
+    int fd = -1;
+    for (struct addrinfo* a = res; a && fd < 0; a = a->ai_next) {
+      fd = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol);
+      if (fd >= 0 && ::connect(fd, a->ai_addr, a->ai_addrlen) != 0) {
+        *error = target + ": " + std::strerror(errno);
+        ::close(fd);
+        fd = -1;
+      }
+    }
+    ::freeaddrinfo(res);
+    if (fd < 0) return nullptr;
+    return std::make_unique<PosixChannel>(fd, true);
+  }
+  *error = "neither unix:PATH nor tcp:HOST:PORT: " + target;
+  return nullptr;
+}
+
 class PosixPlatform : public Platform {
  public:
   LocalTime Now() override { return LocalTimeFromTimeT(static_cast<int64_t>(std::time(nullptr))); }
@@ -170,6 +246,25 @@ class PosixPlatform : public Platform {
     return std::string(buf, static_cast<size_t>(n));
   }
   std::string SystemDirectory() override { return "/var/log"; }
+  void OpenSystemLog(const std::string& ident) override {
+    // openlog keeps the pointer: the text must outlive the run.
+    static std::string kept;
+    kept = ident;
+    ::openlog(kept.c_str(), LOG_PID | LOG_NDELAY, LOG_DAEMON);
+    syslog_open_ = true;
+  }
+  std::unique_ptr<MessageChannel> OpenMessageChannel(const std::string& target,
+                                                     std::string* error) override {
+    return OpenPosixChannel(target, error);
+  }
+  std::string HostName() override {
+    char name[256] = {};
+    if (::gethostname(name, sizeof name - 1) != 0) return std::string();
+    return name;
+  }
+  void SystemLog(bool error, const std::string& text) override {
+    if (syslog_open_) ::syslog(error ? LOG_ERR : LOG_WARNING, "%s", text.c_str());
+  }
   std::string CurrentDirectory() override {
     char buf[PATH_MAX + 1];
     return ::getcwd(buf, sizeof buf) ? std::string(buf) : std::string(".");
@@ -470,6 +565,9 @@ class PosixPlatform : public Platform {
     std::fprintf(stderr, "[%s] %s\n", caption.c_str(), text.c_str());
     return kIdOk;
   }
+
+ private:
+  std::atomic<bool> syslog_open_{false};
 };
 
 }  // namespace

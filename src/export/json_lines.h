@@ -1,0 +1,35 @@
+// The access events as a JSON Lines file beside the access log: one JSON object per line (LF),
+// written for every event the access log would write. Reopened under its name on SIGHUP, as the
+// access log (logrotate moves both).
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "base/access_event.h"
+#include "platform/platform.h"
+
+namespace qvx {
+
+class JsonLinesSink : public EventSink {
+ public:
+  JsonLinesSink(std::string path, std::string host, std::string version)
+      : path_(std::move(path)), host_(std::move(host)), version_(std::move(version)) {}
+  // Opens the file (its folders made); false when it cannot be had.
+  bool Open();
+  // Opens the file again under its name, after logrotate moved it.
+  void Reopen();
+  void Write(const AccessEvent& e) override;
+  // Lines that could not be written (each also named in the kernel log).
+  uint64_t lost() const { return lost_; }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::mutex lock_;
+  std::string path_, host_, version_;
+  std::unique_ptr<WritableFile> file_;
+  uint64_t lost_ = 0;
+};
+
+}  // namespace qvx
