@@ -51,7 +51,6 @@ void JoinCaptureThread(DATA& data) {
 
 }  // namespace
 
-
 int QVX_Stop_Logging(DATA& data) {
   data.LoggingFlg = 0;
   DiagLogLine(DiagLog::kKernel, 1, "QVX_I03-020 QVX_StartandStop_Logging End Start[%d][%ld]\r\n",
