@@ -4,13 +4,10 @@
 #include <cstdlib>
 #include <cstring>
 
-#ifdef __linux__
-#include <sys/mman.h>
-#endif
-
 #include "base/alloc.h"
 #include "base/dbglog.h"
 #include "base/option.h"
+#include "platform/platform.h"
 #include "serverinfo/server_info.h"
 #include "tracking/access_data.h"
 #include "tracking/session_tree.h"
@@ -31,17 +28,9 @@ bool QVX_AllocTables() {
       static_cast<NetWkSessionInfoStSt*>(std::calloc(net + 1, sizeof(NetWkSessionInfoStSt)));
   // One spare byte, as the records have always been allocated.
   AccessData = static_cast<AccessDataSt*>(std::calloc(rows * sizeof(AccessDataSt) + 1, 1));
-#ifdef __linux__
   // The records fill in row by row as accesses come: in large pages the first touch of each
   // costs one fault per 2 MB instead of one per 4 KB. Only advice; untouched pages stay unused.
-  if (AccessData) {
-    const uintptr_t page = 2u << 20;
-    const uintptr_t begin = (reinterpret_cast<uintptr_t>(AccessData) + page - 1) & ~(page - 1);
-    const uintptr_t end =
-        (reinterpret_cast<uintptr_t>(AccessData) + rows * sizeof(AccessDataSt)) & ~(page - 1);
-    if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-  }
-#endif
+  if (AccessData) platform().AdviseLargePages(AccessData, rows * sizeof(AccessDataSt));
   AccessDataUsed = 0;
   const bool sessions_ok = QVX_SessionTreeAlloc();
   NetShareInfoDataNo = 0;

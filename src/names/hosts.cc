@@ -34,25 +34,31 @@ int QVX_HostsRead(void* /*data*/, const char* szFolder) {
   char*** fresh = mallocChar3D(kHostsDataEntries, 2, kHostField);
   int cnt = 0;
   int rc = 1;
-  std::FILE* f = (fresh && szFolder) ? std::fopen(szFolder, "r") : nullptr;
-  if (f) {
+  std::string text;
+  if (fresh && szFolder && platform().ReadWholeFile(szFolder, &text)) {
     rc = 0;
-    char line[kHostLine];
     int number = 0;
-    while (std::fgets(line, sizeof line, f)) {
+    for (size_t pos = 0; pos < text.size();) {
+      const size_t nl = text.find('\n', pos);
+      const size_t begin = pos;
+      const size_t len = (nl == std::string::npos ? text.size() : nl) - begin;
+      pos = nl == std::string::npos ? text.size() : nl + 1;
       ++number;
-      // A line the buffer cannot hold is skipped whole: its tail read as a line of its own
+      // A line longer than the line buffer is skipped whole: its tail read as a line of its own
       // would name a host.
-      int c = '\n';
-      if (std::strchr(line, '\n') == nullptr && (c = std::fgetc(f)) != EOF && c != '\n') {
-        while ((c = std::fgetc(f)) != EOF && c != '\n') {
-        }
+      if (len > kHostLine - 1) {
         QVX_KLOG(
             "QVX_E02-017 QVX_HostsRead[%d][%ld] : QVX_hostsファイル %d 行目は %d "
             "文字を超えるため読み飛ばしました。(%s)\r\n",
             number, static_cast<int>(kHostLine - 2), szFolder);
         continue;
       }
+      // The line with its break where the buffer has room for it.
+      char line[kHostLine + 1];
+      std::memcpy(line, text.data() + begin, len);
+      size_t n = len;
+      if (nl != std::string::npos && n + 1 <= kHostLine - 1) line[n++] = '\n';
+      line[n] = '\0';
       if (line[0] == '#') continue;
       if (cnt >= kHostsDataEntries) continue;  // further lines are ignored
       char* name = fresh[cnt][0];
@@ -77,7 +83,6 @@ int QVX_HostsRead(void* /*data*/, const char* szFolder) {
       }
       ++cnt;
     }
-    std::fclose(f);
   }
   if (!fresh) return 1;
   char*** old;

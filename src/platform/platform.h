@@ -181,6 +181,10 @@ class Platform {
   virtual bool WriteProfileString(const std::string& section, const std::string& key,
                                   const std::string& value, const std::string& path) = 0;
 
+  // Advice that [p, p + size) fills in slowly and is best backed by large pages; nothing where
+  // the system has no such advice.
+  virtual void AdviseLargePages(void* /*p*/, size_t /*size*/) {}
+
   // --- the local server and network ---
   virtual bool ListShares(std::vector<ServerShare>* out) = 0;
   virtual bool ListSessions(std::vector<ServerSession>* out) = 0;
@@ -282,6 +286,7 @@ class PlatformWrapper : public Platform {
   AddressListResult LocalIPv4Addresses(std::vector<std::string>* out) override {
     return target_->LocalIPv4Addresses(out);
   }
+  void AdviseLargePages(void* p, size_t size) override { target_->AdviseLargePages(p, size); }
   bool HostByName(const std::string& name, std::string* ip, int* err) override {
     return target_->HostByName(name, ip, err);
   }

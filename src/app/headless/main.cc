@@ -15,10 +15,8 @@
 // written unless Quorvix.ini says otherwise (the Windows build keeps the specified defaults). An
 // installed program (in /usr/sbin and the like) reads /etc/quorvix/Quorvix.ini and writes its
 // logs under /var/log/quorvix; a program run where it was built keeps everything beside itself.
-#include <signal.h>
-#include <unistd.h>
-
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -42,6 +40,7 @@
 #include "export/json_lines.h"
 #include "export/syslog_sink.h"
 #include "platform/platform.h"
+#include "platform/posix/process.h"
 #include "platform/posix/samba.h"
 
 namespace {
@@ -197,7 +196,7 @@ bool StartExports(Exports* x, std::string* why) {
     int queue = qvx::platform().GetProfileInt(qvx::kIniSection, "SyslogQueueMax", 10000, ini);
     if (queue <= 0) queue = 10000;
     x->syslog = std::make_unique<qvx::SyslogSink>(target, static_cast<size_t>(queue), host,
-                                                  QVX_PACKAGE_VERSION, static_cast<long>(getpid()));
+                                                  QVX_PACKAGE_VERSION, qvx::QVX_ProcessId());
     x->syslog->Start();
     qvx::QVX_Sinks().Add(x->syslog.get());
     std::fprintf(stderr, "quorvix: syslog records to %s (queue of %d)\n", target.c_str(), queue);
@@ -389,15 +388,10 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  struct sigaction sa {};
-  sa.sa_handler = OnStop;
-  sigaction(SIGINT, &sa, nullptr);
-  sigaction(SIGTERM, &sa, nullptr);
-  sa.sa_handler = OnHangUp;
-  sigaction(SIGHUP, &sa, nullptr);
+  qvx::QVX_OnProcessSignals(OnStop, OnHangUp);
 
   // Rows show as they come on a terminal; into a file or pipe they go in blocks.
-  if (isatty(STDOUT_FILENO)) std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  if (qvx::QVX_StdoutIsTerminal()) std::setvbuf(stdout, nullptr, _IOLBF, 0);
   qvx::ConsoleView view(stdout);
   if (!qvx::QVX_OnInitDialog(view)) {
     std::fprintf(stderr, "quorvix: the program could not start; the kernel log %s says why\n",

@@ -11,6 +11,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -512,6 +513,12 @@ class PosixPlatform : public Platform {
     return AddressListResult::kOk;
   }
 
+  void AdviseLargePages(void* p, size_t size) override {
+    const uintptr_t page = 2u << 20;
+    const uintptr_t begin = (reinterpret_cast<uintptr_t>(p) + page - 1) & ~(page - 1);
+    const uintptr_t end = (reinterpret_cast<uintptr_t>(p) + size) & ~(page - 1);
+    if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+  }
   bool HostByName(const std::string& name, std::string* ip, int* err) override {
     struct addrinfo hints {};
     hints.ai_family = AF_INET;
