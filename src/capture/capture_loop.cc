@@ -9,6 +9,7 @@
 
 #include "app/tables.h"
 #include "audit/answer.h"
+#include "audit/file_access.h"
 #include "audit/open_files.h"
 #include "base/dbglog.h"
 #include "base/option.h"
@@ -31,7 +32,6 @@
 #include "smb1/tree_connect.h"
 #include "smb2/answer.h"
 #include "smb2/create.h"
-#include "audit/file_access.h"
 #include "smb2/handles.h"
 #include "smb2/other_command.h"
 #include "smb2/tree_connect.h"
@@ -62,6 +62,8 @@ constexpr size_t kUnreadableKept = 4096;
 }  // namespace
 
 int64_t QVX_CaptureHandledTimeUs() { return g_handled_us.load(std::memory_order_relaxed); }
+
+void QVX_CaptureHandledTimeReset() { g_handled_us.store(0, std::memory_order_relaxed); }
 int64_t QVX_CaptureThreadFrameUs() { return t_frame_us; }
 uint64_t QVX_CaptureDroppedTotal() { return g_dropped_total.load(std::memory_order_relaxed); }
 void QVX_CaptureDroppedReset() { g_dropped_total.store(0); }
@@ -917,7 +919,7 @@ unsigned long QVX_LogThread(void* pData) {
 
   Run r;
   r.data = data;
-  g_handled_us.store(0, std::memory_order_relaxed);
+  QVX_CaptureHandledTimeReset();
   r.recvData = static_cast<unsigned char*>(std::calloc(kRecvBufSize, 1));
   QVX_CaptureShareRefresh();
   QVX_CaptureListIndexReset();

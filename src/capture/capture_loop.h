@@ -56,6 +56,8 @@ unsigned long QVX_LogThread(void* pData);
 // Capture time (microseconds since 1970) of the frame being handled or handled last; a request
 // handled after its answer keeps its own time. 0 before any.
 int64_t QVX_CaptureHandledTimeUs();
+// Forgets the time of the last frame handled, as a new capture run does at its start.
+void QVX_CaptureHandledTimeReset();
 // The same, but only on the capture thread while it handles a frame; 0 on every other thread.
 int64_t QVX_CaptureThreadFrameUs();
 // Frames the capture dropped since the program started (the start-up resets it).

@@ -14,6 +14,7 @@
 #include "app/tables.h"
 #include "base/dbglog.h"
 #include "base/option.h"
+#include "capture/capture_loop.h"
 #include "capture/smb_command_table.h"
 #include "names/hosts.h"
 #include "names/nbt.h"
@@ -244,6 +245,7 @@ void ResetProgramState() {
   ChangeDayValue = 0;
   QVX_LogRotationReset();
   QVX_InstallStandardSinks();
+  QVX_CaptureHandledTimeReset();
 }
 
 }  // namespace qvx::test
