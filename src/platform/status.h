@@ -43,7 +43,8 @@ class Status {
 
 // The system's text for an OS error number (errno, or a Win32 error code on Windows).
 std::string OsErrorText(int os_error);
-// The status of a call on path that failed with os_error: a name that is not there is not found,
+// The status of a call on path that failed with os_error: a name that is not there (or could not
+// be) is not found,
 // a refusal for rights is denied, anything else an I/O error.
 Status StatusOfOsError(std::string path, int os_error);
 

@@ -51,8 +51,10 @@ std::string Status::ToString() const {
 }
 
 Status StatusOfOsError(std::string path, int err) {
-  // A name that runs through something that is no folder is not there either.
-  if (err == ENOENT || err == ENOTDIR) return Status::NotFound(std::move(path), err);
+  // A name that runs through something that is no folder, or that no file system could hold,
+  // is not there either.
+  if (err == ENOENT || err == ENOTDIR || err == ENAMETOOLONG)
+    return Status::NotFound(std::move(path), err);
   if (err == EACCES || err == EPERM) return Status::Denied(std::move(path), err);
   return Status::IoError(std::move(path), err);
 }

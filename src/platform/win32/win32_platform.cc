@@ -33,7 +33,8 @@ std::string Status::ToString() const {
 
 Status StatusOfOsError(std::string path, int e) {
   const DWORD err = static_cast<DWORD>(e);
-  if (err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND)
+  if (err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND ||
+      err == ERROR_FILENAME_EXCED_RANGE || err == ERROR_INVALID_NAME)
     return Status::NotFound(std::move(path), e);
   if (err == ERROR_ACCESS_DENIED || err == ERROR_SHARING_VIOLATION)
     return Status::Denied(std::move(path), e);
