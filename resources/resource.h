@@ -11,6 +11,10 @@
 #define IDS_PRODUCT 121
 #define IDC_LIST_VIEW 10000
 #define IDC_STATUS_BAR 10001
+#define IDC_FILTER_EDIT 10002
+#define IDC_FILTER_LABEL 10003
+#define IDD_FIND 140
+#define IDC_FIND_TEXT 1401
 #define IDI_MAIN 5
 #define IDI_SMALL 6
 
@@ -32,6 +36,15 @@
 #define IDM_REFERENCE 40042
 #define IDM_UPDATE 40035
 #define IDM_VERSION 40034
+// The list's own commands (menu "Edit", the rows' context menu, File -> Export).
+#define IDM_COPY 40100
+#define IDM_COPY_PATH 40101
+#define IDM_FILTER_VALUE 40102
+#define IDM_FILTER_CLEAR 40103
+#define IDM_FIND 40104
+#define IDM_FIND_NEXT 40105
+#define IDM_EXPORT 40106
+#define IDR_LISTMENU 141
 
 // Options dialog 116 (control ids in src/app/option_dialog.h).
 #define IDC_OPT_LOG_PATH 1101

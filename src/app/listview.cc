@@ -87,7 +87,31 @@ bool Refused(int item) {
 
 }  // namespace
 
+std::recursive_mutex& QVX_ListLock() {
+  static std::recursive_mutex lock;
+  return lock;
+}
+
+const char* QVX_RecordCell(int record, int column) {
+  if (column < 0 || column >= kListColumns || Refused(record)) return "";
+  const char* field =
+      reinterpret_cast<const char*>(&AccessData[record]) + kColumnFields[column].offset;
+  // Every field keeps its terminator in its last byte, whatever was copied into it.
+  return field;
+}
+
+std::string QVX_RecordCellText(int record, int column) {
+  const char* cell = QVX_RecordCell(record, column);
+  const size_t n =
+      strnlen(cell, kColumnFields[column < 0 || column >= kListColumns ? 0 : column].keep);
+  if (QVX_TextIsPlain(cell, n)) return std::string(cell, n);
+  std::string out;
+  QVX_AppendEscaped(out, cell, n);
+  return out;
+}
+
 int InsItem(void* /*hList*/, const char* str, int item, int iSub, int UserChkFlg) {
+  std::lock_guard<std::recursive_mutex> lock(QVX_ListLock());
   View* view = QVX_View();
   if (str == nullptr) str = "";
   if (UserChkFlg != 0) {
@@ -107,6 +131,7 @@ int InsItem(void* /*hList*/, const char* str, int item, int iSub, int UserChkFlg
 }
 
 void SetSubitem(void* /*hList*/, const char* str, int item, int subitem, int UserChkFlg) {
+  std::lock_guard<std::recursive_mutex> lock(QVX_ListLock());
   View* view = QVX_View();
   if (str == nullptr) str = "";
   if (UserChkFlg != 0) {
@@ -126,6 +151,7 @@ int QVX_AppendRow(const LocalTime& when, const char* const cells[kListColumns - 
   char time_text[32];
   DateTimeText(time_text, sizeof time_text, when.year, when.month, when.day, when.hour, when.minute,
                when.second);
+  std::lock_guard<std::recursive_mutex> lock(QVX_ListLock());
   MakeRoom(routine);
   int rc = InsItem(data.hListView, time_text, nListIndex, 0, 0);
   if (rc == 0) {

@@ -2,11 +2,22 @@
 // row-append procedure with the reset of a full list, and the status bar texts.
 #pragma once
 
+#include <mutex>
+#include <string>
+
 #include "platform/platform.h"
 
 namespace qvx {
 
 inline constexpr int kListColumns = 13;
+
+// Held while the access records behind the list are written (rows appended, cells rewritten, the
+// oldest rows let go) and while the window reads them to draw, copy or export rows.
+std::recursive_mutex& QVX_ListLock();
+// Column `column` of record `record` as stored (empty for no such record); under QVX_ListLock.
+const char* QVX_RecordCell(int record, int column);
+// The same as the list shows it: wire values escaped, as in the logs.
+std::string QVX_RecordCellText(int record, int column);
 
 // Starts row item with str in column iSub. With UserChkFlg 0 the row is an access record too and
 // is refused (1, E81-001) when item is not below AccessDataCnt. 0 otherwise.

@@ -7,6 +7,7 @@
 #include "base/alloc.h"
 #include "base/dbglog.h"
 #include "base/option.h"
+#include "base/view.h"
 #include "platform/platform.h"
 #include "serverinfo/server_info.h"
 #include "tracking/access_data.h"
@@ -47,6 +48,7 @@ void QVX_ClearTables() {
   if (NetWkSessionInfo) std::memset(NetWkSessionInfo, 0, net * sizeof(NetWkSessionInfoStSt));
   QVX_NetSessionForget();
   QVX_AccessDataClear();
+  if (View* view = QVX_View()) view->RecordsCleared();
 }
 
 void QVX_FreeTables() {

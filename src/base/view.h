@@ -24,6 +24,8 @@ class View {
   virtual void DropOldestRows(int n) {
     for (int i = 0; i < n; ++i) DeleteRow(0);
   }
+  // The access records were emptied (capture starts again): rows the list still shows are gone.
+  virtual void RecordsCleared() {}
   virtual void MakeRowVisible(int item) = 0;
   // The selected row, or -1.
   virtual int SelectedRow() = 0;

@@ -10,6 +10,12 @@
 //   wintool count   CLASS TITLE CHILD_ID             prints the list view's row count
 //   wintool cell    CLASS TITLE CHILD_ID ROW COL     prints one cell of a list view
 //   wintool part    CLASS TITLE CHILD_ID N           prints part N of a status bar
+//   wintool selected CLASS TITLE CHILD_ID            prints the list view's selected rows
+//   wintool settext CLASS TITLE CHILD_ID TEXT        sets the child control's text (WM_SETTEXT)
+//   wintool header  CLASS TITLE CHILD_ID COL         prints the screen point "X Y" of a column's
+//                                                    header in a list view
+//   wintool row     CLASS TITLE CHILD_ID ROW COL     prints the screen point "X Y" of a cell
+//   wintool clipboard                                prints the clipboard's text (UTF-8)
 //
 // CLASS "-" matches any class; TITLE is a prefix of the window title ("-" matches any title).
 // Numbers may be given in hex (0x...). Exit 2 when no window matches.
@@ -50,8 +56,30 @@ HWND Find(const char* cls, const char* title) {
 
 long long Num(const char* s) { return std::strtoll(s, nullptr, 0); }
 
+// Sends a message whose lParam points to a RECT, through memory of the window's process; the
+// rect comes back in screen coordinates of `map_from`.
+bool RemoteRect(HWND w, UINT msg, WPARAM wp, const RECT& in, HWND map_from, RECT* out) {
+  DWORD pid = 0;
+  GetWindowThreadProcessId(w, &pid);
+  HANDLE proc = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+  if (!proc) return false;
+  auto* remote = static_cast<RECT*>(
+      VirtualAllocEx(proc, nullptr, sizeof(RECT), MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+  WriteProcessMemory(proc, remote, &in, sizeof in, nullptr);
+  DWORD_PTR ok = 0;
+  SendMessageTimeoutA(w, msg, wp, reinterpret_cast<LPARAM>(remote), SMTO_NORMAL, 2000, &ok);
+  ReadProcessMemory(proc, remote, out, sizeof *out, nullptr);
+  VirtualFreeEx(proc, remote, 0, MEM_RELEASE);
+  CloseHandle(proc);
+  MapWindowPoints(map_from, nullptr, reinterpret_cast<POINT*>(out), 2);
+  return ok != 0;
+}
+
 int Usage() {
-  std::fprintf(stderr, "usage: wintool post|send|visible|text|count|cell|part ...\n");
+  std::fprintf(
+      stderr,
+      "usage: wintool post|send|visible|text|count|cell|part|selected|settext|header|row|clipboard "
+      "...\n");
   return 64;
 }
 
@@ -61,6 +89,20 @@ int main(int argc, char** argv) {
   if (argc == 2 && std::string(argv[1]) == "acp") {
     std::printf("%u\n", GetACP());
     return 0;
+  }
+  if (argc == 2 && std::string(argv[1]) == "clipboard") {
+    if (!OpenClipboard(nullptr)) return 1;
+    HANDLE h = GetClipboardData(CF_UNICODETEXT);
+    const auto* wide = h ? static_cast<const wchar_t*>(GlobalLock(h)) : nullptr;
+    if (wide) {
+      const int n = WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
+      std::string text(static_cast<size_t>(n), '\0');
+      WideCharToMultiByte(CP_UTF8, 0, wide, -1, &text[0], n, nullptr, nullptr);
+      std::fwrite(text.data(), 1, std::strlen(text.c_str()), stdout);
+      GlobalUnlock(h);
+    }
+    CloseClipboard();
+    return wide ? 0 : 1;
   }
   if (argc < 4) return Usage();
   const std::string cmd = argv[1];
@@ -108,6 +150,44 @@ int main(int argc, char** argv) {
     char text[4096] = {};
     WideCharToMultiByte(CP_UTF8, 0, wide, -1, text, sizeof text, nullptr, nullptr);
     std::printf("%s\n", text);
+    return 0;
+  }
+  if (cmd == "selected") {
+    for (long long i = -1;;) {
+      DWORD_PTR next = 0;
+      if (!SendMessageTimeoutA(child, LVM_GETNEXTITEM, static_cast<WPARAM>(i), LVNI_SELECTED,
+                               SMTO_NORMAL, 2000, &next))
+        return 3;
+      if (static_cast<int>(next) < 0) break;
+      i = static_cast<int>(next);
+      std::printf("%lld ", i);
+    }
+    std::printf("\n");
+    return 0;
+  }
+  if (cmd == "settext" && argc >= a + 2) {
+    DWORD_PTR r = 0;
+    return SendMessageTimeoutA(child, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(argv[a + 1]),
+                               SMTO_NORMAL, 5000, &r)
+               ? 0
+               : 3;
+  }
+  if (cmd == "header" && argc >= a + 2) {
+    HWND header = reinterpret_cast<HWND>(SendMessageA(child, LVM_GETHEADER, 0, 0));
+    RECT r{};
+    if (!header ||
+        !RemoteRect(header, HDM_GETITEMRECT, static_cast<WPARAM>(Num(argv[a + 1])), r, header, &r))
+      return 1;
+    std::printf("%ld %ld\n", (r.left + r.right) / 2, (r.top + r.bottom) / 2);
+    return 0;
+  }
+  if (cmd == "row" && argc >= a + 3) {
+    RECT r{};
+    r.top = static_cast<LONG>(Num(argv[a + 2]));
+    r.left = LVIR_BOUNDS;
+    if (!RemoteRect(child, LVM_GETSUBITEMRECT, static_cast<WPARAM>(Num(argv[a + 1])), r, child, &r))
+      return 1;
+    std::printf("%ld %ld\n", r.left + 8, (r.top + r.bottom) / 2);
     return 0;
   }
   if (cmd == "count") {

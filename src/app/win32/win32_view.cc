@@ -122,11 +122,26 @@ void Win32View::ShowTrayMenu() {
 }
 
 bool Win32View::CreateListView() {
-  list_ = CreateWindowExA(WS_EX_CLIENTEDGE, WC_LISTVIEWA, "IDC_LIST_VIEW",
-                          WS_CHILD | WS_VISIBLE | WS_BORDER | LVS_REPORT | LVS_AUTOARRANGE, 0, 0,
-                          800, 480, hwnd_, reinterpret_cast<HMENU>(IDC_LIST_VIEW),
-                          static_cast<HINSTANCE>(hInst), nullptr);
+  HINSTANCE inst = static_cast<HINSTANCE>(hInst);
+  // Rows are drawn from the access records when shown (LVN_GETDISPINFO): capture only appends a
+  // record and posts one refresh for however many rows came meanwhile.
+  list_ =
+      CreateWindowExA(WS_EX_CLIENTEDGE, WC_LISTVIEWA, "IDC_LIST_VIEW",
+                      WS_CHILD | WS_VISIBLE | WS_BORDER | WS_TABSTOP | LVS_REPORT | LVS_OWNERDATA |
+                          LVS_SHOWSELALWAYS,
+                      0, 0, 800, 480, hwnd_, reinterpret_cast<HMENU>(IDC_LIST_VIEW), inst, nullptr);
   if (!list_) return false;
+  filter_label_ =
+      CreateWindowExA(0, "STATIC", "Filter:", WS_CHILD | WS_VISIBLE | SS_CENTERIMAGE, 0, 0, 50, 22,
+                      hwnd_, reinterpret_cast<HMENU>(IDC_FILTER_LABEL), inst, nullptr);
+  filter_ = CreateWindowExA(WS_EX_CLIENTEDGE, "EDIT", "",
+                            WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL, 50, 0, 300, 22,
+                            hwnd_, reinterpret_cast<HMENU>(IDC_FILTER_EDIT), inst, nullptr);
+  HFONT font = reinterpret_cast<HFONT>(SendMessageA(hwnd_, WM_GETFONT, 0, 0));
+  if (font) {
+    SendMessageA(filter_, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    SendMessageA(filter_label_, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+  }
   DWORD ex = static_cast<DWORD>(SendMessageA(list_, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0));
   ex |= LVS_EX_GRIDLINES | LVS_EX_HEADERDRAGDROP | LVS_EX_FULLROWSELECT;
   SendMessageA(list_, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, ex);
@@ -141,52 +156,46 @@ bool Win32View::CreateListView() {
     SendMessageA(list_, LVM_INSERTCOLUMNA, i, reinterpret_cast<LPARAM>(&col));
     ++i;
   }
+  RestoreLayout();
   return true;
 }
 
-void Win32View::InsertRow(int item, const char* text) {
-  LVITEMA it{};
-  it.mask = LVIF_TEXT | LVIF_PARAM;
-  it.iItem = item;
-  it.pszText = const_cast<char*>(text);
-  it.lParam = item;
-  SendMessageA(list_, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&it));
+// Called from any thread: one refresh waits in the window's queue at a time.
+void Win32View::Notify() {
+  if (!refresh_posted_.exchange(true)) PostMessageA(hwnd_, kMsgListRefresh, 0, 0);
 }
 
-void Win32View::SetCell(int item, int subitem, const char* text) {
-  LVITEMA it{};
-  it.mask = LVIF_TEXT;
-  it.iItem = item;
-  it.iSubItem = subitem;
-  it.pszText = const_cast<char*>(text);
-  SendMessageA(list_, LVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&it));
-}
+void Win32View::InsertRow(int, const char*) { Notify(); }
+void Win32View::SetCell(int, int, const char*) { Notify(); }
 
 // Only the departed-clients rule deletes single rows: each is counted for the status bar.
 void Win32View::DeleteRow(int item) {
-  if (SendMessageA(list_, LVM_DELETEITEM, item, 0)) QVX_ListCountPruned(1);
+  model_.NoteDeleted(item);
+  QVX_ListCountPruned(1);
+  Notify();
 }
 void Win32View::DropOldestRows(int n) {
-  SendMessageA(list_, WM_SETREDRAW, FALSE, 0);
-  for (int i = 0; i < n; ++i) SendMessageA(list_, LVM_DELETEITEM, 0, 0);
-  SendMessageA(list_, WM_SETREDRAW, TRUE, 0);
+  model_.NoteDropped(n);
+  Notify();
 }
-void Win32View::DeleteAllRows() { SendMessageA(list_, LVM_DELETEALLITEMS, 0, 0); }
-void Win32View::MakeRowVisible(int item) { SendMessageA(list_, LVM_ENSUREVISIBLE, item, FALSE); }
+void Win32View::DeleteAllRows() {
+  model_.NoteCleared();
+  Notify();
+}
+void Win32View::RecordsCleared() {
+  model_.NoteReset();
+  Notify();
+}
+void Win32View::MakeRowVisible(int) {
+  scroll_wanted_ = true;
+  Notify();
+}
 
 int Win32View::SelectedRow() {
   return static_cast<int>(SendMessageA(list_, LVM_GETNEXTITEM, -1, LVNI_SELECTED));
 }
 
-std::string Win32View::CellText(int item, int subitem) {
-  char buf[512] = {};
-  LVITEMA it{};
-  it.iSubItem = subitem;
-  it.pszText = buf;
-  it.cchTextMax = sizeof buf;
-  SendMessageA(list_, LVM_GETITEMTEXTA, item, reinterpret_cast<LPARAM>(&it));
-  return buf;
-}
+std::string Win32View::CellText(int item, int subitem) { return model_.Cell(item, subitem); }
 
 void Win32View::CreateStatusBar() {
   INITCOMMONCONTROLSEX icc{sizeof icc, ICC_BAR_CLASSES | ICC_LISTVIEW_CLASSES};
@@ -293,8 +302,17 @@ void Win32View::WaitForCaptureThread(const std::atomic<bool>& ended) {
 }
 
 void Win32View::Resize(int width, int height) {
+  constexpr int kFilterHeight = 24;
+  if (filter_) {
+    MoveWindow(filter_label_, 4, 1, 46, kFilterHeight - 2, TRUE);
+    MoveWindow(filter_, 52, 1, width / 2 > 200 ? width / 2 : 200, kFilterHeight - 2, TRUE);
+  }
   if (list_) {
-    MoveWindow(list_, 0, 0, width, height - 20, TRUE);
+    int status_height = 20;
+    RECT sr;
+    if (status_ && GetWindowRect(status_, &sr) && sr.bottom > sr.top)
+      status_height = sr.bottom - sr.top;
+    MoveWindow(list_, 0, kFilterHeight, width, height - kFilterHeight - status_height, TRUE);
     // The path column takes the width the other columns leave.
     int others = 0;
     for (int c = 0; c < kListColumns; ++c)

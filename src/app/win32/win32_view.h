@@ -5,11 +5,17 @@
 // windows.h first
 #include <shellapi.h>
 
+#include <atomic>
 #include <string>
+#include <vector>
 
+#include "app/list_model.h"
 #include "base/view.h"
 
 namespace qvx {
+
+// Posted to the main window when rows or records changed; one at a time is waiting.
+inline constexpr unsigned kMsgListRefresh = 0x8070;
 
 class Win32View : public View {
  public:
@@ -25,6 +31,7 @@ class Win32View : public View {
   void DeleteRow(int item) override;
   void DeleteAllRows() override;
   void DropOldestRows(int n) override;
+  void RecordsCleared() override;
   void MakeRowVisible(int item) override;
   int SelectedRow() override;
   std::string CellText(int item, int subitem) override;
@@ -52,11 +59,34 @@ class Win32View : public View {
   void RunDialog(int dialog_id) override;
   void WaitForCaptureThread(const std::atomic<bool>& ended) override;
 
-  // WM_SIZE: the list fills the client area above the status bar.
+  // WM_SIZE: the filter box on top, the list below it down to the status bar.
   void Resize(int width, int height);
+
+  // --- the list's own work, on the window's thread ---
+  // kMsgListRefresh: takes in what changed, sets the row count, keeps the selection on its
+  // records and scrolls to the newest row unless the user has a row selected.
+  void OnListRefresh();
+  // WM_NOTIFY from the list; true when handled (*result is the answer).
+  bool OnListNotify(NMHDR* hdr, LRESULT* result);
+  // WM_COMMAND of the list's commands; false for any other id.
+  bool OnListCommand(int id, int code, HWND from);
+  // The list's sort and filter as the model has them (tests read the window instead).
+  ListModel& model() { return model_; }
+  // Column widths and the window's place, from and to Quorvix.ini (section "Window").
+  void RestoreLayout();
+  void SaveLayout();
 
  private:
   void LayOutStatus(int width);
+  void Notify();
+  std::vector<int> SelectedRows();
+  void SelectOnly(int row);
+  void CopyRows(bool path_only);
+  void Find(bool ask);
+  void Export();
+  void ShowContextMenu();
+  void ShowSortMark();
+  void FitColumns();
 
  private:
   HWND hwnd_ = nullptr;
@@ -65,6 +95,15 @@ class Win32View : public View {
   HWND tray_ = nullptr;        // hidden window that owns the tray icon and its menu
   HMENU tray_menu_ = nullptr;  // first pop-up of menu 124
   NOTIFYICONDATAA icon_{};
+
+  HWND filter_ = nullptr;        // quick filter box above the list
+  HWND filter_label_ = nullptr;  // "Filter:" before it
+  ListModel model_;
+  std::atomic<bool> refresh_posted_{false};
+  std::atomic<bool> scroll_wanted_{false};
+  bool widths_fitted_ = false;  // fitted to the first rows, or taken from Quorvix.ini
+  std::string find_text_;
+  int menu_row_ = -1, menu_column_ = -1;  // where the context menu was opened
 };
 
 // Window procedure of the tray window.

@@ -52,6 +52,11 @@ INT_PTR CALLBACK QVX_Dlg_Proc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam
     case WM_NOTIFY: {
       auto* hdr = reinterpret_cast<NMHDR*>(lParam);
       if (hdr->hwndFrom == g_view.list() && hdr->code == NM_DBLCLK) qvx::QVX_OpenSelectedPath();
+      LRESULT result = 0;
+      if (g_view.OnListNotify(hdr, &result)) {
+        SetWindowLongPtrA(hWnd, DWLP_MSGRESULT, result);
+        return TRUE;
+      }
       return 0;
     }
     case WM_TIMER:
@@ -61,14 +66,18 @@ INT_PTR CALLBACK QVX_Dlg_Proc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam
       }
       return 0;
     case WM_COMMAND:
-      qvx::QVX_OnCommand(LOWORD(wParam));
+      if (!g_view.OnListCommand(LOWORD(wParam), HIWORD(wParam), reinterpret_cast<HWND>(lParam)))
+        qvx::QVX_OnCommand(LOWORD(wParam));
       return 0;
     case WM_CLOSE:
     case 0x12:  // WM_QUIT posted to the dialog
+      g_view.SaveLayout();
       qvx::QVX_OnClose();
       return 1;
     default:
-      if (uMsg == qvx::kMsgForeground) {
+      if (uMsg == qvx::kMsgListRefresh) {
+        g_view.OnListRefresh();
+      } else if (uMsg == qvx::kMsgForeground) {
         SetForegroundWindow(hWnd);
       } else if (uMsg == qvx::kMsgToTray) {
         qvx::QVX_OnToTray();
