@@ -167,11 +167,14 @@ void PathRemoveFileSpecText(const char* path, char* folder, size_t size) {
   CopyText(folder, size, out.c_str());
 }
 
-int FileNameAddDate(char* path) {
-  LocalTime now = platform().Now();
+std::string QVX_DateStamp(const LocalTime& now) {
   char stamp[32];
   std::snprintf(stamp, sizeof stamp, "%02d%02d%02d%02d%02d%02d", now.year - 2000, now.month,
                 now.day, now.hour, now.minute, now.second);
+  return stamp;
+}
+
+std::string QVX_DatedName(const std::string& path, const std::string& stamp) {
   std::string p = path;
   size_t last_sep = std::string::npos;
   for (size_t i = 0; i < p.size(); ++i)
@@ -182,7 +185,11 @@ int FileNameAddDate(char* path) {
     ext = p.substr(dot, 15);
     p.erase(dot);
   }
-  std::string out = p + stamp + ext;
+  return p + stamp + ext;
+}
+
+int FileNameAddDate(char* path) {
+  const std::string out = QVX_DatedName(path, QVX_DateStamp(platform().Now()));
   CopyText(path, kAccessLogPathSize, out.c_str());
   return 0;
 }
