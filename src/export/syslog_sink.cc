@@ -246,9 +246,14 @@ void SyslogSink::Run() {
   int64_t next_try = 0;
   std::unique_lock<std::mutex> g(lock_);
   for (;;) {
-    wake_.wait_for(g, std::chrono::milliseconds(200), [this] {
-      return stop_ || !queue_.empty() || !unacked_.empty() || dropped_untold_ > 0;
-    });
+    if (!conn && NowMs() < next_try) {
+      // Until the next try only the end can wake the sender (records coming meanwhile wait).
+      wake_.wait_for(g, std::chrono::milliseconds(next_try - NowMs()), [this] { return stop_; });
+    } else {
+      wake_.wait_for(g, std::chrono::milliseconds(200), [this] {
+        return stop_ || !queue_.empty() || !unacked_.empty() || dropped_untold_ > 0;
+      });
+    }
     // At the end the collector still hears of drops, when it is there to hear it.
     const bool done = queue_.empty() && unacked_.empty() && (dropped_untold_ == 0 || !conn);
     if (stop_ && (done || NowMs() >= drain_until_)) break;

@@ -7,7 +7,9 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
+#include <ctime>
 #include <functional>
 #include <mutex>
 #include <set>
@@ -126,6 +128,22 @@ TEST(SyslogSinkTest, AFullQueueDropsCountsAndTellsTheCollectorOnceItIsBack) {
   for (const std::string& n : sink.TakeNotices())
     said |= n.find("3 syslog records were dropped") != std::string::npos;
   EXPECT_TRUE(said);
+}
+
+TEST(SyslogSinkTest, WaitingForAnAbsentCollectorCostsNoProcessorTime) {
+  test::FakePlatform fake;
+  SyslogSink sink("unix:" + fake.Path("nobody.sock"), 100, "fs1", "1.2.3", 42);
+  sink.Start();
+  sink.Write(Event("/a", "Rd  "));
+  timespec before, after;
+  ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &before);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // a retry falls within
+  ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &after);
+  const double used =
+      static_cast<double>(after.tv_sec - before.tv_sec) + (after.tv_nsec - before.tv_nsec) / 1e9;
+  EXPECT_LT(used, 0.2) << "the sender spins while the collector is away";
+  sink.Stop(0);
+  EXPECT_EQ(sink.dropped(), 1u);
 }
 
 // --- RELP: a collector of the test's own, on the other end of a socket pair ---
