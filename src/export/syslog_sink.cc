@@ -32,6 +32,9 @@ std::string QVX_OctetCounted(const std::string& record) {
 constexpr size_t kRelpWindow = 128;
 // How long the collector may take to answer the RELP "open".
 constexpr int kRelpOpenWaitMs = 5000;
+// A collector that answers nothing for this long while records wait for it is taken as gone:
+// the connection is dropped and the records are sent again on a new one.
+constexpr int64_t kRelpAnswerWaitMs = 30000;
 
 // The channel to the collector and, over RELP, the session on it.
 class SyslogSink::Connection {
@@ -244,6 +247,7 @@ void SyslogSink::Run() {
   std::unique_ptr<Connection> conn;
   bool told_down = false;
   int64_t next_try = 0;
+  int64_t last_answer = 0;  // RELP: when the collector last answered (or the wait began)
   std::unique_lock<std::mutex> g(lock_);
   for (;;) {
     if (!conn && NowMs() < next_try) {
@@ -299,6 +303,7 @@ void SyslogSink::Run() {
       }
     } else {
       // Fill the window, then take the answers that came.
+      if (unacked_.empty()) last_answer = NowMs();
       std::string out;
       while (unacked_.size() < kRelpWindow && !queue_.empty()) {
         Pending p = std::move(queue_.front());
@@ -311,6 +316,13 @@ void SyslogSink::Run() {
       g.unlock();
       ok = (out.empty() || conn->SendRaw(out)) && conn->Read(200, &answers);
       g.lock();
+      if (!answers.empty()) last_answer = NowMs();
+      if (ok && !unacked_.empty() && NowMs() - last_answer > kRelpAnswerWaitMs) {
+        QVX_KLOG(
+            "QVX_E61-015 SyslogSink[%d][%ld] : %s answered nothing for %lld s: reconnecting\r\n",
+            target_.c_str(), static_cast<long long>(kRelpAnswerWaitMs / 1000));
+        ok = false;
+      }
       for (const RelpFrame& a : answers) {
         if (a.command == "serverclose") {
           ok = false;
