@@ -196,23 +196,30 @@ int FileNameAddDate(char* path) {
 
 namespace {
 
+std::string g_start_stamp;
+
 // The rename-and-start-new branch: the old log keeps the dated name.
 int StartNewDated(char* LogPathBuf, OptionInfoSt* o) {
   char dated[kAccessLogPathSize];
-  CopyText(dated, LogPathBuf);
-  FileNameAddDate(dated);
+  const std::string stamp = QVX_DateStamp(platform().Now());
+  CopyText(dated, kAccessLogPathSize, QVX_DatedName(LogPathBuf, stamp).c_str());
+  const bool had_log = platform().FileExists(LogPathBuf);
   if (LogFileAccess(nullptr, LogPathBuf, dated, kAccessLogHeader, sizeof kAccessLogHeader - 1,
                     kLogRenameNew) != 1) {
     o->LogFileWriteFlg = 0;
     return 1;
   }
+  if (had_log && platform().FileExists(dated)) g_start_stamp = stamp;
   CopyText(LogPathBuf, kAccessLogPathSize, dated);
   return 0;
 }
 
 }  // namespace
 
+const std::string& QVX_AccessLogStartStamp() { return g_start_stamp; }
+
 int LogFileMake(char* LogPathBuf, OptionInfoSt* o, void* data) {
+  g_start_stamp.clear();
   if (o->LogFileWriteFlg != 1) return 0;
   void* owner = data;
   char folder[kAccessLogPathSize];

@@ -6,7 +6,8 @@
 
 namespace qvx {
 
-bool JsonLinesSink::Open() {
+bool JsonLinesSink::Open(const std::string& start_stamp) {
+  if (!start_stamp.empty() && platform().FileExists(path_)) FollowSwitch(start_stamp);
   std::lock_guard<std::mutex> g(lock_);
   if (!platform().MakeSureDirectoryPathExists(path_)) return false;
   file_ = platform().OpenWritable(path_, OpenMode::kAppend);

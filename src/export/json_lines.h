@@ -18,8 +18,10 @@ class JsonLinesSink : public EventSink {
  public:
   JsonLinesSink(std::string path, std::string host, std::string version)
       : path_(std::move(path)), host_(std::move(host)), version_(std::move(version)) {}
-  // Opens the file (its folders made); false when it cannot be had.
-  bool Open();
+  // Opens the file (its folders made); false when it cannot be had. start_stamp: the access log
+  // was renamed to its dated name with this stamp at this start (StartLogChg=1), and a file
+  // left from before is renamed likewise first.
+  bool Open(const std::string& start_stamp = std::string());
   // Opens the file again under its name, after logrotate moved it.
   void Reopen();
   // The access log was switched to its dated name with stamp: this file follows. False when its

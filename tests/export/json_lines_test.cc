@@ -105,6 +105,28 @@ TEST_F(JsonRotationTest, ATakenDatedNameKeepsTheJsonFileGoingAndSaysSo) {
   EXPECT_NE(fake.Contents(szLogfileName).find("QVX_E61-002"), std::string::npos);
 }
 
+TEST_F(JsonRotationTest, ARenameAtStartTakesTheJsonFileAlongUnderTheSameStamp) {
+  Emit("/srv/docs/first run.txt");
+  QVX_AccessLogClose();
+  json.Reopen();  // what the first run left: both files
+  OptionInfo.StartLogChg = 1;
+  fake.SetNow(2026, 12, 10, 8, 0, 0);
+  QVX_AccessLogStartUp(nullptr);
+  ASSERT_EQ(QVX_AccessLogStartStamp(), "261210080000");
+  JsonLinesSink second(fake.Path("Quorvix.jsonl"), "fs1", "1.2.3");
+  ASSERT_TRUE(second.Open(QVX_AccessLogStartStamp()));
+  EXPECT_EQ(Paths(fake.Path("Quorvix261210080000.log")),
+            std::vector<std::string>{"/srv/docs/first run.txt"});
+  EXPECT_EQ(Paths(fake.Path("Quorvix261210080000.jsonl")),
+            std::vector<std::string>{"/srv/docs/first run.txt"});
+  EXPECT_TRUE(Paths(fake.Path("Quorvix.jsonl")).empty());
+  // A start that renamed nothing leaves the stamp empty.
+  QVX_AccessLogClose();
+  OptionInfo.StartLogChg = 0;
+  QVX_AccessLogStartUp(nullptr);
+  EXPECT_EQ(QVX_AccessLogStartStamp(), "");
+}
+
 // Between the access log's line and the JSON line of one event, the timer asks for a switch: it
 // must wait until the event is in both files, so that both land in the old files.
 TEST_F(JsonRotationTest, ASwitchAskedForBetweenTheTwoLinesOfAnEventWaitsForTheEvent) {

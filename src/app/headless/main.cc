@@ -186,7 +186,7 @@ bool StartExports(Exports* x, std::string* why) {
           ".jsonl";
     x->json = std::make_unique<qvx::JsonLinesSink>(IniText(ini, "JsonLogPath", def), host,
                                                    QVX_PACKAGE_VERSION);
-    if (!x->json->Open()) {
+    if (!x->json->Open(qvx::QVX_AccessLogStartStamp())) {
       *why = "the JSON Lines file cannot be used: " + x->json->path();
       return false;
     }
