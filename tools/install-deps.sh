@@ -12,6 +12,7 @@ packages=(
   samba smbclient tcpdump iproute2 ethtool tshark python3 logrotate
   samba-vfs-modules samba-testsuite python3-impacket
   lintian systemd dpkg-dev util-linux man-db
+  rsyslog rsyslog-pgsql rsyslog-relp postgresql
 )
 
 missing=()
@@ -41,6 +42,9 @@ echo "install-deps: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
 # tshark asks whether non-root users may capture; answer once, non-interactively.
 echo "wireshark-common wireshark-common/install-setuid boolean false" | $SUDO debconf-set-selections
+# rsyslog-pgsql would make a database of its own through dbconfig-common; the collection test
+# makes its own.
+echo "rsyslog-pgsql rsyslog-pgsql/dbconfig-install boolean false" | $SUDO debconf-set-selections
 $SUDO apt-get update -qq
 $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
 japanese_locale

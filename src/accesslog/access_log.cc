@@ -167,11 +167,14 @@ void PathRemoveFileSpecText(const char* path, char* folder, size_t size) {
   CopyText(folder, size, out.c_str());
 }
 
-int FileNameAddDate(char* path) {
-  LocalTime now = platform().Now();
+std::string QVX_DateStamp(const LocalTime& now) {
   char stamp[32];
   std::snprintf(stamp, sizeof stamp, "%02d%02d%02d%02d%02d%02d", now.year - 2000, now.month,
                 now.day, now.hour, now.minute, now.second);
+  return stamp;
+}
+
+std::string QVX_DatedName(const std::string& path, const std::string& stamp) {
   std::string p = path;
   size_t last_sep = std::string::npos;
   for (size_t i = 0; i < p.size(); ++i)
@@ -182,30 +185,41 @@ int FileNameAddDate(char* path) {
     ext = p.substr(dot, 15);
     p.erase(dot);
   }
-  std::string out = p + stamp + ext;
+  return p + stamp + ext;
+}
+
+int FileNameAddDate(char* path) {
+  const std::string out = QVX_DatedName(path, QVX_DateStamp(platform().Now()));
   CopyText(path, kAccessLogPathSize, out.c_str());
   return 0;
 }
 
 namespace {
 
+std::string g_start_stamp;
+
 // The rename-and-start-new branch: the old log keeps the dated name.
 int StartNewDated(char* LogPathBuf, OptionInfoSt* o) {
   char dated[kAccessLogPathSize];
-  CopyText(dated, LogPathBuf);
-  FileNameAddDate(dated);
+  const std::string stamp = QVX_DateStamp(platform().Now());
+  CopyText(dated, kAccessLogPathSize, QVX_DatedName(LogPathBuf, stamp).c_str());
+  const bool had_log = platform().FileExists(LogPathBuf);
   if (LogFileAccess(nullptr, LogPathBuf, dated, kAccessLogHeader, sizeof kAccessLogHeader - 1,
                     kLogRenameNew) != 1) {
     o->LogFileWriteFlg = 0;
     return 1;
   }
+  if (had_log && platform().FileExists(dated)) g_start_stamp = stamp;
   CopyText(LogPathBuf, kAccessLogPathSize, dated);
   return 0;
 }
 
 }  // namespace
 
+const std::string& QVX_AccessLogStartStamp() { return g_start_stamp; }
+
 int LogFileMake(char* LogPathBuf, OptionInfoSt* o, void* data) {
+  g_start_stamp.clear();
   if (o->LogFileWriteFlg != 1) return 0;
   void* owner = data;
   char folder[kAccessLogPathSize];

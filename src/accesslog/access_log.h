@@ -59,6 +59,13 @@ void QuorvixAccessLogPrintLog(const char* fmt, ...)
 
 // Inserts the local time "yymmddhhmmss" before the extension of LogPath (512 bytes). Always 0.
 int FileNameAddDate(char* LogPath);
+// The stamp FileNameAddDate puts in a name ("261209102007", local time yymmddhhmmss), and path
+// with a given stamp put before its extension (files that switch together with the log).
+std::string QVX_DateStamp(const LocalTime& t);
+std::string QVX_DatedName(const std::string& path, const std::string& stamp);
+// The stamp of the dated name the previous log got at this start (StartLogChg=1); empty when the
+// start renamed nothing.
+const std::string& QVX_AccessLogStartStamp();
 // The folder part of a path, as PathRemoveFileSpecA leaves it; "" when it has none.
 void PathRemoveFileSpecText(const char* path, char* folder, size_t size);
 

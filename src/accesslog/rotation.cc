@@ -21,6 +21,8 @@ bool g_have_tick = false;
 int64_t g_last_tick = 0;
 // A switch the last check asked for did not happen (the rename failed): the next check retries.
 bool g_switch_pending = false;
+// Who switches with the log (under g_critSec).
+std::function<void(const std::string&)> g_switch_follower;
 
 int64_t FloorDiv(int64_t a, int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
 
@@ -180,10 +182,15 @@ void QVX_LogRotationTick(const LocalTime& now) {
     QVX_AccessLogReopen();
 }
 
+void QVX_SetLogSwitchFollower(std::function<void(const std::string& stamp)> follower) {
+  std::lock_guard<std::recursive_mutex> lock(g_critSec);
+  g_switch_follower = std::move(follower);
+}
+
 int QVX_AccessLogSwitch() {
   char dated[kAccessLogPathSize];
-  CopyText(dated, LogPathBase);
-  FileNameAddDate(dated);
+  const std::string stamp = QVX_DateStamp(platform().Now());
+  CopyText(dated, kAccessLogPathSize, QVX_DatedName(LogPathBase, stamp).c_str());
   if (OptionInfo.ErrorLevel >= 0) {
     QVX_ELOG("QVX_I02-042 QVX_LogThread[%d][%ld] : ログファイル切り替え\r\n");
     QVX_ELOG("QVX_I02-042 QVX_LogThread[%d][%ld] : ログファイルパス：%s\r\n", dated);
@@ -217,6 +224,7 @@ int QVX_AccessLogSwitch() {
   CopyText(LogPath, LogPathBase);
   // The rename reported its own failure; the old file goes on and the next check tries again.
   g_switch_pending = had_base && !platform().FileExists(dated);
+  if (!g_switch_pending && g_switch_follower) g_switch_follower(stamp);
   return g_switch_pending ? 0 : 1;
 }
 

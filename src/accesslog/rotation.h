@@ -4,6 +4,8 @@
 
 #include <cstdint>
 #include <ctime>
+#include <functional>
+#include <string>
 
 #include "platform/platform.h"
 
@@ -37,6 +39,10 @@ void QVX_LogRotationTick(const LocalTime& now);
 // Renames the access log to its dated name and starts a new one with the header, under
 // g_critSec. 1 when switched; 0 when the old file goes on (reported; the next check tries again).
 int QVX_AccessLogSwitch();
+// Called after each switch, under g_critSec, with the stamp of the old log's dated name: files
+// written beside the access log (the JSON Lines file) switch with it. An empty one: none.
+void QVX_SetLogSwitchFollower(std::function<void(const std::string& stamp)> follower);
+
 // Closes and reopens the access log under its configured name, under g_critSec, so that a file
 // moved away from outside (logrotate) is followed. A new or empty file gets the header.
 int QVX_AccessLogReopen();

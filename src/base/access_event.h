@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 #include <string_view>
 #include <vector>
 
@@ -54,7 +55,13 @@ class EventSinks {
       }
   }
   void Clear() { sinks_.clear(); }
+  // Held around each event's writes when set: outputs that switch files together (the access
+  // log and the JSON Lines file, under the log's lock) then put every event on the same side of
+  // a switch.
+  void SetLock(std::recursive_mutex* lock) { lock_ = lock; }
   void Write(const AccessEvent& e) const {
+    std::unique_lock<std::recursive_mutex> g;
+    if (lock_) g = std::unique_lock<std::recursive_mutex>(*lock_);
     for (EventSink* s : sinks_) s->Write(e);
   }
   bool WantRecords() const {
@@ -66,6 +73,7 @@ class EventSinks {
 
  private:
   std::vector<EventSink*> sinks_;
+  std::recursive_mutex* lock_ = nullptr;
 };
 
 }  // namespace qvx

@@ -70,7 +70,8 @@ void QVX_JsonString(std::string* out, std::string_view s) {
   out->push_back('"');
 }
 
-std::string QVX_EventJson(const AccessEvent& e, std::string_view host, std::string_view version) {
+std::string QVX_EventJson(const AccessEvent& e, std::string_view host, std::string_view version,
+                          uint64_t seq) {
   std::string out;
   out.reserve(256 + e.path.size() + e.path_detail.size());
   auto field = [&out](const char* name, std::string_view value) {
@@ -95,6 +96,7 @@ std::string QVX_EventJson(const AccessEvent& e, std::string_view host, std::stri
   field("host", host);
   field("program", "quorvix");
   field("version", version);
+  if (seq != 0) out.append(",\"seq\":").append(std::to_string(seq));
   out.push_back('}');
   return out;
 }

@@ -3,6 +3,7 @@
 // server's host name and the program's version.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -16,8 +17,10 @@ std::string QVX_Iso8601(const LocalTime& when);
 // {"time":..,"action":..,"tree":..,"user":..,"client":..,"server":..,"client_mac":..,
 //  "server_mac":..,"command":..,"info":..,"size":..,"operation":..,"path":..,"host":..,
 //  "program":"quorvix","version":..}; each value the text of the access log's column (the path
-// with its detail, never quoted), no line end.
-std::string QVX_EventJson(const AccessEvent& e, std::string_view host, std::string_view version);
+// with its detail, never quoted), no line end. A seq other than 0 is added last ("seq":N, a
+// number): the record's place in the run, so that a record delivered twice can be recognised.
+std::string QVX_EventJson(const AccessEvent& e, std::string_view host, std::string_view version,
+                          uint64_t seq = 0);
 
 // s as a JSON string, quotes included. Bytes that form no UTF-8 character are written <XX>, as
 // the logs write them.

@@ -1,11 +1,13 @@
 #include "export/json_lines.h"
 
+#include "accesslog/access_log.h"
 #include "base/dbglog.h"
 #include "export/json_event.h"
 
 namespace qvx {
 
-bool JsonLinesSink::Open() {
+bool JsonLinesSink::Open(const std::string& start_stamp) {
+  if (!start_stamp.empty() && platform().FileExists(path_)) FollowSwitch(start_stamp);
   std::lock_guard<std::mutex> g(lock_);
   if (!platform().MakeSureDirectoryPathExists(path_)) return false;
   file_ = platform().OpenWritable(path_, OpenMode::kAppend);
@@ -17,6 +19,19 @@ void JsonLinesSink::Reopen() {
   file_.reset();
   platform().MakeSureDirectoryPathExists(path_);
   file_ = platform().OpenWritable(path_, OpenMode::kAppend);
+}
+
+bool JsonLinesSink::FollowSwitch(const std::string& stamp) {
+  std::lock_guard<std::mutex> g(lock_);
+  const std::string dated = QVX_DatedName(path_, stamp);
+  file_.reset();
+  bool ok = !platform().FileExists(dated) && platform().RenameFile(path_, dated);
+  if (!ok)
+    QVX_KLOG(
+        "QVX_E61-002 JsonLinesSink[%d][%ld] : JSON Lines file not switched to %s: %s goes on\r\n",
+        dated.c_str(), path_.c_str());
+  file_ = platform().OpenWritable(path_, OpenMode::kAppend);
+  return ok;
 }
 
 void JsonLinesSink::Write(const AccessEvent& e) {

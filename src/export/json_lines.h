@@ -1,6 +1,8 @@
 // The access events as a JSON Lines file beside the access log: one JSON object per line (LF),
 // written for every event the access log would write. Reopened under its name on SIGHUP, as the
-// access log (logrotate moves both).
+// access log (logrotate moves both); switched with the access log by its own rotation
+// (LogFileChangeFlg): Quorvix.jsonl becomes Quorvix261209102007.jsonl with the stamp of the
+// log's dated name, and a new one is started.
 #pragma once
 
 #include <memory>
@@ -16,10 +18,15 @@ class JsonLinesSink : public EventSink {
  public:
   JsonLinesSink(std::string path, std::string host, std::string version)
       : path_(std::move(path)), host_(std::move(host)), version_(std::move(version)) {}
-  // Opens the file (its folders made); false when it cannot be had.
-  bool Open();
+  // Opens the file (its folders made); false when it cannot be had. start_stamp: the access log
+  // was renamed to its dated name with this stamp at this start (StartLogChg=1), and a file
+  // left from before is renamed likewise first.
+  bool Open(const std::string& start_stamp = std::string());
   // Opens the file again under its name, after logrotate moved it.
   void Reopen();
+  // The access log was switched to its dated name with stamp: this file follows. False when its
+  // dated name is taken or the rename fails (reported; lines go on into the file as it is).
+  bool FollowSwitch(const std::string& stamp);
   void Write(const AccessEvent& e) override;
   // Lines that could not be written (each also named in the kernel log).
   uint64_t lost() const { return lost_; }

@@ -122,11 +122,15 @@ struct ChildResult {
 };
 
 // A channel that carries whole messages to a log collector: a datagram socket (unix:PATH, the
-// local syslog socket) or a TCP stream (tcp:HOST:PORT). Send is all of the message or false.
+// local syslog socket) or a TCP stream (tcp:HOST:PORT, relp:HOST:PORT). Send is all of the
+// message or false.
 class MessageChannel {
  public:
   virtual ~MessageChannel() = default;
   virtual bool Send(const void* data, size_t size) = 0;
+  // What the collector answered (streams): the bytes read (at most cap), 0 when nothing came
+  // within timeout_ms, -1 when the connection is closed or broken.
+  virtual long Receive(char* buf, size_t cap, int timeout_ms) { return -1; }
 };
 
 class Platform {
@@ -212,7 +216,8 @@ class Platform {
   virtual void OpenSystemLog(const std::string& ident) {}
   // One diagnostic line, error level (else warning), without its line end.
   virtual void SystemLog(bool error, const std::string& text) {}
-  // Opens a channel to "unix:PATH" or "tcp:HOST:PORT"; nullptr and *error on failure.
+  // Opens a channel to "unix:PATH", "tcp:HOST:PORT" or "relp:HOST:PORT" (a TCP stream too; the
+  // caller speaks the protocol); nullptr and *error on failure.
   virtual std::unique_ptr<MessageChannel> OpenMessageChannel(const std::string& target,
                                                              std::string* error) {
     *error = "not supported here";

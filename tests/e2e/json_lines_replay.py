@@ -16,6 +16,28 @@ FIELDS = ["action", "tree", "user", "client", "server", "client_mac", "server_ma
           "info", "size", "operation"]
 
 
+def access_log_lines(path):
+    """The lines of an access log after its header, without line ends."""
+    with open(path, "rb") as f:
+        lines = f.read().decode("utf-8").split("\r\n")
+    assert lines[0].startswith("[Access Time],"), path + ": no header"
+    return [l for l in lines[1:] if l]
+
+
+def check_event(where, ev, line, version):
+    """One event's JSON against the access log's line of the same event."""
+    cols = line.split(",", 12)
+    when = cols[0]  # [YYYY/MM/DD HH:MM:SS]
+    iso = when[1:11].replace("/", "-") + "T" + when[12:20]
+    want = dict(zip(FIELDS, cols[1:12]), path=cols[12])
+    got = {k: ev.get(k) for k in want}
+    if got != want or not ev["time"].startswith(iso) or len(ev["time"]) != 25:
+        sys.exit(f"FAIL {where}:\n  csv  {line}\n  json {ev}")
+    if ev["host"] != socket.gethostname() or ev["version"] != version or \
+            ev["program"] != "quorvix":
+        sys.exit(f"FAIL {where}: host/program/version {ev}")
+
+
 def main():
     binary, data = sys.argv[1], sys.argv[2]
     version = subprocess.run([binary, "--version"], capture_output=True, text=True,
@@ -30,10 +52,7 @@ def main():
             subprocess.run([binary, "--home", home, "--replay", os.path.join(data, cap),
                             "--smb-conf", os.path.join(data, "smb.conf"), "SC"],
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
-            with open(os.path.join(home, "Quorvix.log"), "rb") as f:
-                csv = f.read().decode("utf-8").split("\r\n")
-            assert csv[0].startswith("[Access Time],"), cap + ": no header"
-            csv = [l for l in csv[1:] if l]
+            csv = access_log_lines(os.path.join(home, "Quorvix.log"))
             jsonl = os.path.join(home, "Quorvix.jsonl")
             with open(jsonl, "rb") as f:
                 raw = f.read()
@@ -43,16 +62,7 @@ def main():
             if len(events) != len(csv):
                 sys.exit(f"FAIL {cap}: {len(events)} JSON records, {len(csv)} access-log lines")
             for n, (ev, line) in enumerate(zip(events, csv), 1):
-                cols = line.split(",", 12)
-                when = cols[0]  # [YYYY/MM/DD HH:MM:SS]
-                iso = when[1:11].replace("/", "-") + "T" + when[12:20]
-                want = dict(zip(FIELDS, cols[1:12]), path=cols[12])
-                got = {k: ev.get(k) for k in want}
-                if got != want or not ev["time"].startswith(iso) or len(ev["time"]) != 25:
-                    sys.exit(f"FAIL {cap} line {n}:\n  csv  {line}\n  json {ev}")
-                if ev["host"] != socket.gethostname() or ev["version"] != version or \
-                        ev["program"] != "quorvix":
-                    sys.exit(f"FAIL {cap} line {n}: host/program/version {ev}")
+                check_event(f"{cap} line {n}", ev, line, version)
             total += len(events)
             print(f"{cap}: {len(events)} records equal to the access log")
     assert total > 0, "no record at all"

@@ -155,7 +155,8 @@ constexpr int kRetrySeconds = 10;
 
 // The outputs for a central collector, besides the access log (keys of Quorvix.ini, [Option]):
 //   JsonLogFlg=1      JSON Lines beside the access log (JsonLogPath, default Quorvix.jsonl)
-//   SyslogFlg=1       RFC 5424 records to SyslogTarget (default unix:/dev/log, or tcp:HOST:PORT),
+//   SyslogFlg=1       RFC 5424 records to SyslogTarget (default unix:/dev/log, tcp:HOST:PORT or
+//                     relp:HOST:PORT),
 //                     at most SyslogQueueMax (default 10000) held while it cannot be reached
 struct Exports {
   std::unique_ptr<qvx::JsonLinesSink> json;
@@ -184,11 +185,15 @@ bool StartExports(Exports* x, std::string* why) {
           ".jsonl";
     x->json = std::make_unique<qvx::JsonLinesSink>(IniText(ini, "JsonLogPath", def), host,
                                                    QVX_PACKAGE_VERSION);
-    if (!x->json->Open()) {
+    if (!x->json->Open(qvx::QVX_AccessLogStartStamp())) {
       *why = "the JSON Lines file cannot be used: " + x->json->path();
       return false;
     }
     qvx::QVX_Sinks().Add(x->json.get());
+    // The file switches with the access log's own rotation, every event on the same side.
+    qvx::QVX_Sinks().SetLock(&qvx::g_critSec);
+    qvx::QVX_SetLogSwitchFollower(
+        [json = x->json.get()](const std::string& stamp) { json->FollowSwitch(stamp); });
     std::fprintf(stderr, "quorvix: JSON Lines %s\n", x->json->path().c_str());
   }
   if (qvx::platform().GetProfileInt(qvx::kIniSection, "SyslogFlg", 0, ini) == 1) {
@@ -223,6 +228,8 @@ void StopExports(Exports* x, std::vector<std::string>* errors) {
       errors->push_back(std::to_string(d) + " syslog records were dropped");
   }
   if (x->json) {
+    qvx::QVX_SetLogSwitchFollower(nullptr);
+    qvx::QVX_Sinks().SetLock(nullptr);
     qvx::QVX_Sinks().Remove(x->json.get());
     if (const uint64_t l = x->json->lost(); l > 0)
       errors->push_back(std::to_string(l) + " JSON Lines records could not be written");

@@ -147,6 +147,18 @@ class PosixChannel : public MessageChannel {
     }
     return true;
   }
+  long Receive(char* buf, size_t cap, int timeout_ms) override {
+    pollfd p{fd_, POLLIN, 0};
+    int rc;
+    while ((rc = ::poll(&p, 1, timeout_ms)) < 0 && errno == EINTR) {
+    }
+    if (rc < 0) return -1;
+    if (rc == 0) return 0;
+    ssize_t n;
+    while ((n = ::recv(fd_, buf, cap, 0)) < 0 && errno == EINTR) {
+    }
+    return n > 0 ? static_cast<long>(n) : -1;
+  }
 
  private:
   int fd_;
@@ -171,11 +183,12 @@ std::unique_ptr<MessageChannel> OpenPosixChannel(const std::string& target, std:
     }
     return std::make_unique<PosixChannel>(fd, false);
   }
-  if (target.rfind("tcp:", 0) == 0) {
-    const std::string rest = target.substr(4);
+  const bool relp = target.rfind("relp:", 0) == 0;
+  if (relp || target.rfind("tcp:", 0) == 0) {
+    const std::string rest = target.substr(relp ? 5 : 4);
     const size_t colon = rest.rfind(':');
     if (colon == std::string::npos || colon == 0) {
-      *error = "not tcp:HOST:PORT";
+      *error = relp ? "not relp:HOST:PORT" : "not tcp:HOST:PORT";
       return nullptr;
     }
     const std::string host = rest.substr(0, colon), port = rest.substr(colon + 1);
@@ -199,7 +212,7 @@ std::unique_ptr<MessageChannel> OpenPosixChannel(const std::string& target, std:
     if (fd < 0) return nullptr;
     return std::make_unique<PosixChannel>(fd, true);
   }
-  *error = "neither unix:PATH nor tcp:HOST:PORT: " + target;
+  *error = "neither unix:PATH nor tcp:HOST:PORT nor relp:HOST:PORT: " + target;
   return nullptr;
 }
 
