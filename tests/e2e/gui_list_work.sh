@@ -177,6 +177,38 @@ tool post "${main[@]}" 0x0111 40103 0
 wait_for 5 '[ "$(rows)" -eq "$n" ]' ||
   wine_gui_fail "clearing the filter shows $(rows) of $n rows"
 [ -z "$(tool text "${main[@]}" 10002)" ] || wine_gui_fail "the filter box still holds text"
+# --- context menu: Filter on this value (a real right-click on a cell) ---
+# The Action of some row that not every row shares; the rows shown afterwards are exactly those
+# whose Action is that text.
+actions=$(column 1)
+pick=-1
+value=""
+i=0
+while IFS= read -r v; do
+  same=$(grep -acxF -- "$v" <<<"$actions" || true)
+  if [ "$same" -lt "$n" ] && [ "$same" -gt 0 ] && [ -n "$v" ]; then
+    pick=$i
+    value=$v
+    break
+  fi
+  i=$((i + 1))
+done <<<"$actions"
+[ "$pick" -ge 0 ] || wine_gui_fail "every row has the same Action: no test of the value filter"
+want_rows=$(grep -acxF -- "$value" <<<"$actions")
+read -r cx cy < <(tool row "${main[@]}" 10000 "$pick" 1) || wine_gui_fail "no point of row $pick"
+focus_main
+click_at "$cx" "$cy" 3
+wait_for 5 '[ "$(tool visible "#32768" - 2>/dev/null)" = 1 ]' || wine_gui_fail "a right-click opened no menu"
+key f  # the menu's "&Filter on this value"
+wait_for 5 '[ "$(rows)" -eq "$want_rows" ]' || true
+[ "$(rows)" -eq "$want_rows" ] ||
+  wine_gui_fail "Filter on '$value' (row $pick, Action) shows $(rows) rows, $want_rows have it"
+[ "$(column 1 | sort -u)" = "$value" ] || wine_gui_fail "rows without Action '$value' are shown"
+[ "$(tool text "${main[@]}" 10002 | iconv -f UTF-8 -t CP932)" = "$value" ] ||
+  wine_gui_fail "the filter box reads '$(tool text "${main[@]}" 10002)', not '$value'"
+tool post "${main[@]}" 0x0111 40103 0
+wait_for 5 '[ "$(rows)" -eq "$n" ]' || wine_gui_fail "Clear filter shows $(rows) of $n rows"
+
 # --- layout kept in Quorvix.ini ---
 echo "gui list work: sort, find, copy, filter, export ok"
 # End while a dialog of the window is open (here Find, left as a user may leave it; End then

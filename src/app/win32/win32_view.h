@@ -109,6 +109,7 @@ class Win32View : public View {
   bool widths_fitted_ = false;  // fitted to the first rows, or taken from Quorvix.ini
   std::string find_text_;
   int menu_row_ = -1, menu_column_ = -1;  // where the context menu was opened
+  std::string menu_value_;                // and the text of that cell then
 };
 
 // Window procedure of the tray window.
