@@ -68,6 +68,8 @@ sorted=$(column 1)
 [ "$(LC_ALL=C sort <<<"$arrival")" = "$sorted" ] ||
   wine_gui_fail "a click on Action did not sort the rows by action"
 [ "$sorted" != "$arrival" ] || wine_gui_fail "the recording's rows came sorted: the sort shows nothing"
+# A second click, not the second half of a double click (Wine's double-click time is 500 ms).
+sleep 0.6
 click_at "$hx" "$hy"
 wait_for 5 '[ "$(column 1)" != "$sorted" ]' || true
 [ "$(LC_ALL=C sort -r <<<"$arrival")" = "$(column 1)" ] ||
@@ -138,15 +140,20 @@ grep -avqi docs <(column 12) && wine_gui_fail "a row without docs is shown under
 wine_gui_shot "$win" "$shots/gui_list_filter.png"
 
 # --- export of the rows shown ---
+# The prefix outlives the test: a file of an earlier run would be taken for this export's, and
+# its overwrite question would stay open.
 csv_win_path="C:\\users\\Public\\rows.csv"
+csv=$(wine winepath -u "$csv_win_path" 2>/dev/null | tr -d '\r' || true)
+[ -n "$csv" ] || csv="$WINEPREFIX/drive_c/users/Public/rows.csv"
+rm -f "$csv"
 tool post "${main[@]}" 0x0111 40106 0
 ewin=$(wine_gui_window "^Export visible rows" 15) || wine_gui_fail "File -> Export opened no dialog"
 tool settext "#32770" "Export visible rows" 0x47c "$csv_win_path" ||
   tool settext "#32770" "Export visible rows" 0x480 "$csv_win_path" || wine_gui_fail "no file name box"
 tool post "#32770" "Export visible rows" 0x0111 1 0
-csv=$(wine winepath -u "$csv_win_path" 2>/dev/null | tr -d '\r' || true)
-[ -n "$csv" ] || csv="$WINEPREFIX/drive_c/users/Public/rows.csv"
 wait_for 10 'test -s "$csv"' || wine_gui_fail "no CSV written"
+wait_for 5 '[ -z "$(xdotool search --onlyvisible --name "^Export visible rows" 2>/dev/null)" ]' ||
+  wine_gui_fail "the Export dialog is still open after its file was written"
 python3 - "$csv" "$log" "$m" <<'PY' || wine_gui_fail "the CSV is not the rows shown"
 import csv, sys
 rows = list(csv.reader(open(sys.argv[1], encoding="cp932", newline="")))
@@ -170,10 +177,50 @@ tool post "${main[@]}" 0x0111 40103 0
 wait_for 5 '[ "$(rows)" -eq "$n" ]' ||
   wine_gui_fail "clearing the filter shows $(rows) of $n rows"
 [ -z "$(tool text "${main[@]}" 10002)" ] || wine_gui_fail "the filter box still holds text"
+# --- context menu: Filter on this value (a real right-click on a cell) ---
+# The Action of some row that not every row shares; the rows shown afterwards are exactly those
+# whose Action is that text.
+actions=$(column 1)
+pick=-1
+value=""
+i=0
+while IFS= read -r v; do
+  same=$(grep -acxF -- "$v" <<<"$actions" || true)
+  if [ "$same" -lt "$n" ] && [ "$same" -gt 0 ] && [ -n "$v" ]; then
+    pick=$i
+    value=$v
+    break
+  fi
+  i=$((i + 1))
+done <<<"$actions"
+[ "$pick" -ge 0 ] || wine_gui_fail "every row has the same Action: no test of the value filter"
+want_rows=$(grep -acxF -- "$value" <<<"$actions")
+read -r cx cy < <(tool row "${main[@]}" 10000 "$pick" 1) || wine_gui_fail "no point of row $pick"
+focus_main
+click_at "$cx" "$cy" 3
+wait_for 5 '[ "$(tool visible "#32768" - 2>/dev/null)" = 1 ]' || wine_gui_fail "a right-click opened no menu"
+key f  # the menu's "&Filter on this value"
+wait_for 5 '[ "$(rows)" -eq "$want_rows" ]' || true
+[ "$(rows)" -eq "$want_rows" ] ||
+  wine_gui_fail "Filter on '$value' (row $pick, Action) shows $(rows) rows, $want_rows have it"
+[ "$(column 1 | sort -u)" = "$value" ] || wine_gui_fail "rows without Action '$value' are shown"
+[ "$(tool text "${main[@]}" 10002 | iconv -f UTF-8 -t CP932)" = "$value" ] ||
+  wine_gui_fail "the filter box reads '$(tool text "${main[@]}" 10002)', not '$value'"
+tool post "${main[@]}" 0x0111 40103 0
+wait_for 5 '[ "$(rows)" -eq "$n" ]' || wine_gui_fail "Clear filter shows $(rows) of $n rows"
+
 # --- layout kept in Quorvix.ini ---
 echo "gui list work: sort, find, copy, filter, export ok"
+# End while a dialog of the window is open (here Find, left as a user may leave it; End then
+# comes from the tray or the service stop): the dialog is cancelled and the program ends.
+focus_main
+click_at "$rx" "$ry"
+key ctrl+f
+wine_gui_window "^Find$" 10 >/dev/null || wine_gui_fail "Ctrl+F opened no Find dialog"
+end_start=$(date +%s%N)
 tool post "${main[@]}" 0x0111 40021 0 || wine_gui_fail "no window to end"
 wine_gui_wait_exit 10
+echo "gui list work: ended in $((($(date +%s%N) - end_start) / 1000000)) ms with Find open"
 widths=$(tr -d '\r' <"$QVX_WORK/Quorvix.ini" | sed -n 's/^ColumnWidths=//p')
 [ "$(tr ',' '\n' <<<"$widths" | grep -c '^[0-9][0-9]*$')" -eq 13 ] ||
   wine_gui_fail "Quorvix.ini keeps no 13 column widths: '$widths'"

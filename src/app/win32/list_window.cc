@@ -263,6 +263,8 @@ void Win32View::ShowContextMenu() {
   if (menu_row_ >= 0 &&
       !(SendMessageA(list_, LVM_GETITEMSTATE, menu_row_, LVIS_SELECTED) & LVIS_SELECTED))
     SelectOnly(menu_row_);
+  // The value is taken now: rows that come while the menu is open may move the clicked one.
+  menu_value_ = menu_row_ >= 0 && menu_column_ >= 0 ? model_.Cell(menu_row_, menu_column_) : "";
   HMENU menu = LoadMenuA(static_cast<HINSTANCE>(hInst), MAKEINTRESOURCEA(IDR_LISTMENU));
   if (!menu) return;
   HMENU popup = GetSubMenu(menu, 0);
@@ -352,7 +354,7 @@ bool Win32View::OnListCommand(int id, int code, HWND from) {
       return true;
     case IDM_FILTER_VALUE: {
       if (menu_row_ < 0 || menu_column_ < 0) return true;
-      const std::string value = model_.Cell(menu_row_, menu_column_);
+      const std::string value = menu_value_;
       g_setting_filter_text = true;
       SetWindowTextA(filter_, value.c_str());
       g_setting_filter_text = false;

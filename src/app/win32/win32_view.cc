@@ -5,6 +5,8 @@
 #include <shellapi.h>
 
 #include <cstdio>
+#include <cstring>
+#include <vector>
 
 #include "app/controller.h"
 #include "app/listview.h"
@@ -299,6 +301,41 @@ void Win32View::WaitForCaptureThread(const std::atomic<bool>& ended) {
     MSG msg;
     PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
   }
+}
+
+namespace {
+struct OwnedDialogs {
+  HWND main;
+  std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectOwnedDialog(HWND w, LPARAM param) {
+  auto* d = reinterpret_cast<OwnedDialogs*>(param);
+  char cls[16] = {};
+  if (w == d->main || !IsWindowVisible(w) || !GetClassNameA(w, cls, sizeof cls) ||
+      std::strcmp(cls, "#32770") != 0)
+    return TRUE;
+  for (HWND o = GetWindow(w, GW_OWNER); o; o = GetWindow(o, GW_OWNER))
+    if (o == d->main) {
+      d->found.push_back(w);
+      break;
+    }
+  return TRUE;
+}
+}  // namespace
+
+int Win32View::CancelOwnedDialogs(int attempts) {
+  OwnedDialogs d{hwnd_, {}};
+  EnumThreadWindows(GetCurrentThreadId(), CollectOwnedDialog, reinterpret_cast<LPARAM>(&d));
+  for (HWND w : d.found) {
+    // Cancel first, so that each dialog undoes what it changed; a box without a Cancel button
+    // may not take it, and is then ended with no button.
+    if (attempts < 10)
+      PostMessageA(w, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    else
+      EndDialog(w, 0);
+  }
+  return static_cast<int>(d.found.size());
 }
 
 void Win32View::Resize(int width, int height) {

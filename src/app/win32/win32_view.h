@@ -59,6 +59,11 @@ class Win32View : public View {
   void RunDialog(int dialog_id) override;
   void WaitForCaptureThread(const std::atomic<bool>& ended) override;
 
+  // Asks each dialog the window has open (its own, a message box, the file dialog, and any they
+  // opened in turn) to cancel; after `attempts` asks, ends them outright. The number it asked:
+  // while it is above 0 the window may not end yet, since their loops run inside its own.
+  int CancelOwnedDialogs(int attempts);
+
   // WM_SIZE: the filter box on top, the list below it down to the status bar.
   void Resize(int width, int height);
 
@@ -104,6 +109,7 @@ class Win32View : public View {
   bool widths_fitted_ = false;  // fitted to the first rows, or taken from Quorvix.ini
   std::string find_text_;
   int menu_row_ = -1, menu_column_ = -1;  // where the context menu was opened
+  std::string menu_value_;                // and the text of that cell then
 };
 
 // Window procedure of the tray window.

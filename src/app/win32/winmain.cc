@@ -70,10 +70,21 @@ INT_PTR CALLBACK QVX_Dlg_Proc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam
         qvx::QVX_OnCommand(LOWORD(wParam));
       return 0;
     case WM_CLOSE:
-    case 0x12:  // WM_QUIT posted to the dialog
+    case 0x12: {  // WM_QUIT posted to the dialog
+      // A dialog of the window (Find, Export, a message box, the settings) runs its own loop
+      // inside the window's: the window cannot end before it does. Each is cancelled and the
+      // close comes again once their loops have returned.
+      static int attempts = 0;
+      if (g_view.CancelOwnedDialogs(attempts) > 0) {
+        ++attempts;
+        PostMessageA(hWnd, uMsg, wParam, lParam);
+        return 1;
+      }
+      attempts = 0;
       g_view.SaveLayout();
       qvx::QVX_OnClose();
       return 1;
+    }
     default:
       if (uMsg == qvx::kMsgListRefresh) {
         g_view.OnListRefresh();
