@@ -6,7 +6,6 @@
 
 namespace qvx {
 
-
 // Allocates and zeroes every table. Returns false when memory is short.
 bool QVX_AllocTables();
 // Zeroes every table (each capture run starts empty).

@@ -3,10 +3,10 @@
 #include <cstdio>
 #include <string>
 
+#include "audit/file_access.h"
 #include "base/dbglog.h"
 #include "base/option.h"
 #include "capture/connection_tracker.h"
-#include "audit/file_access.h"
 #include "tracking/session_tree.h"
 
 namespace qvx {

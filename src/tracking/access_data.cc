@@ -5,8 +5,8 @@
 #include <cstring>
 
 #include "base/dbglog.h"
-#include "base/view.h"
 #include "base/option.h"
+#include "base/view.h"
 
 namespace qvx {
 

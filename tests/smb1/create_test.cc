@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "app/listview.h"
-#include "smb1/smb1_frames.h"
 #include "audit/verdict.h"
+#include "smb1/smb1_frames.h"
 
 namespace qvx {
 namespace {

@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "audit/answer.h"
+#include "audit/file_access.h"
 #include "audit/open_files.h"
 #include "smb2/create.h"
-#include "audit/file_access.h"
 #include "smb2/handler_fixture.h"
 
 namespace qvx {
