@@ -334,8 +334,9 @@ std::string ConnectionTracker::Server() const {
 uint64_t ConnectionTracker::Frames() const { return state_->frames.load(); }
 
 ConnectionTracker& CaptureConnections() {
-  static ConnectionTracker tracker;
-  return tracker;
+  // Never destroyed: a capture thread still ending while the program exits must not find it gone.
+  static ConnectionTracker* const tracker = new ConnectionTracker;
+  return *tracker;
 }
 
 void FollowCaptureConnections(bool on) {
