@@ -19,24 +19,14 @@ repo=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# The three recordings one after the other, then the whole doubled until it is big enough. Each
-# appended copy is moved later in time by the length of what it follows, so that the clock runs
-# forward through the file as it does in a real long capture (sessions open and close, the
+# The three recordings one after the other, then the whole doubled until it is big enough, the
+# clock running forward through the file as in a real long capture (sessions open and close, the
 # periodic clean-up runs).
-mergecap -a -F pcap -w "$work/big.pcap" "$repo"/tests/data/smb2_ops.pcap \
-  "$repo"/tests/data/smb1_ops.pcap "$repo"/tests/data/smb2_preconnected.pcap
+source "$repo/tests/support/big_capture.sh"
 frames() { capinfos -M -c "$1" 2>/dev/null | awk -F: '/Number of packets/ {gsub(/ /, "", $2); print $2}'; }
-span() {  # seconds from the first frame to the last, rounded up, plus one
-  capinfos -M -a -e -S "$1" 2>/dev/null |
-    awk -F: '/First packet time/ {f = $2} /Last packet time/ {l = $2} END {printf "%d", l - f + 2}'
-}
+big_capture_start "$work/big.pcap"
+while [ "$(frames "$work/big.pcap")" -lt "$min" ]; do big_capture_double "$work/big.pcap"; done
 n=$(frames "$work/big.pcap")
-while [ "$n" -lt "$min" ]; do
-  editcap -t "$(span "$work/big.pcap")" "$work/big.pcap" "$work/later.pcap"
-  mergecap -a -F pcap -w "$work/next.pcap" "$work/big.pcap" "$work/later.pcap"
-  mv "$work/next.pcap" "$work/big.pcap"
-  n=$(frames "$work/big.pcap")
-done
 editcap -r "$work/big.pcap" "$work/start.pcap" 1-1000
 start=$(frames "$work/start.pcap")
 size=$(du -h "$work/big.pcap" | cut -f1)
