@@ -77,7 +77,8 @@ int QVX_OtherCmdAccess(const OtherCmdFrame& f) {
   unsigned char wide[kWideNameSize] = {};
   if (f.rename_target)
     std::memcpy(wide, f.rename_target, sizeof wide);
-  else if (!QVX_FindBodyPath(f.recvData, f.Len, f.body, wide, sizeof wide))
+  else if (!QVX_FindBodyPath(f.recvData, f.end != 0 && f.end < f.Len ? f.end : f.Len, f.body, wide,
+                             sizeof wide))
     return 10;
   char name[kAccessNameSize] = {};
   const int rc = QVX_ConvertWideName(wide, name, sizeof name);

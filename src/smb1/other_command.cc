@@ -1,8 +1,15 @@
 #include "smb1/other_command.h"
 
+#include <cstdint>
+
 #include "audit/other_access.h"
 
 namespace qvx {
+
+namespace {
+constexpr uint8_t kTrans2 = 0x32;
+constexpr unsigned kFindNext2 = 2, kQueryFileInformation = 7, kSetFileInformation = 8;
+}  // namespace
 
 int QVX_SmbOtherCmd(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigned char* recvData,
                     long SMB_Total_Packet_Size, DATA* data) {
@@ -13,8 +20,21 @@ int QVX_SmbOtherCmd(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigned char*
   f.routine = "QVX_SmbOtherCmd";
   f.Len = Len;
   f.recvData = recvData;
-  // From the WordCount byte on: parameter words and data alike.
-  f.body = static_cast<unsigned long>(SMB_Total_Packet_Size - 1);
+  // Names lie in the data bytes after the parameter words and ByteCount; the words hold FIDs,
+  // offsets and counts, whose bytes may look like the start of a path.
+  const unsigned long word_count_at = static_cast<unsigned long>(SMB_Total_Packet_Size - 1);
+  if (word_count_at >= Len) return 10;
+  const uint8_t words = recvData[word_count_at];
+  const unsigned long bytes_at = word_count_at + 1 + 2ul * words + 2;
+  if (bytes_at >= Len) return 10;
+  // A TRANS2 on an open handle (FIND_NEXT2, QUERY_FILE_INFORMATION, SET_FILE_INFORMATION)
+  // names no object: its parameters start with a search id or FID.
+  if (SMB_HEADER->Command == kTrans2 && words >= 15) {
+    const unsigned long setup_at = word_count_at + 1 + 2ul * 14;
+    const unsigned sub = recvData[setup_at] | recvData[setup_at + 1] << 8;
+    if (sub == kFindNext2 || sub == kQueryFileInformation || sub == kSetFileInformation) return 10;
+  }
+  f.body = bytes_at;
   f.tid = SMB_HEADER->TID;
   f.pid = SMB_HEADER->PIDLow;
   f.uid = SMB_HEADER->UID;

@@ -80,5 +80,27 @@ TEST_F(SmbOtherCmdTest, TheHeadersUidNamesTheUser) {
   EXPECT_STREQ(AccessData[1].LoginName, "alice");
 }
 
+TEST_F(SmbOtherCmdTest, HandlesAndCountsAreNoNames) {
+  OptionInfo.smb1_com_other_del_off = 0;
+  // QUERY_INFORMATION2 of FID 0x005C: the FID's bytes and the ByteCount after them once read as
+  // a path beginning with a backslash.
+  EXPECT_EQ(Other(Smb1(0x23, 2049, 100, {1, 0x5C, 0, 4, 0, 0x37, 0x45, 0, 0})), 10);
+  // TRANS2 SET_FILE_INFORMATION: its parameters (in the data bytes) start with the FID.
+  std::vector<unsigned char> t(1 + 2 * 15 + 2, 0);
+  t[0] = 15;
+  test::Put16(t, 1 + 2 * 14, 8);  // the setup word: the subcommand
+  const std::vector<unsigned char> params = {0x5C, 0, 0x01, 0x01, 'a', 0, 0, 0};
+  t.insert(t.end(), params.begin(), params.end());
+  test::Put16(t, 1 + 2 * 15, static_cast<unsigned>(params.size()));
+  EXPECT_EQ(Other(Smb1(0x32, 2049, 100, t)), 10);
+  EXPECT_TRUE(LogLines().empty());
+  // QUERY_PATH_INFORMATION (5) names its object in the same place.
+  test::Put16(t, 1 + 2 * 14, 5);
+  EXPECT_EQ(Other(Smb1(0x32, 2049, 100, t)), 0);
+  EXPECT_EQ(LogLines().size(), 1u);
+  // A frame that ends inside its parameter words.
+  EXPECT_EQ(Other(Smb1(0x23, 2049, 100, {3, 0x5C, 0, 'a', 0})), 10);
+}
+
 }  // namespace
 }  // namespace qvx

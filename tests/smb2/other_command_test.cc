@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,21 @@ std::vector<unsigned char> RenameBody(const std::string& name) {
   return b;
 }
 
+// QUERY_DIRECTORY whose FileName is the bytes name (as sent), FileId file_id.
+std::vector<unsigned char> SearchBody(
+    const std::vector<unsigned char>& name,
+    const std::vector<unsigned char>& file_id = std::vector<unsigned char>(16, 0x22)) {
+  std::vector<unsigned char> b(32, 0);
+  test::Put16(b, 0, 33);
+  b[2] = 37;  // FileIdBothDirectoryInformation
+  std::copy(file_id.begin(), file_id.end(), b.begin() + 8);
+  test::Put16(b, 24, 64 + 32);
+  test::Put16(b, 26, static_cast<unsigned>(name.size()));
+  test::Put32(b, 28, 65536);
+  b.insert(b.end(), name.begin(), name.end());
+  return b;
+}
+
 class Smb2OtherCmdTest : public test::HandlerTest {
  protected:
   void SetUp() override {
@@ -41,10 +57,17 @@ class Smb2OtherCmdTest : public test::HandlerTest {
     ConnectedTree(0, 7);
   }
   int Other(Frame f) { return QVX_Smb2OtherCmd(&f.smb2, f.Len, f.data(), f.cursor, &data); }
-  int Other(const std::vector<unsigned char>& body, uint32_t tree = 7) {
+  // A request of command with body, on tree.
+  int Request(uint16_t command, const std::vector<unsigned char>& body, uint32_t tree = 7) {
     Smb2Ids ids;
     ids.tree_id = tree;
-    return Other(Smb2(17, ids, body));
+    return Other(Smb2(command, ids, body));
+  }
+  // A rename's body as it is, any other name as a directory search's pattern.
+  int Other(const std::vector<unsigned char>& body, uint32_t tree = 7) {
+    if (body.size() > 3 && body[0] == 33 && body[2] == 1 && body[3] == 10)
+      return Request(17, body, tree);
+    return Request(14, SearchBody(body), tree);
   }
   std::string Line(const std::string& size, const std::string& op, const std::string& path) {
     return "[2026/12/09 10:20:07],access,7,alice,10.0.0.5,10.0.0.1,cc:cc:cc:cc:cc:05,"
@@ -60,11 +83,12 @@ TEST_F(Smb2OtherCmdTest, RenameIsRecordedWithItsWholeTargetName) {
   // A target in the share's root carries no backslash at all, and is still recorded.
   ASSERT_EQ(Other(RenameBody("top.txt")), 0);
   EXPECT_EQ(LogLines().back(), Line("0", "Del ", Local("top.txt")));
-  // A name length beyond the frame is not followed: the body is searched as for any command.
+  // A name length beyond the frame is not followed, and no other backslash of the body is taken
+  // for the name.
   std::vector<unsigned char> cut = RenameBody("sub\\cut.txt");
   test::Put32(cut, 32 + 16, 4000);
-  ASSERT_EQ(Other(cut), 0);
-  EXPECT_EQ(LogLines().back(), Line("0", "Del ", Local("cut.txt")));
+  EXPECT_EQ(Other(cut), 10);
+  EXPECT_EQ(LogLines().size(), 2u);
   nListIndex = 1;
   EXPECT_EQ(std::string(TreeConnect[0].ShareLocalPath), share_dir_);
   // An existing object: its size and the time-stamp verdict.
@@ -78,7 +102,7 @@ TEST_F(Smb2OtherCmdTest, BodiesWithoutAPathOrWithAPipeAreDropped) {
   EXPECT_EQ(Other(std::vector<unsigned char>(40, 0)), 10);
   EXPECT_EQ(Other({0x5C, 0, 0, 0, 0x41, 0}), 10);  // a lone backslash
   EXPECT_EQ(Other({0x5C, 'd', 0, 'o', 0}), 10);    // single-byte text
-  Frame empty = Smb2(17, {}, {});
+  Frame empty = Smb2(14, {}, {});
   EXPECT_EQ(Other(empty), 10);
   EXPECT_EQ(Other(Utf16("\\srvsvc")), 10);
   EXPECT_EQ(Other(Utf16("\\a:b")), 10);
@@ -93,7 +117,7 @@ TEST_F(Smb2OtherCmdTest, PathsStayInsideTheFrameAndTheirBuffer) {
   // The bytes after Len would continue the name; the frame ends after \x.
   Smb2Ids ids;
   ids.tree_id = 7;
-  Frame cut = Smb2(17, ids, Utf16("\\xyz"));
+  Frame cut = Smb2(14, ids, SearchBody(Utf16("\\xyz")));
   cut.Len -= 4;
   cut.bytes.resize(cut.Len);
   cut.bytes.shrink_to_fit();
@@ -146,6 +170,43 @@ TEST_F(Smb2OtherCmdTest, BinaryBodiesNeverReachALineRaw) {
 #else
   EXPECT_EQ(lines[0], Line("0", "Del ", Local("b")) + "<0D><0A><1B><C2><85><E2><80><A8>z");
 #endif
+}
+
+TEST_F(Smb2OtherCmdTest, BinaryFieldsAreNoNames) {
+  // Samba's file ids are random: one holding 5C 00 37 45 00 00 once gave the line of a file
+  // "\\\xe4\x94\xb7" that nobody named. Requests on a handle carry no name at all.
+  const std::vector<unsigned char> id = {0x5C, 0, 0x37, 0x45, 0, 0, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8};
+  std::vector<unsigned char> close(24, 0), query(40, 0), flush(24, 0);
+  test::Put16(close, 0, 24);
+  std::copy(id.begin(), id.end(), close.begin() + 8);
+  test::Put16(query, 0, 41);
+  std::copy(id.begin(), id.end(), query.begin() + 24);
+  test::Put16(flush, 0, 24);
+  std::copy(id.begin(), id.end(), flush.begin() + 8);
+  EXPECT_EQ(Request(6, close), 10);
+  EXPECT_EQ(Request(16, query), 10);
+  EXPECT_EQ(Request(7, flush), 10);
+  // A search names the folder's pattern only: the file id before it is not looked at, and a
+  // pattern without a backslash names nothing.
+  EXPECT_EQ(Request(14, SearchBody(Utf16("old notes.txt"), id)), 10);
+  // SET_INFO of other classes (times, sizes) carries binary data only.
+  std::vector<unsigned char> times = RenameBody("x");
+  times[3] = 4;  // FileBasicInformation
+  test::Put32(times, 32, 0x0045375C);
+  EXPECT_EQ(Request(17, times), 10);
+  // A session setup's security blob is binary as well.
+  std::vector<unsigned char> setup(24, 0);
+  test::Put16(setup, 0, 25);
+  const std::vector<unsigned char> blob = {0x5C, 0, 'a', 0, 'b', 0, 0, 0};
+  setup.insert(setup.end(), blob.begin(), blob.end());
+  EXPECT_EQ(Request(1, setup), 10);
+  EXPECT_TRUE(LogLines().empty());
+  EXPECT_EQ(nListIndex, 0);
+  // A hard link names its new name, as a rename does.
+  std::vector<unsigned char> link = RenameBody("dir\\link.txt");
+  link[3] = 11;
+  ASSERT_EQ(Request(17, link), 0);
+  EXPECT_EQ(LogLines(), std::vector<std::string>{Line("0", "Del ", Local("dir\\link.txt"))});
 }
 
 TEST_F(Smb2OtherCmdTest, RenameLengthsThatWrapAreRefused) {
