@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 #include "base/option.h"
 #include "base/text.h"
@@ -65,6 +66,15 @@ bool ReplayFindStart(const std::string& path, ReplayStart* start, std::string* e
     tracker.Observe(d, n, Micros(sec, usec));
     start->server = tracker.Server();
     if (!start->server.empty()) break;
+  }
+  uint16_t link = 0;
+  const uint64_t other = reader.OtherLinkFrames(&link);
+  if (tracker.Frames() == 0 && other > 0) {
+    // Nothing would be replayed, and the empty log would look like a quiet server.
+    *error = "its " + std::to_string(other) + " frames are of link type " + std::to_string(link) +
+             ", not Ethernet (a capture on Linux's \"any\" interface is such a file): record on "
+             "the server's network interface itself";
+    return false;
   }
   return true;
 }

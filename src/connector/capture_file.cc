@@ -278,7 +278,11 @@ int CaptureFileReader::NextPcapng(const unsigned char** data, uint32_t* caplen, 
         *error = "enhanced packet block of an unknown interface or with a bad length";
         return -1;
       }
-      if (interfaces_[ifc].first != kLinkEthernet) continue;
+      if (interfaces_[ifc].first != kLinkEthernet) {
+        ++other_link_frames_;
+        other_link_type_ = interfaces_[ifc].first;
+        continue;
+      }
       const uint64_t ts = static_cast<uint64_t>(U32(b + 4)) << 32 | U32(b + 8);
       SplitStamp(ts, interfaces_[ifc].second, sec, usec);
       *data = b + 20;
@@ -286,7 +290,12 @@ int CaptureFileReader::NextPcapng(const unsigned char** data, uint32_t* caplen, 
       return 1;
     }
     if (type == 3) {  // simple packet: no time stamp
-      if (body < 4 || interfaces_.empty() || interfaces_[0].first != kLinkEthernet) continue;
+      if (body < 4 || interfaces_.empty()) continue;
+      if (interfaces_[0].first != kLinkEthernet) {
+        ++other_link_frames_;
+        other_link_type_ = interfaces_[0].first;
+        continue;
+      }
       *sec = 0;
       *usec = 0;
       *data = b + 4;

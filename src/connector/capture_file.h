@@ -28,6 +28,10 @@ class CaptureFileReader {
   // The time is 0 to kMaxFrameSecond seconds and 0 to 999999 microseconds.
   int Next(const unsigned char** data, uint32_t* caplen, int64_t* sec, long* usec,
            std::string* error);
+  // Frames of a pcapng interface that is not Ethernet, passed over so far, and the link type of
+  // the last of them (a capture of Linux's "any" pseudo-interface is such a file).
+  uint64_t other_link_frames() const { return other_link_frames_; }
+  uint16_t other_link_type() const { return other_link_type_; }
 
  private:
   // The next n bytes of the file, in the window (valid until the next read); null when the file
@@ -56,6 +60,8 @@ class CaptureFileReader {
   bool nanos_ = false;  // pcap: nanosecond time stamps
   // pcapng: per interface, link type and time-stamp units per second.
   std::vector<std::pair<uint16_t, uint64_t>> interfaces_;
+  uint64_t other_link_frames_ = 0;
+  uint16_t other_link_type_ = 0;
 };
 
 }  // namespace qvx

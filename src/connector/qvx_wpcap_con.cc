@@ -703,4 +703,11 @@ int QvxPcapFileReader::Next(const unsigned char** data, uint32_t* caplen, int64_
   return rc;
 }
 
+uint64_t QvxPcapFileReader::OtherLinkFrames(uint16_t* link_type) const {
+  const auto* r = static_cast<const CaptureFileReader*>(handle_);
+  if (!r) return 0;
+  if (link_type) *link_type = r->other_link_type();
+  return r->other_link_frames();
+}
+
 }  // namespace qvx

@@ -82,6 +82,8 @@ class QvxPcapFileReader {
   bool Open(const char* path, char* errbuf);
   // 1 a frame (data valid until the next call), 0 end of file, -1 damaged (errbuf set).
   int Next(const unsigned char** data, uint32_t* caplen, int64_t* sec, long* usec, char* errbuf);
+  // Frames passed over as not Ethernet so far, and the link type of the last of them.
+  uint64_t OtherLinkFrames(uint16_t* link_type) const;
 
  private:
   void* handle_ = nullptr;

@@ -2,7 +2,7 @@
 # quorvix --replay on inputs that are no capture to audit: a FIFO and a directory are refused at
 # once, by name, with a non-zero status (a FIFO used to block for ever); a capture without any
 # frame to TCP port 445 is replayed and then said to hold no SMB traffic, which a capture with
-# such frames is not.
+# such frames is not; a capture whose frames are not Ethernet is refused by name.
 #
 #   replay_inputs.sh QUORVIX SMB_CAPTURE
 set -euo pipefail
@@ -49,6 +49,15 @@ replay "$work/udp.pcap"
 [ "$status" = 0 ] || fail "the UDP capture replayed with status $status"
 grep -qF "no frame of $work/udp.pcap goes to TCP port 445" "$work/err.txt" ||
   fail "no notice of a capture without SMB traffic"
+
+# The SMB capture relabelled as Linux cooked frames in pcapng (what a capture on the "any"
+# interface is): its frames cannot be read as Ethernet, which is said, with a non-zero status.
+editcap -F pcapng -T linux-sll "$smb_capture" "$work/any.pcapng"
+[ "$(capinfos -E "$work/any.pcapng" | grep -c 'Linux cooked')" = 1 ] || fail "editcap gave no SLL file"
+replay "$work/any.pcapng"
+[ "$status" != 0 ] || fail "a Linux cooked capture replayed with status 0"
+grep -qF "$work/any.pcapng: its " "$work/err.txt" && grep -qF "link type 113, not Ethernet" "$work/err.txt" ||
+  fail "a Linux cooked capture not told: $(cat "$work/err.txt")"
 
 replay "$smb_capture"
 [ "$status" = 0 ] || fail "the SMB capture replayed with status $status"
