@@ -24,7 +24,7 @@
 #include "capture/capture_connector.h"
 #include "capture/capture_control.h"
 #include "capture/capture_loop.h"
-#include "capture/connection_tracker.h"
+#include "tracking/connection_tracker.h"
 #include "connector/qvx_wpcap_con.h"
 #include "platform/platform.h"
 #include "platform/posix/samba.h"

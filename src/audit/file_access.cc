@@ -9,6 +9,7 @@
 #include "app/listview.h"
 #include "app/tables.h"
 #include "audit/events.h"
+#include "audit/tree_lookup.h"
 #include "audit/tree_records.h"
 #include "base/dbglog.h"
 #include "base/option.h"

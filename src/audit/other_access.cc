@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "audit/file_access.h"
+#include "audit/tree_lookup.h"
 #include "audit/verdict.h"
 #include "base/dbglog.h"
 #include "base/option.h"

@@ -1,5 +1,6 @@
 #include "audit/verdict.h"
 
+#include "audit/tree_lookup.h"
 #include "base/option.h"
 #include "serverinfo/server_info.h"
 #include "tracking/access_data.h"

@@ -6,6 +6,7 @@
 #include <ctime>
 
 #include "audit/answer.h"
+#include "audit/tree_lookup.h"
 #include "base/data.h"
 
 namespace qvx {

@@ -1,6 +1,6 @@
 #include "capture/capture_connector.h"
 
-#include "capture/connection_tracker.h"
+#include "tracking/connection_tracker.h"
 
 namespace qvx {
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/controller.h"
+#include "app/maintenance.h"
 #include "base/option.h"
 #include "capture/capture_loop.h"
 #include "serverinfo/server_info.h"

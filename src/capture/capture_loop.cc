@@ -9,6 +9,7 @@
 
 #include "app/tables.h"
 #include "audit/answer.h"
+#include "audit/departed.h"
 #include "audit/file_access.h"
 #include "audit/open_files.h"
 #include "base/dbglog.h"
@@ -16,7 +17,6 @@
 #include "base/text.h"
 #include "capture/capture_connector.h"
 #include "capture/capture_hooks.h"
-#include "capture/connection_tracker.h"
 #include "capture/held_requests.h"
 #include "capture/smb_command_table.h"
 #include "capture/unreadable.h"
@@ -35,6 +35,7 @@
 #include "smb2/handles.h"
 #include "smb2/other_command.h"
 #include "smb2/tree_connect.h"
+#include "tracking/connection_tracker.h"
 #include "tracking/session_tree.h"
 #include "wire/frame.h"
 #include "wire/le.h"

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "capture/capture_connector.h"
-#include "capture/connection_tracker.h"
+#include "tracking/connection_tracker.h"
 #include "platform/platform.h"
 
 namespace qvx {

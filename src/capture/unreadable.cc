@@ -6,7 +6,7 @@
 #include "audit/file_access.h"
 #include "base/dbglog.h"
 #include "base/option.h"
-#include "capture/connection_tracker.h"
+#include "tracking/connection_tracker.h"
 #include "tracking/session_tree.h"
 
 namespace qvx {

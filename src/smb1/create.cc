@@ -4,6 +4,7 @@
 
 #include "audit/answer.h"
 #include "audit/file_access.h"
+#include "audit/tree_lookup.h"
 #include "audit/verdict.h"
 #include "base/dbglog.h"
 #include "base/option.h"

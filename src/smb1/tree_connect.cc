@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "audit/file_access.h"
+#include "audit/tree_lookup.h"
 #include "audit/tree_records.h"
 #include "base/dbglog.h"
 #include "base/option.h"
@@ -36,7 +37,8 @@ int QVX_SmbTreeConnectAndx(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigne
   if (Len < at || Len - at < kTreeConnectBlock) {
     if (Level(6))
       QVX_KLOG(
-          "QVX_D41-001 QVX_SmbTreeConnectAndx[%d][%ld] : TREE_CONNECT_ANDHEADER サイズ確認 Len=%d "
+          "QVX_D41-001 QVX_SmbTreeConnectAndx[%d][%ld] : TREE_CONNECT_ANDHEADER サイズ確認 "
+          "Len=%d "
           "Total=%d\r\n",
           static_cast<int>(Len), static_cast<int>(SMB_Total_Packet_Size));
     return 10;
@@ -45,7 +47,8 @@ int QVX_SmbTreeConnectAndx(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigne
   if (block[0] != kTreeConnectWords) {
     if (Level(6))
       QVX_KLOG(
-          "QVX_D41-001 QVX_SmbTreeConnectAndx[%d][%ld] : TREE_CONNECT_ANDX レスポンスヘッダ %c\r\n",
+          "QVX_D41-001 QVX_SmbTreeConnectAndx[%d][%ld] : TREE_CONNECT_ANDX レスポンスヘッダ "
+          "%c\r\n",
           block[0]);
     return 10;
   }

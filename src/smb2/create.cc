@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "audit/file_access.h"
+#include "audit/tree_lookup.h"
 #include "audit/verdict.h"
 #include "base/dbglog.h"
 #include "base/option.h"
@@ -164,7 +165,8 @@ int QVX_Smb2FileStandardInfo(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len,
         v.api);
     if (nAccessKindFlg == QVX_ACCESS_KIND_BLEND)
       QVX_KLOG(
-          "QVX_D31-003 QVX_Smb2FileStandardInfo[%d][%ld] : QVX_ACCESS_KIND_BLEND nAccessInfo %d , "
+          "QVX_D31-003 QVX_Smb2FileStandardInfo[%d][%ld] : QVX_ACCESS_KIND_BLEND nAccessInfo %d "
+          ", "
           "nOutFileOrFolder %d\r\n",
           v.verdict, kind);
   }

@@ -6,6 +6,7 @@
 #include "audit/answer.h"
 #include "audit/file_access.h"
 #include "audit/open_files.h"
+#include "audit/tree_lookup.h"
 #include "base/dbglog.h"
 #include "base/option.h"
 #include "capture/smb_command_table.h"

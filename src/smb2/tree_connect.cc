@@ -6,6 +6,7 @@
 #include "accesslog/access_log.h"
 #include "app/listview.h"
 #include "audit/file_access.h"
+#include "audit/tree_lookup.h"
 #include "audit/tree_records.h"
 #include "base/dbglog.h"
 #include "base/option.h"

@@ -7,17 +7,9 @@
 #include <cstring>
 #include <string>
 
-#include "accesslog/access_log.h"
-#include "app/controller.h"
-#include "app/listview.h"
-#include "app/tables.h"
-#include "audit/events.h"
 #include "base/dbglog.h"
 #include "base/option.h"
 #include "base/text.h"
-#include "capture/capture_loop.h"
-#include "capture/connection_tracker.h"
-#include "capture/smb_command_table.h"
 #include "filters/exclusion.h"
 #include "names/hosts.h"
 #include "names/nbt.h"
@@ -25,6 +17,7 @@
 #include "platform/platform.h"
 #include "serverinfo/server_info.h"
 #include "tracking/access_data.h"
+#include "tracking/connection_tracker.h"
 #include "tracking/request_path.h"
 
 namespace qvx {
@@ -56,33 +49,6 @@ void Port(const unsigned char* p, char* out, size_t size) {
   std::snprintf(out, size, "%d", (p[0] << 8) | p[1]);
 }
 
-const char* CommandName(const DATA* data) {
-  if (data->SMBVersion == 1) return QVX_Smb1CommandRow(data->SMBCmdListFlg, data->SMBCommand).Name;
-  return QVX_Smb2CommandRow(data->SMBCmdListFlg, data->SMBCommand).Name;
-}
-const char* CommandInfo(const DATA* data) {
-  if (data->SMBVersion == 1)
-    return QVX_Smb1CommandRow(data->SMBCmdListFlg, data->SMBCommand).Description;
-  return QVX_Smb2CommandRow(data->SMBCmdListFlg, data->SMBCommand).Description;
-}
-
-// True when the candidate path under share folder counts as a hit for the guess: it exists, or
-// its parent folder exists and is not the share's own folder (a file being created).
-bool ShareHit(const char* candidate, const char* share_path) {
-  if (platform().FileExists(candidate)) return true;
-  std::string parent = PathRemoveFileSpec(candidate);
-  return parent != share_path && platform().IsDirectory(parent);
-}
-
-// Whether client addr is among the n listed sessions. Until the server's list could be read
-// once, nobody is known to have left: every client counts as connected.
-bool SessionHasClient(int n, const char* addr) {
-  if (!QVX_NetSessionKnown()) return true;
-  for (int k = 0; k < n; ++k)
-    if (std::strcmp(NetWkSessionInfo[k].sesi502_cname, addr) == 0) return true;
-  return false;
-}
-
 // The name of the bound SMB1 session slot of client and UserID (session set-up option on).
 const char* SessionSlotUser(const char* src_addr, uint32_t UserID) {
   if (OptionInfo.SessionSetupFlg != 1 || SessionSetup == nullptr) return nullptr;
@@ -107,6 +73,23 @@ const char* ListedUser(int n, const char* src_addr) {
 int64_t g_forced_list_sec = INT64_MIN;
 
 }  // namespace
+
+size_t QVX_SessionSlots() { return SessionCount(); }
+size_t QVX_TreeSlots() { return TreeCount(); }
+int QVX_TreeSlotsToRead(int n) { return TreeSlotsToRead(n); }
+int QVX_TreeSlotsUpTo(int TreeConnectMax) { return TreeLimit(TreeConnectMax); }
+
+void QVX_TreeTableClear() {
+  if (TreeConnect) std::memset(TreeConnect, 0, TreeCount() * sizeof(TreeConnectSt));
+  g_tree_slots_used = 0;
+}
+
+bool QVX_SessionHasClient(int n, const char* addr) {
+  if (!QVX_NetSessionKnown()) return true;
+  for (int k = 0; k < n; ++k)
+    if (std::strcmp(NetWkSessionInfo[k].sesi502_cname, addr) == 0) return true;
+  return false;
+}
 
 bool QVX_SessionTreeAlloc() {
   QVX_SessionTreeFree();
@@ -301,357 +284,6 @@ int QVX_TreeUserNameSet(TreeConnectSt* t, uint32_t UserID) {
   // server's list) does not take away the name found before.
   if (rc == 0 || t->Login_Name[0] == '\0') CopyText(t->Login_Name, name);
   return std::strcmp(t->Login_Name, kUserNotFound) == 0 ? 1 : 0;
-}
-
-int QVXUnKnownRelated(uint32_t TreeID, const unsigned char* recvData, const char* sBuffer,
-                      int* nTreeID_Connect, int* QVXTreeConnectInfoChkRet, DATA* data,
-                      int TreeConnectMax) {
-  QVX_DBG();
-  if (QVXTreeConnectInfoChkRet) *QVXTreeConnectInfoChkRet = 0;
-  if (TreeConnect == nullptr || NetWkShareInfo == nullptr || NetWkShareInfoBuf == nullptr)
-    return 10;
-  const int net = OptionInfo.NetWkInfoCnt > 0 ? OptionInfo.NetWkInfoCnt : 0;
-  const int shares = NetShareInfoDataNo < net ? NetShareInfoDataNo : net;
-  // Each local folder counts once, under its first share. Only the listed shares are looked at,
-  // so only they are copied (this runs for every request on an unknown tree).
-  if (shares > 0) std::memcpy(NetWkShareInfoBuf, NetWkShareInfo, sizeof(NetWkShareInfoSt) * shares);
-  for (int i = 0; i < shares; ++i) {
-    if (NetWkShareInfoBuf[i].path[0] == '\0') continue;
-    for (int j = i + 1; j < shares; ++j)
-      if (std::strcmp(NetWkShareInfoBuf[j].path, NetWkShareInfoBuf[i].path) == 0)
-        NetWkShareInfoBuf[j].path[0] = '\0';
-  }
-  int hits = 0;
-  int hit = -1;
-  static char candidate[kAccessPathSize];
-  for (int i = 0; i < shares; ++i) {
-    const char* folder = NetWkShareInfoBuf[i].path;
-    if (folder[0] == '\0') continue;
-    if (!QVX_JoinSharePath(folder, sBuffer, candidate, kAccessPathSize - 1)) continue;
-    if (ShareHit(candidate, folder)) {
-      ++hits;
-      hit = i;
-    }
-  }
-  if (hits != 1) return 10;
-
-  int slot = nTreeID_Connect ? *nTreeID_Connect : 0;
-  if (slot <= 0 || slot >= static_cast<int>(TreeCount())) {
-    slot = -1;
-    const int n = TreeLimit(TreeConnectMax);
-    for (int i = 0; i < n; ++i) {
-      if (TreeConnect[i].Flg == kSlotFree) {
-        slot = i;
-        break;
-      }
-    }
-    if (slot < 0) {
-      QVX_KLOG("QVX_E15-001 QVXUnKnownRelated[%d][%ld] : TreeID管理の空き領域がありません。\r\n");
-      std::memset(TreeConnect, 0, TreeCount() * sizeof(TreeConnectSt));
-      g_tree_slots_used = 0;
-      QVX_KLOG("QVX_I15-001 QVXUnKnownRelated[%d][%ld] : TreeID管理領域をクリアーしました。\r\n");
-      slot = 0;
-    }
-  }
-  TreeConnectSt& t = TreeConnect[slot];
-  t.Tid = TreeID;
-  t.Flg = kSlotBound;
-  t.Guessed = 1;
-  t.Login_Name[0] = '\0';  // a new tree: no user of another carries over
-  QVX_TreeSlotTaken(slot);
-  const NetWkShareInfoSt& share = NetWkShareInfo[hit];
-  std::snprintf(t.ShareLocalPath, sizeof t.ShareLocalPath, "%s%s", share.path,
-                (sBuffer && sBuffer[0] == '\\') ? "" : std::string(1, kPathSep).c_str());
-  QVX_FrameSrcAddr(recvData, t.src_addr, sizeof t.src_addr);
-  QVX_FrameDstAddr(recvData, t.dst_addr, sizeof t.dst_addr);
-  QVX_FrameSrcPort(recvData, t.src_port, sizeof t.src_port);
-  QVX_FrameDstPort(recvData, t.dst_port, sizeof t.dst_port);
-  std::snprintf(t.SharePath, sizeof t.SharePath, "\\\\%s\\%s", t.dst_addr, share.netname);
-  CopyText(t.src_mac, data->ClientMac);
-  CopyText(t.dst_mac, data->ServerMac);
-  if (nTreeID_Connect) *nTreeID_Connect = slot;
-  if (QVXTreeConnectInfoChkRet) *QVXTreeConnectInfoChkRet = kTreeGuessed;
-  QVX_DBG();
-  return 0;
-}
-
-int QVXTreeIDGetInfo(uint32_t TreeID, uint32_t Pid, uint32_t Uid, uint32_t Mid,
-                     const unsigned char* recvData, const char* sBuffer, int* nTreeID_Connect,
-                     int* QVXTreeConnectInfoChkRet, DATA* data) {
-  QVX_DBG();
-  const LocalTime now = platform().Now();
-  if (sBuffer == nullptr) sBuffer = "";
-  char client[32], server[32];
-  QVX_FrameSrcAddr(recvData, client, sizeof client);
-  QVX_FrameDstAddr(recvData, server, sizeof server);
-
-  if (QVXTreeConnectInfoChk(client, TreeID, Pid, Uid, Mid, nTreeID_Connect,
-                            OptionInfo.TreeConnectCnt) == kTreeFound) {
-    if (QVXTreeConnectInfoChkRet) *QVXTreeConnectInfoChkRet = kTreeFound;
-    return 0;
-  }
-  int slot = 0;
-  int how = 0;
-  if (QVXUnKnownRelated(TreeID, recvData, sBuffer, &slot, &how, data, OptionInfo.TreeConnectCnt) ==
-      0) {
-    if (nTreeID_Connect) *nTreeID_Connect = slot;
-    if (QVXTreeConnectInfoChkRet) *QVXTreeConnectInfoChkRet = how;
-    QVX_TreeUserNameSet(&TreeConnect[slot], Uid);
-    return 0;
-  }
-
-  // The tree stays unknown: say so once per repeated access.
-  if (Level(2))
-    QVX_KLOG(
-        "QVX_E06-001 QVXTreeIDGetInfo[%d][%ld] : TreeIDと一致するデータがありません。TreeID = "
-        "%d\r\n",
-        static_cast<int>(TreeID));
-  QVX_UnknownRecord(TreeID, recvData, sBuffer, CommandName(data), CommandInfo(data), now, data,
-                    "QVXTreeIDGetInfo");
-  QVX_DBG();
-  return 10;
-}
-
-bool QVX_UnknownRecord(uint32_t TreeID, const unsigned char* recvData, const char* path,
-                       const char* cmd, const char* info, const LocalTime& now, DATA* data,
-                       const char* routine) {
-  // A name that would leave the share is shown as sent, marked.
-  static char resolved[kAccessPathSize], marked[kAccessPathSize];
-  if (!QVX_ResolveRequestName(path, resolved, sizeof resolved)) {
-    std::snprintf(marked, sizeof marked, "%s%s", kOutsideShareMark, path);
-    path = marked;
-  }
-  if (QVX_ExclusionInfoChk(path, 0) != 0) return false;
-  char client[32], server[32];
-  QVX_FrameSrcAddr(recvData, client, sizeof client);
-  QVX_FrameDstAddr(recvData, server, sizeof server);
-  char client_text[kHostDisplaySize], server_text[kHostDisplaySize];
-  AddHostName(client, client_text, OptionInfo.HostName, 0);
-  AddHostName(server, server_text, OptionInfo.HostName, 0);
-  SameAccessKey key;
-  key.tid = static_cast<int>(TreeID);
-  key.client = client_text;
-  key.server = server_text;
-  key.path = path;
-  key.caller = routine;
-  if (QVX_SameAccessFound(key)) return false;
-
-  char tid_text[16];
-  std::snprintf(tid_text, sizeof tid_text, "%d", static_cast<int>(TreeID));
-  AccessEvent e;
-  e.when = now;
-  e.action = "unknown";
-  e.tree = tid_text;
-  e.client = client_text;
-  e.server = server_text;
-  e.client_mac = data->ClientMac;
-  e.server_mac = data->ServerMac;
-  e.command = cmd;
-  e.info = info;
-  e.path = path;
-  QVX_Emit(e);
-  return true;
-}
-
-int QVXAccessChkToTreeIDPathChg(char* sAccessFullPath, const char* sBuffer, time_t ZLocaTimeLW,
-                                int nTreeID_Connect, DATA*, int) {
-  time_t file_time = 0;
-  int r = FileNotifyInfo(sAccessFullPath, ZLocaTimeLW, &file_time, 0);
-  if (r == 0) r = kTimeUnreadable;
-  if (r == kTimeUnreadable && NetWkShareInfo && TreeConnect && nTreeID_Connect >= 0 &&
-      nTreeID_Connect < static_cast<int>(TreeCount()) && TreeConnect[nTreeID_Connect].Guessed) {
-    static char candidate[kAccessPathSize];
-    const int net = OptionInfo.NetWkInfoCnt > 0 ? OptionInfo.NetWkInfoCnt : 0;
-    const int shares = NetShareInfoDataNo < net ? NetShareInfoDataNo : net;
-    for (int i = 0; i < shares; ++i) {
-      const NetWkShareInfoSt& share = NetWkShareInfo[i];
-      if (share.path[0] == '\0') continue;
-      if (!QVX_JoinSharePath(share.path, sBuffer, candidate, kAccessPathSize - 1)) continue;
-      r = FileNotifyInfo(candidate, ZLocaTimeLW, &file_time, 0);
-      if (r == 0) r = kTimeUnreadable;
-      if (r != kTimeUnreadable) {
-        TreeConnectSt& t = TreeConnect[nTreeID_Connect];
-        CopyText(t.ShareLocalPath, share.path);
-        std::snprintf(t.SharePath, sizeof t.SharePath, "\\\\%s\\%s", t.dst_addr, share.netname);
-        CopyText(sAccessFullPath, kAccessPathSize, candidate);
-        break;
-      }
-    }
-  }
-  if (Level(6)) QVX_KLOG("QVX_D31-002 QVXAccessChkToTreeIDPathChg[%d][%ld] : nRet=%d \r\n", r);
-  return r;
-}
-
-int QVX_SmbInfoTableDelete(DATA* data) {
-  QVX_DBG();
-  const LocalTime now = platform().Now();
-  View* view = QVX_View();
-  if (static_cast<time_t>(now.t) >= data->NextSessionChkTime) {
-    data->NextSessionChkTime = static_cast<time_t>(now.t) + OptionInfo.RefleshTime;
-    if (Level(6))
-      QVX_KLOG("QVX_D10-001 QVX_SmbInfoTableDelete[%d][%ld] QVX_NetSession_NT start\r\n");
-    const int n =
-        QVX_NetSession_NT(NetWkSessionInfo, OptionInfo.NetWkInfoCnt, nullptr, nullptr, nullptr);
-    if (Level(6)) {
-      QVX_KLOG("QVX_D10-001 QVX_SmbInfoTableDelete[%d][%ld] QVX_NetSession_NT end\r\n");
-      QVX_KLOG(
-          "QVX_D21-003 QVX_SmbInfoTableDelete[%d][%ld] : S : nListIndex = %d : NetWkSessionICnt = "
-          "%d\r\n",
-          nListIndex, n);
-    }
-    // Rows of clients without a session leave the list. The rows that stay move up in one pass
-    // (deleting the rows one at a time would move every later row once per deleted row).
-    if (AccessData) {
-      const int rows = nListIndex;
-      int count = nListIndex;  // rows still in the list
-      int kept = 0;  // the index the next row that stays takes: its index once the rest is gone
-      for (int i = 0; i < rows; ++i) {
-        // Only the address of "name(addr)" can be compared with the server's sessions.
-        size_t addr_len = 0;
-        const char* addr_at = QVX_RowAddress(AccessData[i].ClientIP, &addr_len);
-        const std::string addr(addr_at, addr_len);
-        if (Level(6))
-          QVX_KLOG(
-              "QVX_D21-003 QVX_SmbInfoTableDelete[%d][%ld] : LP : nListIndex = %d : ListCnt = %d "
-              ": NetWkSessionICnt = %d\r\n",
-              nListIndex, kept, n);
-        if (SessionHasClient(n, addr.c_str())) {
-          if (kept != i) AccessData[kept] = AccessData[i];
-          ++kept;
-          continue;
-        }
-        if (Level(6))
-          QVX_KLOG(
-              "QVX_D21-003 QVX_SmbInfoTableDelete[%d][%ld] : DEL : nListIndex = %d : ListCnt = %d "
-              ": nCount = %d\r\n",
-              nListIndex, kept, count);
-        if (OptionInfo.AccessLogOnly == 0 && view) view->DeleteRow(kept);
-        --count;
-        --nListIndex;
-      }
-      // nListIndex is now kept: one less for every row that left.
-      if (kept < rows)
-        std::memset(&AccessData[kept], 0, sizeof(AccessDataSt) * static_cast<size_t>(rows - kept));
-    }
-    QVX_StatusLogin(static_cast<unsigned long>(n));
-
-    unsigned long tf = 0, tw = 0, tu = 0, sf = 0, sw = 0, su = 0, lu = 0;
-    // Slots past the mark are free.
-    const int slots = TreeSlotsToRead(static_cast<int>(TreeCount()));
-    if (TreeConnect) tf = static_cast<unsigned long>(static_cast<int>(TreeCount()) - slots);
-    for (int i = 0; TreeConnect && i < slots; ++i) {
-      const uint16_t f = TreeConnect[i].Flg;
-      tf += f == kSlotFree;
-      tw += f == kSlotWaiting;
-      tu += f == kSlotBound;
-    }
-    for (size_t i = 0; SessionSetup && i < SessionCount(); ++i) {
-      const uint16_t f = SessionSetup[i].Flg;
-      sf += f == kSlotFree;
-      sw += f == kSlotWaiting;
-      su += f == kSlotBound;
-    }
-    const unsigned long rows =
-        OptionInfo.AccessDataCnt > 0 ? static_cast<unsigned long>(OptionInfo.AccessDataCnt) : 0;
-    // Records past the highest one written are all free: only those below it are looked at.
-    const unsigned long used =
-        std::min(rows, static_cast<unsigned long>(AccessDataUsed > 0 ? AccessDataUsed : 0));
-    for (unsigned long i = 0; AccessData && i < used; ++i) lu += AccessData[i].UseFlg != 0;
-    if (Level(9))
-      QVX_KLOG("QVX_D21-003 QVX_SmbInfoTableDelete[%d][%ld] : F:%ld U:%ld W:%ld \r\n",
-               static_cast<long>(sf), static_cast<long>(su), static_cast<long>(sw));
-    if (view) {
-      char text[256];
-      std::snprintf(text, sizeof text,
-                    "Connection：F=%lu W=%lu U=%lu | SessionSetup : F=%lu W=%lu U=%lu | ListData "
-                    "F=%lu U=%lu | ComputerNameErrList：%d",
-                    tf, tw, tu, sf, sw, su, rows - lu, lu, ComputerNameErrListCnt);
-      // Missed frames stay in view: the periodic text must not hide them.
-      if (const unsigned long long dropped = QVX_CaptureDroppedTotal()) {
-        const size_t n = std::strlen(text);
-        std::snprintf(text + n, sizeof text - n, " | %llu frames dropped by the capture", dropped);
-      }
-      view->SetStatusText(2, text);
-    }
-    QVX_TreeIDTableDelete(data);
-  }
-  if (OptionInfo.AccessLogOnly == 0 && OptionInfo.ScrollEndFlg == 1 && view && nListIndex > 0)
-    view->MakeRowVisible(nListIndex - 1);
-  QVX_DBG();
-  return 0;
-}
-
-namespace {
-
-// A tree ends: its logout line (unless its share is excluded), and its slot is freed.
-void LogoutTree(TreeConnectSt& t, const LocalTime& now) {
-  if (QVX_Sinks().WantRecords() && QVX_ExclusionInfoChk(t.SharePath, 0) == 0) {
-    char tid_text[16], ids[96];
-    std::snprintf(tid_text, sizeof tid_text, "%d", static_cast<int>(t.Tid));
-    std::snprintf(ids, sizeof ids, " [T:%d P:%d U:%d M:%d][%d]", static_cast<int>(t.Tid),
-                  static_cast<int>(t.Pid), static_cast<int>(t.Uid), static_cast<int>(t.Mid),
-                  static_cast<int>(t.Flg));
-    AccessEvent e;
-    e.when = now;
-    e.action = "logout";
-    e.tree = tid_text;
-    e.user = t.Login_Name;
-    e.client = t.src_addr;
-    e.server = t.dst_addr;
-    e.client_mac = t.src_mac;
-    e.server_mac = t.dst_mac;
-    e.path = t.SharePath;
-    e.path_detail = ids;
-    e.to_list = false;
-    QVX_Emit(e);
-  }
-  std::memset(&t, 0, sizeof t);
-}
-
-// The tree's own TCP connection is still open, as far as the capture saw: a session list that
-// does not name its client yet (or no longer) does not end it.
-bool ConnectionOpen(const TreeConnectSt& t) {
-  if (t.src_port[0] == '\0') return false;
-  return CaptureConnections().IsOpen(t.dst_addr, t.src_addr,
-                                     static_cast<uint16_t>(std::strtoul(t.src_port, nullptr, 10)));
-}
-
-}  // namespace
-
-int QVX_TreeIDTableDelete(DATA*) {
-  QVX_DBG();
-  const int n =
-      QVX_NetSession_NT(NetWkSessionInfo, OptionInfo.NetWkInfoCnt, nullptr, nullptr, nullptr);
-  const LocalTime now = platform().Now();
-  const int slots = TreeSlotsToRead(static_cast<int>(TreeCount()));
-  for (int i = 0; TreeConnect && i < slots; ++i) {
-    TreeConnectSt& t = TreeConnect[i];
-    if (t.Flg == kSlotFree) continue;
-    const bool alive =
-        t.Flg != kSlotDisconnected && (SessionHasClient(n, t.src_addr) || ConnectionOpen(t));
-    if (alive) continue;
-    LogoutTree(t, now);
-  }
-  if (OptionInfo.SessionSetupFlg == 1) {
-    for (size_t i = 0; SessionSetup && i < SessionCount(); ++i) {
-      SessionSetupSt& s = SessionSetup[i];
-      if (s.Flg != kSlotFree && !SessionHasClient(n, s.src_addr)) std::memset(&s, 0, sizeof s);
-    }
-  }
-  QVX_DBG();
-  return 0;
-}
-
-void QVX_ConnectionTreesEnded(const char* server, const char* client, const char* port) {
-  const LocalTime now = platform().Now();
-  const int slots = TreeSlotsToRead(static_cast<int>(TreeCount()));
-  for (int i = 0; TreeConnect && i < slots; ++i) {
-    TreeConnectSt& t = TreeConnect[i];
-    if (t.Flg == kSlotFree || std::strcmp(t.src_addr, client) != 0 ||
-        std::strcmp(t.dst_addr, server) != 0 || std::strcmp(t.src_port, port) != 0)
-      continue;
-    LogoutTree(t, now);
-  }
 }
 
 }  // namespace qvx

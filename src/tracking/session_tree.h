@@ -1,7 +1,8 @@
 // The session and tree tables: who logged on from where (SMB1 session set-up), and which share
 // each tree identifier of each client stands for. The SMB handlers create entries from set-up and
-// tree-connect requests, bind them to the answers, and look up the tree and user of every file
-// operation here; a periodic clean-up frees the entries of clients that have gone.
+// tree-connect requests and bind them to the answers; the audit step looks up the tree and user
+// of every file operation here (audit/tree_lookup.h) and frees the entries of clients that have
+// gone (audit/departed.h).
 #pragma once
 
 #include <cstdint>
@@ -63,6 +64,16 @@ extern TreeConnectSt* TreeConnect;    // TreeConnectCnt records
 int QVX_TreeSlotsInUse();
 void QVX_TreeSlotTaken(int slot);
 void QVX_TreeSlotsRecount();
+// The table sizes (SessionSetupCnt and TreeConnectCnt records), the tree slots a look-up over
+// the first n reads, a caller's table size held to the table's, and the tree table emptied.
+size_t QVX_SessionSlots();
+size_t QVX_TreeSlots();
+int QVX_TreeSlotsToRead(int n);
+int QVX_TreeSlotsUpTo(int TreeConnectMax);
+void QVX_TreeTableClear();
+// Whether client addr is among the first n sessions of the server's list. Until the list could
+// be read once, nobody is known to have left: every client counts as connected.
+bool QVX_SessionHasClient(int n, const char* addr);
 
 // Allocation with the other tables (QVX_AllocTables / QVX_ClearTables / QVX_FreeTables).
 bool QVX_SessionTreeAlloc();
@@ -90,21 +101,6 @@ int QVXTreeConnectInfoSet(const char* src_addr, const char* client_addr, const c
 int QVXTreeConnectInfoSet2(const char* src_addr, const char* client_addr, const char* client_port,
                            uint32_t TreeID, const unsigned char* CmdSuqNo, const unsigned char* SID,
                            int* nTreeID_Connect, int TreeConnectMax);
-// The tree of a file operation. 0: known (QVXTreeConnectInfoChkRet 3) or guessed (2) in slot
-// nTreeID_Connect; 10: drop the operation (an "unknown" line and row may have been written).
-int QVXTreeIDGetInfo(uint32_t TreeID, uint32_t Pid, uint32_t Uid, uint32_t Mid,
-                     const unsigned char* recvData, const char* sBuffer, int* nTreeID_Connect,
-                     int* QVXTreeConnectInfoChkRet, DATA* data);
-// The "unknown" line and row of an access on a tree that no share explains, with the path as
-// the client sent it; routine names the repeat trace. False when the path is excluded or the same
-// access is among the recent rows (nothing written).
-bool QVX_UnknownRecord(uint32_t TreeID, const unsigned char* recvData, const char* path,
-                       const char* cmd, const char* info, const LocalTime& now, DATA* data,
-                       const char* routine);
-// Guesses the share of an unknown tree from the path: 0 and a new connected slot, or 10.
-int QVXUnKnownRelated(uint32_t TreeID, const unsigned char* recvData, const char* sBuffer,
-                      int* nTreeID_Connect, int* QVXTreeConnectInfoChkRet, DATA* data,
-                      int TreeConnectMax);
 // The user of client src_addr (512 bytes out): 0 found, 1 "Not Find". A client the server's
 // list does not name has the list read afresh, at most once a second: a session that has just
 // logged on may be missing from a list read moments before.
@@ -114,19 +110,6 @@ int QVX_UserNameSet(const char* src_addr, char* Login_Name, uint32_t UserID);
 // connection, else what QVX_UserNameSet finds. When none of them names anyone, a name the tree
 // already had stays (an empty one becomes "Not Find"). 0 when the tree has a user, 1 otherwise.
 int QVX_TreeUserNameSet(TreeConnectSt* t, uint32_t UserID);
-// Re-binds a guessed tree (Guessed 1) to the share where the path exists when it does not exist
-// under its own; a tree whose connect was seen stays on its share. Returns the time class of the
-// final path (204 not found, else 201, 202 or 203).
-int QVXAccessChkToTreeIDPathChg(char* sAccessFullPath, const char* sBuffer, time_t ZLocaTimeLW,
-                                int nTreeID_Connect, DATA* data, int TreeConnectMax);
-// The periodic clean-up after each accepted frame (runs every RefleshTime seconds).
-int QVX_SmbInfoTableDelete(DATA* data);
-// The trees of a client in slots still held are ended only when neither the server's session
-// list names the client nor its TCP connection is open.
-int QVX_TreeIDTableDelete(DATA* data);
-// A client's TCP connection ended (FIN or RST: a client gone, a server restarted): its trees end
-// with their logout lines at once.
-void QVX_ConnectionTreesEnded(const char* server, const char* client, const char* port);
 
 // Joins a share folder and a request path the way every lookup does: one separator between them.
 // Returns false when the result does not fit.

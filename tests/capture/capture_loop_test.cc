@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/maintenance.h"
 #include "app/startup.h"
 #include "audit/answer.h"
 #include "base/dbglog.h"

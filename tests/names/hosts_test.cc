@@ -7,6 +7,7 @@
 
 #include "app/controller.h"
 #include "app/listview.h"
+#include "app/maintenance.h"
 #include "app/tables.h"
 #include "base/dbglog.h"
 #include "base/option.h"

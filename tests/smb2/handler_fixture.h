@@ -14,7 +14,7 @@
 #include "app/tables.h"
 #include "base/dbglog.h"
 #include "base/option.h"
-#include "capture/connection_tracker.h"
+#include "tracking/connection_tracker.h"
 #include "capture/smb_header.h"
 #include "filters/exclusion.h"
 #include "serverinfo/server_info.h"

@@ -8,6 +8,7 @@
 #include "app/controller.h"
 #include "app/listview.h"
 #include "app/tables.h"
+#include "audit/tree_lookup.h"
 #include "base/dbglog.h"
 #include "base/option.h"
 #include "support/fake_platform.h"

@@ -9,15 +9,18 @@
 #include "accesslog/access_log.h"
 #include "app/controller.h"
 #include "app/listview.h"
+#include "app/maintenance.h"
 #include "app/tables.h"
+#include "audit/departed.h"
+#include "audit/tree_lookup.h"
 #include "base/dbglog.h"
 #include "base/option.h"
-#include "capture/connection_tracker.h"
 #include "filters/exclusion.h"
 #include "serverinfo/server_info.h"
 #include "support/fake_platform.h"
 #include "support/recording_view.h"
 #include "tracking/access_data.h"
+#include "tracking/connection_tracker.h"
 
 namespace qvx {
 namespace {

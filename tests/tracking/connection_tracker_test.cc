@@ -1,4 +1,4 @@
-#include "capture/connection_tracker.h"
+#include "tracking/connection_tracker.h"
 
 #include <gtest/gtest.h>
 

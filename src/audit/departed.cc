@@ -1,0 +1,91 @@
+#include "audit/departed.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "audit/events.h"
+#include "base/dbglog.h"
+#include "base/option.h"
+#include "filters/exclusion.h"
+#include "platform/platform.h"
+#include "serverinfo/server_info.h"
+#include "tracking/connection_tracker.h"
+#include "tracking/session_tree.h"
+
+namespace qvx {
+
+namespace {
+
+// A tree ends: its logout line (unless its share is excluded), and its slot is freed.
+void LogoutTree(TreeConnectSt& t, const LocalTime& now) {
+  if (QVX_Sinks().WantRecords() && QVX_ExclusionInfoChk(t.SharePath, 0) == 0) {
+    char tid_text[16], ids[96];
+    std::snprintf(tid_text, sizeof tid_text, "%d", static_cast<int>(t.Tid));
+    std::snprintf(ids, sizeof ids, " [T:%d P:%d U:%d M:%d][%d]", static_cast<int>(t.Tid),
+                  static_cast<int>(t.Pid), static_cast<int>(t.Uid), static_cast<int>(t.Mid),
+                  static_cast<int>(t.Flg));
+    AccessEvent e;
+    e.when = now;
+    e.action = "logout";
+    e.tree = tid_text;
+    e.user = t.Login_Name;
+    e.client = t.src_addr;
+    e.server = t.dst_addr;
+    e.client_mac = t.src_mac;
+    e.server_mac = t.dst_mac;
+    e.path = t.SharePath;
+    e.path_detail = ids;
+    e.to_list = false;
+    QVX_Emit(e);
+  }
+  std::memset(&t, 0, sizeof t);
+}
+
+// The tree's own TCP connection is still open, as far as the capture saw: a session list that
+// does not name its client yet (or no longer) does not end it.
+bool ConnectionOpen(const TreeConnectSt& t) {
+  if (t.src_port[0] == '\0') return false;
+  return CaptureConnections().IsOpen(t.dst_addr, t.src_addr,
+                                     static_cast<uint16_t>(std::strtoul(t.src_port, nullptr, 10)));
+}
+
+}  // namespace
+
+int QVX_TreeIDTableDelete(DATA*) {
+  QVX_DBG();
+  const int n =
+      QVX_NetSession_NT(NetWkSessionInfo, OptionInfo.NetWkInfoCnt, nullptr, nullptr, nullptr);
+  const LocalTime now = platform().Now();
+  const int slots = QVX_TreeSlotsToRead(static_cast<int>(QVX_TreeSlots()));
+  for (int i = 0; TreeConnect && i < slots; ++i) {
+    TreeConnectSt& t = TreeConnect[i];
+    if (t.Flg == kSlotFree) continue;
+    const bool alive =
+        t.Flg != kSlotDisconnected && (QVX_SessionHasClient(n, t.src_addr) || ConnectionOpen(t));
+    if (alive) continue;
+    LogoutTree(t, now);
+  }
+  if (OptionInfo.SessionSetupFlg == 1) {
+    for (size_t i = 0; SessionSetup && i < QVX_SessionSlots(); ++i) {
+      SessionSetupSt& s = SessionSetup[i];
+      if (s.Flg != kSlotFree && !QVX_SessionHasClient(n, s.src_addr)) std::memset(&s, 0, sizeof s);
+    }
+  }
+  QVX_DBG();
+  return 0;
+}
+
+void QVX_ConnectionTreesEnded(const char* server, const char* client, const char* port) {
+  const LocalTime now = platform().Now();
+  const int slots = QVX_TreeSlotsToRead(static_cast<int>(QVX_TreeSlots()));
+  for (int i = 0; TreeConnect && i < slots; ++i) {
+    TreeConnectSt& t = TreeConnect[i];
+    if (t.Flg == kSlotFree || std::strcmp(t.src_addr, client) != 0 ||
+        std::strcmp(t.dst_addr, server) != 0 || std::strcmp(t.src_port, port) != 0)
+      continue;
+    LogoutTree(t, now);
+  }
+}
+
+}  // namespace qvx

@@ -1,0 +1,224 @@
+#include "audit/tree_lookup.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "audit/events.h"
+#include "base/dbglog.h"
+#include "base/option.h"
+#include "base/text.h"
+#include "capture/smb_command_table.h"
+#include "filters/exclusion.h"
+#include "names/hosts.h"
+#include "platform/path_match.h"
+#include "platform/platform.h"
+#include "serverinfo/server_info.h"
+#include "tracking/access_data.h"
+#include "tracking/request_path.h"
+
+namespace qvx {
+
+namespace {
+
+bool Level(int n) { return OptionInfo.ErrorLevel >= n; }
+
+const char* CommandName(const DATA* data) {
+  if (data->SMBVersion == 1) return QVX_Smb1CommandRow(data->SMBCmdListFlg, data->SMBCommand).Name;
+  return QVX_Smb2CommandRow(data->SMBCmdListFlg, data->SMBCommand).Name;
+}
+const char* CommandInfo(const DATA* data) {
+  if (data->SMBVersion == 1)
+    return QVX_Smb1CommandRow(data->SMBCmdListFlg, data->SMBCommand).Description;
+  return QVX_Smb2CommandRow(data->SMBCmdListFlg, data->SMBCommand).Description;
+}
+
+// True when the candidate path under share folder counts as a hit for the guess: it exists, or
+// its parent folder exists and is not the share's own folder (a file being created).
+bool ShareHit(const char* candidate, const char* share_path) {
+  if (platform().FileExists(candidate)) return true;
+  std::string parent = PathRemoveFileSpec(candidate);
+  return parent != share_path && platform().IsDirectory(parent);
+}
+
+}  // namespace
+
+int QVXUnKnownRelated(uint32_t TreeID, const unsigned char* recvData, const char* sBuffer,
+                      int* nTreeID_Connect, int* QVXTreeConnectInfoChkRet, DATA* data,
+                      int TreeConnectMax) {
+  QVX_DBG();
+  if (QVXTreeConnectInfoChkRet) *QVXTreeConnectInfoChkRet = 0;
+  if (TreeConnect == nullptr || NetWkShareInfo == nullptr || NetWkShareInfoBuf == nullptr)
+    return 10;
+  const int net = OptionInfo.NetWkInfoCnt > 0 ? OptionInfo.NetWkInfoCnt : 0;
+  const int shares = NetShareInfoDataNo < net ? NetShareInfoDataNo : net;
+  // Each local folder counts once, under its first share. Only the listed shares are looked at,
+  // so only they are copied (this runs for every request on an unknown tree).
+  if (shares > 0) std::memcpy(NetWkShareInfoBuf, NetWkShareInfo, sizeof(NetWkShareInfoSt) * shares);
+  for (int i = 0; i < shares; ++i) {
+    if (NetWkShareInfoBuf[i].path[0] == '\0') continue;
+    for (int j = i + 1; j < shares; ++j)
+      if (std::strcmp(NetWkShareInfoBuf[j].path, NetWkShareInfoBuf[i].path) == 0)
+        NetWkShareInfoBuf[j].path[0] = '\0';
+  }
+  int hits = 0;
+  int hit = -1;
+  static char candidate[kAccessPathSize];
+  for (int i = 0; i < shares; ++i) {
+    const char* folder = NetWkShareInfoBuf[i].path;
+    if (folder[0] == '\0') continue;
+    if (!QVX_JoinSharePath(folder, sBuffer, candidate, kAccessPathSize - 1)) continue;
+    if (ShareHit(candidate, folder)) {
+      ++hits;
+      hit = i;
+    }
+  }
+  if (hits != 1) return 10;
+
+  int slot = nTreeID_Connect ? *nTreeID_Connect : 0;
+  if (slot <= 0 || slot >= static_cast<int>(QVX_TreeSlots())) {
+    slot = -1;
+    const int n = QVX_TreeSlotsUpTo(TreeConnectMax);
+    for (int i = 0; i < n; ++i) {
+      if (TreeConnect[i].Flg == kSlotFree) {
+        slot = i;
+        break;
+      }
+    }
+    if (slot < 0) {
+      QVX_KLOG("QVX_E15-001 QVXUnKnownRelated[%d][%ld] : TreeID管理の空き領域がありません。\r\n");
+      QVX_TreeTableClear();
+      QVX_KLOG("QVX_I15-001 QVXUnKnownRelated[%d][%ld] : TreeID管理領域をクリアーしました。\r\n");
+      slot = 0;
+    }
+  }
+  TreeConnectSt& t = TreeConnect[slot];
+  t.Tid = TreeID;
+  t.Flg = kSlotBound;
+  t.Guessed = 1;
+  t.Login_Name[0] = '\0';  // a new tree: no user of another carries over
+  QVX_TreeSlotTaken(slot);
+  const NetWkShareInfoSt& share = NetWkShareInfo[hit];
+  std::snprintf(t.ShareLocalPath, sizeof t.ShareLocalPath, "%s%s", share.path,
+                (sBuffer && sBuffer[0] == '\\') ? "" : std::string(1, kPathSep).c_str());
+  QVX_FrameSrcAddr(recvData, t.src_addr, sizeof t.src_addr);
+  QVX_FrameDstAddr(recvData, t.dst_addr, sizeof t.dst_addr);
+  QVX_FrameSrcPort(recvData, t.src_port, sizeof t.src_port);
+  QVX_FrameDstPort(recvData, t.dst_port, sizeof t.dst_port);
+  std::snprintf(t.SharePath, sizeof t.SharePath, "\\\\%s\\%s", t.dst_addr, share.netname);
+  CopyText(t.src_mac, data->ClientMac);
+  CopyText(t.dst_mac, data->ServerMac);
+  if (nTreeID_Connect) *nTreeID_Connect = slot;
+  if (QVXTreeConnectInfoChkRet) *QVXTreeConnectInfoChkRet = kTreeGuessed;
+  QVX_DBG();
+  return 0;
+}
+
+int QVXTreeIDGetInfo(uint32_t TreeID, uint32_t Pid, uint32_t Uid, uint32_t Mid,
+                     const unsigned char* recvData, const char* sBuffer, int* nTreeID_Connect,
+                     int* QVXTreeConnectInfoChkRet, DATA* data) {
+  QVX_DBG();
+  const LocalTime now = platform().Now();
+  if (sBuffer == nullptr) sBuffer = "";
+  char client[32], server[32];
+  QVX_FrameSrcAddr(recvData, client, sizeof client);
+  QVX_FrameDstAddr(recvData, server, sizeof server);
+
+  if (QVXTreeConnectInfoChk(client, TreeID, Pid, Uid, Mid, nTreeID_Connect,
+                            OptionInfo.TreeConnectCnt) == kTreeFound) {
+    if (QVXTreeConnectInfoChkRet) *QVXTreeConnectInfoChkRet = kTreeFound;
+    return 0;
+  }
+  int slot = 0;
+  int how = 0;
+  if (QVXUnKnownRelated(TreeID, recvData, sBuffer, &slot, &how, data, OptionInfo.TreeConnectCnt) ==
+      0) {
+    if (nTreeID_Connect) *nTreeID_Connect = slot;
+    if (QVXTreeConnectInfoChkRet) *QVXTreeConnectInfoChkRet = how;
+    QVX_TreeUserNameSet(&TreeConnect[slot], Uid);
+    return 0;
+  }
+
+  // The tree stays unknown: say so once per repeated access.
+  if (Level(2))
+    QVX_KLOG(
+        "QVX_E06-001 QVXTreeIDGetInfo[%d][%ld] : TreeIDと一致するデータがありません。TreeID = "
+        "%d\r\n",
+        static_cast<int>(TreeID));
+  QVX_UnknownRecord(TreeID, recvData, sBuffer, CommandName(data), CommandInfo(data), now, data,
+                    "QVXTreeIDGetInfo");
+  QVX_DBG();
+  return 10;
+}
+
+bool QVX_UnknownRecord(uint32_t TreeID, const unsigned char* recvData, const char* path,
+                       const char* cmd, const char* info, const LocalTime& now, DATA* data,
+                       const char* routine) {
+  // A name that would leave the share is shown as sent, marked.
+  static char resolved[kAccessPathSize], marked[kAccessPathSize];
+  if (!QVX_ResolveRequestName(path, resolved, sizeof resolved)) {
+    std::snprintf(marked, sizeof marked, "%s%s", kOutsideShareMark, path);
+    path = marked;
+  }
+  if (QVX_ExclusionInfoChk(path, 0) != 0) return false;
+  char client[32], server[32];
+  QVX_FrameSrcAddr(recvData, client, sizeof client);
+  QVX_FrameDstAddr(recvData, server, sizeof server);
+  char client_text[kHostDisplaySize], server_text[kHostDisplaySize];
+  AddHostName(client, client_text, OptionInfo.HostName, 0);
+  AddHostName(server, server_text, OptionInfo.HostName, 0);
+  SameAccessKey key;
+  key.tid = static_cast<int>(TreeID);
+  key.client = client_text;
+  key.server = server_text;
+  key.path = path;
+  key.caller = routine;
+  if (QVX_SameAccessFound(key)) return false;
+
+  char tid_text[16];
+  std::snprintf(tid_text, sizeof tid_text, "%d", static_cast<int>(TreeID));
+  AccessEvent e;
+  e.when = now;
+  e.action = "unknown";
+  e.tree = tid_text;
+  e.client = client_text;
+  e.server = server_text;
+  e.client_mac = data->ClientMac;
+  e.server_mac = data->ServerMac;
+  e.command = cmd;
+  e.info = info;
+  e.path = path;
+  QVX_Emit(e);
+  return true;
+}
+
+int QVXAccessChkToTreeIDPathChg(char* sAccessFullPath, const char* sBuffer, time_t ZLocaTimeLW,
+                                int nTreeID_Connect, DATA*, int) {
+  time_t file_time = 0;
+  int r = FileNotifyInfo(sAccessFullPath, ZLocaTimeLW, &file_time, 0);
+  if (r == 0) r = kTimeUnreadable;
+  if (r == kTimeUnreadable && NetWkShareInfo && TreeConnect && nTreeID_Connect >= 0 &&
+      nTreeID_Connect < static_cast<int>(QVX_TreeSlots()) && TreeConnect[nTreeID_Connect].Guessed) {
+    static char candidate[kAccessPathSize];
+    const int net = OptionInfo.NetWkInfoCnt > 0 ? OptionInfo.NetWkInfoCnt : 0;
+    const int shares = NetShareInfoDataNo < net ? NetShareInfoDataNo : net;
+    for (int i = 0; i < shares; ++i) {
+      const NetWkShareInfoSt& share = NetWkShareInfo[i];
+      if (share.path[0] == '\0') continue;
+      if (!QVX_JoinSharePath(share.path, sBuffer, candidate, kAccessPathSize - 1)) continue;
+      r = FileNotifyInfo(candidate, ZLocaTimeLW, &file_time, 0);
+      if (r == 0) r = kTimeUnreadable;
+      if (r != kTimeUnreadable) {
+        TreeConnectSt& t = TreeConnect[nTreeID_Connect];
+        CopyText(t.ShareLocalPath, share.path);
+        std::snprintf(t.SharePath, sizeof t.SharePath, "\\\\%s\\%s", t.dst_addr, share.netname);
+        CopyText(sAccessFullPath, kAccessPathSize, candidate);
+        break;
+      }
+    }
+  }
+  if (Level(6)) QVX_KLOG("QVX_D31-002 QVXAccessChkToTreeIDPathChg[%d][%ld] : nRet=%d \r\n", r);
+  return r;
+}
+
+}  // namespace qvx

@@ -1,0 +1,35 @@
+// Which tree, share and user a file request belongs to: the tree tables first, else a share
+// guessed from the request's path (the connect was not seen), else an "unknown" record.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+
+#include "base/data.h"
+#include "platform/platform.h"
+#include "tracking/session_tree.h"
+
+namespace qvx {
+
+// The tree of a file operation. 0: known (QVXTreeConnectInfoChkRet 3) or guessed (2) in slot
+// nTreeID_Connect; 10: drop the operation (an "unknown" line and row may have been written).
+int QVXTreeIDGetInfo(uint32_t TreeID, uint32_t Pid, uint32_t Uid, uint32_t Mid,
+                     const unsigned char* recvData, const char* sBuffer, int* nTreeID_Connect,
+                     int* QVXTreeConnectInfoChkRet, DATA* data);
+// The "unknown" line and row of an access on a tree that no share explains, with the path as
+// the client sent it; routine names the repeat trace. False when the path is excluded or the same
+// access is among the recent rows (nothing written).
+bool QVX_UnknownRecord(uint32_t TreeID, const unsigned char* recvData, const char* path,
+                       const char* cmd, const char* info, const LocalTime& now, DATA* data,
+                       const char* routine);
+// Guesses the share of an unknown tree from the path: 0 and a new connected slot, or 10.
+int QVXUnKnownRelated(uint32_t TreeID, const unsigned char* recvData, const char* sBuffer,
+                      int* nTreeID_Connect, int* QVXTreeConnectInfoChkRet, DATA* data,
+                      int TreeConnectMax);
+// Re-binds a guessed tree (Guessed 1) to the share where the path exists when it does not exist
+// under its own; a tree whose connect was seen stays on its share. Returns the time class of the
+// final path (204 not found, else 201, 202 or 203).
+int QVXAccessChkToTreeIDPathChg(char* sAccessFullPath, const char* sBuffer, time_t ZLocaTimeLW,
+                                int nTreeID_Connect, DATA* data, int TreeConnectMax);
+
+}  // namespace qvx
