@@ -20,21 +20,17 @@
 
 namespace qvx {
 
-namespace {
-bool Level(int n) { return OptionInfo.ErrorLevel >= n; }
-}  // namespace
-
 int QVX_SmbInfoTableDelete(DATA* data) {
   QVX_DBG();
   const LocalTime now = platform().Now();
   View* view = QVX_View();
   if (static_cast<time_t>(now.t) >= data->NextSessionChkTime) {
     data->NextSessionChkTime = static_cast<time_t>(now.t) + OptionInfo.RefleshTime;
-    if (Level(6))
+    if (QVX_TraceLevel(6))
       QVX_KLOG("QVX_D10-001 QVX_SmbInfoTableDelete[%d][%ld] QVX_NetSession_NT start\r\n");
     const int n =
         QVX_NetSession_NT(NetWkSessionInfo, OptionInfo.NetWkInfoCnt, nullptr, nullptr, nullptr);
-    if (Level(6)) {
+    if (QVX_TraceLevel(6)) {
       QVX_KLOG("QVX_D10-001 QVX_SmbInfoTableDelete[%d][%ld] QVX_NetSession_NT end\r\n");
       QVX_KLOG(
           "QVX_D21-003 QVX_SmbInfoTableDelete[%d][%ld] : S : nListIndex = %d : NetWkSessionICnt = "
@@ -52,7 +48,7 @@ int QVX_SmbInfoTableDelete(DATA* data) {
         size_t addr_len = 0;
         const char* addr_at = QVX_RowAddress(AccessData[i].ClientIP, &addr_len);
         const std::string addr(addr_at, addr_len);
-        if (Level(6))
+        if (QVX_TraceLevel(6))
           QVX_KLOG(
               "QVX_D21-003 QVX_SmbInfoTableDelete[%d][%ld] : LP : nListIndex = %d : ListCnt = %d "
               ": NetWkSessionICnt = %d\r\n",
@@ -62,7 +58,7 @@ int QVX_SmbInfoTableDelete(DATA* data) {
           ++kept;
           continue;
         }
-        if (Level(6))
+        if (QVX_TraceLevel(6))
           QVX_KLOG(
               "QVX_D21-003 QVX_SmbInfoTableDelete[%d][%ld] : DEL : nListIndex = %d : ListCnt = %d "
               ": nCount = %d\r\n",
@@ -99,7 +95,7 @@ int QVX_SmbInfoTableDelete(DATA* data) {
     const unsigned long used =
         std::min(rows, static_cast<unsigned long>(AccessDataUsed > 0 ? AccessDataUsed : 0));
     for (unsigned long i = 0; AccessData && i < used; ++i) lu += AccessData[i].UseFlg != 0;
-    if (Level(9))
+    if (QVX_TraceLevel(9))
       QVX_KLOG("QVX_D21-003 QVX_SmbInfoTableDelete[%d][%ld] : F:%ld U:%ld W:%ld \r\n",
                static_cast<long>(sf), static_cast<long>(su), static_cast<long>(sw));
     if (view) {

@@ -33,8 +33,6 @@ namespace {
 
 enum Column : int { kColAction = 1, kColTreeId = 2, kColLogin = 3 };
 
-bool Level(int n) { return OptionInfo.ErrorLevel >= n; }
-
 }  // namespace
 
 bool QVX_NameFiltered(const char* name, bool pipes) {
@@ -92,7 +90,7 @@ int QVX_FindWaitRow(int slot, char* wait_text, size_t size, const char* trace_fm
   std::snprintf(wait_text, size, "WAIT%d", slot);
   if (AccessData == nullptr) return -1;
   for (int i = 0; i < nListIndex; ++i) {
-    if (trace_fmt && Level(6))
+    if (trace_fmt && QVX_TraceLevel(6))
       DiagLogLine(DiagLog::kKernel, 1, trace_fmt, __LINE__, platform().LastError(),
                   AccessData[i].TreeID, wait_text);
     if (std::strcmp(AccessData[i].TreeID, wait_text) == 0) return i;
@@ -134,7 +132,7 @@ bool QVX_MapTreeShare(const FileAccessCall& c, int slot, char* full, size_t full
       NetShareInfoDataNo < OptionInfo.NetWkInfoCnt ? NetShareInfoDataNo : OptionInfo.NetWkInfoCnt;
   const NetWkShareInfoSt* row = nullptr;
   for (int i = 0; i < rows && row == nullptr; ++i) {
-    if (c.share_trace && Level(6))
+    if (c.share_trace && QVX_TraceLevel(6))
       DiagLogLine(DiagLog::kKernel, 1,
                   "QVX_D51-001 %s[%d][%ld] : >> NetWkShareInfo[%d].netname=%s : "
                   "szSharePathName=%s\r\n",
@@ -172,7 +170,7 @@ bool QVX_MapTreeShare(const FileAccessCall& c, int slot, char* full, size_t full
 
 int QVX_UnknownShareRecord(const FileAccessCall& c) {
   QVX_DBG();
-  if (Level(2))
+  if (QVX_TraceLevel(2))
     DiagLogLine(DiagLog::kKernel, 1,
                 "QVX_D31-010 %s[%d][%ld] : TreeIDと一致するデータがありません。TreeID = %d\r\n",
                 c.routine, __LINE__, platform().LastError(), static_cast<int>(c.tree_id));
@@ -292,7 +290,7 @@ uint64_t QVX_SilentRefusals() { return g_silent_refusals.load(); }
 bool QVX_RefusalSilent(const char* routine, const char* name, uint32_t status) {
   if (QVX_StatusIsDenial(status)) return false;
   const uint64_t n = g_silent_refusals.fetch_add(1) + 1;
-  if (Level(4)) {
+  if (QVX_TraceLevel(4)) {
     char status_name[40];
     DiagLogLine(DiagLog::kKernel, 1,
                 "QVX_D31-020 %s[%d][%ld] : refused by the server, no line (%s, %llu so far) : "

@@ -16,8 +16,6 @@ namespace qvx {
 
 namespace {
 
-bool Level(int n) { return OptionInfo.ErrorLevel >= n; }
-
 // The longest full path of each version, with its terminator.
 inline constexpr size_t kSmb2FullPathSize = 6145;
 inline constexpr size_t kSmb1FullPathSize = 4097;
@@ -89,7 +87,7 @@ int QVX_OtherCmdAccess(const OtherCmdFrame& f) {
                 __LINE__, platform().LastError(), name);
     return 10;
   }
-  if (Level(6))
+  if (QVX_TraceLevel(6))
     DiagLogLine(DiagLog::kKernel, 1, "QVX_D17-001 %s[%d][%ld] : WideCharToMultiByte rc=%d\r\n",
                 f.routine, __LINE__, platform().LastError(), rc);
   // A search pattern (an SMB1 listing: "\\dir\\*") reads the folder it lists.
@@ -105,7 +103,7 @@ int QVX_OtherCmdAccess(const OtherCmdFrame& f) {
       QVXTreeIDGetInfo(f.tid, f.pid, f.uid, f.mid, f.recvData, name, &slot, &how, data);
   if (found == 10) return 10;
   if (QVX_TreeIsIpc(slot)) return 10;
-  if (Level(6))
+  if (QVX_TraceLevel(6))
     DiagLogLine(DiagLog::kKernel, 1,
                 "QVX_D51-001 %s[%d][%ld] : QVXTreeIDGetInfo nRet=%d : nTreeIDChk=%d\r\n", f.routine,
                 __LINE__, platform().LastError(), found, how);
@@ -137,7 +135,7 @@ int QVX_OtherCmdAccess(const OtherCmdFrame& f) {
       f.version == 1 ? LocalPathForm::kWithoutSeparator : LocalPathForm::kAsListed;
   if (!QVX_MapTreeShare(c, slot, full, full_size, form)) return QVX_UnknownShareRecord(c);
   if (QVX_ExclusionInfoChk(full, 0) != 0) {
-    if (Level(6)) Trace(f, __LINE__, "QVX_D51-001", "ExclusionInfoNonRcv 収集しない");
+    if (QVX_TraceLevel(6)) Trace(f, __LINE__, "QVX_D51-001", "ExclusionInfoNonRcv 収集しない");
     return 10;
   }
   // Nothing outside the share is looked at; there is no mask to judge by.
@@ -151,7 +149,8 @@ int QVX_OtherCmdAccess(const OtherCmdFrame& f) {
     size = 0;
     // SMB2: an object that exists but cannot be read is left out.
     if (f.version == 2 && del_off) {
-      if (Level(6)) Trace(f, __LINE__, "QVX_D51-001", "smb1_com_write_andx_off 収集しない");
+      if (QVX_TraceLevel(6))
+        Trace(f, __LINE__, "QVX_D51-001", "smb1_com_write_andx_off 収集しない");
       return 10;
     }
   }
@@ -161,7 +160,7 @@ int QVX_OtherCmdAccess(const OtherCmdFrame& f) {
   const int index = QVX_OperationIndex(v.verdict);
   // SMB1: an object the time stamps say is gone is left out.
   if (f.version == 1 && del_off && index == QVX_OperationIndex(kVerdictGone)) {
-    if (Level(6)) Trace(f, __LINE__, "QVX_D51-001", "smb1_com_write_andx_off 収集しない");
+    if (QVX_TraceLevel(6)) Trace(f, __LINE__, "QVX_D51-001", "smb1_com_write_andx_off 収集しない");
     return 10;
   }
   return QVX_AccessRecord(c, slot, full, size, QVX_OperationText(v.verdict));

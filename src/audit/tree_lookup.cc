@@ -21,8 +21,6 @@ namespace qvx {
 
 namespace {
 
-bool Level(int n) { return OptionInfo.ErrorLevel >= n; }
-
 const char* CommandName(const DATA* data) {
   if (data->SMBVersion == 1) return QVX_Smb1CommandRow(data->SMBCmdListFlg, data->SMBCommand).Name;
   return QVX_Smb2CommandRow(data->SMBCmdListFlg, data->SMBCommand).Name;
@@ -140,7 +138,7 @@ int QVXTreeIDGetInfo(uint32_t TreeID, uint32_t Pid, uint32_t Uid, uint32_t Mid,
   }
 
   // The tree stays unknown: say so once per repeated access.
-  if (Level(2))
+  if (QVX_TraceLevel(2))
     QVX_KLOG(
         "QVX_E06-001 QVXTreeIDGetInfo[%d][%ld] : TreeIDと一致するデータがありません。TreeID = "
         "%d\r\n",
@@ -217,7 +215,8 @@ int QVXAccessChkToTreeIDPathChg(char* sAccessFullPath, const char* sBuffer, time
       }
     }
   }
-  if (Level(6)) QVX_KLOG("QVX_D31-002 QVXAccessChkToTreeIDPathChg[%d][%ld] : nRet=%d \r\n", r);
+  if (QVX_TraceLevel(6))
+    QVX_KLOG("QVX_D31-002 QVXAccessChkToTreeIDPathChg[%d][%ld] : nRet=%d \r\n", r);
   return r;
 }
 

@@ -70,6 +70,9 @@ struct OptionInfoSt {
 };
 
 extern OptionInfoSt OptionInfo;
+
+// Whether the diagnostic traces of level n are written (ErrorLevel n or more).
+inline bool QVX_TraceLevel(int n) { return OptionInfo.ErrorLevel >= n; }
 // Access-kind mode: 1 from the access mask, 2 from the time stamps, 3 both.
 extern int nAccessKindFlg;
 

@@ -21,8 +21,6 @@ namespace {
 inline constexpr unsigned long kNtCreateBlock = 52;
 inline constexpr unsigned kNtCreateWords = 24;
 
-bool Level(int n) { return OptionInfo.ErrorLevel >= n; }
-
 uint32_t Get32(const unsigned char* p) {
   return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
          static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
@@ -64,7 +62,7 @@ int QVX_SmbNtCreateAndx(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigned c
              name);
     return 10;
   }
-  if (Level(6))
+  if (QVX_TraceLevel(6))
     QVX_KLOG("QVX_D51-001 QVX_SmbNtCreateAndx[%d][%ld] : WideCharToMultiByte rc=%d\r\n", rc);
   const bool inside = QVX_ResolveAccessName(name, sizeof name);
   if (name[0] == '\0') return 10;
@@ -84,7 +82,7 @@ int QVX_SmbNtCreateAndx(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigned c
       QVXTreeIDGetInfo(h.TID, h.PIDLow, h.UID, h.MID, recvData, name, &slot, &how, data);
   if (found == 10) return 10;
   if (QVX_TreeIsIpc(slot)) return 10;
-  if (Level(6))
+  if (QVX_TraceLevel(6))
     QVX_KLOG(
         "QVX_D51-001 QVX_SmbNtCreateAndx[%d][%ld] : QVXTreeIDGetInfo nRet=%d : nTreeIDChk=%d\r\n",
         found, how);
@@ -106,7 +104,7 @@ int QVX_SmbNtCreateAndx(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigned c
   if (how == kTreeGuessed && QVX_CompleteWaitRow(c, slot, true) == 10) return 10;
 
   // 4. The share's folder on this server.
-  if (Level(6))
+  if (QVX_TraceLevel(6))
     QVX_KLOG("QVX_D51-001 QVX_SmbNtCreateAndx[%d][%ld] : SharePathName Len = %d\r\n",
              static_cast<int>(std::strlen(TreeConnect[slot].SharePath)));
   char full[kAccessPathSize];
@@ -123,7 +121,7 @@ int QVX_SmbNtCreateAndx(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigned c
   uint64_t size = 0;
   int kind = kKindNone;
   const OpenVerdict v = QVX_JudgeOpen(c, slot, full, desired, options, &size, &kind);
-  if (Level(6) && !c.outside) {
+  if (QVX_TraceLevel(6) && !c.outside) {
     QVX_KLOG(
         "QVX_D31-002 QVX_SmbNtCreateAndx[%d][%ld] : QVX_ACCESS_KIND_SMB - QVX_ACCESS_KIND_BLEND "
         "nAccessInfo %d \r\n",

@@ -21,8 +21,6 @@ namespace {
 
 inline constexpr unsigned char kBufferFormat = 0x04;
 
-bool Level(int n) { return OptionInfo.ErrorLevel >= n; }
-
 // The data bytes of a request whose parameter block (WordCount first) has words words: their
 // index in recvData and count, all of them inside the frame. False when the block or the data
 // bytes do not lie inside the frame, the WordCount differs or there are no data bytes.
@@ -65,7 +63,7 @@ bool Convert(const unsigned char* wide, char* out, const char* routine, const ch
                 routine, __LINE__, platform().LastError(), buffer, out);
     return false;
   }
-  if (Level(6))
+  if (QVX_TraceLevel(6))
     DiagLogLine(DiagLog::kKernel, 1, "%s %s[%d][%ld] : WideCharToMultiByte %s=%d\r\n", rc_id,
                 routine, __LINE__, platform().LastError(), rc_name, rc);
   return true;

@@ -26,8 +26,6 @@ inline constexpr unsigned long kNtlmsspHead = 68;
 // per unit) still fits the 511 characters of a row's name.
 inline constexpr size_t kUserNameUnits = 170;
 
-bool Level(int n) { return OptionInfo.ErrorLevel >= n; }
-
 unsigned Get16(const unsigned char* p) { return p[0] | p[1] << 8; }
 
 size_t SessionRows() {
@@ -41,14 +39,14 @@ size_t FreeSessionRow(size_t rows) {
   QVX_KLOG(
       "QVX_E41-001 QVX_SmbSessionSetupAndx[%d][%ld] : "
       "SessionSetup管理の空き領域がありません。\r\n");
-  if (Level(8))
+  if (QVX_TraceLevel(8))
     for (size_t i = 0; i < rows; ++i)
       QVX_KLOG("QVX_E41-001 QVX_SmbSessionSetupAndx[%d][%ld] : SessionSetup[%d].Flg = %d\r\n",
                static_cast<int>(i), static_cast<int>(SessionSetup[i].Flg));
   std::memset(SessionSetup, 0, rows * sizeof(SessionSetupSt));
   QVX_KLOG(
       "QVX_I41-001 QVX_SmbSessionSetupAndx[%d][%ld] : SessionSetup管理領域をクリアしました。\r\n");
-  if (Level(8))
+  if (QVX_TraceLevel(8))
     for (size_t i = 0; i < rows; ++i)
       QVX_KLOG("QVX_E41-001 QVX_SmbSessionSetupAndx[%d][%ld] : (CLS) SessionSetup[%d].Flg = %d\r\n",
                static_cast<int>(i), static_cast<int>(SessionSetup[i].Flg));
@@ -108,7 +106,7 @@ int QVX_SmbSessionSetupAndx(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsign
                 __LINE__, platform().LastError(), name);
     return 10;
   }
-  if (Level(6))
+  if (QVX_TraceLevel(6))
     QVX_KLOG("QVX_D04-005 QVX_SmbSessionSetupAndx[%d][%ld] : WideCharToMultiByte rc=%d\r\n", rc);
   QVX_TextUpper(name);
 

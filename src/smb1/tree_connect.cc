@@ -24,8 +24,6 @@ inline constexpr unsigned kNoAndX = 0xFF;
 // The most data bytes a request may announce: its path must fit the 1024-byte wide buffer.
 inline constexpr unsigned long kMaxByteCount = 1022;
 
-bool Level(int n) { return OptionInfo.ErrorLevel >= n; }
-
 }  // namespace
 
 int QVX_SmbTreeConnectAndx(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigned char* recvData,
@@ -35,7 +33,7 @@ int QVX_SmbTreeConnectAndx(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigne
   if (SMB_Total_Packet_Size < 1) return 10;
   const unsigned long at = static_cast<unsigned long>(SMB_Total_Packet_Size - 1);
   if (Len < at || Len - at < kTreeConnectBlock) {
-    if (Level(6))
+    if (QVX_TraceLevel(6))
       QVX_KLOG(
           "QVX_D41-001 QVX_SmbTreeConnectAndx[%d][%ld] : TREE_CONNECT_ANDHEADER サイズ確認 "
           "Len=%d "
@@ -45,7 +43,7 @@ int QVX_SmbTreeConnectAndx(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigne
   }
   const unsigned char* block = recvData + at;
   if (block[0] != kTreeConnectWords) {
-    if (Level(6))
+    if (QVX_TraceLevel(6))
       QVX_KLOG(
           "QVX_D41-001 QVX_SmbTreeConnectAndx[%d][%ld] : TREE_CONNECT_ANDX レスポンスヘッダ "
           "%c\r\n",
@@ -53,7 +51,7 @@ int QVX_SmbTreeConnectAndx(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigne
     return 10;
   }
   if (block[1] != kNoAndX) {
-    if (Level(6))
+    if (QVX_TraceLevel(6))
       QVX_KLOG(
           "QVX_D41-001 QVX_SmbTreeConnectAndx[%d][%ld] : TREE_CONNECT_ANDX サブコマンドヘッダ "
           "%x\r\n",
@@ -66,7 +64,7 @@ int QVX_SmbTreeConnectAndx(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigne
   // count too small for any path is an empty path, never a huge copy.
   const unsigned long copy = B > 3 ? B - 3 : 0;
   if (copy > R) {
-    if (Level(6))
+    if (QVX_TraceLevel(6))
       QVX_KLOG(
           "QVX_D41-001 QVX_SmbTreeConnectAndx[%d][%ld] : コピーサイズチェック BC=%d Total=%d\r\n",
           static_cast<int>(B) - 1, static_cast<int>(R));
@@ -90,7 +88,7 @@ int QVX_SmbTreeConnectAndx(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigne
         path);
     return 10;
   }
-  if (Level(6))
+  if (QVX_TraceLevel(6))
     QVX_KLOG("QVX_D41-001 QVX_SmbTreeConnectAndx[%d][%ld] : WideCharToMultiByte rc=%d\r\n", rc);
   if (path[0] == '\0') return 10;
   if (QVX_NameFiltered(path, false)) return 10;
@@ -152,7 +150,7 @@ int QVX_SmbTreeDisConnectReq(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsig
     return 10;
   TreeConnectSt& t = TreeConnect[slot];
   t.Flg = kSlotDisconnected;
-  if (Level(6))
+  if (QVX_TraceLevel(6))
     QVX_KLOG("QVX_D21-015 QVX_SmbTreeDisConnectReq[%d][%ld] : QVX_SmbTreeDisConnectReq Tid %d\r\n",
              static_cast<int>(t.Tid));
   const Smb_Command_St& cmd = QVX_Smb1CommandRow(data->SMBCmdListFlg, data->SMBCommand);

@@ -38,8 +38,6 @@ struct SMB2_CREATE_REQUEST_ST {
 #pragma pack(pop)
 static_assert(sizeof(SMB2_CREATE_REQUEST_ST) == 56);
 
-bool Level(int n) { return OptionInfo.ErrorLevel >= n; }
-
 }  // namespace
 
 int QVX_Smb2FileStandardInfo(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len,
@@ -54,7 +52,7 @@ int QVX_Smb2FileStandardInfo(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len,
   if (SMB_Total_Packet_Size < 1) return 10;
   unsigned long at = static_cast<unsigned long>(SMB_Total_Packet_Size - 1);
   if (Len < at || Len - at < sizeof req) {
-    if (Level(6))
+    if (QVX_TraceLevel(6))
       QVX_KLOG(
           "QVX_D31-001 QVX_Smb2FileStandardInfo[%d][%ld] : SMB2_CREATE_REQUEST_ST 固定ヘッダ "
           "サイズ不足 \r\n");
@@ -64,13 +62,13 @@ int QVX_Smb2FileStandardInfo(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len,
   at += sizeof req;
   const unsigned long left = Len - at;
   const unsigned long name_length = req.File_Length;
-  if (Level(6))
+  if (QVX_TraceLevel(6))
     QVX_KLOG(
         "QVX_D31-002 QVX_Smb2FileStandardInfo[%d][%ld] : File_Length %d , Length %d (Len - "
         "SMB_Total_Packet_Size %d)\r\n",
         static_cast<int>(name_length), static_cast<int>(req.Length), static_cast<int>(left));
   if (left < name_length) {
-    if (Level(6))
+    if (QVX_TraceLevel(6))
       QVX_KLOG(
           "QVX_D31-003 QVX_Smb2FileStandardInfo[%d][%ld] : SMB2_CREATE_REQUEST_ST サイズオーバー "
           "(Len - SMB_Total_Packet_Size %d) \r\n",
@@ -97,7 +95,7 @@ int QVX_Smb2FileStandardInfo(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len,
         szAccessPathName);
     return 10;
   }
-  if (Level(6)) {
+  if (QVX_TraceLevel(6)) {
     QVX_KLOG("QVX_D31-004 QVX_Smb2FileStandardInfo[%d][%ld] : WideCharToMultiByte rc=%d\r\n", rc);
     QVX_KLOG("QVX_D31-004 QVX_Smb2FileStandardInfo[%d][%ld] : szAccessPathName=%s\r\n",
              szAccessPathName);
@@ -154,7 +152,7 @@ int QVX_Smb2FileStandardInfo(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len,
   int kind = kKindNone;
   const OpenVerdict v =
       QVX_JudgeOpen(c, slot, full, req.DesiredAccess, req.CreateOptions, &size, &kind);
-  if (Level(6) && !c.outside) {
+  if (QVX_TraceLevel(6) && !c.outside) {
     QVX_KLOG(
         "QVX_D31-003 QVX_Smb2FileStandardInfo[%d][%ld] : QVX_ACCESS_KIND_SMB - "
         "QVX_ACCESS_KIND_BLEND nAccessInfo %d \r\n",

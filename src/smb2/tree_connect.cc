@@ -23,8 +23,6 @@ namespace {
 // The fixed part of a TREE_CONNECT request; the path follows it.
 inline constexpr unsigned long kTreeConnectBody = 8;
 
-bool Level(int n) { return OptionInfo.ErrorLevel >= n; }
-
 // MessageId or SessionId as the lines print it: the 8 bytes from the last to the first, each
 // in lower-case hex without leading zeros.
 void IdText(const unsigned char* id, char* out, size_t size) {
@@ -47,7 +45,7 @@ int QVX_Smb2TreeConnectAndx(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len, unsi
   QVX_DBG();
   const uint32_t tree_id = QVX_Smb2TreeId(SMB2_HEADER);
 
-  if (Level(6))
+  if (QVX_TraceLevel(6))
     QVX_KLOG(
         "QVX_D04-001 QVX_Smb2TreeConnectAndx[%d][%ld] : TREE_CONNECT_ANDHEADER サイズ確認 Len %d "
         ": T %d \r\n",
@@ -62,7 +60,7 @@ int QVX_Smb2TreeConnectAndx(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len, unsi
   const unsigned long path_length = body[6] | body[7] << 8;
   at += kTreeConnectBody;
   const unsigned long left = Len - at;
-  if (Level(6)) {
+  if (QVX_TraceLevel(6)) {
     QVX_KLOG(
         "QVX_D04-002 QVX_Smb2TreeConnectAndx[%d][%ld] : TREE_CONNECT_ANDX レスポンスヘッダ "
         "Length %d \r\n",
@@ -74,7 +72,7 @@ int QVX_Smb2TreeConnectAndx(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len, unsi
   }
   if (structure_size < kTreeConnectBody) return 10;
   if (path_length == 0) return 10;
-  if (Level(6))
+  if (QVX_TraceLevel(6))
     QVX_KLOG(
         "QVX_D04-004 QVX_Smb2TreeConnectAndx[%d][%ld] : コピーサイズチェック Length %d : 残り %d "
         "\r\n",
@@ -97,7 +95,7 @@ int QVX_Smb2TreeConnectAndx(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len, unsi
         sShareDriveBuffer);
     return 10;
   }
-  if (Level(6)) {
+  if (QVX_TraceLevel(6)) {
     QVX_KLOG("QVX_D04-005 QVX_Smb2TreeConnectAndx[%d][%ld] : WideCharToMultiByte rc=%d\r\n", rc);
     QVX_KLOG("QVX_D04-006 QVX_Smb2TreeConnectAndx[%d][%ld] : sShareDriveBuffer %s\r\n",
              sShareDriveBuffer);

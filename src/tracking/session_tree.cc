@@ -42,7 +42,6 @@ int TreeLimit(int TreeConnectMax) {
 int g_tree_slots_used = 0;
 // The slots a look-up over the first n need to read.
 int TreeSlotsToRead(int n) { return g_tree_slots_used < n ? g_tree_slots_used : n; }
-bool Level(int n) { return OptionInfo.ErrorLevel >= n; }
 
 void Addr(const unsigned char* p, char* out, size_t size) { DottedQuad(out, size, p); }
 void Port(const unsigned char* p, char* out, size_t size) {
@@ -197,7 +196,7 @@ int QVXTreeConnectInfoSet(const char* src_addr, const char* client_addr, const c
   for (int i = 0; i < n; ++i) {
     TreeConnectSt& t = TreeConnect[i];
     if (t.Flg != kSlotWaiting) continue;
-    if (Level(6))
+    if (QVX_TraceLevel(6))
       QVX_KLOG(
           "QVX_D61-001 QVXTreeConnectInfoSet[%d][%ld] : Pid %d %d : Uid %d %d : Mid %d %d : IP "
           "%s %s\r\n",
@@ -250,7 +249,7 @@ int QVX_UserNameSet(const char* src_addr, char* Login_Name, uint32_t UserID) {
     found = ListedUser(n, src_addr);
   }
   CopyText(Login_Name, 512, found ? found : kUserNotFound);
-  if (Level(6))
+  if (QVX_TraceLevel(6))
     QVX_KLOG("QVX_E16-005 QVX_UserNameSet[%d][%ld] : IPアドレス = %s  Login_Name = %s\r\n",
              src_addr, Login_Name);
   QVX_DBG();
@@ -274,7 +273,7 @@ int QVX_TreeUserNameSet(TreeConnectSt* t, uint32_t UserID) {
   int rc = 0;
   if (!seen.empty()) {
     CopyText(name, seen.c_str());
-    if (Level(6))
+    if (QVX_TraceLevel(6))
       QVX_KLOG("QVX_E16-006 QVX_TreeUserNameSet[%d][%ld] : IPアドレス = %s:%s  Login_Name = %s\r\n",
                t->src_addr, t->src_port, name);
   } else {
