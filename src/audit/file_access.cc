@@ -189,8 +189,9 @@ OpenVerdict QVX_JudgeOpen(const FileAccessCall& c, int slot, char* full, uint32_
     return v;
   }
   if (QVX_CheckExistFileOrFolder(full, kind) == 1 && *kind != kKindFolder) FileSizeInfo(full, size);
-  return QVX_OpenVerdict(desired, options, *kind, full, c.name, static_cast<time_t>(c.now.t), slot,
-                         c.data);
+  if (QVX_TimeStampsJudge())
+    QVX_RebindGuessedTree(full, c.name, slot, static_cast<time_t>(c.now.t));
+  return QVX_OpenVerdict(desired, options, *kind, full, static_cast<time_t>(c.now.t));
 }
 
 AccessFacts QVX_AccessFactsOf(const FileAccessCall& c, int slot, const char* full, uint64_t size) {

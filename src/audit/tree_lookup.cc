@@ -190,34 +190,49 @@ bool QVX_UnknownRecord(uint32_t TreeID, const unsigned char* recvData, const cha
   return true;
 }
 
-int QVXAccessChkToTreeIDPathChg(char* sAccessFullPath, const char* sBuffer, time_t ZLocaTimeLW,
-                                int nTreeID_Connect, DATA*, int) {
+namespace {
+bool Missing(const char* path, time_t when) {
   time_t file_time = 0;
-  int r = FileNotifyInfo(sAccessFullPath, ZLocaTimeLW, &file_time, 0);
-  if (r == 0) r = kTimeUnreadable;
-  if (r == kTimeUnreadable && NetWkShareInfo && TreeConnect && nTreeID_Connect >= 0 &&
-      nTreeID_Connect < static_cast<int>(QVX_TreeSlots()) && TreeConnect[nTreeID_Connect].Guessed) {
-    static char candidate[kAccessPathSize];
-    const int net = OptionInfo.NetWkInfoCnt > 0 ? OptionInfo.NetWkInfoCnt : 0;
-    const int shares = NetShareInfoDataNo < net ? NetShareInfoDataNo : net;
-    for (int i = 0; i < shares; ++i) {
-      const NetWkShareInfoSt& share = NetWkShareInfo[i];
-      if (share.path[0] == '\0') continue;
-      if (!QVX_JoinSharePath(share.path, sBuffer, candidate, kAccessPathSize - 1)) continue;
-      r = FileNotifyInfo(candidate, ZLocaTimeLW, &file_time, 0);
-      if (r == 0) r = kTimeUnreadable;
-      if (r != kTimeUnreadable) {
-        TreeConnectSt& t = TreeConnect[nTreeID_Connect];
-        CopyText(t.ShareLocalPath, share.path);
-        std::snprintf(t.SharePath, sizeof t.SharePath, "\\\\%s\\%s", t.dst_addr, share.netname);
-        CopyText(sAccessFullPath, kAccessPathSize, candidate);
-        break;
-      }
-    }
+  const int r = FileNotifyInfo(path, when, &file_time, 0);
+  return r == 0 || r == kTimeUnreadable;
+}
+}  // namespace
+
+bool QVX_RebindGuessedTree(char* full_path, const char* name, int slot, time_t when) {
+  if (!NetWkShareInfo || !TreeConnect || slot < 0 || slot >= static_cast<int>(QVX_TreeSlots()) ||
+      !TreeConnect[slot].Guessed)
+    return false;
+  if (!Missing(full_path, when)) return false;
+  static char candidate[kAccessPathSize];
+  const int net = OptionInfo.NetWkInfoCnt > 0 ? OptionInfo.NetWkInfoCnt : 0;
+  const int shares = NetShareInfoDataNo < net ? NetShareInfoDataNo : net;
+  for (int i = 0; i < shares; ++i) {
+    const NetWkShareInfoSt& share = NetWkShareInfo[i];
+    if (share.path[0] == '\0') continue;
+    if (!QVX_JoinSharePath(share.path, name, candidate, kAccessPathSize - 1)) continue;
+    if (Missing(candidate, when)) continue;
+    TreeConnectSt& t = TreeConnect[slot];
+    CopyText(t.ShareLocalPath, share.path);
+    std::snprintf(t.SharePath, sizeof t.SharePath, "\\\\%s\\%s", t.dst_addr, share.netname);
+    CopyText(full_path, kAccessPathSize, candidate);
+    return true;
   }
+  return false;
+}
+
+int QVX_TimeClass(const char* path, time_t when) {
+  time_t file_time = 0;
+  int r = FileNotifyInfo(path, when, &file_time, 0);
+  if (r == 0) r = kTimeUnreadable;
   if (QVX_TraceLevel(6))
     QVX_KLOG("QVX_D31-002 QVXAccessChkToTreeIDPathChg[%d][%ld] : nRet=%d \r\n", r);
   return r;
+}
+
+int QVXAccessChkToTreeIDPathChg(char* sAccessFullPath, const char* sBuffer, time_t ZLocaTimeLW,
+                                int nTreeID_Connect, DATA*, int) {
+  QVX_RebindGuessedTree(sAccessFullPath, sBuffer, nTreeID_Connect, ZLocaTimeLW);
+  return QVX_TimeClass(sAccessFullPath, ZLocaTimeLW);
 }
 
 }  // namespace qvx

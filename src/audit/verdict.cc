@@ -46,15 +46,18 @@ int QVX_BlendAccessVerdict(int S, int A, int kind, bool options_set) {
   }
 }
 
+bool QVX_TimeStampsJudge() {
+  return nAccessKindFlg == QVX_ACCESS_KIND_API || nAccessKindFlg == QVX_ACCESS_KIND_BLEND;
+}
+
 OpenVerdict QVX_OpenVerdict(uint32_t DesiredAccess, uint32_t CreateOptions, int kind,
-                            char* full_path, const char* name, time_t when, int slot, DATA* data) {
+                            const char* full_path, time_t when) {
   OpenVerdict v;
   const int mode = nAccessKindFlg;
   if (mode == QVX_ACCESS_KIND_SMB || mode == QVX_ACCESS_KIND_BLEND)
     v.smb = QVX_SmbAccessVerdict(DesiredAccess);
   if (mode == QVX_ACCESS_KIND_API || mode == QVX_ACCESS_KIND_BLEND)
-    v.api =
-        QVXAccessChkToTreeIDPathChg(full_path, name, when, slot, data, OptionInfo.TreeConnectCnt);
+    v.api = QVX_TimeClass(full_path, when);
   switch (mode) {
     case QVX_ACCESS_KIND_SMB:
       v.verdict = v.smb;

@@ -40,17 +40,20 @@ int QVX_SmbAccessVerdict(uint32_t DesiredAccess);
 // (kKindNone, kKindFile, kKindFolder) and whether CreateOptions is non-zero.
 int QVX_BlendAccessVerdict(int S, int A, int kind, bool options_set);
 
-// The verdict of one open in the current mode. The time-stamp verdict is asked for only in the
-// modes that use it, through QVXAccessChkToTreeIDPathChg, which may rewrite full_path (4097 bytes
-// or more) to the share where the object really is. With neither source (mode 0) the verdict is
-// 200, shown as "Err".
+// Whether the current mode reads the time stamps (alone or blended with the mask).
+bool QVX_TimeStampsJudge();
+
+// The verdict of one open in the current mode; it only reads. The time stamps of full_path are
+// read only in the modes that use them (QVX_TimeClass). A guessed tree is re-bound before, as a
+// step of its own (QVX_RebindGuessedTree). With neither source (mode 0) the verdict is 200, shown
+// as "Err".
 struct OpenVerdict {
   int smb = 0;  // mask verdict (0 when not computed)
   int api = 0;  // time-stamp verdict (0 when not asked)
   int verdict = kVerdictNone;
 };
 OpenVerdict QVX_OpenVerdict(uint32_t DesiredAccess, uint32_t CreateOptions, int kind,
-                            char* full_path, const char* name, time_t when, int slot, DATA* data);
+                            const char* full_path, time_t when);
 
 // The verdict of an open whose object must not be looked at (its name leaves the share): the
 // mask's alone in the modes that use it, else 200.

@@ -74,16 +74,16 @@ TEST(VerdictTest, UnreadableTimeStampsAreNoDeletion) {
   fake.RefuseFileInfo("/srv/secret", EACCES);
   char full[kAccessPathSize] = "/srv/secret";
   nAccessKindFlg = QVX_ACCESS_KIND_API;
-  OpenVerdict v = QVX_OpenVerdict(kFileReadData, 0, kKindNone, full, "\\secret", kRef, -1, nullptr);
+  OpenVerdict v = QVX_OpenVerdict(kFileReadData, 0, kKindNone, full, kRef);
   EXPECT_EQ(v.api, kTimeRefused);
   EXPECT_EQ(v.verdict, kVerdictNone);
   nAccessKindFlg = QVX_ACCESS_KIND_BLEND;
-  v = QVX_OpenVerdict(kFileReadData, 0, kKindNone, full, "\\secret", kRef, -1, nullptr);
+  v = QVX_OpenVerdict(kFileReadData, 0, kKindNone, full, kRef);
   EXPECT_EQ(v.verdict, kVerdictRead);
-  v = QVX_OpenVerdict(0, 0, kKindNone, full, "\\secret", kRef, -1, nullptr);
+  v = QVX_OpenVerdict(0, 0, kKindNone, full, kRef);
   EXPECT_EQ(v.verdict, kVerdictNone);
   std::snprintf(full, sizeof full, "/srv/other");
-  v = QVX_OpenVerdict(0, 0, kKindNone, full, "\\other", kRef, -1, nullptr);
+  v = QVX_OpenVerdict(0, 0, kKindNone, full, kRef);
   EXPECT_EQ(v.verdict, kVerdictGone);
   nAccessKindFlg = mode;
 }
