@@ -92,6 +92,7 @@ int QVX_OtherCmdAccess(const OtherCmdFrame& f) {
                 f.routine, __LINE__, platform().LastError(), rc);
   // A search pattern (an SMB1 listing: "\\dir\\*") reads the folder it lists.
   const bool listing = SearchPattern(wide, sizeof wide);
+  if (f.search && !listing) return 10;
   if (listing) CutLastComponent(name);
   if (listing && (name[0] == '\0' || std::strcmp(name, "\\") == 0)) return 10;
   const bool inside = QVX_ResolveAccessName(name, sizeof name);

@@ -22,6 +22,9 @@ struct OtherCmdFrame {
   const unsigned char* recvData = nullptr;
   unsigned long body = 0;  // index of the first byte searched
   unsigned long end = 0;   // the search stops before this index (0: at Len)
+  // A directory search: only a pattern with a wildcard (a listing) names an access; a search for
+  // one name is a look-up, whose verdict from the time stamps would race the client's next step.
+  bool search = false;
   uint32_t tid = 0, pid = 0, uid = 0, mid = 0;
   // The whole target of an SMB2 rename (UTF-16LE, terminated): taken instead of the first path
   // in the body, whose first backslash of "dir\\new.txt" would name a file in the share's root.

@@ -8,7 +8,8 @@ namespace qvx {
 
 namespace {
 constexpr uint8_t kTrans2 = 0x32;
-constexpr unsigned kFindNext2 = 2, kQueryFileInformation = 7, kSetFileInformation = 8;
+constexpr unsigned kFindFirst2 = 1, kFindNext2 = 2, kQueryFileInformation = 7,
+                   kSetFileInformation = 8;
 }  // namespace
 
 int QVX_SmbOtherCmd(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigned char* recvData,
@@ -33,6 +34,7 @@ int QVX_SmbOtherCmd(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigned char*
     const unsigned long setup_at = word_count_at + 1 + 2ul * 14;
     const unsigned sub = recvData[setup_at] | recvData[setup_at + 1] << 8;
     if (sub == kFindNext2 || sub == kQueryFileInformation || sub == kSetFileInformation) return 10;
+    f.search = sub == kFindFirst2;
   }
   f.body = bytes_at;
   f.tid = SMB_HEADER->TID;

@@ -102,5 +102,35 @@ TEST_F(SmbOtherCmdTest, HandlesAndCountsAreNoNames) {
   EXPECT_EQ(Other(Smb1(0x23, 2049, 100, {3, 0x5C, 0, 'a', 0})), 10);
 }
 
+TEST_F(SmbOtherCmdTest, ASearchForOneNameIsNoAccess) {
+  OptionInfo.smb1_com_other_del_off = 0;
+  SetFile("s1\\deleteme.txt", 1000, 500, 10);
+  SetFile("s1", 1000, 500, 0);
+  // TRANS2 FIND_FIRST2: words with the subcommand in the setup word, then the parameters
+  // (SearchAttributes, SearchCount, Flags, InformationLevel, SearchStorageType) and the name.
+  auto find_first = [](const std::string& pattern) {
+    std::vector<unsigned char> t(1 + 2 * 15 + 2, 0);
+    t[0] = 15;
+    test::Put16(t, 1 + 2 * 14, 1);
+    std::vector<unsigned char> params(12, 0);
+    const std::vector<unsigned char> name = Utf16(pattern);
+    params.insert(params.end(), name.begin(), name.end());
+    params.push_back(0);
+    params.push_back(0);
+    t.push_back(0);  // pad
+    t.insert(t.end(), params.begin(), params.end());
+    test::Put16(t, 1 + 2 * 15, static_cast<unsigned>(params.size() + 1));
+    return t;
+  };
+  // smbclient's del looks the name up before it deletes it: that look-up read nothing, and a
+  // verdict from the time stamps would depend on whether the delete had happened yet.
+  EXPECT_EQ(Other(Smb1(0x32, 2049, 100, find_first("\\s1\\deleteme.txt"))), 10);
+  EXPECT_TRUE(LogLines().empty());
+  // A listing reads the folder.
+  ASSERT_EQ(Other(Smb1(0x32, 2049, 100, find_first("\\s1\\*"))), 0);
+  ASSERT_EQ(LogLines().size(), 1u);
+  EXPECT_NE(LogLines()[0].find(",Rd  ," + Local("s1")), std::string::npos) << LogLines()[0];
+}
+
 }  // namespace
 }  // namespace qvx
