@@ -14,9 +14,9 @@
 
 # Access lines of an access log (the header line "[Access Time],..." is none).
 list_timing_lines() { grep -ac '^\[[0-9]' "$1" || true; }
-# The rows those lines make: the lines of log-ons and trees (session, log-on, connect, disconnect,
-# log-off; their ids follow the share, "[T:n ...]") are no rows, but a tree's log-on and its disconnect each put a
-# row of their own in the list; every other line is a row.
+# The rows those lines make: the lines of log-ons and trees (session, log-on, connect,
+# disconnect, log-off; their ids follow the share, "[T:n ...]") are no rows, but a tree's log-on
+# and its disconnect each put a row of their own in the list; every other line is a row.
 list_timing_rows() {
   local lines tree trees
   lines=$(list_timing_lines "$1")
