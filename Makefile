@@ -6,7 +6,7 @@ MINGW := build/mingw
 export WINEDEBUG := -all
 export WINEPREFIX := $(CURDIR)/$(MINGW)/wineprefix
 
-.PHONY: deps build demo test deb bench asan-test fuzz windows windows-test clean
+.PHONY: deps build demo test deb bench bench-window asan-test fuzz windows windows-test clean
 
 deps:
 	@bash tools/install-deps.sh
@@ -36,6 +36,13 @@ bench: build
 	$(NATIVE)/capture_loop_bench
 	@bash bench/replay_bench.sh $(NATIVE)/quorvix
 	@bash bench/busy_bench.sh $(NATIVE)/quorvix $(NATIVE)/access_floor
+
+# Rows per second into the window of Quorvix.exe under Wine, on a replay of some 60,000 rows
+# built from the test captures (see README, "Rows into the window").
+bench-window: deps
+	cmake --preset mingw >/dev/null
+	cmake --build --preset mingw -j $(JOBS) --target Quorvix wintool
+	QVX_WINTOOL=$(CURDIR)/$(MINGW)/wintool.exe bash bench/window_bench.sh $(MINGW)/Quorvix.exe
 
 asan-test: deps
 	cmake --preset asan >/dev/null

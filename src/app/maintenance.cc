@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <string>
 
 #include "app/listview.h"
@@ -38,8 +39,11 @@ int QVX_SmbInfoTableDelete(DATA* data) {
           nListIndex, n);
     }
     // Rows of clients without a session leave the list. The rows that stay move up in one pass
-    // (deleting the rows one at a time would move every later row once per deleted row).
+    // (deleting the rows one at a time would move every later row once per deleted row). The
+    // window's thread draws from these records: they move under the list's lock, taken after the
+    // session list was read so that drawing never waits on the server.
     if (AccessData) {
+      std::lock_guard<std::recursive_mutex> lock(QVX_ListLock());
       const int rows = nListIndex;
       int count = nListIndex;  // rows still in the list
       int kept = 0;  // the index the next row that stays takes: its index once the rest is gone

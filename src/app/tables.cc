@@ -3,7 +3,9 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
+#include "app/listview.h"
 #include "base/alloc.h"
 #include "base/dbglog.h"
 #include "base/option.h"
@@ -47,7 +49,11 @@ void QVX_ClearTables() {
   if (NetWkShareInfoBuf) std::memset(NetWkShareInfoBuf, 0, net * sizeof(NetWkShareInfoSt));
   if (NetWkSessionInfo) std::memset(NetWkSessionInfo, 0, net * sizeof(NetWkSessionInfoStSt));
   QVX_NetSessionForget();
-  QVX_AccessDataClear();
+  {
+    // The window may be drawing from the records.
+    std::lock_guard<std::recursive_mutex> lock(QVX_ListLock());
+    QVX_AccessDataClear();
+  }
   if (View* view = QVX_View()) view->RecordsCleared();
 }
 

@@ -4,9 +4,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <vector>
 
 #include "app/controller.h"
+#include "app/listview.h"
 #include "app/maintenance.h"
 #include "base/option.h"
 #include "capture/capture_loop.h"
@@ -53,7 +55,11 @@ void QVX_CaptureShareRefresh() {
 
 void QVX_CaptureSmbInfoTableDelete(DATA* data) { QVX_SmbInfoTableDelete(data); }
 
-void QVX_CaptureListIndexReset() { nListIndex = 0; }
+// The window's thread counts the records it draws from nListIndex.
+void QVX_CaptureListIndexReset() {
+  std::lock_guard<std::recursive_mutex> lock(QVX_ListLock());
+  nListIndex = 0;
+}
 
 namespace {
 // The counts the status bar shows last; the capture thread and the timer each change theirs.

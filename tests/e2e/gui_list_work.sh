@@ -9,6 +9,7 @@
 #   filter    text typed into the filter box hides the rows without it, and clearing the box
 #             brings every row back, as does Edit -> Clear filter;
 #   export    File -> Export writes the rows shown as CSV: each row is a line of the access log;
+#   path      the Path column keeps a useful width and takes what a wider window adds;
 #   layout    column widths and the window's place are kept in Quorvix.ini and taken back at
 #             the next start.
 # Keeps screenshots of the list with rows, and with find and filter in use.
@@ -56,6 +57,22 @@ n=$(rows)
 [ "$n" -ge 10 ] || wine_gui_fail "only $n rows after the replay"
 log=$QVX_WORK/Quorvix.log
 wine_gui_shot "$win" "$shots/gui_list_rows.png"
+
+# --- path column ---
+# The other columns are fitted to the first rows; the path keeps at least 300 pixels (96 dpi
+# under Wine), also in a narrow window. (That it takes what a wider window adds is checked at the
+# second start below, with narrow saved columns: fitted, the others fill this screen.)
+path_width() { tool width "${main[@]}" 10000 12; }
+pw=$(path_width)
+[ "$pw" -ge 300 ] || wine_gui_fail "the Path column came out $pw pixels wide"
+eval "$(xdotool getwindowgeometry --shell "$win" | grep -E '^(WIDTH|HEIGHT)=')"
+w0=$WIDTH h0=$HEIGHT
+xdotool windowsize --sync "$win" 360 "$h0" 2>/dev/null || true
+wait_for 5 '[ "$(tool width "${main[@]}" 10000 0)" -gt 0 ]' || true
+[ "$(path_width)" -ge 300 ] || wine_gui_fail "a narrow window made the Path column $(path_width)"
+xdotool windowsize --sync "$win" "$w0" "$h0" 2>/dev/null || true
+wait_for 5 '[ "$(path_width)" -eq "$pw" ]' ||
+  wine_gui_fail "the Path column is $(path_width) back at the first size, not $pw"
 
 # --- sort ---
 arrival=$(column 1)
@@ -230,10 +247,20 @@ w6=$(cut -d, -f7 <<<"$widths")
 [ "$w6" -gt 60 ] || wine_gui_fail "the Client(MAC) column kept $w6 pixels"
 # A width of the user's is taken back at the next start (no rows to fit: it is what is saved
 # again at the end).
-new=$(awk -F, -v OFS=, '{ $4 = 151; print }' <<<"$widths")
+# The other columns narrow (30 pixels) this time, so that the path has more than its least in a
+# window this screen holds: a wider window widens the path by as much.
+new=$(awk -F, -v OFS=, '{ for (i = 1; i <= 12; i++) $i = 30; $4 = 151; print }' <<<"$widths")
 sed -i "s/^ColumnWidths=.*$/ColumnWidths=$new\r/" "$QVX_WORK/Quorvix.ini"
 wine_gui_start "$exe" SC
 win=$(wine_gui_window "^Quorvix Redoduza" 60) || wine_gui_fail "no window at the second start"
+eval "$(xdotool getwindowgeometry --shell "$win" | grep -E '^(WIDTH|HEIGHT)=')"
+xdotool windowsize --sync "$win" 880 "$HEIGHT" 2>/dev/null || true
+wait_for 5 '[ "$(path_width)" -gt 300 ]' ||
+  wine_gui_fail "a window of 880 pixels left the Path column $(path_width) beside narrow columns"
+p1=$(path_width)
+xdotool windowsize --sync "$win" 1000 "$HEIGHT" 2>/dev/null || true
+wait_for 5 '[ "$(path_width)" -eq $((p1 + 120)) ]' ||
+  wine_gui_fail "120 pixels more window made the Path column $(path_width), not $((p1 + 120))"
 tool post "${main[@]}" 0x0111 40021 0 || wine_gui_fail "no window to end"
 wine_gui_wait_exit 10
 again=$(tr -d '\r' <"$QVX_WORK/Quorvix.ini" | sed -n 's/^ColumnWidths=//p')

@@ -24,18 +24,8 @@ wine_gui_start "$exe" SC
 main=$(wine_gui_window "^Quorvix Redoduza" 60) || wine_gui_fail "no window titled Quorvix Redoduza"
 sleep 1
 
-focus() {
-  xdotool windowactivate --sync "$1" 2>/dev/null || xdotool windowfocus --sync "$1" 2>/dev/null || true
-}
-
-# keys...: pressed one after the other on the focused window.
-keys() {
-  local k
-  for k in "$@"; do
-    xdotool key --clearmodifiers "$k"
-    sleep 0.4
-  done
-}
+focus() { wine_gui_focus "$1"; }
+keys() { wine_gui_keys "$@"; }
 
 # opened TITLE_REGEX SHOT: the dialog appeared, is drawn (more than the 3 colours of a blank
 # frame), and its screenshot is kept. Its window is in $dlg.

@@ -144,6 +144,20 @@ wine_gui_tool() {
   "$QVX_WINE" "$QVX_WINTOOL" "$@"
 }
 
+# wine_gui_focus WINDOW: brings the X window to the front with the keyboard focus.
+wine_gui_focus() {
+  xdotool windowactivate --sync "$1" 2>/dev/null || xdotool windowfocus --sync "$1" 2>/dev/null || true
+}
+
+# wine_gui_keys KEY...: real key presses (xdotool), one after the other, on the focused window.
+wine_gui_keys() {
+  local k
+  for k in "$@"; do
+    xdotool key --clearmodifiers "$k"
+    sleep 0.4
+  done
+}
+
 # wine_gui_shot WINDOW FILE [MIN_COLOURS]: a screenshot of the whole screen; fails when the
 # window's own area has no more than MIN_COLOURS colours (default 8: missing, blank or not drawn).
 # A plain grey dialog of buttons and text has about 8; pass fewer for one.

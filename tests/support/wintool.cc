@@ -15,6 +15,7 @@
 //   wintool header  CLASS TITLE CHILD_ID COL         prints the screen point "X Y" of a column's
 //                                                    header in a list view
 //   wintool row     CLASS TITLE CHILD_ID ROW COL     prints the screen point "X Y" of a cell
+//   wintool width   CLASS TITLE CHILD_ID COL         prints a list view column's width in pixels
 //   wintool clipboard                                prints the clipboard's text (UTF-8)
 //
 // CLASS "-" matches any class; TITLE is a prefix of the window title ("-" matches any title).
@@ -78,7 +79,8 @@ bool RemoteRect(HWND w, UINT msg, WPARAM wp, const RECT& in, HWND map_from, RECT
 int Usage() {
   std::fprintf(
       stderr,
-      "usage: wintool post|send|visible|text|count|cell|part|selected|settext|header|row|clipboard "
+      "usage: wintool post|send|visible|text|count|cell|part|selected|settext|header|row|width|"
+      "clipboard "
       "...\n");
   return 64;
 }
@@ -188,6 +190,14 @@ int main(int argc, char** argv) {
     if (!RemoteRect(child, LVM_GETSUBITEMRECT, static_cast<WPARAM>(Num(argv[a + 1])), r, child, &r))
       return 1;
     std::printf("%ld %ld\n", r.left + 8, (r.top + r.bottom) / 2);
+    return 0;
+  }
+  if (cmd == "width" && argc >= a + 2) {
+    DWORD_PTR w = 0;
+    if (!SendMessageTimeoutA(child, LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(Num(argv[a + 1])), 0,
+                             SMTO_NORMAL, 2000, &w))
+      return 3;
+    std::printf("%lld\n", static_cast<long long>(w));
     return 0;
   }
   if (cmd == "count") {

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "accesslog/access_log.h"
@@ -383,6 +385,53 @@ TEST_F(SessionTreeTest, CleanUpFreesDepartedClientsWithLogoutLinesAndPrunesTheir
   EXPECT_EQ(view.status[2],
             "Connection：F=4 W=0 U=3 | SessionSetup : F=126 W=0 U=2 | ListData F=98 U=2 | "
             "ComputerNameErrList：0");
+}
+
+// The window's thread draws from the records while capture prunes them: the rows move up under
+// the list's lock, so a draw waits for the pass to end instead of reading a record half copied.
+TEST_F(SessionTreeTest, PruningMovesTheRecordsUnderTheListLock) {
+  // Asked of another thread, as the window's thread would: can it take the lock now?
+  struct LockWatchingView : test::RecordingView {
+    void DeleteRow(int item) override {
+      bool free_to_draw = false;
+      std::thread reader([&] {
+        if (QVX_ListLock().try_lock()) {
+          free_to_draw = true;
+          QVX_ListLock().unlock();
+        }
+      });
+      reader.join();
+      drawable_while_moving.push_back(free_to_draw);
+      test::RecordingView::DeleteRow(item);
+    }
+    std::vector<bool> drawable_while_moving;
+  } watching;
+  ASSERT_TRUE(QVX_OnInitDialog(watching));
+  struct CloseFirst {  // the view goes before TearDown runs
+    ~CloseFirst() { QVX_OnClose(); }
+  } close_first;
+  hExistingFile.reset();
+  hExistingFile = platform().OpenWritable(log_, OpenMode::kCreateAlways);
+  OptionInfo.AccessDataCnt = 100;
+  fake.SetSessions({Session("10.0.0.5", "ALICE")});
+  for (const char* client : {"10.0.0.6", "10.0.0.5", "10.0.0.6", "10.0.0.5", "10.0.0.6"}) {
+    const char* cells[12] = {"access", "1", "", client, "10.0.0.1", "", "", "", "", "", "", client};
+    QVX_AppendRow(platform().Now(), cells, "test");
+  }
+  data.NextSessionChkTime = 0;
+  QVX_SmbInfoTableDelete(&data);
+  EXPECT_EQ(watching.drawable_while_moving, (std::vector<bool>{false, false, false}));
+  ASSERT_EQ(nListIndex, 2);
+  EXPECT_STREQ(AccessData[0].Path, "10.0.0.5");
+  EXPECT_STREQ(AccessData[1].Path, "10.0.0.5");
+  EXPECT_EQ(AccessData[2].Path[0], '\0');
+  ASSERT_EQ(watching.rows.size(), 2u);
+  // Once the pass is over the window may draw again.
+  std::thread after([] {
+    ASSERT_TRUE(QVX_ListLock().try_lock());
+    QVX_ListLock().unlock();
+  });
+  after.join();
 }
 
 TEST_F(SessionTreeTest, AFailedSessionListLogsNobodyOut) {

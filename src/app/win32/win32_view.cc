@@ -34,7 +34,18 @@ const Column kColumns[] = {
     {"Path", 300, 0},
 };
 constexpr int kPathColumn = 12;
+// The narrowest the path column gets, in pixels at 96 dpi: a share folder and a file name stay
+// readable however wide the fitted columns before it came out.
 constexpr int kPathMinWidth = 300;
+
+int PathMinWidth(HWND w) {
+  int dpi = 96;
+  if (HDC dc = GetDC(w)) {
+    dpi = GetDeviceCaps(dc, LOGPIXELSX);
+    ReleaseDC(w, dc);
+  }
+  return MulDiv(kPathMinWidth, dpi > 0 ? dpi : 96, 96);
+}
 
 INT_PTR CALLBACK VersionProc(HWND hDlg, UINT msg, WPARAM wParam, LPARAM) {
   if (msg == WM_COMMAND && (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL)) {
@@ -356,7 +367,8 @@ void Win32View::Resize(int width, int height) {
       if (c != kPathColumn)
         others += static_cast<int>(SendMessageA(list_, LVM_GETCOLUMNWIDTH, c, 0));
     int path = width - others - GetSystemMetrics(SM_CXVSCROLL) - 4;
-    if (path < kPathMinWidth) path = kPathMinWidth;
+    const int least = PathMinWidth(list_);
+    if (path < least) path = least;
     SendMessageA(list_, LVM_SETCOLUMNWIDTH, kPathColumn, MAKELPARAM(path, 0));
   }
   LayOutStatus(width);
