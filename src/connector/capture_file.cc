@@ -1,8 +1,8 @@
 #include "connector/capture_file.h"
 
-#include <sys/stat.h>
-
 #include <cstring>
+
+#include "platform/platform.h"
 
 namespace qvx {
 
@@ -84,14 +84,15 @@ uint16_t CaptureFileReader::U16(const unsigned char* p) const {
 }
 
 bool CaptureFileReader::Open(const char* path, std::string* error) {
-  // Looked at before it is opened: opening a FIFO waits for a writer, for ever if none comes.
-  struct stat st;
-  if (stat(path, &st) == 0 && !S_ISREG(st.st_mode)) {
+  // Looked at before it is opened: opening a FIFO waits for a writer, for ever if none comes. The
+  // real file system is asked (not a platform swapped in for a test or a replay): fopen reads it.
+  FileInfo info;
+  if (NativePlatform().GetFileInfo(path, &info).ok() && info.kind != FileKind::kRegular) {
     *error = std::string(path) + ": not a regular file (" +
-             (S_ISDIR(st.st_mode)    ? "a directory"
-              : S_ISFIFO(st.st_mode) ? "a FIFO"
-              : S_ISCHR(st.st_mode)  ? "a device"
-                                     : "a special file") +
+             (info.kind == FileKind::kDirectory ? "a directory"
+              : info.kind == FileKind::kFifo    ? "a FIFO"
+              : info.kind == FileKind::kDevice  ? "a device"
+                                                : "a special file") +
              ")";
     return false;
   }

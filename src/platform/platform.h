@@ -101,11 +101,16 @@ struct ServerSession {
   std::string transport;
 };
 
+// What a path names. Only a regular file is safe to open for reading: a FIFO waits for a writer,
+// a device may never end.
+enum class FileKind { kRegular, kDirectory, kFifo, kDevice, kOther };
+
 // What the file system keeps about one path (GetFileAttributesExA / statx). Times are time_t
 // seconds; sizes are 64-bit.
 struct FileInfo {
   bool is_directory = false;
-  uint64_t size = 0;  // 0 for a folder
+  FileKind kind = FileKind::kRegular;  // kDirectory exactly when is_directory
+  uint64_t size = 0;                   // 0 for a folder
   int64_t creation = 0;
   int64_t last_write = 0;
   int64_t last_access = 0;

@@ -320,6 +320,11 @@ class PosixPlatform : public Platform {
     if (::statx(AT_FDCWD, path.c_str(), 0, mask, &sx) != 0) return StatusOfOsError(path, errno);
     *out = FileInfo();
     out->is_directory = S_ISDIR(sx.stx_mode);
+    out->kind = S_ISREG(sx.stx_mode)                           ? FileKind::kRegular
+                : out->is_directory                            ? FileKind::kDirectory
+                : S_ISFIFO(sx.stx_mode)                        ? FileKind::kFifo
+                : S_ISCHR(sx.stx_mode) || S_ISBLK(sx.stx_mode) ? FileKind::kDevice
+                                                               : FileKind::kOther;
     out->size = out->is_directory ? 0 : static_cast<uint64_t>(sx.stx_size);
     out->last_write = Seconds(sx.stx_mtime);
     out->last_access = Seconds(sx.stx_atime);

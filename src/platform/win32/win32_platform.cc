@@ -257,6 +257,9 @@ class Win32Platform : public Platform {
       return StatusOfOsError(path, static_cast<int>(GetLastError()));
     *out = FileInfo();
     out->is_directory = (a.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    out->kind = out->is_directory                              ? FileKind::kDirectory
+                : (a.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) ? FileKind::kDevice
+                                                               : FileKind::kRegular;
     out->size =
         out->is_directory ? 0 : (static_cast<uint64_t>(a.nFileSizeHigh) << 32) | a.nFileSizeLow;
     out->creation = TimeTFromFileTime(a.ftCreationTime);

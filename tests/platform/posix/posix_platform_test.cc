@@ -52,6 +52,26 @@ TEST_F(PosixPlatformTest, FileFactsAreTheFileSystemsOwn) {
   EXPECT_EQ(fi.size, 0u);
 }
 
+// Only a regular file may be opened for reading without the risk of waiting for ever: the kind
+// tells the others apart, through a link as open() would follow it.
+TEST_F(PosixPlatformTest, KindTellsFilesFromFifosDevicesAndFolders) {
+  FileInfo fi;
+  ASSERT_TRUE(p.GetFileInfo(Write("plain", "x"), &fi).ok());
+  EXPECT_EQ(fi.kind, FileKind::kRegular);
+  ASSERT_TRUE(p.GetFileInfo(dir, &fi).ok());
+  EXPECT_EQ(fi.kind, FileKind::kDirectory);
+  const std::string fifo = dir + "/frames.fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  ASSERT_TRUE(p.GetFileInfo(fifo, &fi).ok());
+  EXPECT_EQ(fi.kind, FileKind::kFifo);
+  EXPECT_FALSE(fi.is_directory);
+  ASSERT_EQ(::symlink(fifo.c_str(), (dir + "/to-fifo").c_str()), 0);
+  ASSERT_TRUE(p.GetFileInfo(dir + "/to-fifo", &fi).ok());
+  EXPECT_EQ(fi.kind, FileKind::kFifo);
+  ASSERT_TRUE(p.GetFileInfo("/dev/null", &fi).ok());
+  EXPECT_EQ(fi.kind, FileKind::kDevice);
+}
+
 TEST_F(PosixPlatformTest, FailuresCarryTheirKindErrorNumberAndPath) {
   FileInfo fi;
   const Status missing = p.GetFileInfo(dir + "/gone", &fi);
