@@ -1,7 +1,5 @@
-// Quorvix.exe: the entry point and the main window procedure.
+// Quorvix.exe: the entry point.
 #include <windows.h>
-// windows.h first
-#include <commctrl.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -9,93 +7,13 @@
 #include <string>
 #include <vector>
 
-#include "app/controller.h"
 #include "app/startup.h"
-#include "app/win32/win32_view.h"
+#include "app/win32/main_window.h"
 #include "base/dbglog.h"
 #include "capture/capture_clock.h"
 #include "capture/capture_connector.h"
 #include "capture/replay.h"
 #include "platform/platform.h"
-#include "resources/resource.h"
-
-namespace {
-
-qvx::Win32View g_view;
-bool g_replay = false;
-
-}  // namespace
-
-INT_PTR CALLBACK QVX_Dlg_Proc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
-  switch (uMsg) {
-    case WM_INITDIALOG:
-      g_view.Attach(hWnd);
-      if (qvx::QVX_OnInitDialog(g_view)) {
-        // The first WM_SIZE came before the list existed: fit it to the window now.
-        RECT rc;
-        GetClientRect(hWnd, &rc);
-        g_view.Resize(rc.right - rc.left, rc.bottom - rc.top);
-        // A replay starts at once; its rows stay in the window after the file's end.
-        if (g_replay) g_view.PostCommand(qvx::kIdmStart);
-      }
-      return 0;
-    case WM_SIZE:
-      g_view.Resize(LOWORD(lParam), HIWORD(lParam));
-      if (g_view.status()) SendMessageA(g_view.status(), WM_SIZE, wParam, lParam);
-      return 0;
-    case WM_GETMINMAXINFO: {
-      auto* mmi = reinterpret_cast<MINMAXINFO*>(lParam);
-      mmi->ptMinTrackSize.x = 0;
-      mmi->ptMinTrackSize.y = 0;
-      return 0;
-    }
-    case WM_NOTIFY: {
-      auto* hdr = reinterpret_cast<NMHDR*>(lParam);
-      if (hdr->hwndFrom == g_view.list() && hdr->code == NM_DBLCLK) qvx::QVX_OpenSelectedPath();
-      LRESULT result = 0;
-      if (g_view.OnListNotify(hdr, &result)) {
-        SetWindowLongPtrA(hWnd, DWLP_MSGRESULT, result);
-        return TRUE;
-      }
-      return 0;
-    }
-    case WM_TIMER:
-      if (wParam == static_cast<WPARAM>(qvx::kTimerId)) {
-        qvx::QVX_OnTimer();
-        qvx::QVX_ShowCaptureState();
-      }
-      return 0;
-    case WM_COMMAND:
-      if (!g_view.OnListCommand(LOWORD(wParam), HIWORD(wParam), reinterpret_cast<HWND>(lParam)))
-        qvx::QVX_OnCommand(LOWORD(wParam));
-      return 0;
-    case WM_CLOSE:
-    case 0x12: {  // WM_QUIT posted to the dialog
-      // A dialog of the window (Find, Export, a message box, the settings) runs its own loop
-      // inside the window's: the window cannot end before it does. Each is cancelled and the
-      // close comes again once their loops have returned.
-      static int attempts = 0;
-      if (g_view.CancelOwnedDialogs(attempts) > 0) {
-        ++attempts;
-        PostMessageA(hWnd, uMsg, wParam, lParam);
-        return 1;
-      }
-      attempts = 0;
-      g_view.SaveLayout();
-      qvx::QVX_OnClose();
-      return 1;
-    }
-    default:
-      if (uMsg == qvx::kMsgListRefresh) {
-        g_view.OnListRefresh();
-      } else if (uMsg == qvx::kMsgForeground) {
-        SetForegroundWindow(hWnd);
-      } else if (uMsg == qvx::kMsgToTray) {
-        qvx::QVX_OnToTray();
-      }
-      return 0;
-  }
-}
 
 int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int) {
   qvx::hInst = hInstance;
@@ -126,7 +44,6 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int) {
         &qvx::platform(), std::move(start), &qvx::CaptureConnections(), std::string(), false);
     qvx::SetPlatform(replay_platform.get());
     qvx::SetCaptureConnector(&qvx::ReplayConnector(replay));
-    g_replay = true;
   }
   // Live, a line carries the capture time of its request, however late it is handled.
   std::unique_ptr<qvx::CaptureClockPlatform> clock_platform;
@@ -136,8 +53,6 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int) {
   }
 
   if (!qvx::QVX_StartUp(static_cast<int>(args.size()), args.data())) return 0;
-  INITCOMMONCONTROLSEX icc{sizeof icc, ICC_LISTVIEW_CLASSES | ICC_BAR_CLASSES};
-  InitCommonControlsEx(&icc);
-  DialogBoxParamA(hInstance, MAKEINTRESOURCEA(IDD_MAIN), nullptr, QVX_Dlg_Proc, 0);
+  qvx::QVX_RunMainWindow(hInstance, !replay.empty());
   return 0;
 }

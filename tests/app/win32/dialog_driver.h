@@ -57,6 +57,17 @@ inline void Select(HWND dlg, int id, int index) {
 }
 
 // A modeless dialog that ended itself is hidden; one still open is visible.
+// The text of a list view's cell as the control gives it (a virtual list asks its owner).
+inline std::string ListCell(HWND list, int row, int column) {
+  char text[1024] = {};
+  LVITEMA it{};
+  it.iSubItem = column;
+  it.pszText = text;
+  it.cchTextMax = sizeof text;
+  SendMessageA(list, LVM_GETITEMTEXTA, row, reinterpret_cast<LPARAM>(&it));
+  return text;
+}
+
 inline bool StillOpen(HWND dlg) { return IsWindow(dlg) && IsWindowVisible(dlg); }
 
 }  // namespace qvx::test

@@ -17,6 +17,7 @@ namespace {
 
 using test::Click;
 using test::Command;
+using test::ListCell;
 using test::Select;
 using test::SetText;
 using test::StillOpen;
@@ -49,15 +50,6 @@ class FilterDlgTest : public ::testing::Test {
       ASSERT_EQ(QVX_ExclusionStartup(nullptr, Folder().c_str()), 0);
     else
       ASSERT_EQ(QVX_IpFilterStartup(nullptr, Folder().c_str()), 0);
-  }
-  static std::string Cell(HWND list, int row, int col) {
-    char buf[300] = {};
-    LVITEMA it{};
-    it.iSubItem = col;
-    it.pszText = buf;
-    it.cchTextMax = sizeof buf;
-    SendMessageA(list, LVM_GETITEMTEXTA, row, reinterpret_cast<LPARAM>(&it));
-    return buf;
   }
   static void SelectRows(HWND list, std::initializer_list<int> rows) {
     for (int r : rows) {
@@ -148,27 +140,27 @@ TEST_F(FilterDlgTest, ListDeletesTheSelectedRowsInForceAtOnceAndSavesOnOk) {
   HWND list = GetDlgItem(d, IDC_USRLIST);
   ASSERT_NE(list, nullptr);
   ASSERT_EQ(Rows(list), 4);
-  EXPECT_EQ(Cell(list, 0, 1), "    ON");
-  EXPECT_EQ(Cell(list, 1, 1), "--  ");  // disabled: the list does not exclude it
-  EXPECT_EQ(Cell(list, 2, 1), "    XX");
-  EXPECT_EQ(Cell(list, 2, 3), "20261101-20261208");
-  EXPECT_EQ(Cell(list, 3, 2), "Surv");
-  EXPECT_EQ(Cell(list, 3, 4), "File");
-  EXPECT_EQ(Cell(list, 0, 4), "Folder subordinate");
-  EXPECT_EQ(Cell(list, 0, 5), "C:\\a\\");
+  EXPECT_EQ(ListCell(list, 0, 1), "    ON");
+  EXPECT_EQ(ListCell(list, 1, 1), "--  ");  // disabled: the list does not exclude it
+  EXPECT_EQ(ListCell(list, 2, 1), "    XX");
+  EXPECT_EQ(ListCell(list, 2, 3), "20261101-20261208");
+  EXPECT_EQ(ListCell(list, 3, 2), "Surv");
+  EXPECT_EQ(ListCell(list, 3, 4), "File");
+  EXPECT_EQ(ListCell(list, 0, 4), "Folder subordinate");
+  EXPECT_EQ(ListCell(list, 0, 5), "C:\\a\\");
 
   SelectRows(list, {0, 2});
   Command(d, IDM_FILTER_DEL);
   ASSERT_EQ(Rows(list), 2);
-  EXPECT_EQ(Cell(list, 0, 5), "C:\\b\\");
-  EXPECT_EQ(Cell(list, 1, 0), "02");
-  EXPECT_EQ(Cell(list, 1, 5), "*.tmp");
+  EXPECT_EQ(ListCell(list, 0, 5), "C:\\b\\");
+  EXPECT_EQ(ListCell(list, 1, 0), "02");
+  EXPECT_EQ(ListCell(list, 1, 5), "*.tmp");
   EXPECT_EQ(ExclusionInfoDataNo, 2);  // in force before OK
   EXPECT_EQ(QVX_ExclusionInfoChk("C:\\a\\x.txt", 0), 0);
 
   SelectRows(list, {0});
   Command(d, IDM_FILTER_ENABLE);
-  EXPECT_EQ(Cell(list, 0, 1), "    ON");
+  EXPECT_EQ(ListCell(list, 0, 1), "    ON");
   EXPECT_EQ(QVX_ExclusionInfoChk("C:\\b\\x.txt", 0), 10);
 
   Command(d, IDOK);
@@ -202,7 +194,7 @@ TEST_F(FilterDlgTest, CancelPutsBackTheListThatWasInForceAndWritesNothing) {
   // Opened again, it shows the list in force, as the file has it.
   HWND again = Open(IDD_NORINFO, NorInfoDlg, 0);
   ASSERT_EQ(Rows(GetDlgItem(again, IDC_USRLIST)), 2);
-  EXPECT_EQ(Cell(GetDlgItem(again, IDC_USRLIST), 0, 1), "    ON");
+  EXPECT_EQ(ListCell(GetDlgItem(again, IDC_USRLIST), 0, 1), "    ON");
 }
 
 TEST_F(FilterDlgTest, MenuFollowsTheEntryCount) {
@@ -217,7 +209,7 @@ TEST_F(FilterDlgTest, MenuFollowsTheEntryCount) {
   ASSERT_NE(d, nullptr);
   HWND list = GetDlgItem(d, IDC_USRLIST2);
   ASSERT_EQ(Rows(list), kFilterEntries);
-  EXPECT_EQ(Cell(list, 19, 4), "10.0.0.20");
+  EXPECT_EQ(ListCell(list, 19, 4), "10.0.0.20");
   EXPECT_FALSE(MenuEnabled(d, IDM_FILTER_ADD));
   EXPECT_TRUE(MenuEnabled(d, IDM_FILTER_DEL));
 
@@ -239,7 +231,7 @@ TEST_F(FilterDlgTest, IpEntryFromTheListIsSavedAndFiltersAtOnce) {
   HWND d = Open(IDD_IPFILTER, IP_FilterDlg, 0);
   ASSERT_NE(d, nullptr);
   HWND list = GetDlgItem(d, IDC_USRLIST2);
-  EXPECT_EQ(Cell(list, 0, 1), "--  ");
+  EXPECT_EQ(ListCell(list, 0, 1), "--  ");
   // Add opens the modal entry dialog; fill it in from a timer as a user would.
   SetTimer(nullptr, 0, 200, [](HWND, UINT, UINT_PTR id, DWORD) {
     HWND e = FindWindowA(nullptr, "IPaddress Filter Setting");
@@ -260,9 +252,9 @@ TEST_F(FilterDlgTest, IpEntryFromTheListIsSavedAndFiltersAtOnce) {
   });
   Command(d, IDM_FILTER_ADD);
   ASSERT_EQ(Rows(list), 2);
-  EXPECT_EQ(Cell(list, 1, 1), "    ON");
-  EXPECT_EQ(Cell(list, 1, 3), "20261201-20270131");
-  EXPECT_EQ(Cell(list, 1, 4), "192.168.0.5");
+  EXPECT_EQ(ListCell(list, 1, 1), "    ON");
+  EXPECT_EQ(ListCell(list, 1, 3), "20261201-20270131");
+  EXPECT_EQ(ListCell(list, 1, 4), "192.168.0.5");
   EXPECT_TRUE(QVX_IpFilterDrops("192.168.0.5", "10.0.0.99"));
 
   Command(d, IDOK);
