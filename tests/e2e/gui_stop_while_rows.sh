@@ -17,7 +17,7 @@ for tool in editcap mergecap capinfos; do
 done
 wine_gui_setup
 
-# The SMB2 recording 512 times over, each copy later than the one before, so that rows keep
+# The SMB2 recording 2048 times over, each copy later than the one before, so that rows keep
 # coming for several seconds.
 cap=$QVX_WORK/long.pcap
 cp "$data/smb2_ops.pcap" "$cap"
@@ -25,7 +25,7 @@ span() {
   capinfos -M -a -e -S "$1" 2>/dev/null |
     awk -F: '/First packet time/ {f = $2} /Last packet time/ {l = $2} END {printf "%d", l - f + 2}'
 }
-for _ in $(seq 9); do
+for _ in $(seq 11); do
   editcap -t "$(span "$cap")" "$cap" "$QVX_WORK/later.pcap"
   mergecap -a -F pcap -w "$QVX_WORK/next.pcap" "$cap" "$QVX_WORK/later.pcap"
   mv "$QVX_WORK/next.pcap" "$cap"

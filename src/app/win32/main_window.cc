@@ -75,6 +75,8 @@ INT_PTR CALLBACK QVX_Dlg_Proc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam
     default:
       if (uMsg == kMsgListRefresh) {
         g_view.OnListRefresh();
+      } else if (uMsg == kMsgStatusText) {
+        g_view.OnStatusText();
       } else if (uMsg == kMsgForeground) {
         SetForegroundWindow(hWnd);
       } else if (uMsg == kMsgToTray) {

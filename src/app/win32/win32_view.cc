@@ -237,8 +237,38 @@ void Win32View::LayOutStatus(int width) {
 }
 
 void Win32View::SetStatusText(int part, const char* text) {
-  if (part < 0 || part >= 5) return;
-  SendMessageA(status_, SB_SETTEXTA, kStatusSlot[part], reinterpret_cast<LPARAM>(text));
+  if (part < 0 || part >= 5 || status_ == nullptr) return;
+  if (GetWindowThreadProcessId(status_, nullptr) == GetCurrentThreadId()) {
+    SendMessageA(status_, SB_SETTEXTA, kStatusSlot[part], reinterpret_cast<LPARAM>(text));
+    return;
+  }
+  // Another thread (capture, the timer's work): a sent message would make it wait until the
+  // window has answered. The newest text of each part waits here for the window's thread.
+  {
+    std::lock_guard<std::mutex> lock(status_lock_);
+    status_pending_[part] = text ? text : "";
+    status_changed_[part] = true;
+  }
+  if (!status_posted_.exchange(true)) PostMessageA(hwnd_, kMsgStatusText, 0, 0);
+}
+
+void Win32View::OnStatusText() {
+  status_posted_ = false;
+  std::string texts[5];
+  bool changed[5] = {};
+  {
+    std::lock_guard<std::mutex> lock(status_lock_);
+    for (int i = 0; i < 5; ++i) {
+      if (!status_changed_[i]) continue;
+      texts[i].swap(status_pending_[i]);
+      changed[i] = true;
+      status_changed_[i] = false;
+    }
+  }
+  for (int i = 0; i < 5; ++i)
+    if (changed[i])
+      SendMessageA(status_, SB_SETTEXTA, kStatusSlot[i],
+                   reinterpret_cast<LPARAM>(texts[i].c_str()));
 }
 
 void Win32View::SetMenuCheck(int id, bool checked) {

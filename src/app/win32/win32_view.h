@@ -6,6 +6,7 @@
 #include <shellapi.h>
 
 #include <atomic>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,8 @@ namespace qvx {
 
 // Posted to the main window when rows or records changed; one at a time is waiting.
 inline constexpr unsigned kMsgListRefresh = 0x8070;
+// Posted when another thread set a status bar text; one at a time is waiting.
+inline constexpr unsigned kMsgStatusText = 0x8071;
 
 class Win32View : public View {
  public:
@@ -71,6 +74,8 @@ class Win32View : public View {
   // kMsgListRefresh: takes in what changed, sets the row count, keeps the selection on its
   // records and scrolls to the newest row unless the user has a row selected.
   void OnListRefresh();
+  // kMsgStatusText: shows the texts other threads left for the status bar.
+  void OnStatusText();
   // WM_NOTIFY from the list; true when handled (*result is the answer).
   bool OnListNotify(NMHDR* hdr, LRESULT* result);
   // WM_COMMAND of the list's commands; false for any other id.
@@ -97,6 +102,12 @@ class Win32View : public View {
   HWND hwnd_ = nullptr;
   HWND list_ = nullptr;
   HWND status_ = nullptr;
+  // Status bar texts set by other threads (the capture thread must never wait on the window):
+  // kept here and shown by the window's thread.
+  std::mutex status_lock_;
+  std::string status_pending_[5];
+  bool status_changed_[5] = {};
+  std::atomic<bool> status_posted_{false};
   HWND tray_ = nullptr;        // hidden window that owns the tray icon and its menu
   HMENU tray_menu_ = nullptr;  // first pop-up of menu 124
   NOTIFYICONDATAA icon_{};
