@@ -17,7 +17,7 @@ for tool in editcap mergecap capinfos; do
 done
 wine_gui_setup
 
-# The SMB2 recording 2048 times over, each copy later than the one before, so that rows keep
+# The SMB2 recording 4096 times over, each copy later than the one before, so that rows keep
 # coming for several seconds.
 cap=$QVX_WORK/long.pcap
 cp "$data/smb2_ops.pcap" "$cap"
@@ -25,7 +25,7 @@ span() {
   capinfos -M -a -e -S "$1" 2>/dev/null |
     awk -F: '/First packet time/ {f = $2} /Last packet time/ {l = $2} END {printf "%d", l - f + 2}'
 }
-for _ in $(seq 11); do
+for _ in $(seq 12); do
   editcap -t "$(span "$cap")" "$cap" "$QVX_WORK/later.pcap"
   mergecap -a -F pcap -w "$QVX_WORK/next.pcap" "$cap" "$QVX_WORK/later.pcap"
   mv "$QVX_WORK/next.pcap" "$cap"
@@ -50,13 +50,18 @@ arriving() {
   return 1
 }
 
+# Every copy repeats the same accesses: each is a row (no repeat suppression), and none is pruned
+# (the recording's client leaves at the end of each copy; the server's sessions would be looked at
+# every RefleshTime of capture time), so that rows keep coming for as long as the replay runs.
+printf '[Option]\r\nRefleshTime=99999\r\nSameAccNonLogFlg=0\r\nAccessDataCnt=400000\r\n' \
+  >"$QVX_WORK/Quorvix.ini"
 wine_gui_start "$exe" --replay "$cap" SC
 win=$(wine_gui_window "^Quorvix Redoduza" 60) || wine_gui_fail "no window titled Quorvix Redoduza"
 for _ in $(seq 40); do
   [ "$(rows)" -gt 0 ] && break
   sleep 0.25
 done
-arriving || wine_gui_fail "no rows arriving from the replay"
+arriving || wine_gui_fail "no rows arriving from the replay ($(rows) rows; $(wine_gui_tool part "${main[@]}" 10001 2 | tr -d '\r'))"
 # The rows carry the capture's times, not today's.
 t=$(first_time)
 [[ "$t" =~ ^20[0-9]{2}/[0-9]{2}/[0-9]{2}\ [0-9]{2}:[0-9]{2}:[0-9]{2}$ ]] ||
