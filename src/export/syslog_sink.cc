@@ -314,7 +314,11 @@ void SyslogSink::Run() {
       }
       std::vector<RelpFrame> answers;
       g.unlock();
-      ok = (out.empty() || conn->SendRaw(out)) && conn->Read(200, &answers);
+      const bool sent = out.empty() || conn->SendRaw(out);
+      // The answers the collector gave before it went are taken even when this send failed: a
+      // record it acknowledged is not sent again.
+      const bool heard = conn->Read(sent ? 200 : 0, &answers);
+      ok = sent && heard;
       g.lock();
       if (!answers.empty()) last_answer = NowMs();
       if (ok && !unacked_.empty() && NowMs() - last_answer > kRelpAnswerWaitMs) {
