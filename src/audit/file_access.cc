@@ -189,9 +189,11 @@ OpenVerdict QVX_JudgeOpen(const FileAccessCall& c, int slot, char* full, uint32_
     return v;
   }
   if (QVX_CheckExistFileOrFolder(full, kind) == 1 && *kind != kKindFolder) FileSizeInfo(full, size);
-  if (QVX_TimeStampsJudge())
-    QVX_RebindGuessedTree(full, c.name, slot, static_cast<time_t>(c.now.t));
-  return QVX_OpenVerdict(desired, options, *kind, full, static_cast<time_t>(c.now.t));
+  const int time_class = QVX_TimeStampsJudge() ? QVXAccessChkToTreeIDPathChg(
+                                                     full, c.name, static_cast<time_t>(c.now.t),
+                                                     slot, c.data, OptionInfo.TreeConnectCnt)
+                                               : 0;
+  return QVX_OpenVerdict(desired, options, *kind, time_class);
 }
 
 AccessFacts QVX_AccessFactsOf(const FileAccessCall& c, int slot, const char* full, uint64_t size) {

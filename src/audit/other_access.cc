@@ -156,8 +156,11 @@ int QVX_OtherCmdAccess(const OtherCmdFrame& f) {
     }
   }
   // No access mask here: the time stamps alone judge (nothing in the mask-only mode).
-  if (QVX_TimeStampsJudge()) QVX_RebindGuessedTree(full, name, slot, static_cast<time_t>(now.t));
-  const OpenVerdict v = QVX_OpenVerdict(0, 0, kind, full, static_cast<time_t>(now.t));
+  const int time_class = QVX_TimeStampsJudge()
+                             ? QVXAccessChkToTreeIDPathChg(full, name, static_cast<time_t>(now.t),
+                                                           slot, data, OptionInfo.TreeConnectCnt)
+                             : 0;
+  const OpenVerdict v = QVX_OpenVerdict(0, 0, kind, time_class);
   const int index = QVX_OperationIndex(v.verdict);
   // SMB1: an object the time stamps say is gone is left out.
   if (f.version == 1 && del_off && index == QVX_OperationIndex(kVerdictGone)) {

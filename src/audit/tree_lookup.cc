@@ -191,18 +191,18 @@ bool QVX_UnknownRecord(uint32_t TreeID, const unsigned char* recvData, const cha
 }
 
 namespace {
-bool Missing(const char* path, time_t when) {
+// The time class of path against the request time, 204 also when it could not be read at all.
+int TimeClass(const char* path, time_t when) {
   time_t file_time = 0;
   const int r = FileNotifyInfo(path, when, &file_time, 0);
-  return r == 0 || r == kTimeUnreadable;
+  return r == 0 ? kTimeUnreadable : r;
 }
 }  // namespace
 
-bool QVX_RebindGuessedTree(char* full_path, const char* name, int slot, time_t when) {
+int QVX_RebindGuessedTree(char* full_path, const char* name, int slot, time_t when) {
   if (!NetWkShareInfo || !TreeConnect || slot < 0 || slot >= static_cast<int>(QVX_TreeSlots()) ||
       !TreeConnect[slot].Guessed)
-    return false;
-  if (!Missing(full_path, when)) return false;
+    return 0;
   static char candidate[kAccessPathSize];
   const int net = OptionInfo.NetWkInfoCnt > 0 ? OptionInfo.NetWkInfoCnt : 0;
   const int shares = NetShareInfoDataNo < net ? NetShareInfoDataNo : net;
@@ -210,29 +210,28 @@ bool QVX_RebindGuessedTree(char* full_path, const char* name, int slot, time_t w
     const NetWkShareInfoSt& share = NetWkShareInfo[i];
     if (share.path[0] == '\0') continue;
     if (!QVX_JoinSharePath(share.path, name, candidate, kAccessPathSize - 1)) continue;
-    if (Missing(candidate, when)) continue;
+    const int r = TimeClass(candidate, when);
+    if (r == kTimeUnreadable) continue;
     TreeConnectSt& t = TreeConnect[slot];
     CopyText(t.ShareLocalPath, share.path);
     std::snprintf(t.SharePath, sizeof t.SharePath, "\\\\%s\\%s", t.dst_addr, share.netname);
     CopyText(full_path, kAccessPathSize, candidate);
-    return true;
+    return r;
   }
-  return false;
-}
-
-int QVX_TimeClass(const char* path, time_t when) {
-  time_t file_time = 0;
-  int r = FileNotifyInfo(path, when, &file_time, 0);
-  if (r == 0) r = kTimeUnreadable;
-  if (QVX_TraceLevel(6))
-    QVX_KLOG("QVX_D31-002 QVXAccessChkToTreeIDPathChg[%d][%ld] : nRet=%d \r\n", r);
-  return r;
+  return 0;
 }
 
 int QVXAccessChkToTreeIDPathChg(char* sAccessFullPath, const char* sBuffer, time_t ZLocaTimeLW,
                                 int nTreeID_Connect, DATA*, int) {
-  QVX_RebindGuessedTree(sAccessFullPath, sBuffer, nTreeID_Connect, ZLocaTimeLW);
-  return QVX_TimeClass(sAccessFullPath, ZLocaTimeLW);
+  int r = TimeClass(sAccessFullPath, ZLocaTimeLW);
+  if (r == kTimeUnreadable) {
+    if (const int moved =
+            QVX_RebindGuessedTree(sAccessFullPath, sBuffer, nTreeID_Connect, ZLocaTimeLW))
+      r = moved;
+  }
+  if (QVX_TraceLevel(6))
+    QVX_KLOG("QVX_D31-002 QVXAccessChkToTreeIDPathChg[%d][%ld] : nRet=%d \r\n", r);
+  return r;
 }
 
 }  // namespace qvx

@@ -26,15 +26,15 @@ bool QVX_UnknownRecord(uint32_t TreeID, const unsigned char* recvData, const cha
 int QVXUnKnownRelated(uint32_t TreeID, const unsigned char* recvData, const char* sBuffer,
                       int* nTreeID_Connect, int* QVXTreeConnectInfoChkRet, DATA* data,
                       int TreeConnectMax);
-// Re-binds the guessed tree (Guessed 1) of slot to the share where the request's path name exists
-// when full_path (4097 bytes) does not exist under its own share (time stamps read against when);
-// full_path then names the object there. A tree whose connect was seen stays on its share. True
-// when the tree moved.
-bool QVX_RebindGuessedTree(char* full_path, const char* name, int slot, time_t when);
-// The time class of path against the request time: 204 not found (or unreadable), else 201, 202,
-// 203, or 206 when the file system refused to tell.
-int QVX_TimeClass(const char* path, time_t when);
-// Both steps: the re-binding, then the time class of the final path.
+// Re-binds the guessed tree (Guessed 1) of slot, whose path was found missing under its own
+// share, to the share where the request's path name exists (time stamps read against when);
+// full_path (4097 bytes) then names the object there. A tree whose connect was seen stays on its
+// share. The time class of the new path, or 0 when the tree stayed.
+int QVX_RebindGuessedTree(char* full_path, const char* name, int slot, time_t when);
+// The look at the object the time-stamp verdict needs: the time class of sAccessFullPath against
+// the request time (204 not found or unreadable, else 201, 202, 203, or 206 when the file system
+// refused to tell), a missing object first sought on the other shares for a guessed tree
+// (QVX_RebindGuessedTree).
 int QVXAccessChkToTreeIDPathChg(char* sAccessFullPath, const char* sBuffer, time_t ZLocaTimeLW,
                                 int nTreeID_Connect, DATA* data, int TreeConnectMax);
 

@@ -1,6 +1,5 @@
 #include "audit/verdict.h"
 
-#include "audit/tree_lookup.h"
 #include "base/option.h"
 #include "serverinfo/server_info.h"
 #include "tracking/access_data.h"
@@ -51,13 +50,12 @@ bool QVX_TimeStampsJudge() {
 }
 
 OpenVerdict QVX_OpenVerdict(uint32_t DesiredAccess, uint32_t CreateOptions, int kind,
-                            const char* full_path, time_t when) {
+                            int time_class) {
   OpenVerdict v;
   const int mode = nAccessKindFlg;
   if (mode == QVX_ACCESS_KIND_SMB || mode == QVX_ACCESS_KIND_BLEND)
     v.smb = QVX_SmbAccessVerdict(DesiredAccess);
-  if (mode == QVX_ACCESS_KIND_API || mode == QVX_ACCESS_KIND_BLEND)
-    v.api = QVX_TimeClass(full_path, when);
+  if (QVX_TimeStampsJudge()) v.api = time_class;
   switch (mode) {
     case QVX_ACCESS_KIND_SMB:
       v.verdict = v.smb;

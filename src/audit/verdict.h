@@ -6,7 +6,6 @@
 #include <ctime>
 
 #include "audit/answer.h"
-#include "audit/tree_lookup.h"
 #include "base/data.h"
 
 namespace qvx {
@@ -43,17 +42,16 @@ int QVX_BlendAccessVerdict(int S, int A, int kind, bool options_set);
 // Whether the current mode reads the time stamps (alone or blended with the mask).
 bool QVX_TimeStampsJudge();
 
-// The verdict of one open in the current mode; it only reads. The time stamps of full_path are
-// read only in the modes that use them (QVX_TimeClass). A guessed tree is re-bound before, as a
-// step of its own (QVX_RebindGuessedTree). With neither source (mode 0) the verdict is 200, shown
-// as "Err".
+// The verdict of one open in the current mode, from its mask and from the time class of its
+// object (QVXAccessChkToTreeIDPathChg, read by the caller in the modes that use time stamps;
+// otherwise 0). With neither source (mode 0) the verdict is 200, shown as "Err".
 struct OpenVerdict {
   int smb = 0;  // mask verdict (0 when not computed)
   int api = 0;  // time-stamp verdict (0 when not asked)
   int verdict = kVerdictNone;
 };
 OpenVerdict QVX_OpenVerdict(uint32_t DesiredAccess, uint32_t CreateOptions, int kind,
-                            const char* full_path, time_t when);
+                            int time_class);
 
 // The verdict of an open whose object must not be looked at (its name leaves the share): the
 // mask's alone in the modes that use it, else 200.

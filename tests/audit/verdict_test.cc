@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdio>
 
+#include "audit/tree_lookup.h"
 #include "base/option.h"
 #include "serverinfo/server_info.h"
 #include "support/fake_platform.h"
@@ -72,18 +74,22 @@ TEST(VerdictTest, UnreadableTimeStampsAreNoDeletion) {
   const int mode = nAccessKindFlg;
   constexpr time_t kRef = 1800000000;
   fake.RefuseFileInfo("/srv/secret", EACCES);
-  char full[kAccessPathSize] = "/srv/secret";
+  // The time class as the caller reads it for the verdict, on a known tree.
+  auto look = [](const char* path) {
+    char full[kAccessPathSize];
+    std::snprintf(full, sizeof full, "%s", path);
+    return QVXAccessChkToTreeIDPathChg(full, "\\x", kRef, -1, nullptr, 0);
+  };
   nAccessKindFlg = QVX_ACCESS_KIND_API;
-  OpenVerdict v = QVX_OpenVerdict(kFileReadData, 0, kKindNone, full, kRef);
+  OpenVerdict v = QVX_OpenVerdict(kFileReadData, 0, kKindNone, look("/srv/secret"));
   EXPECT_EQ(v.api, kTimeRefused);
   EXPECT_EQ(v.verdict, kVerdictNone);
   nAccessKindFlg = QVX_ACCESS_KIND_BLEND;
-  v = QVX_OpenVerdict(kFileReadData, 0, kKindNone, full, kRef);
+  v = QVX_OpenVerdict(kFileReadData, 0, kKindNone, look("/srv/secret"));
   EXPECT_EQ(v.verdict, kVerdictRead);
-  v = QVX_OpenVerdict(0, 0, kKindNone, full, kRef);
+  v = QVX_OpenVerdict(0, 0, kKindNone, look("/srv/secret"));
   EXPECT_EQ(v.verdict, kVerdictNone);
-  std::snprintf(full, sizeof full, "/srv/other");
-  v = QVX_OpenVerdict(0, 0, kKindNone, full, kRef);
+  v = QVX_OpenVerdict(0, 0, kKindNone, look("/srv/other"));
   EXPECT_EQ(v.verdict, kVerdictGone);
   nAccessKindFlg = mode;
 }
