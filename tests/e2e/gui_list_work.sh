@@ -12,7 +12,8 @@
 #   path      the Path column keeps a useful width and takes what a wider window adds;
 #   layout    column widths and the window's place are kept in Quorvix.ini and taken back at
 #             the next start.
-# Keeps screenshots of the list with rows, and with find and filter in use.
+# Keeps screenshots of the list with rows, of the find with its text typed, and of the filter in
+# use.
 set -euo pipefail
 exe=$1
 shots=${QVX_SHOTS:-$(dirname "$exe")/screenshots}
@@ -104,6 +105,7 @@ key ctrl+f
 find_win=$(wine_gui_window "^Find$" 10) || wine_gui_fail "Ctrl+F opened no Find dialog"
 xdotool windowactivate --sync "$find_win" 2>/dev/null || true
 xdotool type --delay 50 "TXT"
+wine_gui_shot "$find_win" "$shots/gui_list_find.png" 3
 key Return
 first=${with_txt[0]}
 [ "$first" -eq 0 ] && first=${with_txt[1]}

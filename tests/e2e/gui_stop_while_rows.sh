@@ -17,7 +17,7 @@ for tool in editcap mergecap capinfos; do
 done
 wine_gui_setup
 
-# The SMB2 recording 4096 times over, each copy later than the one before, so that rows keep
+# The SMB2 recording 8192 times over, each copy later than the one before, so that rows keep
 # coming for several seconds.
 cap=$QVX_WORK/long.pcap
 cp "$data/smb2_ops.pcap" "$cap"
@@ -25,7 +25,7 @@ span() {
   capinfos -M -a -e -S "$1" 2>/dev/null |
     awk -F: '/First packet time/ {f = $2} /Last packet time/ {l = $2} END {printf "%d", l - f + 2}'
 }
-for _ in $(seq 12); do
+for _ in $(seq 13); do
   editcap -t "$(span "$cap")" "$cap" "$QVX_WORK/later.pcap"
   mergecap -a -F pcap -w "$QVX_WORK/next.pcap" "$cap" "$QVX_WORK/later.pcap"
   mv "$QVX_WORK/next.pcap" "$cap"
@@ -52,11 +52,14 @@ arriving() {
 
 # Every copy repeats the same accesses: each is a row (no repeat suppression), and none is pruned
 # (the recording's client leaves at the end of each copy; the server's sessions would be looked at
-# every RefleshTime of capture time), so that rows keep coming for as long as the replay runs.
-printf '[Option]\r\nRefleshTime=99999\r\nSameAccNonLogFlg=0\r\nAccessDataCnt=400000\r\n' \
+# every RefleshTime of capture time: 9999 s, its largest value, is about once in the whole replay),
+# so that rows keep coming for as long as the replay runs.
+printf '[Option]\r\nRefleshTime=9999\r\nSameAccNonLogFlg=0\r\nAccessDataCnt=400000\r\n' \
   >"$QVX_WORK/Quorvix.ini"
 wine_gui_start "$exe" --replay "$cap" SC
 win=$(wine_gui_window "^Quorvix Redoduza" 60) || wine_gui_fail "no window titled Quorvix Redoduza"
+# The list follows the newest row (the View menu's "Viewer Scroll End").
+wine_gui_tool post "${main[@]}" 0x0111 40050 0 || wine_gui_fail "no window for Viewer Scroll End"
 for _ in $(seq 40); do
   [ "$(rows)" -gt 0 ] && break
   sleep 0.25
@@ -70,6 +73,26 @@ stamp() { capinfos -M "$1" "$cap" 2>/dev/null | sed -n 's/^.*time: *//p' | cut -
 first=$(stamp -a) last=$(stamp -e)
 [[ ! "$t" < "$first" && ! "$t" > "$last" ]] || wine_gui_fail "row time $t is outside $first..$last"
 wine_gui_shot "$win" "$shots/gui_rows.png"
+# The window is drawn while rows arrive, not only when they pause: within two seconds of looks at
+# its pixels, one differs from the first while rows kept arriving.
+eval "$(xdotool getwindowgeometry --shell "$win" | grep -E '^(X|Y|WIDTH|HEIGHT)=')"
+pixels() { import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" rgb:- 2>/dev/null | md5sum; }
+r0=$(rows) p0=$(pixels) drawn=""
+for _ in $(seq 8); do
+  sleep 0.25
+  p1=$(pixels) r1=$(rows)
+  [ "$r1" != "$r0" ] || wine_gui_fail "rows stopped arriving ($r0, then $r1): the capture is too short"
+  if [ "$p1" != "$p0" ]; then
+    drawn=1
+    break
+  fi
+done
+[ -n "$drawn" ] || wine_gui_fail "the window was not drawn while rows $r0 to $r1 arrived"
+# The list follows the newest row.
+top() { wine_gui_tool top "${main[@]}" 10000 | tr -d '\r'; }
+t0=$(top)
+arriving || wine_gui_fail "no rows arriving"
+[ "$(top)" -gt "$t0" ] || wine_gui_fail "the list stayed at row $t0 while rows arrived"
 status=$(wine_gui_tool text "${main[@]}" 10001 | tr -d '\r')
 [[ "$status" =~ ^Login：[0-9]+$ ]] || wine_gui_fail "status bar reads '$status'"
 

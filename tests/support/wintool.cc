@@ -79,7 +79,7 @@ bool RemoteRect(HWND w, UINT msg, WPARAM wp, const RECT& in, HWND map_from, RECT
 int Usage() {
   std::fprintf(
       stderr,
-      "usage: wintool post|send|visible|text|count|cell|part|selected|settext|header|row|width|"
+      "usage: wintool post|send|visible|text|count|top|cell|part|selected|settext|header|row|width|"
       "clipboard "
       "...\n");
   return 64;
@@ -198,6 +198,12 @@ int main(int argc, char** argv) {
                              SMTO_NORMAL, 2000, &w))
       return 3;
     std::printf("%lld\n", static_cast<long long>(w));
+    return 0;
+  }
+  if (cmd == "top") {  // the first row in view
+    DWORD_PTR n = 0;
+    if (!SendMessageTimeoutA(child, LVM_GETTOPINDEX, 0, 0, SMTO_NORMAL, 2000, &n)) return 3;
+    std::printf("%lld\n", static_cast<long long>(n));
     return 0;
   }
   if (cmd == "count") {
