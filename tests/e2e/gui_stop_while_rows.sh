@@ -54,7 +54,10 @@ arriving() {
 # (the recording's client leaves at the end of each copy; the server's sessions would be looked at
 # every RefleshTime of capture time: 9999 s, its largest value, is about once in the whole replay),
 # so that rows keep coming for as long as the replay runs.
-printf '[Option]\r\nRefleshTime=9999\r\nSameAccNonLogFlg=0\r\nAccessDataCnt=400000\r\n' \
+# The access log is written (LogFileSelect=0: not flushed line by line), so that the status bar
+# has lines to count.
+printf '[Option]\r\nRefleshTime=9999\r\nSameAccNonLogFlg=0\r\nAccessDataCnt=400000\r\n%s' \
+  $'LogFileWriteFlg=1\r\nLogFileSelect=0\r\n' \
   >"$QVX_WORK/Quorvix.ini"
 wine_gui_start "$exe" --replay "$cap" SC
 win=$(wine_gui_window "^Quorvix Redoduza" 60) || wine_gui_fail "no window titled Quorvix Redoduza"
@@ -88,6 +91,20 @@ for _ in $(seq 8); do
   fi
 done
 [ -n "$drawn" ] || wine_gui_fail "the window was not drawn while rows $r0 to $r1 arrived"
+# The status bar's counts follow while rows arrive: they are shown once a second, by a timer,
+# and Windows fires timers only when no posted message waits.
+lines_shown() {
+  wine_gui_tool part "${main[@]}" 10001 3 | tr -d '\r' | sed -n 's/^Lines \([0-9]*\) .*/\1/p'
+}
+r0=$(rows) l0=$(lines_shown)
+for _ in $(seq 12); do
+  sleep 0.25
+  [ "$(lines_shown)" != "$l0" ] && break
+done
+l1=$(lines_shown) r1=$(rows)
+[ "$r1" != "$r0" ] || wine_gui_fail "rows stopped arriving ($r0, then $r1): the capture is too short"
+[ "$l1" != "$l0" ] ||
+  wine_gui_fail "the status bar kept 'Lines $l0' for 3 s while rows $r0 to $r1 arrived"
 # The list follows the newest row.
 top() { wine_gui_tool top "${main[@]}" 10000 | tr -d '\r'; }
 t0=$(top)

@@ -123,6 +123,24 @@ void Win32View::SelectOnly(int row) {
 
 void Win32View::OnListRefresh() {
   refresh_posted_ = false;  // what comes from now on posts again
+  TakeInRows();
+}
+
+void Win32View::OnListRefreshPosted() {
+  rows_waiting_ = false;
+  TakeInRows();
+  SetTimer(hwnd_, kListRefreshTimerId, kListRefreshGapMs, nullptr);
+}
+
+void Win32View::OnListRefreshGapEnd() {
+  KillTimer(hwnd_, kListRefreshTimerId);
+  refresh_posted_ = false;  // what comes from now on posts again
+  // Rows that came during the gap posted nothing (Notify sets rows_waiting_ before it looks at
+  // refresh_posted_, so a row is either seen here or posts a refresh of its own).
+  if (rows_waiting_.load() && !refresh_posted_.exchange(true)) OnListRefreshPosted();
+}
+
+void Win32View::TakeInRows() {
   // The selection belongs to records, not to row numbers: rows may move under it.
   const std::vector<int> selected = SelectedRows();
   std::vector<int> records;

@@ -50,6 +50,8 @@ INT_PTR CALLBACK QVX_Dlg_Proc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam
       if (wParam == static_cast<WPARAM>(kTimerId)) {
         QVX_OnTimer();
         QVX_ShowCaptureState();
+      } else if (wParam == static_cast<WPARAM>(kListRefreshTimerId)) {
+        g_view.OnListRefreshGapEnd();
       }
       return 0;
     case WM_COMMAND:
@@ -74,7 +76,7 @@ INT_PTR CALLBACK QVX_Dlg_Proc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam
     }
     default:
       if (uMsg == kMsgListRefresh) {
-        g_view.OnListRefresh();
+        g_view.OnListRefreshPosted();
       } else if (uMsg == kMsgStatusText) {
         g_view.OnStatusText();
       } else if (uMsg == kMsgForeground) {

@@ -175,6 +175,7 @@ bool Win32View::CreateListView() {
 
 // Called from any thread: one refresh waits in the window's queue at a time.
 void Win32View::Notify() {
+  rows_waiting_ = true;
   if (!refresh_posted_.exchange(true)) PostMessageA(hwnd_, kMsgListRefresh, 0, 0);
 }
 

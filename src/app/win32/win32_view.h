@@ -19,6 +19,9 @@ namespace qvx {
 inline constexpr unsigned kMsgListRefresh = 0x8070;
 // Posted when another thread set a status bar text; one at a time is waiting.
 inline constexpr unsigned kMsgStatusText = 0x8071;
+// The gap between two refreshes of the list while rows stream (see OnListRefreshPosted).
+inline constexpr int kListRefreshTimerId = 101;
+inline constexpr unsigned kListRefreshGapMs = 40;
 
 class Win32View : public View {
  public:
@@ -71,9 +74,16 @@ class Win32View : public View {
   void Resize(int width, int height);
 
   // --- the list's own work, on the window's thread ---
-  // kMsgListRefresh: takes in what changed, sets the row count, keeps the selection on its
-  // records and scrolls to the newest row unless the user has a row selected.
+  // Takes in what changed, sets the row count, keeps the selection on its records and scrolls to
+  // the newest row unless the user has a row selected (after a sort or a filter, at once).
   void OnListRefresh();
+  // kMsgListRefresh: the same for rows that came; then no refresh is posted for
+  // kListRefreshGapMs. Windows takes the user's input (and paints) only when no posted message
+  // waits: refreshes posted back to back while rows stream would leave the window deaf to clicks
+  // and keys until the stream pauses.
+  void OnListRefreshPosted();
+  // WM_TIMER kListRefreshTimerId: the gap is over; rows that came during it are taken in.
+  void OnListRefreshGapEnd();
   // kMsgStatusText: shows the texts other threads left for the status bar.
   void OnStatusText();
   // WM_NOTIFY from the list; true when handled (*result is the answer).
@@ -97,6 +107,7 @@ class Win32View : public View {
   void ShowContextMenu();
   void ShowSortMark();
   void FitColumns();
+  void TakeInRows();
 
  private:
   HWND hwnd_ = nullptr;
@@ -116,6 +127,7 @@ class Win32View : public View {
   HWND filter_label_ = nullptr;  // "Filter:" before it
   ListModel model_;
   std::atomic<bool> refresh_posted_{false};
+  std::atomic<bool> rows_waiting_{false};  // rows came since the last refresh took them in
   std::atomic<bool> scroll_wanted_{false};
   bool widths_fitted_ = false;  // fitted to the first rows, or taken from Quorvix.ini
   std::string find_text_;
