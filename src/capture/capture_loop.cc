@@ -9,7 +9,9 @@
 
 #include "app/tables.h"
 #include "audit/answer.h"
+#include "audit/context.h"
 #include "audit/departed.h"
+#include "audit/events.h"
 #include "audit/file_access.h"
 #include "audit/open_files.h"
 #include "base/dbglog.h"
@@ -193,6 +195,8 @@ struct FrameFacts {
 // The per-run state of the thread.
 struct Run {
   DATA* data = nullptr;
+  // What the handlers of this run share, handed to them through data->ctx.
+  CaptureContext ctx;
   unsigned char* recvData = nullptr;
   unsigned char* recvDataBuf = nullptr;
   // Bytes of recvData written by the previous frame; everything past them is already zero.
@@ -920,6 +924,11 @@ unsigned long QVX_LogThread(void* pData) {
 
   Run r;
   r.data = data;
+  r.ctx.platform = &platform();
+  r.ctx.tracker = &CaptureConnections();
+  r.ctx.sinks = &QVX_Sinks();
+  r.ctx.options = OptionInfo;
+  data->ctx = &r.ctx;
   QVX_CaptureHandledTimeReset();
   r.recvData = static_cast<unsigned char*>(std::calloc(kRecvBufSize, 1));
   QVX_CaptureShareRefresh();
@@ -945,6 +954,7 @@ unsigned long QVX_LogThread(void* pData) {
     EndOpenFiles();
   }
 
+  data->ctx = nullptr;
   if (data->LoggingFlg != 0) data->LoggingFlg = 0;
   QVX_KLOG("QVX_E21-011 QVX_LogThread[%d][%ld] : Button_SetText1\r\n");
   QVX_KLOG("QVX_E21-011 QVX_LogThread[%d][%ld] : Button_SetText2\r\n");
