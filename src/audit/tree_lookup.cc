@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "audit/context.h"
 #include "audit/events.h"
 #include "base/dbglog.h"
 #include "base/option.h"
@@ -133,7 +134,7 @@ int QVXTreeIDGetInfo(uint32_t TreeID, uint32_t Pid, uint32_t Uid, uint32_t Mid,
       0) {
     if (nTreeID_Connect) *nTreeID_Connect = slot;
     if (QVXTreeConnectInfoChkRet) *QVXTreeConnectInfoChkRet = how;
-    QVX_TreeUserNameSet(&TreeConnect[slot], Uid);
+    QVX_TreeUserNameSet(&TreeConnect[slot], Uid, *data->ctx->tracker);
     return 0;
   }
 
@@ -186,7 +187,7 @@ bool QVX_UnknownRecord(uint32_t TreeID, const unsigned char* recvData, const cha
   e.command = cmd;
   e.info = info;
   e.path = path;
-  QVX_Emit(e);
+  QVX_Emit(*data->ctx, e);
   return true;
 }
 

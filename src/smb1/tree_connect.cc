@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "audit/context.h"
 #include "audit/file_access.h"
 #include "audit/tree_lookup.h"
 #include "audit/tree_records.h"
@@ -103,15 +104,15 @@ int QVX_SmbTreeConnectAndx(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigne
   t.Pid = SMB_HEADER->PIDLow;
   t.Uid = SMB_HEADER->UID;
   t.Mid = SMB_HEADER->MID;
-  QVX_TreeUserNameSet(&t, 0);
+  QVX_TreeUserNameSet(&t, 0, *data->ctx->tracker);
   // An excluded share keeps its pending slot so that the answer still binds it.
   if (QVX_ExclusionInfoChk(t.SharePath, 0) != 0) return 10;
 
   char wait[32], ids[96];
   std::snprintf(wait, sizeof wait, "WAIT%d", slot);
   QVX_TreeIdsText(t, ids, sizeof ids);
-  QVX_TreeLine(now, "login", wait, t, data->ClientMac, data->ServerMac, cmd.Name, cmd.Description,
-               ids, nullptr);
+  QVX_TreeLine(*data->ctx, now, "login", wait, t, data->ClientMac, data->ServerMac, cmd.Name,
+               cmd.Description, ids, nullptr);
   QVX_TreeRow(now, "login", wait, t, data, cmd.Name, cmd.Description, "");
   QVX_DBG();
   return 0;
@@ -159,8 +160,8 @@ int QVX_SmbTreeDisConnectReq(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsig
   char tid_text[16], ids[96];
   std::snprintf(tid_text, sizeof tid_text, "%d", static_cast<int>(t.Tid));
   QVX_TreeIdsText(t, ids, sizeof ids);
-  QVX_TreeLine(now, "disconnect", tid_text, t, data->ClientMac, data->ServerMac, cmd.Name,
-               cmd.Description, ids, nullptr);
+  QVX_TreeLine(*data->ctx, now, "disconnect", tid_text, t, data->ClientMac, data->ServerMac,
+               cmd.Name, cmd.Description, ids, nullptr);
   QVX_TreeRow(now, "disconnect", tid_text, t, data, cmd.Name, cmd.Description, "0");
   QVX_DBG();
   return 0;

@@ -5,6 +5,7 @@
 
 #include "accesslog/access_log.h"
 #include "app/listview.h"
+#include "audit/context.h"
 #include "audit/file_access.h"
 #include "audit/tree_lookup.h"
 #include "audit/tree_records.h"
@@ -109,7 +110,7 @@ int QVX_Smb2TreeConnectAndx(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len, unsi
   QVX_PendingTree(slot, sShareDriveBuffer, recvData, data);
   TreeConnectSt& t = TreeConnect[slot];
   t.Tid = tree_id;
-  QVX_TreeUserNameSet(&t, 0);
+  QVX_TreeUserNameSet(&t, 0, *data->ctx->tracker);
   std::memcpy(t.MessageId, SMB2_HEADER->MessageId, sizeof t.MessageId);
   std::memcpy(t.SessionId, SMB2_HEADER->SessionId, sizeof t.SessionId);
   const Smb2_Command_St& cmd = QVX_Smb2CommandRow(data->SMBCmdListFlg, data->SMBCommand);
@@ -120,8 +121,8 @@ int QVX_Smb2TreeConnectAndx(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len, unsi
   char wait[32], ids[96];
   std::snprintf(wait, sizeof wait, "WAIT%d", slot);
   Smb2Ids(t, ids, sizeof ids);
-  QVX_TreeLine(now, "login", wait, t, data->ClientMac, data->ServerMac, cmd.Name, cmd.Description,
-               ids, nullptr);
+  QVX_TreeLine(*data->ctx, now, "login", wait, t, data->ClientMac, data->ServerMac, cmd.Name,
+               cmd.Description, ids, nullptr);
   QVX_TreeRow(now, "login", wait, t, data, cmd.Name, cmd.Description, "");
   QVX_DBG();
   return 0;
@@ -163,14 +164,14 @@ int QVX_Smb2TreeDisConnectReq(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len,
   if (QVXTreeIDGetInfo(tree_id, 0, 0, 0, recvData, "", &slot, &how, data) == 10) return 10;
   TreeConnectSt& t = TreeConnect[slot];
   t.Flg = kSlotDisconnected;
-  QVX_TreeUserNameSet(&t, 0);
+  QVX_TreeUserNameSet(&t, 0, *data->ctx->tracker);
   const Smb2_Command_St& cmd = QVX_Smb2CommandRow(data->SMBCmdListFlg, data->SMBCommand);
   if (QVX_ExclusionInfoChk(t.SharePath, 0) != 0) return 10;
   char tid_text[16], ids[96];
   std::snprintf(tid_text, sizeof tid_text, "%d", static_cast<int>(t.Tid));
   Smb2Ids(t, ids, sizeof ids);
-  QVX_TreeLine(now, "disconnect", tid_text, t, data->ClientMac, data->ServerMac, cmd.Name,
-               cmd.Description, ids, nullptr);
+  QVX_TreeLine(*data->ctx, now, "disconnect", tid_text, t, data->ClientMac, data->ServerMac,
+               cmd.Name, cmd.Description, ids, nullptr);
   QVX_TreeRow(now, "disconnect", tid_text, t, data, cmd.Name, cmd.Description, "0");
   QVX_DBG();
   return 0;

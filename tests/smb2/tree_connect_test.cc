@@ -264,7 +264,7 @@ TEST_F(Smb2TreeConnectTest, TheLogOnSeenOnItsConnectionNamesTheTreesUser) {
   EXPECT_STREQ(AccessData[0].LoginName, "bob");
   // The connection is no longer known (its end was seen) and the server lists nobody: the tree
   // keeps the name it had.
-  CaptureConnections().Reset();
+  run_.tracker.Reset();
   ASSERT_EQ(Disconnect(Smb2(4, ids, {})), 0);
   auto lines = LogLines();
   ASSERT_EQ(lines.size(), 3u);
