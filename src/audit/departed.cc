@@ -58,7 +58,7 @@ int QVX_TreeIDTableDelete(DATA* data) {
   CaptureContext& ctx = *data->ctx;
   const int n =
       QVX_NetSession_NT(NetWkSessionInfo, OptionInfo.NetWkInfoCnt, nullptr, nullptr, nullptr);
-  const LocalTime now = platform().Now();
+  const LocalTime now = ctx.platform->Now();
   const int slots = QVX_TreeSlotsToRead(static_cast<int>(QVX_TreeSlots()));
   for (int i = 0; TreeConnect && i < slots; ++i) {
     TreeConnectSt& t = TreeConnect[i];
@@ -80,7 +80,7 @@ int QVX_TreeIDTableDelete(DATA* data) {
 
 void QVX_ConnectionTreesEnded(CaptureContext& ctx, const char* server, const char* client,
                               const char* port) {
-  const LocalTime now = platform().Now();
+  const LocalTime now = ctx.platform->Now();
   const int slots = QVX_TreeSlotsToRead(static_cast<int>(QVX_TreeSlots()));
   for (int i = 0; TreeConnect && i < slots; ++i) {
     TreeConnectSt& t = TreeConnect[i];

@@ -136,7 +136,8 @@ bool QVX_MapTreeShare(const FileAccessCall& c, int slot, char* full, size_t full
       DiagLogLine(DiagLog::kKernel, 1,
                   "QVX_D51-001 %s[%d][%ld] : >> NetWkShareInfo[%d].netname=%s : "
                   "szSharePathName=%s\r\n",
-                  c.routine, __LINE__, platform().LastError(), i, NetWkShareInfo[i].netname, share);
+                  c.routine, __LINE__, c.ctx().platform->LastError(), i, NetWkShareInfo[i].netname,
+                  share);
     if (QVX_TextEqualNoCase(NetWkShareInfo[i].netname, share)) row = &NetWkShareInfo[i];
   }
   if (row == nullptr) return false;
@@ -173,7 +174,7 @@ int QVX_UnknownShareRecord(const FileAccessCall& c) {
   if (QVX_TraceLevel(2))
     DiagLogLine(DiagLog::kKernel, 1,
                 "QVX_D31-010 %s[%d][%ld] : TreeIDと一致するデータがありません。TreeID = %d\r\n",
-                c.routine, __LINE__, platform().LastError(), static_cast<int>(c.tree_id));
+                c.routine, __LINE__, c.ctx().platform->LastError(), static_cast<int>(c.tree_id));
   return QVX_UnknownRecord(c.tree_id, c.recvData, c.name, c.cmd, c.info, c.now, c.data, c.routine)
              ? 0
              : 10;
@@ -353,7 +354,7 @@ void QVX_HandleWritten(CaptureContext& ctx, OpenFile* f, const char* cmd, const 
   f->written = true;
   if (f->parked || f->verdict != kVerdictRead) return;
   AccessFacts a = f->facts;
-  a.now = platform().Now();
+  a.now = ctx.platform->Now();
   a.cmd = cmd;
   a.info = info;
   QVX_WriteAccess(ctx, a, "access", QVX_OperationText(kVerdictWritten), true);

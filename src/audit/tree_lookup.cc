@@ -34,10 +34,10 @@ const char* CommandInfo(const DATA* data) {
 
 // True when the candidate path under share folder counts as a hit for the guess: it exists, or
 // its parent folder exists and is not the share's own folder (a file being created).
-bool ShareHit(const char* candidate, const char* share_path) {
-  if (platform().FileExists(candidate)) return true;
+bool ShareHit(Platform& os, const char* candidate, const char* share_path) {
+  if (os.FileExists(candidate)) return true;
   std::string parent = PathRemoveFileSpec(candidate);
-  return parent != share_path && platform().IsDirectory(parent);
+  return parent != share_path && os.IsDirectory(parent);
 }
 
 }  // namespace
@@ -67,7 +67,7 @@ int QVXUnKnownRelated(uint32_t TreeID, const unsigned char* recvData, const char
     const char* folder = NetWkShareInfoBuf[i].path;
     if (folder[0] == '\0') continue;
     if (!QVX_JoinSharePath(folder, sBuffer, candidate, kAccessPathSize - 1)) continue;
-    if (ShareHit(candidate, folder)) {
+    if (ShareHit(*data->ctx->platform, candidate, folder)) {
       ++hits;
       hit = i;
     }
@@ -117,7 +117,7 @@ int QVXTreeIDGetInfo(uint32_t TreeID, uint32_t Pid, uint32_t Uid, uint32_t Mid,
                      const unsigned char* recvData, const char* sBuffer, int* nTreeID_Connect,
                      int* QVXTreeConnectInfoChkRet, DATA* data) {
   QVX_DBG();
-  const LocalTime now = platform().Now();
+  const LocalTime now = data->ctx->platform->Now();
   if (sBuffer == nullptr) sBuffer = "";
   char client[32], server[32];
   QVX_FrameSrcAddr(recvData, client, sizeof client);

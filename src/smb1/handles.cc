@@ -33,7 +33,7 @@ int QVX_SmbClose(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigned char* re
   if (a != nullptr && !a->Ok()) return 0;
   OpenFile f;
   if (data->ctx->open_files.Take(QVX_OpenFileKeyOf(recvData, 1, 0, 0, fid), &f))
-    QVX_EndOpen(*data->ctx, f, platform().Now());
+    QVX_EndOpen(*data->ctx, f, data->ctx->platform->Now());
   return 0;
 }
 

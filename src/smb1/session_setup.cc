@@ -157,7 +157,7 @@ int QVX_SmbSessionSetupAndxRecv(SMB_HEADER_ST* SMB_HEADER, unsigned long Len,
   s->Uid = h.UID;
   const Smb_Command_St& cmd = QVX_Smb1CommandRow(data->SMBCmdListFlg, data->SMBCommand);
   if (data->ctx->sinks->WantRecords()) {
-    const LocalTime now = platform().Now();
+    const LocalTime now = data->ctx->platform->Now();
     char client_text[kHostDisplaySize], server_text[kHostDisplaySize];
     AddHostName(server, server_text, OptionInfo.HostName, 0);
     AddHostName(client, client_text, OptionInfo.HostName, 0);

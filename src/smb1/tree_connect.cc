@@ -97,7 +97,7 @@ int QVX_SmbTreeConnectAndx(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigne
   const int slot = QVX_TakeTreeSlot(TreeConnectMax, "QVX_SmbTreeConnectAndx", "41");
   if (slot < 0) return 10;
   const Smb_Command_St& cmd = QVX_Smb1CommandRow(data->SMBCmdListFlg, data->SMBCommand);
-  const LocalTime now = platform().Now();
+  const LocalTime now = data->ctx->platform->Now();
   QVX_PendingTree(slot, path, recvData, data);
   TreeConnectSt& t = TreeConnect[slot];
   t.Tid = SMB_HEADER->TID;
@@ -122,7 +122,7 @@ int QVX_SmbTreeConnectAndxRecv(SMB_HEADER_ST* SMB_HEADER, unsigned long Len,
                                unsigned char* recvData, long SMB_Total_Packet_Size,
                                int TreeConnectMax, DATA* data) {
   QVX_DBG();
-  const LocalTime now = platform().Now();
+  const LocalTime now = data->ctx->platform->Now();
   char server[32], client[32], client_port[16];
   QVX_FrameSrcAddr(recvData, server, sizeof server);
   QVX_FrameDstAddr(recvData, client, sizeof client);
@@ -144,7 +144,7 @@ int QVX_SmbTreeConnectAndxRecv(SMB_HEADER_ST* SMB_HEADER, unsigned long Len,
 int QVX_SmbTreeDisConnectReq(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigned char* recvData,
                              long SMB_Total_Packet_Size, int TreeConnectMax, DATA* data) {
   QVX_DBG();
-  const LocalTime now = platform().Now();
+  const LocalTime now = data->ctx->platform->Now();
   int slot = 0, how = 0;
   if (QVXTreeIDGetInfo(SMB_HEADER->TID, SMB_HEADER->PIDLow, SMB_HEADER->UID, SMB_HEADER->MID,
                        recvData, "", &slot, &how, data) == 10)

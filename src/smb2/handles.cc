@@ -109,7 +109,7 @@ int QVX_Smb2Close(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len, unsigned char*
   const AnswerFacts* a = QVX_RequestAnswer();
   if (a != nullptr && !a->Ok()) return 0;
   OpenFile f;
-  if (data->ctx->open_files.Take(key, &f)) QVX_EndOpen(*data->ctx, f, platform().Now());
+  if (data->ctx->open_files.Take(key, &f)) QVX_EndOpen(*data->ctx, f, data->ctx->platform->Now());
   return 0;
 }
 
@@ -171,7 +171,7 @@ int QVX_Smb2SetInfo(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len, unsigned cha
       QVX_ExclusionInfoChk(target.c_str(), 0) != 0)
     return 0;
   AccessFacts a = f->facts;
-  a.now = platform().Now();
+  a.now = data->ctx->platform->Now();
   a.path = f->facts.path + " >> " + target;
   a.size = 0;
   const Smb2_Command_St& row = CommandRow(17, data);

@@ -105,7 +105,7 @@ int QVX_Smb2TreeConnectAndx(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len, unsi
   if (QVX_NameFiltered(sShareDriveBuffer, false)) return 10;
   const int slot = QVX_TakeTreeSlot(TreeConnectMax, "QVX_Smb2TreeConnectAndx", "04");
   if (slot < 0) return 10;
-  const LocalTime now = platform().Now();
+  const LocalTime now = data->ctx->platform->Now();
 
   QVX_PendingTree(slot, sShareDriveBuffer, recvData, data);
   TreeConnectSt& t = TreeConnect[slot];
@@ -132,7 +132,7 @@ int QVX_Smb2TreeConnectAndxRecv(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len,
                                 unsigned char* recvData, long SMB_Total_Packet_Size,
                                 int TreeConnectMax, DATA* data) {
   QVX_DBG();
-  const LocalTime now = platform().Now();
+  const LocalTime now = data->ctx->platform->Now();
   char server[32], client[32], client_port[16];
   QVX_FrameSrcAddr(recvData, server, sizeof server);
   QVX_FrameDstAddr(recvData, client, sizeof client);
@@ -158,7 +158,7 @@ int QVX_Smb2TreeDisConnectReq(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len,
                               unsigned char* recvData, long SMB_Total_Packet_Size,
                               int TreeConnectMax, DATA* data) {
   QVX_DBG();
-  const LocalTime now = platform().Now();
+  const LocalTime now = data->ctx->platform->Now();
   const uint32_t tree_id = QVX_Smb2TreeId(SMB2_HEADER);
   int slot = 0, how = 0;
   if (QVXTreeIDGetInfo(tree_id, 0, 0, 0, recvData, "", &slot, &how, data) == 10) return 10;
