@@ -57,7 +57,7 @@ int QVX_TreeIDTableDelete(DATA* data) {
   QVX_DBG();
   CaptureContext& ctx = *data->ctx;
   const int n =
-      QVX_NetSession_NT(NetWkSessionInfo, OptionInfo.NetWkInfoCnt, nullptr, nullptr, nullptr);
+      QVX_NetSession_NT(NetWkSessionInfo, ctx.options.NetWkInfoCnt, nullptr, nullptr, nullptr);
   const LocalTime now = ctx.platform->Now();
   const int slots = QVX_TreeSlotsToRead(static_cast<int>(QVX_TreeSlots()));
   for (int i = 0; TreeConnect && i < slots; ++i) {
@@ -68,7 +68,7 @@ int QVX_TreeIDTableDelete(DATA* data) {
     if (alive) continue;
     LogoutTree(ctx, t, now);
   }
-  if (OptionInfo.SessionSetupFlg == 1) {
+  if (ctx.options.SessionSetupFlg == 1) {
     for (size_t i = 0; SessionSetup && i < QVX_SessionSlots(); ++i) {
       SessionSetupSt& s = SessionSetup[i];
       if (s.Flg != kSlotFree && !QVX_SessionHasClient(n, s.src_addr)) std::memset(&s, 0, sizeof s);

@@ -128,8 +128,8 @@ bool QVX_MapTreeShare(const FileAccessCall& c, int slot, char* full, size_t full
   TreeConnectSt& t = TreeConnect[slot];
   const char* share = TreeShareName(t);
   if (NetWkShareInfo == nullptr) return false;
-  const int rows =
-      NetShareInfoDataNo < OptionInfo.NetWkInfoCnt ? NetShareInfoDataNo : OptionInfo.NetWkInfoCnt;
+  const int rows = NetShareInfoDataNo < c.ctx().options.NetWkInfoCnt ? NetShareInfoDataNo
+                                                                     : c.ctx().options.NetWkInfoCnt;
   const NetWkShareInfoSt* row = nullptr;
   for (int i = 0; i < rows && row == nullptr; ++i) {
     if (c.share_trace && QVX_TraceLevel(6))
@@ -192,7 +192,7 @@ OpenVerdict QVX_JudgeOpen(const FileAccessCall& c, int slot, char* full, uint32_
   if (QVX_CheckExistFileOrFolder(full, kind) == 1 && *kind != kKindFolder) FileSizeInfo(full, size);
   const int time_class = QVX_TimeStampsJudge() ? QVXAccessChkToTreeIDPathChg(
                                                      full, c.name, static_cast<time_t>(c.now.t),
-                                                     slot, c.data, OptionInfo.TreeConnectCnt)
+                                                     slot, c.data, c.ctx().options.TreeConnectCnt)
                                                : 0;
   return QVX_OpenVerdict(desired, options, *kind, time_class);
 }
@@ -229,8 +229,8 @@ int QVX_WriteAccess(CaptureContext& ctx, const AccessFacts& a, const char* actio
   if (!every_time && QVX_SameAccessFound(key)) return 0;
 
   char client_text[kHostDisplaySize], server_text[kHostDisplaySize];
-  AddHostName(a.client.c_str(), client_text, OptionInfo.HostName, 0);
-  AddHostName(a.server.c_str(), server_text, OptionInfo.HostName, 0);
+  AddHostName(a.client.c_str(), client_text, ctx.options.HostName, 0);
+  AddHostName(a.server.c_str(), server_text, ctx.options.HostName, 0);
   char size_text[24], tid_text[16];
   // The whole 64-bit size: a file over 2 GiB must not show a negative or wrapped size.
   *std::to_chars(size_text, size_text + sizeof size_text - 1, a.size).ptr = '\0';

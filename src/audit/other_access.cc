@@ -144,7 +144,7 @@ int QVX_OtherCmdAccess(const OtherCmdFrame& f) {
   if (c.outside) return QVX_AccessRecord(c, slot, full, 0, QVX_OperationText(kVerdictNone));
   if (listing) return QVX_AccessRecord(c, slot, full, 0, QVX_OperationText(kVerdictRead));
 
-  const bool del_off = OptionInfo.smb1_com_other_del_off == 1;
+  const bool del_off = data->ctx->options.smb1_com_other_del_off == 1;
   uint64_t size = 0;
   int kind = kKindNone;
   if (QVX_CheckExistFileOrFolder(full, &kind) == 1 && FileSizeInfo(full, &size) != kSizeOk) {
@@ -157,10 +157,10 @@ int QVX_OtherCmdAccess(const OtherCmdFrame& f) {
     }
   }
   // No access mask here: the time stamps alone judge (nothing in the mask-only mode).
-  const int time_class = QVX_TimeStampsJudge()
-                             ? QVXAccessChkToTreeIDPathChg(full, name, static_cast<time_t>(now.t),
-                                                           slot, data, OptionInfo.TreeConnectCnt)
-                             : 0;
+  const int time_class = QVX_TimeStampsJudge() ? QVXAccessChkToTreeIDPathChg(
+                                                     full, name, static_cast<time_t>(now.t), slot,
+                                                     data, data->ctx->options.TreeConnectCnt)
+                                               : 0;
   const OpenVerdict v = QVX_OpenVerdict(0, 0, kind, time_class);
   const int index = QVX_OperationIndex(v.verdict);
   // SMB1: an object the time stamps say is gone is left out.

@@ -49,7 +49,7 @@ int QVXUnKnownRelated(uint32_t TreeID, const unsigned char* recvData, const char
   if (QVXTreeConnectInfoChkRet) *QVXTreeConnectInfoChkRet = 0;
   if (TreeConnect == nullptr || NetWkShareInfo == nullptr || NetWkShareInfoBuf == nullptr)
     return 10;
-  const int net = OptionInfo.NetWkInfoCnt > 0 ? OptionInfo.NetWkInfoCnt : 0;
+  const int net = data->ctx->options.NetWkInfoCnt > 0 ? data->ctx->options.NetWkInfoCnt : 0;
   const int shares = NetShareInfoDataNo < net ? NetShareInfoDataNo : net;
   // Each local folder counts once, under its first share. Only the listed shares are looked at,
   // so only they are copied (this runs for every request on an unknown tree).
@@ -124,14 +124,14 @@ int QVXTreeIDGetInfo(uint32_t TreeID, uint32_t Pid, uint32_t Uid, uint32_t Mid,
   QVX_FrameDstAddr(recvData, server, sizeof server);
 
   if (QVXTreeConnectInfoChk(client, TreeID, Pid, Uid, Mid, nTreeID_Connect,
-                            OptionInfo.TreeConnectCnt) == kTreeFound) {
+                            data->ctx->options.TreeConnectCnt) == kTreeFound) {
     if (QVXTreeConnectInfoChkRet) *QVXTreeConnectInfoChkRet = kTreeFound;
     return 0;
   }
   int slot = 0;
   int how = 0;
-  if (QVXUnKnownRelated(TreeID, recvData, sBuffer, &slot, &how, data, OptionInfo.TreeConnectCnt) ==
-      0) {
+  if (QVXUnKnownRelated(TreeID, recvData, sBuffer, &slot, &how, data,
+                        data->ctx->options.TreeConnectCnt) == 0) {
     if (nTreeID_Connect) *nTreeID_Connect = slot;
     if (QVXTreeConnectInfoChkRet) *QVXTreeConnectInfoChkRet = how;
     QVX_TreeUserNameSet(&TreeConnect[slot], Uid, *data->ctx->tracker);
@@ -164,8 +164,8 @@ bool QVX_UnknownRecord(uint32_t TreeID, const unsigned char* recvData, const cha
   QVX_FrameSrcAddr(recvData, client, sizeof client);
   QVX_FrameDstAddr(recvData, server, sizeof server);
   char client_text[kHostDisplaySize], server_text[kHostDisplaySize];
-  AddHostName(client, client_text, OptionInfo.HostName, 0);
-  AddHostName(server, server_text, OptionInfo.HostName, 0);
+  AddHostName(client, client_text, data->ctx->options.HostName, 0);
+  AddHostName(server, server_text, data->ctx->options.HostName, 0);
   SameAccessKey key;
   key.tid = static_cast<int>(TreeID);
   key.client = client_text;

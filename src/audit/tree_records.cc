@@ -56,11 +56,11 @@ namespace {
 // The event of a tree: its user, its two ends (with host names when so configured), the command,
 // the share as the path. Keeps the texts it points to.
 struct TreeEvent {
-  TreeEvent(const LocalTime& now, const char* action, const char* tree_id_text,
-            const TreeConnectSt& t, const char* client_mac, const char* server_mac, const char* cmd,
-            const char* info) {
-    AddHostName(t.src_addr, client_text, OptionInfo.HostName, 0);
-    AddHostName(t.dst_addr, server_text, OptionInfo.HostName, 0);
+  TreeEvent(const CaptureContext& ctx, const LocalTime& now, const char* action,
+            const char* tree_id_text, const TreeConnectSt& t, const char* client_mac,
+            const char* server_mac, const char* cmd, const char* info) {
+    AddHostName(t.src_addr, client_text, ctx.options.HostName, 0);
+    AddHostName(t.dst_addr, server_text, ctx.options.HostName, 0);
     e.when = now;
     e.action = action;
     e.tree = tree_id_text;
@@ -84,7 +84,7 @@ void QVX_TreeLine(CaptureContext& ctx, const LocalTime& now, const char* action,
                   const char* server_mac, const char* cmd, const char* info, const char* ids,
                   const char* former) {
   if (!ctx.sinks->WantRecords()) return;
-  TreeEvent te(now, action, tree_id_text, t, client_mac, server_mac, cmd, info);
+  TreeEvent te(ctx, now, action, tree_id_text, t, client_mac, server_mac, cmd, info);
   char detail[160];
   std::snprintf(detail, sizeof detail, former ? " %s[%s]" : " %s", ids, former);
   te.e.path_detail = detail;
@@ -95,7 +95,8 @@ void QVX_TreeLine(CaptureContext& ctx, const LocalTime& now, const char* action,
 void QVX_TreeRow(const LocalTime& now, const char* action, const char* tree_id_text,
                  const TreeConnectSt& t, const DATA* data, const char* cmd, const char* info,
                  const char* size) {
-  TreeEvent te(now, action, tree_id_text, t, data->ClientMac, data->ServerMac, cmd, info);
+  TreeEvent te(*data->ctx, now, action, tree_id_text, t, data->ClientMac, data->ServerMac, cmd,
+               info);
   te.e.size = size;
   te.e.to_records = false;
   QVX_Emit(*data->ctx, te.e);

@@ -159,8 +159,8 @@ int QVX_SmbSessionSetupAndxRecv(SMB_HEADER_ST* SMB_HEADER, unsigned long Len,
   if (data->ctx->sinks->WantRecords()) {
     const LocalTime now = data->ctx->platform->Now();
     char client_text[kHostDisplaySize], server_text[kHostDisplaySize];
-    AddHostName(server, server_text, OptionInfo.HostName, 0);
-    AddHostName(client, client_text, OptionInfo.HostName, 0);
+    AddHostName(server, server_text, data->ctx->options.HostName, 0);
+    AddHostName(client, client_text, data->ctx->options.HostName, 0);
     char ids[96];
     std::snprintf(ids, sizeof ids, "[T:%d P:%d U:%d M:%d]", h.TID, h.PIDLow, h.UID, h.MID);
     AccessEvent e;

@@ -131,7 +131,7 @@ int QVX_SmbTreeConnectAndxRecv(SMB_HEADER_ST* SMB_HEADER, unsigned long Len,
   // The Status is not read: a refused connect binds like an accepted one.
   if (QVXTreeConnectInfoSet(server, client, client_port, SMB_HEADER->TID, SMB_HEADER->PIDLow,
                             SMB_HEADER->UID, SMB_HEADER->MID, &slot,
-                            OptionInfo.TreeConnectCnt) != 0)
+                            data->ctx->options.TreeConnectCnt) != 0)
     return 10;
   const Smb_Command_St& cmd = QVX_Smb1CommandRow(data->SMBCmdListFlg, data->SMBCommand);
   char ids[96];

@@ -142,7 +142,7 @@ int QVX_Smb2TreeConnectAndxRecv(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len,
   // Paired with the request of the same connection and session; a refused connect binds like an
   // accepted one.
   if (QVXTreeConnectInfoSet2(server, client, client_port, tree_id, SMB2_HEADER->MessageId,
-                             SMB2_HEADER->SessionId, &slot, OptionInfo.TreeConnectCnt) != 0)
+                             SMB2_HEADER->SessionId, &slot, data->ctx->options.TreeConnectCnt) != 0)
     return 10;
   const Smb2_Command_St& cmd = QVX_Smb2CommandRow(data->SMBCmdListFlg, data->SMBCommand);
   char ids[96];

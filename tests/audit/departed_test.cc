@@ -22,6 +22,7 @@ TEST_F(DepartedTest, AFailedSessionListLogsNobodyOut) {
   ASSERT_NO_FATAL_FAILURE(WithListView());
   OptionInfo.TreeConnectCnt = 8;
   OptionInfo.SessionSetupFlg = 1;
+  run_.TakeOptions();
   auto tree = [](int i, const char* client, uint16_t flg) {
     TreeConnectSt& t = TreeConnect[i];
     t.Flg = flg;
@@ -78,6 +79,7 @@ TEST_F(DepartedTest, AFailedSessionListLogsNobodyOut) {
 TEST_F(DepartedTest, ATreeEndsWithItsConnectionAndNotWhileItIsOpen) {
   ASSERT_NO_FATAL_FAILURE(WithListView());
   OptionInfo.TreeConnectCnt = 8;
+  run_.TakeOptions();
   auto tree = [](int i, const char* port) {
     TreeConnectSt& t = TreeConnect[i];
     t.Flg = kSlotBound;

@@ -172,6 +172,7 @@ class HandlerTest : public ::testing::Test {
     sh.path = share_dir_;
     fake.SetShares({sh});
     NetShareInfoDataNo = QVX_NetShare_NT(NetWkShareInfo, OptionInfo.NetWkInfoCnt, nullptr);
+    run_.TakeOptions();
   }
   void TearDown() override {
     hExistingFile.reset();

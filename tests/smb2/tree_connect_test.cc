@@ -163,8 +163,10 @@ TEST_F(Smb2TreeConnectTest, NameFiltersAndAFullTable) {
   EXPECT_EQ(Request(Smb2(3, {}, TreeConnectBody("\\\\srv\\PIPE"))), 10);
   EXPECT_EQ(nListIndex, 0);
   OptionInfo.AllPacketGet = 1;
+  run_.TakeOptions();
   EXPECT_EQ(Request(Smb2(3, {}, TreeConnectBody("\\\\srv\\a*b"))), 0);
   OptionInfo.AllPacketGet = 0;
+  run_.TakeOptions();
 
   for (int i = 0; i < OptionInfo.TreeConnectCnt; ++i) TreeConnect[i].Flg = kSlotBound;
   Smb2Ids ids;

@@ -12,7 +12,7 @@ TestCaptureContext::TestCaptureContext(DATA& data) : data_(data) {
   ctx.platform = &platform();
   ctx.tracker = &tracker;
   ctx.sinks = &sinks;
-  ctx.options = OptionInfo;
+  TakeOptions();
   data_.ctx = &ctx;
 }
 

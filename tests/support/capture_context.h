@@ -6,6 +6,7 @@
 
 #include "audit/context.h"
 #include "base/data.h"
+#include "base/option.h"
 #include "tracking/connection_tracker.h"
 
 namespace qvx::test {
@@ -16,6 +17,10 @@ class TestCaptureContext {
   ~TestCaptureContext();
   TestCaptureContext(const TestCaptureContext&) = delete;
   TestCaptureContext& operator=(const TestCaptureContext&) = delete;
+
+  // The options as they stand now become the run's, as a run started now would take them: a
+  // test sets OptionInfo, then lets its run take it.
+  void TakeOptions() { ctx.options = OptionInfo; }
 
   CaptureContext& operator*() { return ctx; }
   CaptureContext* operator->() { return &ctx; }

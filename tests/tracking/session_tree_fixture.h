@@ -66,6 +66,7 @@ class SessionTreeTest : public ::testing::Test {
     std::snprintf(data.ClientMac, sizeof data.ClientMac, "00:00:00:00:00:05");
     std::snprintf(data.ServerMac, sizeof data.ServerMac, "00:00:00:00:00:01");
     data.NextSessionChkTime = 0;
+    run_.TakeOptions();
   }
   void TearDown() override {
     if (QVX_View()) QVX_OnClose();

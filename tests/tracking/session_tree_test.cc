@@ -114,6 +114,7 @@ TEST_F(SessionTreeTest, UserNamePrefersTheCapturedLogOnForSmb1) {
   EXPECT_EQ(QVX_UserNameSet("10.0.0.5", name, 0), 0);  // SMB2: the server's list
   EXPECT_STREQ(name, "FROMSERVER");
   OptionInfo.SessionSetupFlg = 0;
+  run_.TakeOptions();
   EXPECT_EQ(QVX_UserNameSet("10.0.0.5", name, 100), 0);
   EXPECT_STREQ(name, "FROMSERVER");
   EXPECT_EQ(QVX_UserNameSet("10.0.0.9", name, 0), 1);
@@ -161,6 +162,7 @@ TEST_F(SessionTreeTest, ATreeKeepsTheUserItHadWhenTheListNoLongerNamesIt) {
   EXPECT_STREQ(t.Login_Name, "erin");
   // The SMB1 session set-up's name for the client and UID comes first, as for any look-up.
   OptionInfo.SessionSetupFlg = 1;
+  run_.TakeOptions();
   SessionSetup[0].Flg = kSlotBound;
   SessionSetup[0].Uid = 100;
   std::snprintf(SessionSetup[0].src_addr, 32, "10.0.0.5");
