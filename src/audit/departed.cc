@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "audit/context.h"
 #include "audit/events.h"
 #include "base/dbglog.h"
 #include "base/option.h"
@@ -18,8 +19,8 @@ namespace qvx {
 namespace {
 
 // A tree ends: its logout line (unless its share is excluded), and its slot is freed.
-void LogoutTree(TreeConnectSt& t, const LocalTime& now) {
-  if (QVX_Sinks().WantRecords() && QVX_ExclusionInfoChk(t.SharePath, 0) == 0) {
+void LogoutTree(CaptureContext& ctx, TreeConnectSt& t, const LocalTime& now) {
+  if (ctx.sinks->WantRecords() && QVX_ExclusionInfoChk(t.SharePath, 0) == 0) {
     char tid_text[16], ids[96];
     std::snprintf(tid_text, sizeof tid_text, "%d", static_cast<int>(t.Tid));
     std::snprintf(ids, sizeof ids, " [T:%d P:%d U:%d M:%d][%d]", static_cast<int>(t.Tid),
@@ -37,36 +38,37 @@ void LogoutTree(TreeConnectSt& t, const LocalTime& now) {
     e.path = t.SharePath;
     e.path_detail = ids;
     e.to_list = false;
-    QVX_Emit(e);
+    QVX_Emit(ctx, e);
   }
   std::memset(&t, 0, sizeof t);
 }
 
 // The tree's own TCP connection is still open, as far as the capture saw: a session list that
 // does not name its client yet (or no longer) does not end it.
-bool ConnectionOpen(const TreeConnectSt& t) {
+bool ConnectionOpen(const ConnectionTracker& tracker, const TreeConnectSt& t) {
   if (t.src_port[0] == '\0') return false;
-  return CaptureConnections().IsOpen(t.dst_addr, t.src_addr,
-                                     static_cast<uint16_t>(std::strtoul(t.src_port, nullptr, 10)));
+  return tracker.IsOpen(t.dst_addr, t.src_addr,
+                        static_cast<uint16_t>(std::strtoul(t.src_port, nullptr, 10)));
 }
 
 }  // namespace
 
-int QVX_TreeIDTableDelete(DATA*) {
+int QVX_TreeIDTableDelete(DATA* data) {
   QVX_DBG();
+  CaptureContext& ctx = *data->ctx;
   const int n =
-      QVX_NetSession_NT(NetWkSessionInfo, OptionInfo.NetWkInfoCnt, nullptr, nullptr, nullptr);
-  const LocalTime now = platform().Now();
+      QVX_NetSession_NT(NetWkSessionInfo, ctx.options.NetWkInfoCnt, nullptr, nullptr, nullptr);
+  const LocalTime now = ctx.platform->Now();
   const int slots = QVX_TreeSlotsToRead(static_cast<int>(QVX_TreeSlots()));
   for (int i = 0; TreeConnect && i < slots; ++i) {
     TreeConnectSt& t = TreeConnect[i];
     if (t.Flg == kSlotFree) continue;
-    const bool alive =
-        t.Flg != kSlotDisconnected && (QVX_SessionHasClient(n, t.src_addr) || ConnectionOpen(t));
+    const bool alive = t.Flg != kSlotDisconnected &&
+                       (QVX_SessionHasClient(n, t.src_addr) || ConnectionOpen(*ctx.tracker, t));
     if (alive) continue;
-    LogoutTree(t, now);
+    LogoutTree(ctx, t, now);
   }
-  if (OptionInfo.SessionSetupFlg == 1) {
+  if (ctx.options.SessionSetupFlg == 1) {
     for (size_t i = 0; SessionSetup && i < QVX_SessionSlots(); ++i) {
       SessionSetupSt& s = SessionSetup[i];
       if (s.Flg != kSlotFree && !QVX_SessionHasClient(n, s.src_addr)) std::memset(&s, 0, sizeof s);
@@ -76,15 +78,16 @@ int QVX_TreeIDTableDelete(DATA*) {
   return 0;
 }
 
-void QVX_ConnectionTreesEnded(const char* server, const char* client, const char* port) {
-  const LocalTime now = platform().Now();
+void QVX_ConnectionTreesEnded(CaptureContext& ctx, const char* server, const char* client,
+                              const char* port) {
+  const LocalTime now = ctx.platform->Now();
   const int slots = QVX_TreeSlotsToRead(static_cast<int>(QVX_TreeSlots()));
   for (int i = 0; TreeConnect && i < slots; ++i) {
     TreeConnectSt& t = TreeConnect[i];
     if (t.Flg == kSlotFree || std::strcmp(t.src_addr, client) != 0 ||
         std::strcmp(t.dst_addr, server) != 0 || std::strcmp(t.src_port, port) != 0)
       continue;
-    LogoutTree(t, now);
+    LogoutTree(ctx, t, now);
   }
 }
 

@@ -1,5 +1,7 @@
 #include "audit/events.h"
 
+#include "audit/context.h"
+
 namespace qvx {
 
 EventSinks& QVX_Sinks() {
@@ -7,6 +9,6 @@ EventSinks& QVX_Sinks() {
   return sinks;
 }
 
-void QVX_Emit(const AccessEvent& e) { QVX_Sinks().Write(e); }
+void QVX_Emit(const CaptureContext& ctx, const AccessEvent& e) { ctx.sinks->Write(e); }
 
 }  // namespace qvx

@@ -109,7 +109,7 @@ void QVX_RowToConnect(DATA* data, int row, uint32_t tid, const char* login) {
 int QVX_CompleteWaitRow(const FileAccessCall& c, int slot, bool exclusion_check) {
   QVX_DBG();
   TreeConnectSt& t = TreeConnect[slot];
-  QVX_TreeUserNameSet(&t, c.uid);
+  QVX_TreeUserNameSet(&t, c.uid, *c.ctx().tracker);
   char wait[32];
   const int row = QVX_FindWaitRow(slot, wait, sizeof wait, nullptr);
   if (row < 0) return 0;
@@ -118,8 +118,8 @@ int QVX_CompleteWaitRow(const FileAccessCall& c, int slot, bool exclusion_check)
   char tid_text[16], ids[96];
   std::snprintf(tid_text, sizeof tid_text, "%d", static_cast<int>(t.Tid));
   QVX_TreeIdsText(t, ids, sizeof ids);
-  QVX_TreeLine(c.now, "connect", tid_text, t, c.data->ClientMac, c.data->ServerMac, c.cmd, c.info,
-               ids, wait);
+  QVX_TreeLine(c.ctx(), c.now, "connect", tid_text, t, c.data->ClientMac, c.data->ServerMac, c.cmd,
+               c.info, ids, wait);
   return 0;
 }
 
@@ -128,15 +128,16 @@ bool QVX_MapTreeShare(const FileAccessCall& c, int slot, char* full, size_t full
   TreeConnectSt& t = TreeConnect[slot];
   const char* share = TreeShareName(t);
   if (NetWkShareInfo == nullptr) return false;
-  const int rows =
-      NetShareInfoDataNo < OptionInfo.NetWkInfoCnt ? NetShareInfoDataNo : OptionInfo.NetWkInfoCnt;
+  const int rows = NetShareInfoDataNo < c.ctx().options.NetWkInfoCnt ? NetShareInfoDataNo
+                                                                     : c.ctx().options.NetWkInfoCnt;
   const NetWkShareInfoSt* row = nullptr;
   for (int i = 0; i < rows && row == nullptr; ++i) {
     if (c.share_trace && QVX_TraceLevel(6))
       DiagLogLine(DiagLog::kKernel, 1,
                   "QVX_D51-001 %s[%d][%ld] : >> NetWkShareInfo[%d].netname=%s : "
                   "szSharePathName=%s\r\n",
-                  c.routine, __LINE__, platform().LastError(), i, NetWkShareInfo[i].netname, share);
+                  c.routine, __LINE__, c.ctx().platform->LastError(), i, NetWkShareInfo[i].netname,
+                  share);
     if (QVX_TextEqualNoCase(NetWkShareInfo[i].netname, share)) row = &NetWkShareInfo[i];
   }
   if (row == nullptr) return false;
@@ -173,7 +174,7 @@ int QVX_UnknownShareRecord(const FileAccessCall& c) {
   if (QVX_TraceLevel(2))
     DiagLogLine(DiagLog::kKernel, 1,
                 "QVX_D31-010 %s[%d][%ld] : TreeIDと一致するデータがありません。TreeID = %d\r\n",
-                c.routine, __LINE__, platform().LastError(), static_cast<int>(c.tree_id));
+                c.routine, __LINE__, c.ctx().platform->LastError(), static_cast<int>(c.tree_id));
   return QVX_UnknownRecord(c.tree_id, c.recvData, c.name, c.cmd, c.info, c.now, c.data, c.routine)
              ? 0
              : 10;
@@ -191,14 +192,14 @@ OpenVerdict QVX_JudgeOpen(const FileAccessCall& c, int slot, char* full, uint32_
   if (QVX_CheckExistFileOrFolder(full, kind) == 1 && *kind != kKindFolder) FileSizeInfo(full, size);
   const int time_class = QVX_TimeStampsJudge() ? QVXAccessChkToTreeIDPathChg(
                                                      full, c.name, static_cast<time_t>(c.now.t),
-                                                     slot, c.data, OptionInfo.TreeConnectCnt)
+                                                     slot, c.data, c.ctx().options.TreeConnectCnt)
                                                : 0;
   return QVX_OpenVerdict(desired, options, *kind, time_class);
 }
 
 AccessFacts QVX_AccessFactsOf(const FileAccessCall& c, int slot, const char* full, uint64_t size) {
   TreeConnectSt& t = TreeConnect[slot];
-  QVX_TreeUserNameSet(&t, c.uid);
+  QVX_TreeUserNameSet(&t, c.uid, *c.ctx().tracker);
   AccessFacts a;
   a.now = c.now;
   a.tid = static_cast<int>(t.Tid);
@@ -215,8 +216,8 @@ AccessFacts QVX_AccessFactsOf(const FileAccessCall& c, int slot, const char* ful
   return a;
 }
 
-int QVX_WriteAccess(const AccessFacts& a, const char* action, const char* operation,
-                    bool every_time) {
+int QVX_WriteAccess(CaptureContext& ctx, const AccessFacts& a, const char* action,
+                    const char* operation, bool every_time) {
   QVX_DBG();
   SameAccessKey key;
   key.tid = a.tid;
@@ -228,8 +229,8 @@ int QVX_WriteAccess(const AccessFacts& a, const char* action, const char* operat
   if (!every_time && QVX_SameAccessFound(key)) return 0;
 
   char client_text[kHostDisplaySize], server_text[kHostDisplaySize];
-  AddHostName(a.client.c_str(), client_text, OptionInfo.HostName, 0);
-  AddHostName(a.server.c_str(), server_text, OptionInfo.HostName, 0);
+  AddHostName(a.client.c_str(), client_text, ctx.options.HostName, 0);
+  AddHostName(a.server.c_str(), server_text, ctx.options.HostName, 0);
   char size_text[24], tid_text[16];
   // The whole 64-bit size: a file over 2 GiB must not show a negative or wrapped size.
   *std::to_chars(size_text, size_text + sizeof size_text - 1, a.size).ptr = '\0';
@@ -248,7 +249,7 @@ int QVX_WriteAccess(const AccessFacts& a, const char* action, const char* operat
   e.size = size_text;
   e.operation = operation;
   e.path = a.path;
-  QVX_Emit(e);
+  QVX_Emit(ctx, e);
   return 0;
 }
 
@@ -264,7 +265,8 @@ int QVX_AccessRecord(const FileAccessCall& c, int slot, const char* full, uint64
   key.caller = c.routine;
   // A repeat is found before the user is looked up.
   if (!c.every_time && QVX_SameAccessFound(key)) return 0;
-  return QVX_WriteAccess(QVX_AccessFactsOf(c, slot, full, size), "access", operation, true);
+  return QVX_WriteAccess(c.ctx(), QVX_AccessFactsOf(c, slot, full, size), "access", operation,
+                         true);
 }
 
 OpenFileKey QVX_OpenFileKeyOf(const unsigned char* d, int version, uint64_t session, uint64_t id0,
@@ -311,7 +313,7 @@ int QVX_DeniedRecord(const FileAccessCall& c, int slot, const char* full, int ve
   FileAccessCall told = c;
   told.info = QVX_StatusName(status, name, sizeof name);
   // A refused attempt is told every time: it is no repeat of an access that succeeded.
-  return QVX_WriteAccess(QVX_AccessFactsOf(told, slot, full, 0), "denied",
+  return QVX_WriteAccess(c.ctx(), QVX_AccessFactsOf(told, slot, full, 0), "denied",
                          QVX_OperationText(verdict), true);
 }
 
@@ -342,32 +344,33 @@ int QVX_AnsweredOpenRecord(const FileAccessCall& c, int slot, const char* full, 
   f.parked = may_delete;
   f.delete_pending = doc;
   OpenFile evicted;
-  if (QVX_OpenFiles().Add(std::move(f), &evicted)) QVX_EndOpen(evicted, evicted.facts.now);
+  if (c.ctx().open_files.Add(std::move(f), &evicted))
+    QVX_EndOpen(c.ctx(), evicted, evicted.facts.now);
   return 0;
 }
 
-void QVX_HandleWritten(OpenFile* f, const char* cmd, const char* info) {
+void QVX_HandleWritten(CaptureContext& ctx, OpenFile* f, const char* cmd, const char* info) {
   if (f->written) return;
   f->written = true;
   if (f->parked || f->verdict != kVerdictRead) return;
   AccessFacts a = f->facts;
-  a.now = platform().Now();
+  a.now = ctx.platform->Now();
   a.cmd = cmd;
   a.info = info;
-  QVX_WriteAccess(a, "access", QVX_OperationText(kVerdictWritten), true);
+  QVX_WriteAccess(ctx, a, "access", QVX_OperationText(kVerdictWritten), true);
 }
 
-void QVX_EndOpen(const OpenFile& f, const LocalTime& when) {
+void QVX_EndOpen(CaptureContext& ctx, const OpenFile& f, const LocalTime& when) {
   if (!f.parked) return;
   if (f.delete_pending) {
     AccessFacts a = f.facts;
     a.now = when;
-    QVX_WriteAccess(a, "access", QVX_OperationText(kVerdictGone), true);
+    QVX_WriteAccess(ctx, a, "access", QVX_OperationText(kVerdictGone), true);
     return;
   }
   if (f.renamed) return;
   const int verdict = f.written && f.verdict == kVerdictRead ? kVerdictWritten : f.verdict;
-  QVX_WriteAccess(f.facts, "access", QVX_OperationText(verdict), false);
+  QVX_WriteAccess(ctx, f.facts, "access", QVX_OperationText(verdict), false);
 }
 
 }  // namespace qvx

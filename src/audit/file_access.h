@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "audit/answer.h"
+#include "audit/context.h"
 #include "audit/open_files.h"
 #include "audit/verdict.h"
 #include "base/data.h"
@@ -70,6 +71,8 @@ struct FileAccessCall {
   // The name leaves the share (QVX_ResolveAccessName returned false): the caller looks nothing
   // up on disk for it and records it with size 0.
   bool outside = false;
+  // The capture run the call belongs to.
+  CaptureContext& ctx() const { return *data->ctx; }
 };
 
 // A tree that was guessed just now may still own the "WAIT" row of its slot: the row becomes a
@@ -102,8 +105,8 @@ int QVX_AccessRecord(const FileAccessCall& c, int slot, const char* full, uint64
 AccessFacts QVX_AccessFactsOf(const FileAccessCall& c, int slot, const char* full, uint64_t size);
 // Writes the line and row of an access with the given Action ("access", "denied", ...), unless
 // it repeats one of the last rows and every_time is false. Always 0.
-int QVX_WriteAccess(const AccessFacts& a, const char* action, const char* operation,
-                    bool every_time);
+int QVX_WriteAccess(CaptureContext& ctx, const AccessFacts& a, const char* action,
+                    const char* operation, bool every_time);
 
 // Access-mask bits beyond those of the verdict: an open that may write or delete its file.
 inline constexpr uint32_t kFileAppendData = 0x00000004;
@@ -135,10 +138,10 @@ int QVX_AnsweredOpenRecord(const FileAccessCall& c, int slot, const char* full, 
                            uint32_t options, const OpenFileKey& key, const AnswerFacts& a);
 // The line a handle kept back, at its close (when) or when it is given up: "Del" when its delete
 // took effect, nothing after a rename, else what the open did ("Wt" after a write).
-void QVX_EndOpen(const OpenFile& f, const LocalTime& when);
+void QVX_EndOpen(CaptureContext& ctx, const OpenFile& f, const LocalTime& when);
 // A successful write (or a new end of file) on a handle: its first one makes a parked open a
 // write, or gives a handle logged "Rd" one "Wt" line, named by the command (cmd, info).
-void QVX_HandleWritten(OpenFile* f, const char* cmd, const char* info);
+void QVX_HandleWritten(CaptureContext& ctx, OpenFile* f, const char* cmd, const char* info);
 // Refused requests that gave no line, since the program started.
 uint64_t QVX_SilentRefusals();
 

@@ -70,9 +70,4 @@ bool OpenFiles::Last(const OpenFileKey& key, OpenFileKey* out) const {
   return false;
 }
 
-OpenFiles& QVX_OpenFiles() {
-  static OpenFiles files;
-  return files;
-}
-
 }  // namespace qvx

@@ -86,7 +86,4 @@ class OpenFiles {
   size_t recent_next_ = 0;
 };
 
-// The capture run's handles.
-OpenFiles& QVX_OpenFiles();
-
 }  // namespace qvx

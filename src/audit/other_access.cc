@@ -22,7 +22,7 @@ inline constexpr size_t kSmb1FullPathSize = 4097;
 
 void Trace(const OtherCmdFrame& f, int line, const char* id, const char* text) {
   DiagLogLine(DiagLog::kKernel, 1, "%s %s[%d][%ld] : %s\r\n", id, f.routine, line,
-              platform().LastError(), text);
+              f.data->ctx->platform->LastError(), text);
 }
 
 // Whether the last component of a wide (UTF-16LE, terminated) path holds a wildcard: "*", "?",
@@ -71,7 +71,8 @@ bool QVX_FindBodyPath(const unsigned char* recvData, unsigned long Len, unsigned
 int QVX_OtherCmdAccess(const OtherCmdFrame& f) {
   QVX_DBG();
   DATA* data = f.data;
-  const LocalTime now = platform().Now();
+  Platform& os = *data->ctx->platform;
+  const LocalTime now = os.Now();
 
   unsigned char wide[kWideNameSize] = {};
   if (f.rename_target)
@@ -84,12 +85,12 @@ int QVX_OtherCmdAccess(const OtherCmdFrame& f) {
   if (rc == 0) {
     DiagLogLine(DiagLog::kKernel, 1,
                 "QVX_D41-001 %s[%d][%ld] : WideCharToMultiByte Packet_Data %s \r\n", f.routine,
-                __LINE__, platform().LastError(), name);
+                __LINE__, os.LastError(), name);
     return 10;
   }
   if (QVX_TraceLevel(6))
     DiagLogLine(DiagLog::kKernel, 1, "QVX_D17-001 %s[%d][%ld] : WideCharToMultiByte rc=%d\r\n",
-                f.routine, __LINE__, platform().LastError(), rc);
+                f.routine, __LINE__, os.LastError(), rc);
   // A search pattern (an SMB1 listing: "\\dir\\*") reads the folder it lists.
   const bool listing = SearchPattern(wide, sizeof wide);
   if (f.search && !listing) return 10;
@@ -107,7 +108,7 @@ int QVX_OtherCmdAccess(const OtherCmdFrame& f) {
   if (QVX_TraceLevel(6))
     DiagLogLine(DiagLog::kKernel, 1,
                 "QVX_D51-001 %s[%d][%ld] : QVXTreeIDGetInfo nRet=%d : nTreeIDChk=%d\r\n", f.routine,
-                __LINE__, platform().LastError(), found, how);
+                __LINE__, os.LastError(), found, how);
 
   FileAccessCall c;
   c.routine = f.routine;
@@ -143,7 +144,7 @@ int QVX_OtherCmdAccess(const OtherCmdFrame& f) {
   if (c.outside) return QVX_AccessRecord(c, slot, full, 0, QVX_OperationText(kVerdictNone));
   if (listing) return QVX_AccessRecord(c, slot, full, 0, QVX_OperationText(kVerdictRead));
 
-  const bool del_off = OptionInfo.smb1_com_other_del_off == 1;
+  const bool del_off = data->ctx->options.smb1_com_other_del_off == 1;
   uint64_t size = 0;
   int kind = kKindNone;
   if (QVX_CheckExistFileOrFolder(full, &kind) == 1 && FileSizeInfo(full, &size) != kSizeOk) {
@@ -156,10 +157,10 @@ int QVX_OtherCmdAccess(const OtherCmdFrame& f) {
     }
   }
   // No access mask here: the time stamps alone judge (nothing in the mask-only mode).
-  const int time_class = QVX_TimeStampsJudge()
-                             ? QVXAccessChkToTreeIDPathChg(full, name, static_cast<time_t>(now.t),
-                                                           slot, data, OptionInfo.TreeConnectCnt)
-                             : 0;
+  const int time_class = QVX_TimeStampsJudge() ? QVXAccessChkToTreeIDPathChg(
+                                                     full, name, static_cast<time_t>(now.t), slot,
+                                                     data, data->ctx->options.TreeConnectCnt)
+                                               : 0;
   const OpenVerdict v = QVX_OpenVerdict(0, 0, kind, time_class);
   const int index = QVX_OperationIndex(v.verdict);
   // SMB1: an object the time stamps say is gone is left out.

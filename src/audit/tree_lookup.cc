@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "audit/context.h"
 #include "audit/events.h"
 #include "base/dbglog.h"
 #include "base/option.h"
@@ -33,10 +34,10 @@ const char* CommandInfo(const DATA* data) {
 
 // True when the candidate path under share folder counts as a hit for the guess: it exists, or
 // its parent folder exists and is not the share's own folder (a file being created).
-bool ShareHit(const char* candidate, const char* share_path) {
-  if (platform().FileExists(candidate)) return true;
+bool ShareHit(Platform& os, const char* candidate, const char* share_path) {
+  if (os.FileExists(candidate)) return true;
   std::string parent = PathRemoveFileSpec(candidate);
-  return parent != share_path && platform().IsDirectory(parent);
+  return parent != share_path && os.IsDirectory(parent);
 }
 
 }  // namespace
@@ -48,7 +49,7 @@ int QVXUnKnownRelated(uint32_t TreeID, const unsigned char* recvData, const char
   if (QVXTreeConnectInfoChkRet) *QVXTreeConnectInfoChkRet = 0;
   if (TreeConnect == nullptr || NetWkShareInfo == nullptr || NetWkShareInfoBuf == nullptr)
     return 10;
-  const int net = OptionInfo.NetWkInfoCnt > 0 ? OptionInfo.NetWkInfoCnt : 0;
+  const int net = data->ctx->options.NetWkInfoCnt > 0 ? data->ctx->options.NetWkInfoCnt : 0;
   const int shares = NetShareInfoDataNo < net ? NetShareInfoDataNo : net;
   // Each local folder counts once, under its first share. Only the listed shares are looked at,
   // so only they are copied (this runs for every request on an unknown tree).
@@ -66,7 +67,7 @@ int QVXUnKnownRelated(uint32_t TreeID, const unsigned char* recvData, const char
     const char* folder = NetWkShareInfoBuf[i].path;
     if (folder[0] == '\0') continue;
     if (!QVX_JoinSharePath(folder, sBuffer, candidate, kAccessPathSize - 1)) continue;
-    if (ShareHit(candidate, folder)) {
+    if (ShareHit(*data->ctx->platform, candidate, folder)) {
       ++hits;
       hit = i;
     }
@@ -116,24 +117,24 @@ int QVXTreeIDGetInfo(uint32_t TreeID, uint32_t Pid, uint32_t Uid, uint32_t Mid,
                      const unsigned char* recvData, const char* sBuffer, int* nTreeID_Connect,
                      int* QVXTreeConnectInfoChkRet, DATA* data) {
   QVX_DBG();
-  const LocalTime now = platform().Now();
+  const LocalTime now = data->ctx->platform->Now();
   if (sBuffer == nullptr) sBuffer = "";
   char client[32], server[32];
   QVX_FrameSrcAddr(recvData, client, sizeof client);
   QVX_FrameDstAddr(recvData, server, sizeof server);
 
   if (QVXTreeConnectInfoChk(client, TreeID, Pid, Uid, Mid, nTreeID_Connect,
-                            OptionInfo.TreeConnectCnt) == kTreeFound) {
+                            data->ctx->options.TreeConnectCnt) == kTreeFound) {
     if (QVXTreeConnectInfoChkRet) *QVXTreeConnectInfoChkRet = kTreeFound;
     return 0;
   }
   int slot = 0;
   int how = 0;
-  if (QVXUnKnownRelated(TreeID, recvData, sBuffer, &slot, &how, data, OptionInfo.TreeConnectCnt) ==
-      0) {
+  if (QVXUnKnownRelated(TreeID, recvData, sBuffer, &slot, &how, data,
+                        data->ctx->options.TreeConnectCnt) == 0) {
     if (nTreeID_Connect) *nTreeID_Connect = slot;
     if (QVXTreeConnectInfoChkRet) *QVXTreeConnectInfoChkRet = how;
-    QVX_TreeUserNameSet(&TreeConnect[slot], Uid);
+    QVX_TreeUserNameSet(&TreeConnect[slot], Uid, *data->ctx->tracker);
     return 0;
   }
 
@@ -163,8 +164,8 @@ bool QVX_UnknownRecord(uint32_t TreeID, const unsigned char* recvData, const cha
   QVX_FrameSrcAddr(recvData, client, sizeof client);
   QVX_FrameDstAddr(recvData, server, sizeof server);
   char client_text[kHostDisplaySize], server_text[kHostDisplaySize];
-  AddHostName(client, client_text, OptionInfo.HostName, 0);
-  AddHostName(server, server_text, OptionInfo.HostName, 0);
+  AddHostName(client, client_text, data->ctx->options.HostName, 0);
+  AddHostName(server, server_text, data->ctx->options.HostName, 0);
   SameAccessKey key;
   key.tid = static_cast<int>(TreeID);
   key.client = client_text;
@@ -186,7 +187,7 @@ bool QVX_UnknownRecord(uint32_t TreeID, const unsigned char* recvData, const cha
   e.command = cmd;
   e.info = info;
   e.path = path;
-  QVX_Emit(e);
+  QVX_Emit(*data->ctx, e);
   return true;
 }
 

@@ -56,11 +56,11 @@ namespace {
 // The event of a tree: its user, its two ends (with host names when so configured), the command,
 // the share as the path. Keeps the texts it points to.
 struct TreeEvent {
-  TreeEvent(const LocalTime& now, const char* action, const char* tree_id_text,
-            const TreeConnectSt& t, const char* client_mac, const char* server_mac, const char* cmd,
-            const char* info) {
-    AddHostName(t.src_addr, client_text, OptionInfo.HostName, 0);
-    AddHostName(t.dst_addr, server_text, OptionInfo.HostName, 0);
+  TreeEvent(const CaptureContext& ctx, const LocalTime& now, const char* action,
+            const char* tree_id_text, const TreeConnectSt& t, const char* client_mac,
+            const char* server_mac, const char* cmd, const char* info) {
+    AddHostName(t.src_addr, client_text, ctx.options.HostName, 0);
+    AddHostName(t.dst_addr, server_text, ctx.options.HostName, 0);
     e.when = now;
     e.action = action;
     e.tree = tree_id_text;
@@ -79,25 +79,27 @@ struct TreeEvent {
 
 }  // namespace
 
-void QVX_TreeLine(const LocalTime& now, const char* action, const char* tree_id_text,
-                  const TreeConnectSt& t, const char* client_mac, const char* server_mac,
-                  const char* cmd, const char* info, const char* ids, const char* former) {
-  if (!QVX_Sinks().WantRecords()) return;
-  TreeEvent te(now, action, tree_id_text, t, client_mac, server_mac, cmd, info);
+void QVX_TreeLine(CaptureContext& ctx, const LocalTime& now, const char* action,
+                  const char* tree_id_text, const TreeConnectSt& t, const char* client_mac,
+                  const char* server_mac, const char* cmd, const char* info, const char* ids,
+                  const char* former) {
+  if (!ctx.sinks->WantRecords()) return;
+  TreeEvent te(ctx, now, action, tree_id_text, t, client_mac, server_mac, cmd, info);
   char detail[160];
   std::snprintf(detail, sizeof detail, former ? " %s[%s]" : " %s", ids, former);
   te.e.path_detail = detail;
   te.e.to_list = false;
-  QVX_Emit(te.e);
+  QVX_Emit(ctx, te.e);
 }
 
 void QVX_TreeRow(const LocalTime& now, const char* action, const char* tree_id_text,
                  const TreeConnectSt& t, const DATA* data, const char* cmd, const char* info,
                  const char* size) {
-  TreeEvent te(now, action, tree_id_text, t, data->ClientMac, data->ServerMac, cmd, info);
+  TreeEvent te(*data->ctx, now, action, tree_id_text, t, data->ClientMac, data->ServerMac, cmd,
+               info);
   te.e.size = size;
   te.e.to_records = false;
-  QVX_Emit(te.e);
+  QVX_Emit(*data->ctx, te.e);
 }
 
 bool QVX_TreeAnswerBound(DATA* data, int slot, const LocalTime& now, const char* cmd,
@@ -110,7 +112,8 @@ bool QVX_TreeAnswerBound(DATA* data, int slot, const LocalTime& now, const char*
   char tid_text[16];
   std::snprintf(tid_text, sizeof tid_text, "%d", static_cast<int>(t.Tid));
   // The answer travels from the server: its MAC texts are the other way round.
-  QVX_TreeLine(now, "connect", tid_text, t, data->ServerMac, data->ClientMac, cmd, info, ids, wait);
+  QVX_TreeLine(*data->ctx, now, "connect", tid_text, t, data->ServerMac, data->ClientMac, cmd, info,
+               ids, wait);
   return true;
 }
 

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 
+#include "audit/context.h"
 #include "base/data.h"
 #include "platform/platform.h"
 #include "tracking/session_tree.h"
@@ -26,9 +27,10 @@ void QVX_TreeIdsText(const TreeConnectSt& t, char* out, size_t size);
 // The "login", "connect" or "disconnect" line of a tree: tree_id_text is the TreeID field, ids
 // the identifier text after the share path, former the row's previous TreeID text (connect lines
 // only, else null). The MAC texts in the order of the columns.
-void QVX_TreeLine(const LocalTime& now, const char* action, const char* tree_id_text,
-                  const TreeConnectSt& t, const char* client_mac, const char* server_mac,
-                  const char* cmd, const char* info, const char* ids, const char* former);
+void QVX_TreeLine(CaptureContext& ctx, const LocalTime& now, const char* action,
+                  const char* tree_id_text, const TreeConnectSt& t, const char* client_mac,
+                  const char* server_mac, const char* cmd, const char* info, const char* ids,
+                  const char* former);
 
 // The list row of a tree: Size as given, Operation empty, Path the share.
 void QVX_TreeRow(const LocalTime& now, const char* action, const char* tree_id_text,

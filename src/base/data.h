@@ -9,6 +9,8 @@
 
 namespace qvx {
 
+struct CaptureContext;
+
 struct DATA {
   void* hWnd = nullptr;            // main window
   std::thread hThread;             // capture thread; joined before capture restarts or tables go
@@ -24,6 +26,9 @@ struct DATA {
   int SMBCmdListFlg = 0;
   char ClientMac[128] = {};
   char ServerMac[128] = {};
+  // The running capture's state (audit/context.h): set by the capture thread for the length of a
+  // run, null otherwise; only that thread and the handlers it calls use it.
+  CaptureContext* ctx = nullptr;
 };
 
 // Held around every access-log write and flush (capture thread) and the log switch (UI thread).

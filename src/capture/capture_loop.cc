@@ -9,7 +9,9 @@
 
 #include "app/tables.h"
 #include "audit/answer.h"
+#include "audit/context.h"
 #include "audit/departed.h"
+#include "audit/events.h"
 #include "audit/file_access.h"
 #include "audit/open_files.h"
 #include "base/dbglog.h"
@@ -193,6 +195,8 @@ struct FrameFacts {
 // The per-run state of the thread.
 struct Run {
   DATA* data = nullptr;
+  // What the handlers of this run share, handed to them through data->ctx.
+  CaptureContext ctx;
   unsigned char* recvData = nullptr;
   unsigned char* recvDataBuf = nullptr;
   // Bytes of recvData written by the previous frame; everything past them is already zero.
@@ -395,16 +399,16 @@ bool DispatchSmb2(SMB2_HEADER_ST& h, unsigned long Len, unsigned char* d, long c
 // A client's connection ended: the handles it held are closed with it (the server closes them,
 // and a delete-on-close takes effect), and its trees end with their logout lines. d is the
 // datagram laid out for the connection, from the client to the server.
-void EndConnection(const unsigned char* d) {
+void EndConnection(CaptureContext& ctx, const unsigned char* d) {
   const uint32_t client = wire::LoadBe32(d + 12);
   const uint16_t port = wire::LoadBe16(d + 20);
   OpenFile f;
-  while (QVX_OpenFiles().TakeOldest(&f, client, port)) QVX_EndOpen(f, platform().Now());
+  while (ctx.open_files.TakeOldest(&f, client, port)) QVX_EndOpen(ctx, f, platform().Now());
   char client_text[16], server_text[16], port_text[8];
   DottedQuad(client_text, sizeof client_text, d + 12);
   DottedQuad(server_text, sizeof server_text, d + 16);
   std::snprintf(port_text, sizeof port_text, "%u", static_cast<unsigned>(port));
-  QVX_ConnectionTreesEnded(server_text, client_text, port_text);
+  QVX_ConnectionTreesEnded(ctx, server_text, client_text, port_text);
 }
 
 // Hands a frame that passed the gates to its handlers: share refresh, MAC texts, dispatch and
@@ -415,7 +419,7 @@ void Handle(Run& r, const FrameFacts& f, unsigned char* d) {
   g_handled_us.store(f.time_us, std::memory_order_relaxed);
   t_frame_us = f.time_us;
   if (f.connection_end) {
-    EndConnection(d);
+    EndConnection(r.ctx, d);
     return;
   }
   PacketSMB_Base = f.base;
@@ -459,10 +463,10 @@ void Handle(Run& r, const FrameFacts& f, unsigned char* d) {
 
 // Every open the server granted is noted, whatever its handler makes of it, so that the related
 // requests of a compound chain find their handle.
-void NoteOpen(const unsigned char* d, const FrameFacts& f, const AnswerFacts& a) {
+void NoteOpen(OpenFiles& files, const unsigned char* d, const FrameFacts& f, const AnswerFacts& a) {
   const unsigned char* h = d + f.base;
   const uint64_t session = f.version == 2 ? QVX_Smb2SessionId(h) : 0;
-  QVX_OpenFiles().NoteOpen(QVX_OpenFileKeyOf(d, f.version, session, a.file_id[0], a.file_id[1]));
+  files.NoteOpen(QVX_OpenFileKeyOf(d, f.version, session, a.file_id[0], a.file_id[1]));
 }
 
 // Hands on every held frame that may go at capture time now_us (all of them with force), in the
@@ -476,7 +480,7 @@ void Decide(Run& r, int64_t now_us, bool force) {
     std::memcpy(r.heldData, h.bytes.data() + sizeof f, f.Len);
     r.held_used = f.Len;
     const AnswerFacts* answer = h.answered ? &h.answer : nullptr;
-    if (answer && answer->open) NoteOpen(r.heldData, f, *answer);
+    if (answer && answer->open) NoteOpen(r.ctx.open_files, r.heldData, f, *answer);
     QVX_SetRequestAnswer(answer);
     Handle(r, f, r.heldData);
     QVX_SetRequestAnswer(nullptr);
@@ -484,9 +488,9 @@ void Decide(Run& r, int64_t now_us, bool force) {
 }
 
 // Handles that a run's end leaves open: the lines they kept back are written as they stand.
-void EndOpenFiles() {
+void EndOpenFiles(CaptureContext& ctx) {
   OpenFile f;
-  while (QVX_OpenFiles().TakeOldest(&f)) QVX_EndOpen(f, f.facts.now);
+  while (ctx.open_files.TakeOldest(&f)) QVX_EndOpen(ctx, f, f.facts.now);
 }
 
 // Is the SMB header at base flagged as the server's answer?
@@ -557,14 +561,14 @@ void Idle(Run& r) {
 }
 
 // The user of an NTLMSSP log-on in a session set-up request, for the session it sets up.
-void TakeLogon(const unsigned char* d, unsigned long Len, long base, int version,
-               const char* client, const char* server) {
+void TakeLogon(ConnectionTracker& tracker, const unsigned char* d, unsigned long Len, long base,
+               int version, const char* client, const char* server) {
   const unsigned char* h = d + base;
   const size_t n = Len - static_cast<unsigned long>(base);
   const std::string user = NtlmAuthenticateUser(h, n);
   if (user.empty()) return;
   const uint64_t session = version == 2 ? wire::LoadLe64(h + 40) : wire::LoadLe16(h + 28);
-  CaptureConnections().TakeLogon(server, client, wire::LoadBe16(d + 20), version, session, user);
+  tracker.TakeLogon(server, client, wire::LoadBe16(d + 20), version, session, user);
 }
 
 // Decodes one SMB message, laid out in recvData as a datagram (IPv4, TCP, session header, then
@@ -669,7 +673,7 @@ void Decode(Run& r, unsigned long Len, int64_t time_us) {
   // A log-on names the user of its session, whatever the gates decide for the message.
   if ((data->SMBVersion == 2 ? data->SMBCommand == 1 : data->SMBCommand == 0x73) && !vip &&
       to_server)
-    TakeLogon(recvData, Len, base, data->SMBVersion, src, dst);
+    TakeLogon(*r.ctx.tracker, recvData, Len, base, data->SMBVersion, src, dst);
 
   // Command gate. Closes and writes pass it all the same, for the handles they name.
   const bool known = data->SMBVersion == 1
@@ -738,7 +742,7 @@ void Unreadable(Run& r, const wire::StreamMessage& m) {
   if (r.unreadable.count(key) != 0) return;
   if (r.unreadable.size() >= kUnreadableKept) r.unreadable.clear();
   r.unreadable.insert(key);
-  QVX_UnreadableSession(encrypted, client, server, port, session, r.frame_macs, toward);
+  QVX_UnreadableSession(r.ctx, encrypted, client, server, port, session, r.frame_macs, toward);
   g_unreadable_total.fetch_add(1);
   QVX_CaptureShowCounts(g_dropped_total.load(), g_gaps_total.load(), g_unreadable_total.load());
 }
@@ -920,6 +924,11 @@ unsigned long QVX_LogThread(void* pData) {
 
   Run r;
   r.data = data;
+  r.ctx.platform = &platform();
+  r.ctx.tracker = &CaptureConnections();
+  r.ctx.sinks = &QVX_Sinks();
+  r.ctx.options = OptionInfo;
+  data->ctx = &r.ctx;
   QVX_CaptureHandledTimeReset();
   r.recvData = static_cast<unsigned char*>(std::calloc(kRecvBufSize, 1));
   QVX_CaptureShareRefresh();
@@ -936,15 +945,16 @@ unsigned long QVX_LogThread(void* pData) {
   if (!r.recvData || !r.recvDataBuf || !r.heldData) {
     QVX_KLOG("QVX_E21-050 QVX_LogThread[%d][%ld] : 受信バッファの確保に失敗しました。\r\n");
   } else {
-    QVX_OpenFiles().Clear();
+    // The run's context is fresh: no handle is open.
     r.streams.Reset();
     while (data->LoggingFlg != 0) Iterate(r);
     // Requests still waiting for their answers are decided, not lost; so are the lines of
     // handles still open.
     Decide(r, 0, true);
-    EndOpenFiles();
+    EndOpenFiles(r.ctx);
   }
 
+  data->ctx = nullptr;
   if (data->LoggingFlg != 0) data->LoggingFlg = 0;
   QVX_KLOG("QVX_E21-011 QVX_LogThread[%d][%ld] : Button_SetText1\r\n");
   QVX_KLOG("QVX_E21-011 QVX_LogThread[%d][%ld] : Button_SetText2\r\n");

@@ -28,14 +28,15 @@ std::string Mac(const unsigned char* m) {
 
 }  // namespace
 
-void QVX_UnreadableSession(bool encrypted, uint32_t client, uint32_t server, uint16_t client_port,
-                           uint64_t session, const unsigned char* macs, bool toward) {
+void QVX_UnreadableSession(CaptureContext& ctx, bool encrypted, uint32_t client, uint32_t server,
+                           uint16_t client_port, uint64_t session, const unsigned char* macs,
+                           bool toward) {
   AccessFacts a;
   a.now = platform().Now();
   a.client = Dotted(client);
   a.server = Dotted(server);
   // The log-on itself is never encrypted: its user is known when the capture saw it.
-  a.login = CaptureConnections().User(a.server.c_str(), a.client.c_str(), client_port);
+  a.login = ctx.tracker->User(a.server.c_str(), a.client.c_str(), client_port);
   if (a.login.empty()) {
     char user[512] = {};
     QVX_UserNameSet(a.client.c_str(), user, 0);
@@ -56,7 +57,7 @@ void QVX_UnreadableSession(bool encrypted, uint32_t client, uint32_t server, uin
       "be audited\r\n",
       encrypted ? "encrypted" : "compressed", static_cast<unsigned long long>(session),
       a.client.c_str(), static_cast<unsigned>(client_port), a.login.c_str(), a.server.c_str());
-  QVX_WriteAccess(a, encrypted ? "encrypted" : "compressed", "", true);
+  QVX_WriteAccess(ctx, a, encrypted ? "encrypted" : "compressed", "", true);
 }
 
 }  // namespace qvx

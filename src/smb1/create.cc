@@ -31,7 +31,7 @@ uint32_t Get32(const unsigned char* p) {
 int QVX_SmbNtCreateAndx(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigned char* recvData,
                         long SMB_Total_Packet_Size, DATA* data) {
   QVX_DBG();
-  const LocalTime now = platform().Now();
+  const LocalTime now = data->ctx->platform->Now();
 
   // 1. The name. The block starts at index cursor - 1; every length is compared with the bytes
   // really received, so a name that ends on the frame's last byte is taken and nothing past the

@@ -1,6 +1,7 @@
 #include "smb1/handles.h"
 
 #include "audit/answer.h"
+#include "audit/context.h"
 #include "audit/file_access.h"
 #include "audit/open_files.h"
 #include "capture/smb_command_table.h"
@@ -31,8 +32,8 @@ int QVX_SmbClose(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigned char* re
   const AnswerFacts* a = QVX_RequestAnswer();
   if (a != nullptr && !a->Ok()) return 0;
   OpenFile f;
-  if (QVX_OpenFiles().Take(QVX_OpenFileKeyOf(recvData, 1, 0, 0, fid), &f))
-    QVX_EndOpen(f, platform().Now());
+  if (data->ctx->open_files.Take(QVX_OpenFileKeyOf(recvData, 1, 0, 0, fid), &f))
+    QVX_EndOpen(*data->ctx, f, data->ctx->platform->Now());
   return 0;
 }
 
@@ -44,9 +45,9 @@ int QVX_SmbWrite(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigned char* re
   if (!Fid(Len, recvData, SMB_Total_Packet_Size, andx ? 12 : 5, andx ? 5 : 1, &fid)) return 10;
   const AnswerFacts* a = QVX_RequestAnswer();
   if (a == nullptr || !a->Ok()) return 0;
-  if (OpenFile* f = QVX_OpenFiles().Find(QVX_OpenFileKeyOf(recvData, 1, 0, 0, fid))) {
+  if (OpenFile* f = data->ctx->open_files.Find(QVX_OpenFileKeyOf(recvData, 1, 0, 0, fid))) {
     const Smb_Command_St& row = QVX_Smb1CommandRow(1, SMB_HEADER->Command);
-    QVX_HandleWritten(f, row.Name, row.Description);
+    QVX_HandleWritten(*data->ctx, f, row.Name, row.Description);
   }
   return 0;
 }

@@ -106,7 +106,7 @@ int FindTree(SMB_HEADER_ST* h, const unsigned char* recvData, const char* routin
   c->name = name;
   c->cmd = cmd.Name;
   c->info = cmd.Description;
-  c->now = platform().Now();
+  c->now = data->ctx->platform->Now();
   c->data = data;
   c->every_time = true;  // a rename or a removal is logged each time it is seen
   if (how == kTreeGuessed && QVX_CompleteWaitRow(*c, *slot, true) == 10) return 10;

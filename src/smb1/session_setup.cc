@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "audit/context.h"
 #include "audit/events.h"
 #include "base/dbglog.h"
 #include "base/option.h"
@@ -155,11 +156,11 @@ int QVX_SmbSessionSetupAndxRecv(SMB_HEADER_ST* SMB_HEADER, unsigned long Len,
   s->Flg = kSlotBound;
   s->Uid = h.UID;
   const Smb_Command_St& cmd = QVX_Smb1CommandRow(data->SMBCmdListFlg, data->SMBCommand);
-  if (QVX_Sinks().WantRecords()) {
-    const LocalTime now = platform().Now();
+  if (data->ctx->sinks->WantRecords()) {
+    const LocalTime now = data->ctx->platform->Now();
     char client_text[kHostDisplaySize], server_text[kHostDisplaySize];
-    AddHostName(server, server_text, OptionInfo.HostName, 0);
-    AddHostName(client, client_text, OptionInfo.HostName, 0);
+    AddHostName(server, server_text, data->ctx->options.HostName, 0);
+    AddHostName(client, client_text, data->ctx->options.HostName, 0);
     char ids[96];
     std::snprintf(ids, sizeof ids, "[T:%d P:%d U:%d M:%d]", h.TID, h.PIDLow, h.UID, h.MID);
     AccessEvent e;
@@ -175,7 +176,7 @@ int QVX_SmbSessionSetupAndxRecv(SMB_HEADER_ST* SMB_HEADER, unsigned long Len,
     e.info = cmd.Description;
     e.path_detail = ids;
     e.to_list = false;
-    QVX_Emit(e);
+    QVX_Emit(*data->ctx, e);
   }
   QVX_DBG();
   return 0;

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "audit/context.h"
 #include "audit/file_access.h"
 #include "audit/tree_lookup.h"
 #include "audit/tree_records.h"
@@ -96,22 +97,22 @@ int QVX_SmbTreeConnectAndx(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigne
   const int slot = QVX_TakeTreeSlot(TreeConnectMax, "QVX_SmbTreeConnectAndx", "41");
   if (slot < 0) return 10;
   const Smb_Command_St& cmd = QVX_Smb1CommandRow(data->SMBCmdListFlg, data->SMBCommand);
-  const LocalTime now = platform().Now();
+  const LocalTime now = data->ctx->platform->Now();
   QVX_PendingTree(slot, path, recvData, data);
   TreeConnectSt& t = TreeConnect[slot];
   t.Tid = SMB_HEADER->TID;
   t.Pid = SMB_HEADER->PIDLow;
   t.Uid = SMB_HEADER->UID;
   t.Mid = SMB_HEADER->MID;
-  QVX_TreeUserNameSet(&t, 0);
+  QVX_TreeUserNameSet(&t, 0, *data->ctx->tracker);
   // An excluded share keeps its pending slot so that the answer still binds it.
   if (QVX_ExclusionInfoChk(t.SharePath, 0) != 0) return 10;
 
   char wait[32], ids[96];
   std::snprintf(wait, sizeof wait, "WAIT%d", slot);
   QVX_TreeIdsText(t, ids, sizeof ids);
-  QVX_TreeLine(now, "login", wait, t, data->ClientMac, data->ServerMac, cmd.Name, cmd.Description,
-               ids, nullptr);
+  QVX_TreeLine(*data->ctx, now, "login", wait, t, data->ClientMac, data->ServerMac, cmd.Name,
+               cmd.Description, ids, nullptr);
   QVX_TreeRow(now, "login", wait, t, data, cmd.Name, cmd.Description, "");
   QVX_DBG();
   return 0;
@@ -121,7 +122,7 @@ int QVX_SmbTreeConnectAndxRecv(SMB_HEADER_ST* SMB_HEADER, unsigned long Len,
                                unsigned char* recvData, long SMB_Total_Packet_Size,
                                int TreeConnectMax, DATA* data) {
   QVX_DBG();
-  const LocalTime now = platform().Now();
+  const LocalTime now = data->ctx->platform->Now();
   char server[32], client[32], client_port[16];
   QVX_FrameSrcAddr(recvData, server, sizeof server);
   QVX_FrameDstAddr(recvData, client, sizeof client);
@@ -130,7 +131,7 @@ int QVX_SmbTreeConnectAndxRecv(SMB_HEADER_ST* SMB_HEADER, unsigned long Len,
   // The Status is not read: a refused connect binds like an accepted one.
   if (QVXTreeConnectInfoSet(server, client, client_port, SMB_HEADER->TID, SMB_HEADER->PIDLow,
                             SMB_HEADER->UID, SMB_HEADER->MID, &slot,
-                            OptionInfo.TreeConnectCnt) != 0)
+                            data->ctx->options.TreeConnectCnt) != 0)
     return 10;
   const Smb_Command_St& cmd = QVX_Smb1CommandRow(data->SMBCmdListFlg, data->SMBCommand);
   char ids[96];
@@ -143,7 +144,7 @@ int QVX_SmbTreeConnectAndxRecv(SMB_HEADER_ST* SMB_HEADER, unsigned long Len,
 int QVX_SmbTreeDisConnectReq(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigned char* recvData,
                              long SMB_Total_Packet_Size, int TreeConnectMax, DATA* data) {
   QVX_DBG();
-  const LocalTime now = platform().Now();
+  const LocalTime now = data->ctx->platform->Now();
   int slot = 0, how = 0;
   if (QVXTreeIDGetInfo(SMB_HEADER->TID, SMB_HEADER->PIDLow, SMB_HEADER->UID, SMB_HEADER->MID,
                        recvData, "", &slot, &how, data) == 10)
@@ -159,8 +160,8 @@ int QVX_SmbTreeDisConnectReq(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsig
   char tid_text[16], ids[96];
   std::snprintf(tid_text, sizeof tid_text, "%d", static_cast<int>(t.Tid));
   QVX_TreeIdsText(t, ids, sizeof ids);
-  QVX_TreeLine(now, "disconnect", tid_text, t, data->ClientMac, data->ServerMac, cmd.Name,
-               cmd.Description, ids, nullptr);
+  QVX_TreeLine(*data->ctx, now, "disconnect", tid_text, t, data->ClientMac, data->ServerMac,
+               cmd.Name, cmd.Description, ids, nullptr);
   QVX_TreeRow(now, "disconnect", tid_text, t, data, cmd.Name, cmd.Description, "0");
   QVX_DBG();
   return 0;

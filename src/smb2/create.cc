@@ -44,7 +44,7 @@ int QVX_Smb2FileStandardInfo(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len,
                              unsigned char* recvData, long SMB_Total_Packet_Size,
                              int TreeConnectMax, DATA* data) {
   QVX_DBG();
-  const LocalTime now = platform().Now();
+  const LocalTime now = data->ctx->platform->Now();
 
   // The body starts at index cursor - 1; the tests count the bytes really there, so a name that
   // ends on the frame's last byte is taken and nothing past the frame is read.

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "audit/answer.h"
+#include "audit/context.h"
 #include "audit/file_access.h"
 #include "audit/open_files.h"
 #include "audit/tree_lookup.h"
@@ -26,14 +27,14 @@ constexpr uint8_t kRename = 10, kDisposition = 13, kAllocation = 19, kEndOfFile 
 
 // The file id a request names at offset at of its body. A related request of a compound chain
 // names the handle of the open before it with all ones.
-bool RequestHandle(SMB2_HEADER_ST* h, unsigned long Len, const unsigned char* d, unsigned long at,
-                   OpenFileKey* key) {
+bool RequestHandle(const OpenFiles& files, SMB2_HEADER_ST* h, unsigned long Len,
+                   const unsigned char* d, unsigned long at, OpenFileKey* key) {
   if (!wire::Fits(Len, at, 16)) return false;
   const uint64_t id0 = wire::LoadLe64(d + at);
   const uint64_t id1 = wire::LoadLe64(d + at + 8);
   const uint64_t session = QVX_Smb2SessionId(h);
   *key = QVX_OpenFileKeyOf(d, 2, session, id0, id1);
-  if (id0 == ~uint64_t{0} && id1 == ~uint64_t{0}) return QVX_OpenFiles().Last(*key, key);
+  if (id0 == ~uint64_t{0} && id1 == ~uint64_t{0}) return files.Last(*key, key);
   return true;
 }
 
@@ -60,7 +61,7 @@ const Smb2_Command_St& CommandRow(int command, DATA* data) {
 // The first write on a handle, named by the command's row.
 void Wrote(OpenFile* f, int command, DATA* data) {
   const Smb2_Command_St& row = CommandRow(command, data);
-  QVX_HandleWritten(f, row.Name, row.Description);
+  QVX_HandleWritten(*data->ctx, f, row.Name, row.Description);
 }
 
 // The local path of a rename target (share-relative name), through the tree of the request.
@@ -103,12 +104,12 @@ int QVX_Smb2Close(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len, unsigned char*
   unsigned long at = 0;
   if (!Body(Len, SMB_Total_Packet_Size, 24, &at)) return 10;
   OpenFileKey key;
-  if (!RequestHandle(SMB2_HEADER, Len, recvData, at + 8, &key)) return 0;
+  if (!RequestHandle(data->ctx->open_files, SMB2_HEADER, Len, recvData, at + 8, &key)) return 0;
   // A close the server refused leaves the handle open; one never answered is taken as done.
   const AnswerFacts* a = QVX_RequestAnswer();
   if (a != nullptr && !a->Ok()) return 0;
   OpenFile f;
-  if (QVX_OpenFiles().Take(key, &f)) QVX_EndOpen(f, platform().Now());
+  if (data->ctx->open_files.Take(key, &f)) QVX_EndOpen(*data->ctx, f, data->ctx->platform->Now());
   return 0;
 }
 
@@ -119,8 +120,8 @@ int QVX_Smb2Write(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len, unsigned char*
   if (!Body(Len, SMB_Total_Packet_Size, 32, &at)) return 10;
   if (!Succeeded()) return 0;
   OpenFileKey key;
-  if (!RequestHandle(SMB2_HEADER, Len, recvData, at + 16, &key)) return 0;
-  if (OpenFile* f = QVX_OpenFiles().Find(key)) Wrote(f, 9, data);
+  if (!RequestHandle(data->ctx->open_files, SMB2_HEADER, Len, recvData, at + 16, &key)) return 0;
+  if (OpenFile* f = data->ctx->open_files.Find(key)) Wrote(f, 9, data);
   return 0;
 }
 
@@ -134,7 +135,8 @@ int QVX_Smb2SetInfo(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len, unsigned cha
   const uint8_t cls = recvData[at + 3];
   OpenFileKey key;
   OpenFile* f = nullptr;
-  if (RequestHandle(SMB2_HEADER, Len, recvData, at + 16, &key)) f = QVX_OpenFiles().Find(key);
+  OpenFiles& files = data->ctx->open_files;
+  if (RequestHandle(files, SMB2_HEADER, Len, recvData, at + 16, &key)) f = files.Find(key);
   // A rename whose open was not seen is still worth its target's line, as any other request
   // naming a path.
   if (f == nullptr)
@@ -169,13 +171,13 @@ int QVX_Smb2SetInfo(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len, unsigned cha
       QVX_ExclusionInfoChk(target.c_str(), 0) != 0)
     return 0;
   AccessFacts a = f->facts;
-  a.now = platform().Now();
+  a.now = data->ctx->platform->Now();
   a.path = f->facts.path + " >> " + target;
   a.size = 0;
   const Smb2_Command_St& row = CommandRow(17, data);
   a.cmd = row.Name;
   a.info = row.Description;
-  QVX_WriteAccess(a, "access", QVX_OperationText(kVerdictRenamed), true);
+  QVX_WriteAccess(*data->ctx, a, "access", QVX_OperationText(kVerdictRenamed), true);
   // Later lines of the handle name the file by its new name; its kept-back open line is said.
   f->facts.path = target;
   f->renamed = true;

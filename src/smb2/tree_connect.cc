@@ -5,6 +5,7 @@
 
 #include "accesslog/access_log.h"
 #include "app/listview.h"
+#include "audit/context.h"
 #include "audit/file_access.h"
 #include "audit/tree_lookup.h"
 #include "audit/tree_records.h"
@@ -104,12 +105,12 @@ int QVX_Smb2TreeConnectAndx(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len, unsi
   if (QVX_NameFiltered(sShareDriveBuffer, false)) return 10;
   const int slot = QVX_TakeTreeSlot(TreeConnectMax, "QVX_Smb2TreeConnectAndx", "04");
   if (slot < 0) return 10;
-  const LocalTime now = platform().Now();
+  const LocalTime now = data->ctx->platform->Now();
 
   QVX_PendingTree(slot, sShareDriveBuffer, recvData, data);
   TreeConnectSt& t = TreeConnect[slot];
   t.Tid = tree_id;
-  QVX_TreeUserNameSet(&t, 0);
+  QVX_TreeUserNameSet(&t, 0, *data->ctx->tracker);
   std::memcpy(t.MessageId, SMB2_HEADER->MessageId, sizeof t.MessageId);
   std::memcpy(t.SessionId, SMB2_HEADER->SessionId, sizeof t.SessionId);
   const Smb2_Command_St& cmd = QVX_Smb2CommandRow(data->SMBCmdListFlg, data->SMBCommand);
@@ -120,8 +121,8 @@ int QVX_Smb2TreeConnectAndx(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len, unsi
   char wait[32], ids[96];
   std::snprintf(wait, sizeof wait, "WAIT%d", slot);
   Smb2Ids(t, ids, sizeof ids);
-  QVX_TreeLine(now, "login", wait, t, data->ClientMac, data->ServerMac, cmd.Name, cmd.Description,
-               ids, nullptr);
+  QVX_TreeLine(*data->ctx, now, "login", wait, t, data->ClientMac, data->ServerMac, cmd.Name,
+               cmd.Description, ids, nullptr);
   QVX_TreeRow(now, "login", wait, t, data, cmd.Name, cmd.Description, "");
   QVX_DBG();
   return 0;
@@ -131,7 +132,7 @@ int QVX_Smb2TreeConnectAndxRecv(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len,
                                 unsigned char* recvData, long SMB_Total_Packet_Size,
                                 int TreeConnectMax, DATA* data) {
   QVX_DBG();
-  const LocalTime now = platform().Now();
+  const LocalTime now = data->ctx->platform->Now();
   char server[32], client[32], client_port[16];
   QVX_FrameSrcAddr(recvData, server, sizeof server);
   QVX_FrameDstAddr(recvData, client, sizeof client);
@@ -141,7 +142,7 @@ int QVX_Smb2TreeConnectAndxRecv(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len,
   // Paired with the request of the same connection and session; a refused connect binds like an
   // accepted one.
   if (QVXTreeConnectInfoSet2(server, client, client_port, tree_id, SMB2_HEADER->MessageId,
-                             SMB2_HEADER->SessionId, &slot, OptionInfo.TreeConnectCnt) != 0)
+                             SMB2_HEADER->SessionId, &slot, data->ctx->options.TreeConnectCnt) != 0)
     return 10;
   const Smb2_Command_St& cmd = QVX_Smb2CommandRow(data->SMBCmdListFlg, data->SMBCommand);
   char ids[96];
@@ -157,20 +158,20 @@ int QVX_Smb2TreeDisConnectReq(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len,
                               unsigned char* recvData, long SMB_Total_Packet_Size,
                               int TreeConnectMax, DATA* data) {
   QVX_DBG();
-  const LocalTime now = platform().Now();
+  const LocalTime now = data->ctx->platform->Now();
   const uint32_t tree_id = QVX_Smb2TreeId(SMB2_HEADER);
   int slot = 0, how = 0;
   if (QVXTreeIDGetInfo(tree_id, 0, 0, 0, recvData, "", &slot, &how, data) == 10) return 10;
   TreeConnectSt& t = TreeConnect[slot];
   t.Flg = kSlotDisconnected;
-  QVX_TreeUserNameSet(&t, 0);
+  QVX_TreeUserNameSet(&t, 0, *data->ctx->tracker);
   const Smb2_Command_St& cmd = QVX_Smb2CommandRow(data->SMBCmdListFlg, data->SMBCommand);
   if (QVX_ExclusionInfoChk(t.SharePath, 0) != 0) return 10;
   char tid_text[16], ids[96];
   std::snprintf(tid_text, sizeof tid_text, "%d", static_cast<int>(t.Tid));
   Smb2Ids(t, ids, sizeof ids);
-  QVX_TreeLine(now, "disconnect", tid_text, t, data->ClientMac, data->ServerMac, cmd.Name,
-               cmd.Description, ids, nullptr);
+  QVX_TreeLine(*data->ctx, now, "disconnect", tid_text, t, data->ClientMac, data->ServerMac,
+               cmd.Name, cmd.Description, ids, nullptr);
   QVX_TreeRow(now, "disconnect", tid_text, t, data, cmd.Name, cmd.Description, "0");
   QVX_DBG();
   return 0;

@@ -256,7 +256,7 @@ int QVX_UserNameSet(const char* src_addr, char* Login_Name, uint32_t UserID) {
   return found ? 0 : 1;
 }
 
-int QVX_TreeUserNameSet(TreeConnectSt* t, uint32_t UserID) {
+int QVX_TreeUserNameSet(TreeConnectSt* t, uint32_t UserID, const ConnectionTracker& tracker) {
   char name[512];
   std::string seen;
   if (SessionSlotUser(t->src_addr, UserID) == nullptr) {
@@ -264,11 +264,10 @@ int QVX_TreeUserNameSet(TreeConnectSt* t, uint32_t UserID) {
     const uint16_t port = static_cast<uint16_t>(std::strtoul(t->src_port, nullptr, 10));
     uint64_t session = 0;
     for (int i = 7; i >= 0; --i) session = session << 8 | t->SessionId[i];
-    seen = session != 0
-               ? CaptureConnections().SessionUser(t->dst_addr, t->src_addr, port, 2, session)
-               : CaptureConnections().SessionUser(t->dst_addr, t->src_addr, port, 1,
-                                                  UserID != 0 ? UserID : t->Uid);
-    if (seen.empty()) seen = CaptureConnections().User(t->dst_addr, t->src_addr, port);
+    seen = session != 0 ? tracker.SessionUser(t->dst_addr, t->src_addr, port, 2, session)
+                        : tracker.SessionUser(t->dst_addr, t->src_addr, port, 1,
+                                              UserID != 0 ? UserID : t->Uid);
+    if (seen.empty()) seen = tracker.User(t->dst_addr, t->src_addr, port);
   }
   int rc = 0;
   if (!seen.empty()) {

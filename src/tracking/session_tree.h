@@ -13,6 +13,8 @@
 
 namespace qvx {
 
+class ConnectionTracker;
+
 struct SessionSetupSt {
   uint16_t Flg;  // 0 free, 2 request seen, 1 bound
   uint32_t Tid;
@@ -107,9 +109,10 @@ int QVXTreeConnectInfoSet2(const char* src_addr, const char* client_addr, const 
 int QVX_UserNameSet(const char* src_addr, char* Login_Name, uint32_t UserID);
 // Sets the tree's Login_Name: the session set-up's name for the client and UserID (session
 // set-up option on), else the user of the NTLMSSP log-on the capture saw on the tree's own TCP
-// connection, else what QVX_UserNameSet finds. When none of them names anyone, a name the tree
-// already had stays (an empty one becomes "Not Find"). 0 when the tree has a user, 1 otherwise.
-int QVX_TreeUserNameSet(TreeConnectSt* t, uint32_t UserID);
+// connection (as tracker followed it), else what QVX_UserNameSet finds. When none of them names
+// anyone, a name the tree already had stays (an empty one becomes "Not Find"). 0 when the tree has
+// a user, 1 otherwise.
+int QVX_TreeUserNameSet(TreeConnectSt* t, uint32_t UserID, const ConnectionTracker& tracker);
 
 // Joins a share folder and a request path the way every lookup does: one separator between them.
 // Returns false when the result does not fit.

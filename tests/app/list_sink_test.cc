@@ -63,7 +63,7 @@ TEST_F(ListSinkTest, StandardOutputsAreTheLogThenTheList) {
   EXPECT_FALSE(QVX_Sinks().WantRecords());
   OptionInfo.LogFileWriteFlg = 1;
   EXPECT_TRUE(QVX_Sinks().WantRecords());
-  QVX_Emit(Row());
+  QVX_Sinks().Write(Row());
   EXPECT_EQ(view.rows.size(), 1u);
 }
 

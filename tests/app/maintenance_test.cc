@@ -22,6 +22,7 @@ using MaintenanceTest = test::SessionTreeTest;
 TEST_F(MaintenanceTest, CleanUpFreesDepartedClientsWithLogoutLinesAndPrunesTheirRows) {
   ASSERT_NO_FATAL_FAILURE(WithListView());
   OptionInfo.TreeConnectCnt = 8;
+  run_.TakeOptions();
   OptionInfo.AccessDataCnt = 100;
   fake.SetSessions({Session("10.0.0.5", "ALICE")});
   auto fill = [](int i, const char* client, uint16_t flg, const char* share) {

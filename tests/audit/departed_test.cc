@@ -22,6 +22,7 @@ TEST_F(DepartedTest, AFailedSessionListLogsNobodyOut) {
   ASSERT_NO_FATAL_FAILURE(WithListView());
   OptionInfo.TreeConnectCnt = 8;
   OptionInfo.SessionSetupFlg = 1;
+  run_.TakeOptions();
   auto tree = [](int i, const char* client, uint16_t flg) {
     TreeConnectSt& t = TreeConnect[i];
     t.Flg = flg;
@@ -78,6 +79,7 @@ TEST_F(DepartedTest, AFailedSessionListLogsNobodyOut) {
 TEST_F(DepartedTest, ATreeEndsWithItsConnectionAndNotWhileItIsOpen) {
   ASSERT_NO_FATAL_FAILURE(WithListView());
   OptionInfo.TreeConnectCnt = 8;
+  run_.TakeOptions();
   auto tree = [](int i, const char* port) {
     TreeConnectSt& t = TreeConnect[i];
     t.Flg = kSlotBound;
@@ -110,7 +112,7 @@ TEST_F(DepartedTest, ATreeEndsWithItsConnectionAndNotWhileItIsOpen) {
     return e;
   };
   auto syn = frame(40000, 0x02);
-  CaptureConnections().Observe(syn.data(), static_cast<uint32_t>(syn.size()), 1);
+  run_.tracker.Observe(syn.data(), static_cast<uint32_t>(syn.size()), 1);
   fake.SetSessions({Session("10.0.0.9", "other")});
   data.NextSessionChkTime = 0;
   QVX_SmbInfoTableDelete(&data);
@@ -118,11 +120,10 @@ TEST_F(DepartedTest, ATreeEndsWithItsConnectionAndNotWhileItIsOpen) {
   EXPECT_EQ(TreeConnect[1].Flg, kSlotFree);   // neither listed nor seen open
   ASSERT_EQ(LogLines().size(), 1u);
   // The connection ends (a server restart resets it): the tree ends at once, with its line.
-  QVX_ConnectionTreesEnded("10.0.0.1", "10.0.0.5", "40000");
+  QVX_ConnectionTreesEnded(*run_, "10.0.0.1", "10.0.0.5", "40000");
   EXPECT_EQ(TreeConnect[0].Flg, kSlotFree);
   ASSERT_EQ(LogLines().size(), 2u);
   EXPECT_NE(LogLines()[1].find(",logout,30,"), std::string::npos);
-  CaptureConnections().Reset();
 }
 
 }  // namespace

@@ -10,6 +10,8 @@
 #include "app/maintenance.h"
 #include "app/startup.h"
 #include "audit/answer.h"
+#include "audit/context.h"
+#include "audit/events.h"
 #include "base/dbglog.h"
 #include "base/option.h"
 #include "capture/capture_clock.h"
@@ -18,6 +20,7 @@
 #include "capture/smb_command_table.h"
 #include "filters/ip_filter.h"
 #include "support/fake_platform.h"
+#include "tracking/connection_tracker.h"
 
 namespace qvx {
 namespace {
@@ -893,6 +896,79 @@ TEST_F(HeldRequestLoopTest, DropsAreReadEachSecondAndReported) {
   // The program's start-up begins the count again.
   ASSERT_TRUE(QVX_StartUp(0, nullptr));
   EXPECT_EQ(QVX_CaptureDroppedTotal(), 0u);
+}
+
+// What the handlers of a run saw of its context.
+struct ContextSeen {
+  const CaptureContext* ctx;
+  size_t open_files;
+  int tree_connect_cnt;
+};
+std::vector<ContextSeen> g_seen;
+
+int SeeContext(SMB2_HEADER_ST*, unsigned long, unsigned char*, long, DATA* data) {
+  CaptureContext* ctx = data->ctx;
+  if (ctx == nullptr) {
+    g_seen.push_back({nullptr, 0, 0});
+    return 0;
+  }
+  g_seen.push_back({ctx, ctx->open_files.Size(), ctx->options.TreeConnectCnt});
+  // A handle the run leaves open, and an option changed while it runs.
+  OpenFile f;
+  f.key.id[0] = g_seen.size();
+  OpenFile evicted;
+  ctx->open_files.Add(f, &evicted);
+  OptionInfo.TreeConnectCnt = 5;
+  return 0;
+}
+
+TEST_F(CaptureLoopTest, EachRunHasAContextOfItsOwnWhileItRuns) {
+  g_seen.clear();
+  QVX_CaptureDispatch.Smb2OtherCmd = SeeContext;
+  for (int run = 0; run < 2; ++run) {
+    OptionInfo.TreeConnectCnt = 77;
+    Serve(MakeFrame(kClient, kServer, Smb2Payload(0x10, 8, 1)));
+    Serve(MakeFrame(kClient, kServer, Smb2Payload(0x10, 8, 2)));
+    Run();
+    EXPECT_EQ(data.ctx, nullptr) << "run " << run;
+  }
+  ASSERT_EQ(g_seen.size(), 4u);
+  for (const ContextSeen& s : g_seen) {
+    ASSERT_NE(s.ctx, nullptr);
+    // The options as they stood when the run started, whatever changed meanwhile.
+    EXPECT_EQ(s.tree_connect_cnt, 77);
+  }
+  // The run's handles: the first frame of each run finds none, the second the one the first left.
+  EXPECT_EQ(g_seen[0].open_files, 0u);
+  EXPECT_EQ(g_seen[1].open_files, 1u);
+  EXPECT_EQ(g_seen[2].open_files, 0u);
+  EXPECT_EQ(g_seen[3].open_files, 1u);
+  EXPECT_EQ(g_seen[0].ctx, g_seen[1].ctx);
+}
+
+// The ports a run's context holds: those the shell set up before capture started.
+struct PortsSeen {
+  bool called = false;
+  Platform* platform = nullptr;
+  ConnectionTracker* tracker = nullptr;
+  EventSinks* sinks = nullptr;
+};
+PortsSeen g_ports;
+
+int SeePorts(SMB2_HEADER_ST*, unsigned long, unsigned char*, long, DATA* data) {
+  g_ports = {true, data->ctx->platform, data->ctx->tracker, data->ctx->sinks};
+  return 0;
+}
+
+TEST_F(CaptureLoopTest, ARunTakesThePortsTheShellSetUp) {
+  g_ports = PortsSeen();
+  QVX_CaptureDispatch.Smb2OtherCmd = SeePorts;
+  Serve(MakeFrame(kClient, kServer, Smb2Payload(0x10, 8, 1)));
+  Run();
+  ASSERT_TRUE(g_ports.called);
+  EXPECT_EQ(g_ports.platform, &platform());
+  EXPECT_EQ(g_ports.tracker, &CaptureConnections());
+  EXPECT_EQ(g_ports.sinks, &QVX_Sinks());
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "base/dbglog.h"
 #include "base/option.h"
 #include "names/nbt.h"
+#include "support/capture_context.h"
 #include "support/fake_platform.h"
 #include "support/recording_view.h"
 #include "tracking/access_data.h"
@@ -165,6 +166,7 @@ TEST_F(HostsTest, LongNamesLeaveRowsOfConnectedClientsInTheList) {
     ASSERT_EQ(QVX_AppendRow(fake.Now(), cells, "QVX_Test"), 0);
   }
   qvx::data.NextSessionChkTime = 0;
+  test::TestCaptureContext run(qvx::data);
   QVX_SmbInfoTableDelete(&qvx::data);
   ASSERT_EQ(nListIndex, 2);
   EXPECT_STREQ(AccessData[0].ClientIP, client);

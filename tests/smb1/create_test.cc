@@ -40,6 +40,7 @@ class SmbNtCreateTest : public test::Smb1HandlerTest {
     Smb1HandlerTest::SetUp();
     data.SMBCommand = 0xA2;
     OptionInfo.SessionSetupFlg = 1;
+    run_.TakeOptions();
     BoundSession(0, 100, "QVXUSER");
     ConnectedTree(0, 2049, "\\\\10.0.0.1\\DATA");
   }
@@ -117,6 +118,7 @@ TEST_F(SmbNtCreateTest, NamesNotWorthALine) {
   EXPECT_EQ(Open(""), 10);
   EXPECT_EQ(nListIndex, 0);
   OptionInfo.AllPacketGet = 1;
+  run_.TakeOptions();
   EXPECT_EQ(Open("\\srvsvc"), 0);
   EXPECT_EQ(nListIndex, 1);
 }

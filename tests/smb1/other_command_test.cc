@@ -65,12 +65,14 @@ TEST_F(SmbOtherCmdTest, GoneObjectsFollowTheDeleteSetting) {
   EXPECT_EQ(Other("\\gone.txt"), 10);
   EXPECT_TRUE(LogLines().empty());
   OptionInfo.smb1_com_other_del_off = 0;
+  run_.TakeOptions();
   EXPECT_EQ(Other("\\gone.txt"), 0);
   EXPECT_EQ(std::string(AccessData[0].Operation), "Del ");
 }
 
 TEST_F(SmbOtherCmdTest, TheHeadersUidNamesTheUser) {
   OptionInfo.SessionSetupFlg = 1;
+  run_.TakeOptions();
   OptionInfo.SameAccNonLogFlg = 0;
   BoundSession(0, 100, "BOB");
   SetFile("a.txt", 1000, 500, 1);
@@ -82,6 +84,7 @@ TEST_F(SmbOtherCmdTest, TheHeadersUidNamesTheUser) {
 
 TEST_F(SmbOtherCmdTest, HandlesAndCountsAreNoNames) {
   OptionInfo.smb1_com_other_del_off = 0;
+  run_.TakeOptions();
   // QUERY_INFORMATION2 of FID 0x005C: the FID's bytes and the ByteCount after them once read as
   // a path beginning with a backslash.
   EXPECT_EQ(Other(Smb1(0x23, 2049, 100, {1, 0x5C, 0, 4, 0, 0x37, 0x45, 0, 0})), 10);
@@ -104,6 +107,7 @@ TEST_F(SmbOtherCmdTest, HandlesAndCountsAreNoNames) {
 
 TEST_F(SmbOtherCmdTest, ASearchForOneNameIsNoAccess) {
   OptionInfo.smb1_com_other_del_off = 0;
+  run_.TakeOptions();
   SetFile("s1\\deleteme.txt", 1000, 500, 10);
   SetFile("s1", 1000, 500, 0);
   // TRANS2 FIND_FIRST2: words with the subcommand in the setup word, then the parameters

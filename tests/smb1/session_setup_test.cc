@@ -56,6 +56,7 @@ class SmbSessionSetupTest : public test::Smb1HandlerTest {
   void SetUp() override {
     Smb1HandlerTest::SetUp();
     OptionInfo.SessionSetupFlg = 1;
+    run_.TakeOptions();
   }
   int Request(Frame f) {
     data.SMBCommand = 0x73;

@@ -126,6 +126,7 @@ TEST_F(Smb2CreateTest, EachModeJudgesFromItsOwnSource) {
 
 TEST_F(Smb2CreateTest, RepeatsAreDroppedWithHostNamesShownToo) {
   OptionInfo.HostName = 1;
+  run_.TakeOptions();
   OptionInfo.QVXHosts = 0;
   OptionInfo.NbtstatChgOn = 0;
   fake.SetHosts({{"pc5.example", test::kClient}, {"srv.example", test::kServer}});
@@ -206,6 +207,7 @@ TEST_F(Smb2CreateTest, NameBoundsAndFilters) {
   EXPECT_EQ(Create("LSARPC"), 10);
   EXPECT_EQ(nListIndex, 1);
   OptionInfo.AllPacketGet = 1;
+  run_.TakeOptions();
   EXPECT_EQ(Create("dir\\file.txt:Zone.Identifier"), 0);
   EXPECT_EQ(Create("\\winreg"), 0);
   EXPECT_EQ(nListIndex, 3);

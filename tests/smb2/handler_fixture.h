@@ -14,10 +14,10 @@
 #include "app/tables.h"
 #include "base/dbglog.h"
 #include "base/option.h"
-#include "tracking/connection_tracker.h"
 #include "capture/smb_header.h"
 #include "filters/exclusion.h"
 #include "serverinfo/server_info.h"
+#include "support/capture_context.h"
 #include "support/fake_platform.h"
 #include "tracking/access_data.h"
 #include "tracking/session_tree.h"
@@ -172,9 +172,9 @@ class HandlerTest : public ::testing::Test {
     sh.path = share_dir_;
     fake.SetShares({sh});
     NetShareInfoDataNo = QVX_NetShare_NT(NetWkShareInfo, OptionInfo.NetWkInfoCnt, nullptr);
+    run_.TakeOptions();
   }
   void TearDown() override {
-    CaptureConnections().Reset();
     hExistingFile.reset();
     QVX_FreeTables();
     ExclusionInfoDataNo = 0;
@@ -221,13 +221,13 @@ class HandlerTest : public ::testing::Test {
     fake.SetShares({sh, ipc});
     NetShareInfoDataNo = QVX_NetShare_NT(NetWkShareInfo, OptionInfo.NetWkInfoCnt, nullptr);
   }
-  // The frame crosses the wire: the capture's connection tracker sees it (with an Ethernet
-  // header in front), as it sees every frame before the handlers do.
+  // The frame crosses the wire: the run's connection tracker sees it (with an Ethernet header in
+  // front), as it sees every frame before the handlers do.
   void OnTheWire(const Frame& f) {
     std::vector<unsigned char> e(14, 0);
     e[12] = 0x08;
     e.insert(e.end(), f.bytes.begin(), f.bytes.begin() + static_cast<long>(f.Len));
-    CaptureConnections().Observe(e.data(), static_cast<uint32_t>(e.size()), 0);
+    run_.tracker.Observe(e.data(), static_cast<uint32_t>(e.size()), 0);
   }
   std::vector<std::string> LogLines() {
     hExistingFile->Flush();
@@ -236,6 +236,8 @@ class HandlerTest : public ::testing::Test {
   std::string Kernel() { return fake.Contents(szLogfileName); }
 
   FakePlatform fake;
+  // The capture run the handlers belong to, data's context.
+  TestCaptureContext run_{data};
   std::string log_;
   std::string share_dir_;
 };

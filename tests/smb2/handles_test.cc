@@ -31,13 +31,11 @@ class Smb2HandleTest : public test::HandlerTest {
  protected:
   void SetUp() override {
     HandlerTest::SetUp();
-    QVX_OpenFiles().Clear();
     ConnectedTree(0, 7);
     ids_.tree_id = 7;
   }
   void TearDown() override {
     QVX_SetRequestAnswer(nullptr);
-    QVX_OpenFiles().Clear();
     HandlerTest::TearDown();
   }
   // A CREATE of name answered with status (and, when it succeeded, the create action, end of
@@ -257,11 +255,11 @@ TEST_F(Smb2HandleTest, ARelatedRequestNamesThePreviousOpen) {
   // loop notes every open the server granted; here that is done by hand.
   Open("chain.txt", kDeleteOpen, 0x1000, kCreateOpened, 7);
   Frame any = Smb2(5, ids_, {});
-  QVX_OpenFiles().NoteOpen(QVX_OpenFileKeyOf(any.data(), 2, ids_.session_id, 7, 107));
+  run_->open_files.NoteOpen(QVX_OpenFileKeyOf(any.data(), 2, ids_.session_id, 7, 107));
   Close(~uint64_t{0});
   EXPECT_EQ(Said(), std::vector<std::string>{"access Del  " + Local("chain.txt")});
   // Without a noted open the related close closes nothing.
-  QVX_OpenFiles().Clear();
+  run_->open_files.Clear();
   Open("other.txt", kDeleteOpen, 0x1000, kCreateOpened, 8);
   Close(~uint64_t{0});
   EXPECT_EQ(Said().size(), 1u);

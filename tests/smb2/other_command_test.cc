@@ -109,6 +109,7 @@ TEST_F(Smb2OtherCmdTest, BodiesWithoutAPathOrWithAPipeAreDropped) {
   EXPECT_EQ(nListIndex, 0);
   EXPECT_TRUE(LogLines().empty());
   OptionInfo.AllPacketGet = 1;
+  run_.TakeOptions();
   EXPECT_EQ(Other(Utf16("\\srvsvc")), 0);
   EXPECT_EQ(nListIndex, 1);
 }

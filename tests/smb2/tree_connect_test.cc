@@ -163,8 +163,10 @@ TEST_F(Smb2TreeConnectTest, NameFiltersAndAFullTable) {
   EXPECT_EQ(Request(Smb2(3, {}, TreeConnectBody("\\\\srv\\PIPE"))), 10);
   EXPECT_EQ(nListIndex, 0);
   OptionInfo.AllPacketGet = 1;
+  run_.TakeOptions();
   EXPECT_EQ(Request(Smb2(3, {}, TreeConnectBody("\\\\srv\\a*b"))), 0);
   OptionInfo.AllPacketGet = 0;
+  run_.TakeOptions();
 
   for (int i = 0; i < OptionInfo.TreeConnectCnt; ++i) TreeConnect[i].Flg = kSlotBound;
   Smb2Ids ids;
@@ -264,7 +266,7 @@ TEST_F(Smb2TreeConnectTest, TheLogOnSeenOnItsConnectionNamesTheTreesUser) {
   EXPECT_STREQ(AccessData[0].LoginName, "bob");
   // The connection is no longer known (its end was seen) and the server lists nobody: the tree
   // keeps the name it had.
-  CaptureConnections().Reset();
+  run_.tracker.Reset();
   ASSERT_EQ(Disconnect(Smb2(4, ids, {})), 0);
   auto lines = LogLines();
   ASSERT_EQ(lines.size(), 3u);

@@ -10,7 +10,6 @@
 
 #include "accesslog/access_log.h"
 #include "accesslog/rotation.h"
-#include "app/list_sink.h"
 #include "app/tables.h"
 #include "base/dbglog.h"
 #include "base/option.h"
@@ -244,7 +243,6 @@ void ResetProgramState() {
   nCmdLineOptSc = 0;
   ChangeDayValue = 0;
   QVX_LogRotationReset();
-  QVX_InstallStandardSinks();
   QVX_CaptureHandledTimeReset();
 }
 

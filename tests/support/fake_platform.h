@@ -158,7 +158,9 @@ class FakePlatform : public PlatformWrapper {
   std::vector<std::pair<bool, std::string>> system_log_;
 };
 
-// Puts the program's globals back to their load-time state (options, log paths and handles).
+// Puts the program's globals back to their load-time state (options, log paths and handles,
+// tables, name caches). A capture run's state is not among them: each run, and each test of the
+// handlers, has a context of its own (support/capture_context.h).
 void ResetProgramState();
 
 }  // namespace qvx::test

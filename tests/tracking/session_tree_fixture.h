@@ -16,6 +16,7 @@
 #include "base/option.h"
 #include "filters/exclusion.h"
 #include "serverinfo/server_info.h"
+#include "support/capture_context.h"
 #include "support/fake_platform.h"
 #include "support/recording_view.h"
 #include "tracking/session_tree.h"
@@ -65,6 +66,7 @@ class SessionTreeTest : public ::testing::Test {
     std::snprintf(data.ClientMac, sizeof data.ClientMac, "00:00:00:00:00:05");
     std::snprintf(data.ServerMac, sizeof data.ServerMac, "00:00:00:00:00:01");
     data.NextSessionChkTime = 0;
+    run_.TakeOptions();
   }
   void TearDown() override {
     if (QVX_View()) QVX_OnClose();
@@ -106,6 +108,8 @@ class SessionTreeTest : public ::testing::Test {
   static std::string Sep() { return std::string(1, kPathSep); }
 
   test::FakePlatform fake;
+  // The capture run the handlers and the clean-up belong to, data's context.
+  test::TestCaptureContext run_{data};
   test::RecordingView view;
   std::string log_;
 };

@@ -114,6 +114,7 @@ TEST_F(SessionTreeTest, UserNamePrefersTheCapturedLogOnForSmb1) {
   EXPECT_EQ(QVX_UserNameSet("10.0.0.5", name, 0), 0);  // SMB2: the server's list
   EXPECT_STREQ(name, "FROMSERVER");
   OptionInfo.SessionSetupFlg = 0;
+  run_.TakeOptions();
   EXPECT_EQ(QVX_UserNameSet("10.0.0.5", name, 100), 0);
   EXPECT_STREQ(name, "FROMSERVER");
   EXPECT_EQ(QVX_UserNameSet("10.0.0.9", name, 0), 1);
@@ -151,21 +152,22 @@ TEST_F(SessionTreeTest, ATreeKeepsTheUserItHadWhenTheListNoLongerNamesIt) {
   std::snprintf(t.dst_addr, 32, "10.0.0.1");
   std::snprintf(t.src_port, 16, "50000");
   fake.SetSessions({});
-  EXPECT_EQ(QVX_TreeUserNameSet(&t, 0), 1);
+  EXPECT_EQ(QVX_TreeUserNameSet(&t, 0, run_.tracker), 1);
   EXPECT_STREQ(t.Login_Name, "Not Find");
   fake.SetSessions({Session("10.0.0.5", "erin")});
-  EXPECT_EQ(QVX_TreeUserNameSet(&t, 0), 0);
+  EXPECT_EQ(QVX_TreeUserNameSet(&t, 0, run_.tracker), 0);
   EXPECT_STREQ(t.Login_Name, "erin");
   fake.SetSessions({});  // the session has left the list by the time a late frame is handled
-  EXPECT_EQ(QVX_TreeUserNameSet(&t, 0), 0);
+  EXPECT_EQ(QVX_TreeUserNameSet(&t, 0, run_.tracker), 0);
   EXPECT_STREQ(t.Login_Name, "erin");
   // The SMB1 session set-up's name for the client and UID comes first, as for any look-up.
   OptionInfo.SessionSetupFlg = 1;
+  run_.TakeOptions();
   SessionSetup[0].Flg = kSlotBound;
   SessionSetup[0].Uid = 100;
   std::snprintf(SessionSetup[0].src_addr, 32, "10.0.0.5");
   std::snprintf(SessionSetup[0].Login_Name, 512, "ERIN2");
-  EXPECT_EQ(QVX_TreeUserNameSet(&t, 100), 0);
+  EXPECT_EQ(QVX_TreeUserNameSet(&t, 100, run_.tracker), 0);
   EXPECT_STREQ(t.Login_Name, "ERIN2");
 }
 
@@ -173,10 +175,10 @@ TEST_F(SessionTreeTest, TwoSessionsOnOneConnectionEachNameTheirOwnUser) {
   // One TCP connection carries the log-ons of two users (a terminal server's redirector): each
   // tree is its own session's.
   fake.SetSessions({Session("10.0.0.5", "listed")});
-  CaptureConnections().TakeLogon("10.0.0.1", "10.0.0.5", 50000, 2, 0x41, "ann");
-  CaptureConnections().TakeLogon("10.0.0.1", "10.0.0.5", 50000, 2, 0x42, "bob");
+  run_.tracker.TakeLogon("10.0.0.1", "10.0.0.5", 50000, 2, 0x41, "ann");
+  run_.tracker.TakeLogon("10.0.0.1", "10.0.0.5", 50000, 2, 0x42, "bob");
   // SMB1: by the connection and UID.
-  CaptureConnections().TakeLogon("10.0.0.1", "10.0.0.5", 50001, 1, 100, "CAROL");
+  run_.tracker.TakeLogon("10.0.0.1", "10.0.0.5", 50001, 1, 100, "CAROL");
   TreeConnectSt trees[4] = {};
   const uint64_t sessions[4] = {0x41, 0x42, 0, 0x43};
   const char* ports[4] = {"50000", "50000", "50001", "50002"};
@@ -188,7 +190,7 @@ TEST_F(SessionTreeTest, TwoSessionsOnOneConnectionEachNameTheirOwnUser) {
       trees[i].SessionId[b] = static_cast<unsigned char>(sessions[i] >> (8 * b));
   }
   trees[2].Uid = 100;
-  for (TreeConnectSt& t : trees) QVX_TreeUserNameSet(&t, 0);
+  for (TreeConnectSt& t : trees) QVX_TreeUserNameSet(&t, 0, run_.tracker);
   EXPECT_STREQ(trees[0].Login_Name, "ann");
   EXPECT_STREQ(trees[1].Login_Name, "bob");
   EXPECT_STREQ(trees[2].Login_Name, "CAROL");
@@ -198,9 +200,8 @@ TEST_F(SessionTreeTest, TwoSessionsOnOneConnectionEachNameTheirOwnUser) {
   TreeConnectSt other = trees[0];
   other.Login_Name[0] = '\0';
   std::snprintf(other.src_port, 16, "50009");
-  QVX_TreeUserNameSet(&other, 0);
+  QVX_TreeUserNameSet(&other, 0, run_.tracker);
   EXPECT_STREQ(other.Login_Name, "ann");
-  CaptureConnections().Reset();
 }
 
 TEST(JoinSharePath, OneSeparatorBetweenFolderAndRequest) {
