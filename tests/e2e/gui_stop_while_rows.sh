@@ -110,6 +110,17 @@ top() { wine_gui_tool top "${main[@]}" 10000 | tr -d '\r'; }
 t0=$(top)
 arriving || wine_gui_fail "no rows arriving"
 [ "$(top)" -gt "$t0" ] || wine_gui_fail "the list stayed at row $t0 while rows arrived"
+# ... until a row is selected: then it stays where it is, and follows again once none is.
+# (The row is selected through the list's own message: under Wine, real clicks on the list do not
+# reach it while a replay streams at full speed.)
+wine_gui_tool select "${main[@]}" 10000 "$(top)" || wine_gui_fail "no row could be selected"
+t1=$(top)
+arriving || wine_gui_fail "no rows arriving with a row selected"
+[ "$(top)" = "$t1" ] || wine_gui_fail "the list scrolled from row $t1 to $(top) with a row selected"
+wine_gui_tool select "${main[@]}" 10000 -1 || wine_gui_fail "the selection could not be cleared"
+arriving || wine_gui_fail "no rows arriving after the selection was cleared"
+arriving || true
+[ "$(top)" -gt "$t1" ] || wine_gui_fail "the list stayed at row $t1 once no row was selected"
 status=$(wine_gui_tool text "${main[@]}" 10001 | tr -d '\r')
 [[ "$status" =~ ^Login：[0-9]+$ ]] || wine_gui_fail "status bar reads '$status'"
 

@@ -11,6 +11,8 @@
 //   wintool cell    CLASS TITLE CHILD_ID ROW COL     prints one cell of a list view
 //   wintool part    CLASS TITLE CHILD_ID N           prints part N of a status bar
 //   wintool selected CLASS TITLE CHILD_ID            prints the list view's selected rows
+//   wintool select  CLASS TITLE CHILD_ID ROW         selects that row alone (-1: none)
+//   wintool top     CLASS TITLE CHILD_ID             prints the first row in view
 //   wintool settext CLASS TITLE CHILD_ID TEXT        sets the child control's text (WM_SETTEXT)
 //   wintool header  CLASS TITLE CHILD_ID COL         prints the screen point "X Y" of a column's
 //                                                    header in a list view
@@ -57,6 +59,23 @@ HWND Find(const char* cls, const char* title) {
 
 long long Num(const char* s) { return std::strtoll(s, nullptr, 0); }
 
+// Sends a message whose lParam points to an LVITEM, through memory of the window's process.
+bool RemoteItem(HWND w, UINT msg, WPARAM wp, const LVITEMA& item) {
+  DWORD pid = 0;
+  GetWindowThreadProcessId(w, &pid);
+  HANDLE proc = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+  if (!proc) return false;
+  void* remote =
+      VirtualAllocEx(proc, nullptr, sizeof item, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+  WriteProcessMemory(proc, remote, &item, sizeof item, nullptr);
+  DWORD_PTR ok = 0;
+  const bool answered = SendMessageTimeoutA(w, msg, wp, reinterpret_cast<LPARAM>(remote),
+                                            SMTO_NORMAL, 2000, &ok) != 0;
+  VirtualFreeEx(proc, remote, 0, MEM_RELEASE);
+  CloseHandle(proc);
+  return answered && ok != 0;
+}
+
 // Sends a message whose lParam points to a RECT, through memory of the window's process; the
 // rect comes back in screen coordinates of `map_from`.
 bool RemoteRect(HWND w, UINT msg, WPARAM wp, const RECT& in, HWND map_from, RECT* out) {
@@ -79,7 +98,8 @@ bool RemoteRect(HWND w, UINT msg, WPARAM wp, const RECT& in, HWND map_from, RECT
 int Usage() {
   std::fprintf(
       stderr,
-      "usage: wintool post|send|visible|text|count|top|cell|part|selected|settext|header|row|width|"
+      "usage: wintool "
+      "post|send|visible|text|count|top|select|cell|part|selected|settext|header|row|width|"
       "clipboard "
       "...\n");
   return 64;
@@ -199,6 +219,15 @@ int main(int argc, char** argv) {
       return 3;
     std::printf("%lld\n", static_cast<long long>(w));
     return 0;
+  }
+  if (cmd == "select" && argc >= a + 2) {
+    LVITEMA item{};
+    item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    if (!RemoteItem(child, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), item)) return 1;
+    const long long row = Num(argv[a + 1]);
+    if (row < 0) return 0;
+    item.state = LVIS_SELECTED | LVIS_FOCUSED;
+    return RemoteItem(child, LVM_SETITEMSTATE, static_cast<WPARAM>(row), item) ? 0 : 1;
   }
   if (cmd == "top") {  // the first row in view
     DWORD_PTR n = 0;
