@@ -13,12 +13,12 @@
 #include "base/option.h"
 #include "capture/capture_control.h"
 #include "capture/capture_hooks.h"
-#include "capture/smb_command_table.h"
 #include "filters/exclusion.h"
 #include "filters/ip_filter.h"
 #include "names/hosts.h"
 #include "names/nbt.h"
 #include "platform/platform.h"
+#include "wire/smb_command_table.h"
 
 namespace qvx {
 

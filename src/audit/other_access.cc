@@ -7,10 +7,10 @@
 #include "audit/verdict.h"
 #include "base/dbglog.h"
 #include "base/option.h"
-#include "capture/smb_command_table.h"
 #include "filters/exclusion.h"
 #include "serverinfo/server_info.h"
 #include "tracking/session_tree.h"
+#include "wire/smb_command_table.h"
 
 namespace qvx {
 

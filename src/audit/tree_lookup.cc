@@ -9,7 +9,6 @@
 #include "base/dbglog.h"
 #include "base/option.h"
 #include "base/text.h"
-#include "capture/smb_command_table.h"
 #include "filters/exclusion.h"
 #include "names/hosts.h"
 #include "platform/path_match.h"
@@ -17,6 +16,7 @@
 #include "serverinfo/server_info.h"
 #include "tracking/access_data.h"
 #include "tracking/request_path.h"
+#include "wire/smb_command_table.h"
 
 namespace qvx {
 

@@ -20,7 +20,6 @@
 #include "capture/capture_connector.h"
 #include "capture/capture_hooks.h"
 #include "capture/held_requests.h"
-#include "capture/smb_command_table.h"
 #include "capture/unreadable.h"
 #include "filters/ip_filter.h"
 #include "platform/platform.h"
@@ -42,6 +41,7 @@
 #include "wire/frame.h"
 #include "wire/le.h"
 #include "wire/smb2_chain.h"
+#include "wire/smb_command_table.h"
 #include "wire/stream.h"
 
 namespace qvx {

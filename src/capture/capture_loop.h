@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "capture/smb_header.h"
+#include "wire/smb_header.h"
 
 namespace qvx {
 

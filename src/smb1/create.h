@@ -1,7 +1,7 @@
 // SMB1 NT Create AndX: file and folder access.
 #pragma once
 
-#include "capture/smb_header.h"
+#include "wire/smb_header.h"
 
 namespace qvx {
 

@@ -4,8 +4,8 @@
 #include "audit/context.h"
 #include "audit/file_access.h"
 #include "audit/open_files.h"
-#include "capture/smb_command_table.h"
 #include "wire/le.h"
+#include "wire/smb_command_table.h"
 
 namespace qvx {
 

@@ -1,7 +1,7 @@
 // SMB1 requests that no specific handler took.
 #pragma once
 
-#include "capture/smb_header.h"
+#include "wire/smb_header.h"
 
 namespace qvx {
 

@@ -1,7 +1,7 @@
 // SMB1 requests that name the objects they act on: rename, delete, make and remove a folder.
 #pragma once
 
-#include "capture/smb_header.h"
+#include "wire/smb_header.h"
 
 namespace qvx {
 

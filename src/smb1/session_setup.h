@@ -1,7 +1,7 @@
 // SMB1 session set-up: the user name of a log-on and its binding to the UID.
 #pragma once
 
-#include "capture/smb_header.h"
+#include "wire/smb_header.h"
 
 namespace qvx {
 

@@ -10,9 +10,9 @@
 #include "base/dbglog.h"
 #include "base/option.h"
 #include "base/text.h"
-#include "capture/smb_command_table.h"
 #include "filters/exclusion.h"
 #include "tracking/session_tree.h"
+#include "wire/smb_command_table.h"
 
 namespace qvx {
 

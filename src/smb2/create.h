@@ -1,7 +1,7 @@
 // SMB2 CREATE: file and folder access.
 #pragma once
 
-#include "capture/smb_header.h"
+#include "wire/smb_header.h"
 
 namespace qvx {
 

@@ -10,11 +10,11 @@
 #include "audit/tree_lookup.h"
 #include "base/dbglog.h"
 #include "base/option.h"
-#include "capture/smb_command_table.h"
 #include "filters/exclusion.h"
 #include "smb2/other_command.h"
 #include "tracking/session_tree.h"
 #include "wire/le.h"
+#include "wire/smb_command_table.h"
 
 namespace qvx {
 

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "base/data.h"
-#include "capture/smb_header.h"
+#include "wire/smb_header.h"
 
 namespace qvx {
 

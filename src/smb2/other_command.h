@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "audit/other_access.h"
-#include "capture/smb_header.h"
+#include "wire/smb_header.h"
 
 namespace qvx {
 

@@ -1,7 +1,7 @@
 // SMB2 tree connect and disconnect.
 #pragma once
 
-#include "capture/smb_header.h"
+#include "wire/smb_header.h"
 
 namespace qvx {
 

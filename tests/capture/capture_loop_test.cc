@@ -17,10 +17,10 @@
 #include "capture/capture_clock.h"
 #include "capture/fake_connector.h"
 #include "capture/held_requests.h"
-#include "capture/smb_command_table.h"
 #include "filters/ip_filter.h"
 #include "support/fake_platform.h"
 #include "tracking/connection_tracker.h"
+#include "wire/smb_command_table.h"
 
 namespace qvx {
 namespace {

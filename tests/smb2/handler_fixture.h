@@ -14,13 +14,13 @@
 #include "app/tables.h"
 #include "base/dbglog.h"
 #include "base/option.h"
-#include "capture/smb_header.h"
 #include "filters/exclusion.h"
 #include "serverinfo/server_info.h"
 #include "support/capture_context.h"
 #include "support/fake_platform.h"
 #include "tracking/access_data.h"
 #include "tracking/session_tree.h"
+#include "wire/smb_header.h"
 
 namespace qvx::test {
 

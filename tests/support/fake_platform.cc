@@ -14,9 +14,9 @@
 #include "base/dbglog.h"
 #include "base/option.h"
 #include "capture/capture_loop.h"
-#include "capture/smb_command_table.h"
 #include "names/hosts.h"
 #include "names/nbt.h"
+#include "wire/smb_command_table.h"
 
 namespace qvx::test {
 

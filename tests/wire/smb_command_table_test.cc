@@ -1,4 +1,4 @@
-#include "capture/smb_command_table.h"
+#include "wire/smb_command_table.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-// Wire records the capture loop copies out of a frame, and the handler contract.
+// Wire records the capture loop copies out of a message, and the handler contract.
 #pragma once
 
 #include <cstdint>
