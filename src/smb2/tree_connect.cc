@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "accesslog/access_log.h"
-#include "app/listview.h"
 #include "audit/context.h"
 #include "audit/file_access.h"
 #include "audit/tree_lookup.h"
