@@ -53,11 +53,12 @@ arriving() {
 # Every copy repeats the same accesses: each is a row (no repeat suppression), and none is pruned
 # (the recording's client leaves at the end of each copy; the server's sessions would be looked at
 # every RefleshTime of capture time: 9999 s, its largest value, is about once in the whole replay),
-# so that rows keep coming for as long as the replay runs.
-# The access log is written (LogFileSelect=0: not flushed line by line), so that the status bar
-# has lines to count.
+# so that rows keep coming for as long as the replay runs. The list holds every row (AccessDataCnt
+# counts only with MemperformanceSelect=2; at the default 100,000 the oldest tenth would be let go
+# and the rows move under the test's looks). The access log is written (LogFileSelect=0: not
+# flushed line by line), so that the status bar has lines to count.
 printf '[Option]\r\nRefleshTime=9999\r\nSameAccNonLogFlg=0\r\nAccessDataCnt=400000\r\n%s' \
-  $'LogFileWriteFlg=1\r\nLogFileSelect=0\r\n' \
+  $'MemperformanceSelect=2\r\nLogFileWriteFlg=1\r\nLogFileSelect=0\r\n' \
   >"$QVX_WORK/Quorvix.ini"
 wine_gui_start "$exe" --replay "$cap" SC
 win=$(wine_gui_window "^Quorvix Redoduza" 60) || wine_gui_fail "no window titled Quorvix Redoduza"
