@@ -145,18 +145,9 @@ inline std::vector<unsigned char> CreateBody(uint32_t desired, uint32_t options,
 class HandlerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    OptionSetDefaults(&OptionInfo);
-    QVX_ApplyMemoryTier(&OptionInfo);
-    OptionInfo.TreeConnectCnt = 8;
-    OptionInfo.AccessDataCnt = 200;
-    OptionInfo.LogFileWriteFlg = 1;
+    log_ = StartTablesWithAccessLog(fake);
+    ASSERT_FALSE(log_.empty());
     nAccessKindFlg = 3;
-    std::snprintf(szLogfileName, kLogPathSize, "%s", fake.Path("k.log").c_str());
-    DiagLogLine(DiagLog::kKernel, 0, "start\r\n");
-    ASSERT_TRUE(QVX_AllocTables());
-    log_ = fake.Path("access.log");
-    hExistingFile = platform().OpenWritable(log_, OpenMode::kCreateAlways);
-    std::snprintf(LogPath, sizeof LogPath, "%s", log_.c_str());
     data.SMBVersion = 2;
     data.SMBCmdListFlg = 0;
     std::snprintf(data.ClientMac, sizeof data.ClientMac, "cc:cc:cc:cc:cc:05");

@@ -223,6 +223,21 @@ struct PristineTables {
 const PristineTables g_pristine;
 }  // namespace
 
+std::string StartTablesWithAccessLog(FakePlatform& fake) {
+  OptionSetDefaults(&OptionInfo);
+  QVX_ApplyMemoryTier(&OptionInfo);
+  OptionInfo.TreeConnectCnt = 8;
+  OptionInfo.AccessDataCnt = 200;
+  OptionInfo.LogFileWriteFlg = 1;
+  std::snprintf(szLogfileName, kLogPathSize, "%s", fake.Path("k.log").c_str());
+  DiagLogLine(DiagLog::kKernel, 0, "start\r\n");
+  if (!QVX_AllocTables()) return "";
+  const std::string log = fake.Path("access.log");
+  hExistingFile = platform().OpenWritable(log, OpenMode::kCreateAlways);
+  std::snprintf(LogPath, sizeof LogPath, "%s", log.c_str());
+  return log;
+}
+
 void ResetProgramState() {
   std::memcpy(Smb_Command, g_pristine.smb1, sizeof g_pristine.smb1);
   std::memcpy(Smb2_Command, g_pristine.smb2, sizeof g_pristine.smb2);

@@ -163,4 +163,9 @@ class FakePlatform : public PlatformWrapper {
 // handlers, has a context of its own (support/capture_context.h).
 void ResetProgramState();
 
+// What the handler fixtures start from: default options (memory tier 0) with 8 trees, 200 rows and
+// the access log on, the kernel log started in fake's folder, the tables made and the access log
+// opened as fake.Path("access.log"). Returns that path, or "" when the tables could not be made.
+std::string StartTablesWithAccessLog(FakePlatform& fake);
+
 }  // namespace qvx::test

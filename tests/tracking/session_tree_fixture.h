@@ -48,18 +48,9 @@ inline ServerSession Session(const char* client, const char* user) {
 class SessionTreeTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    OptionSetDefaults(&OptionInfo);
-    QVX_ApplyMemoryTier(&OptionInfo);
-    OptionInfo.TreeConnectCnt = 8;
-    OptionInfo.AccessDataCnt = 200;
-    OptionInfo.LogFileWriteFlg = 1;
+    log_ = test::StartTablesWithAccessLog(fake);
+    ASSERT_FALSE(log_.empty());
     OptionInfo.ServiceTaskWait = 0;
-    std::snprintf(szLogfileName, kLogPathSize, "%s", fake.Path("k.log").c_str());
-    DiagLogLine(DiagLog::kKernel, 0, "start\r\n");
-    ASSERT_TRUE(QVX_AllocTables());
-    log_ = fake.Path("access.log");
-    hExistingFile = platform().OpenWritable(log_, OpenMode::kCreateAlways);
-    std::snprintf(LogPath, sizeof LogPath, "%s", log_.c_str());
     data.SMBVersion = 2;
     data.SMBCommand = 5;
     data.SMBCmdListFlg = 0;
