@@ -10,6 +10,8 @@
 #include "base/data.h"
 #include "base/dbglog.h"
 #include "base/text.h"
+#include "platform/os_rules.h"
+#include "platform/stdio_file.h"
 
 namespace qvx {
 
@@ -19,28 +21,17 @@ char LogPathBase[kAccessLogPathSize];
 char LogPath[kAccessLogPathSize];
 std::unique_ptr<WritableFile> hExistingFile;
 char szAccessLogfileName[kAccessLogPathSize];
-std::FILE* pAccessLogfile = nullptr;
+std::unique_ptr<StdioFile> pAccessLogfile;
 
 namespace {
 
 // Closes the C-library stream when the program exits.
 struct QUORVIXACCESSLOGFILECLOSER {
-  ~QUORVIXACCESSLOGFILECLOSER() {
-    if (pAccessLogfile) {
-      std::fclose(pAccessLogfile);
-      pAccessLogfile = nullptr;
-    }
-  }
+  ~QUORVIXACCESSLOGFILECLOSER() { pAccessLogfile.reset(); }
 };
 QUORVIXACCESSLOGFILECLOSER QuorvixAccesslogfilecloser;
 
-bool IsSep(char c) {
-#ifdef _WIN32
-  return c == '\\' || c == '/';
-#else
-  return c == '/';
-#endif
-}
+bool IsSep(char c) { return c == '/' || (os::kBackslashSeparates && c == '\\'); }
 
 // Lines that could not be written, and whether the user was told.
 std::atomic<uint64_t> g_lines_lost{0};
@@ -152,15 +143,11 @@ void PathRemoveFileSpecText(const char* path, char* folder, size_t size) {
   }
   std::string out;
   if (pos == std::string::npos) {
-#ifdef _WIN32
-    if (p.size() >= 2 && p[1] == ':') out = p.substr(0, 2);
-#endif
+    if (os::kDriveLetters && p.size() >= 2 && p[1] == ':') out = p.substr(0, 2);
   } else if (pos == 0) {
     out = p.substr(0, 1);  // the root keeps its separator
-#ifdef _WIN32
-  } else if (pos == 2 && p[1] == ':') {
+  } else if (os::kDriveLetters && pos == 2 && p[1] == ':') {
     out = p.substr(0, 3);  // "C:\"
-#endif
   } else {
     out = p.substr(0, pos);
   }
@@ -272,10 +259,7 @@ int LogFileMake(char* LogPathBuf, OptionInfoSt* o, void* data) {
 }
 
 void QuorvixAccessLogChangeLogfile(const char* path) {
-  if (pAccessLogfile) {
-    std::fclose(pAccessLogfile);
-    pAccessLogfile = nullptr;
-  }
+  pAccessLogfile.reset();
   g_stream_id_known = false;
   CopyText(szAccessLogfileName, path);
 }
@@ -283,16 +267,23 @@ void QuorvixAccessLogChangeLogfile(const char* path) {
 void QuorvixAccessLogPrintLog(const char* fmt, ...) {
   if (!pAccessLogfile) {
     // Binary: the lines carry their own CR LF, which text mode would double on Windows.
-    pAccessLogfile = std::fopen(szAccessLogfileName, "ab");
+    pAccessLogfile = StdioFile::Open(szAccessLogfileName, "ab");
     if (!pAccessLogfile) return;
     // Which file the stream writes, for the check that it still has its name.
     g_stream_id_known = platform().PathIdentity(szAccessLogfileName, &g_stream_id).ok();
   }
   va_list ap;
   va_start(ap, fmt);
-  std::vfprintf(pAccessLogfile, fmt, ap);
+  va_list again;
+  va_copy(again, ap);
+  const int n = std::vsnprintf(nullptr, 0, fmt, ap);
   va_end(ap);
-  std::fflush(pAccessLogfile);
+  if (n > 0) {
+    std::string text(static_cast<size_t>(n), '\0');
+    std::vsnprintf(text.data(), text.size() + 1, fmt, again);
+    pAccessLogfile->WriteAndFlush(text.data(), text.size());
+  }
+  va_end(again);
 }
 
 namespace {
@@ -405,7 +396,7 @@ int QVX_AccessLogWrite(const char* line, size_t size) {
     const bool sized = StreamFileSize(&before);
     QuorvixAccessLogPrintLog("%.*s", static_cast<int>(size), line);
     // A full disk shows only as the stream's error state.
-    if (!pAccessLogfile || std::ferror(pAccessLogfile)) {
+    if (!pAccessLogfile || pAccessLogfile->Failed()) {
       // The stream lets go of what it holds; what reached the file is cut away through a handle
       // of our own, and the stream opens the file again with its next line.
       QuorvixAccessLogChangeLogfile(szAccessLogfileName);
@@ -567,10 +558,7 @@ int QVX_AccessLogCheckFile() {
 void QVX_AccessLogClose() {
   std::lock_guard<std::recursive_mutex> lock(g_critSec);
   hExistingFile.reset();
-  if (pAccessLogfile) {
-    std::fclose(pAccessLogfile);
-    pAccessLogfile = nullptr;
-  }
+  pAccessLogfile.reset();
 }
 
 const char* QVX_LineStamp(const LocalTime& t, char* out, size_t size) {

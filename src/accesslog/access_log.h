@@ -12,6 +12,7 @@
 
 #include "base/option.h"
 #include "platform/platform.h"
+#include "platform/stdio_file.h"
 
 namespace qvx {
 
@@ -31,7 +32,7 @@ extern std::unique_ptr<WritableFile> hExistingFile;
 
 // The C-library writer (LogFileSelect 2).
 extern char szAccessLogfileName[kAccessLogPathSize];
-extern std::FILE* pAccessLogfile;
+extern std::unique_ptr<StdioFile> pAccessLogfile;  // null while closed
 
 // Modes of LogFileAccess.
 enum : int {

@@ -137,7 +137,7 @@ bool QVX_OnInitDialog(View& view) {
     QVX_EndProgram(data);
     return false;
   }
-  QVX_ApplyCommandTableOptions();
+  QVX_ApplyCommandTableOptions(OptionInfo);
 
   // 6. The name-query command (a failed check leaves the option on).
   QVX_NbtstatCommandCheck(Owner());

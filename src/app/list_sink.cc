@@ -1,5 +1,6 @@
 #include "app/list_sink.h"
 
+#include <mutex>
 #include <string>
 
 #include "accesslog/csv_sink.h"
@@ -7,6 +8,7 @@
 #include "audit/events.h"
 #include "base/dbglog.h"
 #include "base/option.h"
+#include "platform/platform.h"
 #include "tracking/access_data.h"
 
 namespace qvx {
@@ -27,6 +29,28 @@ void ListSink::Write(const AccessEvent& e) {
     QVX_KLOG("QVX_D21-003 InsItem[%d][%ld] : ViewItem DEL : Userd nListIndex = %d \r\n",
              nListIndex);
   QVX_AppendRow(e.when, cells, "InsItem");
+}
+
+namespace {
+enum Column : int { kColAction = 1, kColTreeId = 2, kColLogin = 3 };
+}  // namespace
+
+bool ListSink::TreeBound(std::string_view wait_tree, std::string_view tree, std::string_view user,
+                         const char* trace_fmt) {
+  const std::string wait(wait_tree);
+  std::lock_guard<std::recursive_mutex> lock(QVX_ListLock());
+  if (AccessData == nullptr) return false;
+  for (int i = 0; i < nListIndex; ++i) {
+    if (trace_fmt && QVX_TraceLevel(6))
+      DiagLogLine(DiagLog::kKernel, 1, trace_fmt, __LINE__, platform().LastError(),
+                  AccessData[i].TreeID, wait.c_str());
+    if (wait != AccessData[i].TreeID) continue;
+    SetSubitem(nullptr, std::string(tree).c_str(), i, kColTreeId, 0);
+    SetSubitem(nullptr, "connect", i, kColAction, 0);
+    SetSubitem(nullptr, std::string(user).c_str(), i, kColLogin, 0);
+    return true;
+  }
+  return false;
 }
 
 ListSink& QVX_ListSink() {

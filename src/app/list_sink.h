@@ -9,6 +9,10 @@ class ListSink : public EventSink {
  public:
   void Write(const AccessEvent& e) override;
   bool WantsRecords() const override { return false; }
+  // The row whose tree reads wait_tree becomes the tree's "connect" row (tree id, action, login),
+  // when the list still holds it.
+  bool TreeBound(std::string_view wait_tree, std::string_view tree, std::string_view user,
+                 const char* trace_fmt) override;
 };
 
 // The program's one list output.

@@ -6,8 +6,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/listview.h"
-#include "app/tables.h"
 #include "audit/events.h"
 #include "audit/tree_lookup.h"
 #include "audit/tree_records.h"
@@ -28,12 +26,6 @@ const char DollarName[kDollarNameCnt][32] = {":", "*", "PIPE"};
 const char PipeName[kPipeNameCnt][32] = {"\\spoolss", "\\browser", "\\wkssvc",  "\\srvsvc",
                                          "\\winreg",  "\\",        "\\D ",      "\\lsarpc",
                                          "\\samr",    "\\mdssvc",  "\\netlogon"};
-
-namespace {
-
-enum Column : int { kColAction = 1, kColTreeId = 2, kColLogin = 3 };
-
-}  // namespace
 
 bool QVX_NameFiltered(const char* name, bool pipes) {
   if (OptionInfo.AllPacketGet != 0) return false;
@@ -86,37 +78,23 @@ uint64_t QVX_Smb2SessionId(const void* smb2_header) {
   return wire::LoadLe64(static_cast<const unsigned char*>(smb2_header) + 40);
 }
 
-int QVX_FindWaitRow(int slot, char* wait_text, size_t size, const char* trace_fmt) {
-  std::snprintf(wait_text, size, "WAIT%d", slot);
-  if (AccessData == nullptr) return -1;
-  for (int i = 0; i < nListIndex; ++i) {
-    if (trace_fmt && QVX_TraceLevel(6))
-      DiagLogLine(DiagLog::kKernel, 1, trace_fmt, __LINE__, platform().LastError(),
-                  AccessData[i].TreeID, wait_text);
-    if (std::strcmp(AccessData[i].TreeID, wait_text) == 0) return i;
-  }
-  return -1;
-}
-
-void QVX_RowToConnect(DATA* data, int row, uint32_t tid, const char* login) {
-  char tid_text[16];
-  std::snprintf(tid_text, sizeof tid_text, "%d", static_cast<int>(tid));
-  SetSubitem(data->hListView, tid_text, row, kColTreeId, 0);
-  SetSubitem(data->hListView, "connect", row, kColAction, 0);
-  SetSubitem(data->hListView, login, row, kColLogin, 0);
+bool QVX_ShowTreeBound(CaptureContext& ctx, int slot, const char* trace_fmt) {
+  const TreeConnectSt& t = TreeConnect[slot];
+  char wait[32], tid_text[16];
+  std::snprintf(wait, sizeof wait, "WAIT%d", slot);
+  std::snprintf(tid_text, sizeof tid_text, "%d", static_cast<int>(t.Tid));
+  return ctx.sinks->TreeBound(wait, tid_text, t.Login_Name, trace_fmt);
 }
 
 int QVX_CompleteWaitRow(const FileAccessCall& c, int slot, bool exclusion_check) {
   QVX_DBG();
   TreeConnectSt& t = TreeConnect[slot];
   QVX_TreeUserNameSet(&t, c.uid, *c.ctx().tracker);
-  char wait[32];
-  const int row = QVX_FindWaitRow(slot, wait, sizeof wait, nullptr);
-  if (row < 0) return 0;
-  QVX_RowToConnect(c.data, row, t.Tid, t.Login_Name);
+  if (!QVX_ShowTreeBound(c.ctx(), slot, nullptr)) return 0;
   if (exclusion_check && QVX_ExclusionInfoChk(t.SharePath, 0) != 0) return 10;
-  char tid_text[16], ids[96];
+  char tid_text[16], ids[96], wait[32];
   std::snprintf(tid_text, sizeof tid_text, "%d", static_cast<int>(t.Tid));
+  std::snprintf(wait, sizeof wait, "WAIT%d", slot);
   QVX_TreeIdsText(t, ids, sizeof ids);
   QVX_TreeLine(c.ctx(), c.now, "connect", tid_text, t, c.data->ClientMac, c.data->ServerMac, c.cmd,
                c.info, ids, wait);

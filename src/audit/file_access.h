@@ -48,12 +48,10 @@ uint32_t QVX_Smb2TreeId(const void* smb2_header);
 // Its 64-bit SessionId.
 uint64_t QVX_Smb2SessionId(const void* smb2_header);
 
-// The first list row whose TreeID reads WAIT and the slot number, or -1; wait_text receives
-// that text. With trace_fmt (at ErrorLevel 6 or more) every comparison is traced with
-// (row text, wait text).
-int QVX_FindWaitRow(int slot, char* wait_text, size_t size, const char* trace_fmt);
-// Rewrites row to a "connect" row of the tree: TreeID, Action, LoginName.
-void QVX_RowToConnect(DATA* data, int row, uint32_t tid, const char* login);
+// The tree in slot, whose connect request was shown as "WAIT<slot>", is now bound: the outputs
+// that still hold that text show the tree's "connect" instead. True when one held it. With
+// trace_fmt (at ErrorLevel 6 or more) every look is traced with (held text, wait text).
+bool QVX_ShowTreeBound(CaptureContext& ctx, int slot, const char* trace_fmt);
 
 // One handler call with its request path.
 struct FileAccessCall {

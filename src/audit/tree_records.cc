@@ -105,12 +105,11 @@ void QVX_TreeRow(const LocalTime& now, const char* action, const char* tree_id_t
 bool QVX_TreeAnswerBound(DATA* data, int slot, const LocalTime& now, const char* cmd,
                          const char* info, const char* ids, const char* trace_fmt) {
   const TreeConnectSt& t = TreeConnect[slot];
-  char wait[32];
-  const int row = QVX_FindWaitRow(slot, wait, sizeof wait, trace_fmt);
-  if (row >= 0) QVX_RowToConnect(data, row, t.Tid, t.Login_Name);
+  QVX_ShowTreeBound(*data->ctx, slot, trace_fmt);
   if (QVX_ExclusionInfoChk(t.SharePath, 0) != 0) return false;
-  char tid_text[16];
+  char tid_text[16], wait[32];
   std::snprintf(tid_text, sizeof tid_text, "%d", static_cast<int>(t.Tid));
+  std::snprintf(wait, sizeof wait, "WAIT%d", slot);
   // The answer travels from the server: its MAC texts are the other way round.
   QVX_TreeLine(*data->ctx, now, "connect", tid_text, t, data->ServerMac, data->ClientMac, cmd, info,
                ids, wait);

@@ -40,7 +40,7 @@ void QVX_TreeRow(const LocalTime& now, const char* action, const char* tree_id_t
 // The connect answer has bound the tree in slot: its "WAIT" row, when the list still holds it,
 // becomes the "connect" row, and the connect line is written even when the row is gone (a full
 // list was emptied meanwhile). False, with nothing written, when the share is excluded.
-// trace_fmt as for QVX_FindWaitRow.
+// trace_fmt as for QVX_ShowTreeBound.
 bool QVX_TreeAnswerBound(DATA* data, int slot, const LocalTime& now, const char* cmd,
                          const char* info, const char* ids, const char* trace_fmt);
 

@@ -41,6 +41,14 @@ class EventSink {
   // False while the sink would drop every written record (events with to_records): a producer of
   // records only may then skip the work of building one.
   virtual bool WantsRecords() const { return true; }
+  // The tree first shown as wait_tree ("WAIT<n>", its connect unanswered) is now known: its id
+  // and user. An output that keeps what it showed (the list) shows it as the tree's "connect"
+  // and returns true when it still held it; with trace_fmt every look at a kept tree text is
+  // traced (diagnostic level 6).
+  virtual bool TreeBound(std::string_view /*wait_tree*/, std::string_view /*tree*/,
+                         std::string_view /*user*/, const char* /*trace_fmt*/) {
+    return false;
+  }
 };
 
 // The outputs of a capture run, in the order they are written.
@@ -63,6 +71,15 @@ class EventSinks {
     std::unique_lock<std::recursive_mutex> g;
     if (lock_) g = std::unique_lock<std::recursive_mutex>(*lock_);
     for (EventSink* s : sinks_) s->Write(e);
+  }
+  // True when any output still held the waiting tree.
+  bool TreeBound(std::string_view wait_tree, std::string_view tree, std::string_view user,
+                 const char* trace_fmt) const {
+    std::unique_lock<std::recursive_mutex> g;
+    if (lock_) g = std::unique_lock<std::recursive_mutex>(*lock_);
+    bool held = false;
+    for (EventSink* s : sinks_) held = s->TreeBound(wait_tree, tree, user, trace_fmt) || held;
+    return held;
   }
   bool WantRecords() const {
     for (const EventSink* s : sinks_)

@@ -8,6 +8,7 @@
 
 #include "base/dbglog.h"
 #include "base/text.h"
+#include "platform/os_rules.h"
 #include "platform/platform.h"
 #include "platform/profile.h"
 
@@ -113,11 +114,7 @@ const IntKey kIntKeys[] = {
 #define QVX_TEXT(f, d) \
   { #f, offsetof(OptionInfoSt, f), sizeof(OptionInfoSt::f), d }
 // The name-query command installed beside the executable.
-#ifdef _WIN32
-constexpr const char* kDefaultNbtstatChgCmd = "NetNameQuery.exe";
-#else
-constexpr const char* kDefaultNbtstatChgCmd = "NetNameQuery";
-#endif
+constexpr const char* kDefaultNbtstatChgCmd = os::kNameQueryCommand;
 const TextKey kTextKeys[] = {
     QVX_TEXT(IpAddress, "0.0.0.0"),
     QVX_TEXT(LogFilePath, ""),  // the default is built at run time
@@ -359,14 +356,11 @@ void QVX_ReadOptionInfo(void* hWnd) {
       platform().GetProfileString(kIniSection, k.name, def, TextField(&o, k), k.size, ini);
     }
     CheckIpAddress(ini, &o);
-#ifdef _WIN32
-    // The console build has written them already; the window shows them in one box.
-    if (!g_refusals.empty()) {
+    if (os::kSettingRefusalsInABox && !g_refusals.empty()) {
       std::string text = std::string(ini) + ":";
       for (const std::string& r : g_refusals) text += "\r\n" + r + ".";
       ScMessageBox(hWnd, text.c_str(), "Quorvix Option Setting", kMbIconInformation);
     }
-#endif
   } else {
     ScMessageBox(hWnd, "Reading of a ini file went wrong.\r\nIt starts by initial setting.",
                  "infomation", kMbOk);

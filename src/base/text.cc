@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/os_rules.h"
 #include "platform/platform.h"
 
 namespace qvx {
@@ -16,12 +17,13 @@ bool PlainAscii(unsigned char c) { return c >= 0x20 && c != 0x7F && c != '<'; }
 // its first byte must be escaped.
 size_t PlainChar(const unsigned char* p, size_t n) {
   if (p[0] < 0x80) return PlainAscii(p[0]) ? 1 : 0;
-#ifdef _WIN32
-  // The ANSI code page: a lead byte with its trail byte is one character; other high bytes are
-  // characters of their own.
-  if (QVX_IsLeadByte(p[0])) return n >= 2 && p[1] >= 0x40 ? 2 : 0;
-  return 1;
-#else
+  if constexpr (os::kDoubleByteCodePage) {
+    // A lead byte with its trail byte is one character; other high bytes are characters of
+    // their own.
+    if (QVX_IsLeadByte(p[0])) return n >= 2 && p[1] >= 0x40 ? 2 : 0;
+    return 1;
+  }
+  // UTF-8.
   size_t k;
   uint32_t c;
   if (p[0] >= 0xC2 && p[0] <= 0xDF) {
@@ -49,7 +51,6 @@ size_t PlainChar(const unsigned char* p, size_t n) {
   // each could make a line read differently from what it holds.
   if (c < 0xA0 || (c >= 0x2028 && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069)) return 0;
   return k;
-#endif
 }
 
 }  // namespace
@@ -134,13 +135,11 @@ void QVX_AppendEscaped(std::string& out, const char* text, size_t n) {
     if (k == 0) {
       // Each byte of a character that must not appear is escaped on its own.
       size_t bad = 1;
-#ifndef _WIN32
-      if (p[i] >= 0xC2 && p[i] <= 0xF4) {
+      if (!os::kDoubleByteCodePage && p[i] >= 0xC2 && p[i] <= 0xF4) {
         const size_t want = p[i] <= 0xDF ? 2 : p[i] <= 0xEF ? 3 : 4;
         while (bad < want && i + bad < n && (p[i + bad] & 0xC0) == 0x80) ++bad;
         if (bad < want) bad = 1;  // a broken sequence: only its first byte is no text
       }
-#endif
       for (size_t j = 0; j < bad; ++j) {
         out += '<';
         out += kHex[p[i + j] >> 4];

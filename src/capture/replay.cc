@@ -9,9 +9,7 @@
 #include "capture/capture_control.h"
 #include "capture/capture_loop.h"
 #include "connector/qvx_wpcap_con.h"
-#ifndef _WIN32
-#include "platform/posix/samba.h"
-#endif
+#include "platform/smbstatus.h"
 
 namespace qvx {
 
@@ -116,13 +114,9 @@ bool ReplayPlatform::ListSessions(std::vector<ServerSession>* out) {
   int64_t now_us = start_.first_us;
   if (QvxWPcapConLastFrameTime(&sec, &usec)) now_us = Micros(sec, usec);
   if (!sessions_file_.empty()) {
-#ifndef _WIN32
     std::string text;
     if (!target()->ReadWholeFile(sessions_file_, &text)) return false;
     return ParseSmbstatusJson(text, now_us / 1000000, out);
-#else
-    return false;  // smbstatus output is read by the Samba backend, which Windows lacks
-#endif
   }
   *out = tracker_->Sessions(OptionInfo.IpAddress, now_us);
   return true;

@@ -34,9 +34,7 @@ void SplitStamp(uint64_t ts, uint64_t units, int64_t* sec, long* usec) {
 }
 }  // namespace
 
-CaptureFileReader::~CaptureFileReader() {
-  if (f_) std::fclose(f_);
-}
+CaptureFileReader::~CaptureFileReader() = default;
 
 // The records are read through a window of the file that is refilled with large reads straight
 // from the file (no stream buffer between): a frame is then looked at where it lies, and the
@@ -55,7 +53,7 @@ const unsigned char* CaptureFileReader::Peek(size_t n) {
   win_len_ -= win_pos_;
   win_pos_ = 0;
   while (win_len_ < n && !eof_) {
-    const size_t got = std::fread(win_.get() + win_len_, 1, win_size_ - win_len_, f_);
+    const size_t got = f_->Read(win_.get() + win_len_, win_size_ - win_len_);
     if (got == 0) eof_ = true;
     win_len_ += got;
   }
@@ -96,13 +94,14 @@ bool CaptureFileReader::Open(const char* path, std::string* error) {
              ")";
     return false;
   }
-  f_ = std::fopen(path, "rb");
+  std::string why;
+  f_ = StdioFile::Open(path, "rb", &why);
   if (!f_) {
-    *error = std::string(path) + ": cannot open the file";
+    *error = std::string(path) + ": cannot open the file (" + why + ")";
     return false;
   }
   // The window is the buffer: reads go from the file into it directly.
-  std::setvbuf(f_, nullptr, _IONBF, 0);
+  f_->Unbuffered();
   unsigned char head[24];
   if (!ReadExact(head, 8)) {
     *error = std::string(path) + ": not a capture file (too short)";

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/stdio_file.h"
+
 namespace qvx {
 
 // The latest frame time a reader gives (9999-12-31 23:59:59 UTC): later stamps are damaged, and
@@ -49,7 +51,7 @@ class CaptureFileReader {
 
   // Large enough for many frames, small enough to stay in the cache.
   static constexpr size_t kWindow = 256 * 1024;
-  std::FILE* f_ = nullptr;
+  std::unique_ptr<StdioFile> f_;
   std::unique_ptr<unsigned char[]> win_;
   size_t win_size_ = 0;
   size_t win_pos_ = 0;  // next unread byte

@@ -11,6 +11,7 @@
 #include "base/option.h"
 #include "base/text.h"
 #include "names/nbt.h"
+#include "platform/os_rules.h"
 #include "platform/platform.h"
 
 namespace qvx {
@@ -170,23 +171,22 @@ bool ReverseLookup(const char* addr, std::string* name, int* err) {
 // Bytes of name that fit in room without splitting a character of the code page names are in:
 // UTF-8 on Linux, the double-byte Japanese code page of the program's own texts on Windows.
 size_t NamePrefix(const char* name, size_t room) {
-#ifdef _WIN32
-  size_t n = 0;
-  while (name[n] != '\0') {
-    const unsigned char c = static_cast<unsigned char>(name[n]);
-    const bool lead = (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
-    const size_t width = lead && name[n + 1] != '\0' ? 2 : 1;
-    if (n + width > room) break;
-    n += width;
+  if constexpr (os::kDoubleByteCodePage) {
+    size_t n = 0;
+    while (name[n] != '\0') {
+      const unsigned char c = static_cast<unsigned char>(name[n]);
+      const bool lead = (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+      const size_t width = lead && name[n + 1] != '\0' ? 2 : 1;
+      if (n + width > room) break;
+      n += width;
+    }
+    return n;
   }
-  return n;
-#else
   size_t n = ::strnlen(name, room + 1);
   if (n <= room) return n;
   n = room;
   while (n > 0 && (static_cast<unsigned char>(name[n]) & 0xC0) == 0x80) --n;
   return n;
-#endif
 }
 
 // "name(addr)" in the 64-byte display text: a long name is shortened so that the address, which

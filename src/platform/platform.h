@@ -10,15 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "platform/os_rules.h"
 #include "platform/status.h"
 
 namespace qvx {
 
-#ifdef _WIN32
-inline constexpr char kPathSep = '\\';
-#else
-inline constexpr char kPathSep = '/';
-#endif
+inline constexpr char kPathSep = os::kPathSep;
 
 // Broken-down local time plus the matching time_t.
 struct LocalTime {

@@ -5,13 +5,11 @@
 #include <vector>
 
 #include "audit/context.h"
-#include "audit/events.h"
+#include "audit/logon.h"
 #include "base/dbglog.h"
-#include "base/option.h"
 #include "base/text.h"
-#include "names/hosts.h"
+#include "platform/platform.h"
 #include "tracking/session_tree.h"
-#include "wire/smb_command_table.h"
 
 namespace qvx {
 
@@ -29,29 +27,15 @@ inline constexpr size_t kUserNameUnits = 170;
 
 unsigned Get16(const unsigned char* p) { return p[0] | p[1] << 8; }
 
-size_t SessionRows() {
-  return OptionInfo.SessionSetupCnt > 0 ? static_cast<size_t>(OptionInfo.SessionSetupCnt) : 0;
-}
-
-// The first free row; a full table is emptied and row 0 is taken.
-size_t FreeSessionRow(size_t rows) {
-  for (size_t i = 0; i < rows; ++i)
-    if (SessionSetup[i].Flg == kSlotFree) return i;
-  QVX_KLOG(
-      "QVX_E41-001 QVX_SmbSessionSetupAndx[%d][%ld] : "
-      "SessionSetup管理の空き領域がありません。\r\n");
-  if (QVX_TraceLevel(8))
-    for (size_t i = 0; i < rows; ++i)
-      QVX_KLOG("QVX_E41-001 QVX_SmbSessionSetupAndx[%d][%ld] : SessionSetup[%d].Flg = %d\r\n",
-               static_cast<int>(i), static_cast<int>(SessionSetup[i].Flg));
-  std::memset(SessionSetup, 0, rows * sizeof(SessionSetupSt));
-  QVX_KLOG(
-      "QVX_I41-001 QVX_SmbSessionSetupAndx[%d][%ld] : SessionSetup管理領域をクリアしました。\r\n");
-  if (QVX_TraceLevel(8))
-    for (size_t i = 0; i < rows; ++i)
-      QVX_KLOG("QVX_E41-001 QVX_SmbSessionSetupAndx[%d][%ld] : (CLS) SessionSetup[%d].Flg = %d\r\n",
-               static_cast<int>(i), static_cast<int>(SessionSetup[i].Flg));
-  return 0;
+Smb1Logon LogonOf(const SMB_HEADER_ST& h, const char* client, const char* server) {
+  Smb1Logon l;
+  l.client = client;
+  l.server = server;
+  l.tid = h.TID;
+  l.pid = h.PIDLow;
+  l.uid = h.UID;
+  l.mid = h.MID;
+  return l;
 }
 
 }  // namespace
@@ -104,32 +88,16 @@ int QVX_SmbSessionSetupAndx(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsign
     DiagLogLine(DiagLog::kKernel, 1,
                 "QVX_D41-001 QVX_SmbSessionSetupAndx[%d][%ld] : WideCharToMultiByte "
                 "SetupSession_UserName %s \r\n",
-                __LINE__, platform().LastError(), name);
+                __LINE__, data->ctx->platform->LastError(), name);
     return 10;
   }
   if (QVX_TraceLevel(6))
     QVX_KLOG("QVX_D04-005 QVX_SmbSessionSetupAndx[%d][%ld] : WideCharToMultiByte rc=%d\r\n", rc);
   QVX_TextUpper(name);
 
-  const size_t rows = SessionRows();
-  if (SessionSetup == nullptr || rows == 0) return 0;
-  const SMB_HEADER_ST& h = *SMB_HEADER;
-  for (size_t i = 0; i < rows; ++i) {
-    const SessionSetupSt& s = SessionSetup[i];
-    if (s.Tid == h.TID && s.Pid == h.PIDLow && s.Uid == h.UID && s.Mid == h.MID &&
-        std::strcmp(s.src_addr, client) == 0 && std::strcmp(s.dst_addr, server) == 0 &&
-        std::strcmp(s.Login_Name, name) == 0)
-      return 0;  // the same request seen again
-  }
-  SessionSetupSt& s = SessionSetup[FreeSessionRow(rows)];
-  s.Flg = kSlotWaiting;
-  s.Tid = h.TID;
-  s.Pid = h.PIDLow;
-  s.Uid = h.UID;
-  s.Mid = h.MID;
-  CopyText(s.src_addr, client);
-  CopyText(s.dst_addr, server);
-  CopyText(s.Login_Name, name);
+  Smb1Logon r = LogonOf(*SMB_HEADER, client, server);
+  r.user = name;
+  QVX_LogonRequested(r);
   QVX_DBG();
   return 0;
 }
@@ -141,43 +109,8 @@ int QVX_SmbSessionSetupAndxRecv(SMB_HEADER_ST* SMB_HEADER, unsigned long Len,
   char client[32], server[32];
   QVX_FrameDstAddr(recvData, client, sizeof client);
   QVX_FrameSrcAddr(recvData, server, sizeof server);
-  if (SessionSetup == nullptr) return 10;
-  const size_t rows = SessionRows();
-  const size_t max = SetupSessionMax > 0 && static_cast<size_t>(SetupSessionMax) < rows
-                         ? static_cast<size_t>(SetupSessionMax)
-                         : rows;
-  const SMB_HEADER_ST& h = *SMB_HEADER;
-  SessionSetupSt* s = nullptr;
-  for (size_t i = 0; i < max && s == nullptr; ++i) {
-    SessionSetupSt& r = SessionSetup[i];
-    if (std::strcmp(r.src_addr, client) == 0 && r.Flg == kSlotWaiting && r.Pid == h.PIDLow) s = &r;
-  }
-  if (s == nullptr) return 10;
-  s->Flg = kSlotBound;
-  s->Uid = h.UID;
-  const Smb_Command_St& cmd = QVX_Smb1CommandRow(data->SMBCmdListFlg, data->SMBCommand);
-  if (data->ctx->sinks->WantRecords()) {
-    const LocalTime now = data->ctx->platform->Now();
-    char client_text[kHostDisplaySize], server_text[kHostDisplaySize];
-    AddHostName(server, server_text, data->ctx->options.HostName, 0);
-    AddHostName(client, client_text, data->ctx->options.HostName, 0);
-    char ids[96];
-    std::snprintf(ids, sizeof ids, "[T:%d P:%d U:%d M:%d]", h.TID, h.PIDLow, h.UID, h.MID);
-    AccessEvent e;
-    e.when = now;
-    e.action = "session";
-    e.user = s->Login_Name;
-    e.client = client_text;
-    e.server = server_text;
-    // The answer travels from the server: its MAC texts are the other way round.
-    e.client_mac = data->ServerMac;
-    e.server_mac = data->ClientMac;
-    e.command = cmd.Name;
-    e.info = cmd.Description;
-    e.path_detail = ids;
-    e.to_list = false;
-    QVX_Emit(*data->ctx, e);
-  }
+  if (!QVX_LogonAnswered(*data->ctx, LogonOf(*SMB_HEADER, client, server), SetupSessionMax, data))
+    return 10;
   QVX_DBG();
   return 0;
 }

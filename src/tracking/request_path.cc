@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "base/text.h"
+#include "platform/os_rules.h"
 #include "platform/platform.h"
 
 namespace qvx {
@@ -15,22 +16,21 @@ bool IsSep(char c) { return c == '\\' || c == '/'; }
 enum class Kind { kName, kSelf, kParent };
 
 Kind KindOf(const char* s, size_t n) {
-#ifdef _WIN32
-  // Windows drops trailing dots and spaces of a component: ".. " and "..." climb as ".." does.
-  size_t dots = 0;
-  for (size_t i = 0; i < n; ++i) {
-    if (s[i] == '.')
-      ++dots;
-    else if (s[i] != ' ')
-      return Kind::kName;
+  if constexpr (os::kNamesLoseTrailingDotsAndSpaces) {
+    // ".. " and "..." climb as ".." does.
+    size_t dots = 0;
+    for (size_t i = 0; i < n; ++i) {
+      if (s[i] == '.')
+        ++dots;
+      else if (s[i] != ' ')
+        return Kind::kName;
+    }
+    if (dots == 0) return Kind::kName;
+    return dots == 1 ? Kind::kSelf : Kind::kParent;
   }
-  if (dots == 0) return Kind::kName;
-  return dots == 1 ? Kind::kSelf : Kind::kParent;
-#else
   if (n == 1 && s[0] == '.') return Kind::kSelf;
   if (n == 2 && s[0] == '.' && s[1] == '.') return Kind::kParent;
   return Kind::kName;
-#endif
 }
 
 }  // namespace

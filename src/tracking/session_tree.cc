@@ -150,11 +150,10 @@ bool QVX_JoinSharePath(const char* folder, const char* request, char* out, size_
     return false;
   }
   std::string req = resolved;
-#ifndef _WIN32
-  // Requests name their folders with backslashes; the server's own paths use "/".
-  for (char& c : req)
-    if (c == '\\') c = '/';
-#endif
+  // Requests name their folders with backslashes; the server's own paths may use "/".
+  if constexpr (kPathSep != '\\')
+    for (char& c : req)
+      if (c == '\\') c = kPathSep;
   std::string path = folder ? folder : "";
   const bool req_sep = !req.empty() && req[0] == kPathSep;
   const bool path_sep = !path.empty() && path.back() == kPathSep;

@@ -100,13 +100,13 @@ Smb2_Command_St Smb2_Command[kSmb2CommandRows] = {
     {21, 0xFE, "-", "-"},
 };
 
-void QVX_ApplyCommandTableOptions() {
-  if (OptionInfo.smb1_com_transaction2_off == 1) Smb_Command[42].Command = 255;
-  if (OptionInfo.smb1_com_write_andx_off == 1) Smb_Command[40].Command = 255;
-  if (OptionInfo.smb1_com_read_andx_off == 1) Smb_Command[39].Command = 255;
+void QVX_ApplyCommandTableOptions(const OptionInfoSt& o) {
+  if (o.smb1_com_transaction2_off == 1) Smb_Command[42].Command = 255;
+  if (o.smb1_com_write_andx_off == 1) Smb_Command[40].Command = 255;
+  if (o.smb1_com_read_andx_off == 1) Smb_Command[39].Command = 255;
   // The flush option has always written into the READ row (already out of service); SMB2 FLUSH
   // keeps passing the gate whatever it says.
-  if (OptionInfo.smb2_com_flush_off == 1) Smb2_Command[8].Command = 255;
+  if (o.smb2_com_flush_off == 1) Smb2_Command[8].Command = 255;
 }
 
 bool QVX_Smb1CommandKnown(uint8_t command) {

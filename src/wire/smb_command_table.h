@@ -31,9 +31,10 @@ inline constexpr int kSmb2NoNameRow = 20;
 extern Smb_Command_St Smb_Command[kSmbCommandRows];
 extern Smb2_Command_St Smb2_Command[kSmb2CommandRows];
 
-// Takes rows out of service as the start-up options say (writes 255 into their codes).
+struct OptionInfoSt;
+// Takes rows out of service as the start-up options o say (writes 255 into their codes).
 // Called once, right after the configuration is read.
-void QVX_ApplyCommandTableOptions();
+void QVX_ApplyCommandTableOptions(const OptionInfoSt& o);
 
 // The command gate: does a searched row carry this command?
 bool QVX_Smb1CommandKnown(uint8_t command);

@@ -67,5 +67,22 @@ TEST_F(ListSinkTest, StandardOutputsAreTheLogThenTheList) {
   EXPECT_EQ(view.rows.size(), 1u);
 }
 
+TEST_F(ListSinkTest, ABoundTreeTurnsItsWaitingRowIntoItsConnectRow) {
+  AccessEvent waiting = Row();
+  waiting.action = "connect";
+  waiting.tree = "WAIT3";
+  waiting.user = "";
+  sink.Write(Row());
+  sink.Write(waiting);
+  EXPECT_FALSE(sink.TreeBound("WAIT4", "9", "bob", nullptr));  // no such row: nothing changes
+  EXPECT_TRUE(sink.TreeBound("WAIT3", "9", "bob", nullptr));
+  ASSERT_EQ(view.rows.size(), 2u);
+  EXPECT_EQ(view.rows[0][2], "7");  // the other row keeps its tree
+  EXPECT_EQ(view.rows[1][1], "connect");
+  EXPECT_EQ(view.rows[1][2], "9");
+  EXPECT_EQ(view.rows[1][3], "bob");
+  EXPECT_FALSE(sink.TreeBound("WAIT3", "9", "bob", nullptr));  // bound once only
+}
+
 }  // namespace
 }  // namespace qvx

@@ -407,7 +407,7 @@ TEST_F(CaptureLoopTest, LeadingZerosNeverMatchTheFormattedAddress) {
 }
 
 TEST_F(CaptureLoopTest, CommandGateFollowsTheTablesAndStartUpOverrides) {
-  QVX_ApplyCommandTableOptions();  // defaults: READ_ANDX and WRITE_ANDX out of service
+  QVX_ApplyCommandTableOptions(OptionInfo);  // defaults: READ_ANDX and WRITE_ANDX out of service
   for (unsigned char c : {0x2E, 0x2F, 0x32, 0xFE, 0x99})
     Serve(MakeFrame(kClient, kServer, Smb1Payload(c)));
   for (unsigned short c : {8, 9, 0xB, 7, 0xFE, 0x13})
@@ -420,7 +420,7 @@ TEST_F(CaptureLoopTest, CommandGateFollowsTheTablesAndStartUpOverrides) {
   EXPECT_EQ(seen, (std::vector<int>{0x2F, 0x32, 0xFE, 9, 7, 0xFE}));
 
   OptionInfo.smb1_com_transaction2_off = 1;
-  QVX_ApplyCommandTableOptions();
+  QVX_ApplyCommandTableOptions(OptionInfo);
   g_calls.clear();
   Serve(MakeFrame(kClient, kServer, Smb1Payload(0x32)));
   Run();

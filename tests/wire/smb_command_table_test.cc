@@ -30,7 +30,7 @@ TEST_F(CommandTableTest, RowsAreNumberedInOrder) {
 }
 
 TEST_F(CommandTableTest, GateWithDefaultOverrides) {
-  QVX_ApplyCommandTableOptions();
+  QVX_ApplyCommandTableOptions(OptionInfo);
   EXPECT_TRUE(QVX_Smb1CommandKnown(0xA2));
   EXPECT_TRUE(QVX_Smb1CommandKnown(0x32));   // TRANSACTION2 monitored by default
   EXPECT_FALSE(QVX_Smb1CommandKnown(0x2E));  // READ_ANDX out
@@ -53,7 +53,7 @@ TEST_F(CommandTableTest, OverridesFollowTheOptions) {
   OptionInfo.smb1_com_transaction2_off = 1;
   OptionInfo.smb1_com_write_andx_off = 0;
   OptionInfo.smb1_com_read_andx_off = 0;
-  QVX_ApplyCommandTableOptions();
+  QVX_ApplyCommandTableOptions(OptionInfo);
   EXPECT_FALSE(QVX_Smb1CommandKnown(0x32));
   EXPECT_TRUE(QVX_Smb1CommandKnown(0x2E));
   EXPECT_TRUE(QVX_Smb1CommandKnown(0x2F));

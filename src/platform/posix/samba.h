@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/smbstatus.h"
 
 namespace qvx {
 
@@ -21,9 +22,6 @@ void SetSambaSessionsFile(const std::string& path);
 // path. A section with "printable = yes" is a print queue (type 1). [IPC$] comes first, as the
 // server lists it.
 std::vector<ServerShare> ParseSambaConfig(const std::string& text);
-// The sessions of `smbstatus -j` output; false when it is not that JSON. now is the time the
-// session ages are measured against.
-bool ParseSmbstatusJson(const std::string& text, int64_t now, std::vector<ServerSession>* out);
 
 // Backends of Platform::ListShares / ListSessions / ExpireSessionCache. The configuration is
 // read again only when the file changed; smbstatus runs at most about once a second unless the
