@@ -27,8 +27,8 @@ const char PipeName[kPipeNameCnt][32] = {"\\spoolss", "\\browser", "\\wkssvc",  
                                          "\\winreg",  "\\",        "\\D ",      "\\lsarpc",
                                          "\\samr",    "\\mdssvc",  "\\netlogon"};
 
-bool QVX_NameFiltered(const char* name, bool pipes) {
-  if (OptionInfo.AllPacketGet != 0) return false;
+bool QVX_NameFiltered(const CaptureContext& ctx, const char* name, bool pipes) {
+  if (ctx.options.AllPacketGet != 0) return false;
   for (const char* d : DollarName)
     if (std::strstr(name, d) != nullptr) return true;
   if (pipes) {

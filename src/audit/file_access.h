@@ -32,7 +32,7 @@ inline constexpr size_t kAccessNameSize = kMaxWideName / 2 * 3 + 1;
 // True when a name is not worth logging (never with AllPacketGet set): it holds ":", "*" or
 // "PIPE", or, with pipes, it is one of the PipeName entries (with or without the leading
 // backslash, which SMB2 names lack; in any case).
-bool QVX_NameFiltered(const char* name, bool pipes);
+bool QVX_NameFiltered(const CaptureContext& ctx, const char* name, bool pipes);
 // True when the tree in slot is on IPC$: its opens are named pipes, never files.
 bool QVX_TreeIsIpc(int slot);
 // Resolves "." and ".." of a converted request name in place (size bytes). False when the name

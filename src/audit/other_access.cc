@@ -97,7 +97,7 @@ int QVX_OtherCmdAccess(const OtherCmdFrame& f) {
   if (listing) CutLastComponent(name);
   if (listing && (name[0] == '\0' || std::strcmp(name, "\\") == 0)) return 10;
   const bool inside = QVX_ResolveAccessName(name, sizeof name);
-  if (QVX_NameFiltered(name, true)) return 10;
+  if (QVX_NameFiltered(*data->ctx, name, true)) return 10;
 
   // SMB2 requests reach here once the server answered them (the capture loop holds them).
   int slot = 0, how = 0;

@@ -200,12 +200,13 @@ int TimeClass(const char* path, time_t when) {
 }
 }  // namespace
 
-int QVX_RebindGuessedTree(char* full_path, const char* name, int slot, time_t when) {
+int QVX_RebindGuessedTree(const CaptureContext& ctx, char* full_path, const char* name, int slot,
+                          time_t when) {
   if (!NetWkShareInfo || !TreeConnect || slot < 0 || slot >= static_cast<int>(QVX_TreeSlots()) ||
       !TreeConnect[slot].Guessed)
     return 0;
   static char candidate[kAccessPathSize];
-  const int net = OptionInfo.NetWkInfoCnt > 0 ? OptionInfo.NetWkInfoCnt : 0;
+  const int net = ctx.options.NetWkInfoCnt > 0 ? ctx.options.NetWkInfoCnt : 0;
   const int shares = NetShareInfoDataNo < net ? NetShareInfoDataNo : net;
   for (int i = 0; i < shares; ++i) {
     const NetWkShareInfoSt& share = NetWkShareInfo[i];
@@ -223,11 +224,11 @@ int QVX_RebindGuessedTree(char* full_path, const char* name, int slot, time_t wh
 }
 
 int QVXAccessChkToTreeIDPathChg(char* sAccessFullPath, const char* sBuffer, time_t ZLocaTimeLW,
-                                int nTreeID_Connect, DATA*, int) {
+                                int nTreeID_Connect, DATA* data, int) {
   int r = TimeClass(sAccessFullPath, ZLocaTimeLW);
-  if (r == kTimeUnreadable) {
-    if (const int moved =
-            QVX_RebindGuessedTree(sAccessFullPath, sBuffer, nTreeID_Connect, ZLocaTimeLW))
+  if (r == kTimeUnreadable && data != nullptr) {
+    if (const int moved = QVX_RebindGuessedTree(*data->ctx, sAccessFullPath, sBuffer,
+                                                nTreeID_Connect, ZLocaTimeLW))
       r = moved;
   }
   if (QVX_TraceLevel(6))

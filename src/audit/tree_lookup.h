@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <ctime>
 
+#include "audit/context.h"
 #include "base/data.h"
 #include "platform/platform.h"
 #include "tracking/session_tree.h"
@@ -30,7 +31,8 @@ int QVXUnKnownRelated(uint32_t TreeID, const unsigned char* recvData, const char
 // share, to the share where the request's path name exists (time stamps read against when);
 // full_path (4097 bytes) then names the object there. A tree whose connect was seen stays on its
 // share. The time class of the new path, or 0 when the tree stayed.
-int QVX_RebindGuessedTree(char* full_path, const char* name, int slot, time_t when);
+int QVX_RebindGuessedTree(const CaptureContext& ctx, char* full_path, const char* name, int slot,
+                          time_t when);
 // The look at the object the time-stamp verdict needs: the time class of sAccessFullPath against
 // the request time (204 not found or unreadable, else 201, 202, 203, or 206 when the file system
 // refused to tell), a missing object first sought on the other shares for a guessed tree

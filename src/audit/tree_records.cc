@@ -13,21 +13,22 @@
 
 namespace qvx {
 
-int QVX_TakeTreeSlot(int TreeConnectMax, const char* routine, const char* area) {
+int QVX_TakeTreeSlot(const CaptureContext& ctx, int TreeConnectMax, const char* routine,
+                     const char* area) {
   if (TreeConnect == nullptr) return -1;
   const int max =
-      TreeConnectMax < OptionInfo.TreeConnectCnt ? TreeConnectMax : OptionInfo.TreeConnectCnt;
+      TreeConnectMax < ctx.options.TreeConnectCnt ? TreeConnectMax : ctx.options.TreeConnectCnt;
   if (max < 1) return -1;
   for (int i = 0; i < max; ++i)
     if (TreeConnect[i].Flg == kSlotFree) return i;
   DiagLogLine(DiagLog::kKernel, 1,
               "QVX_E%s-001 %s[%d][%ld] : TreeID管理の空き領域がありません。\r\n", area, routine,
-              __LINE__, platform().LastError());
+              __LINE__, ctx.platform->LastError());
   std::memset(TreeConnect, 0, sizeof(TreeConnectSt) * static_cast<size_t>(max));
   QVX_TreeSlotsRecount();
   DiagLogLine(DiagLog::kKernel, 1,
               "QVX_I%s-001 %s[%d][%ld] : TreeID管理領域をクリアーしました。\r\n", area, routine,
-              __LINE__, platform().LastError());
+              __LINE__, ctx.platform->LastError());
   return 0;
 }
 

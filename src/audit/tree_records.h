@@ -14,7 +14,8 @@ namespace qvx {
 
 // The first free slot among the first TreeConnectMax; a full table is emptied (the E and I
 // messages name routine and area) and slot 0 is taken. -1 when the table has no slot at all.
-int QVX_TakeTreeSlot(int TreeConnectMax, const char* routine, const char* area);
+int QVX_TakeTreeSlot(const CaptureContext& ctx, int TreeConnectMax, const char* routine,
+                     const char* area);
 
 // Fills a taken slot from a connect request: state "request seen", the share path, the frame's
 // addresses, ports and MAC texts. The identifiers and the user are the caller's.

@@ -67,7 +67,7 @@ int QVX_SmbNtCreateAndx(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigned c
   const bool inside = QVX_ResolveAccessName(name, sizeof name);
   if (name[0] == '\0') return 10;
   // Streams, wildcards, pipes and the share root are not file accesses worth a line.
-  if (QVX_NameFiltered(name, true)) return 10;
+  if (QVX_NameFiltered(*data->ctx, name, true)) return 10;
   // The server's answer, when seen, says what the open did; a refusal that is not about rights is
   // no access at all.
   const AnswerFacts* answer = QVX_RequestAnswer();

@@ -92,9 +92,9 @@ int QVX_SmbTreeConnectAndx(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigne
   if (QVX_TraceLevel(6))
     QVX_KLOG("QVX_D41-001 QVX_SmbTreeConnectAndx[%d][%ld] : WideCharToMultiByte rc=%d\r\n", rc);
   if (path[0] == '\0') return 10;
-  if (QVX_NameFiltered(path, false)) return 10;
+  if (QVX_NameFiltered(*data->ctx, path, false)) return 10;
 
-  const int slot = QVX_TakeTreeSlot(TreeConnectMax, "QVX_SmbTreeConnectAndx", "41");
+  const int slot = QVX_TakeTreeSlot(*data->ctx, TreeConnectMax, "QVX_SmbTreeConnectAndx", "41");
   if (slot < 0) return 10;
   const Smb_Command_St& cmd = QVX_Smb1CommandRow(data->SMBCmdListFlg, data->SMBCommand);
   const LocalTime now = data->ctx->platform->Now();

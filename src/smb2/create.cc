@@ -103,7 +103,7 @@ int QVX_Smb2FileStandardInfo(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len,
   const bool inside = QVX_ResolveAccessName(szAccessPathName, sizeof szAccessPathName);
   // The share root itself, streams, wildcards and pipes are not file accesses worth a line.
   if (szAccessPathName[0] == '\0') return 10;
-  if (QVX_NameFiltered(szAccessPathName, true)) return 10;
+  if (QVX_NameFiltered(*data->ctx, szAccessPathName, true)) return 10;
 
   // The server's answer, when it was seen, says what the open did. A refusal that is not about
   // the user's rights (no such name, a name collision, a sharing violation) is no access at all

@@ -101,8 +101,8 @@ int QVX_Smb2TreeConnectAndx(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len, unsi
              sShareDriveBuffer);
   }
   // Named pipes and oddities; the pipe list itself is for file names only.
-  if (QVX_NameFiltered(sShareDriveBuffer, false)) return 10;
-  const int slot = QVX_TakeTreeSlot(TreeConnectMax, "QVX_Smb2TreeConnectAndx", "04");
+  if (QVX_NameFiltered(*data->ctx, sShareDriveBuffer, false)) return 10;
+  const int slot = QVX_TakeTreeSlot(*data->ctx, TreeConnectMax, "QVX_Smb2TreeConnectAndx", "04");
   if (slot < 0) return 10;
   const LocalTime now = data->ctx->platform->Now();
 
