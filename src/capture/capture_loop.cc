@@ -259,7 +259,7 @@ bool DispatchSmb1(SMB_HEADER_ST& h, unsigned long Len, unsigned char* d, long cu
                   bool known, DATA* data) {
   const CaptureDispatch& t = QVX_CaptureDispatch;
   const int cmd = h.Command;
-  const int trees = OptionInfo.TreeConnectCnt;
+  const int trees = data->ctx->options.TreeConnectCnt;
   if (!toward) {
     if (!known || cmd != 0x75) return true;
     Smb1HeaderTrace("QVX_D21-015", "QVX_SmbTreeConnectAndxRecv", h);
@@ -268,12 +268,12 @@ bool DispatchSmb1(SMB_HEADER_ST& h, unsigned long Len, unsigned char* d, long cu
               [&] { return t.SmbTreeConnectAndxRecv(&h, Len, d, cursor, trees, data); }))
       return false;
     // The UID of a log-on is bound from the tree-connect answer, which carries it too.
-    if (OptionInfo.SessionSetupFlg != 1) return true;
+    if (data->ctx->options.SessionSetupFlg != 1) return true;
     Smb1HeaderTrace("QVX_D21-015", "QVX_SmbSessionSetupAndxRecv", h);
     return Call("QVX_SmbSessionSetupAndxRecv",
                 "QVX_E21-009 QVX_LogThread[%d][%ld] : QVX_SmbSessionSetupAndxRecv Error\r\n", [&] {
-                  return t.SmbSessionSetupAndxRecv(&h, Len, d, cursor, OptionInfo.SessionSetupCnt,
-                                                   data);
+                  return t.SmbSessionSetupAndxRecv(&h, Len, d, cursor,
+                                                   data->ctx->options.SessionSetupCnt, data);
                 });
   }
   // What is done to an open file: told by the handle it names, whether or not the tree is known.
@@ -327,7 +327,7 @@ bool DispatchSmb1(SMB_HEADER_ST& h, unsigned long Len, unsigned char* d, long cu
     case 0x72:
       return true;
     case 0x73:
-      if (OptionInfo.SessionSetupFlg != 1) return true;
+      if (data->ctx->options.SessionSetupFlg != 1) return true;
       Smb1HeaderTrace("QVX_D21-015", "+++", h);
       return Call("QVX_SmbSessionSetupAndx",
                   "QVX_E21-012 QVX_LogThread[%d][%ld] : QVX_SmbSessionSetupAndx Error\r\n",
@@ -335,7 +335,7 @@ bool DispatchSmb1(SMB_HEADER_ST& h, unsigned long Len, unsigned char* d, long cu
     default:
       break;
   }
-  if (OptionInfo.SMBOtherPackets != 1) return true;
+  if (data->ctx->options.SMBOtherPackets != 1) return true;
   return Call("QVX_SmbOtherCmd", "QVX_E21-009 QVX_LogThread[%d][%ld] : QVX_SmbOtherCmd Error\r\n",
               [&] { return t.SmbOtherCmd(&h, Len, d, cursor, data); });
 }
@@ -344,7 +344,7 @@ bool DispatchSmb2(SMB2_HEADER_ST& h, unsigned long Len, unsigned char* d, long c
                   bool known, DATA* data) {
   const CaptureDispatch& t = QVX_CaptureDispatch;
   const int cmd = h.Command;
-  const int trees = OptionInfo.TreeConnectCnt;
+  const int trees = data->ctx->options.TreeConnectCnt;
   if (!toward) {
     if (cmd != 3) return true;
     return Call("QVX_Smb2TreeConnectAndxRecv",
@@ -391,7 +391,7 @@ bool DispatchSmb2(SMB2_HEADER_ST& h, unsigned long Len, unsigned char* d, long c
       break;
   }
   // The SMB1 setting governs both versions.
-  if (OptionInfo.SMBOtherPackets != 1) return true;
+  if (data->ctx->options.SMBOtherPackets != 1) return true;
   return Call("QVX_Smb2OtherCmd", "QVX_E21-009 QVX_LogThread[%d][%ld] : QVX_Smb2OtherCmd Error\r\n",
               [&] { return t.Smb2OtherCmd(&h, Len, d, cursor, data); });
 }
@@ -427,14 +427,14 @@ void Handle(Run& r, const FrameFacts& f, unsigned char* d) {
   data->SMBVersion = f.version;
   QVX_CaptureShareRefreshDue();
 
-  data->SMBCmdListFlg = OptionInfo.SMBcmdListFlg != 0 ? 1 : 0;
+  data->SMBCmdListFlg = r.ctx.options.SMBcmdListFlg != 0 ? 1 : 0;
   if (level >= 6)
     QVX_KLOG(
         "QVX_D21-013 QVX_LogThread[%d][%ld] : SMBCommand %x : OptionInfo.SMBcmdListFlg %d : "
         "data->SMBCmdListFlg %d\r\n",
-        data->SMBCommand, OptionInfo.SMBcmdListFlg, data->SMBCmdListFlg);
+        data->SMBCommand, r.ctx.options.SMBcmdListFlg, data->SMBCmdListFlg);
 
-  if (OptionInfo.MACadressFlg == 1) {
+  if (r.ctx.options.MACadressFlg == 1) {
     // 17 characters and the terminator.
     std::memcpy(data->ServerMac, r.macs.Get(f.macs, FormatMac), 18);
     std::memcpy(data->ClientMac, r.macs.Get(f.macs + 6, FormatMac), 18);
@@ -551,7 +551,7 @@ void Idle(Run& r) {
   const CaptureConnector& con = CaptureConnectorInUse();
   const int64_t now = con.ClockUs();
   Decide(r, now, false);
-  int64_t wait = OptionInfo.ServiceTaskWait > 0 ? OptionInfo.ServiceTaskWait : 0;
+  int64_t wait = r.ctx.options.ServiceTaskWait > 0 ? r.ctx.options.ServiceTaskWait : 0;
   const int64_t deadline = r.held.NextDeadline();
   if (deadline >= 0) {
     const int64_t until = (deadline - now + 999) / 1000;
@@ -585,7 +585,7 @@ void Decode(Run& r, unsigned long Len, int64_t time_us) {
   const bool smb2 = base >= 0 && recvData[base] == 0xFE;
   if (base >= 0 && !smb2) {
     if (level >= 6) QVX_KLOG("QVX_D21-001 QVX_LogThread[%d][%ld] : SMB1.0　BASE検索一致\r\n");
-  } else if (OptionInfo.SMBExtFlg != 0) {
+  } else if (r.ctx.options.SMBExtFlg != 0) {
     if (level >= 6) QVX_KLOG("QVX_D21-001 QVX_LogThread[%d][%ld] : SMB2.0　BASE検索\r\n");
     if (!smb2) {
       if (level >= 6) QVX_KLOG("QVX_D21-001 QVX_LogThread[%d][%ld] : SMB　BASE検索 未一致\r\n");
@@ -659,9 +659,9 @@ void Decode(Run& r, unsigned long Len, int64_t time_us) {
   }
 
   // The monitored server must be one end, unless every frame counts.
-  const bool vip = OptionInfo.VipFlg != 0;
-  const bool to_server = std::strcmp(OptionInfo.IpAddress, dst) == 0;
-  const bool from_server = std::strcmp(OptionInfo.IpAddress, src) == 0;
+  const bool vip = r.ctx.options.VipFlg != 0;
+  const bool to_server = std::strcmp(r.ctx.options.IpAddress, dst) == 0;
+  const bool from_server = std::strcmp(r.ctx.options.IpAddress, src) == 0;
   if (!vip && !to_server && !from_server) {
     if (level >= 4)
       QVX_KLOG("QVX_D21-011 QVX_LogThread[%d][%ld] : Recv IP_Chk NoH Serv[%s] Cli[%s]\r\n", dst,
@@ -845,7 +845,7 @@ void ConnectionEnd(Run& r, const wire::Tcp4Segment& seg, int64_t time_us) {
   unsigned char raw[4];
   PutBe32(raw, flow.dst);
   DottedQuad(server, sizeof server, raw);
-  if (OptionInfo.VipFlg == 0 && std::strcmp(OptionInfo.IpAddress, server) != 0) return;
+  if (r.ctx.options.VipFlg == 0 && std::strcmp(r.ctx.options.IpAddress, server) != 0) return;
   static const unsigned char kNone[1] = {0};
   const unsigned long Len = Datagram(r, flow, kNone, 0);
   FrameFacts f;
@@ -934,7 +934,7 @@ unsigned long QVX_LogThread(void* pData) {
   QVX_CaptureShareRefresh();
   QVX_CaptureListIndexReset();
   data->NextSessionChkTime =
-      static_cast<time_t>(platform().Now().t + static_cast<int64_t>(OptionInfo.RefleshTime));
+      static_cast<time_t>(platform().Now().t + static_cast<int64_t>(r.ctx.options.RefleshTime));
   r.recvDataBuf = static_cast<unsigned char*>(std::calloc(kRecvBufSize, 1));
   r.heldData = static_cast<unsigned char*>(std::calloc(kRecvBufSize, 1));
   r.stats_at_us = CaptureConnectorInUse().ClockUs();

@@ -1,0 +1,132 @@
+#include "audit/open_road.h"
+
+#include <cstring>
+
+#include "audit/answer.h"
+#include "audit/context.h"
+#include "audit/file_access.h"
+#include "audit/tree_lookup.h"
+#include "audit/verdict.h"
+#include "base/dbglog.h"
+#include "base/option.h"
+#include "filters/exclusion.h"
+#include "serverinfo/server_info.h"
+#include "tracking/session_tree.h"
+#include "wire/smb_command_table.h"
+
+namespace qvx {
+
+namespace {
+
+// The traces of the verdict without an answer, as each version's handler has always written
+// them.
+void TraceVerdict(const OpenRequest& r, const FileAccessCall& c, const OpenVerdict& v, int kind) {
+  if (!QVX_TraceLevel(6) || c.outside) return;
+  if (r.version == 1) {
+    QVX_KLOG(
+        "QVX_D31-002 QVX_SmbNtCreateAndx[%d][%ld] : QVX_ACCESS_KIND_SMB - QVX_ACCESS_KIND_BLEND "
+        "nAccessInfo %d \r\n",
+        v.smb);
+    QVX_KLOG(
+        "QVX_D31-003 QVX_SmbNtCreateAndx[%d][%ld] : QVX_ACCESS_KIND_API - QVX_ACCESS_KIND_BLEND "
+        "nAccessInfo %d \r\n",
+        v.api);
+    QVX_KLOG("QVX_D31-004 QVX_SmbNtCreateAndx[%d][%ld] : QVX_ACCESS_KIND_BLEND nAccessInfo %d \r\n",
+             v.verdict);
+    return;
+  }
+  QVX_KLOG(
+      "QVX_D31-003 QVX_Smb2FileStandardInfo[%d][%ld] : QVX_ACCESS_KIND_SMB - "
+      "QVX_ACCESS_KIND_BLEND nAccessInfo %d \r\n",
+      v.smb);
+  QVX_KLOG(
+      "QVX_D31-003 QVX_Smb2FileStandardInfo[%d][%ld] : QVX_ACCESS_KIND_API - "
+      "QVX_ACCESS_KIND_BLEND nAccessInfo %d \r\n",
+      v.api);
+  if (nAccessKindFlg == QVX_ACCESS_KIND_BLEND)
+    QVX_KLOG(
+        "QVX_D31-003 QVX_Smb2FileStandardInfo[%d][%ld] : QVX_ACCESS_KIND_BLEND nAccessInfo %d "
+        ", "
+        "nOutFileOrFolder %d\r\n",
+        v.verdict, kind);
+}
+
+}  // namespace
+
+int QVX_AuditOpen(const OpenRequest& r, DATA* data) {
+  const bool smb1 = r.version == 1;
+  char* name = r.name;
+  // 1. The name within the share. The share root itself, streams, wildcards and pipes are not
+  // file accesses worth a line.
+  const bool inside = QVX_ResolveAccessName(name, kAccessNameSize);
+  if (name[0] == '\0') return 10;
+  if (QVX_NameFiltered(*data->ctx, name, true)) return 10;
+  // The server's answer, when it was seen, says what the open did. A refusal that is not about
+  // the user's rights (no such name, a name collision, a sharing violation) is no access at all
+  // and is not worth guessing a tree for.
+  const AnswerFacts* answer = QVX_RequestAnswer();
+  if (answer && !answer->Ok() && QVX_RefusalSilent(r.routine, name, answer->status)) return 0;
+
+  // 2. The tree. No pause here: the capture loop hands an open on once the server answered it
+  // (or 10 ms of capture time passed), so the server has finished the open before the look-up.
+  int slot = 0, how = 0;
+  const int found =
+      QVXTreeIDGetInfo(r.tree_id, r.pid, r.uid, r.mid, r.frame, name, &slot, &how, data);
+  if (found == 10) return 10;
+  if (QVX_TreeIsIpc(slot)) return 10;
+  if (smb1 && QVX_TraceLevel(6))
+    QVX_KLOG(
+        "QVX_D51-001 QVX_SmbNtCreateAndx[%d][%ld] : QVXTreeIDGetInfo nRet=%d : nTreeIDChk=%d\r\n",
+        found, how);
+  FileAccessCall c;
+  if (smb1) {
+    const Smb_Command_St& cmd = QVX_Smb1CommandRow(data->SMBCmdListFlg, data->SMBCommand);
+    c.cmd = cmd.Name;
+    c.info = cmd.Description;
+  } else {
+    const Smb2_Command_St& cmd = QVX_Smb2CommandRow(data->SMBCmdListFlg, data->SMBCommand);
+    c.cmd = cmd.Name;
+    c.info = cmd.Description;
+  }
+  c.routine = r.routine;
+  c.tree_id = r.tree_id;
+  c.uid = r.uid;
+  c.recvData = r.frame;
+  c.name = name;
+  c.now = r.now;
+  c.data = data;
+  c.share_trace = smb1;
+  c.outside = !inside;
+
+  // 3. A tree guessed just now may still own the "WAIT" row of its connect request. SMB1 lets
+  // an excluded share stop the access there.
+  if (how == kTreeGuessed && QVX_CompleteWaitRow(c, slot, smb1) == 10) return 10;
+
+  // 4. The share's folder on this server.
+  if (smb1 && QVX_TraceLevel(6))
+    QVX_KLOG("QVX_D51-001 QVX_SmbNtCreateAndx[%d][%ld] : SharePathName Len = %d\r\n",
+             static_cast<int>(std::strlen(TreeConnect[slot].SharePath)));
+  char full[kAccessPathSize];
+  if (!QVX_MapTreeShare(c, slot, full, sizeof full,
+                        smb1 ? LocalPathForm::kWithoutSeparator : LocalPathForm::kWithSeparator))
+    return QVX_UnknownShareRecord(c);
+  if (QVX_ExclusionInfoChk(full, 0) != 0) return 10;
+
+  // 5. What was done: the answer says it; without one the mask and the object on this server
+  // judge. 6. The record unless it repeats a recent one.
+  if (answer && !answer->Ok())
+    return QVX_RefusedOpenRecord(c, slot, full, r.desired, r.disposition, answer->status);
+  if (answer && answer->open) {
+    const OpenFileKey key =
+        smb1 ? QVX_OpenFileKeyOf(r.frame, 1, 0, 0, answer->file_id[1])
+             : QVX_OpenFileKeyOf(r.frame, 2, r.session_id, answer->file_id[0], answer->file_id[1]);
+    return QVX_AnsweredOpenRecord(c, slot, full, r.desired, r.options, key, *answer);
+  }
+  uint64_t size = 0;
+  int kind = kKindNone;
+  const OpenVerdict v = QVX_JudgeOpen(c, slot, full, r.desired, r.options, &size, &kind);
+  TraceVerdict(r, c, v, kind);
+  return QVX_AccessRecord(c, slot, full, size, QVX_OperationText(v.verdict));
+}
+
+}  // namespace qvx
