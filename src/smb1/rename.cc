@@ -3,17 +3,11 @@
 #include <cstdio>
 #include <cstring>
 
-#include "audit/answer.h"
 #include "audit/file_access.h"
-#include "audit/tree_lookup.h"
+#include "audit/path_road.h"
 #include "audit/verdict.h"
 #include "base/dbglog.h"
-#include "base/option.h"
-#include "base/text.h"
-#include "filters/exclusion.h"
-#include "tracking/request_path.h"
-#include "tracking/session_tree.h"
-#include "wire/smb_command_table.h"
+#include "platform/platform.h"
 
 namespace qvx {
 
@@ -91,46 +85,19 @@ bool ReadFirstName(unsigned long Len, const unsigned char* recvData, long cursor
   return name[0] != '\0';
 }
 
-// The tree of the request and the call both handlers share. 10 when the request is dropped.
-int FindTree(SMB_HEADER_ST* h, const unsigned char* recvData, const char* routine, const char* name,
-             DATA* data, FileAccessCall* c, int* slot) {
-  int how = 0;
-  if (QVXTreeIDGetInfo(h->TID, h->PIDLow, h->UID, h->MID, recvData, name, slot, &how, data) == 10)
-    return 10;
-  if (QVX_TreeIsIpc(*slot)) return 10;
-  const Smb_Command_St& cmd = QVX_Smb1CommandRow(data->SMBCmdListFlg, data->SMBCommand);
-  c->routine = routine;
-  c->tree_id = h->TID;
-  c->uid = h->UID;
-  c->recvData = recvData;
-  c->name = name;
-  c->cmd = cmd.Name;
-  c->info = cmd.Description;
-  c->now = data->ctx->platform->Now();
-  c->data = data;
-  c->every_time = true;  // a rename or a removal is logged each time it is seen
-  if (how == kTreeGuessed && QVX_CompleteWaitRow(*c, *slot, true) == 10) return 10;
-  return 0;
-}
-
-// The local path of a share-relative name (inside: QVX_ResolveAccessName kept it in the share):
-// the tree's folder joined with it. A tree whose folder no open has set yet takes it from its
-// share; without one the name stays as sent. A name leaving the share is never joined: it reads
-// as the outside-share mark and the name as sent.
-void LocalPath(const FileAccessCall& c, int slot, const char* name, bool inside, char* out,
-               size_t size) {
-  TreeConnectSt& t = TreeConnect[slot];
-  if (t.ShareLocalPath[0] == '\0') {
-    FileAccessCall probe = c;
-    probe.name = name;
-    probe.outside = !inside;
-    probe.share_trace = false;
-    if (QVX_MapTreeShare(probe, slot, out, size, LocalPathForm::kWithoutSeparator)) return;
-  } else if (inside) {
-    QVX_JoinSharePath(t.ShareLocalPath, name, out, size);
-    return;
-  }
-  std::snprintf(out, size, "%s%s", inside ? "" : kOutsideShareMark, name);
+// The record of a request with the ids of its header.
+PathRequest RequestOf(const SMB_HEADER_ST& h, const char* routine, char* name, int verdict,
+                      const unsigned char* recvData) {
+  PathRequest r;
+  r.routine = routine;
+  r.tid = h.TID;
+  r.pid = h.PIDLow;
+  r.uid = h.UID;
+  r.mid = h.MID;
+  r.name = name;
+  r.verdict = verdict;
+  r.frame = recvData;
+  return r;
 }
 
 }  // namespace
@@ -150,30 +117,9 @@ int QVX_SmbComRename(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigned char
   char new_name[kAccessNameSize] = {};
   if (!Convert(new_wide, new_name, "QVX_SmbComRename", "sBuffer2", "QVX_D61-002", "rc2")) return 10;
   if (new_name[0] == '\0') return 10;
-  const bool old_inside = QVX_ResolveAccessName(old_name, sizeof old_name);
-  const bool new_inside = QVX_ResolveAccessName(new_name, sizeof new_name);
-  const AnswerFacts* answer = QVX_RequestAnswer();
-  if (answer && !answer->Ok() && QVX_RefusalSilent("QVX_SmbComRename", old_name, answer->status))
-    return 0;
-
-  static char both[2 * kAccessNameSize + 8];
-  std::snprintf(both, sizeof both, "%s >> %s", old_name, new_name);
-  FileAccessCall c;
-  int slot = 0;
-  if (FindTree(SMB_HEADER, recvData, "QVX_SmbComRename", both, data, &c, &slot) == 10) return 10;
-  c.outside = !old_inside || !new_inside;
-  static char old_full[kAccessPathSize], new_full[kAccessPathSize];
-  LocalPath(c, slot, old_name, old_inside, old_full, sizeof old_full);
-  LocalPath(c, slot, new_name, new_inside, new_full, sizeof new_full);
-  if (QVX_ExclusionInfoChk(old_full, 0) != 0) return 10;
-  if (QVX_ExclusionInfoChk(new_full, 0) != 0) return 10;
-  static char path[2 * kAccessPathSize + 8];
-  std::snprintf(path, sizeof path, "%s >> %s", old_full, new_full);
-  if (answer && !answer->Ok())
-    return QVX_DeniedRecord(c, slot, path, kVerdictRenamed, answer->status);
-  QVX_AccessRecord(c, slot, path, 0, QVX_OperationText(kVerdictRenamed));
-  QVX_DBG();
-  return 0;
+  PathRequest r = RequestOf(*SMB_HEADER, "QVX_SmbComRename", old_name, kVerdictRenamed, recvData);
+  r.new_name = new_name;
+  return QVX_AuditPathCommand(r, data);
 }
 
 namespace {
@@ -192,21 +138,7 @@ int PathCommand(SMB_HEADER_ST* h, unsigned long Len, unsigned char* recvData, lo
   char name[kAccessNameSize] = {};
   if (!Convert(wide, name, routine, "sBuffer1", rc_id, "rc")) return 10;
   if (name[0] == '\0') return 10;
-  const bool inside = QVX_ResolveAccessName(name, sizeof name);
-  const AnswerFacts* answer = QVX_RequestAnswer();
-  if (answer && !answer->Ok() && QVX_RefusalSilent(routine, name, answer->status)) return 0;
-
-  FileAccessCall c;
-  int slot = 0;
-  if (FindTree(h, recvData, routine, name, data, &c, &slot) == 10) return 10;
-  c.outside = !inside;
-  static char full[kAccessPathSize];
-  LocalPath(c, slot, name, inside, full, sizeof full);
-  if (QVX_ExclusionInfoChk(full, 0) != 0) return 10;
-  if (answer && !answer->Ok()) return QVX_DeniedRecord(c, slot, full, verdict, answer->status);
-  QVX_AccessRecord(c, slot, full, 0, QVX_OperationText(verdict));
-  QVX_DBG();
-  return 0;
+  return QVX_AuditPathCommand(RequestOf(*h, routine, name, verdict, recvData), data);
 }
 
 }  // namespace
