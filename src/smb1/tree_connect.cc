@@ -3,16 +3,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "audit/context.h"
 #include "audit/file_access.h"
-#include "audit/tree_lookup.h"
-#include "audit/tree_records.h"
+#include "audit/tree_road.h"
 #include "base/dbglog.h"
-#include "base/option.h"
-#include "base/text.h"
-#include "filters/exclusion.h"
-#include "tracking/session_tree.h"
-#include "wire/smb_command_table.h"
 
 namespace qvx {
 
@@ -24,6 +17,23 @@ inline constexpr unsigned kTreeConnectWords = 4;
 inline constexpr unsigned kNoAndX = 0xFF;
 // The most data bytes a request may announce: its path must fit the 1024-byte wide buffer.
 inline constexpr unsigned long kMaxByteCount = 1022;
+
+// The record of a tree message with the ids of its header.
+TreeRequest RequestOf(const SMB_HEADER_ST& h, const char* routine, const char* path,
+                      const unsigned char* recvData, int TreeConnectMax) {
+  TreeRequest r;
+  r.version = 1;
+  r.routine = routine;
+  r.area = "41";
+  r.tree_id = h.TID;
+  r.pid = h.PIDLow;
+  r.uid = h.UID;
+  r.mid = h.MID;
+  r.path = path;
+  r.frame = recvData;
+  r.TreeConnectMax = TreeConnectMax;
+  return r;
+}
 
 }  // namespace
 
@@ -92,79 +102,23 @@ int QVX_SmbTreeConnectAndx(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigne
   if (QVX_TraceLevel(6))
     QVX_KLOG("QVX_D41-001 QVX_SmbTreeConnectAndx[%d][%ld] : WideCharToMultiByte rc=%d\r\n", rc);
   if (path[0] == '\0') return 10;
-  if (QVX_NameFiltered(*data->ctx, path, false)) return 10;
-
-  const int slot = QVX_TakeTreeSlot(*data->ctx, TreeConnectMax, "QVX_SmbTreeConnectAndx", "41");
-  if (slot < 0) return 10;
-  const Smb_Command_St& cmd = QVX_Smb1CommandRow(data->SMBCmdListFlg, data->SMBCommand);
-  const LocalTime now = data->ctx->platform->Now();
-  QVX_PendingTree(slot, path, recvData, data);
-  TreeConnectSt& t = TreeConnect[slot];
-  t.Tid = SMB_HEADER->TID;
-  t.Pid = SMB_HEADER->PIDLow;
-  t.Uid = SMB_HEADER->UID;
-  t.Mid = SMB_HEADER->MID;
-  QVX_TreeUserNameSet(&t, 0, *data->ctx->tracker);
-  // An excluded share keeps its pending slot so that the answer still binds it.
-  if (QVX_ExclusionInfoChk(t.SharePath, 0) != 0) return 10;
-
-  char wait[32], ids[96];
-  std::snprintf(wait, sizeof wait, "WAIT%d", slot);
-  QVX_TreeIdsText(t, ids, sizeof ids);
-  QVX_TreeLine(*data->ctx, now, "login", wait, t, data->ClientMac, data->ServerMac, cmd.Name,
-               cmd.Description, ids, nullptr);
-  QVX_TreeRow(now, "login", wait, t, data, cmd.Name, cmd.Description, "");
-  QVX_DBG();
-  return 0;
+  return QVX_AuditTreeConnect(
+      RequestOf(*SMB_HEADER, "QVX_SmbTreeConnectAndx", path, recvData, TreeConnectMax), data);
 }
 
 int QVX_SmbTreeConnectAndxRecv(SMB_HEADER_ST* SMB_HEADER, unsigned long Len,
                                unsigned char* recvData, long SMB_Total_Packet_Size,
                                int TreeConnectMax, DATA* data) {
   QVX_DBG();
-  const LocalTime now = data->ctx->platform->Now();
-  char server[32], client[32], client_port[16];
-  QVX_FrameSrcAddr(recvData, server, sizeof server);
-  QVX_FrameDstAddr(recvData, client, sizeof client);
-  QVX_FrameDstPort(recvData, client_port, sizeof client_port);
-  int slot = 0;
-  // The Status is not read: a refused connect binds like an accepted one.
-  if (QVXTreeConnectInfoSet(server, client, client_port, SMB_HEADER->TID, SMB_HEADER->PIDLow,
-                            SMB_HEADER->UID, SMB_HEADER->MID, &slot,
-                            data->ctx->options.TreeConnectCnt) != 0)
-    return 10;
-  const Smb_Command_St& cmd = QVX_Smb1CommandRow(data->SMBCmdListFlg, data->SMBCommand);
-  char ids[96];
-  QVX_TreeIdsText(TreeConnect[slot], ids, sizeof ids);
-  if (!QVX_TreeAnswerBound(data, slot, now, cmd.Name, cmd.Description, ids, nullptr)) return 10;
-  QVX_DBG();
-  return 0;
+  return QVX_AuditTreeConnected(
+      RequestOf(*SMB_HEADER, "QVX_SmbTreeConnectAndxRecv", "", recvData, TreeConnectMax), data);
 }
 
 int QVX_SmbTreeDisConnectReq(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigned char* recvData,
                              long SMB_Total_Packet_Size, int TreeConnectMax, DATA* data) {
   QVX_DBG();
-  const LocalTime now = data->ctx->platform->Now();
-  int slot = 0, how = 0;
-  if (QVXTreeIDGetInfo(SMB_HEADER->TID, SMB_HEADER->PIDLow, SMB_HEADER->UID, SMB_HEADER->MID,
-                       recvData, "", &slot, &how, data) == 10)
-    return 10;
-  TreeConnectSt& t = TreeConnect[slot];
-  t.Flg = kSlotDisconnected;
-  if (QVX_TraceLevel(6))
-    QVX_KLOG("QVX_D21-015 QVX_SmbTreeDisConnectReq[%d][%ld] : QVX_SmbTreeDisConnectReq Tid %d\r\n",
-             static_cast<int>(t.Tid));
-  const Smb_Command_St& cmd = QVX_Smb1CommandRow(data->SMBCmdListFlg, data->SMBCommand);
-  if (QVX_ExclusionInfoChk(t.SharePath, 0) != 0) return 10;
-  // The identifiers of the connect request (zeros for a guessed tree), not this packet's.
-  char tid_text[16], ids[96];
-  std::snprintf(tid_text, sizeof tid_text, "%d", static_cast<int>(t.Tid));
-  QVX_TreeIdsText(t, ids, sizeof ids);
-  QVX_TreeLine(*data->ctx, now, "disconnect", tid_text, t, data->ClientMac, data->ServerMac,
-               cmd.Name, cmd.Description, ids, nullptr);
-  QVX_TreeRow(now, "disconnect", tid_text, t, data, cmd.Name, cmd.Description, "0");
-  QVX_DBG();
-  return 0;
+  return QVX_AuditTreeDisconnect(
+      RequestOf(*SMB_HEADER, "QVX_SmbTreeDisConnectReq", "", recvData, TreeConnectMax), data);
 }
 
 }  // namespace qvx

@@ -3,18 +3,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "accesslog/access_log.h"
-#include "audit/context.h"
 #include "audit/file_access.h"
-#include "audit/tree_lookup.h"
-#include "audit/tree_records.h"
+#include "audit/tree_road.h"
 #include "base/dbglog.h"
-#include "base/option.h"
-#include "base/text.h"
-#include "filters/exclusion.h"
-#include "names/hosts.h"
-#include "tracking/session_tree.h"
-#include "wire/smb_command_table.h"
 
 namespace qvx {
 
@@ -23,19 +14,20 @@ namespace {
 // The fixed part of a TREE_CONNECT request; the path follows it.
 inline constexpr unsigned long kTreeConnectBody = 8;
 
-// MessageId or SessionId as the lines print it: the 8 bytes from the last to the first, each
-// in lower-case hex without leading zeros.
-void IdText(const unsigned char* id, char* out, size_t size) {
-  std::snprintf(out, size, "%x%x%x%x%x%x%x%x", id[7], id[6], id[5], id[4], id[3], id[2], id[1],
-                id[0]);
-}
-
-// "[T:%d C:%s S:%s]": the tree's TreeId and the MessageId and SessionId of its connect request.
-void Smb2Ids(const TreeConnectSt& t, char* out, size_t size) {
-  char c_id[24], s_id[24];
-  IdText(t.MessageId, c_id, sizeof c_id);
-  IdText(t.SessionId, s_id, sizeof s_id);
-  std::snprintf(out, size, "[T:%d C:%s S:%s]", static_cast<int>(t.Tid), c_id, s_id);
+// The record of a tree message with the ids of its header.
+TreeRequest RequestOf(const SMB2_HEADER_ST& h, const char* routine, const char* path,
+                      const unsigned char* recvData, int TreeConnectMax) {
+  TreeRequest r;
+  r.version = 2;
+  r.routine = routine;
+  r.area = "04";
+  r.tree_id = QVX_Smb2TreeId(&h);
+  r.message_id = h.MessageId;
+  r.session_id = h.SessionId;
+  r.path = path;
+  r.frame = recvData;
+  r.TreeConnectMax = TreeConnectMax;
+  return r;
 }
 
 }  // namespace
@@ -43,8 +35,6 @@ void Smb2Ids(const TreeConnectSt& t, char* out, size_t size) {
 int QVX_Smb2TreeConnectAndx(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len, unsigned char* recvData,
                             long SMB_Total_Packet_Size, int TreeConnectMax, DATA* data) {
   QVX_DBG();
-  const uint32_t tree_id = QVX_Smb2TreeId(SMB2_HEADER);
-
   if (QVX_TraceLevel(6))
     QVX_KLOG(
         "QVX_D04-001 QVX_Smb2TreeConnectAndx[%d][%ld] : TREE_CONNECT_ANDHEADER サイズ確認 Len %d "
@@ -100,80 +90,25 @@ int QVX_Smb2TreeConnectAndx(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len, unsi
     QVX_KLOG("QVX_D04-006 QVX_Smb2TreeConnectAndx[%d][%ld] : sShareDriveBuffer %s\r\n",
              sShareDriveBuffer);
   }
-  // Named pipes and oddities; the pipe list itself is for file names only.
-  if (QVX_NameFiltered(*data->ctx, sShareDriveBuffer, false)) return 10;
-  const int slot = QVX_TakeTreeSlot(*data->ctx, TreeConnectMax, "QVX_Smb2TreeConnectAndx", "04");
-  if (slot < 0) return 10;
-  const LocalTime now = data->ctx->platform->Now();
-
-  QVX_PendingTree(slot, sShareDriveBuffer, recvData, data);
-  TreeConnectSt& t = TreeConnect[slot];
-  t.Tid = tree_id;
-  QVX_TreeUserNameSet(&t, 0, *data->ctx->tracker);
-  std::memcpy(t.MessageId, SMB2_HEADER->MessageId, sizeof t.MessageId);
-  std::memcpy(t.SessionId, SMB2_HEADER->SessionId, sizeof t.SessionId);
-  const Smb2_Command_St& cmd = QVX_Smb2CommandRow(data->SMBCmdListFlg, data->SMBCommand);
-
-  // An excluded share keeps its pending slot so that the answer still binds it.
-  if (QVX_ExclusionInfoChk(t.SharePath, 0) != 0) return 10;
-
-  char wait[32], ids[96];
-  std::snprintf(wait, sizeof wait, "WAIT%d", slot);
-  Smb2Ids(t, ids, sizeof ids);
-  QVX_TreeLine(*data->ctx, now, "login", wait, t, data->ClientMac, data->ServerMac, cmd.Name,
-               cmd.Description, ids, nullptr);
-  QVX_TreeRow(now, "login", wait, t, data, cmd.Name, cmd.Description, "");
-  QVX_DBG();
-  return 0;
+  return QVX_AuditTreeConnect(RequestOf(*SMB2_HEADER, "QVX_Smb2TreeConnectAndx", sShareDriveBuffer,
+                                        recvData, TreeConnectMax),
+                              data);
 }
 
 int QVX_Smb2TreeConnectAndxRecv(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len,
                                 unsigned char* recvData, long SMB_Total_Packet_Size,
                                 int TreeConnectMax, DATA* data) {
   QVX_DBG();
-  const LocalTime now = data->ctx->platform->Now();
-  char server[32], client[32], client_port[16];
-  QVX_FrameSrcAddr(recvData, server, sizeof server);
-  QVX_FrameDstAddr(recvData, client, sizeof client);
-  QVX_FrameDstPort(recvData, client_port, sizeof client_port);
-  const uint32_t tree_id = QVX_Smb2TreeId(SMB2_HEADER);
-  int slot = 0;
-  // Paired with the request of the same connection and session; a refused connect binds like an
-  // accepted one.
-  if (QVXTreeConnectInfoSet2(server, client, client_port, tree_id, SMB2_HEADER->MessageId,
-                             SMB2_HEADER->SessionId, &slot, data->ctx->options.TreeConnectCnt) != 0)
-    return 10;
-  const Smb2_Command_St& cmd = QVX_Smb2CommandRow(data->SMBCmdListFlg, data->SMBCommand);
-  char ids[96];
-  Smb2Ids(TreeConnect[slot], ids, sizeof ids);
-  QVX_TreeAnswerBound(
-      data, slot, now, cmd.Name, cmd.Description, ids,
-      "QVX_D04-008 QVX_Smb2TreeConnectAndxRecv[%d][%ld] : EditBuf=%s , szListBuff=%s\r\n");
-  QVX_DBG();
-  return 0;
+  return QVX_AuditTreeConnected(
+      RequestOf(*SMB2_HEADER, "QVX_Smb2TreeConnectAndxRecv", "", recvData, TreeConnectMax), data);
 }
 
 int QVX_Smb2TreeDisConnectReq(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len,
                               unsigned char* recvData, long SMB_Total_Packet_Size,
                               int TreeConnectMax, DATA* data) {
   QVX_DBG();
-  const LocalTime now = data->ctx->platform->Now();
-  const uint32_t tree_id = QVX_Smb2TreeId(SMB2_HEADER);
-  int slot = 0, how = 0;
-  if (QVXTreeIDGetInfo(tree_id, 0, 0, 0, recvData, "", &slot, &how, data) == 10) return 10;
-  TreeConnectSt& t = TreeConnect[slot];
-  t.Flg = kSlotDisconnected;
-  QVX_TreeUserNameSet(&t, 0, *data->ctx->tracker);
-  const Smb2_Command_St& cmd = QVX_Smb2CommandRow(data->SMBCmdListFlg, data->SMBCommand);
-  if (QVX_ExclusionInfoChk(t.SharePath, 0) != 0) return 10;
-  char tid_text[16], ids[96];
-  std::snprintf(tid_text, sizeof tid_text, "%d", static_cast<int>(t.Tid));
-  Smb2Ids(t, ids, sizeof ids);
-  QVX_TreeLine(*data->ctx, now, "disconnect", tid_text, t, data->ClientMac, data->ServerMac,
-               cmd.Name, cmd.Description, ids, nullptr);
-  QVX_TreeRow(now, "disconnect", tid_text, t, data, cmd.Name, cmd.Description, "0");
-  QVX_DBG();
-  return 0;
+  return QVX_AuditTreeDisconnect(
+      RequestOf(*SMB2_HEADER, "QVX_Smb2TreeDisConnectReq", "", recvData, TreeConnectMax), data);
 }
 
 }  // namespace qvx

@@ -1,0 +1,143 @@
+#include "audit/tree_road.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "audit/context.h"
+#include "audit/file_access.h"
+#include "audit/tree_lookup.h"
+#include "audit/tree_records.h"
+#include "base/dbglog.h"
+#include "filters/exclusion.h"
+#include "tracking/session_tree.h"
+#include "wire/smb_command_table.h"
+
+namespace qvx {
+
+namespace {
+
+// MessageId or SessionId as the lines print it: the 8 bytes from the last to the first, each
+// in lower-case hex without leading zeros.
+void IdText(const unsigned char* id, char* out, size_t size) {
+  std::snprintf(out, size, "%x%x%x%x%x%x%x%x", id[7], id[6], id[5], id[4], id[3], id[2], id[1],
+                id[0]);
+}
+
+// The identifiers after the share path: SMB1 "[T:%d P:%d U:%d M:%d]", SMB2 "[T:%d C:%s S:%s]"
+// (the tree's TreeId and the MessageId and SessionId of its connect request).
+void IdsText(int version, const TreeConnectSt& t, char* out, size_t size) {
+  if (version == 1) {
+    QVX_TreeIdsText(t, out, size);
+    return;
+  }
+  char c_id[24], s_id[24];
+  IdText(t.MessageId, c_id, sizeof c_id);
+  IdText(t.SessionId, s_id, sizeof s_id);
+  std::snprintf(out, size, "[T:%d C:%s S:%s]", static_cast<int>(t.Tid), c_id, s_id);
+}
+
+// "SMB Cmd" and "SMB Info" of the message being handled.
+void CommandTexts(int version, const DATA* data, const char** name, const char** info) {
+  if (version == 1) {
+    const Smb_Command_St& cmd = QVX_Smb1CommandRow(data->SMBCmdListFlg, data->SMBCommand);
+    *name = cmd.Name;
+    *info = cmd.Description;
+  } else {
+    const Smb2_Command_St& cmd = QVX_Smb2CommandRow(data->SMBCmdListFlg, data->SMBCommand);
+    *name = cmd.Name;
+    *info = cmd.Description;
+  }
+}
+
+}  // namespace
+
+int QVX_AuditTreeConnect(const TreeRequest& r, DATA* data) {
+  // Named pipes and oddities; the pipe list itself is for file names only.
+  if (QVX_NameFiltered(*data->ctx, r.path, false)) return 10;
+  const int slot = QVX_TakeTreeSlot(*data->ctx, r.TreeConnectMax, r.routine, r.area);
+  if (slot < 0) return 10;
+  const LocalTime now = data->ctx->platform->Now();
+  QVX_PendingTree(slot, r.path, r.frame, data);
+  TreeConnectSt& t = TreeConnect[slot];
+  t.Tid = r.tree_id;
+  if (r.version == 1) {
+    t.Pid = r.pid;
+    t.Uid = r.uid;
+    t.Mid = r.mid;
+  }
+  QVX_TreeUserNameSet(&t, 0, *data->ctx->tracker);
+  if (r.version != 1) {
+    std::memcpy(t.MessageId, r.message_id, sizeof t.MessageId);
+    std::memcpy(t.SessionId, r.session_id, sizeof t.SessionId);
+  }
+  // An excluded share keeps its pending slot so that the answer still binds it.
+  if (QVX_ExclusionInfoChk(t.SharePath, 0) != 0) return 10;
+
+  const char *cmd, *info;
+  CommandTexts(r.version, data, &cmd, &info);
+  char wait[32], ids[96];
+  std::snprintf(wait, sizeof wait, "WAIT%d", slot);
+  IdsText(r.version, t, ids, sizeof ids);
+  QVX_TreeLine(*data->ctx, now, "login", wait, t, data->ClientMac, data->ServerMac, cmd, info, ids,
+               nullptr);
+  QVX_TreeRow(now, "login", wait, t, data, cmd, info, "");
+  return 0;
+}
+
+int QVX_AuditTreeConnected(const TreeRequest& r, DATA* data) {
+  const LocalTime now = data->ctx->platform->Now();
+  char server[32], client[32], client_port[16];
+  QVX_FrameSrcAddr(r.frame, server, sizeof server);
+  QVX_FrameDstAddr(r.frame, client, sizeof client);
+  QVX_FrameDstPort(r.frame, client_port, sizeof client_port);
+  int slot = 0;
+  // A refused connect binds like an accepted one. SMB1 pairs by Pid, Uid and Mid; SMB2 by the
+  // MessageId and SessionId of the same connection.
+  const int trees = data->ctx->options.TreeConnectCnt;
+  const int rc = r.version == 1 ? QVXTreeConnectInfoSet(server, client, client_port, r.tree_id,
+                                                        r.pid, r.uid, r.mid, &slot, trees)
+                                : QVXTreeConnectInfoSet2(server, client, client_port, r.tree_id,
+                                                         r.message_id, r.session_id, &slot, trees);
+  if (rc != 0) return 10;
+  const char *cmd, *info;
+  CommandTexts(r.version, data, &cmd, &info);
+  char ids[96];
+  IdsText(r.version, TreeConnect[slot], ids, sizeof ids);
+  const bool written = QVX_TreeAnswerBound(
+      data, slot, now, cmd, info, ids,
+      r.version == 1
+          ? nullptr
+          : "QVX_D04-008 QVX_Smb2TreeConnectAndxRecv[%d][%ld] : EditBuf=%s , szListBuff=%s\r\n");
+  // SMB1 reports an excluded share as a dropped answer.
+  return r.version == 1 && !written ? 10 : 0;
+}
+
+int QVX_AuditTreeDisconnect(const TreeRequest& r, DATA* data) {
+  const LocalTime now = data->ctx->platform->Now();
+  int slot = 0, how = 0;
+  if (QVXTreeIDGetInfo(r.tree_id, r.pid, r.uid, r.mid, r.frame, "", &slot, &how, data) == 10)
+    return 10;
+  TreeConnectSt& t = TreeConnect[slot];
+  t.Flg = kSlotDisconnected;
+  if (r.version == 1) {
+    if (QVX_TraceLevel(6))
+      QVX_KLOG(
+          "QVX_D21-015 QVX_SmbTreeDisConnectReq[%d][%ld] : QVX_SmbTreeDisConnectReq Tid %d\r\n",
+          static_cast<int>(t.Tid));
+  } else {
+    QVX_TreeUserNameSet(&t, 0, *data->ctx->tracker);
+  }
+  if (QVX_ExclusionInfoChk(t.SharePath, 0) != 0) return 10;
+  const char *cmd, *info;
+  CommandTexts(r.version, data, &cmd, &info);
+  // The identifiers of the connect request (zeros for a guessed tree), not this message's.
+  char tid_text[16], ids[96];
+  std::snprintf(tid_text, sizeof tid_text, "%d", static_cast<int>(t.Tid));
+  IdsText(r.version, t, ids, sizeof ids);
+  QVX_TreeLine(*data->ctx, now, "disconnect", tid_text, t, data->ClientMac, data->ServerMac, cmd,
+               info, ids, nullptr);
+  QVX_TreeRow(now, "disconnect", tid_text, t, data, cmd, info, "0");
+  return 0;
+}
+
+}  // namespace qvx
