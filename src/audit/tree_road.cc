@@ -64,12 +64,12 @@ int QVX_AuditTreeConnect(const TreeRequest& r, DATA* data) {
     t.Pid = r.pid;
     t.Uid = r.uid;
     t.Mid = r.mid;
-  }
-  QVX_TreeUserNameSet(&t, 0, *data->ctx->tracker);
-  if (r.version != 1) {
+  } else {
     std::memcpy(t.MessageId, r.message_id, sizeof t.MessageId);
     std::memcpy(t.SessionId, r.session_id, sizeof t.SessionId);
   }
+  // The user of the request's own log-on: one connection may carry several.
+  QVX_TreeUserNameSet(&t, 0, *data->ctx->tracker);
   // An excluded share keeps its pending slot so that the answer still binds it.
   if (QVX_ExclusionInfoChk(t.SharePath, 0) != 0) return 10;
 

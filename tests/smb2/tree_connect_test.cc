@@ -273,6 +273,32 @@ TEST_F(Smb2TreeConnectTest, TheLogOnSeenOnItsConnectionNamesTheTreesUser) {
   for (const std::string& l : lines) EXPECT_NE(l.find(",bob,10.0.0.5,"), std::string::npos) << l;
 }
 
+TEST_F(Smb2TreeConnectTest, OfTwoLogOnsOnOneConnectionTheRequestsSessionNamesTheUser) {
+  // One connection carries two sessions, as a client does for a second user: the tree belongs
+  // to the session its request names, from the login line on.
+  fake.SetSessions({});
+  Smb2Ids bob, alice;
+  bob.message_id = 2;
+  bob.session_id = 0x22;
+  alice.message_id = 3;
+  alice.session_id = 0x11;
+  // What the capture loop takes from each AUTHENTICATE: the connection's user, and the user of
+  // the session the message sets up.
+  OnTheWire(Smb2(1, bob, test::NtlmAuthenticate(u"bob")));
+  run_.tracker.TakeLogon("10.0.0.1", "10.0.0.5", 50123, 2, bob.session_id, "bob");
+  OnTheWire(Smb2(1, alice, test::NtlmAuthenticate(u"alice")));
+  run_.tracker.TakeLogon("10.0.0.1", "10.0.0.5", 50123, 2, alice.session_id, "alice");
+  bob.message_id = 4;
+  ASSERT_EQ(Request(Smb2(3, bob, TreeConnectBody("\\\\srv\\data"))), 0);
+  EXPECT_STREQ(TreeConnect[0].Login_Name, "bob");
+  bob.tree_id = 7;
+  ASSERT_EQ(Response(Smb2(3, bob, {}, true)), 0);
+  auto lines = LogLines();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_NE(lines[0].find(",login,WAIT0,bob,"), std::string::npos) << lines[0];
+  EXPECT_NE(lines[1].find(",connect,7,bob,"), std::string::npos) << lines[1];
+}
+
 TEST_F(Smb2TreeConnectTest, WithoutALogOnOnTheWireTheServersListNamesTheUserOnceItCan) {
   // Another client's log-on is no evidence for this one (another port of the same address).
   Smb2Ids setup;
