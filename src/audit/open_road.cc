@@ -129,4 +129,34 @@ int QVX_AuditOpen(const OpenRequest& r, DATA* data) {
   return QVX_AccessRecord(c, slot, full, size, QVX_OperationText(v.verdict));
 }
 
+int QVX_AuditHandleRename(OpenFile* f, uint32_t tree_id, char* target, const unsigned char* frame,
+                          const char* cmd, const char* info, DATA* data) {
+  const bool inside = QVX_ResolveAccessName(target, kAccessNameSize);
+  const char* bare = target[0] == '\\' ? target + 1 : target;
+  int slot = 0, how = 0;
+  if (QVXTreeIDGetInfo(tree_id, 0, 0, 0, frame, bare, &slot, &how, data) == 10) return 10;
+  FileAccessCall c;
+  c.routine = "QVX_Smb2SetInfo";
+  c.tree_id = tree_id;
+  c.recvData = frame;
+  c.name = bare;
+  c.data = data;
+  c.outside = !inside;
+  char full[kAccessPathSize];
+  if (!QVX_MapTreeShare(c, slot, full, sizeof full, LocalPathForm::kWithSeparator)) return 10;
+  if (QVX_ExclusionInfoChk(f->facts.path.c_str(), 0) != 0 && QVX_ExclusionInfoChk(full, 0) != 0)
+    return 0;
+  AccessFacts a = f->facts;
+  a.now = data->ctx->platform->Now();
+  a.path = f->facts.path + " >> " + full;
+  a.size = 0;
+  a.cmd = cmd;
+  a.info = info;
+  QVX_WriteAccess(*data->ctx, a, "access", QVX_OperationText(kVerdictRenamed), true);
+  // Later lines of the handle name the file by its new name; its kept-back open line is said.
+  f->facts.path = full;
+  f->renamed = true;
+  return 0;
+}
+
 }  // namespace qvx

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "audit/open_files.h"
 #include "base/data.h"
 #include "platform/platform.h"
 
@@ -29,5 +30,13 @@ struct OpenRequest {
 // Audits the open: 10 when it is no access worth a line (filtered, excluded, IPC, no tree), else
 // 0 with its line and row written (or left out as a repeat).
 int QVX_AuditOpen(const OpenRequest& r, DATA* data);
+
+// A rename through the open handle f (SMB2 SET_INFO FileRenameInformation) that the server
+// carried out. target is the new name as sent, converted (kAccessNameSize bytes), found through
+// the tree tree_id of the request in frame. Writes the "old >> new" rename line with the facts of
+// the handle (cmd and info its command's texts), unless both names are excluded; later lines of
+// the handle name the file by its new name. 10 when the target's tree or share is not known.
+int QVX_AuditHandleRename(OpenFile* f, uint32_t tree_id, char* target, const unsigned char* frame,
+                          const char* cmd, const char* info, DATA* data);
 
 }  // namespace qvx

@@ -7,12 +7,9 @@
 #include "audit/context.h"
 #include "audit/file_access.h"
 #include "audit/open_files.h"
-#include "audit/tree_lookup.h"
+#include "audit/open_road.h"
 #include "base/dbglog.h"
-#include "base/option.h"
-#include "filters/exclusion.h"
 #include "smb2/other_command.h"
-#include "tracking/session_tree.h"
 #include "wire/le.h"
 #include "wire/smb_command_table.h"
 
@@ -62,30 +59,6 @@ const Smb2_Command_St& CommandRow(int command, DATA* data) {
 void Wrote(OpenFile* f, int command, DATA* data) {
   const Smb2_Command_St& row = CommandRow(command, data);
   QVX_HandleWritten(*data->ctx, f, row.Name, row.Description);
-}
-
-// The local path of a rename target (share-relative name), through the tree of the request.
-bool TargetPath(SMB2_HEADER_ST* h, unsigned char* d, unsigned long Len, unsigned long body,
-                DATA* data, std::string* out) {
-  unsigned char wide[kWideNameSize] = {};
-  if (!QVX_Smb2RenameTarget(d, Len, body, wide, sizeof wide)) return false;
-  char name[kAccessNameSize] = {};
-  if (QVX_ConvertWideName(wide, name, sizeof name) == 0) return false;
-  const bool inside = QVX_ResolveAccessName(name, sizeof name);
-  const char* bare = name[0] == '\\' ? name + 1 : name;
-  int slot = 0, how = 0;
-  if (QVXTreeIDGetInfo(QVX_Smb2TreeId(h), 0, 0, 0, d, bare, &slot, &how, data) == 10) return false;
-  FileAccessCall c;
-  c.routine = "QVX_Smb2SetInfo";
-  c.tree_id = QVX_Smb2TreeId(h);
-  c.recvData = d;
-  c.name = bare;
-  c.data = data;
-  c.outside = !inside;
-  char full[kAccessPathSize];
-  if (!QVX_MapTreeShare(c, slot, full, sizeof full, LocalPathForm::kWithSeparator)) return false;
-  *out = full;
-  return true;
 }
 
 }  // namespace
@@ -165,23 +138,13 @@ int QVX_Smb2SetInfo(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len, unsigned cha
     default:
       break;
   }
-  std::string target;
-  if (!TargetPath(SMB2_HEADER, recvData, Len, at, data, &target)) return 10;
-  if (QVX_ExclusionInfoChk(f->facts.path.c_str(), 0) != 0 &&
-      QVX_ExclusionInfoChk(target.c_str(), 0) != 0)
-    return 0;
-  AccessFacts a = f->facts;
-  a.now = data->ctx->platform->Now();
-  a.path = f->facts.path + " >> " + target;
-  a.size = 0;
+  unsigned char wide[kWideNameSize] = {};
+  if (!QVX_Smb2RenameTarget(recvData, Len, at, wide, sizeof wide)) return 10;
+  char target[kAccessNameSize] = {};
+  if (QVX_ConvertWideName(wide, target, sizeof target) == 0) return 10;
   const Smb2_Command_St& row = CommandRow(17, data);
-  a.cmd = row.Name;
-  a.info = row.Description;
-  QVX_WriteAccess(*data->ctx, a, "access", QVX_OperationText(kVerdictRenamed), true);
-  // Later lines of the handle name the file by its new name; its kept-back open line is said.
-  f->facts.path = target;
-  f->renamed = true;
-  return 0;
+  return QVX_AuditHandleRename(f, QVX_Smb2TreeId(SMB2_HEADER), target, recvData, row.Name,
+                               row.Description, data);
 }
 
 }  // namespace qvx
