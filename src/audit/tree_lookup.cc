@@ -16,6 +16,7 @@
 #include "serverinfo/server_info.h"
 #include "tracking/access_data.h"
 #include "tracking/request_path.h"
+#include "wire/frame.h"
 #include "wire/smb_command_table.h"
 
 namespace qvx {
@@ -62,7 +63,7 @@ int QVXUnKnownRelated(uint32_t TreeID, const unsigned char* recvData, const char
   }
   int hits = 0;
   int hit = -1;
-  static char candidate[kAccessPathSize];
+  char candidate[kAccessPathSize];
   for (int i = 0; i < shares; ++i) {
     const char* folder = NetWkShareInfoBuf[i].path;
     if (folder[0] == '\0') continue;
@@ -154,7 +155,7 @@ bool QVX_UnknownRecord(uint32_t TreeID, const unsigned char* recvData, const cha
                        const char* cmd, const char* info, const LocalTime& now, DATA* data,
                        const char* routine) {
   // A name that would leave the share is shown as sent, marked.
-  static char resolved[kAccessPathSize], marked[kAccessPathSize];
+  char resolved[kAccessPathSize], marked[kAccessPathSize];
   if (!QVX_ResolveRequestName(path, resolved, sizeof resolved)) {
     std::snprintf(marked, sizeof marked, "%s%s", kOutsideShareMark, path);
     path = marked;
@@ -205,7 +206,7 @@ int QVX_RebindGuessedTree(const CaptureContext& ctx, char* full_path, const char
   if (!NetWkShareInfo || !TreeConnect || slot < 0 || slot >= static_cast<int>(QVX_TreeSlots()) ||
       !TreeConnect[slot].Guessed)
     return 0;
-  static char candidate[kAccessPathSize];
+  char candidate[kAccessPathSize];
   const int net = ctx.options.NetWkInfoCnt > 0 ? ctx.options.NetWkInfoCnt : 0;
   const int shares = NetShareInfoDataNo < net ? NetShareInfoDataNo : net;
   for (int i = 0; i < shares; ++i) {

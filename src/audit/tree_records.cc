@@ -10,6 +10,7 @@
 #include "base/text.h"
 #include "filters/exclusion.h"
 #include "names/hosts.h"
+#include "wire/frame.h"
 
 namespace qvx {
 

@@ -10,6 +10,7 @@
 #include "base/dbglog.h"
 #include "filters/exclusion.h"
 #include "tracking/session_tree.h"
+#include "wire/frame.h"
 #include "wire/smb_command_table.h"
 
 namespace qvx {

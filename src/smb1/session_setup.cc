@@ -9,7 +9,7 @@
 #include "base/dbglog.h"
 #include "base/text.h"
 #include "platform/platform.h"
-#include "tracking/session_tree.h"
+#include "wire/frame.h"
 
 namespace qvx {
 

@@ -43,11 +43,6 @@ int g_tree_slots_used = 0;
 // The slots a look-up over the first n need to read.
 int TreeSlotsToRead(int n) { return g_tree_slots_used < n ? g_tree_slots_used : n; }
 
-void Addr(const unsigned char* p, char* out, size_t size) { DottedQuad(out, size, p); }
-void Port(const unsigned char* p, char* out, size_t size) {
-  std::snprintf(out, size, "%d", (p[0] << 8) | p[1]);
-}
-
 // The name of the bound SMB1 session slot of client and UserID (session set-up option on).
 const char* SessionSlotUser(const char* src_addr, uint32_t UserID) {
   if (OptionInfo.SessionSetupFlg != 1 || SessionSetup == nullptr) return nullptr;
@@ -136,15 +131,10 @@ void QVX_SessionTreeFree() {
   TreeConnect = nullptr;
 }
 
-void QVX_FrameSrcAddr(const unsigned char* d, char* out, size_t size) { Addr(d + 12, out, size); }
-void QVX_FrameDstAddr(const unsigned char* d, char* out, size_t size) { Addr(d + 16, out, size); }
-void QVX_FrameSrcPort(const unsigned char* d, char* out, size_t size) { Port(d + 20, out, size); }
-void QVX_FrameDstPort(const unsigned char* d, char* out, size_t size) { Port(d + 22, out, size); }
-
 bool QVX_JoinSharePath(const char* folder, const char* request, char* out, size_t size) {
   if (size == 0) return false;
   // Nothing outside the share is ever looked up: a name that climbs out of it joins nothing.
-  static char resolved[kAccessPathSize];
+  char resolved[kAccessPathSize];
   if (!QVX_ResolveRequestName(request, resolved, sizeof resolved)) {
     out[0] = '\0';
     return false;

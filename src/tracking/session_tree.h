@@ -82,13 +82,6 @@ bool QVX_SessionTreeAlloc();
 void QVX_SessionTreeClear();
 void QVX_SessionTreeFree();
 
-// Datagram helpers: "%d.%d.%d.%d" of the IPv4 source/destination and "%d" of the TCP ports
-// (a 20-byte IP header assumed). recvData must hold at least 24 bytes.
-void QVX_FrameSrcAddr(const unsigned char* recvData, char* out, size_t size);
-void QVX_FrameDstAddr(const unsigned char* recvData, char* out, size_t size);
-void QVX_FrameSrcPort(const unsigned char* recvData, char* out, size_t size);
-void QVX_FrameDstPort(const unsigned char* recvData, char* out, size_t size);
-
 // 3 and the slot when a connected tree of client src_addr has TreeID; 1 otherwise.
 int QVXTreeConnectInfoChk(const char* src_addr, uint32_t TreeID, uint32_t Pid, uint32_t Uid,
                           uint32_t Mid, int* nTreeID_Connect, int TreeConnectMax);

@@ -1,5 +1,8 @@
 #include "wire/frame.h"
 
+#include <cstdio>
+
+#include "base/text.h"
 #include "wire/le.h"
 
 namespace qvx::wire {
@@ -67,3 +70,19 @@ bool DecodeEthernetTcp4(const uint8_t* frame, size_t size, Tcp4Segment* out) {
 }
 
 }  // namespace qvx::wire
+
+namespace qvx {
+
+namespace {
+void Addr(const unsigned char* p, char* out, size_t size) { DottedQuad(out, size, p); }
+void Port(const unsigned char* p, char* out, size_t size) {
+  std::snprintf(out, size, "%d", (p[0] << 8) | p[1]);
+}
+}  // namespace
+
+void QVX_FrameSrcAddr(const unsigned char* d, char* out, size_t size) { Addr(d + 12, out, size); }
+void QVX_FrameDstAddr(const unsigned char* d, char* out, size_t size) { Addr(d + 16, out, size); }
+void QVX_FrameSrcPort(const unsigned char* d, char* out, size_t size) { Port(d + 20, out, size); }
+void QVX_FrameDstPort(const unsigned char* d, char* out, size_t size) { Port(d + 22, out, size); }
+
+}  // namespace qvx

@@ -34,3 +34,15 @@ bool DecodeEthernetTcp4(const uint8_t* frame, size_t size, Tcp4Segment* out);
 bool DecodeIpv4Tcp(const uint8_t* datagram, size_t size, Tcp4Segment* out);
 
 }  // namespace qvx::wire
+
+namespace qvx {
+
+// Texts of a datagram laid out as the handlers get it (IPv4 first, a 20-byte header assumed):
+// "%d.%d.%d.%d" of the source/destination address and "%d" of the TCP ports. recvData must hold
+// at least 24 bytes.
+void QVX_FrameSrcAddr(const unsigned char* recvData, char* out, size_t size);
+void QVX_FrameDstAddr(const unsigned char* recvData, char* out, size_t size);
+void QVX_FrameSrcPort(const unsigned char* recvData, char* out, size_t size);
+void QVX_FrameDstPort(const unsigned char* recvData, char* out, size_t size);
+
+}  // namespace qvx

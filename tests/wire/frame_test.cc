@@ -130,5 +130,23 @@ TEST(WireLeTest, BoundsAndByteOrder) {
   EXPECT_FALSE(Le16(b, 8, std::numeric_limits<size_t>::max() - 1, &v16));  // no wrap-around
 }
 
+TEST(WireFrameTextTest, AddressesAndPortsOfADatagram) {
+  // IPv4 header (20 bytes) from 10.211.0.25 to 10.211.0.1, TCP from port 50123 to 445.
+  uint8_t d[24] = {0x45, 0,   0, 0,  0,  0,   0, 0, 64,   6,    0,    0,
+                   10,   211, 0, 25, 10, 211, 0, 1, 0xC3, 0xCB, 0x01, 0xBD};
+  char text[32];
+  QVX_FrameSrcAddr(d, text, sizeof text);
+  EXPECT_STREQ(text, "10.211.0.25");
+  QVX_FrameDstAddr(d, text, sizeof text);
+  EXPECT_STREQ(text, "10.211.0.1");
+  QVX_FrameSrcPort(d, text, sizeof text);
+  EXPECT_STREQ(text, "50123");
+  QVX_FrameDstPort(d, text, sizeof text);
+  EXPECT_STREQ(text, "445");
+  d[12] = 255;  // every byte printed unsigned
+  QVX_FrameSrcAddr(d, text, sizeof text);
+  EXPECT_STREQ(text, "255.211.0.25");
+}
+
 }  // namespace
 }  // namespace qvx::wire
