@@ -141,6 +141,9 @@ void Win32View::OnListRefreshGapEnd() {
 }
 
 void Win32View::TakeInRows() {
+  // Taken before the records are read: a row appended while they are read asks again, for the
+  // next take-in, instead of being lost with this one.
+  const bool scroll = scroll_wanted_.exchange(false);
   // The selection belongs to records, not to row numbers: rows may move under it.
   const std::vector<int> selected = SelectedRows();
   std::vector<int> records;
@@ -172,10 +175,15 @@ void Win32View::TakeInRows() {
   }
   InvalidateRect(list_, nullptr, FALSE);
   if (!widths_fitted_ && count > 0) FitColumns();
-  // Autoscroll follows the newest row until the user selects one.
-  if (scroll_wanted_.exchange(false) && OptionInfo.ScrollEndFlg == 1 && count > 0 &&
-      SelectedRow() < 0 && model_.sort_column() < 0 && model_.ascending())
-    SendMessageA(list_, LVM_ENSUREVISIBLE, count - 1, FALSE);
+  // Autoscroll follows the newest row until the user selects one; the wish is kept while a row
+  // is selected, so that the list catches up once none is.
+  if (scroll && OptionInfo.ScrollEndFlg == 1 && count > 0 && model_.sort_column() < 0 &&
+      model_.ascending()) {
+    if (SelectedRow() < 0)
+      SendMessageA(list_, LVM_ENSUREVISIBLE, count - 1, FALSE);
+    else
+      scroll_wanted_ = true;
+  }
 }
 
 void Win32View::FitColumns() {
