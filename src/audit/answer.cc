@@ -6,9 +6,6 @@ namespace qvx {
 
 namespace {
 
-// Only the capture thread handles requests.
-const AnswerFacts* g_answer = nullptr;
-
 struct StatusName {
   uint32_t status;
   const char* name;
@@ -44,9 +41,6 @@ constexpr StatusName kNames[] = {
 };
 
 }  // namespace
-
-const AnswerFacts* QVX_RequestAnswer() { return g_answer; }
-void QVX_SetRequestAnswer(const AnswerFacts* answer) { g_answer = answer; }
 
 bool QVX_StatusIsDenial(uint32_t status) {
   switch (status) {

@@ -42,12 +42,6 @@ struct AnswerFacts {
   bool Ok() const { return status == kStatusSuccess; }
 };
 
-// The answer paired with the request being handled now; nullptr when none was seen (lost frames,
-// a capture that started after the request, an answer later than the wait allows).
-const AnswerFacts* QVX_RequestAnswer();
-// Set by the capture loop around the handling of one request; the pointer must outlive it.
-void QVX_SetRequestAnswer(const AnswerFacts* answer);
-
 // A refusal on the grounds of the user's rights (as opposed to a missing name, a name collision,
 // a sharing violation, ...): such an attempt is worth a line of its own.
 bool QVX_StatusIsDenial(uint32_t status);

@@ -4,6 +4,7 @@
 // outputs of access events) and the options as they stood when the run started.
 #pragma once
 
+#include "audit/answer.h"
 #include "audit/open_files.h"
 #include "base/access_event.h"
 #include "base/option.h"
@@ -20,6 +21,10 @@ struct CaptureContext {
   EventSinks* sinks = nullptr;
   // Taken at the start of the run.
   OptionInfoSt options{};
+  // The answer paired with the request being handled now, set by the capture loop around its
+  // handling; nullptr when none was seen (lost frames, a capture that started after the request,
+  // an answer later than the wait allows) and between requests.
+  const AnswerFacts* answer = nullptr;
   // Owned: the run's handles, none at its start.
   OpenFiles open_files;
 };

@@ -64,7 +64,7 @@ int QVX_AuditOpen(const OpenRequest& r, DATA* data) {
   // The server's answer, when it was seen, says what the open did. A refusal that is not about
   // the user's rights (no such name, a name collision, a sharing violation) is no access at all
   // and is not worth guessing a tree for.
-  const AnswerFacts* answer = QVX_RequestAnswer();
+  const AnswerFacts* answer = data->ctx->answer;
   if (answer && !answer->Ok() && QVX_RefusalSilent(r.routine, name, answer->status)) return 0;
 
   // 2. The tree. No pause here: the capture loop hands an open on once the server answered it

@@ -70,7 +70,7 @@ int Record(const FileAccessCall& c, int slot, const char* path, int verdict,
 int QVX_AuditPathCommand(const PathRequest& r, DATA* data) {
   const bool inside = QVX_ResolveAccessName(r.name, kAccessNameSize);
   const bool new_inside = r.new_name ? QVX_ResolveAccessName(r.new_name, kAccessNameSize) : true;
-  const AnswerFacts* answer = QVX_RequestAnswer();
+  const AnswerFacts* answer = data->ctx->answer;
   if (answer && !answer->Ok() && QVX_RefusalSilent(r.routine, r.name, answer->status)) return 0;
 
   FileAccessCall c;

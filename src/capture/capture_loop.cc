@@ -481,9 +481,9 @@ void Decide(Run& r, int64_t now_us, bool force) {
     r.held_used = f.Len;
     const AnswerFacts* answer = h.answered ? &h.answer : nullptr;
     if (answer && answer->open) NoteOpen(r.ctx.open_files, r.heldData, f, *answer);
-    QVX_SetRequestAnswer(answer);
+    r.ctx.answer = answer;
     Handle(r, f, r.heldData);
-    QVX_SetRequestAnswer(nullptr);
+    r.ctx.answer = nullptr;
   }
 }
 

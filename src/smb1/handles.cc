@@ -29,7 +29,7 @@ int QVX_SmbClose(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigned char* re
                  long SMB_Total_Packet_Size, DATA* data) {
   uint16_t fid = 0;
   if (!Fid(Len, recvData, SMB_Total_Packet_Size, 3, 1, &fid)) return 10;
-  const AnswerFacts* a = QVX_RequestAnswer();
+  const AnswerFacts* a = data->ctx->answer;
   if (a != nullptr && !a->Ok()) return 0;
   OpenFile f;
   if (data->ctx->open_files.Take(QVX_OpenFileKeyOf(recvData, 1, 0, 0, fid), &f))
@@ -43,7 +43,7 @@ int QVX_SmbWrite(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigned char* re
   const bool andx = SMB_HEADER->Command == 0x2F;
   uint16_t fid = 0;
   if (!Fid(Len, recvData, SMB_Total_Packet_Size, andx ? 12 : 5, andx ? 5 : 1, &fid)) return 10;
-  const AnswerFacts* a = QVX_RequestAnswer();
+  const AnswerFacts* a = data->ctx->answer;
   if (a == nullptr || !a->Ok()) return 0;
   if (OpenFile* f = data->ctx->open_files.Find(QVX_OpenFileKeyOf(recvData, 1, 0, 0, fid))) {
     const Smb_Command_St& row = QVX_Smb1CommandRow(1, SMB_HEADER->Command);

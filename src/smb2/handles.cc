@@ -43,8 +43,8 @@ bool Body(unsigned long Len, long cursor, unsigned long need, unsigned long* at)
 }
 
 // A request the server carried out; without an answer nothing is known of its effect.
-bool Succeeded() {
-  const AnswerFacts* a = QVX_RequestAnswer();
+bool Succeeded(const DATA* data) {
+  const AnswerFacts* a = data->ctx->answer;
   return a != nullptr && a->Ok();
 }
 
@@ -79,7 +79,7 @@ int QVX_Smb2Close(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len, unsigned char*
   OpenFileKey key;
   if (!RequestHandle(data->ctx->open_files, SMB2_HEADER, Len, recvData, at + 8, &key)) return 0;
   // A close the server refused leaves the handle open; one never answered is taken as done.
-  const AnswerFacts* a = QVX_RequestAnswer();
+  const AnswerFacts* a = data->ctx->answer;
   if (a != nullptr && !a->Ok()) return 0;
   OpenFile f;
   if (data->ctx->open_files.Take(key, &f)) QVX_EndOpen(*data->ctx, f, data->ctx->platform->Now());
@@ -91,7 +91,7 @@ int QVX_Smb2Write(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len, unsigned char*
   // StructureSize, DataOffset, Length, Offset, then the file id.
   unsigned long at = 0;
   if (!Body(Len, SMB_Total_Packet_Size, 32, &at)) return 10;
-  if (!Succeeded()) return 0;
+  if (!Succeeded(data)) return 0;
   OpenFileKey key;
   if (!RequestHandle(data->ctx->open_files, SMB2_HEADER, Len, recvData, at + 16, &key)) return 0;
   if (OpenFile* f = data->ctx->open_files.Find(key)) Wrote(f, 9, data);
@@ -113,10 +113,10 @@ int QVX_Smb2SetInfo(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len, unsigned cha
   // A rename whose open was not seen is still worth its target's line, as any other request
   // naming a path.
   if (f == nullptr)
-    return cls == kRename && Succeeded()
+    return cls == kRename && Succeeded(data)
                ? QVX_Smb2OtherCmd(SMB2_HEADER, Len, recvData, SMB_Total_Packet_Size, data)
                : 0;
-  if (!Succeeded()) return 0;
+  if (!Succeeded(data)) return 0;
 
   const uint32_t buffer_length = wire::LoadLe32(recvData + at + 4);
   const unsigned long buffer =

@@ -34,10 +34,6 @@ class Smb2HandleTest : public test::HandlerTest {
     ConnectedTree(0, 7);
     ids_.tree_id = 7;
   }
-  void TearDown() override {
-    QVX_SetRequestAnswer(nullptr);
-    HandlerTest::TearDown();
-  }
   // A CREATE of name answered with status (and, when it succeeded, the create action, end of
   // file and file id). Returns the handler's result.
   int Open(const std::string& name, uint32_t desired, uint32_t options, uint32_t action,
@@ -137,9 +133,9 @@ class Smb2HandleTest : public test::HandlerTest {
   }
   template <typename F>
   int Answered(const AnswerFacts& a, F handle) {
-    QVX_SetRequestAnswer(&a);
+    run_.ctx.answer = &a;
     const int rc = handle();
-    QVX_SetRequestAnswer(nullptr);
+    run_.ctx.answer = nullptr;
     return rc;
   }
 };
