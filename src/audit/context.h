@@ -19,8 +19,10 @@ struct CaptureContext {
   Platform* platform = nullptr;
   ConnectionTracker* tracker = nullptr;
   EventSinks* sinks = nullptr;
-  // Taken at the start of the run.
+  // Taken at the start of the run: the options, and the access-kind mode derived from them
+  // (nAccessKindFlg).
   OptionInfoSt options{};
+  int access_kind = 0;
   // The answer paired with the request being handled now, set by the capture loop around its
   // handling; nullptr when none was seen (lost frames, a capture that started after the request,
   // an answer later than the wait allows) and between requests.

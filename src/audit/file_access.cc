@@ -164,15 +164,16 @@ OpenVerdict QVX_JudgeOpen(const FileAccessCall& c, int slot, char* full, uint32_
   *kind = kKindNone;
   if (c.outside) {
     OpenVerdict v;
-    v.verdict = QVX_MaskOnlyVerdict(desired);
+    v.verdict = QVX_MaskOnlyVerdict(c.ctx().access_kind, desired);
     return v;
   }
   if (QVX_CheckExistFileOrFolder(full, kind) == 1 && *kind != kKindFolder) FileSizeInfo(full, size);
-  const int time_class = QVX_TimeStampsJudge() ? QVXAccessChkToTreeIDPathChg(
-                                                     full, c.name, static_cast<time_t>(c.now.t),
-                                                     slot, c.data, c.ctx().options.TreeConnectCnt)
-                                               : 0;
-  return QVX_OpenVerdict(desired, options, *kind, time_class);
+  const int time_class =
+      QVX_TimeStampsJudge(c.ctx().access_kind)
+          ? QVXAccessChkToTreeIDPathChg(full, c.name, static_cast<time_t>(c.now.t), slot, c.data,
+                                        c.ctx().options.TreeConnectCnt)
+          : 0;
+  return QVX_OpenVerdict(c.ctx().access_kind, desired, options, *kind, time_class);
 }
 
 AccessFacts QVX_AccessFactsOf(const FileAccessCall& c, int slot, const char* full, uint64_t size) {

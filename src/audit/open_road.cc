@@ -43,7 +43,7 @@ void TraceVerdict(const OpenRequest& r, const FileAccessCall& c, const OpenVerdi
       "QVX_D31-003 QVX_Smb2FileStandardInfo[%d][%ld] : QVX_ACCESS_KIND_API - "
       "QVX_ACCESS_KIND_BLEND nAccessInfo %d \r\n",
       v.api);
-  if (nAccessKindFlg == QVX_ACCESS_KIND_BLEND)
+  if (c.ctx().access_kind == QVX_ACCESS_KIND_BLEND)
     QVX_KLOG(
         "QVX_D31-003 QVX_Smb2FileStandardInfo[%d][%ld] : QVX_ACCESS_KIND_BLEND nAccessInfo %d "
         ", "

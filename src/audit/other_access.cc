@@ -157,11 +157,12 @@ int QVX_OtherCmdAccess(const OtherCmdFrame& f) {
     }
   }
   // No access mask here: the time stamps alone judge (nothing in the mask-only mode).
-  const int time_class = QVX_TimeStampsJudge() ? QVXAccessChkToTreeIDPathChg(
-                                                     full, name, static_cast<time_t>(now.t), slot,
-                                                     data, data->ctx->options.TreeConnectCnt)
-                                               : 0;
-  const OpenVerdict v = QVX_OpenVerdict(0, 0, kind, time_class);
+  const int time_class =
+      QVX_TimeStampsJudge(data->ctx->access_kind)
+          ? QVXAccessChkToTreeIDPathChg(full, name, static_cast<time_t>(now.t), slot, data,
+                                        data->ctx->options.TreeConnectCnt)
+          : 0;
+  const OpenVerdict v = QVX_OpenVerdict(data->ctx->access_kind, 0, 0, kind, time_class);
   const int index = QVX_OperationIndex(v.verdict);
   // SMB1: an object the time stamps say is gone is left out.
   if (f.version == 1 && del_off && index == QVX_OperationIndex(kVerdictGone)) {

@@ -45,17 +45,16 @@ int QVX_BlendAccessVerdict(int S, int A, int kind, bool options_set) {
   }
 }
 
-bool QVX_TimeStampsJudge() {
-  return nAccessKindFlg == QVX_ACCESS_KIND_API || nAccessKindFlg == QVX_ACCESS_KIND_BLEND;
+bool QVX_TimeStampsJudge(int mode) {
+  return mode == QVX_ACCESS_KIND_API || mode == QVX_ACCESS_KIND_BLEND;
 }
 
-OpenVerdict QVX_OpenVerdict(uint32_t DesiredAccess, uint32_t CreateOptions, int kind,
+OpenVerdict QVX_OpenVerdict(int mode, uint32_t DesiredAccess, uint32_t CreateOptions, int kind,
                             int time_class) {
   OpenVerdict v;
-  const int mode = nAccessKindFlg;
   if (mode == QVX_ACCESS_KIND_SMB || mode == QVX_ACCESS_KIND_BLEND)
     v.smb = QVX_SmbAccessVerdict(DesiredAccess);
-  if (QVX_TimeStampsJudge()) v.api = time_class;
+  if (QVX_TimeStampsJudge(mode)) v.api = time_class;
   switch (mode) {
     case QVX_ACCESS_KIND_SMB:
       v.verdict = v.smb;
@@ -75,8 +74,8 @@ OpenVerdict QVX_OpenVerdict(uint32_t DesiredAccess, uint32_t CreateOptions, int 
   return v;
 }
 
-int QVX_MaskOnlyVerdict(uint32_t DesiredAccess) {
-  if ((nAccessKindFlg & QVX_ACCESS_KIND_SMB) == 0) return kVerdictNone;
+int QVX_MaskOnlyVerdict(int mode, uint32_t DesiredAccess) {
+  if ((mode & QVX_ACCESS_KIND_SMB) == 0) return kVerdictNone;
   const int v = QVX_SmbAccessVerdict(DesiredAccess);
   return v == 0 ? kVerdictNone : v;
 }

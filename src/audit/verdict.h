@@ -39,10 +39,11 @@ int QVX_SmbAccessVerdict(uint32_t DesiredAccess);
 // (kKindNone, kKindFile, kKindFolder) and whether CreateOptions is non-zero.
 int QVX_BlendAccessVerdict(int S, int A, int kind, bool options_set);
 
-// Whether the current mode reads the time stamps (alone or blended with the mask).
-bool QVX_TimeStampsJudge();
+// Whether access-kind mode (nAccessKindFlg's values) reads the time stamps (alone or blended with
+// the mask).
+bool QVX_TimeStampsJudge(int mode);
 
-// The verdict of one open in the current mode, from its mask and from the time class of its
+// The verdict of one open in access-kind mode, from its mask and from the time class of its
 // object (QVXAccessChkToTreeIDPathChg, read by the caller in the modes that use time stamps;
 // otherwise 0). With neither source (mode 0) the verdict is 200, shown as "Err".
 struct OpenVerdict {
@@ -50,12 +51,12 @@ struct OpenVerdict {
   int api = 0;  // time-stamp verdict (0 when not asked)
   int verdict = kVerdictNone;
 };
-OpenVerdict QVX_OpenVerdict(uint32_t DesiredAccess, uint32_t CreateOptions, int kind,
+OpenVerdict QVX_OpenVerdict(int mode, uint32_t DesiredAccess, uint32_t CreateOptions, int kind,
                             int time_class);
 
 // The verdict of an open whose object must not be looked at (its name leaves the share): the
 // mask's alone in the modes that use it, else 200.
-int QVX_MaskOnlyVerdict(uint32_t DesiredAccess);
+int QVX_MaskOnlyVerdict(int mode, uint32_t DesiredAccess);
 
 // What an open did, by the create action of the server's answer: created "New", overwritten or
 // superseded "Wt", opened "Rd" (later writes, deletes and renames are told by their own answers).

@@ -928,6 +928,7 @@ unsigned long QVX_LogThread(void* pData) {
   r.ctx.tracker = &CaptureConnections();
   r.ctx.sinks = &QVX_Sinks();
   r.ctx.options = OptionInfo;
+  r.ctx.access_kind = nAccessKindFlg;
   data->ctx = &r.ctx;
   QVX_CaptureHandledTimeReset();
   r.recvData = static_cast<unsigned char*>(std::calloc(kRecvBufSize, 1));

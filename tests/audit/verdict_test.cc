@@ -71,7 +71,6 @@ TEST(VerdictTest, OperationTexts) {
 TEST(VerdictTest, UnreadableTimeStampsAreNoDeletion) {
   test::FakePlatform fake;
   OptionSetDefaults(&OptionInfo);
-  const int mode = nAccessKindFlg;
   constexpr time_t kRef = 1800000000;
   fake.RefuseFileInfo("/srv/secret", EACCES);
   // The time class as the caller reads it for the verdict, on a known tree.
@@ -80,18 +79,17 @@ TEST(VerdictTest, UnreadableTimeStampsAreNoDeletion) {
     std::snprintf(full, sizeof full, "%s", path);
     return QVXAccessChkToTreeIDPathChg(full, "\\x", kRef, -1, nullptr, 0);
   };
-  nAccessKindFlg = QVX_ACCESS_KIND_API;
-  OpenVerdict v = QVX_OpenVerdict(kFileReadData, 0, kKindNone, look("/srv/secret"));
+  OpenVerdict v =
+      QVX_OpenVerdict(QVX_ACCESS_KIND_API, kFileReadData, 0, kKindNone, look("/srv/secret"));
   EXPECT_EQ(v.api, kTimeRefused);
   EXPECT_EQ(v.verdict, kVerdictNone);
-  nAccessKindFlg = QVX_ACCESS_KIND_BLEND;
-  v = QVX_OpenVerdict(kFileReadData, 0, kKindNone, look("/srv/secret"));
+  const int blend = QVX_ACCESS_KIND_BLEND;
+  v = QVX_OpenVerdict(blend, kFileReadData, 0, kKindNone, look("/srv/secret"));
   EXPECT_EQ(v.verdict, kVerdictRead);
-  v = QVX_OpenVerdict(0, 0, kKindNone, look("/srv/secret"));
+  v = QVX_OpenVerdict(blend, 0, 0, kKindNone, look("/srv/secret"));
   EXPECT_EQ(v.verdict, kVerdictNone);
-  v = QVX_OpenVerdict(0, 0, kKindNone, look("/srv/other"));
+  v = QVX_OpenVerdict(blend, 0, 0, kKindNone, look("/srv/other"));
   EXPECT_EQ(v.verdict, kVerdictGone);
-  nAccessKindFlg = mode;
 }
 
 }  // namespace

@@ -83,6 +83,7 @@ TEST_F(SmbNtCreateTest, JapaneseNamesAndVerdicts) {
   EXPECT_EQ(std::string(AccessData[0].Path), Local(folder));
   // The mask alone: DELETE with FILE_READ_ATTRIBUTES only is a removal.
   nAccessKindFlg = QVX_ACCESS_KIND_SMB;
+  run_.TakeOptions();
   ASSERT_EQ(Open("\\docs\\delete me.txt", 0x10080), 0);
   EXPECT_STREQ(AccessData[1].Operation, "Del ");
   ASSERT_EQ(Open("\\docs\\attrs.txt", 0x80), 0);

@@ -108,14 +108,17 @@ TEST_F(Smb2CreateTest, EachModeJudgesFromItsOwnSource) {
   SetFile("f.txt", 1000, 500, 1);
   OptionInfo.SameAccNonLogFlg = 0;
   nAccessKindFlg = 1;  // the mask alone
+  run_.TakeOptions();
   Create("f.txt", 0x00010080);
   EXPECT_EQ(Operation(), "Del ");
   Create("f.txt", 0x00100080);  // nothing the mask verdict looks at
   EXPECT_EQ(Operation(), "Err");
   nAccessKindFlg = 2;  // the time stamps alone
+  run_.TakeOptions();
   Create("f.txt", kWriteOpen);
   EXPECT_EQ(Operation(), "Rd  ");
   nAccessKindFlg = 0;  // settings SMB and API both 0
+  run_.TakeOptions();
   Create("f.txt", kWriteOpen);
   EXPECT_EQ(Operation(), "Err");
   EXPECT_EQ(LogLines().back(),

@@ -243,12 +243,15 @@ TEST_F(Smb2OtherCmdTest, UnknownShareAndModesWithoutTimeStamps) {
   SetFile("a.txt", 1000, 0, 5);
   OptionInfo.SameAccNonLogFlg = 0;
   nAccessKindFlg = 1;  // no access mask here: nothing to judge from
+  run_.TakeOptions();
   ASSERT_EQ(Other(Utf16("\\a.txt")), 0);
   EXPECT_EQ(LogLines().back(), Line("5", "Err", Local("a.txt")));
   nAccessKindFlg = 0;
+  run_.TakeOptions();
   ASSERT_EQ(Other(Utf16("\\a.txt")), 0);
   EXPECT_EQ(LogLines().back(), Line("5", "Err", Local("a.txt")));
   nAccessKindFlg = 2;
+  run_.TakeOptions();
   ASSERT_EQ(Other(Utf16("\\a.txt")), 0);
   EXPECT_EQ(LogLines().back(), Line("5", "Wt  ", Local("a.txt")));
 }

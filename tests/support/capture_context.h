@@ -18,9 +18,12 @@ class TestCaptureContext {
   TestCaptureContext(const TestCaptureContext&) = delete;
   TestCaptureContext& operator=(const TestCaptureContext&) = delete;
 
-  // The options as they stand now become the run's, as a run started now would take them: a
-  // test sets OptionInfo, then lets its run take it.
-  void TakeOptions() { ctx.options = OptionInfo; }
+  // The options (and the access-kind mode) as they stand now become the run's, as a run started
+  // now would take them: a test sets OptionInfo or nAccessKindFlg, then lets its run take it.
+  void TakeOptions() {
+    ctx.options = OptionInfo;
+    ctx.access_kind = nAccessKindFlg;
+  }
 
   CaptureContext& operator*() { return ctx; }
   CaptureContext* operator->() { return &ctx; }
