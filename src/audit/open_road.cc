@@ -79,15 +79,9 @@ int QVX_AuditOpen(const OpenRequest& r, DATA* data) {
         "QVX_D51-001 QVX_SmbNtCreateAndx[%d][%ld] : QVXTreeIDGetInfo nRet=%d : nTreeIDChk=%d\r\n",
         found, how);
   FileAccessCall c;
-  if (smb1) {
-    const Smb_Command_St& cmd = QVX_Smb1CommandRow(data->SMBCmdListFlg, data->SMBCommand);
-    c.cmd = cmd.Name;
-    c.info = cmd.Description;
-  } else {
-    const Smb2_Command_St& cmd = QVX_Smb2CommandRow(data->SMBCmdListFlg, data->SMBCommand);
-    c.cmd = cmd.Name;
-    c.info = cmd.Description;
-  }
+  const CommandTexts cmd = QVX_CommandTexts(r.version, data->SMBCmdListFlg, data->SMBCommand);
+  c.cmd = cmd.name;
+  c.info = cmd.info;
   c.routine = r.routine;
   c.tree_id = r.tree_id;
   c.uid = r.uid;

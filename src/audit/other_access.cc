@@ -120,15 +120,9 @@ int QVX_OtherCmdAccess(const OtherCmdFrame& f) {
   c.data = data;
   c.share_trace = true;
   c.outside = !inside;
-  if (f.version == 1) {
-    const Smb_Command_St& row = QVX_Smb1CommandRow(data->SMBCmdListFlg, data->SMBCommand);
-    c.cmd = row.Name;
-    c.info = row.Description;
-  } else {
-    const Smb2_Command_St& row = QVX_Smb2CommandRow(data->SMBCmdListFlg, data->SMBCommand);
-    c.cmd = row.Name;
-    c.info = row.Description;
-  }
+  const CommandTexts cmd = QVX_CommandTexts(f.version, data->SMBCmdListFlg, data->SMBCommand);
+  c.cmd = cmd.name;
+  c.info = cmd.info;
   if (how == kTreeGuessed && QVX_CompleteWaitRow(c, slot, true) == 10) return 10;
 
   char full[kSmb2FullPathSize];

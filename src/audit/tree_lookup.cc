@@ -23,16 +23,6 @@ namespace qvx {
 
 namespace {
 
-const char* CommandName(const DATA* data) {
-  if (data->SMBVersion == 1) return QVX_Smb1CommandRow(data->SMBCmdListFlg, data->SMBCommand).Name;
-  return QVX_Smb2CommandRow(data->SMBCmdListFlg, data->SMBCommand).Name;
-}
-const char* CommandInfo(const DATA* data) {
-  if (data->SMBVersion == 1)
-    return QVX_Smb1CommandRow(data->SMBCmdListFlg, data->SMBCommand).Description;
-  return QVX_Smb2CommandRow(data->SMBCmdListFlg, data->SMBCommand).Description;
-}
-
 // True when the candidate path under share folder counts as a hit for the guess: it exists, or
 // its parent folder exists and is not the share's own folder (a file being created).
 bool ShareHit(Platform& os, const char* candidate, const char* share_path) {
@@ -145,8 +135,9 @@ int QVXTreeIDGetInfo(uint32_t TreeID, uint32_t Pid, uint32_t Uid, uint32_t Mid,
         "QVX_E06-001 QVXTreeIDGetInfo[%d][%ld] : TreeIDと一致するデータがありません。TreeID = "
         "%d\r\n",
         static_cast<int>(TreeID));
-  QVX_UnknownRecord(TreeID, recvData, sBuffer, CommandName(data), CommandInfo(data), now, data,
-                    "QVXTreeIDGetInfo");
+  const CommandTexts cmd =
+      QVX_CommandTexts(data->SMBVersion, data->SMBCmdListFlg, data->SMBCommand);
+  QVX_UnknownRecord(TreeID, recvData, sBuffer, cmd.name, cmd.info, now, data, "QVXTreeIDGetInfo");
   QVX_DBG();
   return 10;
 }

@@ -37,19 +37,6 @@ void IdsText(int version, const TreeConnectSt& t, char* out, size_t size) {
   std::snprintf(out, size, "[T:%d C:%s S:%s]", static_cast<int>(t.Tid), c_id, s_id);
 }
 
-// "SMB Cmd" and "SMB Info" of the message being handled.
-void CommandTexts(int version, const DATA* data, const char** name, const char** info) {
-  if (version == 1) {
-    const Smb_Command_St& cmd = QVX_Smb1CommandRow(data->SMBCmdListFlg, data->SMBCommand);
-    *name = cmd.Name;
-    *info = cmd.Description;
-  } else {
-    const Smb2_Command_St& cmd = QVX_Smb2CommandRow(data->SMBCmdListFlg, data->SMBCommand);
-    *name = cmd.Name;
-    *info = cmd.Description;
-  }
-}
-
 }  // namespace
 
 int QVX_AuditTreeConnect(const TreeRequest& r, DATA* data) {
@@ -74,14 +61,13 @@ int QVX_AuditTreeConnect(const TreeRequest& r, DATA* data) {
   // An excluded share keeps its pending slot so that the answer still binds it.
   if (QVX_ExclusionInfoChk(t.SharePath, 0) != 0) return 10;
 
-  const char *cmd, *info;
-  CommandTexts(r.version, data, &cmd, &info);
+  const CommandTexts cmd = QVX_CommandTexts(r.version, data->SMBCmdListFlg, data->SMBCommand);
   char wait[32], ids[96];
   std::snprintf(wait, sizeof wait, "WAIT%d", slot);
   IdsText(r.version, t, ids, sizeof ids);
-  QVX_TreeLine(*data->ctx, now, "login", wait, t, data->ClientMac, data->ServerMac, cmd, info, ids,
-               nullptr);
-  QVX_TreeRow(now, "login", wait, t, data, cmd, info, "");
+  QVX_TreeLine(*data->ctx, now, "login", wait, t, data->ClientMac, data->ServerMac, cmd.name,
+               cmd.info, ids, nullptr);
+  QVX_TreeRow(now, "login", wait, t, data, cmd.name, cmd.info, "");
   return 0;
 }
 
@@ -100,12 +86,11 @@ int QVX_AuditTreeConnected(const TreeRequest& r, DATA* data) {
                                 : QVXTreeConnectInfoSet2(server, client, client_port, r.tree_id,
                                                          r.message_id, r.session_id, &slot, trees);
   if (rc != 0) return 10;
-  const char *cmd, *info;
-  CommandTexts(r.version, data, &cmd, &info);
+  const CommandTexts cmd = QVX_CommandTexts(r.version, data->SMBCmdListFlg, data->SMBCommand);
   char ids[96];
   IdsText(r.version, TreeConnect[slot], ids, sizeof ids);
   const bool written = QVX_TreeAnswerBound(
-      data, slot, now, cmd, info, ids,
+      data, slot, now, cmd.name, cmd.info, ids,
       r.version == 1
           ? nullptr
           : "QVX_D04-008 QVX_Smb2TreeConnectAndxRecv[%d][%ld] : EditBuf=%s , szListBuff=%s\r\n");
@@ -129,15 +114,14 @@ int QVX_AuditTreeDisconnect(const TreeRequest& r, DATA* data) {
     QVX_TreeUserNameSet(&t, 0, *data->ctx->tracker);
   }
   if (QVX_ExclusionInfoChk(t.SharePath, 0) != 0) return 10;
-  const char *cmd, *info;
-  CommandTexts(r.version, data, &cmd, &info);
+  const CommandTexts cmd = QVX_CommandTexts(r.version, data->SMBCmdListFlg, data->SMBCommand);
   // The identifiers of the connect request (zeros for a guessed tree), not this message's.
   char tid_text[16], ids[96];
   std::snprintf(tid_text, sizeof tid_text, "%d", static_cast<int>(t.Tid));
   IdsText(r.version, t, ids, sizeof ids);
-  QVX_TreeLine(*data->ctx, now, "disconnect", tid_text, t, data->ClientMac, data->ServerMac, cmd,
-               info, ids, nullptr);
-  QVX_TreeRow(now, "disconnect", tid_text, t, data, cmd, info, "0");
+  QVX_TreeLine(*data->ctx, now, "disconnect", tid_text, t, data->ClientMac, data->ServerMac,
+               cmd.name, cmd.info, ids, nullptr);
+  QVX_TreeRow(now, "disconnect", tid_text, t, data, cmd.name, cmd.info, "0");
   return 0;
 }
 

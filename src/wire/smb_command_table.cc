@@ -137,4 +137,13 @@ const Smb2_Command_St& QVX_Smb2CommandRow(int SMBCmdListFlg, int SMBCommand) {
   return Smb2_Command[kSmb2NoNameRow];
 }
 
+CommandTexts QVX_CommandTexts(int version, int SMBCmdListFlg, int SMBCommand) {
+  if (version == 1) {
+    const Smb_Command_St& row = QVX_Smb1CommandRow(SMBCmdListFlg, SMBCommand);
+    return {row.Name, row.Description};
+  }
+  const Smb2_Command_St& row = QVX_Smb2CommandRow(SMBCmdListFlg, SMBCommand);
+  return {row.Name, row.Description};
+}
+
 }  // namespace qvx

@@ -45,4 +45,11 @@ bool QVX_Smb2CommandKnown(uint16_t command);
 const Smb_Command_St& QVX_Smb1CommandRow(int SMBCmdListFlg, int SMBCommand);
 const Smb2_Command_St& QVX_Smb2CommandRow(int SMBCmdListFlg, int SMBCommand);
 
+// The "SMB Cmd" and "SMB Info" texts of that row, for SMB version 1 or 2.
+struct CommandTexts {
+  const char* name;
+  const char* info;
+};
+CommandTexts QVX_CommandTexts(int version, int SMBCmdListFlg, int SMBCommand);
+
 }  // namespace qvx

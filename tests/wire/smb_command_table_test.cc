@@ -29,6 +29,19 @@ TEST_F(CommandTableTest, RowsAreNumberedInOrder) {
   EXPECT_STREQ(Smb2_Command[0].Name, "SMB2 NEGOTIATE");
 }
 
+TEST_F(CommandTableTest, TextsComeFromTheTableOfTheMessagesVersion) {
+  // Code 5 is FLUSH in SMB1 and CREATE in SMB2.
+  CommandTexts t = QVX_CommandTexts(1, 1, 5);
+  EXPECT_STREQ(t.name, "SMB_COM_FLUSH");
+  EXPECT_STREQ(t.info, Smb_Command[5].Description);
+  t = QVX_CommandTexts(2, 1, 5);
+  EXPECT_STREQ(t.name, "SMB2_CREATE");
+  EXPECT_STREQ(t.info, Smb2_Command[5].Description);
+  // Without the list of names, each version's no-name row.
+  EXPECT_STREQ(QVX_CommandTexts(1, 0, 5).name, "--");
+  EXPECT_STREQ(QVX_CommandTexts(2, 0, 5).name, "-");
+}
+
 TEST_F(CommandTableTest, GateWithDefaultOverrides) {
   QVX_ApplyCommandTableOptions(OptionInfo);
   EXPECT_TRUE(QVX_Smb1CommandKnown(0xA2));
