@@ -79,16 +79,18 @@ int QVX_SmbInfoTableDelete(DATA* data) {
 
     unsigned long tf = 0, tw = 0, tu = 0, sf = 0, sw = 0, su = 0, lu = 0;
     // Slots past the mark are free.
-    const int slots = QVX_TreeSlotsToRead(static_cast<int>(QVX_TreeSlots()));
-    if (TreeConnect) tf = static_cast<unsigned long>(static_cast<int>(QVX_TreeSlots()) - slots);
-    for (int i = 0; TreeConnect && i < slots; ++i) {
-      const uint16_t f = TreeConnect[i].Flg;
+    const LogonTables& tables = QVX_ProgramLogonTables();
+    const int trees = static_cast<int>(tables.tree_count());
+    const int slots = tables.SlotsToRead(trees);
+    tf = static_cast<unsigned long>(trees - slots);
+    for (int i = 0; i < slots; ++i) {
+      const uint16_t f = tables.tree(i).Flg;
       tf += f == kSlotFree;
       tw += f == kSlotWaiting;
       tu += f == kSlotBound;
     }
-    for (size_t i = 0; SessionSetup && i < QVX_SessionSlots(); ++i) {
-      const uint16_t f = SessionSetup[i].Flg;
+    for (size_t i = 0; i < tables.session_count(); ++i) {
+      const uint16_t f = tables.sessions()[i].Flg;
       sf += f == kSlotFree;
       sw += f == kSlotWaiting;
       su += f == kSlotBound;

@@ -9,6 +9,7 @@
 #include "base/access_event.h"
 #include "base/option.h"
 #include "platform/platform.h"
+#include "tracking/session_tree.h"
 
 namespace qvx {
 
@@ -19,6 +20,8 @@ struct CaptureContext {
   Platform* platform = nullptr;
   ConnectionTracker* tracker = nullptr;
   EventSinks* sinks = nullptr;
+  // The session and tree tables the run fills (the program's, emptied at the run's start).
+  LogonTables* tables = nullptr;
   // Taken at the start of the run: the options, and the access-kind mode derived from them
   // (nAccessKindFlg).
   OptionInfoSt options{};
@@ -30,5 +33,11 @@ struct CaptureContext {
   // Owned: the run's handles, none at its start.
   OpenFiles open_files;
 };
+
+// What a user look-up of the run reads: its tables, platform and options.
+inline UserSources QVX_UserSources(const CaptureContext& ctx) {
+  return UserSources{*ctx.tables, *ctx.platform, ctx.options.SessionSetupFlg == 1,
+                     ctx.options.NetWkInfoCnt};
+}
 
 }  // namespace qvx

@@ -59,9 +59,10 @@ int QVX_TreeIDTableDelete(DATA* data) {
   const int n =
       QVX_NetSession_NT(NetWkSessionInfo, ctx.options.NetWkInfoCnt, nullptr, nullptr, nullptr);
   const LocalTime now = ctx.platform->Now();
-  const int slots = QVX_TreeSlotsToRead(static_cast<int>(QVX_TreeSlots()));
-  for (int i = 0; TreeConnect && i < slots; ++i) {
-    TreeConnectSt& t = TreeConnect[i];
+  LogonTables& tables = *ctx.tables;
+  const int slots = tables.SlotsToRead(static_cast<int>(tables.tree_count()));
+  for (int i = 0; i < slots; ++i) {
+    TreeConnectSt& t = tables.tree(i);
     if (t.Flg == kSlotFree) continue;
     const bool alive = t.Flg != kSlotDisconnected &&
                        (QVX_SessionHasClient(n, t.src_addr) || ConnectionOpen(*ctx.tracker, t));
@@ -69,8 +70,8 @@ int QVX_TreeIDTableDelete(DATA* data) {
     LogoutTree(ctx, t, now);
   }
   if (ctx.options.SessionSetupFlg == 1) {
-    for (size_t i = 0; SessionSetup && i < QVX_SessionSlots(); ++i) {
-      SessionSetupSt& s = SessionSetup[i];
+    for (size_t i = 0; i < tables.session_count(); ++i) {
+      SessionSetupSt& s = tables.sessions()[i];
       if (s.Flg != kSlotFree && !QVX_SessionHasClient(n, s.src_addr)) std::memset(&s, 0, sizeof s);
     }
   }
@@ -81,9 +82,10 @@ int QVX_TreeIDTableDelete(DATA* data) {
 void QVX_ConnectionTreesEnded(CaptureContext& ctx, const char* server, const char* client,
                               const char* port) {
   const LocalTime now = ctx.platform->Now();
-  const int slots = QVX_TreeSlotsToRead(static_cast<int>(QVX_TreeSlots()));
-  for (int i = 0; TreeConnect && i < slots; ++i) {
-    TreeConnectSt& t = TreeConnect[i];
+  LogonTables& tables = *ctx.tables;
+  const int slots = tables.SlotsToRead(static_cast<int>(tables.tree_count()));
+  for (int i = 0; i < slots; ++i) {
+    TreeConnectSt& t = tables.tree(i);
     if (t.Flg == kSlotFree || std::strcmp(t.src_addr, client) != 0 ||
         std::strcmp(t.dst_addr, server) != 0 || std::strcmp(t.src_port, port) != 0)
       continue;

@@ -52,9 +52,9 @@ const char* TreeShareName(const TreeConnectSt& t) {
 
 }  // namespace
 
-bool QVX_TreeIsIpc(int slot) {
-  if (TreeConnect == nullptr || slot < 0) return false;
-  return QVX_TextEqualNoCase(TreeShareName(TreeConnect[slot]), "IPC$");
+bool QVX_TreeIsIpc(const CaptureContext& ctx, int slot) {
+  if (ctx.tables->trees() == nullptr || slot < 0) return false;
+  return QVX_TextEqualNoCase(TreeShareName(ctx.tables->tree(slot)), "IPC$");
 }
 
 bool QVX_ResolveAccessName(char* name, size_t size) {
@@ -79,7 +79,7 @@ uint64_t QVX_Smb2SessionId(const void* smb2_header) {
 }
 
 bool QVX_ShowTreeBound(CaptureContext& ctx, int slot, const char* trace_fmt) {
-  const TreeConnectSt& t = TreeConnect[slot];
+  const TreeConnectSt& t = ctx.tables->tree(slot);
   char wait[32], tid_text[16];
   std::snprintf(wait, sizeof wait, "WAIT%d", slot);
   std::snprintf(tid_text, sizeof tid_text, "%d", static_cast<int>(t.Tid));
@@ -88,8 +88,8 @@ bool QVX_ShowTreeBound(CaptureContext& ctx, int slot, const char* trace_fmt) {
 
 int QVX_CompleteWaitRow(const FileAccessCall& c, int slot, bool exclusion_check) {
   QVX_DBG();
-  TreeConnectSt& t = TreeConnect[slot];
-  QVX_TreeUserNameSet(&t, c.uid, *c.ctx().tracker);
+  TreeConnectSt& t = c.ctx().tables->tree(slot);
+  QVX_TreeUserNameSet(QVX_UserSources(c.ctx()), &t, c.uid, *c.ctx().tracker);
   if (!QVX_ShowTreeBound(c.ctx(), slot, nullptr)) return 0;
   if (exclusion_check && QVX_ExclusionInfoChk(t.SharePath, 0) != 0) return 10;
   char tid_text[16], ids[96], wait[32];
@@ -103,7 +103,7 @@ int QVX_CompleteWaitRow(const FileAccessCall& c, int slot, bool exclusion_check)
 
 bool QVX_MapTreeShare(const FileAccessCall& c, int slot, char* full, size_t full_size,
                       LocalPathForm form) {
-  TreeConnectSt& t = TreeConnect[slot];
+  TreeConnectSt& t = c.ctx().tables->tree(slot);
   const char* share = TreeShareName(t);
   if (NetWkShareInfo == nullptr) return false;
   const int rows = NetShareInfoDataNo < c.ctx().options.NetWkInfoCnt ? NetShareInfoDataNo
@@ -177,8 +177,8 @@ OpenVerdict QVX_JudgeOpen(const FileAccessCall& c, int slot, char* full, uint32_
 }
 
 AccessFacts QVX_AccessFactsOf(const FileAccessCall& c, int slot, const char* full, uint64_t size) {
-  TreeConnectSt& t = TreeConnect[slot];
-  QVX_TreeUserNameSet(&t, c.uid, *c.ctx().tracker);
+  TreeConnectSt& t = c.ctx().tables->tree(slot);
+  QVX_TreeUserNameSet(QVX_UserSources(c.ctx()), &t, c.uid, *c.ctx().tracker);
   AccessFacts a;
   a.now = c.now;
   a.tid = static_cast<int>(t.Tid);
@@ -234,7 +234,7 @@ int QVX_WriteAccess(CaptureContext& ctx, const AccessFacts& a, const char* actio
 
 int QVX_AccessRecord(const FileAccessCall& c, int slot, const char* full, uint64_t size,
                      const char* operation) {
-  TreeConnectSt& t = TreeConnect[slot];
+  const TreeConnectSt& t = c.ctx().tables->tree(slot);
   SameAccessKey key;
   key.tid = static_cast<int>(t.Tid);
   key.operation = operation;

@@ -15,39 +15,40 @@ namespace qvx {
 namespace {
 
 // The first free row; a full table is emptied and row 0 is taken.
-size_t FreeSessionRow(size_t rows) {
+size_t FreeSessionRow(SessionSetupSt* table, size_t rows) {
   for (size_t i = 0; i < rows; ++i)
-    if (SessionSetup[i].Flg == kSlotFree) return i;
+    if (table[i].Flg == kSlotFree) return i;
   QVX_KLOG(
       "QVX_E41-001 QVX_SmbSessionSetupAndx[%d][%ld] : "
       "SessionSetup管理の空き領域がありません。\r\n");
   if (QVX_TraceLevel(8))
     for (size_t i = 0; i < rows; ++i)
       QVX_KLOG("QVX_E41-001 QVX_SmbSessionSetupAndx[%d][%ld] : SessionSetup[%d].Flg = %d\r\n",
-               static_cast<int>(i), static_cast<int>(SessionSetup[i].Flg));
-  std::memset(SessionSetup, 0, rows * sizeof(SessionSetupSt));
+               static_cast<int>(i), static_cast<int>(table[i].Flg));
+  std::memset(table, 0, rows * sizeof(SessionSetupSt));
   QVX_KLOG(
       "QVX_I41-001 QVX_SmbSessionSetupAndx[%d][%ld] : SessionSetup管理領域をクリアしました。\r\n");
   if (QVX_TraceLevel(8))
     for (size_t i = 0; i < rows; ++i)
       QVX_KLOG("QVX_E41-001 QVX_SmbSessionSetupAndx[%d][%ld] : (CLS) SessionSetup[%d].Flg = %d\r\n",
-               static_cast<int>(i), static_cast<int>(SessionSetup[i].Flg));
+               static_cast<int>(i), static_cast<int>(table[i].Flg));
   return 0;
 }
 
 }  // namespace
 
-void QVX_LogonRequested(const Smb1Logon& r) {
-  const size_t rows = QVX_SessionSlots();
-  if (SessionSetup == nullptr || rows == 0) return;
+void QVX_LogonRequested(CaptureContext& ctx, const Smb1Logon& r) {
+  SessionSetupSt* table = ctx.tables->sessions();
+  const size_t rows = ctx.tables->session_count();
+  if (table == nullptr || rows == 0) return;
   for (size_t i = 0; i < rows; ++i) {
-    const SessionSetupSt& s = SessionSetup[i];
+    const SessionSetupSt& s = table[i];
     if (s.Tid == r.tid && s.Pid == r.pid && s.Uid == r.uid && s.Mid == r.mid &&
         std::strcmp(s.src_addr, r.client) == 0 && std::strcmp(s.dst_addr, r.server) == 0 &&
         std::strcmp(s.Login_Name, r.user) == 0)
       return;  // the same request seen again
   }
-  SessionSetupSt& s = SessionSetup[FreeSessionRow(rows)];
+  SessionSetupSt& s = table[FreeSessionRow(table, rows)];
   s.Flg = kSlotWaiting;
   s.Tid = r.tid;
   s.Pid = r.pid;
@@ -60,14 +61,15 @@ void QVX_LogonRequested(const Smb1Logon& r) {
 
 bool QVX_LogonAnswered(CaptureContext& ctx, const Smb1Logon& a, int SetupSessionMax,
                        const DATA* data) {
-  if (SessionSetup == nullptr) return false;
-  const size_t rows = QVX_SessionSlots();
+  SessionSetupSt* table = ctx.tables->sessions();
+  if (table == nullptr) return false;
+  const size_t rows = ctx.tables->session_count();
   const size_t max = SetupSessionMax > 0 && static_cast<size_t>(SetupSessionMax) < rows
                          ? static_cast<size_t>(SetupSessionMax)
                          : rows;
   SessionSetupSt* s = nullptr;
   for (size_t i = 0; i < max && s == nullptr; ++i) {
-    SessionSetupSt& r = SessionSetup[i];
+    SessionSetupSt& r = table[i];
     if (std::strcmp(r.src_addr, a.client) == 0 && r.Flg == kSlotWaiting && r.Pid == a.pid) s = &r;
   }
   if (s == nullptr) return false;

@@ -20,7 +20,7 @@ struct Smb1Logon {
 
 // A log-on request: keeps it in the session table as waiting, unless the very same request
 // (ids, addresses and name) is kept already. A full table is emptied first.
-void QVX_LogonRequested(const Smb1Logon& r);
+void QVX_LogonRequested(CaptureContext& ctx, const Smb1Logon& r);
 
 // Its answer: the first waiting row of the client and process among the first SetupSessionMax
 // rows is bound to the answer's user id and the "session" line written (MACs and command from

@@ -73,7 +73,7 @@ int QVX_AuditOpen(const OpenRequest& r, DATA* data) {
   const int found =
       QVXTreeIDGetInfo(r.tree_id, r.pid, r.uid, r.mid, r.frame, name, &slot, &how, data);
   if (found == 10) return 10;
-  if (QVX_TreeIsIpc(slot)) return 10;
+  if (QVX_TreeIsIpc(*data->ctx, slot)) return 10;
   if (smb1 && QVX_TraceLevel(6))
     QVX_KLOG(
         "QVX_D51-001 QVX_SmbNtCreateAndx[%d][%ld] : QVXTreeIDGetInfo nRet=%d : nTreeIDChk=%d\r\n",
@@ -99,7 +99,7 @@ int QVX_AuditOpen(const OpenRequest& r, DATA* data) {
   // 4. The share's folder on this server.
   if (smb1 && QVX_TraceLevel(6))
     QVX_KLOG("QVX_D51-001 QVX_SmbNtCreateAndx[%d][%ld] : SharePathName Len = %d\r\n",
-             static_cast<int>(std::strlen(TreeConnect[slot].SharePath)));
+             static_cast<int>(std::strlen(c.ctx().tables->tree(slot).SharePath)));
   char full[kAccessPathSize];
   if (!QVX_MapTreeShare(c, slot, full, sizeof full,
                         smb1 ? LocalPathForm::kWithoutSeparator : LocalPathForm::kWithSeparator))

@@ -104,7 +104,7 @@ int QVX_OtherCmdAccess(const OtherCmdFrame& f) {
   const int found =
       QVXTreeIDGetInfo(f.tid, f.pid, f.uid, f.mid, f.recvData, name, &slot, &how, data);
   if (found == 10) return 10;
-  if (QVX_TreeIsIpc(slot)) return 10;
+  if (QVX_TreeIsIpc(*data->ctx, slot)) return 10;
   if (QVX_TraceLevel(6))
     DiagLogLine(DiagLog::kKernel, 1,
                 "QVX_D51-001 %s[%d][%ld] : QVXTreeIDGetInfo nRet=%d : nTreeIDChk=%d\r\n", f.routine,

@@ -21,7 +21,7 @@ int FindTree(const PathRequest& r, const char* name, DATA* data, FileAccessCall*
   int how = 0;
   if (QVXTreeIDGetInfo(r.tid, r.pid, r.uid, r.mid, r.frame, name, slot, &how, data) == 10)
     return 10;
-  if (QVX_TreeIsIpc(*slot)) return 10;
+  if (QVX_TreeIsIpc(*data->ctx, *slot)) return 10;
   const Smb_Command_St& cmd = QVX_Smb1CommandRow(data->SMBCmdListFlg, data->SMBCommand);
   c->routine = r.routine;
   c->tree_id = r.tid;
@@ -43,7 +43,7 @@ int FindTree(const PathRequest& r, const char* name, DATA* data, FileAccessCall*
 // as the outside-share mark and the name as sent.
 void LocalPath(const FileAccessCall& c, int slot, const char* name, bool inside, char* out,
                size_t size) {
-  TreeConnectSt& t = TreeConnect[slot];
+  const TreeConnectSt& t = c.ctx().tables->tree(slot);
   if (t.ShareLocalPath[0] == '\0') {
     FileAccessCall probe = c;
     probe.name = name;

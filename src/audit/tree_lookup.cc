@@ -38,7 +38,8 @@ int QVXUnKnownRelated(uint32_t TreeID, const unsigned char* recvData, const char
                       int TreeConnectMax) {
   QVX_DBG();
   if (QVXTreeConnectInfoChkRet) *QVXTreeConnectInfoChkRet = 0;
-  if (TreeConnect == nullptr || NetWkShareInfo == nullptr || NetWkShareInfoBuf == nullptr)
+  LogonTables& tables = *data->ctx->tables;
+  if (tables.trees() == nullptr || NetWkShareInfo == nullptr || NetWkShareInfoBuf == nullptr)
     return 10;
   const int net = data->ctx->options.NetWkInfoCnt > 0 ? data->ctx->options.NetWkInfoCnt : 0;
   const int shares = NetShareInfoDataNo < net ? NetShareInfoDataNo : net;
@@ -66,28 +67,28 @@ int QVXUnKnownRelated(uint32_t TreeID, const unsigned char* recvData, const char
   if (hits != 1) return 10;
 
   int slot = nTreeID_Connect ? *nTreeID_Connect : 0;
-  if (slot <= 0 || slot >= static_cast<int>(QVX_TreeSlots())) {
+  if (slot <= 0 || slot >= static_cast<int>(tables.tree_count())) {
     slot = -1;
-    const int n = QVX_TreeSlotsUpTo(TreeConnectMax);
+    const int n = tables.SlotsUpTo(TreeConnectMax);
     for (int i = 0; i < n; ++i) {
-      if (TreeConnect[i].Flg == kSlotFree) {
+      if (tables.tree(i).Flg == kSlotFree) {
         slot = i;
         break;
       }
     }
     if (slot < 0) {
       QVX_KLOG("QVX_E15-001 QVXUnKnownRelated[%d][%ld] : TreeID管理の空き領域がありません。\r\n");
-      QVX_TreeTableClear();
+      tables.ClearTrees();
       QVX_KLOG("QVX_I15-001 QVXUnKnownRelated[%d][%ld] : TreeID管理領域をクリアーしました。\r\n");
       slot = 0;
     }
   }
-  TreeConnectSt& t = TreeConnect[slot];
+  TreeConnectSt& t = tables.tree(slot);
   t.Tid = TreeID;
   t.Flg = kSlotBound;
   t.Guessed = 1;
   t.Login_Name[0] = '\0';  // a new tree: no user of another carries over
-  QVX_TreeSlotTaken(slot);
+  tables.SlotTaken(slot);
   const NetWkShareInfoSt& share = NetWkShareInfo[hit];
   std::snprintf(t.ShareLocalPath, sizeof t.ShareLocalPath, "%s%s", share.path,
                 (sBuffer && sBuffer[0] == '\\') ? "" : std::string(1, kPathSep).c_str());
@@ -114,8 +115,9 @@ int QVXTreeIDGetInfo(uint32_t TreeID, uint32_t Pid, uint32_t Uid, uint32_t Mid,
   QVX_FrameSrcAddr(recvData, client, sizeof client);
   QVX_FrameDstAddr(recvData, server, sizeof server);
 
-  if (QVXTreeConnectInfoChk(client, TreeID, Pid, Uid, Mid, nTreeID_Connect,
-                            data->ctx->options.TreeConnectCnt) == kTreeFound) {
+  // Pid, Uid and Mid do not tell trees apart: a client's tree identifiers are its own.
+  (void)Pid, (void)Mid;
+  if (data->ctx->tables->FindTree(client, TreeID, nTreeID_Connect) == kTreeFound) {
     if (QVXTreeConnectInfoChkRet) *QVXTreeConnectInfoChkRet = kTreeFound;
     return 0;
   }
@@ -125,7 +127,8 @@ int QVXTreeIDGetInfo(uint32_t TreeID, uint32_t Pid, uint32_t Uid, uint32_t Mid,
                         data->ctx->options.TreeConnectCnt) == 0) {
     if (nTreeID_Connect) *nTreeID_Connect = slot;
     if (QVXTreeConnectInfoChkRet) *QVXTreeConnectInfoChkRet = how;
-    QVX_TreeUserNameSet(&TreeConnect[slot], Uid, *data->ctx->tracker);
+    QVX_TreeUserNameSet(QVX_UserSources(*data->ctx), &data->ctx->tables->tree(slot), Uid,
+                        *data->ctx->tracker);
     return 0;
   }
 
@@ -194,8 +197,9 @@ int TimeClass(const char* path, time_t when) {
 
 int QVX_RebindGuessedTree(const CaptureContext& ctx, char* full_path, const char* name, int slot,
                           time_t when) {
-  if (!NetWkShareInfo || !TreeConnect || slot < 0 || slot >= static_cast<int>(QVX_TreeSlots()) ||
-      !TreeConnect[slot].Guessed)
+  const LogonTables& tables = *ctx.tables;
+  if (!NetWkShareInfo || slot < 0 || slot >= static_cast<int>(tables.tree_count()) ||
+      !tables.tree(slot).Guessed)
     return 0;
   char candidate[kAccessPathSize];
   const int net = ctx.options.NetWkInfoCnt > 0 ? ctx.options.NetWkInfoCnt : 0;
@@ -206,7 +210,7 @@ int QVX_RebindGuessedTree(const CaptureContext& ctx, char* full_path, const char
     if (!QVX_JoinSharePath(share.path, name, candidate, kAccessPathSize - 1)) continue;
     const int r = TimeClass(candidate, when);
     if (r == kTimeUnreadable) continue;
-    TreeConnectSt& t = TreeConnect[slot];
+    TreeConnectSt& t = tables.tree(slot);
     CopyText(t.ShareLocalPath, share.path);
     std::snprintf(t.SharePath, sizeof t.SharePath, "\\\\%s\\%s", t.dst_addr, share.netname);
     CopyText(full_path, kAccessPathSize, candidate);

@@ -16,17 +16,18 @@ namespace qvx {
 
 int QVX_TakeTreeSlot(const CaptureContext& ctx, int TreeConnectMax, const char* routine,
                      const char* area) {
-  if (TreeConnect == nullptr) return -1;
-  const int max =
-      TreeConnectMax < ctx.options.TreeConnectCnt ? TreeConnectMax : ctx.options.TreeConnectCnt;
+  LogonTables& tables = *ctx.tables;
+  if (tables.trees() == nullptr) return -1;
+  const int max = tables.SlotsUpTo(
+      TreeConnectMax < ctx.options.TreeConnectCnt ? TreeConnectMax : ctx.options.TreeConnectCnt);
   if (max < 1) return -1;
   for (int i = 0; i < max; ++i)
-    if (TreeConnect[i].Flg == kSlotFree) return i;
+    if (tables.tree(i).Flg == kSlotFree) return i;
   DiagLogLine(DiagLog::kKernel, 1,
               "QVX_E%s-001 %s[%d][%ld] : TreeID管理の空き領域がありません。\r\n", area, routine,
               __LINE__, ctx.platform->LastError());
-  std::memset(TreeConnect, 0, sizeof(TreeConnectSt) * static_cast<size_t>(max));
-  QVX_TreeSlotsRecount();
+  std::memset(tables.trees(), 0, sizeof(TreeConnectSt) * static_cast<size_t>(max));
+  tables.SlotsRecount();
   DiagLogLine(DiagLog::kKernel, 1,
               "QVX_I%s-001 %s[%d][%ld] : TreeID管理領域をクリアーしました。\r\n", area, routine,
               __LINE__, ctx.platform->LastError());
@@ -35,10 +36,10 @@ int QVX_TakeTreeSlot(const CaptureContext& ctx, int TreeConnectMax, const char* 
 
 void QVX_PendingTree(int slot, const char* share_path, const unsigned char* recvData,
                      const DATA* data) {
-  TreeConnectSt& t = TreeConnect[slot];
+  TreeConnectSt& t = data->ctx->tables->tree(slot);
   std::memset(&t, 0, sizeof t);
   t.Flg = kSlotWaiting;
-  QVX_TreeSlotTaken(slot);
+  data->ctx->tables->SlotTaken(slot);
   CopyText(t.SharePath, share_path);
   QVX_FrameSrcAddr(recvData, t.src_addr, sizeof t.src_addr);
   QVX_FrameDstAddr(recvData, t.dst_addr, sizeof t.dst_addr);
@@ -106,7 +107,7 @@ void QVX_TreeRow(const LocalTime& now, const char* action, const char* tree_id_t
 
 bool QVX_TreeAnswerBound(DATA* data, int slot, const LocalTime& now, const char* cmd,
                          const char* info, const char* ids, const char* trace_fmt) {
-  const TreeConnectSt& t = TreeConnect[slot];
+  const TreeConnectSt& t = data->ctx->tables->tree(slot);
   QVX_ShowTreeBound(*data->ctx, slot, trace_fmt);
   if (QVX_ExclusionInfoChk(t.SharePath, 0) != 0) return false;
   char tid_text[16], wait[32];

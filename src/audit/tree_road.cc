@@ -46,7 +46,7 @@ int QVX_AuditTreeConnect(const TreeRequest& r, DATA* data) {
   if (slot < 0) return 10;
   const LocalTime now = data->ctx->platform->Now();
   QVX_PendingTree(slot, r.path, r.frame, data);
-  TreeConnectSt& t = TreeConnect[slot];
+  TreeConnectSt& t = data->ctx->tables->tree(slot);
   t.Tid = r.tree_id;
   if (r.version == 1) {
     t.Pid = r.pid;
@@ -57,7 +57,7 @@ int QVX_AuditTreeConnect(const TreeRequest& r, DATA* data) {
     std::memcpy(t.SessionId, r.session_id, sizeof t.SessionId);
   }
   // The user of the request's own log-on: one connection may carry several.
-  QVX_TreeUserNameSet(&t, 0, *data->ctx->tracker);
+  QVX_TreeUserNameSet(QVX_UserSources(*data->ctx), &t, 0, *data->ctx->tracker);
   // An excluded share keeps its pending slot so that the answer still binds it.
   if (QVX_ExclusionInfoChk(t.SharePath, 0) != 0) return 10;
 
@@ -81,14 +81,15 @@ int QVX_AuditTreeConnected(const TreeRequest& r, DATA* data) {
   // A refused connect binds like an accepted one. SMB1 pairs by Pid, Uid and Mid; SMB2 by the
   // MessageId and SessionId of the same connection.
   const int trees = data->ctx->options.TreeConnectCnt;
-  const int rc = r.version == 1 ? QVXTreeConnectInfoSet(server, client, client_port, r.tree_id,
-                                                        r.pid, r.uid, r.mid, &slot, trees)
-                                : QVXTreeConnectInfoSet2(server, client, client_port, r.tree_id,
-                                                         r.message_id, r.session_id, &slot, trees);
+  LogonTables& tables = *data->ctx->tables;
+  const int rc = r.version == 1 ? tables.BindTree(server, client, client_port, r.tree_id, r.pid,
+                                                  r.uid, r.mid, &slot, trees)
+                                : tables.BindTree2(server, client, client_port, r.tree_id,
+                                                   r.message_id, r.session_id, &slot, trees);
   if (rc != 0) return 10;
   const CommandTexts cmd = QVX_CommandTexts(r.version, data->SMBCmdListFlg, data->SMBCommand);
   char ids[96];
-  IdsText(r.version, TreeConnect[slot], ids, sizeof ids);
+  IdsText(r.version, tables.tree(slot), ids, sizeof ids);
   const bool written = QVX_TreeAnswerBound(
       data, slot, now, cmd.name, cmd.info, ids,
       r.version == 1
@@ -103,7 +104,7 @@ int QVX_AuditTreeDisconnect(const TreeRequest& r, DATA* data) {
   int slot = 0, how = 0;
   if (QVXTreeIDGetInfo(r.tree_id, r.pid, r.uid, r.mid, r.frame, "", &slot, &how, data) == 10)
     return 10;
-  TreeConnectSt& t = TreeConnect[slot];
+  TreeConnectSt& t = data->ctx->tables->tree(slot);
   t.Flg = kSlotDisconnected;
   if (r.version == 1) {
     if (QVX_TraceLevel(6))
@@ -111,7 +112,7 @@ int QVX_AuditTreeDisconnect(const TreeRequest& r, DATA* data) {
           "QVX_D21-015 QVX_SmbTreeDisConnectReq[%d][%ld] : QVX_SmbTreeDisConnectReq Tid %d\r\n",
           static_cast<int>(t.Tid));
   } else {
-    QVX_TreeUserNameSet(&t, 0, *data->ctx->tracker);
+    QVX_TreeUserNameSet(QVX_UserSources(*data->ctx), &t, 0, *data->ctx->tracker);
   }
   if (QVX_ExclusionInfoChk(t.SharePath, 0) != 0) return 10;
   const CommandTexts cmd = QVX_CommandTexts(r.version, data->SMBCmdListFlg, data->SMBCommand);

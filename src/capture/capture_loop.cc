@@ -927,6 +927,7 @@ unsigned long QVX_LogThread(void* pData) {
   r.ctx.platform = &platform();
   r.ctx.tracker = &CaptureConnections();
   r.ctx.sinks = &QVX_Sinks();
+  r.ctx.tables = &QVX_ProgramLogonTables();
   r.ctx.options = OptionInfo;
   r.ctx.access_kind = nAccessKindFlg;
   data->ctx = &r.ctx;

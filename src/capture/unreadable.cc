@@ -32,17 +32,17 @@ void QVX_UnreadableSession(CaptureContext& ctx, bool encrypted, uint32_t client,
                            uint16_t client_port, uint64_t session, const unsigned char* macs,
                            bool toward) {
   AccessFacts a;
-  a.now = platform().Now();
+  a.now = ctx.platform->Now();
   a.client = Dotted(client);
   a.server = Dotted(server);
   // The log-on itself is never encrypted: its user is known when the capture saw it.
   a.login = ctx.tracker->User(a.server.c_str(), a.client.c_str(), client_port);
   if (a.login.empty()) {
     char user[512] = {};
-    QVX_UserNameSet(a.client.c_str(), user, 0);
+    QVX_LookUpUser(QVX_UserSources(ctx), a.client.c_str(), user, 0);
     a.login = user;
   }
-  if (OptionInfo.MACadressFlg == 1) {
+  if (ctx.options.MACadressFlg == 1) {
     a.server_mac = Mac(toward ? macs : macs + 6);
     a.client_mac = Mac(toward ? macs + 6 : macs);
   } else {

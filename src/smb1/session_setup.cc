@@ -97,7 +97,7 @@ int QVX_SmbSessionSetupAndx(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsign
 
   Smb1Logon r = LogonOf(*SMB_HEADER, client, server);
   r.user = name;
-  QVX_LogonRequested(r);
+  QVX_LogonRequested(*data->ctx, r);
   QVX_DBG();
   return 0;
 }

@@ -25,35 +25,79 @@ namespace qvx {
 SessionSetupSt* SessionSetup = nullptr;
 TreeConnectSt* TreeConnect = nullptr;
 
-namespace {
+bool LogonTables::Alloc(size_t sessions, size_t trees) {
+  Free();
+  // One record more than asked, as the tables have always been allocated.
+  sessions_ = static_cast<SessionSetupSt*>(std::calloc(sessions + 1, sizeof(SessionSetupSt)));
+  trees_ = static_cast<TreeConnectSt*>(std::calloc(trees + 1, sizeof(TreeConnectSt)));
+  session_count_ = sessions;
+  tree_count_ = trees;
+  slots_used_ = 0;
+  forced_list_sec = INT64_MIN;
+  if (sessions_ != nullptr && trees_ != nullptr) return true;
+  Free();
+  return false;
+}
 
-size_t SessionCount() {
-  return OptionInfo.SessionSetupCnt > 0 ? static_cast<size_t>(OptionInfo.SessionSetupCnt) : 0;
+void LogonTables::Free() {
+  std::free(sessions_);
+  sessions_ = nullptr;
+  std::free(trees_);
+  trees_ = nullptr;
+  session_count_ = tree_count_ = 0;
+  slots_used_ = 0;
 }
-size_t TreeCount() {
-  return OptionInfo.TreeConnectCnt > 0 ? static_cast<size_t>(OptionInfo.TreeConnectCnt) : 0;
+
+void LogonTables::Clear() {
+  if (sessions_) std::memset(sessions_, 0, session_count_ * sizeof(SessionSetupSt));
+  // Slots at and above the mark were not written since the table was last cleared (or
+  // allocated zeroed): clearing the ones below it clears the table, without touching all of it.
+  if (trees_)
+    std::memset(
+        trees_, 0,
+        static_cast<size_t>(SlotsToRead(static_cast<int>(tree_count_))) * sizeof(TreeConnectSt));
+  slots_used_ = 0;
+  forced_list_sec = INT64_MIN;
 }
-// A caller's table size, never beyond the table itself.
-int TreeLimit(int TreeConnectMax) {
-  const int n = static_cast<int>(TreeCount());
+
+void LogonTables::ClearTrees() {
+  if (trees_) std::memset(trees_, 0, tree_count_ * sizeof(TreeConnectSt));
+  slots_used_ = 0;
+}
+
+void LogonTables::SlotsRecount() {
+  slots_used_ = 0;
+  for (int i = static_cast<int>(tree_count()) - 1; i >= 0; --i) {
+    if (trees_[i].Flg != kSlotFree) {
+      slots_used_ = i + 1;
+      break;
+    }
+  }
+}
+
+int LogonTables::SlotsUpTo(int TreeConnectMax) const {
+  const int n = static_cast<int>(tree_count());
   return TreeConnectMax < 0 || TreeConnectMax > n ? n : TreeConnectMax;
 }
-// One past the highest slot taken since the table was last cleared.
-int g_tree_slots_used = 0;
-// The slots a look-up over the first n need to read.
-int TreeSlotsToRead(int n) { return g_tree_slots_used < n ? g_tree_slots_used : n; }
 
-// The name of the bound SMB1 session slot of client and UserID (session set-up option on).
-const char* SessionSlotUser(const char* src_addr, uint32_t UserID) {
-  if (OptionInfo.SessionSetupFlg != 1 || SessionSetup == nullptr) return nullptr;
-  const int m = static_cast<int>(SessionCount());
+const char* LogonTables::SessionUser(const char* src_addr, uint32_t UserID) const {
+  const int m = static_cast<int>(session_count());
   for (int i = 0; i < m; ++i) {
-    const SessionSetupSt& s = SessionSetup[i];
+    const SessionSetupSt& s = sessions_[i];
     if (s.Flg == kSlotBound && s.Uid == UserID && std::strcmp(s.src_addr, src_addr) == 0)
       return s.Login_Name;
   }
   return nullptr;
 }
+
+LogonTables& QVX_ProgramLogonTables() {
+  static LogonTables tables;
+  return tables;
+}
+
+namespace {
+
+size_t Capacity(int configured) { return configured > 0 ? static_cast<size_t>(configured) : 0; }
 
 // The user the first of the n listed sessions of client src_addr names.
 const char* ListedUser(int n, const char* src_addr) {
@@ -63,19 +107,29 @@ const char* ListedUser(int n, const char* src_addr) {
   return nullptr;
 }
 
-// The second of the last forced read of the server's session list.
-int64_t g_forced_list_sec = INT64_MIN;
+// The program's look-ups read the program's options as they stand.
+UserSources ProgramUserSources() {
+  return UserSources{QVX_ProgramLogonTables(), platform(), OptionInfo.SessionSetupFlg == 1,
+                     OptionInfo.NetWkInfoCnt};
+}
 
 }  // namespace
 
-size_t QVX_SessionSlots() { return SessionCount(); }
-size_t QVX_TreeSlots() { return TreeCount(); }
-int QVX_TreeSlotsToRead(int n) { return TreeSlotsToRead(n); }
-int QVX_TreeSlotsUpTo(int TreeConnectMax) { return TreeLimit(TreeConnectMax); }
+bool QVX_SessionTreeAlloc() {
+  LogonTables& t = QVX_ProgramLogonTables();
+  const bool ok =
+      t.Alloc(Capacity(OptionInfo.SessionSetupCnt), Capacity(OptionInfo.TreeConnectCnt));
+  SessionSetup = t.sessions();
+  TreeConnect = t.trees();
+  return ok;
+}
 
-void QVX_TreeTableClear() {
-  if (TreeConnect) std::memset(TreeConnect, 0, TreeCount() * sizeof(TreeConnectSt));
-  g_tree_slots_used = 0;
+void QVX_SessionTreeClear() { QVX_ProgramLogonTables().Clear(); }
+
+void QVX_SessionTreeFree() {
+  QVX_ProgramLogonTables().Free();
+  SessionSetup = nullptr;
+  TreeConnect = nullptr;
 }
 
 bool QVX_SessionHasClient(int n, const char* addr) {
@@ -83,52 +137,6 @@ bool QVX_SessionHasClient(int n, const char* addr) {
   for (int k = 0; k < n; ++k)
     if (std::strcmp(NetWkSessionInfo[k].sesi502_cname, addr) == 0) return true;
   return false;
-}
-
-bool QVX_SessionTreeAlloc() {
-  QVX_SessionTreeFree();
-  SessionSetup =
-      static_cast<SessionSetupSt*>(std::calloc(SessionCount() + 1, sizeof(SessionSetupSt)));
-  TreeConnect = static_cast<TreeConnectSt*>(std::calloc(TreeCount() + 1, sizeof(TreeConnectSt)));
-  g_tree_slots_used = 0;
-  g_forced_list_sec = INT64_MIN;
-  return SessionSetup != nullptr && TreeConnect != nullptr;
-}
-
-void QVX_SessionTreeClear() {
-  if (SessionSetup) std::memset(SessionSetup, 0, SessionCount() * sizeof(SessionSetupSt));
-  // Slots at and above the mark were not written since the table was last cleared (or
-  // allocated zeroed): clearing the ones below it clears the table, without touching all of it.
-  if (TreeConnect)
-    std::memset(TreeConnect, 0,
-                static_cast<size_t>(TreeSlotsToRead(static_cast<int>(TreeCount()))) *
-                    sizeof(TreeConnectSt));
-  g_tree_slots_used = 0;
-  g_forced_list_sec = INT64_MIN;
-}
-
-int QVX_TreeSlotsInUse() { return g_tree_slots_used; }
-
-void QVX_TreeSlotTaken(int slot) {
-  if (slot >= g_tree_slots_used) g_tree_slots_used = slot + 1;
-}
-
-void QVX_TreeSlotsRecount() {
-  g_tree_slots_used = 0;
-  const int n = TreeConnect ? static_cast<int>(TreeCount()) : 0;
-  for (int i = n - 1; i >= 0; --i) {
-    if (TreeConnect[i].Flg != kSlotFree) {
-      g_tree_slots_used = i + 1;
-      break;
-    }
-  }
-}
-
-void QVX_SessionTreeFree() {
-  std::free(SessionSetup);
-  SessionSetup = nullptr;
-  std::free(TreeConnect);
-  TreeConnect = nullptr;
 }
 
 bool QVX_JoinSharePath(const char* folder, const char* request, char* out, size_t size) {
@@ -154,14 +162,12 @@ bool QVX_JoinSharePath(const char* folder, const char* request, char* out, size_
   return path.size() < size;
 }
 
-int QVXTreeConnectInfoChk(const char* src_addr, uint32_t TreeID, uint32_t, uint32_t, uint32_t,
-                          int* nTreeID_Connect, int) {
-  if (TreeConnect == nullptr) return kTreeNotFound;
-  const int n = TreeSlotsToRead(static_cast<int>(TreeCount()));
+int LogonTables::FindTree(const char* src_addr, uint32_t TreeID, int* slot) const {
+  const int n = SlotsToRead(static_cast<int>(tree_count()));
   for (int i = 0; i < n; ++i) {
-    const TreeConnectSt& t = TreeConnect[i];
+    const TreeConnectSt& t = trees_[i];
     if (t.Flg == kSlotBound && t.Tid == TreeID && std::strcmp(t.src_addr, src_addr) == 0) {
-      if (nTreeID_Connect) *nTreeID_Connect = i;
+      if (slot) *slot = i;
       return kTreeFound;
     }
   }
@@ -177,13 +183,12 @@ bool SameConnection(const TreeConnectSt& t, const char* server, const char* clie
 }
 }  // namespace
 
-int QVXTreeConnectInfoSet(const char* src_addr, const char* client_addr, const char* client_port,
-                          uint32_t TreeID, uint32_t Pid, uint32_t Uid, uint32_t Mid,
-                          int* nTreeID_Connect, int TreeConnectMax) {
-  if (TreeConnect == nullptr) return 1;
-  const int n = TreeSlotsToRead(TreeLimit(TreeConnectMax));
+int LogonTables::BindTree(const char* src_addr, const char* client_addr, const char* client_port,
+                          uint32_t TreeID, uint32_t Pid, uint32_t Uid, uint32_t Mid, int* slot,
+                          int TreeConnectMax) {
+  const int n = SlotsToRead(SlotsUpTo(TreeConnectMax));
   for (int i = 0; i < n; ++i) {
-    TreeConnectSt& t = TreeConnect[i];
+    TreeConnectSt& t = trees_[i];
     if (t.Flg != kSlotWaiting) continue;
     if (QVX_TraceLevel(6))
       QVX_KLOG(
@@ -196,45 +201,65 @@ int QVXTreeConnectInfoSet(const char* src_addr, const char* client_addr, const c
         SameConnection(t, src_addr, client_addr, client_port)) {
       t.Tid = TreeID;
       t.Flg = kSlotBound;
-      if (nTreeID_Connect) *nTreeID_Connect = i;
+      if (slot) *slot = i;
       return 0;
     }
   }
   return 1;
+}
+
+int LogonTables::BindTree2(const char* src_addr, const char* client_addr, const char* client_port,
+                           uint32_t TreeID, const unsigned char* MessageId,
+                           const unsigned char* SessionId, int* slot, int TreeConnectMax) {
+  if (MessageId == nullptr || SessionId == nullptr) return 1;
+  const int n = SlotsToRead(SlotsUpTo(TreeConnectMax));
+  for (int i = 0; i < n; ++i) {
+    TreeConnectSt& t = trees_[i];
+    if (t.Flg == kSlotWaiting && std::memcmp(t.MessageId, MessageId, 8) == 0 &&
+        std::memcmp(t.SessionId, SessionId, 8) == 0 &&
+        SameConnection(t, src_addr, client_addr, client_port)) {
+      t.Tid = TreeID;
+      t.Flg = kSlotBound;
+      if (slot) *slot = i;
+      return 0;
+    }
+  }
+  return 1;
+}
+
+int QVXTreeConnectInfoChk(const char* src_addr, uint32_t TreeID, uint32_t, uint32_t, uint32_t,
+                          int* nTreeID_Connect, int) {
+  return QVX_ProgramLogonTables().FindTree(src_addr, TreeID, nTreeID_Connect);
+}
+
+int QVXTreeConnectInfoSet(const char* src_addr, const char* client_addr, const char* client_port,
+                          uint32_t TreeID, uint32_t Pid, uint32_t Uid, uint32_t Mid,
+                          int* nTreeID_Connect, int TreeConnectMax) {
+  return QVX_ProgramLogonTables().BindTree(src_addr, client_addr, client_port, TreeID, Pid, Uid,
+                                           Mid, nTreeID_Connect, TreeConnectMax);
 }
 
 int QVXTreeConnectInfoSet2(const char* src_addr, const char* client_addr, const char* client_port,
                            uint32_t TreeID, const unsigned char* CmdSuqNo, const unsigned char* SID,
                            int* nTreeID_Connect, int TreeConnectMax) {
-  if (TreeConnect == nullptr || CmdSuqNo == nullptr || SID == nullptr) return 1;
-  const int n = TreeSlotsToRead(TreeLimit(TreeConnectMax));
-  for (int i = 0; i < n; ++i) {
-    TreeConnectSt& t = TreeConnect[i];
-    if (t.Flg == kSlotWaiting && std::memcmp(t.MessageId, CmdSuqNo, 8) == 0 &&
-        std::memcmp(t.SessionId, SID, 8) == 0 &&
-        SameConnection(t, src_addr, client_addr, client_port)) {
-      t.Tid = TreeID;
-      t.Flg = kSlotBound;
-      if (nTreeID_Connect) *nTreeID_Connect = i;
-      return 0;
-    }
-  }
-  return 1;
+  return QVX_ProgramLogonTables().BindTree2(src_addr, client_addr, client_port, TreeID, CmdSuqNo,
+                                            SID, nTreeID_Connect, TreeConnectMax);
 }
 
-int QVX_UserNameSet(const char* src_addr, char* Login_Name, uint32_t UserID) {
+int QVX_LookUpUser(const UserSources& from, const char* src_addr, char* Login_Name,
+                   uint32_t UserID) {
   QVX_DBG();
-  int n = QVX_NetSession_NT(NetWkSessionInfo, OptionInfo.NetWkInfoCnt, nullptr, nullptr, nullptr);
-  const char* found = SessionSlotUser(src_addr, UserID);
+  int n = QVX_NetSession_NT(NetWkSessionInfo, from.list_size, nullptr, nullptr, nullptr);
+  const char* found = from.session_setup ? from.tables.SessionUser(src_addr, UserID) : nullptr;
   if (!found) found = ListedUser(n, src_addr);
-  const int64_t now = platform().Now().t;
-  if (!found && NetWkSessionInfo && now != g_forced_list_sec) {
+  const int64_t now = from.os.Now().t;
+  if (!found && NetWkSessionInfo && now != from.tables.forced_list_sec) {
     // The list may predate the client's log-on (it is cached, and a session still logging on is
     // listed without a user): read it afresh. Once a second at most, however many accesses of
     // clients it does not name come in.
-    g_forced_list_sec = now;
-    platform().ExpireSessionCache();
-    n = QVX_NetSession_NT(NetWkSessionInfo, OptionInfo.NetWkInfoCnt, nullptr, nullptr, nullptr);
+    from.tables.forced_list_sec = now;
+    from.os.ExpireSessionCache();
+    n = QVX_NetSession_NT(NetWkSessionInfo, from.list_size, nullptr, nullptr, nullptr);
     found = ListedUser(n, src_addr);
   }
   CopyText(Login_Name, 512, found ? found : kUserNotFound);
@@ -245,10 +270,15 @@ int QVX_UserNameSet(const char* src_addr, char* Login_Name, uint32_t UserID) {
   return found ? 0 : 1;
 }
 
-int QVX_TreeUserNameSet(TreeConnectSt* t, uint32_t UserID, const ConnectionTracker& tracker) {
+int QVX_UserNameSet(const char* src_addr, char* Login_Name, uint32_t UserID) {
+  return QVX_LookUpUser(ProgramUserSources(), src_addr, Login_Name, UserID);
+}
+
+int QVX_TreeUserNameSet(const UserSources& from, TreeConnectSt* t, uint32_t UserID,
+                        const ConnectionTracker& tracker) {
   char name[512];
   std::string seen;
-  if (SessionSlotUser(t->src_addr, UserID) == nullptr) {
+  if (!from.session_setup || from.tables.SessionUser(t->src_addr, UserID) == nullptr) {
     // The log-on of the tree's own session first: one connection may carry several users.
     const uint16_t port = static_cast<uint16_t>(std::strtoul(t->src_port, nullptr, 10));
     uint64_t session = 0;
@@ -265,7 +295,7 @@ int QVX_TreeUserNameSet(TreeConnectSt* t, uint32_t UserID, const ConnectionTrack
       QVX_KLOG("QVX_E16-006 QVX_TreeUserNameSet[%d][%ld] : IPアドレス = %s:%s  Login_Name = %s\r\n",
                t->src_addr, t->src_port, name);
   } else {
-    rc = QVX_UserNameSet(t->src_addr, name, UserID);
+    rc = QVX_LookUpUser(from, t->src_addr, name, UserID);
   }
   // A tree belongs to one log-on: a look-up that finds nobody (the session has already left the
   // server's list) does not take away the name found before.

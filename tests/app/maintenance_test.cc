@@ -22,6 +22,7 @@ using MaintenanceTest = test::SessionTreeTest;
 TEST_F(MaintenanceTest, CleanUpFreesDepartedClientsWithLogoutLinesAndPrunesTheirRows) {
   ASSERT_NO_FATAL_FAILURE(WithListView());
   OptionInfo.TreeConnectCnt = 8;
+  ASSERT_TRUE(QVX_SessionTreeAlloc());  // the tree table of that size
   run_.TakeOptions();
   OptionInfo.AccessDataCnt = 100;
   fake.SetSessions({Session("10.0.0.5", "ALICE")});
@@ -41,7 +42,7 @@ TEST_F(MaintenanceTest, CleanUpFreesDepartedClientsWithLogoutLinesAndPrunesTheir
   fill(1, "10.0.0.6", kSlotBound, "\\\\10.0.0.1\\data");         // client gone
   fill(2, "10.0.0.5", kSlotDisconnected, "\\\\10.0.0.1\\docs");  // disconnected
   fill(3, "10.0.0.6", kSlotBound, "\\\\10.0.0.1\\tmp");          // gone, share excluded
-  QVX_TreeSlotsRecount();
+  QVX_ProgramLogonTables().SlotsRecount();
   fake.WriteText(fake.Path(kExclusionFileName), "01,00000000,-,00000000,0,2,1,\\tmp\r\r\n");
   ASSERT_EQ(ExclusionInfoRead(fake.Path(kExclusionFileName).c_str(), &ExclusionInfoDataNo, 20,
                               ExclusionInfoData),

@@ -35,7 +35,7 @@ TEST_F(DepartedTest, AFailedSessionListLogsNobodyOut) {
   tree(0, "10.0.0.5", kSlotBound);
   tree(1, "10.0.0.6", kSlotBound);
   tree(2, "10.0.0.6", kSlotDisconnected);
-  QVX_TreeSlotsRecount();
+  QVX_ProgramLogonTables().SlotsRecount();
   SessionSetup[0].Flg = kSlotBound;
   std::snprintf(SessionSetup[0].src_addr, 32, "10.0.0.6");
   for (const char* client : {"10.0.0.5", "10.0.0.6"}) {
@@ -91,7 +91,7 @@ TEST_F(DepartedTest, ATreeEndsWithItsConnectionAndNotWhileItIsOpen) {
   };
   tree(0, "40000");
   tree(1, "40001");
-  QVX_TreeSlotsRecount();
+  QVX_ProgramLogonTables().SlotsRecount();
   // The capture saw the connection of tree 0 open; the server's list (read moments before the
   // client logged on) does not name the client yet.
   auto frame = [](uint16_t port, uint8_t flags) {

@@ -39,6 +39,30 @@ TEST_F(TreeLookupTest, UnknownTreeIsGuessedFromTheOneShareWhereThePathExists) {
   EXPECT_EQ(how, kTreeFound);
 }
 
+TEST_F(TreeLookupTest, ARunKeepsItsTreesInItsOwnTables) {
+  LoadShares({Share("data", "data")});
+  MakeFile("data/a.txt");
+  LogonTables mine;
+  ASSERT_TRUE(mine.Alloc(4, 3));
+  run_->tables = &mine;
+  auto f = Frame("10.0.0.5", "10.0.0.1");
+  int slot = -1, how = -1;
+  ASSERT_EQ(QVXTreeIDGetInfo(21, 0, 0, 0, f.data(), "a.txt", &slot, &how, &data), 0);
+  EXPECT_EQ(how, kTreeGuessed);
+  EXPECT_EQ(mine.tree(slot).Tid, 21u);
+  EXPECT_EQ(mine.SlotsInUse(), slot + 1);
+  // Nothing of it in the program's tables: a run on them does not know the tree.
+  EXPECT_EQ(QVX_ProgramLogonTables().SlotsInUse(), 0);
+  EXPECT_EQ(QVXTreeConnectInfoChk("10.0.0.5", 21, 0, 0, 0, &slot, 8), kTreeNotFound);
+  // A full table of three trees takes the next tree into slot 0 once emptied, never past its end.
+  for (uint32_t tid = 22; tid <= 24; ++tid)
+    ASSERT_EQ(QVXTreeIDGetInfo(tid, 0, 0, 0, f.data(), "a.txt", &slot, &how, &data), 0) << tid;
+  EXPECT_EQ(slot, 0);
+  EXPECT_EQ(mine.tree(0).Tid, 24u);
+  EXPECT_EQ(mine.tree(1).Flg, kSlotFree);
+  run_->tables = &QVX_ProgramLogonTables();
+}
+
 TEST_F(TreeLookupTest, NewFileCountsWhenItsParentExistsButNotInTheShareRoot) {
   LoadShares({Share("data", "data")});
   MakeFile("data/docs/keep.txt");
@@ -139,7 +163,7 @@ TEST_F(TreeLookupTest, OnlyAGuessedTreeIsReboundToTheShareWhereThePathExists) {
   std::snprintf(seen.dst_addr, 32, "10.0.0.1");
   std::snprintf(seen.SharePath, 512, "\\\\10.0.0.1\\a");
   std::snprintf(seen.ShareLocalPath, 512, "%s", (fake.dir() + "a").c_str());
-  QVX_TreeSlotsRecount();
+  QVX_ProgramLogonTables().SlotsRecount();
   ASSERT_TRUE(QVX_JoinSharePath(seen.ShareLocalPath, "sub\\f.txt", full, sizeof full));
   const std::string asked = full;
   r = QVXAccessChkToTreeIDPathChg(full, "sub\\f.txt", platform().Now().t, 4, &data, 8);

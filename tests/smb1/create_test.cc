@@ -197,7 +197,7 @@ TEST_F(SmbNtCreateTest, AGuessedTreeCompletesItsWaitRow) {
   // A connect request whose answer was not seen left row "WAIT0"; the tree is guessed from the
   // path, takes the slot and turns the row into its connect row.
   TreeConnect[0] = {};
-  QVX_TreeSlotsRecount();
+  QVX_ProgramLogonTables().SlotsRecount();
   ASSERT_TRUE(platform().MakeSureDirectoryPathExists(Local("docs\\x")));
   const char* cells[kListColumns - 1] = {"login", "WAIT0", "", "", "", "", "", "", "", "", "", ""};
   QVX_AppendRow(platform().Now(), cells, "test");

@@ -198,7 +198,7 @@ class HandlerTest : public ::testing::Test {
     std::snprintf(t.SharePath, sizeof t.SharePath, "%s", share);
     std::snprintf(t.src_addr, sizeof t.src_addr, "%s", kClient);
     std::snprintf(t.dst_addr, sizeof t.dst_addr, "%s", kServer);
-    QVX_TreeSlotsRecount();
+    QVX_ProgramLogonTables().SlotsRecount();
   }
   // A tree connected in slot with TreeId tid on IPC$, which the server lists beside "data" (as
   // Samba does, without a folder).

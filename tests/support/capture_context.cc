@@ -12,6 +12,7 @@ TestCaptureContext::TestCaptureContext(DATA& data) : data_(data) {
   ctx.platform = &platform();
   ctx.tracker = &tracker;
   ctx.sinks = &sinks;
+  ctx.tables = &QVX_ProgramLogonTables();
   TakeOptions();
   data_.ctx = &ctx;
 }

@@ -25,7 +25,7 @@ TEST_F(SessionTreeTest, TwoClientsWithTheSameTidFindTheirOwnTrees) {
   }
   std::snprintf(TreeConnect[0].src_addr, 32, "10.0.0.5");
   std::snprintf(TreeConnect[1].src_addr, 32, "10.0.0.6");
-  QVX_TreeSlotsRecount();
+  QVX_ProgramLogonTables().SlotsRecount();
   int slot = -1;
   EXPECT_EQ(QVXTreeConnectInfoChk("10.0.0.6", 7, 0, 0, 0, &slot, 8), kTreeFound);
   EXPECT_EQ(slot, 1);
@@ -37,25 +37,25 @@ TEST_F(SessionTreeTest, TwoClientsWithTheSameTidFindTheirOwnTrees) {
 }
 
 TEST_F(SessionTreeTest, LookupsReachTheHighestSlotEverTaken) {
-  EXPECT_EQ(QVX_TreeSlotsInUse(), 0);
+  EXPECT_EQ(QVX_ProgramLogonTables().SlotsInUse(), 0);
   TreeConnectSt& last = TreeConnect[7];
   last.Flg = kSlotBound;
   last.Tid = 3;
   std::snprintf(last.src_addr, 32, "10.0.0.5");
-  QVX_TreeSlotTaken(7);
-  QVX_TreeSlotTaken(2);  // a lower slot leaves the mark where it is
-  EXPECT_EQ(QVX_TreeSlotsInUse(), 8);
+  QVX_ProgramLogonTables().SlotTaken(7);
+  QVX_ProgramLogonTables().SlotTaken(2);  // a lower slot leaves the mark where it is
+  EXPECT_EQ(QVX_ProgramLogonTables().SlotsInUse(), 8);
   int slot = -1;
   EXPECT_EQ(QVXTreeConnectInfoChk("10.0.0.5", 3, 0, 0, 0, &slot, 8), kTreeFound);
   EXPECT_EQ(slot, 7);
   // Freed by the clean-up, the slot keeps the mark; a recount lowers it.
   std::memset(&last, 0, sizeof last);
   TreeConnect[4].Flg = kSlotWaiting;
-  QVX_TreeSlotsRecount();
-  EXPECT_EQ(QVX_TreeSlotsInUse(), 5);
+  QVX_ProgramLogonTables().SlotsRecount();
+  EXPECT_EQ(QVX_ProgramLogonTables().SlotsInUse(), 5);
   TreeConnect[4].Tid = 9;
   QVX_SessionTreeClear();
-  EXPECT_EQ(QVX_TreeSlotsInUse(), 0);
+  EXPECT_EQ(QVX_ProgramLogonTables().SlotsInUse(), 0);
   EXPECT_EQ(TreeConnect[4].Flg, kSlotFree);  // below the mark: cleared
   EXPECT_EQ(TreeConnect[4].Tid, 0u);
   EXPECT_EQ(QVXTreeConnectInfoChk("10.0.0.5", 3, 0, 0, 0, &slot, 8), kTreeNotFound);
@@ -71,7 +71,7 @@ TEST_F(SessionTreeTest, ConnectAnswersBindTheirOwnConnectionsRequest) {
   const unsigned char sid[8] = {0x11, 0, 0, 0, 0x22, 0, 0, 0};
   std::memcpy(t.MessageId, mid, 8);
   std::memcpy(t.SessionId, sid, 8);
-  QVX_TreeSlotsRecount();
+  QVX_ProgramLogonTables().SlotsRecount();
   const unsigned char other[8] = {0x01, 0x01, 0, 0, 0, 0, 0, 0};
   int slot = -1;
   EXPECT_EQ(QVXTreeConnectInfoSet2("10.0.0.1", "10.0.0.5", "50123", 9, other, sid, &slot, 8), 1);
@@ -93,7 +93,7 @@ TEST_F(SessionTreeTest, ConnectAnswersBindTheirOwnConnectionsRequest) {
   std::snprintf(s.dst_addr, 32, "10.0.0.1");
   std::snprintf(s.src_addr, 32, "10.0.0.5");
   std::snprintf(s.src_port, 16, "50123");
-  QVX_TreeSlotsRecount();
+  QVX_ProgramLogonTables().SlotsRecount();
   EXPECT_EQ(QVXTreeConnectInfoSet("10.0.0.1", "10.0.0.5", "50123", 3, 11, 12, 14, &slot, 8), 1);
   EXPECT_EQ(QVXTreeConnectInfoSet("10.0.0.1", "10.0.0.5", "50123", 3, 11, 99, 13, &slot, 8), 1);
   EXPECT_EQ(QVXTreeConnectInfoSet("10.0.0.1", "10.0.0.7", "50123", 3, 11, 12, 13, &slot, 8), 1);
@@ -152,13 +152,13 @@ TEST_F(SessionTreeTest, ATreeKeepsTheUserItHadWhenTheListNoLongerNamesIt) {
   std::snprintf(t.dst_addr, 32, "10.0.0.1");
   std::snprintf(t.src_port, 16, "50000");
   fake.SetSessions({});
-  EXPECT_EQ(QVX_TreeUserNameSet(&t, 0, run_.tracker), 1);
+  EXPECT_EQ(QVX_TreeUserNameSet(QVX_UserSources(*run_), &t, 0, run_.tracker), 1);
   EXPECT_STREQ(t.Login_Name, "Not Find");
   fake.SetSessions({Session("10.0.0.5", "erin")});
-  EXPECT_EQ(QVX_TreeUserNameSet(&t, 0, run_.tracker), 0);
+  EXPECT_EQ(QVX_TreeUserNameSet(QVX_UserSources(*run_), &t, 0, run_.tracker), 0);
   EXPECT_STREQ(t.Login_Name, "erin");
   fake.SetSessions({});  // the session has left the list by the time a late frame is handled
-  EXPECT_EQ(QVX_TreeUserNameSet(&t, 0, run_.tracker), 0);
+  EXPECT_EQ(QVX_TreeUserNameSet(QVX_UserSources(*run_), &t, 0, run_.tracker), 0);
   EXPECT_STREQ(t.Login_Name, "erin");
   // The SMB1 session set-up's name for the client and UID comes first, as for any look-up.
   OptionInfo.SessionSetupFlg = 1;
@@ -167,7 +167,7 @@ TEST_F(SessionTreeTest, ATreeKeepsTheUserItHadWhenTheListNoLongerNamesIt) {
   SessionSetup[0].Uid = 100;
   std::snprintf(SessionSetup[0].src_addr, 32, "10.0.0.5");
   std::snprintf(SessionSetup[0].Login_Name, 512, "ERIN2");
-  EXPECT_EQ(QVX_TreeUserNameSet(&t, 100, run_.tracker), 0);
+  EXPECT_EQ(QVX_TreeUserNameSet(QVX_UserSources(*run_), &t, 100, run_.tracker), 0);
   EXPECT_STREQ(t.Login_Name, "ERIN2");
 }
 
@@ -190,7 +190,7 @@ TEST_F(SessionTreeTest, TwoSessionsOnOneConnectionEachNameTheirOwnUser) {
       trees[i].SessionId[b] = static_cast<unsigned char>(sessions[i] >> (8 * b));
   }
   trees[2].Uid = 100;
-  for (TreeConnectSt& t : trees) QVX_TreeUserNameSet(&t, 0, run_.tracker);
+  for (TreeConnectSt& t : trees) QVX_TreeUserNameSet(QVX_UserSources(*run_), &t, 0, run_.tracker);
   EXPECT_STREQ(trees[0].Login_Name, "ann");
   EXPECT_STREQ(trees[1].Login_Name, "bob");
   EXPECT_STREQ(trees[2].Login_Name, "CAROL");
@@ -200,7 +200,7 @@ TEST_F(SessionTreeTest, TwoSessionsOnOneConnectionEachNameTheirOwnUser) {
   TreeConnectSt other = trees[0];
   other.Login_Name[0] = '\0';
   std::snprintf(other.src_port, 16, "50009");
-  QVX_TreeUserNameSet(&other, 0, run_.tracker);
+  QVX_TreeUserNameSet(QVX_UserSources(*run_), &other, 0, run_.tracker);
   EXPECT_STREQ(other.Login_Name, "ann");
 }
 
