@@ -37,6 +37,7 @@ bool QVX_AllocTables() {
   AccessDataUsed = 0;
   const bool sessions_ok = QVX_SessionTreeAlloc();
   NetShareInfoDataNo = 0;
+  QVX_ProgramShares().capacity = NetWkShareInfo && NetWkShareInfoBuf ? static_cast<int>(net) : 0;
   nListIndex = 0;
   return sessions_ok && HostsData != nullptr && LogData != nullptr && NetWkShareInfo != nullptr &&
          NetWkShareInfoBuf != nullptr && NetWkSessionInfo != nullptr && AccessData != nullptr;
@@ -68,6 +69,7 @@ void QVX_FreeTables() {
   std::free(NetWkShareInfo);
   NetWkShareInfo = nullptr;
   NetShareInfoDataNo = 0;
+  QVX_ProgramShares().capacity = 0;
   QVX_ELOG("QVX_I02-051 QVX_Dlg_Proc[%d][%ld] : NetWkShareInfoBuf free \r\n");
   std::free(NetWkShareInfoBuf);
   NetWkShareInfoBuf = nullptr;

@@ -9,6 +9,7 @@
 #include "base/access_event.h"
 #include "base/option.h"
 #include "platform/platform.h"
+#include "serverinfo/server_info.h"
 #include "tracking/session_tree.h"
 
 namespace qvx {
@@ -22,6 +23,8 @@ struct CaptureContext {
   EventSinks* sinks = nullptr;
   // The session and tree tables the run fills (the program's, emptied at the run's start).
   LogonTables* tables = nullptr;
+  // The server's shares as the run last read them (the program's list).
+  ShareList* shares = nullptr;
   // Taken at the start of the run: the options, and the access-kind mode derived from them
   // (nAccessKindFlg).
   OptionInfoSt options{};

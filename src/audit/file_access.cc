@@ -105,18 +105,18 @@ bool QVX_MapTreeShare(const FileAccessCall& c, int slot, char* full, size_t full
                       LocalPathForm form) {
   TreeConnectSt& t = c.ctx().tables->tree(slot);
   const char* share = TreeShareName(t);
-  if (NetWkShareInfo == nullptr) return false;
-  const int rows = NetShareInfoDataNo < c.ctx().options.NetWkInfoCnt ? NetShareInfoDataNo
-                                                                     : c.ctx().options.NetWkInfoCnt;
+  const ShareList& list = *c.ctx().shares;
+  if (list.rows == nullptr) return false;
+  const int rows = list.Valid();
   const NetWkShareInfoSt* row = nullptr;
   for (int i = 0; i < rows && row == nullptr; ++i) {
     if (c.share_trace && QVX_TraceLevel(6))
       DiagLogLine(DiagLog::kKernel, 1,
                   "QVX_D51-001 %s[%d][%ld] : >> NetWkShareInfo[%d].netname=%s : "
                   "szSharePathName=%s\r\n",
-                  c.routine, __LINE__, c.ctx().platform->LastError(), i, NetWkShareInfo[i].netname,
+                  c.routine, __LINE__, c.ctx().platform->LastError(), i, list.rows[i].netname,
                   share);
-    if (QVX_TextEqualNoCase(NetWkShareInfo[i].netname, share)) row = &NetWkShareInfo[i];
+    if (QVX_TextEqualNoCase(list.rows[i].netname, share)) row = &list.rows[i];
   }
   if (row == nullptr) return false;
 

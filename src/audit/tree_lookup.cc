@@ -39,24 +39,23 @@ int QVXUnKnownRelated(uint32_t TreeID, const unsigned char* recvData, const char
   QVX_DBG();
   if (QVXTreeConnectInfoChkRet) *QVXTreeConnectInfoChkRet = 0;
   LogonTables& tables = *data->ctx->tables;
-  if (tables.trees() == nullptr || NetWkShareInfo == nullptr || NetWkShareInfoBuf == nullptr)
-    return 10;
-  const int net = data->ctx->options.NetWkInfoCnt > 0 ? data->ctx->options.NetWkInfoCnt : 0;
-  const int shares = NetShareInfoDataNo < net ? NetShareInfoDataNo : net;
+  const ShareList& list = *data->ctx->shares;
+  if (tables.trees() == nullptr || list.rows == nullptr || list.scratch == nullptr) return 10;
+  const int shares = list.Valid();
   // Each local folder counts once, under its first share. Only the listed shares are looked at,
   // so only they are copied (this runs for every request on an unknown tree).
-  if (shares > 0) std::memcpy(NetWkShareInfoBuf, NetWkShareInfo, sizeof(NetWkShareInfoSt) * shares);
+  NetWkShareInfoSt* copy = list.scratch;
+  if (shares > 0) std::memcpy(copy, list.rows, sizeof(NetWkShareInfoSt) * shares);
   for (int i = 0; i < shares; ++i) {
-    if (NetWkShareInfoBuf[i].path[0] == '\0') continue;
+    if (copy[i].path[0] == '\0') continue;
     for (int j = i + 1; j < shares; ++j)
-      if (std::strcmp(NetWkShareInfoBuf[j].path, NetWkShareInfoBuf[i].path) == 0)
-        NetWkShareInfoBuf[j].path[0] = '\0';
+      if (std::strcmp(copy[j].path, copy[i].path) == 0) copy[j].path[0] = '\0';
   }
   int hits = 0;
   int hit = -1;
   char candidate[kAccessPathSize];
   for (int i = 0; i < shares; ++i) {
-    const char* folder = NetWkShareInfoBuf[i].path;
+    const char* folder = copy[i].path;
     if (folder[0] == '\0') continue;
     if (!QVX_JoinSharePath(folder, sBuffer, candidate, kAccessPathSize - 1)) continue;
     if (ShareHit(*data->ctx->platform, candidate, folder)) {
@@ -89,7 +88,7 @@ int QVXUnKnownRelated(uint32_t TreeID, const unsigned char* recvData, const char
   t.Guessed = 1;
   t.Login_Name[0] = '\0';  // a new tree: no user of another carries over
   tables.SlotTaken(slot);
-  const NetWkShareInfoSt& share = NetWkShareInfo[hit];
+  const NetWkShareInfoSt& share = list.rows[hit];
   std::snprintf(t.ShareLocalPath, sizeof t.ShareLocalPath, "%s%s", share.path,
                 (sBuffer && sBuffer[0] == '\\') ? "" : std::string(1, kPathSep).c_str());
   QVX_FrameSrcAddr(recvData, t.src_addr, sizeof t.src_addr);
@@ -198,14 +197,14 @@ int TimeClass(const char* path, time_t when) {
 int QVX_RebindGuessedTree(const CaptureContext& ctx, char* full_path, const char* name, int slot,
                           time_t when) {
   const LogonTables& tables = *ctx.tables;
-  if (!NetWkShareInfo || slot < 0 || slot >= static_cast<int>(tables.tree_count()) ||
+  const ShareList& list = *ctx.shares;
+  if (!list.rows || slot < 0 || slot >= static_cast<int>(tables.tree_count()) ||
       !tables.tree(slot).Guessed)
     return 0;
   char candidate[kAccessPathSize];
-  const int net = ctx.options.NetWkInfoCnt > 0 ? ctx.options.NetWkInfoCnt : 0;
-  const int shares = NetShareInfoDataNo < net ? NetShareInfoDataNo : net;
+  const int shares = list.Valid();
   for (int i = 0; i < shares; ++i) {
-    const NetWkShareInfoSt& share = NetWkShareInfo[i];
+    const NetWkShareInfoSt& share = list.rows[i];
     if (share.path[0] == '\0') continue;
     if (!QVX_JoinSharePath(share.path, name, candidate, kAccessPathSize - 1)) continue;
     const int r = TimeClass(candidate, when);

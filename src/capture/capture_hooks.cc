@@ -28,12 +28,12 @@ int64_t g_shares_read_us = INT64_MIN;
 constexpr int64_t kShareRefreshUs = 1000000;
 }  // namespace
 
-void QVX_CaptureShareRefreshDue() {
+void QVX_CaptureShareRefreshDue(ShareList& shares) {
   const int64_t now = QVX_CaptureHandledTimeUs();
   if (g_shares_read_us != INT64_MIN && now >= g_shares_read_us &&
       now - g_shares_read_us < kShareRefreshUs)
     return;
-  QVX_CaptureShareRefresh();
+  QVX_CaptureShareRefresh(shares);
 }
 
 void QVX_CaptureSessionsSoon() {
@@ -41,16 +41,9 @@ void QVX_CaptureSessionsSoon() {
   platform().ListSessions(&sessions);
 }
 
-void QVX_CaptureShareRefresh() {
+void QVX_CaptureShareRefresh(ShareList& shares) {
   g_shares_read_us = QVX_CaptureHandledTimeUs();
-  if (NetWkShareInfo == nullptr) return;
-  // Only the records the last read filled (and the one a failed conversion may have left half
-  // written) can hold anything: clearing them is clearing the table, without touching all of it
-  // for every frame.
-  int used = NetShareInfoDataNo + 1;
-  if (used < 1 || used > OptionInfo.NetWkInfoCnt) used = OptionInfo.NetWkInfoCnt;
-  std::memset(NetWkShareInfo, 0, sizeof(NetWkShareInfoSt) * static_cast<size_t>(used));
-  NetShareInfoDataNo = QVX_NetShare_NT(NetWkShareInfo, OptionInfo.NetWkInfoCnt, nullptr);
+  shares.Refresh();
 }
 
 void QVX_CaptureSmbInfoTableDelete(DATA* data) { QVX_SmbInfoTableDelete(data); }

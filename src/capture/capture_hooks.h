@@ -3,17 +3,17 @@
 #pragma once
 
 #include "base/data.h"
+#include "serverinfo/server_info.h"
 
 namespace qvx {
 
-// Re-reads the server's share list: NetShareInfoDataNo = QVX_NetShare_NT(NetWkShareInfo,
-// NetWkInfoCnt, 0).
-void QVX_CaptureShareRefresh();
+// Re-reads the server's share list (ShareList::Refresh).
+void QVX_CaptureShareRefresh(ShareList& shares);
 // Sets the server's session list on its way (it is read off this thread), so that it is there
 // when the first frames are handled: a client connected before capture has no log-on to be seen.
 void QVX_CaptureSessionsSoon();
 // The same, unless the list was read less than a second of capture time ago.
-void QVX_CaptureShareRefreshDue();
+void QVX_CaptureShareRefreshDue(ShareList& shares);
 // The periodic session and tree clean-up after each handled frame: QVX_SmbInfoTableDelete(data).
 void QVX_CaptureSmbInfoTableDelete(DATA* data);
 // A capture run starts with an empty list: nListIndex = 0.

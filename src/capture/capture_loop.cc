@@ -403,7 +403,7 @@ void EndConnection(CaptureContext& ctx, const unsigned char* d) {
   const uint32_t client = wire::LoadBe32(d + 12);
   const uint16_t port = wire::LoadBe16(d + 20);
   OpenFile f;
-  while (ctx.open_files.TakeOldest(&f, client, port)) QVX_EndOpen(ctx, f, platform().Now());
+  while (ctx.open_files.TakeOldest(&f, client, port)) QVX_EndOpen(ctx, f, ctx.platform->Now());
   char client_text[16], server_text[16], port_text[8];
   DottedQuad(client_text, sizeof client_text, d + 12);
   DottedQuad(server_text, sizeof server_text, d + 16);
@@ -425,7 +425,7 @@ void Handle(Run& r, const FrameFacts& f, unsigned char* d) {
   PacketSMB_Base = f.base;
   data->SMBCommand = f.command;
   data->SMBVersion = f.version;
-  QVX_CaptureShareRefreshDue();
+  QVX_CaptureShareRefreshDue(*r.ctx.shares);
 
   data->SMBCmdListFlg = r.ctx.options.SMBcmdListFlg != 0 ? 1 : 0;
   if (level >= 6)
@@ -928,12 +928,13 @@ unsigned long QVX_LogThread(void* pData) {
   r.ctx.tracker = &CaptureConnections();
   r.ctx.sinks = &QVX_Sinks();
   r.ctx.tables = &QVX_ProgramLogonTables();
+  r.ctx.shares = &QVX_ProgramShares();
   r.ctx.options = OptionInfo;
   r.ctx.access_kind = nAccessKindFlg;
   data->ctx = &r.ctx;
   QVX_CaptureHandledTimeReset();
   r.recvData = static_cast<unsigned char*>(std::calloc(kRecvBufSize, 1));
-  QVX_CaptureShareRefresh();
+  QVX_CaptureShareRefresh(*r.ctx.shares);
   QVX_CaptureListIndexReset();
   data->NextSessionChkTime =
       static_cast<time_t>(platform().Now().t + static_cast<int64_t>(r.ctx.options.RefleshTime));

@@ -15,10 +15,25 @@
 
 namespace qvx {
 
-NetWkShareInfoSt* NetWkShareInfo = nullptr;
-NetWkShareInfoSt* NetWkShareInfoBuf = nullptr;
-int NetShareInfoDataNo = 0;
+ShareList& QVX_ProgramShares() {
+  static ShareList shares;
+  return shares;
+}
+NetWkShareInfoSt*& NetWkShareInfo = QVX_ProgramShares().rows;
+NetWkShareInfoSt*& NetWkShareInfoBuf = QVX_ProgramShares().scratch;
+int& NetShareInfoDataNo = QVX_ProgramShares().count;
 NetWkSessionInfoStSt* NetWkSessionInfo = nullptr;
+
+void ShareList::Refresh() {
+  if (rows == nullptr) return;
+  // Only the records the last read filled (and the one a failed conversion may have left half
+  // written) can hold anything: clearing them is clearing the list, without touching all of it
+  // for every frame.
+  int used = count + 1;
+  if (used < 1 || used > capacity) used = capacity;
+  std::memset(rows, 0, sizeof(NetWkShareInfoSt) * static_cast<size_t>(used));
+  count = QVX_NetShare_NT(rows, capacity, nullptr);
+}
 
 int QVX_NetShare_NT(NetWkShareInfoSt* out, int max, const char* /*szServerName*/) {
   int index = 0;

@@ -30,10 +30,28 @@ struct NetWkSessionInfoStSt {
 
 inline constexpr const char* kSessionNotFound = "Not Find";
 
-// Arrays of NetWkInfoCnt records (allocated with the other tables).
-extern NetWkShareInfoSt* NetWkShareInfo;
-extern NetWkShareInfoSt* NetWkShareInfoBuf;
-extern int NetShareInfoDataNo;
+// The server's shares as last read: capacity records, the first count of them valid, and a
+// scratch copy of the same size that the guess of an unknown tree works on. The program has one
+// (QVX_ProgramShares, allocated with the other tables); a capture run reaches it through its
+// context.
+struct ShareList {
+  NetWkShareInfoSt* rows = nullptr;
+  NetWkShareInfoSt* scratch = nullptr;
+  int count = 0;
+  int capacity = 0;
+
+  // The valid records, never more than there is room for.
+  int Valid() const { return count < 0 ? 0 : count < capacity ? count : capacity; }
+  // The server's list read afresh into rows (count = QVX_NetShare_NT(rows, capacity, 0)).
+  void Refresh();
+};
+ShareList& QVX_ProgramShares();
+
+// The program's share list under the names it has always had (QVX_ProgramShares' fields), and
+// the server's session list: arrays of NetWkInfoCnt records allocated with the other tables.
+extern NetWkShareInfoSt*& NetWkShareInfo;
+extern NetWkShareInfoSt*& NetWkShareInfoBuf;
+extern int& NetShareInfoDataNo;
 extern NetWkSessionInfoStSt* NetWkSessionInfo;
 
 // Fills NetWkShareInfo with the server's shares; returns the records written (at most

@@ -193,6 +193,38 @@ TEST(ShareTest, MoreSharesThanTheCapacityGiveExactlyTheCapacity) {
   EXPECT_EQ(rec[3].netname[0], '\0');
 }
 
+TEST(ShareTest, ARefreshedListHoldsOnlyTheSharesOfTheLatestRead) {
+  test::FakePlatform fake;
+  std::vector<ServerShare> shares(3);
+  for (int i = 0; i < 3; ++i) {
+    shares[i].name = "s" + std::to_string(i);
+    shares[i].path = "/srv/s" + std::to_string(i);
+  }
+  fake.SetShares(shares);
+  NetWkShareInfoSt rows[3] = {}, scratch[3] = {};
+  ShareList list;
+  list.rows = rows;
+  list.scratch = scratch;
+  list.capacity = 2;
+  list.Refresh();
+  EXPECT_EQ(list.count, 2);
+  EXPECT_STREQ(rows[1].netname, "s1");
+  EXPECT_EQ(rows[2].netname[0], '\0');  // past the capacity: untouched
+  // A share removed on the server leaves no record behind.
+  fake.SetShares({shares[2]});
+  list.Refresh();
+  EXPECT_EQ(list.count, 1);
+  EXPECT_EQ(list.Valid(), 1);
+  EXPECT_STREQ(rows[0].netname, "s2");
+  EXPECT_EQ(rows[1].netname[0], '\0');
+  EXPECT_EQ(rows[1].path[0], '\0');
+  // The last share gone: nothing is left.
+  fake.SetShares({});
+  list.Refresh();
+  EXPECT_EQ(list.Valid(), 0);
+  EXPECT_EQ(rows[0].netname[0], '\0');
+}
+
 // ---- file information ----
 
 class FileInfoTest : public ::testing::Test {

@@ -13,6 +13,7 @@ TestCaptureContext::TestCaptureContext(DATA& data) : data_(data) {
   ctx.tracker = &tracker;
   ctx.sinks = &sinks;
   ctx.tables = &QVX_ProgramLogonTables();
+  ctx.shares = &QVX_ProgramShares();
   TakeOptions();
   data_.ctx = &ctx;
 }
