@@ -177,13 +177,19 @@ TEST_F(SessionTest, AFirstListOnItsWayIsNoFailure) {
   QVX_NetSessionForget();
 }
 
-TEST(ShareTest, MoreSharesThanTheCapacityGiveExactlyTheCapacity) {
-  test::FakePlatform fake;
-  std::vector<ServerShare> shares(5);
-  for (int i = 0; i < 5; ++i) {
+// Shares s0, s1, ... in /srv/s0, /srv/s1, ...
+std::vector<ServerShare> Shares(int n) {
+  std::vector<ServerShare> shares(static_cast<size_t>(n));
+  for (int i = 0; i < n; ++i) {
     shares[i].name = "s" + std::to_string(i);
     shares[i].path = "/srv/s" + std::to_string(i);
   }
+  return shares;
+}
+
+TEST(ShareTest, MoreSharesThanTheCapacityGiveExactlyTheCapacity) {
+  test::FakePlatform fake;
+  std::vector<ServerShare> shares = Shares(5);
   shares[1].path = std::string(700, 'p');  // cut to the field
   fake.SetShares(shares);
   NetWkShareInfoSt rec[4] = {};
@@ -195,11 +201,7 @@ TEST(ShareTest, MoreSharesThanTheCapacityGiveExactlyTheCapacity) {
 
 TEST(ShareTest, ARefreshedListHoldsOnlyTheSharesOfTheLatestRead) {
   test::FakePlatform fake;
-  std::vector<ServerShare> shares(3);
-  for (int i = 0; i < 3; ++i) {
-    shares[i].name = "s" + std::to_string(i);
-    shares[i].path = "/srv/s" + std::to_string(i);
-  }
+  const std::vector<ServerShare> shares = Shares(3);
   fake.SetShares(shares);
   NetWkShareInfoSt rows[3] = {}, scratch[3] = {};
   ShareList list;
