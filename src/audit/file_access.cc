@@ -205,7 +205,7 @@ int QVX_WriteAccess(CaptureContext& ctx, const AccessFacts& a, const char* actio
   key.server = a.server.c_str();
   key.path = a.path.c_str();
   key.caller = a.routine.c_str();
-  if (!every_time && QVX_SameAccessFound(key)) return 0;
+  if (!every_time && QVX_SameAccessFound(key, QVX_SameAccessLines(ctx.options))) return 0;
 
   char client_text[kHostDisplaySize], server_text[kHostDisplaySize];
   AddHostName(a.client.c_str(), client_text, ctx.options.HostName, 0);
@@ -243,7 +243,7 @@ int QVX_AccessRecord(const FileAccessCall& c, int slot, const char* full, uint64
   key.path = full;
   key.caller = c.routine;
   // A repeat is found before the user is looked up.
-  if (!c.every_time && QVX_SameAccessFound(key)) return 0;
+  if (!c.every_time && QVX_SameAccessFound(key, QVX_SameAccessLines(c.ctx().options))) return 0;
   return QVX_WriteAccess(c.ctx(), QVX_AccessFactsOf(c, slot, full, size), "access", operation,
                          true);
 }

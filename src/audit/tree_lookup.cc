@@ -166,7 +166,7 @@ bool QVX_UnknownRecord(uint32_t TreeID, const unsigned char* recvData, const cha
   key.server = server_text;
   key.path = path;
   key.caller = routine;
-  if (QVX_SameAccessFound(key)) return false;
+  if (QVX_SameAccessFound(key, QVX_SameAccessLines(data->ctx->options))) return false;
 
   char tid_text[16];
   std::snprintf(tid_text, sizeof tid_text, "%d", static_cast<int>(TreeID));

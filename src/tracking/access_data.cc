@@ -98,10 +98,10 @@ uint32_t RowKey(AccessDataSt& r) {
 }
 }  // namespace
 
-bool QVX_SameAccessFound(const SameAccessKey& key) {
-  if (OptionInfo.SameAccNonLogFlg != 1 || AccessData == nullptr) return false;
-  // In 64 bits: SameAccNonLogLine is whatever the ini says, the most negative int included.
-  const int64_t back = static_cast<int64_t>(nListIndex) - OptionInfo.SameAccNonLogLine;
+bool QVX_SameAccessFound(const SameAccessKey& key, int64_t lines) {
+  if (lines <= 0 || AccessData == nullptr) return false;
+  // In 64 bits: SameAccNonLogLine is whatever the ini says, the largest int included.
+  const int64_t back = static_cast<int64_t>(nListIndex) - lines;
   const int from = back < 0 ? 0 : back > nListIndex ? nListIndex : static_cast<int>(back);
   const bool unknown = key.operation == nullptr;
   // The key's side is worked out once, not once per row; a row is read in full only when its

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "base/option.h"
+
 namespace qvx {
 
 struct AccessDataSt {
@@ -65,8 +67,13 @@ struct SameAccessKey {
 // are different accesses. Never 0.
 uint32_t QVX_SameAccessKey(int tid, const char* client, size_t client_len, const char* server,
                            size_t server_len, const char* path, size_t path_len);
-// True when SameAccNonLogFlg is 1 and one of the last SameAccNonLogLine rows matches the key:
-// the access is then neither logged nor listed.
-bool QVX_SameAccessFound(const SameAccessKey& key);
+// How many of the last rows a repeat is looked for in: SameAccNonLogLine while SameAccNonLogFlg
+// is 1, else none.
+inline int64_t QVX_SameAccessLines(const OptionInfoSt& o) {
+  return o.SameAccNonLogFlg == 1 ? o.SameAccNonLogLine : 0;
+}
+// True when one of the last lines rows (QVX_SameAccessLines; none when 0 or less) matches the
+// key: the access is then neither logged nor listed.
+bool QVX_SameAccessFound(const SameAccessKey& key, int64_t lines);
 
 }  // namespace qvx

@@ -92,6 +92,7 @@ TEST_F(SmbNtCreateTest, JapaneseNamesAndVerdicts) {
 
 TEST_F(SmbNtCreateTest, NameLengthIsCheckedAgainstItsBufferAndTheFrame) {
   OptionInfo.SameAccNonLogFlg = 0;
+  run_.TakeOptions();
   // 1022 bytes fit; 1023 are refused with the NameLength message.
   EXPECT_EQ(Open("\\" + std::string(510, 'a')), 0);
   EXPECT_EQ(

@@ -74,6 +74,7 @@ TEST_F(SmbOtherCmdTest, TheHeadersUidNamesTheUser) {
   OptionInfo.SessionSetupFlg = 1;
   run_.TakeOptions();
   OptionInfo.SameAccNonLogFlg = 0;
+  run_.TakeOptions();
   BoundSession(0, 100, "BOB");
   SetFile("a.txt", 1000, 500, 1);
   ASSERT_EQ(Other("\\a.txt", 100), 0);

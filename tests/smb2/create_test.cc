@@ -63,6 +63,7 @@ TEST_F(Smb2CreateTest, AccessLineAndRowWithTheLocalPath) {
 
   // The command row of the table, and the quoted path.
   OptionInfo.SameAccNonLogFlg = 0;
+  run_.TakeOptions();
   data.SMBCmdListFlg = 1;
   OptionInfo.PathDubileCorteSet = 1;
   ASSERT_EQ(Create("docs\\a.txt", kWriteOpen), 0);
@@ -154,6 +155,7 @@ TEST_F(Smb2CreateTest, RepeatsOnAKnownTreeAreDropped) {
   Create("a.txt", 0x00010080);  // another operation is another access
   EXPECT_EQ(nListIndex, 2);
   OptionInfo.SameAccNonLogFlg = 0;
+  run_.TakeOptions();
   Create("a.txt", 0x00010080);
   EXPECT_EQ(nListIndex, 3);
   EXPECT_EQ(LogLines().size(), 3u);
@@ -352,6 +354,7 @@ TEST_F(Smb2CreateTest, ATreeWhoseConnectWasSeenStaysOnItsShare) {
   fi.size = 5;
   fake.SetFileInfo(other.path + kPathSep + "docs" + kPathSep + "gone.txt", fi);
   OptionInfo.SameAccNonLogFlg = 0;
+  run_.TakeOptions();
   ASSERT_EQ(Create("docs\\gone.txt"), 0);
   SetFile("docs\\here.txt", 1000, 500, 3);
   ASSERT_EQ(Create("docs\\here.txt"), 0);

@@ -142,6 +142,7 @@ class Smb2HandleTest : public test::HandlerTest {
 
 TEST_F(Smb2HandleTest, TheAnswerSaysWhatAnOpenDid) {
   OptionInfo.SameAccNonLogFlg = 0;
+  run_.TakeOptions();
   // No file exists here: size and verdict come from the answer alone.
   Open("a.txt", kWriteOpen, 0, kCreateCreated, 1, 0, 0);
   Open("b.txt", kWriteOpen, 0, kCreateOverwritten, 2, 0, 0);

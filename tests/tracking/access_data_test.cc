@@ -41,7 +41,7 @@ class AccessDataTest : public ::testing::Test {
     k.client = "10.0.0.2";
     k.server = "10.0.0.1";
     k.path = path.c_str();
-    return QVX_SameAccessFound(k);
+    return QVX_SameAccessFound(k, QVX_SameAccessLines(OptionInfo));
   }
   test::FakePlatform fake;
   test::RecordingView view;
@@ -183,7 +183,7 @@ TEST_F(AccessDataTest, UnknownTreeKeyHasNoOperationAndTracesEachRow) {
   k.server = "10.0.0.1";
   k.path = "\\dir\\f.txt";
   k.caller = "QVXTreeIDGetInfo";
-  EXPECT_TRUE(QVX_SameAccessFound(k));
+  EXPECT_TRUE(QVX_SameAccessFound(k, QVX_SameAccessLines(OptionInfo)));
   std::string kernel = fake.Contents(szLogfileName);
   EXPECT_NE(kernel.find("QVX_D31-010 QVXTreeIDGetInfo["), std::string::npos);
 }
@@ -205,9 +205,9 @@ TEST_F(AccessDataTest, RowsWithHostNamesAreComparedByAddress) {
   k.client = "other-name(10.0.0.2)";
   k.server = "srv(10.0.0.1)";
   k.path = "/srv/y";
-  EXPECT_TRUE(QVX_SameAccessFound(k));
+  EXPECT_TRUE(QVX_SameAccessFound(k, QVX_SameAccessLines(OptionInfo)));
   k.server = "srv(10.0.0.10)";
-  EXPECT_FALSE(QVX_SameAccessFound(k));
+  EXPECT_FALSE(QVX_SameAccessFound(k, QVX_SameAccessLines(OptionInfo)));
 }
 
 TEST_F(AccessDataTest, AFullListLetsItsOldestTenthGoAndCountsIt) {
