@@ -114,8 +114,7 @@ int QVXTreeIDGetInfo(uint32_t TreeID, uint32_t Pid, uint32_t Uid, uint32_t Mid,
   QVX_FrameSrcAddr(recvData, client, sizeof client);
   QVX_FrameDstAddr(recvData, server, sizeof server);
 
-  // Pid, Uid and Mid do not tell trees apart: a client's tree identifiers are its own.
-  (void)Pid, (void)Mid;
+  // A client's tree identifiers are its own: Pid, Uid and Mid do not tell trees apart.
   if (data->ctx->tables->FindTree(client, TreeID, nTreeID_Connect) == kTreeFound) {
     if (QVXTreeConnectInfoChkRet) *QVXTreeConnectInfoChkRet = kTreeFound;
     return 0;

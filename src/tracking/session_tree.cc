@@ -91,8 +91,10 @@ const char* LogonTables::SessionUser(const char* src_addr, uint32_t UserID) cons
 }
 
 LogonTables& QVX_ProgramLogonTables() {
-  static LogonTables tables;
-  return tables;
+  // Never destroyed: the records outlive every thread that may still use them at exit, as they
+  // always have.
+  static LogonTables* tables = new LogonTables;
+  return *tables;
 }
 
 namespace {
