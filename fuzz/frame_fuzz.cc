@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "accesslog/log_writer.h"
 #include "app/controller.h"
 #include "app/headless/console_view.h"
 #include "app/startup.h"
@@ -24,10 +25,10 @@
 #include "capture/capture_connector.h"
 #include "capture/capture_control.h"
 #include "capture/capture_loop.h"
-#include "tracking/connection_tracker.h"
 #include "connector/qvx_wpcap_con.h"
 #include "platform/platform.h"
 #include "platform/posix/samba.h"
+#include "tracking/connection_tracker.h"
 
 namespace qvx {
 namespace {
@@ -145,6 +146,7 @@ void Start() {
 
 void Restart() {
   QVX_OnCommand(kIdmStop);
+  QVX_LogWriter().Sync();  // the lines of the stopped run are out before their files go
   RemoveLogs();
   CaptureConnections().Reset();
   Start();
@@ -154,6 +156,7 @@ void Restart() {
 // QVX_FUZZ_KEEP_HOME keeps the home, to read the logs of a run.
 void Finish() {
   QVX_OnCommand(kIdmStop);
+  QVX_LogWriter().Stop();
   if (std::getenv("QVX_FUZZ_KEEP_HOME")) {
     std::fprintf(stderr, "frame fuzz: home kept in %s\n", g_home.c_str());
     return;

@@ -16,7 +16,8 @@
 
 namespace qvx {
 
-// The capture thread's access-log line buffer (allocated with the tables; null before).
+// The access-log line buffer of the thread that writes the log (allocated with the tables; null
+// before).
 extern char* LogData;
 inline constexpr int kLogDataSize = 65536;
 
@@ -78,11 +79,17 @@ const std::string& QVX_AccessLogStartUpProblem();
 // What stands in the way of writing a file at path: a folder of that name, a file where one of
 // its folders should be, a folder that is not there; "" when none of these.
 std::string QVX_PathProblem(const char* path);
-// Writes one finished line of the access log (when LogFileWriteFlg is 1) under g_critSec,
-// flushed as LogFileSelect says, in one write call. 1 when written. A line that cannot be
+// Writes one finished line of the access log (when LogFileWriteFlg is 1) under g_critSec, in
+// one write call, and without a flush of its own (the writer flushes a batch of lines with
+// QVX_AccessLogFlush). 1 when written. A line that cannot be
 // written leaves nothing of itself in the file (what reached it is cut away again), is counted
 // and is named in the kernel log (QVX_E11-006) by its time, user, client, operation and path.
 int QVX_AccessLogWrite(const char* line, size_t size);
+// Makes the lines written so far durable when LogFileSelect is 1 (the C-library writer of 2
+// hands each line to the system; 0 leaves it all to the system).
+void QVX_AccessLogFlush();
+// The flushes QVX_AccessLogFlush made since the program started.
+uint64_t QVX_AccessLogFlushes();
 // Lines QVX_AccessLogWrite could not write since the program started.
 uint64_t QVX_AccessLogLinesLost();
 // Lines QVX_AccessLogWrite wrote since the program started.
@@ -108,7 +115,7 @@ inline constexpr size_t kQuotedShareSize = 640;
 // quotes with every quote inside doubled (in out, size bytes, cut inside it).
 const char* QVX_PathField(const char* path, char* out, size_t size);
 
-// Joins one access-log line from its parts in the capture thread's line buffer (LogData) and
+// Joins one access-log line from its parts in the writer's line buffer (LogData) and
 // writes it as QVX_AccessLogWrite does. Values from the wire in it are escaped (QVX_EscapeLine).
 // A line longer than the buffer is cut and still ends with CR LF.
 void QVX_AccessLogJoin(std::initializer_list<std::string_view> parts);

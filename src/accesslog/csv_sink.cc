@@ -44,6 +44,8 @@ void CsvLogSink::Write(const AccessEvent& e) {
 
 bool CsvLogSink::WantsRecords() const { return OptionInfo.LogFileWriteFlg == 1; }
 
+void CsvLogSink::Flush() { QVX_AccessLogFlush(); }
+
 CsvLogSink& QVX_CsvLogSink() {
   static CsvLogSink sink;
   return sink;

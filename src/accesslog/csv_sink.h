@@ -10,6 +10,7 @@ class CsvLogSink : public EventSink {
  public:
   void Write(const AccessEvent& e) override;
   bool WantsRecords() const override;
+  void Flush() override;
 };
 
 // The program's one access log output.

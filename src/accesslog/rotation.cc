@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "accesslog/access_log.h"
+#include "accesslog/log_writer.h"
 #include "base/data.h"
 #include "base/dbglog.h"
 #include "base/option.h"
@@ -173,13 +174,17 @@ bool QVX_LogChangeCheckDue(int64_t now_seconds) {
 void QVX_LogRotationTick(const LocalTime& now) {
   if (OptionInfo.LogFileWriteFlg != 1 || OptionInfo.LogFileChangeFlg != 1) return;
   if (!QVX_LogChangeCheckDue(now.t)) return;
-  int change =
-      LogFileChangeCheck(nullptr, LogPathBase, OptionInfo.LogFileSize, OptionInfo.LogFileDate,
-                         OptionInfo.LogChgYoubiFlg, OptionInfo.LogChgDayFlg);
-  if (change == 1 || g_switch_pending)
-    QVX_AccessLogSwitch();
-  else
-    QVX_AccessLogReopen();
+  // The writer switches between two of its lines: what was queued before the check goes to the
+  // old file.
+  QVX_LogWriter().Post([] {
+    int change =
+        LogFileChangeCheck(nullptr, LogPathBase, OptionInfo.LogFileSize, OptionInfo.LogFileDate,
+                           OptionInfo.LogChgYoubiFlg, OptionInfo.LogChgDayFlg);
+    if (change == 1 || g_switch_pending)
+      QVX_AccessLogSwitch();
+    else
+      QVX_AccessLogReopen();
+  });
 }
 
 void QVX_SetLogSwitchFollower(std::function<void(const std::string& stamp)> follower) {

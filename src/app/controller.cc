@@ -5,6 +5,7 @@
 #include <string>
 
 #include "accesslog/access_log.h"
+#include "accesslog/log_writer.h"
 #include "accesslog/rotation.h"
 #include "app/listview.h"
 #include "app/option_dialog.h"
@@ -200,6 +201,9 @@ bool QVX_OnInitDialog(View& view) {
       "QVX_I02-021 QVX_Dlg_Proc[%d][%ld] : InitializeCriticalSection init START (g_critSec)\r\n");
   QVX_KLOG(
       "QVX_I02-022 QVX_Dlg_Proc[%d][%ld] : InitializeCriticalSection init END (g_critSec)\r\n");
+  // The files' writer thread: capture only queues their lines (durable in batches when
+  // LogFileSelect says so).
+  QVX_LogWriter().Start(OptionInfo.LogFileSelect != 0);
   view.StartTimer();
   return true;
 }
@@ -210,8 +214,9 @@ void QVX_OnTimer() {
   ViewRefreshJob(now);
   DailyRestartJob(now);
   QVX_LogRotationTick(now);
-  // After the rotation job, so that a file it just switched is not taken for a replaced one.
-  QVX_AccessLogCheckFile();
+  // After the rotation job (both run on the writer, in order), so that a file it just switched
+  // is not taken for a replaced one.
+  QVX_LogWriter().Post([] { QVX_AccessLogCheckFile(); });
   QVX_AccessLogLossNotice(Owner());
   QVX_CaptureShowLostLines(QVX_AccessLogLinesLost());
 }
@@ -325,7 +330,9 @@ void QVX_OnClose() {
   g_view->RemoveTrayIcon();
   // 2. Stops capture and joins the capture thread before anything below is freed.
   QVX_EndProgram(data);
-  // The access log closes once no capture thread can write to it any more, so no line is lost.
+  // The writer writes and flushes what capture queued; the access log closes after it, so no
+  // line is lost.
+  QVX_LogWriter().Stop();
   QVX_AccessLogClose();
   // 3-4.
   QVX_ELOG("QVX_I02-022 QVX_Dlg_Proc[%d][%ld] : KillTimer START\r\n");

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "accesslog/csv_sink.h"
+#include "accesslog/log_writer.h"
 #include "app/listview.h"
 #include "audit/events.h"
 #include "base/dbglog.h"
@@ -61,7 +62,12 @@ ListSink& QVX_ListSink() {
 void QVX_InstallStandardSinks() {
   EventSinks& sinks = QVX_Sinks();
   sinks.Clear();
-  sinks.Add(&QVX_CsvLogSink());
+  // The files are written by the log writer's thread; the list takes its rows on the capture
+  // thread.
+  LogWriter& writer = QVX_LogWriter();
+  writer.ClearOutputs();
+  writer.Add(&QVX_CsvLogSink());
+  sinks.Add(&writer);
   sinks.Add(&QVX_ListSink());
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "accesslog/access_log.h"
+#include "accesslog/log_writer.h"
 #include "app/controller.h"
 #include "base/dbglog.h"
 #include "base/option.h"
@@ -204,12 +205,14 @@ void QVX_StatusCapture() {
     state = std::string("Capturing ") + OptionInfo.IpAddress + " on " + QVX_CaptureAdapter();
   }
   view->SetStatusText(kStatusCapture, state.c_str());
-  char counts[160];
+  char counts[288];
+  const std::string writer = QVX_LogWriterStatus();
   std::snprintf(counts, sizeof counts,
                 "Lines %llu | Rows dropped %llu, pruned %llu | Frames "
-                "dropped %llu",
+                "dropped %llu%s%s",
                 static_cast<unsigned long long>(QVX_AccessLogLinesWritten()), g_rows_dropped.load(),
-                g_rows_pruned.load(), static_cast<unsigned long long>(QVX_CaptureDroppedTotal()));
+                g_rows_pruned.load(), static_cast<unsigned long long>(QVX_CaptureDroppedTotal()),
+                writer.empty() ? "" : " | ", writer.c_str());
   view->SetStatusText(kStatusCounts, counts);
 }
 

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <mutex>
 #include <string_view>
 #include <vector>
 
@@ -41,6 +40,8 @@ class EventSink {
   // False while the sink would drop every written record (events with to_records): a producer of
   // records only may then skip the work of building one.
   virtual bool WantsRecords() const { return true; }
+  // Makes what was written so far durable (the log writer calls it once per batch).
+  virtual void Flush() {}
   // The tree first shown as wait_tree ("WAIT<n>", its connect unanswered) is now known: its id
   // and user. An output that keeps what it showed (the list) shows it as the tree's "connect"
   // and returns true when it still held it; with trace_fmt every look at a kept tree text is
@@ -63,20 +64,12 @@ class EventSinks {
       }
   }
   void Clear() { sinks_.clear(); }
-  // Held around each event's writes when set: outputs that switch files together (the access
-  // log and the JSON Lines file, under the log's lock) then put every event on the same side of
-  // a switch.
-  void SetLock(std::recursive_mutex* lock) { lock_ = lock; }
   void Write(const AccessEvent& e) const {
-    std::unique_lock<std::recursive_mutex> g;
-    if (lock_) g = std::unique_lock<std::recursive_mutex>(*lock_);
     for (EventSink* s : sinks_) s->Write(e);
   }
   // True when any output still held the waiting tree.
   bool TreeBound(std::string_view wait_tree, std::string_view tree, std::string_view user,
                  const char* trace_fmt) const {
-    std::unique_lock<std::recursive_mutex> g;
-    if (lock_) g = std::unique_lock<std::recursive_mutex>(*lock_);
     bool held = false;
     for (EventSink* s : sinks_) held = s->TreeBound(wait_tree, tree, user, trace_fmt) || held;
     return held;
@@ -90,7 +83,6 @@ class EventSinks {
 
  private:
   std::vector<EventSink*> sinks_;
-  std::recursive_mutex* lock_ = nullptr;
 };
 
 }  // namespace qvx

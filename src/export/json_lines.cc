@@ -41,10 +41,15 @@ void JsonLinesSink::Write(const AccessEvent& e) {
   std::lock_guard<std::mutex> g(lock_);
   // A file that could not be opened is tried again with each line, like the access log.
   if (!file_) file_ = platform().OpenWritable(path_, OpenMode::kAppend);
-  if (file_ && file_->Write(line.data(), line.size(), false) && file_->Flush()) return;
+  if (file_ && file_->Write(line.data(), line.size(), false)) return;
   ++lost_;
   QVX_KLOG("QVX_E61-001 JsonLinesSink[%d][%ld] : JSON Lines record lost: %s path=%.*s\r\n",
            path_.c_str(), static_cast<int>(e.path.size()), e.path.data());
+}
+
+void JsonLinesSink::Flush() {
+  std::lock_guard<std::mutex> g(lock_);
+  if (file_) file_->Flush();
 }
 
 }  // namespace qvx

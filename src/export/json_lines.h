@@ -27,7 +27,9 @@ class JsonLinesSink : public EventSink {
   // The access log was switched to its dated name with stamp: this file follows. False when its
   // dated name is taken or the rename fails (reported; lines go on into the file as it is).
   bool FollowSwitch(const std::string& stamp);
+  // One line, with no flush of its own: the log writer flushes a batch (as LogFileSelect says).
   void Write(const AccessEvent& e) override;
+  void Flush() override;
   // Lines that could not be written (each also named in the kernel log).
   uint64_t lost() const { return lost_; }
   const std::string& path() const { return path_; }

@@ -3,18 +3,11 @@
 #include <chrono>
 
 #include "base/dbglog.h"
+#include "base/steady_clock.h"
 #include "export/json_event.h"
 #include "export/relp.h"
 
 namespace qvx {
-
-namespace {
-int64_t NowMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-}  // namespace
 
 std::string QVX_SyslogRecord(const std::string& time, std::string_view host, long pid,
                              std::string_view msgid, std::string_view msg) {
@@ -51,10 +44,10 @@ class SyslogSink::Connection {
       *error = "the RELP open could not be sent";
       return false;
     }
-    const int64_t until = NowMs() + kRelpOpenWaitMs;
+    const int64_t until = SteadyNowMs() + kRelpOpenWaitMs;
     std::vector<RelpFrame> answers;
     while (answers.empty()) {
-      const int64_t left = until - NowMs();
+      const int64_t left = until - SteadyNowMs();
       if (left <= 0 || !Read(static_cast<int>(left), &answers)) {
         *error = "no answer to the RELP open";
         return false;
@@ -122,7 +115,7 @@ void SyslogSink::Stop(int drain_ms) {
     std::lock_guard<std::mutex> g(lock_);
     if (!thread_.joinable()) return;
     stop_ = true;
-    drain_until_ = NowMs() + drain_ms;
+    drain_until_ = SteadyNowMs() + drain_ms;
   }
   wake_.notify_all();
   thread_.join();
@@ -250,9 +243,10 @@ void SyslogSink::Run() {
   int64_t last_answer = 0;  // RELP: when the collector last answered (or the wait began)
   std::unique_lock<std::mutex> g(lock_);
   for (;;) {
-    if (!conn && NowMs() < next_try) {
+    if (!conn && SteadyNowMs() < next_try) {
       // Until the next try only the end can wake the sender (records coming meanwhile wait).
-      wake_.wait_for(g, std::chrono::milliseconds(next_try - NowMs()), [this] { return stop_; });
+      wake_.wait_for(g, std::chrono::milliseconds(next_try - SteadyNowMs()),
+                     [this] { return stop_; });
     } else {
       wake_.wait_for(g, std::chrono::milliseconds(200), [this] {
         return stop_ || !queue_.empty() || !unacked_.empty() || dropped_untold_ > 0;
@@ -260,10 +254,10 @@ void SyslogSink::Run() {
     }
     // At the end the collector still hears of drops, when it is there to hear it.
     const bool done = queue_.empty() && unacked_.empty() && (dropped_untold_ == 0 || !conn);
-    if (stop_ && (done || NowMs() >= drain_until_)) break;
+    if (stop_ && (done || SteadyNowMs() >= drain_until_)) break;
     if (queue_.empty() && unacked_.empty() && dropped_untold_ == 0) continue;
     if (!conn) {
-      if (NowMs() < next_try) continue;
+      if (SteadyNowMs() < next_try) continue;
       g.unlock();
       std::string error;
       std::unique_ptr<MessageChannel> channel = platform().OpenMessageChannel(target_, &error);
@@ -273,7 +267,7 @@ void SyslogSink::Run() {
       }
       g.lock();
       if (!conn) {
-        next_try = NowMs() + 1000;
+        next_try = SteadyNowMs() + 1000;
         if (!told_down) {
           told_down = true;
           QVX_KLOG("QVX_E61-011 SyslogSink[%d][%ld] : syslog collector unreachable: %s\r\n",
@@ -303,7 +297,7 @@ void SyslogSink::Run() {
       }
     } else {
       // Fill the window, then take the answers that came.
-      if (unacked_.empty()) last_answer = NowMs();
+      if (unacked_.empty()) last_answer = SteadyNowMs();
       std::string out;
       while (unacked_.size() < kRelpWindow && !queue_.empty()) {
         Pending p = std::move(queue_.front());
@@ -320,8 +314,8 @@ void SyslogSink::Run() {
       const bool heard = conn->Read(sent ? 200 : 0, &answers);
       ok = sent && heard;
       g.lock();
-      if (!answers.empty()) last_answer = NowMs();
-      if (ok && !unacked_.empty() && NowMs() - last_answer > kRelpAnswerWaitMs) {
+      if (!answers.empty()) last_answer = SteadyNowMs();
+      if (ok && !unacked_.empty() && SteadyNowMs() - last_answer > kRelpAnswerWaitMs) {
         QVX_KLOG(
             "QVX_E61-015 SyslogSink[%d][%ld] : %s answered nothing for %lld s: reconnecting\r\n",
             target_.c_str(), static_cast<long long>(kRelpAnswerWaitMs / 1000));

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "accesslog/access_log.h"
+#include "accesslog/log_writer.h"
 #include "app/listview.h"
 #include "app/startup.h"
 #include "app/tables.h"
@@ -228,6 +229,7 @@ TEST_F(ControllerTest, TimerSwitchesTheAccessLogOnItsChecks) {
   QVX_OnTimer();
   fake.SetNow(2027, 1, 1, 0, 0, 0);
   QVX_OnTimer();
+  QVX_LogWriter().Sync();  // the switch is the writer's work
   EXPECT_TRUE(fake.FileExists(dated));
   EXPECT_EQ(fake.Contents(log), kAccessLogHeader);
   EXPECT_TRUE(Has(Event(), "QVX_I10-004"));

@@ -12,6 +12,7 @@
 
 #include "accesslog/access_log.h"
 #include "accesslog/csv_sink.h"
+#include "accesslog/log_writer.h"
 #include "accesslog/rotation.h"
 #include "base/data.h"
 #include "base/dbglog.h"
@@ -26,24 +27,10 @@ namespace {
 class JsonRotationTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    OptionSetDefaults(&OptionInfo);
-    std::snprintf(szLogfileName, sizeof szLogfileName, "%s", fake.Path("k.log").c_str());
-    DiagLogLine(DiagLog::kKernel, 0, "start\r\n");
-    std::snprintf(OptionInfo.LogFilePath, sizeof OptionInfo.LogFilePath, "%s",
-                  fake.Path("Quorvix.log").c_str());
-    OptionInfo.LogFileWriteFlg = 1;
-    OptionInfo.LogFileChangeFlg = 1;
-    OptionInfo.LogFileChangeChkTime = 1;
-    OptionInfo.LogFileSize = 1;
-    QVX_LogRotationReset();
-    fake.SetNow(2026, 12, 9, 10, 30, 0);
-    QVX_AccessLogStartUp(nullptr);
-    ASSERT_EQ(OptionInfo.LogFileWriteFlg, 1);
-    StartTime = static_cast<time_t>(fake.Now().t);
+    ASSERT_TRUE(test::StartSizeRotatedLog(fake));
     ASSERT_TRUE(json.Open());
     sinks.Add(&QVX_CsvLogSink());
     sinks.Add(&json);
-    sinks.SetLock(&g_critSec);
     QVX_SetLogSwitchFollower([this](const std::string& stamp) { json.FollowSwitch(stamp); });
   }
   void TearDown() override {
@@ -60,22 +47,14 @@ class JsonRotationTest : public ::testing::Test {
     e.path = path;
     sinks.Write(e);
   }
-  // The paths named in a file's lines (CSV: last column; JSON: "path").
   std::vector<std::string> Paths(const std::string& file) {
-    std::vector<std::string> out;
-    std::string text = fake.Contents(file);
-    size_t at = 0;
-    while ((at = text.find("/srv/", at)) != std::string::npos) {
-      const size_t end = text.find_first_of("\"\r\n", at);
-      out.push_back(text.substr(at, end - at));
-      at = end;
-    }
-    return out;
+    return test::SrvPathsIn(fake.Contents(file));
   }
 
   test::FakePlatform fake;
   JsonLinesSink json{fake.Path("Quorvix.jsonl"), "fs1", "1.2.3"};
-  EventSinks sinks;
+  // Without its thread the writer writes each event at once, under the log's lock.
+  LogWriter sinks{&g_critSec};
 };
 
 TEST_F(JsonRotationTest, TheJsonFileSwitchesWithTheAccessLogUnderTheSameStamp) {
@@ -135,7 +114,7 @@ TEST_F(JsonRotationTest, ASwitchAskedForBetweenTheTwoLinesOfAnEventWaitsForTheEv
     void Write(const AccessEvent&) override { on_write(); }
   };
   for (int i = 0; i < 20; ++i) Emit("/srv/docs/before" + std::to_string(i) + ".txt");
-  sinks.Clear();
+  sinks.ClearOutputs();
   Between between;
   sinks.Add(&QVX_CsvLogSink());
   sinks.Add(&between);

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "accesslog/access_log.h"
+#include "accesslog/log_writer.h"
 #include "accesslog/rotation.h"
 #include "app/tables.h"
 #include "base/dbglog.h"
@@ -73,8 +74,14 @@ class FakeFile : public WritableFile {
     if (fits > 0) real_->Write(data, fits, overlapped);
     return false;
   }
-  bool Flush() override { return real_->Flush(); }
-  bool Size(uint64_t* size) override { return !fake_->size_fails_ && real_->Size(size); }
+  bool Flush() override {
+    ++fake_->flushes_;
+    return real_->Flush();
+  }
+  bool Size(uint64_t* size) override {
+    ++fake_->size_queries_;
+    return !fake_->size_fails_ && real_->Size(size);
+  }
   bool Truncate(uint64_t size) override {
     uint64_t before = 0;
     if (!real_->Size(&before) || !real_->Truncate(size)) return false;
@@ -239,6 +246,7 @@ std::string StartTablesWithAccessLog(FakePlatform& fake) {
 }
 
 void ResetProgramState() {
+  QVX_LogWriter().Stop();  // a test that started the program leaves no writer thread behind
   std::memcpy(Smb_Command, g_pristine.smb1, sizeof g_pristine.smb1);
   std::memcpy(Smb2_Command, g_pristine.smb2, sizeof g_pristine.smb2);
   DbgLogCloseAll();
@@ -259,6 +267,33 @@ void ResetProgramState() {
   ChangeDayValue = 0;
   QVX_LogRotationReset();
   QVX_CaptureHandledTimeReset();
+}
+
+bool StartSizeRotatedLog(FakePlatform& fake) {
+  OptionSetDefaults(&OptionInfo);
+  std::snprintf(szLogfileName, sizeof szLogfileName, "%s", fake.Path("k.log").c_str());
+  DiagLogLine(DiagLog::kKernel, 0, "start\r\n");
+  std::snprintf(OptionInfo.LogFilePath, sizeof OptionInfo.LogFilePath, "%s",
+                fake.Path("Quorvix.log").c_str());
+  OptionInfo.LogFileWriteFlg = 1;
+  OptionInfo.LogFileChangeFlg = 1;
+  OptionInfo.LogFileChangeChkTime = 1;
+  OptionInfo.LogFileSize = 1;
+  QVX_LogRotationReset();
+  fake.SetNow(2026, 12, 9, 10, 30, 0);
+  QVX_AccessLogStartUp(nullptr);
+  StartTime = static_cast<time_t>(fake.Now().t);
+  return OptionInfo.LogFileWriteFlg == 1 && QVX_AccessLogStartUpProblem().empty();
+}
+
+std::vector<std::string> SrvPathsIn(const std::string& text) {
+  std::vector<std::string> out;
+  for (size_t at = 0; (at = text.find("/srv/", at)) != std::string::npos;) {
+    const size_t end = text.find_first_of("\"\r\n", at);
+    out.push_back(text.substr(at, end - at));
+    at = end;
+  }
+  return out;
 }
 
 }  // namespace qvx::test

@@ -2,6 +2,7 @@
 // clock, sleeps and message boxes are under the test's control.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <map>
 #include <string>
@@ -114,6 +115,9 @@ class FakePlatform : public PlatformWrapper {
   // Write calls on files under the small disk's folder, and how many of them were cut short.
   int small_disk_writes() const { return small_disk_writes_; }
   int short_writes() const { return short_writes_; }
+  // Flushes and size queries through open files.
+  int flushes() const { return flushes_.load(); }
+  int size_queries() const { return size_queries_.load(); }
 
   // The executable's folder, with a trailing separator.
   const std::string& dir() const { return dir_; }
@@ -138,6 +142,7 @@ class FakePlatform : public PlatformWrapper {
   int64_t room_ = -1;
   int small_disk_writes_ = 0;
   int short_writes_ = 0;
+  std::atomic<int> flushes_{0}, size_queries_{0};
   friend class FakeFile;
   std::vector<Box> boxes_;
   bool fake_shares_ = false, fake_sessions_ = false, fake_files_ = false, fake_hosts_ = false;
@@ -162,6 +167,14 @@ class FakePlatform : public PlatformWrapper {
 // tables, name caches). A capture run's state is not among them: each run, and each test of the
 // handlers, has a context of its own (support/capture_context.h).
 void ResetProgramState();
+
+// The access log in fake's folder with its own rotation: a switch at 1000 bytes, checked every
+// second, the period starting on 2026-12-09 10:30:00 (the fake's clock). False when it could not
+// be opened.
+bool StartSizeRotatedLog(FakePlatform& fake);
+
+// The /srv/ paths a file's text names, in order (CSV: its last column; JSON: "path").
+std::vector<std::string> SrvPathsIn(const std::string& text);
 
 // What the handler fixtures start from: default options (memory tier 0) with 8 trees, 200 rows and
 // the access log on, the kernel log started in fake's folder, the tables made and the access log

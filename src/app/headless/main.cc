@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "accesslog/access_log.h"
+#include "accesslog/log_writer.h"
 #include "accesslog/rotation.h"
 #include "app/controller.h"
 #include "app/headless/console_view.h"
@@ -35,6 +36,7 @@
 #include "capture/capture_clock.h"
 #include "capture/capture_connector.h"
 #include "capture/capture_control.h"
+#include "capture/capture_loop.h"
 #include "capture/replay.h"
 #include "connector/qvx_wpcap_con.h"
 #include "export/json_lines.h"
@@ -189,9 +191,9 @@ bool StartExports(Exports* x, std::string* why) {
       *why = "the JSON Lines file cannot be used: " + x->json->path();
       return false;
     }
-    qvx::QVX_Sinks().Add(x->json.get());
-    // The file switches with the access log's own rotation, every event on the same side.
-    qvx::QVX_Sinks().SetLock(&qvx::g_critSec);
+    // Written by the access log's writer, so the file switches with the access log's own
+    // rotation with every event on the same side.
+    qvx::QVX_LogWriter().Add(x->json.get());
     qvx::QVX_SetLogSwitchFollower(
         [json = x->json.get()](const std::string& stamp) { json->FollowSwitch(stamp); });
     std::fprintf(stderr, "quorvix: JSON Lines %s\n", x->json->path().c_str());
@@ -203,7 +205,7 @@ bool StartExports(Exports* x, std::string* why) {
     x->syslog = std::make_unique<qvx::SyslogSink>(target, static_cast<size_t>(queue), host,
                                                   QVX_PACKAGE_VERSION, qvx::QVX_ProcessId());
     x->syslog->Start();
-    qvx::QVX_Sinks().Add(x->syslog.get());
+    qvx::QVX_LogWriter().Add(x->syslog.get());
     std::fprintf(stderr, "quorvix: syslog records to %s (queue of %d)\n", target.c_str(), queue);
   }
   return true;
@@ -217,20 +219,19 @@ void TellExportNotices(Exports* x) {
 
 Exports g_exports;
 
-// After capture has stopped: the queue is sent (a few seconds at most) and what was lost is
-// added to the run's errors.
+// After capture and the log writer have stopped: the queue is sent (a few seconds at most) and what
+// was lost is added to the run's errors.
 void StopExports(Exports* x, std::vector<std::string>* errors) {
   if (x->syslog) {
     x->syslog->Stop(5000);
-    qvx::QVX_Sinks().Remove(x->syslog.get());
+    qvx::QVX_LogWriter().Remove(x->syslog.get());
     TellExportNotices(x);
     if (const uint64_t d = x->syslog->dropped(); d > 0)
       errors->push_back(std::to_string(d) + " syslog records were dropped");
   }
   if (x->json) {
     qvx::QVX_SetLogSwitchFollower(nullptr);
-    qvx::QVX_Sinks().SetLock(nullptr);
-    qvx::QVX_Sinks().Remove(x->json.get());
+    qvx::QVX_LogWriter().Remove(x->json.get());
     if (const uint64_t l = x->json->lost(); l > 0)
       errors->push_back(std::to_string(l) + " JSON Lines records could not be written");
   }
@@ -239,6 +240,13 @@ void StopExports(Exports* x, std::vector<std::string>* errors) {
 // Ends a run that has closed: status 0 when nothing went wrong, else 1 and one console line that
 // says all of it.
 int Finish(std::vector<std::string> errors) {
+  // Frames the kernel could not keep hold accesses that no line names.
+  if (const uint64_t dropped = qvx::QVX_CaptureDroppedTotal(); dropped > 0) {
+    std::string e = std::to_string(dropped) + " frames were dropped by the capture";
+    if (const uint64_t waits = qvx::QVX_LogWriter().stats().waits; waits > 0)
+      e += " (capture waited " + std::to_string(waits) + " times for the access-log writer)";
+    errors.insert(errors.begin(), e);
+  }
   if (const uint64_t lost = qvx::QVX_AccessLogLinesLost(); lost > 0)
     errors.insert(
         errors.begin(),
@@ -290,6 +298,13 @@ int Replay(qvx::ConsoleView& view, const std::string& file, bool smb_seen) {
   std::fprintf(stderr, "quorvix: replayed %llu frames of %s in %.3f s (%.0f frames/s)\n",
                static_cast<unsigned long long>(frames), file.c_str(), secs,
                secs > 0 ? static_cast<double>(frames) / secs : 0.0);
+  const qvx::LogWriter::Stats ws = qvx::QVX_LogWriter().stats();
+  if (ws.written > 0)
+    std::fprintf(stderr,
+                 "quorvix: %llu events written, made durable in %llu flushes; at most %zu "
+                 "queued at once\n",
+                 static_cast<unsigned long long>(ws.written),
+                 static_cast<unsigned long long>(ws.flushes), ws.most_queued);
   // An empty access log would otherwise look like a server nobody used.
   if (!smb_seen)
     std::fprintf(stderr,
@@ -431,6 +446,7 @@ int main(int argc, char** argv) {
   int64_t last_try = 0;
   std::vector<std::string> errors;
   uint64_t lost_shown = 0;
+  int64_t last_writer_look = last_tick;
   for (;;) {
     int id;
     bool close = g_stop != 0;
@@ -447,8 +463,11 @@ int main(int argc, char** argv) {
     if (g_reopen) {
       // A storm of signals is one reopen per pass of the loop, each between two lines.
       g_reopen = 0;
-      qvx::QVX_LogsReopen();
-      if (g_exports.json) g_exports.json->Reopen();
+      // Between two lines of the writer, after what it wrote before was flushed.
+      qvx::QVX_LogWriter().Post([json = g_exports.json.get()] {
+        qvx::QVX_LogsReopen();
+        if (json) json->Reopen();
+      });
     }
     int64_t now = qvx::platform().Now().t;
     if (want_capture && qvx::data.LoggingFlg == 0) {
@@ -497,6 +516,11 @@ int main(int argc, char** argv) {
       }
     }
     TellExportNotices(&g_exports);
+    if (now != last_writer_look) {
+      last_writer_look = now;
+      for (const std::string& notice : qvx::QVX_LogWriterNotices())
+        std::fprintf(stderr, "quorvix: %s\n", notice.c_str());
+    }
     for (const std::string& notice : qvx::QVX_AccessLogTakeNotices())
       std::fprintf(stderr, "quorvix: %s\n", notice.c_str());
     std::this_thread::sleep_for(std::chrono::milliseconds(50));

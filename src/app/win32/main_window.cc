@@ -3,6 +3,7 @@
 
 #include <commctrl.h>
 
+#include "accesslog/log_writer.h"
 #include "app/controller.h"
 #include "resources/resource.h"
 
@@ -50,6 +51,8 @@ INT_PTR CALLBACK QVX_Dlg_Proc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam
       if (wParam == static_cast<WPARAM>(kTimerId)) {
         QVX_OnTimer();
         QVX_ShowCaptureState();
+        // The window shows the writer's state in the status bar; the kernel log hears it too.
+        QVX_LogWriterNotices();
       } else if (wParam == static_cast<WPARAM>(kListRefreshTimerId)) {
         g_view.OnListRefreshGapEnd();
       }
