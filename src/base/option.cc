@@ -309,6 +309,17 @@ void ReadIntKey(const char* ini, const IntKey& k, OptionInfoSt* o) {
          std::to_string(field) + (hold ? " (the maximum)" : " (the default)"));
 }
 
+// What 0.0.0.0 will be replaced by at start-up (QVX_Init_Dlg takes the same list's first
+// address), so that a refusal names the address actually monitored.
+std::string AutomaticAddress() {
+  std::vector<std::string> mine;
+  if (platform().LocalIPv4Addresses(&mine) != AddressListResult::kOk || mine.empty())
+    return "0.0.0.0 (no address was found to stand for it)";
+  return mine.front() +
+         " (for 0.0.0.0: the machine's first address; in a replay, the server in "
+         "the capture)";
+}
+
 // An address that is no address must not become one by accident (atoi reads "266" as 10 once
 // cut to a byte): it is refused, and 0.0.0.0 stands for it. A well-formed one is kept in the
 // spelling the capture loop gives a frame's address, so that the two compare as text.
@@ -323,7 +334,7 @@ void CheckIpAddress(const char* ini, OptionInfoSt* o) {
     return;
   }
   Refuse(ini, "IpAddress", o->IpAddress, "an IPv4 address, four numbers 0 to 255 joined by dots",
-         "0.0.0.0 (the machine's first address; in a replay, the server in the capture)");
+         AutomaticAddress());
   CopyText(o->IpAddress, "0.0.0.0");
 }
 

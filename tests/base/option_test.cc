@@ -296,7 +296,24 @@ TEST_F(OptionRangeTest, EveryRefusalIsToldOnceAndBoxedTogetherOnWindows) {
 #endif
 }
 
+// The machine's address list, as the test sets it.
+class AddressListPlatform : public PlatformWrapper {
+ public:
+  explicit AddressListPlatform(Platform* t) : PlatformWrapper(t) { previous_ = SetPlatform(this); }
+  ~AddressListPlatform() override { SetPlatform(previous_); }
+  AddressListResult LocalIPv4Addresses(std::vector<std::string>* out) override {
+    *out = addresses;
+    return AddressListResult::kOk;
+  }
+  std::vector<std::string> addresses;
+
+ private:
+  Platform* previous_;
+};
+
 TEST_F(OptionTest, AnAddressIsTakenOnlyWhenItIsOne) {
+  AddressListPlatform machine(&fake);
+  machine.addresses = {"10.213.0.9", "10.213.0.10"};
   auto ip = [&](const std::string& value) {
     fake.WriteText(Ini(), "[Option]\r\nIpAddress=" + value + "\r\n");
     return Refusals(KernelAfterRead(fake));
@@ -317,9 +334,17 @@ TEST_F(OptionTest, AnAddressIsTakenOnlyWhenItIsOne) {
     ASSERT_EQ(refused.size(), 1u) << bad;
     EXPECT_NE(refused[0].find(std::string("IpAddress=") + bad + " "), std::string::npos)
         << refused[0];
-    EXPECT_NE(refused[0].find("0.0.0.0 (the machine's first address"), std::string::npos)
+    // 0.0.0.0 stands in, and start-up replaces it by the machine's first address: the refusal
+    // names that one.
+    EXPECT_NE(refused[0].find("。10.213.0.9 (for 0.0.0.0: the machine's first address"),
+              std::string::npos)
         << refused[0];
   }
+  // No address to stand for 0.0.0.0: it is what is used.
+  machine.addresses.clear();
+  auto refused = ip("not-an-address");
+  ASSERT_EQ(refused.size(), 1u);
+  EXPECT_NE(refused[0].find("。0.0.0.0 (no address"), std::string::npos) << refused[0];
 }
 
 TEST_F(OptionTest, AnIniWithoutTheOptionSectionIsReported) {

@@ -44,7 +44,10 @@ replay
 said "Quorvix.ini: PacketBuffer=-1 is refused"
 said "; 0 (the default) is used instead"
 said "IpAddress=266.72.0.257 is refused"
-said "0.0.0.0 (the machine's first address; in a replay, the server in the capture) is used instead"
+# In a replay 0.0.0.0 stands for the address that receives TCP port 445 in the capture.
+server=$(tshark -r "$capture" -Y 'tcp.dstport == 445' -T fields -e ip.dst 2>/dev/null | sort -u)
+[ "$(echo "$server" | wc -l)" = 1 ] || fail "the capture has not one server: $server"
+said "; $server (for 0.0.0.0: the machine's first address; in a replay, the server in the capture) is used instead"
 said "RefleshTime=ten is refused"
 said "LogFileChangeChkTime=0 is refused (allowed: 1 to 86400); 600 (the default) is used instead"
 said "ResetTime=24 is refused"
@@ -59,6 +62,30 @@ replay
 said "PacketBuffer=2147483647 is refused (allowed: 0 for 64 MB, or 4096 to 1073741824 bytes); 1073741824 (the maximum) is used instead"
 said "IpAddress=1.2.3 is refused"
 grep -q "WPCAPバッファセット。\[1073741824\]" "$kernel" || fail "the buffer was not held to 1 GB"
+
+# Live, the refused address is replaced by the machine's first one, and the refusal names it. In a
+# namespace of its own the machine has one address; AutoStart=0: nothing is captured.
+ns="qvxref-$$"
+if ip netns add "$ns" 2>/dev/null; then
+  trap 'ip netns del "$ns" 2>/dev/null || true; rm -rf "$work"' EXIT
+  ip -n "$ns" link add qr0 type veth peer name qr1
+  ip -n "$ns" addr add 10.216.0.1/24 dev qr0
+  ip -n "$ns" link set qr0 up
+  ip -n "$ns" link set qr1 up
+  ini IpAddress=not-an-address AutoStart=0
+  rm -rf "$home/QVXkernel"
+  status=0
+  ip netns exec "$ns" timeout -s TERM 3 "$bin" --home "$home" SC >"$work/out.txt" \
+    2>"$work/err.txt" || status=$?
+  [ "$status" = 124 ] || fail "the live run with a refused address ended by itself ($status)"
+  said "IpAddress=not-an-address is refused"
+  said "; 10.216.0.1 (for 0.0.0.0: the machine's first address"
+  grep -q "QVX_E02-033 .*IpAddress=not-an-address .*。10.216.0.1 " "$home"/QVXkernel/QVXkernel*.log ||
+    fail "the kernel log does not name the address used"
+  ip netns del "$ns"
+else
+  echo "live refused address skipped: no network namespace can be made here"
+fi
 
 # An access log that cannot be had while it is on: no run at all.
 mkdir "$work/logs.d"
