@@ -78,6 +78,10 @@ class View {
   // set, serving meanwhile whatever the capture thread asks of the window synchronously. A view
   // the capture thread never waits on just returns.
   virtual void WaitForCaptureThread(const std::atomic<bool>& ended) {}
+  // The same for at most ms, while the capture thread reads what the adapter held at a stop:
+  // returns once `ended` is set or the time ran out. A view the capture thread never waits on
+  // returns at once and leaves the waiting to the caller.
+  virtual void ServeCaptureThread(const std::atomic<bool>& ended, int ms) {}
 };
 
 // The view the controller drives (set by QVX_OnInitDialog; null before and in tools without one).

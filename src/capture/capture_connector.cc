@@ -20,10 +20,12 @@ int LiveClose() {
 }  // namespace
 
 const CaptureConnector kQvxWPcapConnector = {
-    QvxWPcapConEnumAdapter, LiveOpen,         QvxWPcapBufferSet,
-    QvxWPcapFilterSet,      QvxWPcapConRecv,  LiveClose,
-    QvxWPcapConWait,        QvxWPcapConStats, QvxWPcapConClockUs,
-    QvxWPcapConFrameTimeUs,
+    QvxWPcapConEnumAdapter, LiveOpen,
+    QvxWPcapBufferSet,      QvxWPcapFilterSet,
+    QvxWPcapConRecv,        LiveClose,
+    QvxWPcapConWait,        QvxWPcapConStats,
+    QvxWPcapConClockUs,     QvxWPcapConFrameTimeUs,
+    QvxWPcapConDrainable,   QvxWPcapConEndWaits,
 };
 
 namespace {

@@ -20,6 +20,10 @@ struct CaptureConnector {
   int64_t (*ClockUs)();
   // Capture time of the last frame received, in microseconds since 1970.
   int64_t (*FrameTimeUs)();
+  // Whether a stop may first read what the adapter holds, and the end of the idle waits for it
+  // (see qvx_wpcap_con.h). Null: the capture is closed at once (a file is read to its end anyway).
+  int (*Drainable)() = nullptr;
+  int (*EndWaits)() = nullptr;
 };
 
 // The real connector (QvxWPcapCon).

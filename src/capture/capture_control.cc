@@ -49,13 +49,39 @@ void JoinCaptureThread(DATA& data) {
   if (data.hThread.joinable()) data.hThread.join();
 }
 
+// How long a stop waits for the capture thread to read what the adapter still held.
+constexpr int kDrainMs = 1000;
+
+// Closes the capture once the thread, told to stop, has read and handled the frames the adapter
+// already held (it stops reading at the first frame captured after the stop), a second at most:
+// a close ends the capture's buffer with them. What cannot be read so (a file, which is read to
+// its end before the stop anyway; a receive that may block) is closed at once, and a drain that
+// runs out of time is cut short by the close (the capture thread says so).
+int CloseCapture(DATA& data) {
+  const CaptureConnector& con = CaptureConnectorInUse();
+  if (con.Drainable && con.EndWaits && con.Drainable() == 1 && data.hThread.joinable() &&
+      data.hThread.get_id() != std::this_thread::get_id()) {
+    con.EndWaits();
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kDrainMs);
+    while (!g_capture_thread_ended) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          until - std::chrono::steady_clock::now());
+      if (left.count() <= 0) break;
+      if (View* v = QVX_View())
+        v->ServeCaptureThread(g_capture_thread_ended, static_cast<int>(left.count()));
+      if (!g_capture_thread_ended) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  }
+  return con.Close();
+}
+
 }  // namespace
 
 int QVX_Stop_Logging(DATA& data) {
   data.LoggingFlg = 0;
   DiagLogLine(DiagLog::kKernel, 1, "QVX_I03-020 QVX_StartandStop_Logging End Start[%d][%ld]\r\n",
               __LINE__, platform().LastError());
-  if (CaptureConnectorInUse().Close() == -1)
+  if (CloseCapture(data) == -1)
     QVX_KLOG("QVX_E03-001 QVX_StartandStop_Logging[%d][%ld] : pcap_fpクローズ失敗。\r\n");
   else
     QVX_KLOG("QVX_I03-001 QVX_StartandStop_Logging[%d][%ld] : pcap_fpクローズ。\r\n");
@@ -243,9 +269,9 @@ void QVX_EndProgram(DATA& data) {
   if (data.LoggingFlg == 1) {
     data.LoggingFlg = 0;
     QVX_KLOG("QVX_I17-002 QVX_EndConnect[%d][%ld] : Packet Capture Stop!(Soc)\r\n");
-    // Closing ends the thread's wait on the adapter at once; it then leaves its loop, and the
-    // tables are freed only after that.
-    CaptureConnectorInUse().Close();
+    // The thread reads what the adapter held, the close ends its wait on the adapter, it then
+    // leaves its loop, and the tables are freed only after that.
+    CloseCapture(data);
     JoinCaptureThread(data);
   }
   JoinCaptureThread(data);

@@ -57,7 +57,7 @@ void QVX_CaptureListIndexReset() {
 namespace {
 // The counts the status bar shows last; the capture thread and the timer each change theirs.
 std::atomic<unsigned long long> g_shown_drops{0}, g_shown_gaps{0}, g_shown_unreadable{0},
-    g_shown_lost{0};
+    g_shown_lost{0}, g_shown_cut{0};
 
 void ShowCounts() {
   View* view = QVX_View();
@@ -72,6 +72,7 @@ void ShowCounts() {
   add(g_shown_drops.load(), "frames dropped by the capture");
   add(g_shown_gaps.load(), "gaps in the SMB stream");
   add(g_shown_unreadable.load(), "encrypted or compressed sessions not audited");
+  add(g_shown_cut.load(), "stops that left captured frames unread");
   add(g_shown_lost.load(), "access-log lines lost");
   if (n > 0) view->SetStatusText(2, text);
 }
@@ -82,6 +83,11 @@ void QVX_CaptureShowCounts(unsigned long long drops, unsigned long long gaps,
   g_shown_drops = drops;
   g_shown_gaps = gaps;
   g_shown_unreadable = unreadable;
+  ShowCounts();
+}
+
+void QVX_CaptureShowStopCut(unsigned long long stops) {
+  g_shown_cut = stops;
   ShowCounts();
 }
 

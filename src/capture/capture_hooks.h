@@ -23,6 +23,9 @@ void QVX_CaptureListIndexReset();
 // status bar and the console say so.
 void QVX_CaptureShowCounts(unsigned long long drops, unsigned long long gaps,
                            unsigned long long unreadable);
+// Stops since the program started whose capture thread could not read every frame the adapter
+// still held (the close cut it short): shown with those counts.
+void QVX_CaptureShowStopCut(unsigned long long stops);
 // Access-log lines that could not be written since the program started, shown after those counts
 // when the number changed.
 void QVX_CaptureShowLostLines(unsigned long long lost);

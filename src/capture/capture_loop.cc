@@ -55,6 +55,8 @@ thread_local int64_t t_frame_us = 0;
 std::atomic<uint64_t> g_dropped_total{0};
 std::atomic<uint64_t> g_gaps_total{0};
 std::atomic<uint64_t> g_unreadable_total{0};
+// Stops whose capture thread could not read every frame the adapter held.
+std::atomic<uint64_t> g_stops_cut{0};
 // The IPv4, TCP and session headers laid before each message handed to the handlers.
 constexpr size_t kSyntheticHeaders = 44;
 // Of each message its first 8 KB are kept; at most 16384 streams are followed at once (the least
@@ -860,6 +862,31 @@ void ConnectionEnd(Run& r, const wire::Tcp4Segment& seg, int64_t time_us) {
   r.held.Add(time_us, false, ExchangeKey{}, &f, sizeof f, r.recvData, Len);
 }
 
+// Handles one received frame of n bytes in recvDataBuf.
+void Take(Run& r, unsigned long n) {
+  unsigned char* recvDataBuf = r.recvDataBuf;
+  // A length the buffer cannot hold is refused rather than trusted.
+  if (n == kEtherHeaderSize) {
+    platform().SleepMs(100);
+    return;
+  }
+  if (n < kEtherHeaderSize || n > kRecvBufSize) {
+    QVX_KLOG(
+        "QVX_E21-001 QVX_LogThread[%d][%ld] : パケット受信サイズがオーバーしました。Len=%d\r\n",
+        static_cast<int>(n + 2));
+    platform().SleepMs(100);
+    return;
+  }
+  wire::Tcp4Segment seg;
+  if (!wire::DecodeEthernetTcp4(recvDataBuf, n, &seg)) return;
+  if (!SmbPort(seg.sport) && !SmbPort(seg.dport)) return;
+  std::memcpy(r.frame_macs, recvDataBuf, sizeof r.frame_macs);
+  const int64_t time_us = CaptureConnectorInUse().FrameTimeUs();
+  r.streams.Segment(seg, time_us, [&r](const wire::StreamMessage& m) { OnMessage(r, m); });
+  if (r.streams.Gaps() != r.gaps_told) ReportGaps(r);
+  if ((seg.flags & (wire::kTcpFin | wire::kTcpRst)) != 0) ConnectionEnd(r, seg, time_us);
+}
+
 // One iteration of the loop: receive, follow the stream, and for each message found: decode,
 // gate, dispatch, clean up.
 void Iterate(Run& r) {
@@ -884,27 +911,50 @@ void Iterate(Run& r) {
     Idle(r);
     return;
   }
-  // A length the buffer cannot hold is refused rather than trusted.
-  if (n == kEtherHeaderSize) {
-    platform().SleepMs(100);
-    return;
-  }
-  if (n < kEtherHeaderSize || n > kRecvBufSize) {
-    QVX_KLOG(
-        "QVX_E21-001 QVX_LogThread[%d][%ld] : パケット受信サイズがオーバーしました。Len=%d\r\n",
-        static_cast<int>(n + 2));
-    platform().SleepMs(100);
-    return;
-  }
-  wire::Tcp4Segment seg;
-  if (!wire::DecodeEthernetTcp4(recvDataBuf, n, &seg)) return;
-  if (!SmbPort(seg.sport) && !SmbPort(seg.dport)) return;
-  std::memcpy(r.frame_macs, recvDataBuf, sizeof r.frame_macs);
-  const int64_t time_us = CaptureConnectorInUse().FrameTimeUs();
-  r.streams.Segment(seg, time_us, [&r](const wire::StreamMessage& m) { OnMessage(r, m); });
-  if (r.streams.Gaps() != r.gaps_told) ReportGaps(r);
-  if ((seg.flags & (wire::kTcpFin | wire::kTcpRst)) != 0) ConnectionEnd(r, seg, time_us);
+  Take(r, n);
 }
+
+// Stopped: the frames the adapter already held are read and handled before it is closed, until
+// none has come for kDrainQuietMs or one was captured after the stop. The quiet time outlasts the
+// adapter's own timeout (20 ms by default), after which the kernel hands over a part-filled
+// block of frames. The window closes the adapter after a second at most; a receive that then
+// fails means frames were left unread.
+constexpr int kDrainQuietMs = 60;
+constexpr int kDrainPollMs = 2;
+
+void Drain(Run& r) {
+  const CaptureConnector& con = CaptureConnectorInUse();
+  if (!con.Drainable || con.Drainable() != 1) return;
+  const int64_t stop_us = con.ClockUs();
+  uint64_t read = 0;
+  int quiet_ms = 0;
+  for (;;) {
+    unsigned long n = 0;
+    r.recvDataBuf[0] = 0xFF;
+    if (con.Recv(r.recvDataBuf, &n) != 0) {
+      QVX_KLOG(
+          "QVX_E21-073 QVX_LogThread[%d][%ld] : capture stopped before every frame it held was "
+          "read (%llu read after the stop); the frames still held were lost\r\n",
+          static_cast<unsigned long long>(read));
+      QVX_CaptureShowStopCut(g_stops_cut.fetch_add(1) + 1);
+      return;
+    }
+    if (n == 0) {
+      if (quiet_ms >= kDrainQuietMs) break;
+      platform().SleepMs(kDrainPollMs);
+      quiet_ms += kDrainPollMs;
+      continue;
+    }
+    quiet_ms = 0;
+    ++read;
+    Take(r, n);
+    if (con.FrameTimeUs() > stop_us) break;
+  }
+  if (read > 0)
+    QVX_KLOG("QVX_I21-073 QVX_LogThread[%d][%ld] : %llu frames held at the stop were read\r\n",
+             static_cast<unsigned long long>(read));
+}
+
 }  // namespace
 
 CaptureDispatch QVX_CaptureDispatch = kRealHandlers;
@@ -951,6 +1001,7 @@ unsigned long QVX_LogThread(void* pData) {
     // The run's context is fresh: no handle is open.
     r.streams.Reset();
     while (data->LoggingFlg != 0) Iterate(r);
+    Drain(r);
     // Requests still waiting for their answers are decided, not lost; so are the lines of
     // handles still open.
     Decide(r, 0, true);

@@ -48,6 +48,11 @@ void* g_observer_ctx = nullptr;
 // through which a close wakes them. A close waits until they have left before the adapter goes.
 int g_waiters = 0;
 bool g_closing = false;  // a close is waking the waiters: none may wait again
+// A stop is coming: every wait returns at once until the close, so that the capture thread reads
+// what the adapter holds without first sitting out its idle wait.
+bool g_waits_ended = false;
+// The open adapter's receive returns at once when no frame is waiting.
+bool g_nonblocking = false;
 std::condition_variable g_left;
 WakeObject g_wake;
 
@@ -60,7 +65,7 @@ void WakeWaiters(std::unique_lock<std::mutex>& lock) {
 
 // Opens a live adapter; buffer_size 0 means kQvxDefaultBufferBytes.
 PcapHandle OpenLive(const PcapApi& api, const char* name, int wait_ms, int buffer_size,
-                    char* errbuf) {
+                    char* errbuf, bool* nonblocking) {
   char err[kPcapErrBufSize] = {};
   if (buffer_size <= 0) buffer_size = kQvxDefaultBufferBytes;
   PcapHandle p = nullptr;
@@ -97,13 +102,15 @@ PcapHandle OpenLive(const PcapApi& api, const char* name, int wait_ms, int buffe
   // block ring waits for the first frame), and a stop would wait with it. Never blocking, the
   // receive waits only as long as it chooses (ReceiveWait) and QvxWPcapConWait does the longer
   // waiting, which a close ends.
-  if (api.setnonblock) api.setnonblock(p, 1, err);
+  *nonblocking = api.setnonblock && api.setnonblock(p, 1, err) == 0 && !api.receive_may_block;
   return p;
 }
 
 void CloseLocked(const PcapApi* api) {
   if (g_pcap && api) api->close(g_pcap);
   g_pcap = nullptr;
+  g_waits_ended = false;
+  g_nonblocking = false;
   g_file.reset();
   g_file_open = false;
   g_file_filter.Clear();
@@ -157,9 +164,11 @@ int QvxWPcapConOpen(const char* name, int wait_ms, char* errbuf) {
   CloseLocked(api);
   g_file_state = kQvxFileNone;
   g_frames = 0;
-  PcapHandle p = OpenLive(*api, name, wait_ms > 0 ? wait_ms : 20, 0, errbuf);
+  bool nonblocking = false;
+  PcapHandle p = OpenLive(*api, name, wait_ms > 0 ? wait_ms : 20, 0, errbuf, &nonblocking);
   if (!p) return -1;
   g_pcap = p;
+  g_nonblocking = nonblocking;
   g_wait_ms = wait_ms > 0 ? wait_ms : 20;
   g_name = name;
   return 0;
@@ -187,10 +196,12 @@ int QvxWPcapBufferSet(int size, char* errbuf) {
     return 0;
   }
   // libpcap sets the buffer before activation: open the adapter again with it.
-  PcapHandle p = OpenLive(*api, g_name.c_str(), g_wait_ms, size, errbuf);
+  bool nonblocking = false;
+  PcapHandle p = OpenLive(*api, g_name.c_str(), g_wait_ms, size, errbuf, &nonblocking);
   if (!p) return -1;
   api->close(g_pcap);
   g_pcap = p;
+  g_nonblocking = nonblocking;
   return 0;
 }
 
@@ -302,6 +313,7 @@ int QvxWPcapConWait(int ms) {
     return 0;
   }
   if (!g_pcap || g_closing) return -1;
+  if (g_waits_ended) return 0;
   const PcapHandle p = g_pcap;
   if (!g_wake.Ready()) {
     lock.unlock();
@@ -318,6 +330,19 @@ int QvxWPcapConWait(int ms) {
   }
   if (g_pcap != p || g_closing) return -1;
   return frame ? 1 : 0;
+}
+
+int QvxWPcapConDrainable() {
+  std::lock_guard<std::mutex> lock(g_mu);
+  return g_pcap && g_nonblocking ? 1 : 0;
+}
+
+int QvxWPcapConEndWaits() {
+  std::unique_lock<std::mutex> lock(g_mu);
+  if (!g_pcap) return -1;
+  g_waits_ended = true;
+  WakeWaiters(lock);
+  return 0;
 }
 
 int QvxWPcapConStats(uint64_t* received, uint64_t* dropped) {

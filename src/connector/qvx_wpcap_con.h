@@ -38,6 +38,13 @@ int QvxWPcapConClose();
 // Waits until a frame may be ready, at most ms: 1 when one may be, 0 when the time ran out, -1
 // when nothing is open or the capture was closed meanwhile.
 int QvxWPcapConWait(int ms);
+// 1 while a live adapter is open whose receive returns at once when no frame is waiting (libpcap;
+// Npcap): what it holds at a stop can be read before the close. 0 otherwise (nothing open, a
+// capture file, a receive that may block as Wine's wpcap can).
+int QvxWPcapConDrainable();
+// Ends every wait on the adapter now and makes later ones return at once, until the close: a
+// stop is coming. -1 when no adapter is open.
+int QvxWPcapConEndWaits();
 // Frames the capture library received and dropped (its buffer was full) since the open. -1 when
 // it keeps no such counts (a capture file).
 int QvxWPcapConStats(uint64_t* received, uint64_t* dropped);

@@ -51,6 +51,9 @@ struct PcapApi {
   int (*setnonblock)(PcapHandle p, int on, char* err) = nullptr;
   // Frames received and dropped (the buffer was full) since the open: 0, or -1.
   int (*stats)(PcapHandle p, uint64_t* received, uint64_t* dropped) = nullptr;
+  // A receive may block whatever setnonblock said (Wine's wpcap): a stop cannot read what the
+  // adapter still holds without risking a wait that only the close ends.
+  bool receive_may_block = false;
 };
 
 // The library, bound on the first call. Null, with error set (error may be null), when it is not

@@ -207,6 +207,49 @@ TEST_F(CaptureControlTest, RestartWhileRunningNeverOverlapsThreads) {
   EXPECT_EQ(Count("QVX_I03-002 QVX_StartandStop_Logging["), 6);
 }
 
+// A stop on a live adapter first reads the frames it held (here each takes 20 ms to arrive),
+// up to the first one captured after the stop; the close comes after them. A drain that outlasts
+// its second is cut short by the close, and says so.
+TEST_F(CaptureControlTest, AStopReadsWhatTheAdapterHeld) {
+  struct Case {
+    int frame_ms, held, later;
+    size_t left;
+    const char* told;
+  } cases[] = {
+      {20, 30, 0, 0, "QVX_I21-073 "},
+      {20, 20, 5, 4, "QVX_I21-073 "},    // the first later frame ends the drain
+      {150, 30, 0, 23, "QVX_E21-073 "},  // some 7 read in the second, the rest cut
+  };
+  Fake().adapters = {{Addr("10.213.0.1"), "veth-srv"}};
+  Fake().drainable = 1;
+  Fake().clock_us = 5'000'000;
+  for (const Case& c : cases) {
+    Fake().frame_ms = c.frame_ms;
+    Fake().frames.clear();
+    for (int i = 0; i < c.held + c.later; ++i) {
+      test::FakeFrame f{test::MakeFrame("10.213.0.2", "10.213.0.1", {1, 2, 3}), 0};
+      f.reported = static_cast<unsigned long>(f.bytes.size());
+      f.time_us = i < c.held ? 4'000'000 + i : 6'000'000 + i;
+      Fake().frames.push_back(f);
+    }
+    const int told = Count(c.told);
+    ASSERT_EQ(QVX_StartandStop_Logging(data), 0);
+    QVX_StartandStop_Logging(data);
+    EXPECT_FALSE(data.hThread.joinable());
+    EXPECT_EQ(Fake().calls.back(), "close");
+    if (c.left == 0) {
+      EXPECT_TRUE(Fake().frames.empty());
+    } else if (c.later > 0) {
+      EXPECT_EQ(Fake().frames.size(), c.left);
+    } else {
+      EXPECT_GE(Fake().frames.size(), c.left - 3);
+      EXPECT_LE(Fake().frames.size(), c.left + 3);
+    }
+    EXPECT_EQ(Count(c.told), told + 1) << c.told;
+    EXPECT_EQ(Fake().wait_ends, &c - cases + 1);
+  }
+}
+
 TEST_F(CaptureControlTest, DefaultServerAddressIsTheFirstLocalAddress) {
   AddressPlatform addresses(&fake);
   addresses.addresses = {"10.0.0.5", "10.0.0.6"};

@@ -35,6 +35,7 @@ int Open(const char* name, int wait_ms, char* errbuf) {
   std::lock_guard<std::mutex> l(g_mu);
   g_state.calls.push_back("open " + std::string(name) + " " + std::to_string(wait_ms));
   g_state.opened = name;
+  g_state.closed = false;
   if (g_state.open_rc != 0) std::snprintf(errbuf, kQvxErrBufSize, "no such device");
   return g_state.open_rc;
 }
@@ -53,9 +54,16 @@ int Filter(const char* f, unsigned int mask, char*) {
 }
 int Recv(unsigned char* buf, unsigned long* len) {
   *len = 0;
+  int frame_ms = 0;
   {
     std::lock_guard<std::mutex> l(g_mu);
     ++g_state.recv_calls;
+    if (g_state.closed) return -1;
+    if (!g_state.frames.empty()) frame_ms = g_state.frame_ms;
+  }
+  if (frame_ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(frame_ms));
+  {
+    std::lock_guard<std::mutex> l(g_mu);
     if (!g_state.frames.empty()) {
       FakeFrame f = g_state.frames.front();
       g_state.frames.pop_front();
@@ -75,6 +83,7 @@ int Recv(unsigned char* buf, unsigned long* len) {
 int Close() {
   std::lock_guard<std::mutex> l(g_mu);
   g_state.calls.push_back("close");
+  g_state.closed = true;
   return g_state.close_rc;
 }
 int Wait(int ms) {
@@ -102,8 +111,17 @@ int64_t FrameTimeUs() {
   std::lock_guard<std::mutex> l(g_mu);
   return g_state.frame_us;
 }
-const CaptureConnector kFake = {Enum,  Open, Buffer, Filter,  Recv,
-                                Close, Wait, Stats,  ClockUs, FrameTimeUs};
+int Drainable() {
+  std::lock_guard<std::mutex> l(g_mu);
+  return g_state.closed ? 0 : g_state.drainable;
+}
+int EndWaits() {
+  std::lock_guard<std::mutex> l(g_mu);
+  ++g_state.wait_ends;
+  return 0;
+}
+const CaptureConnector kFake = {Enum, Open,  Buffer,  Filter,      Recv,      Close,
+                                Wait, Stats, ClockUs, FrameTimeUs, Drainable, EndWaits};
 const CaptureConnector* g_previous = nullptr;
 }  // namespace
 

@@ -46,6 +46,12 @@ struct FakeConnectorState {
   int64_t idle_step_us = 0;
   int64_t stop_at_us = 0;
   std::vector<int> waits;  // the time each wait was asked for
+  // A stop may read what is queued first (Drainable answers drainable), as on a live adapter;
+  // after the close every receive fails. Each frame served takes frame_ms of real time to come.
+  int drainable = 0;
+  int wait_ends = 0;  // EndWaits calls
+  bool closed = false;
+  int frame_ms = 0;
   // Drop counters; stats_rc -1 means the connector keeps none.
   int stats_rc = 0;
   uint64_t received = 0;

@@ -345,6 +345,15 @@ void Win32View::WaitForCaptureThread(const std::atomic<bool>& ended) {
   }
 }
 
+void Win32View::ServeCaptureThread(const std::atomic<bool>& ended, int ms) {
+  const DWORD start = GetTickCount();
+  while (!ended && GetTickCount() - start < static_cast<DWORD>(ms)) {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_SENDMESSAGE);
+    MSG msg;
+    PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+  }
+}
+
 namespace {
 struct OwnedDialogs {
   HWND main;

@@ -64,6 +64,7 @@ class Win32View : public View {
   std::string AskOpenFile() override;
   void RunDialog(int dialog_id) override;
   void WaitForCaptureThread(const std::atomic<bool>& ended) override;
+  void ServeCaptureThread(const std::atomic<bool>& ended, int ms) override;
 
   // Asks each dialog the window has open (its own, a message box, the file dialog, and any they
   // opened in turn) to cancel; after `attempts` asks, ends them outright. The number it asked:

@@ -104,8 +104,10 @@ const PcapApi* BindPcap(std::string* error) {
       Bind(lib, raw.next_ex, "pcap_next_ex");
       Bind(lib, raw.stats, "pcap_stats");
       // Wine's wpcap exports pcap_getevent as an unimplemented stub that raises when called.
-      if (!GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version"))
-        Bind(lib, raw.getevent, "pcap_getevent");
+      const bool wine =
+          GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
+      if (!wine) Bind(lib, raw.getevent, "pcap_getevent");
+      api.receive_may_block = wine;
       Bind(lib, api.open_live, "pcap_open_live");
       Bind(lib, api.close, "pcap_close");
       Bind(lib, api.geterr, "pcap_geterr");
