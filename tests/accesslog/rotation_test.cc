@@ -225,6 +225,38 @@ TEST_F(RotationTest, DayOfMonthRule) {
   EXPECT_NE(Event().find("(115)"), std::string::npos);
 }
 
+// The day rules look once a day; a size or days rule set beside them (not due) must not take
+// that look. The timer checks every 600 s from noon of the day before until the day after.
+TEST_F(RotationTest, DayOfMonthRuleFiresBesideASizeOrDaysRule) {
+  struct Case {
+    int flg, size, date;
+    int y, mo, d;  // the day before the chosen one
+    const char* dated;
+  } cases[] = {
+      {100, 1000, 0, 2026, 4, 29, "Quorvix260430000000.log"},
+      {100, 0, 30, 2026, 4, 29, "Quorvix260430000000.log"},
+      {100, 1000, 0, 2027, 2, 27, "Quorvix270228000000.log"},
+      {100, 0, 30, 2028, 2, 27, "Quorvix280229000000.log"},  // Feb 28 of a leap year: no
+      {200, 1000, 0, 2026, 12, 31, "Quorvix270101000000.log"},
+      {200, 0, 30, 2026, 4, 30, "Quorvix260501000000.log"},
+  };
+  for (const Case& c : cases) {
+    QVX_AccessLogClose();
+    QVX_LogRotationReset();
+    for (const std::string& f : Dated()) fs::remove(f);
+    OptionInfo.LogFileChangeChkTime = 600;
+    OptionInfo.LogChgDayFlg = c.flg;
+    OptionInfo.LogFileSize = c.size;
+    OptionInfo.LogFileDate = c.date;
+    fake.SetNow(c.y, c.mo, c.d, 12, 0, 0);
+    StartLog();
+    Line("one");
+    for (int s = 600; s <= 3 * 86400; s += 600) TickAt(c.y, c.mo, c.d, 12, 0, s);
+    EXPECT_EQ(Dated(), std::vector<std::string>{fake.Path(c.dated)})
+        << c.flg << " size " << c.size << " days " << c.date;
+  }
+}
+
 TEST_F(RotationTest, DaysRuleWithinAYear) {
   fake.SetNow(2026, 4, 11, 12, 0, 0);  // day 100 of the year
   StartLog();
