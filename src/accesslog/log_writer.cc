@@ -1,7 +1,6 @@
 #include "accesslog/log_writer.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 
 #include "base/data.h"

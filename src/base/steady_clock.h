@@ -2,7 +2,9 @@
 // the wall clock the platform gives).
 #pragma once
 
-#include <chrono>
+// Not <chrono>: Windows-built files cannot include it (their execution character set); the
+// clock comes with <condition_variable>.
+#include <condition_variable>
 #include <cstdint>
 
 namespace qvx {

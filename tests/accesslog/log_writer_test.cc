@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
@@ -15,7 +14,9 @@
 #include "base/data.h"
 #include "base/dbglog.h"
 #include "base/option.h"
-#include "export/json_lines.h"
+#ifndef _WIN32
+#include "export/json_lines.h"  // the JSON Lines file is the Linux build's
+#endif
 #include "support/fake_platform.h"
 #include "support/sample_event.h"
 
@@ -170,18 +171,20 @@ TEST(LogWriterQueueTest, AFullQueueHoldsTheProducerUntilThereIsRoom) {
   for (int i = 0; i < 50; ++i) EXPECT_EQ(got[i], Name(i));
 }
 
-// The real outputs behind the writer: the access log and the JSON Lines file switch together
-// when the rotation check runs on the writer, each event whole on one side of the switch; the
-// lines reach the file with one flush per batch, and no size query per line.
+// The real outputs behind the writer: the access log and (Linux) the JSON Lines file switch
+// together when the rotation check runs on the writer, each event whole on one side of the
+// switch; the lines reach the file with one flush per batch, and no size query per line.
 class WriterFilesTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(test::StartSizeRotatedLog(fake));
-    ASSERT_TRUE(json.Open());
     writer.ClearOutputs();
     writer.Add(&QVX_CsvLogSink());
+#ifndef _WIN32
+    ASSERT_TRUE(json.Open());
     writer.Add(&json);
     QVX_SetLogSwitchFollower([this](const std::string& stamp) { json.FollowSwitch(stamp); });
+#endif
   }
   void TearDown() override {
     writer.Stop();
@@ -194,7 +197,9 @@ class WriterFilesTest : public ::testing::Test {
     return test::SrvPathsIn(fake.Contents(file));
   }
   test::FakePlatform fake;
+#ifndef _WIN32
   JsonLinesSink json{fake.Path("Quorvix.jsonl"), "fs1", "1.2.3"};
+#endif
   // The program's own: the rotation tick hands its work to it.
   LogWriter& writer = QVX_LogWriter();
 };
@@ -214,9 +219,11 @@ TEST_F(WriterFilesTest, TheSwitchFallsBetweenTwoEventsInBothFiles) {
   }
   writer.Stop();
   EXPECT_EQ(Paths(fake.Path("Quorvix261209103001.log")), before);
-  EXPECT_EQ(Paths(fake.Path("Quorvix261209103001.jsonl")), before);
   EXPECT_EQ(Paths(fake.Path("Quorvix.log")), after);
+#ifndef _WIN32
+  EXPECT_EQ(Paths(fake.Path("Quorvix261209103001.jsonl")), before);
   EXPECT_EQ(Paths(fake.Path("Quorvix.jsonl")), after);
+#endif
 }
 
 TEST_F(WriterFilesTest, LinesCostNeitherAFlushNorASizeQueryEach) {
@@ -225,8 +232,11 @@ TEST_F(WriterFilesTest, LinesCostNeitherAFlushNorASizeQueryEach) {
   for (int i = 0; i < 2000; ++i) writer.Write(Event(Name(i)));
   writer.Stop();
   EXPECT_EQ(Paths(fake.Path("Quorvix.log")).size(), 2000u);
+#ifndef _WIN32
   EXPECT_EQ(Paths(fake.Path("Quorvix.jsonl")).size(), 2000u);
   EXPECT_GE(fake.flushes() - flushes, 2);  // the access log and the JSON file, at least once
+#endif
+  EXPECT_GE(fake.flushes() - flushes, 1);
   EXPECT_LT(fake.flushes() - flushes, 100);
   EXPECT_LT(fake.size_queries() - sizes, 10);
 }
