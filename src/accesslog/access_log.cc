@@ -55,22 +55,21 @@ std::atomic<bool> g_have_notices{false};
 // The log could not be reopened at the last check (told once until it can).
 bool g_reopen_failing = false;
 
-// The end of the open log as its own writes left it, so that a line costs no size query; asked
-// of the file again at open, after a failed write and at each identity check.
-uint64_t g_end = 0;
-bool g_end_known = false;
-// Likewise for the C-library writer's file.
-uint64_t g_stream_end = 0;
-bool g_stream_end_known = false;
-// Flushes of the open log since the program started.
-std::atomic<uint64_t> g_flushes{0};
+// Where a log file ends as its own writes left it, so that a line costs no size query; asked of
+// the file again at open, after a failed write and at each identity check.
+struct KnownEnd {
+  uint64_t at = 0;
+  bool known = false;
+};
+KnownEnd g_end;         // the log's own handle
+KnownEnd g_stream_end;  // the C-library writer's file
 
 bool OpenAtEnd(const char* FileName) {
   hExistingFile.reset();  // Windows lets no second writer open the file
   hExistingFile = platform().OpenWritable(FileName ? FileName : "", OpenMode::kAppend);
   g_since_check.clear();
   g_since_check_dropped = 0;
-  g_end_known = hExistingFile && hExistingFile->Size(&g_end);
+  g_end.known = hExistingFile && hExistingFile->Size(&g_end.at);
   return hExistingFile != nullptr;
 }
 
@@ -87,21 +86,17 @@ bool RollBack(WritableFile& f, uint64_t before, size_t size) {
 
 // Writes data to f whole or not at all, in one write call. end: where the file ends before the
 // write, kept up to date (null: asked of the file).
-bool WriteWholeTo(WritableFile& f, const char* data, size_t size, uint64_t* end = nullptr,
-                  bool* end_known = nullptr) {
+bool WriteWholeTo(WritableFile& f, const char* data, size_t size, KnownEnd* end = nullptr) {
   uint64_t before = 0;
-  const bool sized = end && end_known && *end_known ? (before = *end, true) : f.Size(&before);
+  const bool sized = end && end->known ? (before = end->at, true) : f.Size(&before);
   if (f.Write(data, size, OptionInfo.AsynchronousFlg == 1)) {
-    if (end && end_known) {
-      *end = before + size;
-      *end_known = sized;
-    }
+    if (end) *end = {before + size, sized};
     return true;
   }
   if (!sized || !RollBack(f, before, size))
     QVX_KLOG("QVX_E11-007 LogFileAccess[%d][%ld] : 書き込めなかった行の一部が残りました。%s\r\n",
              LogPath);
-  if (end && end_known) *end_known = f.Size(end);
+  if (end) end->known = f.Size(&end->at);
   return false;
 }
 
@@ -144,7 +139,7 @@ int LogFileAccess(void* /*hDlg*/, const char* FileName, const char* ChgFileName,
     if (hExistingFile->Size(&size) && size > 0) return 1;
   }
   if (!hExistingFile || WriteData == nullptr || WriteSize == 0 ||
-      !WriteWholeTo(*hExistingFile, WriteData, WriteSize, &g_end, &g_end_known)) {
+      !WriteWholeTo(*hExistingFile, WriteData, WriteSize, &g_end)) {
     QVX_KLOG("QVX_E11-003 LogFileAccess[%d][%ld] : ログファイルに書き込みできません。%s\r\n",
              FileName);
     return 0;
@@ -281,7 +276,7 @@ int LogFileMake(char* LogPathBuf, OptionInfoSt* o, void* data) {
 void QuorvixAccessLogChangeLogfile(const char* path) {
   pAccessLogfile.reset();
   g_stream_id_known = false;
-  g_stream_end_known = false;
+  g_stream_end.known = false;
   CopyText(szAccessLogfileName, path);
 }
 
@@ -413,8 +408,8 @@ int QVX_AccessLogWrite(const char* line, size_t size) {
     // The C-library writer carries every line in this mode.
     if (OptionInfo.ErrorLevel >= 6)
       QVX_KLOG("QVX_D31-001 LogFileAccess[%d][%ld] : >>>>>>>>>> %s\r\n", line);
-    uint64_t before = g_stream_end;
-    const bool sized = pAccessLogfile && g_stream_end_known ? true : StreamFileSize(&before);
+    uint64_t before = g_stream_end.at;
+    const bool sized = pAccessLogfile && g_stream_end.known ? true : StreamFileSize(&before);
     QuorvixAccessLogPrintLog("%.*s", static_cast<int>(size), line);
     // A full disk shows only as the stream's error state.
     if (!pAccessLogfile || pAccessLogfile->Failed()) {
@@ -433,8 +428,7 @@ int QVX_AccessLogWrite(const char* line, size_t size) {
       LineLost(line, size);
       return 0;
     }
-    g_stream_end = before + size;
-    g_stream_end_known = sized;
+    g_stream_end = {before + size, sized};
     g_lines_written.fetch_add(1);
     return 1;
   }
@@ -458,10 +452,7 @@ void QVX_AccessLogFlush() {
   // The C-library writer hands each line to the system itself.
   if (!hExistingFile) return;
   hExistingFile->Flush();
-  g_flushes.fetch_add(1);
 }
-
-uint64_t QVX_AccessLogFlushes() { return g_flushes.load(); }
 
 uint64_t QVX_AccessLogLinesLost() { return g_lines_lost.load(); }
 uint64_t QVX_AccessLogLinesWritten() { return g_lines_written.load(); }
@@ -509,7 +500,10 @@ int QVX_AccessLogCheckFile() {
     g_since_check_dropped = 0;
     g_reopen_failing = false;
     // The file may have been cut or added to from outside: where it ends is asked again.
-    if (!stream) g_end_known = hExistingFile->Size(&g_end);
+    if (stream)
+      g_stream_end.known = false;
+    else
+      g_end.known = hExistingFile->Size(&g_end.at);
     return 0;
   }
 

@@ -88,8 +88,6 @@ int QVX_AccessLogWrite(const char* line, size_t size);
 // Makes the lines written so far durable when LogFileSelect is 1 (the C-library writer of 2
 // hands each line to the system; 0 leaves it all to the system).
 void QVX_AccessLogFlush();
-// The flushes QVX_AccessLogFlush made since the program started.
-uint64_t QVX_AccessLogFlushes();
 // Lines QVX_AccessLogWrite could not write since the program started.
 uint64_t QVX_AccessLogLinesLost();
 // Lines QVX_AccessLogWrite wrote since the program started.

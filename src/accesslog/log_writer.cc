@@ -282,6 +282,12 @@ void LogWriter::Run() {
     uint64_t written = 0, flushes = 0;
     {
       std::lock_guard<std::recursive_mutex> g(*lock_);
+      const auto flush_here = [&] {
+        for (EventSink* s : outputs) s->Flush();
+        ++flushes;
+        dirty = false;
+        last_flush = SteadyNowMs();
+      };
       size_t n = 0;
       for (Item& i : batch) {
         if (i.event) {
@@ -291,22 +297,12 @@ void LogWriter::Run() {
           dirty = true;
         } else if (i.job) {
           // A switch, reopen or shutdown step finds every line before it on disk.
-          if (durable && dirty) {
-            for (EventSink* s : outputs) s->Flush();
-            ++flushes;
-            dirty = false;
-            last_flush = SteadyNowMs();
-          }
+          if (durable && dirty) flush_here();
           i.job();
         }
         // A long batch is made durable on the way, so that no line waits past the bound.
-        if (++n % kClockEvery == 0 && durable && dirty &&
-            SteadyNowMs() - last_flush >= kFlushMaxMs) {
-          for (EventSink* s : outputs) s->Flush();
-          ++flushes;
-          dirty = false;
-          last_flush = SteadyNowMs();
-        }
+        if (++n % kClockEvery == 0 && durable && dirty && SteadyNowMs() - last_flush >= kFlushMaxMs)
+          flush_here();
       }
     }
     lk.lock();

@@ -10,6 +10,7 @@
 #include "app/controller.h"
 #include "base/dbglog.h"
 #include "base/option.h"
+#include "base/steady_clock.h"
 #include "base/text.h"
 #include "capture/capture_connector.h"
 #include "capture/capture_loop.h"
@@ -62,13 +63,12 @@ int CloseCapture(DATA& data) {
   if (con.Drainable && con.EndWaits && con.Drainable() == 1 && data.hThread.joinable() &&
       data.hThread.get_id() != std::this_thread::get_id()) {
     con.EndWaits();
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kDrainMs);
+    const int64_t until = SteadyNowMs() + kDrainMs;
     while (!g_capture_thread_ended) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          until - std::chrono::steady_clock::now());
-      if (left.count() <= 0) break;
+      const int64_t left = until - SteadyNowMs();
+      if (left <= 0) break;
       if (View* v = QVX_View())
-        v->ServeCaptureThread(g_capture_thread_ended, static_cast<int>(left.count()));
+        v->ServeCaptureThread(g_capture_thread_ended, static_cast<int>(left));
       if (!g_capture_thread_ended) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
   }

@@ -446,7 +446,6 @@ int main(int argc, char** argv) {
   int64_t last_try = 0;
   std::vector<std::string> errors;
   uint64_t lost_shown = 0;
-  int64_t last_writer_look = last_tick;
   for (;;) {
     int id;
     bool close = g_stop != 0;
@@ -514,13 +513,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "quorvix: %llu access-log lines lost so far\n",
                      static_cast<unsigned long long>(lost_now));
       }
-    }
-    TellExportNotices(&g_exports);
-    if (now != last_writer_look) {
-      last_writer_look = now;
       for (const std::string& notice : qvx::QVX_LogWriterNotices())
         std::fprintf(stderr, "quorvix: %s\n", notice.c_str());
     }
+    TellExportNotices(&g_exports);
     for (const std::string& notice : qvx::QVX_AccessLogTakeNotices())
       std::fprintf(stderr, "quorvix: %s\n", notice.c_str());
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
