@@ -39,7 +39,7 @@ home=$(mktemp -d)
 truth_start "$home/cap.pcap"
 
 # Only what an operator must set; everything else at its default.
-ini=$'LogFileWriteFlg=1\r\nNbtstatChgOn=0\r\n'"LogFilePath=$slow/Quorvix.log"$'\r\n'
+ini=$'LogFileWriteFlg=1\r\n'"LogFilePath=$slow/Quorvix.log"$'\r\n'
 [ "$json" = json ] && ini+=$'JsonLogFlg=1\r\n'
 qvx_live_start "$bin" "$ini"
 # The busy moment comes to a monitor that is already running: past the capture thread's

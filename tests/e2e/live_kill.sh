@@ -30,7 +30,7 @@ burst_files $clients $files
 home=$(mktemp -d)
 truth_start "$home/cap.pcap"
 
-qvx_live_start "$bin" $'LogFileWriteFlg=1\r\nNbtstatChgOn=0\r\n'
+qvx_live_start "$bin" $'LogFileWriteFlg=1\r\n'
 sleep 1.5  # a monitor already running: past the capture thread's start-up wait
 # ip netns exec runs the program in its own place, so the job's pid is quorvix itself.
 [ "$(cat "/proc/$qpid/comm" 2>/dev/null)" = quorvix ] || fail "pid $qpid is not quorvix"
