@@ -1,8 +1,9 @@
-// The whole program on hostile frames: each input is one Ethernet frame, handed to the capture
-// loop through the connector's Recv, as a live capture or a replay hands it. The program keeps its
-// sessions, trees, repeat window and logs from one input to the next (a frame means something only
-// after the ones before it), and is stopped and started afresh every kRestartEvery frames so that
-// nothing it keeps grows without bound.
+// The whole program on hostile frames: each input is one frame of the link type its first byte
+// chooses (Ethernet, with or without VLAN tags, Linux cooked, loopback, raw IPv4 and IPv6),
+// handed to the capture loop through the connector's Recv, as a live capture or a replay hands it.
+// The program keeps its sessions, trees, repeat window and logs from one input to the next (a frame
+// means something only after the ones before it), and is stopped and started afresh every
+// kRestartEvery frames so that nothing it keeps grows without bound.
 #include "fuzz/frame_fuzz.h"
 
 #include <unistd.h>
@@ -29,6 +30,7 @@
 #include "platform/platform.h"
 #include "platform/posix/samba.h"
 #include "tracking/connection_tracker.h"
+#include "wire/frame.h"
 
 namespace qvx {
 namespace {
@@ -71,7 +73,14 @@ size_t g_frame_size = 0;
 uint64_t g_asks = 0;      // Recv calls so far
 uint64_t g_taken_at = 0;  // the call that took the last frame
 
-int FuzzEnum(unsigned long* addrs, char (*names)[kQvxAdapterNameSize], int* count, char*) {
+constexpr int kLinkTypes[] = {wire::kLinkEthernet, wire::kLinkSll,  wire::kLinkSll2,
+                              wire::kLinkNull,     wire::kLinkLoop, wire::kLinkRaw,
+                              wire::kLinkIpv4,     wire::kLinkIpv6};
+// The link type of the frame handed over (read by the capture thread under g_mu's hand-over).
+std::atomic<int> g_link{wire::kLinkEthernet};
+int FuzzLinkType() { return g_link.load(); }
+
+int FuzzEnum(IpAddress* addrs, char (*names)[kQvxAdapterNameSize], int* count, char*) {
   addrs[0] = QVX_IpTextToAddr(kServer);
   std::snprintf(names[0], kQvxAdapterNameSize, "fuzz");
   *count = 1;
@@ -102,8 +111,9 @@ int FuzzWait(int ms) {
              : 0;
 }
 int FuzzStats(uint64_t*, uint64_t*) { return -1; }  // no drop counts, as on a file
-const CaptureConnector kFuzzConnector = {FuzzEnum,  FuzzOpen, FuzzBuffer, FuzzFilter, FuzzRecv,
-                                         FuzzClose, FuzzWait, FuzzStats,  ClockUs,    ClockUs};
+const CaptureConnector kFuzzConnector = {FuzzEnum,  FuzzOpen, FuzzBuffer,  FuzzFilter, FuzzRecv,
+                                         FuzzClose, FuzzWait, FuzzStats,   ClockUs,    ClockUs,
+                                         nullptr,   nullptr,  FuzzLinkType};
 
 // The console view without the status texts, which would bury the fuzzer's own output.
 class QuietView : public ConsoleView {
@@ -203,7 +213,22 @@ void SetUp() {
 
 }  // namespace
 
-void FrameFuzzFrame(const uint8_t* frame, size_t size) {
+int FrameFuzzLinkType(uint8_t selector) {
+  return kLinkTypes[selector % (sizeof kLinkTypes / sizeof kLinkTypes[0])];
+}
+
+uint8_t FrameFuzzSelector(int link_type) {
+  for (size_t i = 0; i < sizeof kLinkTypes / sizeof kLinkTypes[0]; ++i)
+    if (kLinkTypes[i] == link_type) return static_cast<uint8_t>(i);
+  return 0;
+}
+
+void FrameFuzzInput(const uint8_t* input, size_t size) {
+  if (size == 0) return;
+  FrameFuzzFrame(FrameFuzzLinkType(input[0]), input + 1, size - 1);
+}
+
+void FrameFuzzFrame(int link_type, const uint8_t* frame, size_t size) {
   static bool set_up = false;
   if (!set_up) {
     SetUp();
@@ -214,6 +239,7 @@ void FrameFuzzFrame(const uint8_t* frame, size_t size) {
   // The loop reads an empty Recv as "nothing came"; a frame of no bytes is one of no use.
   if (size == 0) return;
   std::unique_lock<std::mutex> lock(g_mu);
+  g_link = link_type;
   g_frame = frame;
   g_frame_size = size;
   g_cv.notify_all();
@@ -231,6 +257,6 @@ void FrameFuzzFrame(const uint8_t* frame, size_t size) {
 }  // namespace qvx
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  qvx::FrameFuzzFrame(data, size);
+  qvx::FrameFuzzInput(data, size);
   return 0;
 }

@@ -18,7 +18,8 @@
 
 namespace {
 
-// The frames of a capture file; false when it is not one.
+// The frames of a capture file as fuzz inputs (each with its link type's selector byte first);
+// false when it is not one.
 bool CaptureFrames(const std::string& path, std::vector<std::vector<unsigned char>>* frames) {
   qvx::QvxPcapFileReader reader;
   char err[qvx::kQvxErrBufSize] = {};
@@ -27,7 +28,11 @@ bool CaptureFrames(const std::string& path, std::vector<std::vector<unsigned cha
   uint32_t n;
   int64_t sec;
   long usec;
-  while (reader.Next(&d, &n, &sec, &usec, err) == 1) frames->emplace_back(d, d + n);
+  while (reader.Next(&d, &n, &sec, &usec, err) == 1) {
+    std::vector<unsigned char> input = {qvx::FrameFuzzSelector(reader.LinkType())};
+    input.insert(input.end(), d, d + n);
+    frames->push_back(std::move(input));
+  }
   return true;
 }
 
@@ -83,7 +88,7 @@ int main(int argc, char** argv) {
         }
         frames.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
       }
-      for (const auto& f : frames) qvx::FrameFuzzFrame(f.data(), f.size());
+      for (const auto& f : frames) qvx::FrameFuzzInput(f.data(), f.size());
       inputs += frames.size();
     }
   }

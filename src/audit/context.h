@@ -7,6 +7,7 @@
 #include "audit/answer.h"
 #include "audit/open_files.h"
 #include "base/access_event.h"
+#include "base/ip_address.h"
 #include "base/option.h"
 #include "platform/platform.h"
 #include "serverinfo/server_info.h"
@@ -33,6 +34,8 @@ struct CaptureContext {
   // handling; nullptr when none was seen (lost frames, a capture that started after the request,
   // an answer later than the wait allows) and between requests.
   const AnswerFacts* answer = nullptr;
+  // The connection of the message being handled, set by the capture loop around its handling.
+  ConnectionEnds ends;
   // Owned: the run's handles, none at its start.
   OpenFiles open_files;
 };

@@ -248,18 +248,16 @@ int QVX_AccessRecord(const FileAccessCall& c, int slot, const char* full, uint64
                          true);
 }
 
-OpenFileKey QVX_OpenFileKeyOf(const unsigned char* d, int version, uint64_t session, uint64_t id0,
-                              uint64_t id1) {
+OpenFileKey QVX_OpenFileKeyOf(const ConnectionEnds& ends, int version, uint64_t session,
+                              uint64_t id0, uint64_t id1) {
   OpenFileKey k;
-  k.server = wire::LoadBe32(d + 16);
-  k.client = wire::LoadBe32(d + 12);
+  k.server = ends.server;
+  k.client = ends.client;
   k.version = static_cast<uint8_t>(version);
-  if (version == 2) {
+  if (version == 2)
     k.session = session;
-  } else {
-    const size_t ihl = static_cast<size_t>(d[0] & 0x0F) * 4;
-    k.client_port = wire::LoadBe16(d + ihl);
-  }
+  else
+    k.client_port = ends.client_port;
   k.id[0] = id0;
   k.id[1] = id1;
   return k;
@@ -315,9 +313,8 @@ int QVX_AnsweredOpenRecord(const FileAccessCall& c, int slot, const char* full, 
   }
   OpenFile f;
   f.key = key;
-  f.client = wire::LoadBe32(c.recvData + 12);
-  const size_t ihl = static_cast<size_t>(c.recvData[0] & 0x0F) * 4;
-  f.client_port = wire::LoadBe16(c.recvData + ihl);
+  f.client = c.ctx().ends.client;
+  f.client_port = c.ctx().ends.client_port;
   f.facts = QVX_AccessFactsOf(c, slot, full, size);
   f.verdict = verdict;
   f.parked = may_delete;

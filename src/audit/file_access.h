@@ -112,9 +112,9 @@ inline constexpr uint32_t kMaximumAllowed = 0x02000000;
 inline constexpr uint32_t kGenericAll = 0x10000000;
 inline constexpr uint32_t kGenericWrite = 0x40000000;
 
-// The handle key of a request datagram (IPv4 with its TCP header; the request's own direction)
-// for an SMB2 session and file id, or an SMB1 FID (session 0, id {0, fid}).
-OpenFileKey QVX_OpenFileKeyOf(const unsigned char* recvData, int version, uint64_t session,
+// The handle key of a message on the connection ends for an SMB2 session and file id, or an
+// SMB1 FID (session 0, id {0, fid}).
+OpenFileKey QVX_OpenFileKeyOf(const ConnectionEnds& ends, int version, uint64_t session,
                               uint64_t id0, uint64_t id1);
 
 // An open the server refused with status: a refusal for the user's rights is a "denied" line

@@ -37,7 +37,7 @@ bool OpenFiles::Take(const OpenFileKey& key, OpenFile* out) {
   return false;
 }
 
-bool OpenFiles::TakeOldest(OpenFile* out, uint32_t client, uint16_t port) {
+bool OpenFiles::TakeOldest(OpenFile* out, const IpAddress& client, uint16_t port) {
   for (auto it = files_.begin(); it != files_.end(); ++it)
     if (port == 0 || (it->client == client && it->client_port == port)) {
       *out = std::move(*it);

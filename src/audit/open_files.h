@@ -9,6 +9,7 @@
 #include <deque>
 #include <string>
 
+#include "base/ip_address.h"
 #include "platform/platform.h"
 
 namespace qvx {
@@ -33,8 +34,8 @@ struct AccessFacts {
 // A handle: SMB2 by the server's session and file id (a handle may travel over several
 // connections of one session), SMB1 by the connection and FID.
 struct OpenFileKey {
-  uint32_t server = 0;
-  uint32_t client = 0;
+  IpAddress server;
+  IpAddress client;
   uint16_t client_port = 0;  // SMB1 only
   uint8_t version = 0;
   uint64_t session = 0;  // SMB2 SessionId; SMB1 0
@@ -47,7 +48,7 @@ struct OpenFileKey {
 
 struct OpenFile {
   OpenFileKey key;
-  uint32_t client = 0;  // the connection the open came on
+  IpAddress client;  // the connection the open came on
   uint16_t client_port = 0;
   AccessFacts facts;
   int verdict = 0;      // what the open did (New, Wt, Rd)
@@ -69,7 +70,7 @@ class OpenFiles {
   // Removes the handle of key into *out; false when it is not held.
   bool Take(const OpenFileKey& key, OpenFile* out);
   // Removes the oldest handle (of the connection client:port when port is not 0) into *out.
-  bool TakeOldest(OpenFile* out, uint32_t client = 0, uint16_t port = 0);
+  bool TakeOldest(OpenFile* out, const IpAddress& client = {}, uint16_t port = 0);
   // Every open the server granted, tracked or not, is noted: a related request of a compound
   // chain names the handle of the open before it with all ones.
   void NoteOpen(const OpenFileKey& key);

@@ -111,9 +111,9 @@ int QVX_AuditOpen(const OpenRequest& r, DATA* data) {
   if (answer && !answer->Ok())
     return QVX_RefusedOpenRecord(c, slot, full, r.desired, r.disposition, answer->status);
   if (answer && answer->open) {
-    const OpenFileKey key =
-        smb1 ? QVX_OpenFileKeyOf(r.frame, 1, 0, 0, answer->file_id[1])
-             : QVX_OpenFileKeyOf(r.frame, 2, r.session_id, answer->file_id[0], answer->file_id[1]);
+    const OpenFileKey key = smb1 ? QVX_OpenFileKeyOf(c.ctx().ends, 1, 0, 0, answer->file_id[1])
+                                 : QVX_OpenFileKeyOf(c.ctx().ends, 2, r.session_id,
+                                                     answer->file_id[0], answer->file_id[1]);
     return QVX_AnsweredOpenRecord(c, slot, full, r.desired, r.options, key, *answer);
   }
   uint64_t size = 0;

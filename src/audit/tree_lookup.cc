@@ -6,6 +6,7 @@
 
 #include "audit/context.h"
 #include "audit/events.h"
+#include "audit/tree_records.h"
 #include "base/dbglog.h"
 #include "base/option.h"
 #include "base/text.h"
@@ -16,7 +17,6 @@
 #include "serverinfo/server_info.h"
 #include "tracking/access_data.h"
 #include "tracking/request_path.h"
-#include "wire/frame.h"
 #include "wire/smb_command_table.h"
 
 namespace qvx {
@@ -91,10 +91,7 @@ int QVXUnKnownRelated(uint32_t TreeID, const unsigned char* recvData, const char
   const NetWkShareInfoSt& share = list.rows[hit];
   std::snprintf(t.ShareLocalPath, sizeof t.ShareLocalPath, "%s%s", share.path,
                 (sBuffer && sBuffer[0] == '\\') ? "" : std::string(1, kPathSep).c_str());
-  QVX_FrameSrcAddr(recvData, t.src_addr, sizeof t.src_addr);
-  QVX_FrameDstAddr(recvData, t.dst_addr, sizeof t.dst_addr);
-  QVX_FrameSrcPort(recvData, t.src_port, sizeof t.src_port);
-  QVX_FrameDstPort(recvData, t.dst_port, sizeof t.dst_port);
+  QVX_TreeEnds(t, data->ctx->ends);
   std::snprintf(t.SharePath, sizeof t.SharePath, "\\\\%s\\%s", t.dst_addr, share.netname);
   CopyText(t.src_mac, data->ClientMac);
   CopyText(t.dst_mac, data->ServerMac);
@@ -110,9 +107,8 @@ int QVXTreeIDGetInfo(uint32_t TreeID, uint32_t Pid, uint32_t Uid, uint32_t Mid,
   QVX_DBG();
   const LocalTime now = data->ctx->platform->Now();
   if (sBuffer == nullptr) sBuffer = "";
-  char client[32], server[32];
-  QVX_FrameSrcAddr(recvData, client, sizeof client);
-  QVX_FrameDstAddr(recvData, server, sizeof server);
+  const EndsText ends(data->ctx->ends);
+  const char* client = ends.client;
 
   // A client's tree identifiers are its own: Pid, Uid and Mid do not tell trees apart.
   if (data->ctx->tables->FindTree(client, TreeID, nTreeID_Connect) == kTreeFound) {
@@ -153,9 +149,9 @@ bool QVX_UnknownRecord(uint32_t TreeID, const unsigned char* recvData, const cha
     path = marked;
   }
   if (QVX_ExclusionInfoChk(path, 0) != 0) return false;
-  char client[32], server[32];
-  QVX_FrameSrcAddr(recvData, client, sizeof client);
-  QVX_FrameDstAddr(recvData, server, sizeof server);
+  const EndsText ends(data->ctx->ends);
+  const char* client = ends.client;
+  const char* server = ends.server;
   char client_text[kHostDisplaySize], server_text[kHostDisplaySize];
   AddHostName(client, client_text, data->ctx->options.HostName, 0);
   AddHostName(server, server_text, data->ctx->options.HostName, 0);

@@ -10,7 +10,6 @@
 #include "base/text.h"
 #include "filters/exclusion.h"
 #include "names/hosts.h"
-#include "wire/frame.h"
 
 namespace qvx {
 
@@ -41,12 +40,17 @@ void QVX_PendingTree(int slot, const char* share_path, const unsigned char* recv
   t.Flg = kSlotWaiting;
   data->ctx->tables->SlotTaken(slot);
   CopyText(t.SharePath, share_path);
-  QVX_FrameSrcAddr(recvData, t.src_addr, sizeof t.src_addr);
-  QVX_FrameDstAddr(recvData, t.dst_addr, sizeof t.dst_addr);
-  QVX_FrameSrcPort(recvData, t.src_port, sizeof t.src_port);
-  QVX_FrameDstPort(recvData, t.dst_port, sizeof t.dst_port);
+  QVX_TreeEnds(t, data->ctx->ends);
   CopyText(t.src_mac, data->ClientMac);
   CopyText(t.dst_mac, data->ServerMac);
+}
+
+void QVX_TreeEnds(TreeConnectSt& t, const ConnectionEnds& ends) {
+  const EndsText text(ends);
+  CopyText(t.src_addr, text.client);
+  CopyText(t.dst_addr, text.server);
+  CopyText(t.src_port, text.client_port);
+  CopyText(t.dst_port, text.server_port);
 }
 
 void QVX_TreeIdsText(const TreeConnectSt& t, char* out, size_t size) {

@@ -23,6 +23,8 @@ void QVX_PendingTree(int slot, const char* share_path, const unsigned char* recv
                      const DATA* data);
 
 // "[T:%d P:%d U:%d M:%d]" of a tree's stored identifiers.
+// The tree's two ends: the client's address and port, the server's.
+void QVX_TreeEnds(TreeConnectSt& t, const ConnectionEnds& ends);
 void QVX_TreeIdsText(const TreeConnectSt& t, char* out, size_t size);
 
 // The "login", "connect" or "disconnect" line of a tree: tree_id_text is the TreeID field, ids

@@ -10,7 +10,6 @@
 #include "base/dbglog.h"
 #include "filters/exclusion.h"
 #include "tracking/session_tree.h"
-#include "wire/frame.h"
 #include "wire/smb_command_table.h"
 
 namespace qvx {
@@ -73,10 +72,10 @@ int QVX_AuditTreeConnect(const TreeRequest& r, DATA* data) {
 
 int QVX_AuditTreeConnected(const TreeRequest& r, DATA* data) {
   const LocalTime now = data->ctx->platform->Now();
-  char server[32], client[32], client_port[16];
-  QVX_FrameSrcAddr(r.frame, server, sizeof server);
-  QVX_FrameDstAddr(r.frame, client, sizeof client);
-  QVX_FrameDstPort(r.frame, client_port, sizeof client_port);
+  const EndsText ends(data->ctx->ends);
+  const char* server = ends.server;
+  const char* client = ends.client;
+  const char* client_port = ends.client_port;
   int slot = 0;
   // A refused connect binds like an accepted one. SMB1 pairs by Pid, Uid and Mid; SMB2 by the
   // MessageId and SessionId of the same connection.

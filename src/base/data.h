@@ -15,7 +15,7 @@ struct DATA {
   void* hWnd = nullptr;            // main window
   std::thread hThread;             // capture thread; joined before capture restarts or tables go
   std::atomic<int> LoggingFlg{0};  // 1 while capturing; read by the capture thread
-  char ServerIpAddress[32] = {};
+  char ServerIpAddress[48] = {};
   unsigned int Sock = 0;      // never assigned; handed to the socket clean-up at shutdown
   void* hListView = nullptr;  // main list view
   void* hExclusionListView = nullptr;

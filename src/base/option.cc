@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/dbglog.h"
+#include "base/ip_address.h"
 #include "base/text.h"
 #include "platform/os_rules.h"
 #include "platform/platform.h"
@@ -324,16 +325,17 @@ std::string AutomaticAddress() {
 // cut to a byte): it is refused, and 0.0.0.0 stands for it. A well-formed one is kept in the
 // spelling the capture loop gives a frame's address, so that the two compare as text.
 void CheckIpAddress(const char* ini, OptionInfoSt* o) {
-  unsigned char b[4];
-  if (ParseDottedQuad(o->IpAddress, b)) {
-    DottedQuad(o->IpAddress, sizeof o->IpAddress, b);
+  char standard[kIpTextSize];
+  if (NormalizeIpText(o->IpAddress, standard, sizeof standard)) {
+    CopyText(o->IpAddress, standard);
     return;
   }
   if (o->IpAddress[0] == '\0') {
     CopyText(o->IpAddress, "0.0.0.0");  // empty reads as missing, as for the numbers
     return;
   }
-  Refuse(ini, "IpAddress", o->IpAddress, "an IPv4 address, four numbers 0 to 255 joined by dots",
+  Refuse(ini, "IpAddress", o->IpAddress,
+         "an IPv4 address (four numbers 0 to 255 joined by dots) or an IPv6 address",
          AutomaticAddress());
   CopyText(o->IpAddress, "0.0.0.0");
 }

@@ -21,7 +21,7 @@ struct OptionInfoSt {
   int HostName;
   int AllPacketGet;
   int QVXHosts;
-  char IpAddress[32];
+  char IpAddress[48];  // room for an IPv6 address text
   char LogFilePath[512];
   int SameAccNonLogFlg;
   int SameAccNonLogLine;

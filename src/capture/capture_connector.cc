@@ -26,6 +26,7 @@ const CaptureConnector kQvxWPcapConnector = {
     QvxWPcapConWait,        QvxWPcapConStats,
     QvxWPcapConClockUs,     QvxWPcapConFrameTimeUs,
     QvxWPcapConDrainable,   QvxWPcapConEndWaits,
+    QvxWPcapConLinkType,
 };
 
 namespace {

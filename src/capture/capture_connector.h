@@ -7,7 +7,7 @@
 namespace qvx {
 
 struct CaptureConnector {
-  int (*EnumAdapter)(unsigned long* addrs, char (*names)[kQvxAdapterNameSize], int* count,
+  int (*EnumAdapter)(IpAddress* addrs, char (*names)[kQvxAdapterNameSize], int* count,
                      char* errbuf);
   int (*Open)(const char* name, int wait_ms, char* errbuf);
   int (*BufferSet)(int size, char* errbuf);
@@ -24,6 +24,8 @@ struct CaptureConnector {
   // (see qvx_wpcap_con.h). Null: the capture is closed at once (a file is read to its end anyway).
   int (*Drainable)() = nullptr;
   int (*EndWaits)() = nullptr;
+  // The link type of the last frame received (see qvx_wpcap_con.h). Null: Ethernet.
+  int (*LinkType)() = nullptr;
 };
 
 // The real connector (QvxWPcapCon).

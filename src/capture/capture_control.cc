@@ -33,10 +33,18 @@ int StartFailed(DATA& data, const std::string& problem) {
   return 1;
 }
 
-std::string AddrText(unsigned long a) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%lu.%lu.%lu.%lu", a & 0xFF, a >> 8 & 0xFF, a >> 16 & 0xFF,
-                a >> 24 & 0xFF);
+// An IPv4 address as an in_addr holds it, part 1 in the lowest byte; 0 for an IPv6 one (the
+// kernel log names adapters by this value, the messages by the address text).
+unsigned long InAddrValue(const IpAddress& a) {
+  if (a.v6) return 0;
+  return static_cast<unsigned long>(a.bytes[0]) | static_cast<unsigned long>(a.bytes[1]) << 8 |
+         static_cast<unsigned long>(a.bytes[2]) << 16 |
+         static_cast<unsigned long>(a.bytes[3]) << 24;
+}
+
+std::string AddrText(const IpAddress& a) {
+  char text[kIpTextSize];
+  FormatIpAddress(text, sizeof text, a);
   return text;
 }
 
@@ -100,7 +108,7 @@ int QVX_Start_Logging(DATA& data) {
   JoinCaptureThread(data);
   g_start_problem.clear();
 
-  unsigned long addrs[kQvxAdapterMax] = {};
+  IpAddress addrs[kQvxAdapterMax] = {};
   static char names[kQvxAdapterMax][kQvxAdapterNameSize];
   std::memset(names, 0, sizeof names);
   int count = 0;
@@ -115,7 +123,7 @@ int QVX_Start_Logging(DATA& data) {
   if (count < 0) count = 0;
   if (count > kQvxAdapterMax) count = kQvxAdapterMax;
 
-  const unsigned long want = QVX_IpTextToAddr(OptionInfo.IpAddress);
+  const IpAddress want = QVX_IpTextToAddr(OptionInfo.IpAddress);
   const char* adapter = nullptr;
   for (int i = 0; i < count; ++i) {
     if (addrs[i] == want) {
@@ -134,12 +142,13 @@ int QVX_Start_Logging(DATA& data) {
     QVX_KLOG(
         "QVX_E03-011 QVX_StartandStop_Logging QvxWPcapConEnumAdapter[%d][%ld] : "
         "アダプタ名検出エラー。(%ld)(%x) max=(%d)\r\n",
-        static_cast<long>(want), static_cast<unsigned>(want), count);
+        static_cast<long>(InAddrValue(want)), static_cast<unsigned>(InAddrValue(want)), count);
     for (int i = 0; i < count; ++i)
       QVX_KLOG(
           "QVX_E03-012 QVX_StartandStop_Logging QvxWPcapConEnumAdapter[%d][%ld] : "
           "アダプタ名一覧 [%d](%ld)(%x)[%s]\r\n",
-          i, static_cast<long>(addrs[i]), static_cast<unsigned>(addrs[i]), names[i]);
+          i, static_cast<long>(InAddrValue(addrs[i])), static_cast<unsigned>(InAddrValue(addrs[i])),
+          names[i]);
     std::string found;
     for (int i = 0; i < count; ++i)
       found += (i ? ", " : "") + std::string(names[i]) + " " + AddrText(addrs[i]);
@@ -147,7 +156,7 @@ int QVX_Start_Logging(DATA& data) {
                                  " (IpAddress in Quorvix.ini); " +
                                  (count ? "adapters found: " + found
                                         : "no adapter with an "
-                                          "IPv4 address was found"));
+                                          "IP address was found"));
   }
 
   if (con.Open(adapter, 20, errbuf) == -1) {
@@ -217,11 +226,10 @@ int QVX_Start_Logging(DATA& data) {
 const std::string& QVX_CaptureAdapter() { return g_adapter; }
 const std::string& QVX_CaptureStartProblem() { return g_start_problem; }
 
-unsigned long QVX_IpTextToAddr(const char* text) {
-  unsigned char b[4];
-  if (!ParseDottedQuad(text, b)) return 0;
-  return static_cast<unsigned long>(b[0]) | static_cast<unsigned long>(b[1]) << 8 |
-         static_cast<unsigned long>(b[2]) << 16 | static_cast<unsigned long>(b[3]) << 24;
+IpAddress QVX_IpTextToAddr(const char* text) {
+  IpAddress a;
+  if (!ParseIpAddress(text, &a)) return IpAddress();
+  return a;
 }
 
 int QVX_StartandStop_Logging(DATA& data) {

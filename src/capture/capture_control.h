@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "base/data.h"
+#include "base/ip_address.h"
 
 namespace qvx {
 
@@ -33,9 +34,9 @@ const std::string& QVX_CaptureAdapter();
 // 10.1.2.3; adapters found: eth0 10.0.0.5"); "" after a start that worked.
 const std::string& QVX_CaptureStartProblem();
 
-// Dotted text to the 32-bit value an adapter list holds: part 1 in the lowest byte, read by
-// ParseDottedQuad, so "192.168.001.010" gives the same value as "192.168.1.10". Text that is no
-// address gives 0 (0.0.0.0), which no adapter carries.
-unsigned long QVX_IpTextToAddr(const char* text);
+// Address text to the address an adapter list holds, read by ParseIpAddress, so
+// "192.168.001.010" gives the same address as "192.168.1.10" and "FD00::0001" as "fd00::1". Text
+// that is no address gives 0.0.0.0, which no adapter carries.
+IpAddress QVX_IpTextToAddr(const char* text);
 
 }  // namespace qvx

@@ -55,6 +55,7 @@ thread_local int64_t t_frame_us = 0;
 std::atomic<uint64_t> g_dropped_total{0};
 std::atomic<uint64_t> g_gaps_total{0};
 std::atomic<uint64_t> g_unreadable_total{0};
+std::atomic<uint64_t> g_smb_frames{0};
 // Stops whose capture thread could not read every frame the adapter held.
 std::atomic<uint64_t> g_stops_cut{0};
 // The IPv4, TCP and session headers laid before each message handed to the handlers.
@@ -72,6 +73,7 @@ void QVX_CaptureHandledTimeReset() { g_handled_us.store(0, std::memory_order_rel
 int64_t QVX_CaptureThreadFrameUs() { return t_frame_us; }
 uint64_t QVX_CaptureDroppedTotal() { return g_dropped_total.load(std::memory_order_relaxed); }
 void QVX_CaptureDroppedReset() { g_dropped_total.store(0); }
+uint64_t QVX_CaptureSmbFrames() { return g_smb_frames.load(std::memory_order_relaxed); }
 
 namespace {
 
@@ -145,21 +147,12 @@ long SmbMessageOffset(const unsigned char* d, unsigned long Len, unsigned long* 
   return static_cast<long>(at);
 }
 
-// The direction of a frame whose two ends both carry the server's address (its own \\localhost
-// traffic, a loopback capture): the end on the SMB port is the server.
-bool TowardServerPort(const unsigned char* tcp) {
-  const unsigned src = tcp[0] << 8 | tcp[1];
-  const unsigned dst = tcp[2] << 8 | tcp[3];
-  const auto smb_port = [](unsigned port) { return port == 445 || port == 139; };
-  return smb_port(dst) || !smb_port(src);
-}
-
 // A few recently formatted texts of N-byte values (addresses, MACs), replaced round-robin.
 template <size_t N>
 struct TextCache {
   static constexpr int kSlots = 8;
   unsigned char key[kSlots][N] = {};
-  char text[kSlots][24] = {};
+  char text[kSlots][kIpTextSize] = {};
   bool used[kSlots] = {};
   int next = 0;
 
@@ -192,6 +185,7 @@ struct FrameFacts {
   bool connection_end = false;
   int64_t time_us = 0;
   unsigned char macs[12] = {};  // destination, source
+  ConnectionEnds ends;          // the connection it came on
 };
 
 // The per-run state of the thread.
@@ -211,9 +205,12 @@ struct Run {
   // Drop counters: when they were last read and what they said.
   int64_t stats_at_us = 0;
   uint64_t dropped = 0;
+  // The monitored server's address (unset when IpAddress names none).
+  IpAddress server;
+  bool server_set = false;
   // Address and MAC texts already formatted: the frames of a conversation carry the same few,
   // so each is formatted once rather than for every frame.
-  TextCache<4> addresses;
+  TextCache<sizeof(IpAddress)> addresses;
   TextCache<6> macs;
   // Every SMB message of every segment, however the sender's writes fell into segments.
   wire::StreamDecoder streams{kStreamLimits};
@@ -228,11 +225,16 @@ struct Run {
 
 bool SmbPort(uint16_t port) { return port == 445 || port == 139; }
 
-void PutBe32(unsigned char* p, uint32_t v) {
-  p[0] = static_cast<unsigned char>(v >> 24);
-  p[1] = static_cast<unsigned char>(v >> 16);
-  p[2] = static_cast<unsigned char>(v >> 8);
-  p[3] = static_cast<unsigned char>(v);
+// The ends of a message's connection: the server is the end on the SMB port; where both ends or
+// neither are on one, the message's reply flag tells which way it went.
+ConnectionEnds EndsOf(const wire::FlowKey& flow, bool reply, bool* toward) {
+  *toward = SmbPort(flow.dport) != SmbPort(flow.sport) ? SmbPort(flow.dport) : !reply;
+  ConnectionEnds e;
+  e.client = *toward ? flow.src : flow.dst;
+  e.server = *toward ? flow.dst : flow.src;
+  e.client_port = *toward ? flow.sport : flow.dport;
+  e.server_port = *toward ? flow.dport : flow.sport;
+  return e;
 }
 
 // Commands that act on an open handle: followed whatever the command tables say.
@@ -399,18 +401,13 @@ bool DispatchSmb2(SMB2_HEADER_ST& h, unsigned long Len, unsigned char* d, long c
 }
 
 // A client's connection ended: the handles it held are closed with it (the server closes them,
-// and a delete-on-close takes effect), and its trees end with their logout lines. d is the
-// datagram laid out for the connection, from the client to the server.
-void EndConnection(CaptureContext& ctx, const unsigned char* d) {
-  const uint32_t client = wire::LoadBe32(d + 12);
-  const uint16_t port = wire::LoadBe16(d + 20);
+// and a delete-on-close takes effect), and its trees end with their logout lines.
+void EndConnection(CaptureContext& ctx, const ConnectionEnds& ends) {
   OpenFile f;
-  while (ctx.open_files.TakeOldest(&f, client, port)) QVX_EndOpen(ctx, f, ctx.platform->Now());
-  char client_text[16], server_text[16], port_text[8];
-  DottedQuad(client_text, sizeof client_text, d + 12);
-  DottedQuad(server_text, sizeof server_text, d + 16);
-  std::snprintf(port_text, sizeof port_text, "%u", static_cast<unsigned>(port));
-  QVX_ConnectionTreesEnded(ctx, server_text, client_text, port_text);
+  while (ctx.open_files.TakeOldest(&f, ends.client, ends.client_port))
+    QVX_EndOpen(ctx, f, ctx.platform->Now());
+  const EndsText text(ends);
+  QVX_ConnectionTreesEnded(ctx, text.server, text.client, text.client_port);
 }
 
 // Hands a frame that passed the gates to its handlers: share refresh, MAC texts, dispatch and
@@ -420,8 +417,9 @@ void Handle(Run& r, const FrameFacts& f, unsigned char* d) {
   const int level = OptionInfo.ErrorLevel;
   g_handled_us.store(f.time_us, std::memory_order_relaxed);
   t_frame_us = f.time_us;
+  r.ctx.ends = f.ends;
   if (f.connection_end) {
-    EndConnection(r.ctx, d);
+    EndConnection(r.ctx, f.ends);
     return;
   }
   PacketSMB_Base = f.base;
@@ -468,7 +466,7 @@ void Handle(Run& r, const FrameFacts& f, unsigned char* d) {
 void NoteOpen(OpenFiles& files, const unsigned char* d, const FrameFacts& f, const AnswerFacts& a) {
   const unsigned char* h = d + f.base;
   const uint64_t session = f.version == 2 ? QVX_Smb2SessionId(h) : 0;
-  files.NoteOpen(QVX_OpenFileKeyOf(d, f.version, session, a.file_id[0], a.file_id[1]));
+  files.NoteOpen(QVX_OpenFileKeyOf(f.ends, f.version, session, a.file_id[0], a.file_id[1]));
 }
 
 // Hands on every held frame that may go at capture time now_us (all of them with force), in the
@@ -511,7 +509,7 @@ void Pass(Run& r, const FrameFacts& f) {
   const unsigned char* smb = d + f.base;
   const size_t available = f.Len - static_cast<unsigned long>(f.base);
   if (answer && !r.held.Empty() && !QVX_InterimAnswer(f.version, smb, available) &&
-      QVX_ExchangeKeyOf(d, f.Len, f.base, f.version, false, &key)) {
+      QVX_ExchangeKeyOf(f.ends, d, f.Len, f.base, f.version, &key)) {
     AnswerFacts facts;
     if (f.version == 2 ? QVX_Smb2AnswerFacts(smb, available, &facts)
                        : QVX_Smb1AnswerFacts(smb, available, &facts))
@@ -519,7 +517,7 @@ void Pass(Run& r, const FrameFacts& f) {
   }
   Decide(r, f.time_us, false);
   const bool awaits = !answer && QVX_RequestAwaitsAnswer(f.version, f.command, f.toward) &&
-                      QVX_ExchangeKeyOf(d, f.Len, f.base, f.version, true, &key);
+                      QVX_ExchangeKeyOf(f.ends, d, f.Len, f.base, f.version, &key);
   if (r.held.Empty() && !awaits) {
     Handle(r, f, r.recvData);
     return;
@@ -564,18 +562,18 @@ void Idle(Run& r) {
 
 // The user of an NTLMSSP log-on in a session set-up request, for the session it sets up.
 void TakeLogon(ConnectionTracker& tracker, const unsigned char* d, unsigned long Len, long base,
-               int version, const char* client, const char* server) {
+               int version, const char* client, const char* server, uint16_t port) {
   const unsigned char* h = d + base;
   const size_t n = Len - static_cast<unsigned long>(base);
   const std::string user = NtlmAuthenticateUser(h, n);
   if (user.empty()) return;
   const uint64_t session = version == 2 ? wire::LoadLe64(h + 40) : wire::LoadLe16(h + 28);
-  tracker.TakeLogon(server, client, wire::LoadBe16(d + 20), version, session, user);
+  tracker.TakeLogon(server, client, port, version, session, user);
 }
 
-// Decodes one SMB message, laid out in recvData as a datagram (IPv4, TCP, session header, then
-// the message) of Len bytes: header, gates, and on to its handlers.
-void Decode(Run& r, unsigned long Len, int64_t time_us) {
+// Decodes one SMB message of flow, laid out in recvData (a 44-byte header, then the message) of
+// Len bytes: header, gates, and on to its handlers.
+void Decode(Run& r, const wire::FlowKey& flow, unsigned long Len, int64_t time_us) {
   DATA* data = r.data;
   unsigned char* recvData = r.recvData;
   const int level = OptionInfo.ErrorLevel;
@@ -649,22 +647,33 @@ void Decode(Run& r, unsigned long Len, int64_t time_us) {
   data->SMBCmdListFlg = 1;
 
   // Copied out at once: the second look-up may reuse the first one's slot.
-  char src[32];
-  char dst[32];
-  std::memcpy(src, r.addresses.Get(recvData + 12, DottedQuad), 16);  // "255.255.255.255"
-  std::memcpy(dst, r.addresses.Get(recvData + 16, DottedQuad), 16);
+  const auto format = [](char* out, size_t size, const unsigned char* a) {
+    IpAddress ip;
+    std::memcpy(&ip, a, sizeof ip);
+    FormatIpAddress(out, size, ip);
+  };
+  char src[kIpTextSize];
+  char dst[kIpTextSize];
+  CopyText(src, r.addresses.Get(reinterpret_cast<const unsigned char*>(&flow.src), format));
+  CopyText(dst, r.addresses.Get(reinterpret_cast<const unsigned char*>(&flow.dst), format));
   if (level >= 4) {
-    QVX_KLOG("QVX_D21-010 QVX_LogThread[%d][%ld] : IPアドレス受信 %d.%d.%d.%d\r\n", recvData[12],
-             recvData[13], recvData[14], recvData[15]);
-    QVX_KLOG("QVX_D21-010 QVX_LogThread[%d][%ld] : IPアドレス受信 %d.%d.%d.%d\r\n", recvData[16],
-             recvData[17], recvData[18], recvData[19]);
+    QVX_KLOG("QVX_D21-010 QVX_LogThread[%d][%ld] : IPアドレス受信 %s\r\n", src);
+    QVX_KLOG("QVX_D21-010 QVX_LogThread[%d][%ld] : IPアドレス受信 %s\r\n", dst);
   }
 
-  // The monitored server must be one end, unless every frame counts.
+  // The direction from the message itself: the end on the SMB port is the server, and where
+  // that does not tell, the reply flag. The monitored server must be that end, unless every
+  // frame counts: the server's own sessions to other servers are not its clients' accesses.
   const bool vip = r.ctx.options.VipFlg != 0;
-  const bool to_server = std::strcmp(r.ctx.options.IpAddress, dst) == 0;
-  const bool from_server = std::strcmp(r.ctx.options.IpAddress, src) == 0;
-  if (!vip && !to_server && !from_server) {
+  const unsigned char* hdr = recvData + base;
+  const bool reply = smb2 ? (hdr[16] & 0x01) != 0 : (hdr[9] & 0x80) != 0;
+  bool toward = true;
+  ConnectionEnds ends = EndsOf(flow, reply, &toward);
+  if (vip) {
+    // Every frame counts as a request, its source as the client.
+    toward = true;
+    ends = ConnectionEnds{flow.src, flow.dst, flow.sport, flow.dport};
+  } else if (!r.server_set || ends.server != r.server) {
     if (level >= 4)
       QVX_KLOG("QVX_D21-011 QVX_LogThread[%d][%ld] : Recv IP_Chk NoH Serv[%s] Cli[%s]\r\n", dst,
                src);
@@ -674,8 +683,11 @@ void Decode(Run& r, unsigned long Len, int64_t time_us) {
 
   // A log-on names the user of its session, whatever the gates decide for the message.
   if ((data->SMBVersion == 2 ? data->SMBCommand == 1 : data->SMBCommand == 0x73) && !vip &&
-      to_server)
-    TakeLogon(*r.ctx.tracker, recvData, Len, base, data->SMBVersion, src, dst);
+      toward) {
+    const EndsText text(ends);
+    TakeLogon(*r.ctx.tracker, recvData, Len, base, data->SMBVersion, text.client, text.server,
+              ends.client_port);
+  }
 
   // Command gate. Closes and writes pass it all the same, for the handles they name.
   const bool known = data->SMBVersion == 1
@@ -691,17 +703,17 @@ void Decode(Run& r, unsigned long Len, int64_t time_us) {
   f.command = data->SMBCommand;
   f.known = known;
   // With VipFlg every frame counts as a request; answers are then never dispatched.
-  f.toward = vip || to_server;
-  if (!vip && to_server && from_server) f.toward = TowardServerPort(recvData + tcp_at);
+  f.toward = toward;
+  f.ends = ends;
   f.time_us = time_us;
   std::memcpy(f.macs, r.frame_macs, sizeof f.macs);
   Pass(r, f);
 }
 
-// Lays out one SMB message (size bytes at p) of flow as the datagram the handlers read:
-// a 20-byte IPv4 header, a 20-byte TCP header and the session header before it. Returns its
-// length.
-unsigned long Datagram(Run& r, const wire::FlowKey& flow, const unsigned char* p, size_t size) {
+// Lays out one SMB message (size bytes at p) as the handlers read it: behind a 44-byte header
+// (an IPv4 and a TCP header without addresses or ports, and the session header; the message's
+// connection is in the run's context). Returns its length.
+unsigned long Datagram(Run& r, const unsigned char* p, size_t size) {
   unsigned char* d = r.recvData;
   std::memset(d, 0, r.used);
   const size_t room = kRecvBufSize - kSyntheticHeaders;
@@ -712,13 +724,7 @@ unsigned long Datagram(Run& r, const wire::FlowKey& flow, const unsigned char* p
   d[2] = static_cast<unsigned char>(ip_total >> 8);
   d[3] = static_cast<unsigned char>(ip_total);
   d[8] = 64;
-  d[9] = 6;  // TCP
-  PutBe32(d + 12, flow.src);
-  PutBe32(d + 16, flow.dst);
-  d[20] = static_cast<unsigned char>(flow.sport >> 8);
-  d[21] = static_cast<unsigned char>(flow.sport);
-  d[22] = static_cast<unsigned char>(flow.dport >> 8);
-  d[23] = static_cast<unsigned char>(flow.dport);
+  d[9] = 6;      // TCP
   d[32] = 0x50;  // data offset: 5 words
   d[41] = static_cast<unsigned char>(size >> 16);
   d[42] = static_cast<unsigned char>(size >> 8);
@@ -735,16 +741,16 @@ void Unreadable(Run& r, const wire::StreamMessage& m) {
   // The transform header names the session at 44; a compressed message names none.
   uint64_t session = 0;
   if (encrypted && m.kept >= 52) session = wire::LoadLe64(m.bytes + 44);
-  const bool toward = SmbPort(m.flow.dport);
-  const uint32_t client = toward ? m.flow.src : m.flow.dst;
-  const uint32_t server = toward ? m.flow.dst : m.flow.src;
-  const uint16_t port = toward ? m.flow.sport : m.flow.dport;
-  const uint64_t key = session != 0 ? session ^ (uint64_t{server} << 1)
-                                    : (uint64_t{client} << 32 | uint64_t{port} << 8 | 0xC0);
+  bool toward = true;
+  const ConnectionEnds ends = EndsOf(m.flow, false, &toward);
+  if (r.ctx.options.VipFlg == 0 && (!r.server_set || ends.server != r.server)) return;
+  const uint64_t key = session != 0
+                           ? session ^ (ends.server.Hash() << 1)
+                           : (ends.client.Hash() << 24 ^ uint64_t{ends.client_port} << 8 | 0xC0);
   if (r.unreadable.count(key) != 0) return;
   if (r.unreadable.size() >= kUnreadableKept) r.unreadable.clear();
   r.unreadable.insert(key);
-  QVX_UnreadableSession(r.ctx, encrypted, client, server, port, session, r.frame_macs, toward);
+  QVX_UnreadableSession(r.ctx, encrypted, ends, session, r.frame_macs, toward);
   g_unreadable_total.fetch_add(1);
   QVX_CaptureShowCounts(g_dropped_total.load(), g_gaps_total.load(), g_unreadable_total.load());
 }
@@ -786,7 +792,7 @@ void DecodeAndxChain(Run& r, const wire::StreamMessage& m) {
     chained.assign(p, p + kHeader);
     chained[4] = next;
     chained.insert(chained.end(), p + offset, p + m.kept);
-    Decode(r, Datagram(r, m.flow, chained.data(), chained.size()), m.time_us);
+    Decode(r, m.flow, Datagram(r, chained.data(), chained.size()), m.time_us);
     command = next;
     block = offset;
   }
@@ -802,14 +808,14 @@ void OnMessage(Run& r, const wire::StreamMessage& m) {
     return;
   }
   if (p[0] != 0xFE) {
-    Decode(r, Datagram(r, m.flow, p, m.kept), m.time_us);
+    Decode(r, m.flow, Datagram(r, p, m.kept), m.time_us);
     DecodeAndxChain(r, m);
     return;
   }
   unsigned char session[8] = {};
   unsigned char tree[4] = {};
   wire::ForEachSmb2Element(p, m.kept, [&](const wire::Smb2Element& e) {
-    const unsigned long Len = Datagram(r, m.flow, p + e.offset, e.size);
+    const unsigned long Len = Datagram(r, p + e.offset, e.size);
     unsigned char* h = r.recvData + kSyntheticHeaders;
     if (e.related) {
       static const unsigned char kAll[8] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
@@ -818,7 +824,7 @@ void OnMessage(Run& r, const wire::StreamMessage& m) {
     }
     std::memcpy(session, h + 40, 8);
     std::memcpy(tree, h + 36, 4);
-    Decode(r, Len, m.time_us);
+    Decode(r, m.flow, Len, m.time_us);
   });
 }
 
@@ -836,24 +842,18 @@ void ReportGaps(Run& r) {
 
 // A FIN or RST of a connection to the server: its end is handled in its place among the frames,
 // after every request held before it.
-void ConnectionEnd(Run& r, const wire::Tcp4Segment& seg, int64_t time_us) {
-  const bool toward = SmbPort(seg.dport);
-  wire::FlowKey flow;
-  flow.src = toward ? seg.src : seg.dst;
-  flow.dst = toward ? seg.dst : seg.src;
-  flow.sport = toward ? seg.sport : seg.dport;
-  flow.dport = toward ? seg.dport : seg.sport;
-  char server[16];
-  unsigned char raw[4];
-  PutBe32(raw, flow.dst);
-  DottedQuad(server, sizeof server, raw);
-  if (r.ctx.options.VipFlg == 0 && std::strcmp(r.ctx.options.IpAddress, server) != 0) return;
+void ConnectionEnd(Run& r, const wire::TcpSegment& seg, int64_t time_us) {
+  bool toward = true;
+  const ConnectionEnds ends =
+      EndsOf(wire::FlowKey{seg.src, seg.dst, seg.sport, seg.dport}, false, &toward);
+  if (r.ctx.options.VipFlg == 0 && (!r.server_set || ends.server != r.server)) return;
   static const unsigned char kNone[1] = {0};
-  const unsigned long Len = Datagram(r, flow, kNone, 0);
+  const unsigned long Len = Datagram(r, kNone, 0);
   FrameFacts f;
   f.Len = Len;
   f.time_us = time_us;
   f.connection_end = true;
+  f.ends = ends;
   std::memcpy(f.macs, r.frame_macs, sizeof f.macs);
   if (r.held.Empty()) {
     Handle(r, f, r.recvData);
@@ -877,10 +877,13 @@ void Take(Run& r, unsigned long n) {
     platform().SleepMs(100);
     return;
   }
-  wire::Tcp4Segment seg;
-  if (!wire::DecodeEthernetTcp4(recvDataBuf, n, &seg)) return;
+  const CaptureConnector& con = CaptureConnectorInUse();
+  const int link = con.LinkType ? con.LinkType() : wire::kLinkEthernet;
+  wire::TcpSegment seg;
+  if (!wire::DecodeFrameTcp(link, recvDataBuf, n, &seg)) return;
   if (!SmbPort(seg.sport) && !SmbPort(seg.dport)) return;
-  std::memcpy(r.frame_macs, recvDataBuf, sizeof r.frame_macs);
+  g_smb_frames.store(g_smb_frames.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+  std::memcpy(r.frame_macs, seg.macs, sizeof r.frame_macs);
   const int64_t time_us = CaptureConnectorInUse().FrameTimeUs();
   r.streams.Segment(seg, time_us, [&r](const wire::StreamMessage& m) { OnMessage(r, m); });
   if (r.streams.Gaps() != r.gaps_told) ReportGaps(r);
@@ -981,6 +984,7 @@ unsigned long QVX_LogThread(void* pData) {
   r.ctx.shares = &QVX_ProgramShares();
   r.ctx.options = OptionInfo;
   r.ctx.access_kind = nAccessKindFlg;
+  r.server_set = ParseIpAddress(r.ctx.options.IpAddress, &r.server);
   data->ctx = &r.ctx;
   QVX_CaptureHandledTimeReset();
   r.recvData = static_cast<unsigned char*>(std::calloc(kRecvBufSize, 1));

@@ -62,6 +62,9 @@ void QVX_CaptureHandledTimeReset();
 int64_t QVX_CaptureThreadFrameUs();
 // Frames the capture dropped since the program started (the start-up resets it).
 uint64_t QVX_CaptureDroppedTotal();
+// Frames to or from an SMB port (445, 139) that reached the capture loop since the program
+// started: none while SMB traffic goes by means the capture filter keeps it out.
+uint64_t QVX_CaptureSmbFrames();
 void QVX_CaptureDroppedReset();
 
 }  // namespace qvx

@@ -8,25 +8,15 @@ namespace qvx {
 
 namespace {}  // namespace
 
-bool QVX_ExchangeKeyOf(const unsigned char* d, unsigned long len, long base, int version,
-                       bool toward, ExchangeKey* key) {
-  if (len < 20 || (d[0] >> 4) != 4 || d[9] != 6) return false;
-  const unsigned long ihl = static_cast<unsigned long>(d[0] & 0x0F) * 4;
-  if (ihl < 20 || len < ihl + 4 || base < 0) return false;
+bool QVX_ExchangeKeyOf(const ConnectionEnds& ends, const unsigned char* d, unsigned long len,
+                       long base, int version, ExchangeKey* key) {
+  if (base < 0) return false;
   const unsigned long at = static_cast<unsigned long>(base);
   const unsigned long header = version == 2 ? 64 : 32;
   if (at > len || len - at < header) return false;
   const unsigned char* smb = d + at;
   ExchangeKey k;
-  uint32_t src, dst;
-  std::memcpy(&src, d + 12, 4);
-  std::memcpy(&dst, d + 16, 4);
-  const uint16_t sport = wire::LoadBe16(d + ihl);
-  const uint16_t dport = wire::LoadBe16(d + ihl + 2);
-  k.client = toward ? src : dst;
-  k.server = toward ? dst : src;
-  k.client_port = toward ? sport : dport;
-  k.server_port = toward ? dport : sport;
+  k.ends = ends;
   k.version = version;
   // SMB2: MessageId at 24. SMB1: MID at 30 with PIDLow at 26 beside it.
   k.message = version == 2 ? wire::LoadLe64(smb + 24)

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "audit/answer.h"
+#include "base/ip_address.h"
 
 namespace qvx {
 
@@ -26,23 +27,18 @@ inline constexpr size_t kHoldMaxBytes = 16u << 20;
 // One request and its answer: the TCP connection seen from the client, and the message number
 // (SMB2 MessageId; SMB1 MID with PIDLow).
 struct ExchangeKey {
-  uint32_t client = 0;
-  uint32_t server = 0;
-  uint16_t client_port = 0;
-  uint16_t server_port = 0;
+  ConnectionEnds ends;
   int version = 0;
   uint64_t message = 0;
   bool operator==(const ExchangeKey& o) const {
-    return client == o.client && server == o.server && client_port == o.client_port &&
-           server_port == o.server_port && version == o.version && message == o.message;
+    return ends == o.ends && version == o.version && message == o.message;
   }
 };
 
-// Reads the key of an IPv4/TCP datagram carrying an SMB header at base. A request (toward the
-// server) names the client by its source, an answer by its destination. False when the datagram
-// is not IPv4/TCP or too short.
-bool QVX_ExchangeKeyOf(const unsigned char* datagram, unsigned long len, long base, int version,
-                       bool toward, ExchangeKey* key);
+// The key of an SMB message at base in the len bytes of a message buffer, on the connection
+// ends. False when the buffer is too short for the message's header.
+bool QVX_ExchangeKeyOf(const ConnectionEnds& ends, const unsigned char* d, unsigned long len,
+                       long base, int version, ExchangeKey* key);
 
 // Requests that are held until answered, since the answer tells what they did: opens, closes,
 // writes and set-info (SMB2 CREATE, CLOSE, WRITE, SET_INFO), and SMB1 NT_CREATE_ANDX, CLOSE,

@@ -20,7 +20,7 @@ int64_t Micros(int64_t sec, long usec) { return sec * 1000000 + usec; }
 // ---- the replay connector ----
 std::string g_replay_path;
 
-int ReplayEnum(unsigned long* addrs, char (*names)[kQvxAdapterNameSize], int* count, char*) {
+int ReplayEnum(IpAddress* addrs, char (*names)[kQvxAdapterNameSize], int* count, char*) {
   addrs[0] = QVX_IpTextToAddr(OptionInfo.IpAddress);
   std::snprintf(names[0], kQvxAdapterNameSize, "%s", g_replay_path.c_str());
   *count = 1;
@@ -39,8 +39,9 @@ int ReplayClose() {
 }
 
 const CaptureConnector kReplayConnector = {
-    ReplayEnum,  ReplayOpen,      ReplayBuffer,     QvxWPcapFilterSet,  QvxWPcapConRecv,
-    ReplayClose, QvxWPcapConWait, QvxWPcapConStats, QvxWPcapConClockUs, QvxWPcapConFrameTimeUs,
+    ReplayEnum,  ReplayOpen,      ReplayBuffer,        QvxWPcapFilterSet,  QvxWPcapConRecv,
+    ReplayClose, QvxWPcapConWait, QvxWPcapConStats,    QvxWPcapConClockUs, QvxWPcapConFrameTimeUs,
+    nullptr,     nullptr,         QvxWPcapConLinkType,
 };
 
 }  // namespace
@@ -61,7 +62,7 @@ bool ReplayFindStart(const std::string& path, ReplayStart* start, std::string* e
     long usec = 0;
     if (reader.Next(&d, &n, &sec, &usec, err) <= 0) break;
     if (tracker.Frames() == 0) start->first_us = Micros(sec, usec);
-    tracker.Observe(d, n, Micros(sec, usec));
+    tracker.Observe(d, n, Micros(sec, usec), reader.LinkType());
     start->server = tracker.Server();
     if (!start->server.empty()) break;
   }
@@ -70,8 +71,8 @@ bool ReplayFindStart(const std::string& path, ReplayStart* start, std::string* e
   if (tracker.Frames() == 0 && other > 0) {
     // Nothing would be replayed, and the empty log would look like a quiet server.
     *error = "its " + std::to_string(other) + " frames are of link type " + std::to_string(link) +
-             ", not Ethernet (a capture on Linux's \"any\" interface is such a file): record on "
-             "the server's network interface itself";
+             ", which this program cannot read (it reads Ethernet, Linux cooked v1 and v2, BSD "
+             "loopback and raw IP captures)";
     return false;
   }
   return true;

@@ -13,12 +13,6 @@ namespace qvx {
 
 namespace {
 
-std::string Dotted(uint32_t a) {
-  char t[16];
-  std::snprintf(t, sizeof t, "%u.%u.%u.%u", a >> 24, (a >> 16) & 0xFF, (a >> 8) & 0xFF, a & 0xFF);
-  return t;
-}
-
 std::string Mac(const unsigned char* m) {
   char t[18];
   std::snprintf(t, sizeof t, "%2.2x:%2.2x:%2.2x:%2.2x:%2.2x:%2.2x", m[0], m[1], m[2], m[3], m[4],
@@ -28,13 +22,14 @@ std::string Mac(const unsigned char* m) {
 
 }  // namespace
 
-void QVX_UnreadableSession(CaptureContext& ctx, bool encrypted, uint32_t client, uint32_t server,
-                           uint16_t client_port, uint64_t session, const unsigned char* macs,
-                           bool toward) {
+void QVX_UnreadableSession(CaptureContext& ctx, bool encrypted, const ConnectionEnds& ends,
+                           uint64_t session, const unsigned char* macs, bool toward) {
+  const EndsText text(ends);
+  const uint16_t client_port = ends.client_port;
   AccessFacts a;
   a.now = ctx.platform->Now();
-  a.client = Dotted(client);
-  a.server = Dotted(server);
+  a.client = text.client;
+  a.server = text.server;
   // The log-on itself is never encrypted: its user is known when the capture saw it.
   a.login = ctx.tracker->User(a.server.c_str(), a.client.c_str(), client_port);
   if (a.login.empty()) {
@@ -53,10 +48,11 @@ void QVX_UnreadableSession(CaptureContext& ctx, bool encrypted, uint32_t client,
   a.routine = "QVX_UnreadableSession";
   a.path = "\\\\" + a.server;
   QVX_KLOG(
-      "QVX_E21-072 QVX_LogThread[%d][%ld] : %s session 0x%016llx of %s:%u (user %s) to %s cannot "
-      "be audited\r\n",
+      "QVX_E21-072 QVX_LogThread[%d][%ld] : %s session 0x%016llx of %s%s%s:%u (user %s) to %s "
+      "cannot be audited\r\n",
       encrypted ? "encrypted" : "compressed", static_cast<unsigned long long>(session),
-      a.client.c_str(), static_cast<unsigned>(client_port), a.login.c_str(), a.server.c_str());
+      ends.client.v6 ? "[" : "", a.client.c_str(), ends.client.v6 ? "]" : "",
+      static_cast<unsigned>(client_port), a.login.c_str(), a.server.c_str());
   QVX_WriteAccess(ctx, a, encrypted ? "encrypted" : "compressed", "", true);
 }
 

@@ -11,8 +11,7 @@ namespace qvx {
 // Writes the "encrypted" line of a session (client, server, the user of its log-on where the
 // capture saw it) and its kernel-log line. macs: the frame's destination and source MACs;
 // toward: the frame went to the server.
-void QVX_UnreadableSession(CaptureContext& ctx, bool encrypted, uint32_t client, uint32_t server,
-                           uint16_t client_port, uint64_t session, const unsigned char* macs,
-                           bool toward);
+void QVX_UnreadableSession(CaptureContext& ctx, bool encrypted, const ConnectionEnds& ends,
+                           uint64_t session, const unsigned char* macs, bool toward);
 
 }  // namespace qvx

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "platform/platform.h"
+#include "wire/frame.h"
 
 namespace qvx {
 
@@ -11,7 +12,6 @@ constexpr uint32_t kPcapMagicMicro = 0xA1B2C3D4u;
 constexpr uint32_t kPcapMagicNano = 0xA1B23C4Du;
 constexpr uint32_t kPcapngSection = 0x0A0D0D0Au;
 constexpr uint32_t kPcapngByteOrder = 0x1A2B3C4Du;
-constexpr uint32_t kLinkEthernet = 1;
 // Larger records are not frames of any adapter; refusing them keeps a damaged length from
 // allocating gigabytes.
 constexpr uint32_t kMaxRecord = 256 * 1024;
@@ -130,8 +130,12 @@ bool CaptureFileReader::Open(const char* path, std::string* error) {
     *error = std::string(path) + ": truncated file header";
     return false;
   }
-  if ((U32(head + 20) & 0x0FFFFFFFu) != kLinkEthernet) {
-    *error = std::string(path) + ": not an Ethernet capture";
+  // The upper bits tell of frame check sequences, not of the link.
+  link_type_ = static_cast<int>(U32(head + 20) & 0x0FFFFFFFu);
+  if (wire::LinkTypeName(link_type_) == nullptr) {
+    *error = std::string(path) + ": its frames are of link type " + std::to_string(link_type_) +
+             ", which this program cannot read (it reads Ethernet, Linux cooked v1 and v2, BSD "
+             "loopback and raw IP captures)";
     return false;
   }
   return true;
@@ -278,11 +282,12 @@ int CaptureFileReader::NextPcapng(const unsigned char** data, uint32_t* caplen, 
         *error = "enhanced packet block of an unknown interface or with a bad length";
         return -1;
       }
-      if (interfaces_[ifc].first != kLinkEthernet) {
+      if (wire::LinkTypeName(interfaces_[ifc].first) == nullptr) {
         ++other_link_frames_;
         other_link_type_ = interfaces_[ifc].first;
         continue;
       }
+      link_type_ = interfaces_[ifc].first;
       const uint64_t ts = static_cast<uint64_t>(U32(b + 4)) << 32 | U32(b + 8);
       SplitStamp(ts, interfaces_[ifc].second, sec, usec);
       *data = b + 20;
@@ -291,11 +296,12 @@ int CaptureFileReader::NextPcapng(const unsigned char** data, uint32_t* caplen, 
     }
     if (type == 3) {  // simple packet: no time stamp
       if (body < 4 || interfaces_.empty()) continue;
-      if (interfaces_[0].first != kLinkEthernet) {
+      if (wire::LinkTypeName(interfaces_[0].first) == nullptr) {
         ++other_link_frames_;
         other_link_type_ = interfaces_[0].first;
         continue;
       }
+      link_type_ = interfaces_[0].first;
       *sec = 0;
       *usec = 0;
       *data = b + 4;

@@ -1,6 +1,6 @@
-// A reader of capture files (pcap and pcapng, Ethernet) that needs no capture library: the
-// Windows connector replays files with it, since wpcap.dll cannot be relied on for files (Wine's
-// has no pcap_open_offline, and replay should not need Npcap installed).
+// A reader of capture files (pcap and pcapng, of the link types the frame decoder reads) that needs
+// no capture library: the Windows connector replays files with it, since wpcap.dll cannot be relied
+// on for files (Wine's has no pcap_open_offline, and replay should not need Npcap installed).
 #pragma once
 
 #include <cstdint>
@@ -24,14 +24,17 @@ class CaptureFileReader {
   CaptureFileReader(const CaptureFileReader&) = delete;
   CaptureFileReader& operator=(const CaptureFileReader&) = delete;
 
-  // False with error set when the file cannot be read or is not an Ethernet capture.
+  // False with error set when the file cannot be read or its link type is none the frame decoder
+  // reads (the error names it).
   bool Open(const char* path, std::string* error);
   // 1 a frame (valid until the next call), 0 end of file, -1 damaged or truncated (error set).
   // The time is 0 to kMaxFrameSecond seconds and 0 to 999999 microseconds.
   int Next(const unsigned char** data, uint32_t* caplen, int64_t* sec, long* usec,
            std::string* error);
-  // Frames of a pcapng interface that is not Ethernet, passed over so far, and the link type of
-  // the last of them (a capture of Linux's "any" pseudo-interface is such a file).
+  // The link type of the last frame given.
+  int link_type() const { return link_type_; }
+  // Frames of a pcapng interface of a link type the frame decoder does not read, passed over so
+  // far, and the link type of the last of them.
   uint64_t other_link_frames() const { return other_link_frames_; }
   uint16_t other_link_type() const { return other_link_type_; }
 
@@ -62,6 +65,7 @@ class CaptureFileReader {
   bool nanos_ = false;  // pcap: nanosecond time stamps
   // pcapng: per interface, link type and time-stamp units per second.
   std::vector<std::pair<uint16_t, uint64_t>> interfaces_;
+  int link_type_ = 1;
   uint64_t other_link_frames_ = 0;
   uint16_t other_link_type_ = 0;
 };

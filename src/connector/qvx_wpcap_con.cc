@@ -11,6 +11,7 @@
 #include "connector/capture_file.h"
 #include "platform/pcap_port.h"
 #include "platform/platform.h"
+#include "wire/frame.h"
 
 namespace qvx {
 
@@ -42,6 +43,9 @@ std::atomic<uint64_t> g_frames{0};
 std::atomic<bool> g_file_open{false};  // g_file is set (read without the lock)
 std::atomic<int64_t> g_last_sec{0};
 std::atomic<long> g_last_usec{0};
+// The link type of the last frame delivered, and of the open adapter.
+std::atomic<int> g_link{1};
+int g_adapter_link = 1;
 QvxFrameObserver g_observer = nullptr;
 void* g_observer_ctx = nullptr;
 // Threads inside QvxWPcapConWait, and the wake object that the wait watches beside the adapter,
@@ -93,11 +97,18 @@ PcapHandle OpenLive(const PcapApi& api, const char* name, int wait_ms, int buffe
     SetErr(errbuf, "%s", err[0] ? err : "cannot open the adapter");
     return nullptr;
   }
-  if (api.datalink(p) != kPcapLinkEthernet) {
-    SetErr(errbuf, "%s: not an Ethernet adapter", name);
+  const int link = api.datalink(p);
+  if (wire::LinkTypeName(link) == nullptr) {
+    char number[16];
+    std::snprintf(number, sizeof number, "%d", link);
+    SetErr(errbuf,
+           "%s: its frames are of link type %s, which this program cannot read (it reads "
+           "Ethernet, Linux cooked v1 and v2, BSD loopback and raw IP)",
+           name, number);
     api.close(p);
     return nullptr;
   }
+  g_adapter_link = link;
   // A blocking receive may wait past its timeout on a quiet adapter (Wine's wpcap over libpcap's
   // block ring waits for the first frame), and a stop would wait with it. Never blocking, the
   // receive waits only as long as it chooses (ReceiveWait) and QvxWPcapConWait does the longer
@@ -128,31 +139,34 @@ int FileFilterSet(const char* filter, unsigned int mask, char* errbuf) {
 
 // Adds one address to QvxWPcapConEnumAdapter's list while it has room.
 struct AdapterList {
-  unsigned long* addrs;
+  IpAddress* addrs;
   char (*names)[kQvxAdapterNameSize];
   int* count;
+  bool v6;  // the pass that takes IPv6 addresses (IPv4 ones come first)
 };
 
-void AddAdapter(void* ctx, uint32_t ipv4, const char* name) {
+void AddAdapter(void* ctx, const IpAddress& address, const char* name) {
   auto* list = static_cast<AdapterList*>(ctx);
-  if (*list->count >= kQvxAdapterMax) return;
-  list->addrs[*list->count] = ipv4;
+  if (*list->count >= kQvxAdapterMax || address.v6 != list->v6) return;
+  list->addrs[*list->count] = address;
   std::snprintf(list->names[*list->count], kQvxAdapterNameSize, "%s", name);
   ++*list->count;
 }
 
 }  // namespace
 
-int QvxWPcapConEnumAdapter(unsigned long* addrs, char (*names)[kQvxAdapterNameSize], int* count,
+int QvxWPcapConEnumAdapter(IpAddress* addrs, char (*names)[kQvxAdapterNameSize], int* count,
                            char* errbuf) {
   *count = 0;
   const PcapApi* api = LoadApi(errbuf);
   if (!api) return -1;
   char err[kPcapErrBufSize] = {};
-  AdapterList list = {addrs, names, count};
-  if (api->list_ipv4(AddAdapter, &list, err) == -1) {
-    SetErr(errbuf, "%s", err);
-    return -1;
+  for (const bool v6 : {false, true}) {
+    AdapterList list = {addrs, names, count, v6};
+    if (api->list_addresses(AddAdapter, &list, err) == -1) {
+      SetErr(errbuf, "%s", err);
+      return -1;
+    }
   }
   return 0;
 }
@@ -169,6 +183,7 @@ int QvxWPcapConOpen(const char* name, int wait_ms, char* errbuf) {
   if (!p) return -1;
   g_pcap = p;
   g_nonblocking = nonblocking;
+  g_link = g_adapter_link;
   g_wait_ms = wait_ms > 0 ? wait_ms : 20;
   g_name = name;
   return 0;
@@ -214,7 +229,7 @@ int QvxWPcapFilterSet(const char* filter, unsigned int mask, char* errbuf) {
   if (g_file) return FileFilterSet(filter, mask, errbuf);
   const PcapApi* api = LoadApi(errbuf);
   if (!api) return -1;
-  if (api->set_filter(g_pcap, filter, mask) == -1) {
+  if (api->set_filter(g_pcap, FilterForLink(filter, g_adapter_link).c_str(), mask) == -1) {
     SetErr(errbuf, "%s", api->geterr(g_pcap));
     return -1;
   }
@@ -223,8 +238,9 @@ int QvxWPcapFilterSet(const char* filter, unsigned int mask, char* errbuf) {
 
 namespace {
 
-void Delivered(unsigned char* buf, unsigned long* len, const unsigned char* d, uint32_t caplen,
-               int64_t sec, long usec) {
+void Delivered(unsigned char* buf, unsigned long* len, int link, const unsigned char* d,
+               uint32_t caplen, int64_t sec, long usec) {
+  g_link = link;
   uint32_t n = caplen;
   if (n > static_cast<uint32_t>(kQvxFrameBufSize)) n = kQvxFrameBufSize;
   std::memcpy(buf, d, n);
@@ -262,9 +278,10 @@ int RecvFile(unsigned char* buf, unsigned long* len, std::unique_lock<std::mutex
       g_file_state = kQvxFileDamaged;
       return 0;
     }
-    if (g_observer) g_observer(g_observer_ctx, d, caplen, sec, usec);
-    if (!g_file_filter.Passes(d, caplen)) continue;
-    Delivered(buf, len, d, caplen, sec, usec);
+    const int link = g_file->link_type();
+    if (g_observer) g_observer(g_observer_ctx, link, d, caplen, sec, usec);
+    if (!g_file_filter.Passes(link, d, caplen)) continue;
+    Delivered(buf, len, link, d, caplen, sec, usec);
     return 0;
   }
   return 0;
@@ -288,8 +305,8 @@ int QvxWPcapConRecv(unsigned char* buf, unsigned long* len) {
   if (rc == 0 && ReceiveWait(g_pcap, g_wait_ms)) rc = api->next(g_pcap, &d, &caplen, &sec, &usec);
   if (rc == 0) return 0;
   if (rc != 1) return -1;
-  if (g_observer) g_observer(g_observer_ctx, d, caplen, sec, usec);
-  Delivered(buf, len, d, caplen, sec, usec);
+  if (g_observer) g_observer(g_observer_ctx, g_adapter_link, d, caplen, sec, usec);
+  Delivered(buf, len, g_adapter_link, d, caplen, sec, usec);
   return 0;
 }
 
@@ -364,6 +381,8 @@ int64_t QvxWPcapConClockUs() {
   return SystemClockUs();
 }
 
+int QvxWPcapConLinkType() { return g_link.load(std::memory_order_relaxed); }
+
 int64_t QvxWPcapConFrameTimeUs() {
   return g_frames.load() ? g_last_sec.load() * 1000000 + g_last_usec.load() : 0;
 }
@@ -383,6 +402,7 @@ int QvxWPcapConOpenFile(const char* path, char* errbuf) {
   g_file_state = kQvxFileReading;
   g_file_err[0] = '\0';
   g_frames = 0;
+  g_link = g_file->link_type();
   return 0;
 }
 
@@ -430,6 +450,11 @@ int QvxPcapFileReader::Next(const unsigned char** data, uint32_t* caplen, int64_
   int rc = static_cast<CaptureFileReader*>(handle_)->Next(data, caplen, sec, usec, &error);
   if (rc < 0) SetErr(errbuf, "%s", error.c_str());
   return rc;
+}
+
+int QvxPcapFileReader::LinkType() const {
+  const auto* r = static_cast<const CaptureFileReader*>(handle_);
+  return r ? r->link_type() : wire::kLinkEthernet;
 }
 
 uint64_t QvxPcapFileReader::OtherLinkFrames(uint16_t* link_type) const {

@@ -1,5 +1,6 @@
-// QvxWPcapCon: the capture connector. Delivers raw Ethernet frames from one adapter (or from a
-// capture file, for replay). It holds one open capture at a time; every call acts on it.
+// QvxWPcapCon: the capture connector. Delivers raw frames (Ethernet, Linux cooked, loopback or
+// raw IP, as the link type says) from one adapter (or from a capture file, for replay). It holds
+// one open capture at a time; every call acts on it.
 //
 // Linux: libpcap. Windows: wpcap.dll (Npcap, or Wine's own) loaded at run time, so the program
 // builds without a capture SDK and starts without one installed.
@@ -7,9 +8,12 @@
 
 #include <cstdint>
 
+#include "base/ip_address.h"
+
 namespace qvx {
 
-inline constexpr int kQvxAdapterMax = 10;
+// Each address of an adapter is an entry: with IPv6 an adapter often carries three or more.
+inline constexpr int kQvxAdapterMax = 32;
 inline constexpr int kQvxAdapterNameSize = 1024;
 inline constexpr int kQvxErrBufSize = 256;
 inline constexpr int kQvxFrameBufSize = 65535;
@@ -17,10 +21,10 @@ inline constexpr int kQvxFrameBufSize = 65535;
 // capture thread catches up (libpcap's own default is 2 MB, Npcap's 1 MB).
 inline constexpr int kQvxDefaultBufferBytes = 64 << 20;
 
-// Fills up to 10 adapters that carry an IPv4 address: the address in network byte order (as an
-// in_addr holds it) and the name to open. An adapter with several addresses is listed once per
-// address. -1 with errbuf set on failure.
-int QvxWPcapConEnumAdapter(unsigned long* addrs, char (*names)[kQvxAdapterNameSize], int* count,
+// Fills up to kQvxAdapterMax adapters that carry an IPv4 or IPv6 address: the address and the name
+// to open. An adapter with several addresses is listed once per address, its IPv4 ones first.
+// -1 with errbuf set on failure.
+int QvxWPcapConEnumAdapter(IpAddress* addrs, char (*names)[kQvxAdapterNameSize], int* count,
                            char* errbuf);
 // Opens the adapter with kQvxDefaultBufferBytes of kernel buffer; a receive then waits at most
 // wait_ms for a frame. -1 on failure.
@@ -29,8 +33,8 @@ int QvxWPcapConOpen(const char* name, int wait_ms, char* errbuf);
 int QvxWPcapBufferSet(int size, char* errbuf);
 // Compiles and installs a filter (libpcap syntax); mask is the netmask for broadcast tests.
 int QvxWPcapFilterSet(const char* filter, unsigned int mask, char* errbuf);
-// 0 with *len 0 when no frame came within the wait, 0 with one Ethernet frame (at most 65535
-// bytes, *len = bytes captured) otherwise. -1 at once when nothing is open (after a close).
+// 0 with *len 0 when no frame came within the wait, 0 with one frame (at most 65535 bytes, *len =
+// bytes captured) otherwise. -1 at once when nothing is open (after a close).
 int QvxWPcapConRecv(unsigned char* buf, unsigned long* len);
 // Closes the open capture; safe while another thread is inside QvxWPcapConRecv or
 // QvxWPcapConWait, which it ends at once. -1 when there was nothing to close.
@@ -53,10 +57,14 @@ int QvxWPcapConStats(uint64_t* received, uint64_t* dropped);
 int64_t QvxWPcapConClockUs();
 // Capture time of the last frame delivered (microseconds since 1970), 0 before any.
 int64_t QvxWPcapConFrameTimeUs();
+// The link type of the last frame delivered (a pcapng file may hold several); before any, that of
+// the open adapter, or Ethernet.
+int QvxWPcapConLinkType();
 
 // ---- replay ----
 
-// Opens a capture file (pcap or pcapng, Ethernet) in place of an adapter. -1 on failure.
+// Opens a capture file (pcap or pcapng) in place of an adapter. -1 on failure, also for a link
+// type the frame decoder does not read.
 int QvxWPcapConOpenFile(const char* path, char* errbuf);
 
 enum QvxFileState : int {
@@ -73,8 +81,8 @@ bool QvxWPcapConLastFrameTime(int64_t* sec, long* usec);
 // Sees every frame on the receiving thread just before it is delivered: every record of an open
 // file, in file order and before the filter; every frame of a live capture the adapter's filter
 // passed. Null removes it; it stays set across opens.
-using QvxFrameObserver = void (*)(void* ctx, const unsigned char* frame, uint32_t caplen,
-                                  int64_t sec, long usec);
+using QvxFrameObserver = void (*)(void* ctx, int link_type, const unsigned char* frame,
+                                  uint32_t caplen, int64_t sec, long usec);
 void QvxWPcapConSetFrameObserver(QvxFrameObserver observer, void* ctx);
 
 // A capture file read frame by frame, independently of the open capture (for scanning a file
@@ -89,7 +97,10 @@ class QvxPcapFileReader {
   bool Open(const char* path, char* errbuf);
   // 1 a frame (data valid until the next call), 0 end of file, -1 damaged (errbuf set).
   int Next(const unsigned char** data, uint32_t* caplen, int64_t* sec, long* usec, char* errbuf);
-  // Frames passed over as not Ethernet so far, and the link type of the last of them.
+  // The link type of the last frame given.
+  int LinkType() const;
+  // Frames passed over as of a link type the frame decoder does not read, and the link type of
+  // the last of them.
   uint64_t OtherLinkFrames(uint16_t* link_type) const;
 
  private:

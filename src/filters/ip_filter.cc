@@ -5,6 +5,7 @@
 #include <string>
 
 #include "base/dbglog.h"
+#include "base/ip_address.h"
 #include "base/option.h"
 #include "platform/platform.h"
 
@@ -53,6 +54,11 @@ bool QVX_IpFilterDrops(const char* src, const char* dst) {
       QVX_KLOG("QVX_D21-011 QVX_LogThread[%d][%ld] : 除外チェック %d IP[%s] s[%s] d[%s]\r\n", 0,
                e->IpAddr, src, dst);
     if (std::strcmp(e->IpAddr, src) == 0 || std::strcmp(e->IpAddr, dst) == 0) return true;
+    // An IPv6 entry names its address in any spelling ("FD00::0005" is fd00::5).
+    IpAddress listed, a;
+    if (std::strchr(e->IpAddr, ':') && ParseIpAddress(e->IpAddr, &listed) &&
+        ((ParseIpAddress(src, &a) && a == listed) || (ParseIpAddress(dst, &a) && a == listed)))
+      return true;
   }
   return false;
 }

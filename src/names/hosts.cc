@@ -8,6 +8,7 @@
 
 #include "base/alloc.h"
 #include "base/dbglog.h"
+#include "base/ip_address.h"
 #include "base/option.h"
 #include "base/text.h"
 #include "names/nbt.h"
@@ -81,6 +82,10 @@ int QVX_HostsRead(void* /*data*/, const char* szFolder) {
           size_t n = std::strlen(addr);
           while (n > 0 && (addr[n - 1] == '\n' || addr[n - 1] == '\r')) addr[--n] = '\0';
         }
+        // An IPv6 address in its standard form, the one the lines show ("FD00::0005" is fd00::5).
+        char standard[kIpTextSize];
+        if (std::strchr(addr, ':') && NormalizeIpText(addr, standard, sizeof standard))
+          CopyText(addr, kHostField, standard);
       }
       ++cnt;
     }
@@ -102,7 +107,7 @@ int QVXHostsChk(const char* HostName, char* IPAdress, int /*Flg*/) {
   if (!HostsData || !HostName) return 1;
   for (int i = 0; i < HostsDataCnt; ++i) {
     if (std::strcmp(HostsData[i][0], HostName) == 0) {
-      CopyText(IPAdress, 16, HostsData[i][1]);
+      CopyText(IPAdress, kIpTextSize, HostsData[i][1]);
       return 0;
     }
   }
@@ -118,7 +123,7 @@ constexpr int64_t kReverseKeepFound = 600;  // seconds
 constexpr int64_t kReverseKeepFailed = 60;  // a name may appear soon; ask again sooner
 
 struct ReverseEntry {
-  char addr[32];
+  char addr[48];
   char name[256];  // the longest DNS name
   int err;
   bool found;
@@ -269,6 +274,8 @@ int GetHost(const char* pszIP, char* pszHost, int nBufsize, int /*nOpenFlg*/) {
 
 int QVX_IpAddrChk(const char* ChkCode) {
   if (ChkCode == nullptr || ChkCode[0] == '\0') return 1;
+  IpAddress v6;
+  if (std::strchr(ChkCode, ':') && ParseIpAddress(ChkCode, &v6)) return 0;
   size_t n = std::strlen(ChkCode);
   if (n > 15) return 1;
   if (ChkCode[0] < '0' || ChkCode[0] > '9') return 1;

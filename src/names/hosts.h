@@ -20,7 +20,7 @@ extern int HostsDataCnt;
 // opened (the table is then empty). The new table replaces the old one in one step, so the
 // capture thread never sees it half read.
 int QVX_HostsRead(void* data, const char* szFolder);
-// The address (at most 15 characters) of HostName from the host table: 0 found, 1 not.
+// The address of HostName from the host table (IPAdress holds kIpTextSize): 0 found, 1 not.
 int QVXHostsChk(const char* HostName, char* IPAdress, int Flg);
 // Display form of an address ("name(addr)" or the bare address) into szListBuff (64 bytes or
 // more). A long name is shortened; the address is always there whole. Always 0.

@@ -13,7 +13,7 @@ inline constexpr size_t kNbtOutputSize = 10240;
 
 struct NbtSessionTableSt {
   char ComputerName[16];
-  char IpAddr[16];
+  char IpAddr[48];
 };
 
 extern NbtSessionTableSt NbtSessionTable[kNbtSessionTableMax];

@@ -1,8 +1,8 @@
 // The capture port's calls that take the library's own structures, written once for both
 // declarations of them: <pcap/pcap.h> on Linux, wpcap.dll's ABI declared by win32/pcap_port.cc
 // (a time stamp's fields are narrower there). Only the two pcap_port.cc include this, after those
-// declarations. lib names the structures (If, Header, Program, Stat, SockaddrIn, kAfInet) and holds
-// the library's calls of the same names.
+// declarations. lib names the structures (If, Header, Program, Stat, SockaddrIn, SockaddrIn6,
+// kAfInet, kAfInet6) and holds the library's calls of the same names.
 #pragma once
 
 #include <cstdint>
@@ -14,16 +14,20 @@
 namespace qvx::pcap_calls {
 
 template <const auto& lib>
-int ListIPv4(PcapAddressSink sink, void* ctx, char* err) {
+int ListAddresses(PcapAddressSink sink, void* ctx, char* err) {
   using Lib = std::remove_cvref_t<decltype(lib)>;
   typename Lib::If* all = nullptr;
   if (lib.findalldevs(&all, err) == -1) return -1;
   for (auto* d = all; d; d = d->next) {
     for (auto* a = d->addresses; a; a = a->next) {
-      if (!a->addr || a->addr->sa_family != Lib::kAfInet) continue;
-      uint32_t v;
-      std::memcpy(&v, &reinterpret_cast<const typename Lib::SockaddrIn*>(a->addr)->sin_addr, 4);
-      sink(ctx, v, d->name);
+      if (!a->addr) continue;
+      if (a->addr->sa_family == Lib::kAfInet) {
+        const auto* in = reinterpret_cast<const typename Lib::SockaddrIn*>(a->addr);
+        sink(ctx, IpAddress::V4(reinterpret_cast<const uint8_t*>(&in->sin_addr)), d->name);
+      } else if (a->addr->sa_family == Lib::kAfInet6) {
+        const auto* in6 = reinterpret_cast<const typename Lib::SockaddrIn6*>(a->addr);
+        sink(ctx, IpAddress::V6(reinterpret_cast<const uint8_t*>(&in6->sin6_addr)), d->name);
+      }
     }
   }
   lib.freealldevs(all);

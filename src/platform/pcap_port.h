@@ -7,6 +7,8 @@
 #include <memory>
 #include <string>
 
+#include "base/ip_address.h"
+
 // The capture library's handle (its pcap_t), opaque above the port.
 struct pcap;
 
@@ -19,15 +21,23 @@ inline constexpr int kPcapErrBufSize = 256;
 // The link type of Ethernet adapters (DLT_EN10MB).
 inline constexpr int kPcapLinkEthernet = 1;
 
-// One IPv4 address of an adapter (network byte order, as an in_addr holds it) and the name that
-// opens the adapter.
-using PcapAddressSink = void (*)(void* ctx, uint32_t ipv4, const char* name);
+// The filter installed for an expression on a link: the default "tcp" takes, on Ethernet, frames
+// with one or two VLAN tags as well (a server on a trunk port, a mirror port that keeps the
+// tags). Other link types carry no tags; other expressions are the user's own.
+inline std::string FilterForLink(const char* expression, int link_type) {
+  if (link_type == kPcapLinkEthernet && std::string(expression) == "tcp")
+    return "tcp or (vlan and (tcp or (vlan and tcp)))";
+  return expression;
+}
+
+// One address of an adapter (IPv4 or IPv6) and the name that opens the adapter.
+using PcapAddressSink = void (*)(void* ctx, const IpAddress& address, const char* name);
 
 // The library's calls, bound once. The optional ones may be null: an older wpcap.dll lacks them,
 // and under Wine some are there but unusable.
 struct PcapApi {
-  // Every IPv4 address of every adapter, in the library's order: 0, or -1 with err set.
-  int (*list_ipv4)(PcapAddressSink sink, void* ctx, char* err) = nullptr;
+  // Every IPv4 and IPv6 address of every adapter, in the library's order: 0, or -1 with err set.
+  int (*list_addresses)(PcapAddressSink sink, void* ctx, char* err) = nullptr;
   PcapHandle (*open_live)(const char* name, int snaplen, int promisc, int wait_ms,
                           char* err) = nullptr;
   // Compiles filter and installs it on p: 0, or -1 (geterr tells why).
@@ -93,9 +103,11 @@ bool ReceiveWait(PcapHandle p, int ms);
 // The system clock in microseconds since 1970 (the time base of live frames).
 int64_t SystemClockUs();
 
-// The filter of a replayed capture file, applied to its Ethernet frames without an adapter.
-// Linux compiles any expression of the library's syntax; on Windows (no filter compiler for
-// files) the default "tcp" is applied and any other expression passes every frame.
+// The filter of a replayed capture file, applied to its frames without an adapter, compiled for
+// each link type the file's frames come in (FilterForLink). Linux compiles any expression of the
+// library's syntax, and a frame of a link type the expression cannot be compiled for passes not;
+// on Windows (no filter compiler for files) the default "tcp" is applied to Ethernet frames and
+// any other expression passes every frame.
 class FileFilter {
  public:
   FileFilter();
@@ -103,11 +115,12 @@ class FileFilter {
   FileFilter(const FileFilter&) = delete;
   FileFilter& operator=(const FileFilter&) = delete;
 
-  // Replaces the filter: true, or false with error set and the filter in force kept.
+  // Replaces the filter: true, or false with error set (it does not compile for Ethernet) and the
+  // filter in force kept.
   bool Set(const char* expression, uint32_t netmask, std::string* error);
   // Passes every frame again.
   void Clear();
-  bool Passes(const unsigned char* frame, uint32_t len) const;
+  bool Passes(int link_type, const unsigned char* frame, uint32_t len);
 
  private:
   struct Impl;

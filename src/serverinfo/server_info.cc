@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/dbglog.h"
+#include "base/ip_address.h"
 #include "base/option.h"
 #include "base/text.h"
 #include "names/hosts.h"
@@ -61,16 +62,24 @@ namespace {
 
 // Turns the client name of record i into an address, or "Not Find".
 void ResolveClient(NetWkSessionInfoStSt& r, int i) {
-  char name[16];
+  char name[sizeof r.sesi502_cname];
   CopyText(name, r.sesi502_cname);
-  char address[32];
+  // An IPv6 client is named by its address, bracketed or not: in the form the lines show it.
+  char standard[kIpTextSize];
+  if (std::strchr(name, ':')) {
+    std::string bare = name;
+    if (bare.size() > 2 && bare.front() == '[' && bare.back() == ']')
+      bare = bare.substr(1, bare.size() - 2);
+    if (NormalizeIpText(bare.c_str(), standard, sizeof standard)) CopyText(name, standard);
+  }
+  char address[sizeof r.sesi502_cname];
   CopyText(address, name);
   bool failed = false;
   bool known_failure = false;
   const int level = OptionInfo.ErrorLevel;
   const bool hosts_on = OptionInfo.QVXHosts == 1;
 
-  char from_hosts[16];
+  char from_hosts[sizeof r.sesi502_cname];
   if (hosts_on && QVXHostsChk(name, from_hosts, 0) == 0) {
     CopyText(address, from_hosts);
     if (level >= 3)

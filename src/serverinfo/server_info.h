@@ -18,7 +18,7 @@ struct NetWkShareInfoSt {
 };
 
 struct NetWkSessionInfoStSt {
-  char sesi502_cname[16];  // client name; after resolution its address, or "Not Find"
+  char sesi502_cname[48];  // client name; after resolution its address, or "Not Find"
   char sesi502_username[21];
   uint32_t sesi502_num_opens;
   uint32_t sesi502_time;

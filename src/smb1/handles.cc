@@ -32,7 +32,7 @@ int QVX_SmbClose(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigned char* re
   const AnswerFacts* a = data->ctx->answer;
   if (a != nullptr && !a->Ok()) return 0;
   OpenFile f;
-  if (data->ctx->open_files.Take(QVX_OpenFileKeyOf(recvData, 1, 0, 0, fid), &f))
+  if (data->ctx->open_files.Take(QVX_OpenFileKeyOf(data->ctx->ends, 1, 0, 0, fid), &f))
     QVX_EndOpen(*data->ctx, f, data->ctx->platform->Now());
   return 0;
 }
@@ -45,7 +45,7 @@ int QVX_SmbWrite(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigned char* re
   if (!Fid(Len, recvData, SMB_Total_Packet_Size, andx ? 12 : 5, andx ? 5 : 1, &fid)) return 10;
   const AnswerFacts* a = data->ctx->answer;
   if (a == nullptr || !a->Ok()) return 0;
-  if (OpenFile* f = data->ctx->open_files.Find(QVX_OpenFileKeyOf(recvData, 1, 0, 0, fid))) {
+  if (OpenFile* f = data->ctx->open_files.Find(QVX_OpenFileKeyOf(data->ctx->ends, 1, 0, 0, fid))) {
     const Smb_Command_St& row = QVX_Smb1CommandRow(1, SMB_HEADER->Command);
     QVX_HandleWritten(*data->ctx, f, row.Name, row.Description);
   }

@@ -9,7 +9,6 @@
 #include "base/dbglog.h"
 #include "base/text.h"
 #include "platform/platform.h"
-#include "wire/frame.h"
 
 namespace qvx {
 
@@ -43,9 +42,9 @@ Smb1Logon LogonOf(const SMB_HEADER_ST& h, const char* client, const char* server
 int QVX_SmbSessionSetupAndx(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigned char* recvData,
                             long SMB_Total_Packet_Size, DATA* data) {
   QVX_DBG();
-  char client[32], server[32];
-  QVX_FrameSrcAddr(recvData, client, sizeof client);
-  QVX_FrameDstAddr(recvData, server, sizeof server);
+  const EndsText ends(data->ctx->ends);
+  const char* client = ends.client;
+  const char* server = ends.server;
   // Every length below is compared with the bytes really received, before anything is read.
   if (SMB_Total_Packet_Size < 1) return 10;
   const unsigned long at = static_cast<unsigned long>(SMB_Total_Packet_Size - 1);
@@ -106,9 +105,9 @@ int QVX_SmbSessionSetupAndxRecv(SMB_HEADER_ST* SMB_HEADER, unsigned long Len,
                                 unsigned char* recvData, long SMB_Total_Packet_Size,
                                 int SetupSessionMax, DATA* data) {
   QVX_DBG();
-  char client[32], server[32];
-  QVX_FrameDstAddr(recvData, client, sizeof client);
-  QVX_FrameSrcAddr(recvData, server, sizeof server);
+  const EndsText ends(data->ctx->ends);
+  const char* client = ends.client;
+  const char* server = ends.server;
   if (!QVX_LogonAnswered(*data->ctx, LogonOf(*SMB_HEADER, client, server), SetupSessionMax, data))
     return 10;
   QVX_DBG();

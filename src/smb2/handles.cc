@@ -24,13 +24,14 @@ constexpr uint8_t kRename = 10, kDisposition = 13, kAllocation = 19, kEndOfFile 
 
 // The file id a request names at offset at of its body. A related request of a compound chain
 // names the handle of the open before it with all ones.
-bool RequestHandle(const OpenFiles& files, SMB2_HEADER_ST* h, unsigned long Len,
+bool RequestHandle(const CaptureContext& ctx, SMB2_HEADER_ST* h, unsigned long Len,
                    const unsigned char* d, unsigned long at, OpenFileKey* key) {
+  const OpenFiles& files = ctx.open_files;
   if (!wire::Fits(Len, at, 16)) return false;
   const uint64_t id0 = wire::LoadLe64(d + at);
   const uint64_t id1 = wire::LoadLe64(d + at + 8);
   const uint64_t session = QVX_Smb2SessionId(h);
-  *key = QVX_OpenFileKeyOf(d, 2, session, id0, id1);
+  *key = QVX_OpenFileKeyOf(ctx.ends, 2, session, id0, id1);
   if (id0 == ~uint64_t{0} && id1 == ~uint64_t{0}) return files.Last(*key, key);
   return true;
 }
@@ -77,7 +78,7 @@ int QVX_Smb2Close(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len, unsigned char*
   unsigned long at = 0;
   if (!Body(Len, SMB_Total_Packet_Size, 24, &at)) return 10;
   OpenFileKey key;
-  if (!RequestHandle(data->ctx->open_files, SMB2_HEADER, Len, recvData, at + 8, &key)) return 0;
+  if (!RequestHandle(*data->ctx, SMB2_HEADER, Len, recvData, at + 8, &key)) return 0;
   // A close the server refused leaves the handle open; one never answered is taken as done.
   const AnswerFacts* a = data->ctx->answer;
   if (a != nullptr && !a->Ok()) return 0;
@@ -93,7 +94,7 @@ int QVX_Smb2Write(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len, unsigned char*
   if (!Body(Len, SMB_Total_Packet_Size, 32, &at)) return 10;
   if (!Succeeded(data)) return 0;
   OpenFileKey key;
-  if (!RequestHandle(data->ctx->open_files, SMB2_HEADER, Len, recvData, at + 16, &key)) return 0;
+  if (!RequestHandle(*data->ctx, SMB2_HEADER, Len, recvData, at + 16, &key)) return 0;
   if (OpenFile* f = data->ctx->open_files.Find(key)) Wrote(f, 9, data);
   return 0;
 }
@@ -109,7 +110,7 @@ int QVX_Smb2SetInfo(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len, unsigned cha
   OpenFileKey key;
   OpenFile* f = nullptr;
   OpenFiles& files = data->ctx->open_files;
-  if (RequestHandle(files, SMB2_HEADER, Len, recvData, at + 16, &key)) f = files.Find(key);
+  if (RequestHandle(*data->ctx, SMB2_HEADER, Len, recvData, at + 16, &key)) f = files.Find(key);
   // A rename whose open was not seen is still worth its target's line, as any other request
   // naming a path.
   if (f == nullptr)

@@ -19,16 +19,10 @@ namespace {
 using wire::LoadLe16;
 using wire::LoadLe32;
 
-std::string Dotted(const unsigned char* p) {
-  char t[16];
-  DottedQuad(t, sizeof t, p);
-  return t;
-}
-
-// A TCP connection to port 445: server address, client address, client port.
+// A TCP connection to port 445 or 139: server address, client address, client port.
 struct ConnKey {
-  uint32_t server;
-  uint32_t client;
+  IpAddress server;
+  IpAddress client;
   uint16_t port;
   bool operator==(const ConnKey& o) const {
     return server == o.server && client == o.client && port == o.port;
@@ -36,10 +30,15 @@ struct ConnKey {
 };
 struct ConnKeyHash {
   size_t operator()(const ConnKey& k) const {
-    uint64_t v = (static_cast<uint64_t>(k.server) << 32 | k.client) * 0x9E3779B97F4A7C15ull;
+    const uint64_t v = (k.server.Hash() ^ (k.client.Hash() * 0x9E3779B97F4A7C15ull));
     return static_cast<size_t>(v ^ (v >> 29) ^ k.port);
   }
 };
+struct IpHash {
+  size_t operator()(const IpAddress& a) const { return static_cast<size_t>(a.Hash()); }
+};
+
+bool SmbPort(uint16_t port) { return port == 445 || port == 139; }
 
 // Whether a TCP payload toward the server starts an SMB1 or SMB2 session set-up request (after
 // the 4-byte session header). Only there is a log-on taken: file data written to the server may
@@ -50,8 +49,9 @@ bool IsSessionSetupRequest(const unsigned char* p, size_t n) {
   return p[4] == 0xFE && n >= 4 + 64 && LoadLe16(p + 16) == 1;  // SESSION_SETUP
 }
 
-void ObserveFrame(void* ctx, const unsigned char* frame, uint32_t size, int64_t sec, long usec) {
-  static_cast<ConnectionTracker*>(ctx)->Observe(frame, size, sec * 1000000 + usec);
+void ObserveFrame(void* ctx, int link_type, const unsigned char* frame, uint32_t size, int64_t sec,
+                  long usec) {
+  static_cast<ConnectionTracker*>(ctx)->Observe(frame, size, sec * 1000000 + usec, link_type);
 }
 
 }  // namespace
@@ -90,21 +90,21 @@ struct ConnectionTracker::State {
   std::string server;
   std::atomic<uint64_t> frames{0};
   // Observing thread only: the latest connection of each server address, client address and
-  // client port (an index into connections), and the dotted text of each address seen. Keyed by
-  // the raw values, so that a frame of a known connection costs no text and no lock.
+  // client port (an index into connections), and the text of each address seen. Keyed by the
+  // raw values, so that a frame of a known connection costs no text and no lock.
   std::unordered_map<ConnKey, size_t, ConnKeyHash> by_key;
-  std::unordered_map<uint32_t, std::string> texts;
+  std::unordered_map<IpAddress, std::string, IpHash> texts;
   // The user of each log-on, by its session (guarded by mu), oldest first in logon_order.
   std::unordered_map<std::string, std::string> logons;
   std::deque<std::string> logon_order;
 
-  const std::string& Text(const unsigned char* p) {
-    uint32_t v;
-    std::memcpy(&v, p, 4);
-    auto it = texts.find(v);
+  const std::string& Text(const IpAddress& a) {
+    auto it = texts.find(a);
     if (it == texts.end()) {
       if (texts.size() >= kOpenKept) texts.clear();  // only a cache: bounded like the rest
-      it = texts.emplace(v, Dotted(p)).first;
+      char t[kIpTextSize];
+      FormatIpAddress(t, sizeof t, a);
+      it = texts.emplace(a, t).first;
     }
     return it->second;
   }
@@ -208,29 +208,26 @@ std::string ConnectionTracker::SessionUser(const std::string& server, const std:
   return it == s.logons.end() ? std::string() : it->second;
 }
 
-void ConnectionTracker::Observe(const unsigned char* d, uint32_t n, int64_t t) {
+void ConnectionTracker::Observe(const unsigned char* d, uint32_t n, int64_t t, int link_type) {
   State& s = *state_;
   // Only this thread counts: no need for an atomic increment, only for an atomic store.
   s.frames.store(s.frames.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
-  wire::Tcp4Segment seg;
-  if (!wire::DecodeEthernetTcp4(d, n, &seg)) return;
-  const unsigned char* ip = d + seg.ip_offset;
+  wire::TcpSegment seg;
+  if (!wire::DecodeFrameTcp(link_type, d, n, &seg)) return;
   const uint16_t sport = seg.sport;
   const uint16_t dport = seg.dport;
   const unsigned char flags = seg.flags;
-  if (dport != 445 && sport != 445) return;
-  const bool toward = dport == 445;
-  const unsigned char* server = toward ? ip + 16 : ip + 12;
-  const unsigned char* client = toward ? ip + 12 : ip + 16;
+  if (!SmbPort(dport) && !SmbPort(sport)) return;
+  const bool toward = SmbPort(dport);
+  const IpAddress& server = toward ? seg.dst : seg.src;
+  const IpAddress& client = toward ? seg.src : seg.dst;
   const uint16_t cport = toward ? sport : dport;
   if (toward && s.server.empty()) {
     std::lock_guard<std::mutex> lock(s.mu);
     s.server = s.Text(server);
   }
 
-  ConnKey key{0, 0, cport};
-  std::memcpy(&key.server, server, 4);
-  std::memcpy(&key.client, client, 4);
+  const ConnKey key{server, client, cport};
   auto it = s.by_key.find(key);
   const bool closing = (flags & 0x05) != 0;  // FIN or RST
   const bool syn = (flags & 0x12) == 0x02;   // SYN without ACK: a new connection

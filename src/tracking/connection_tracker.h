@@ -1,7 +1,8 @@
-// The server's TCP 445 connections as the capture sees them, frame by frame, with the user of
-// the NTLMSSP log-on seen on each. A replay takes the server's sessions from here; live and in a
-// replay alike the handlers take the user of a tree from its own connection, since the server
-// may list a fresh session only after its first accesses (or after it already ended).
+// The server's SMB connections (TCP 445, or NetBIOS session service on 139) as the capture sees
+// them, frame by frame, with the user of the NTLMSSP log-on seen on each. A replay takes the
+// server's sessions from here; live and in a replay alike the handlers take the user of a tree from
+// its own connection, since the server may list a fresh session only after its first accesses (or
+// after it already ended).
 #pragma once
 
 #include <cstdint>
@@ -14,9 +15,9 @@ namespace qvx {
 
 class ConnectionTracker {
  public:
-  // One TCP connection to port 445.
+  // One TCP connection to port 445 or 139.
   struct Connection {
-    std::string server;  // address that receives TCP 445
+    std::string server;  // address that receives TCP 445 or 139
     std::string client;
     uint16_t client_port = 0;
     int64_t opened_us = 0;   // first frame seen (capture time, microseconds)
@@ -37,9 +38,10 @@ class ConnectionTracker {
   ConnectionTracker(const ConnectionTracker&) = delete;
   ConnectionTracker& operator=(const ConnectionTracker&) = delete;
 
-  // Takes the next frame (Ethernet), in capture order. A log-on is taken from a segment toward
-  // the server that starts an SMB session set-up request. Called by one thread only.
-  void Observe(const unsigned char* frame, uint32_t size, int64_t time_us);
+  // Takes the next frame (of the link type given), in capture order. A log-on is taken from a
+  // segment toward the server that starts an SMB session set-up request. Called by one thread
+  // only.
+  void Observe(const unsigned char* frame, uint32_t size, int64_t time_us, int link_type = 1);
   // Forgets everything (a new capture starts).
   void Reset();
 
@@ -62,7 +64,7 @@ class ConnectionTracker {
   bool IsOpen(const char* server, const char* client, uint16_t client_port) const;
   // The connections remembered, open or closed, in the order they were opened. Any thread.
   std::vector<Connection> Connections() const;
-  // The first address that received TCP 445; empty before such a frame.
+  // The first address that received TCP 445 or 139; empty before such a frame.
   std::string Server() const;
   uint64_t Frames() const;
 

@@ -22,8 +22,8 @@ struct SessionSetupSt {
   uint32_t Pid;
   uint32_t Uid;
   uint32_t Mid;
-  char src_addr[32];
-  char dst_addr[32];
+  char src_addr[48];  // room for an IPv6 address's text
+  char dst_addr[48];
   char Login_Name[512];
 };
 
@@ -35,8 +35,8 @@ struct TreeConnectSt {
   uint32_t Mid;
   char SharePath[512];       // \\server\share
   char ShareLocalPath[512];  // the share's folder on this server
-  char src_addr[32];
-  char dst_addr[32];
+  char src_addr[48];         // room for an IPv6 address's text
+  char dst_addr[48];
   char src_port[16];
   char dst_port[16];
   char src_mac[128];

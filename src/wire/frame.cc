@@ -1,8 +1,7 @@
 #include "wire/frame.h"
 
-#include <cstdio>
+#include <cstring>
 
-#include "base/text.h"
 #include "wire/le.h"
 
 namespace qvx::wire {
@@ -11,20 +10,38 @@ namespace {
 
 constexpr size_t kEthernetHeader = 14;
 constexpr size_t kVlanTag = 4;
+constexpr int kMaxVlanTags = 2;
 constexpr uint16_t kEtherTypeIpv4 = 0x0800;
-constexpr uint16_t kEtherTypeVlan = 0x8100;
+constexpr uint16_t kEtherTypeIpv6 = 0x86DD;
 constexpr uint8_t kIpProtoTcp = 6;
+constexpr size_t kIpv6Header = 40;
+constexpr size_t kSllHeader = 16;
+constexpr size_t kSll2Header = 20;
 
-}  // namespace
+bool VlanType(uint16_t type) { return type == 0x8100 || type == 0x88A8 || type == 0x9100; }
 
-bool DecodeIpv4Tcp(const uint8_t* ip, size_t size, Tcp4Segment* out) {
-  if (size < 20) return false;
-  if ((ip[0] >> 4) != 4) return false;
+// The TCP header at tcp, with end - ihl bytes of the datagram after the IP header.
+bool DecodeTcp(const uint8_t* tcp, size_t avail, size_t declared, TcpSegment* out) {
+  if (avail < 20) return false;
+  const size_t thl = static_cast<size_t>(tcp[12] >> 4) * 4;
+  if (thl < 20 || thl > avail) return false;
+  out->sport = LoadBe16(tcp);
+  out->dport = LoadBe16(tcp + 2);
+  out->seq = LoadBe32(tcp + 4);
+  out->flags = tcp[13];
+  out->payload = tcp + thl;
+  out->payload_len = avail - thl;
+  // declared is the TCP segment's length as the IP header gives it; 0 when it gives none.
+  out->wire_payload_len = declared > thl ? declared - thl : out->payload_len;
+  return true;
+}
+
+bool DecodeIpv4(const uint8_t* ip, size_t size, TcpSegment* out) {
+  if (size < 20 || (ip[0] >> 4) != 4) return false;
   const size_t ihl = static_cast<size_t>(ip[0] & 0x0F) * 4;
   if (ihl < 20 || ihl > size) return false;
   if ((LoadBe16(ip + 6) & 0x1FFF) != 0) return false;  // a later fragment has no TCP header
   if (ip[9] != kIpProtoTcp) return false;
-
   // A total length of 0 is what segmentation offload leaves in frames captured on the sending
   // host; the captured bytes are all there is to go by then.
   const size_t total = LoadBe16(ip + 2);
@@ -33,56 +50,176 @@ bool DecodeIpv4Tcp(const uint8_t* ip, size_t size, Tcp4Segment* out) {
     if (total < ihl) return false;
     if (total < end) end = total;  // Ethernet padding of short frames lies beyond it
   }
-  if (end - ihl < 20) return false;
-  const uint8_t* tcp = ip + ihl;
-  const size_t thl = static_cast<size_t>(tcp[12] >> 4) * 4;
-  if (thl < 20 || thl > end - ihl) return false;
-
-  out->src = LoadBe32(ip + 12);
-  out->dst = LoadBe32(ip + 16);
-  out->sport = LoadBe16(tcp);
-  out->dport = LoadBe16(tcp + 2);
-  out->seq = LoadBe32(tcp + 4);
-  out->flags = tcp[13];
-  out->ip_offset = 0;
-  out->ip_header_len = ihl;
-  out->tcp_header_len = thl;
-  out->payload = tcp + thl;
-  out->payload_len = end - ihl - thl;
-  out->wire_payload_len = total != 0 ? total - ihl - thl : out->payload_len;
+  if (!DecodeTcp(ip + ihl, end - ihl, total != 0 ? total - ihl : 0, out)) return false;
+  out->src = IpAddress::V4(ip + 12);
+  out->dst = IpAddress::V4(ip + 16);
   return true;
 }
 
-bool DecodeEthernetTcp4(const uint8_t* frame, size_t size, Tcp4Segment* out) {
+bool DecodeIpv6(const uint8_t* ip, size_t size, TcpSegment* out) {
+  if (size < kIpv6Header || (ip[0] >> 4) != 6) return false;
+  // A payload length of 0: a jumbogram, or segmentation offload as with IPv4.
+  const size_t payload = LoadBe16(ip + 4);
+  size_t end = size;
+  if (payload != 0 && kIpv6Header + payload < end) end = kIpv6Header + payload;
+  uint8_t next = ip[6];
+  size_t at = kIpv6Header;
+  // Extension headers before TCP: hop-by-hop, routing, destination options, fragment, AH.
+  for (int i = 0; i < 8 && next != kIpProtoTcp; ++i) {
+    if (end - at < 8) return false;
+    const uint8_t* h = ip + at;
+    size_t len;
+    switch (next) {
+      case 0:
+      case 43:
+      case 60:
+        len = (static_cast<size_t>(h[1]) + 1) * 8;
+        break;
+      case 44:
+        if ((LoadBe16(h + 2) & 0xFFF8) != 0) return false;  // a later fragment
+        len = 8;
+        break;
+      case 51:
+        len = (static_cast<size_t>(h[1]) + 2) * 4;
+        break;
+      default:
+        return false;
+    }
+    if (len > end - at) return false;
+    next = h[0];
+    at += len;
+  }
+  if (next != kIpProtoTcp) return false;
+  const size_t declared =
+      payload != 0 && kIpv6Header + payload >= at ? kIpv6Header + payload - at : 0;
+  if (!DecodeTcp(ip + at, end - at, declared, out)) return false;
+  out->src = IpAddress::V6(ip + 8);
+  out->dst = IpAddress::V6(ip + 24);
+  return true;
+}
+
+// The network protocol by its EtherType, at ip.
+bool DecodeByType(uint16_t type, const uint8_t* ip, size_t size, TcpSegment* out) {
+  if (type == kEtherTypeIpv4) return DecodeIpv4(ip, size, out);
+  if (type == kEtherTypeIpv6) return DecodeIpv6(ip, size, out);
+  return false;
+}
+
+bool DecodeEthernet(const uint8_t* frame, size_t size, TcpSegment* out) {
   if (size < kEthernetHeader) return false;
   size_t at = 12;
   uint16_t type = LoadBe16(frame + at);
-  if (type == kEtherTypeVlan) {
+  for (int tags = 0; VlanType(type); ++tags) {
+    if (tags == kMaxVlanTags) return false;
     at += kVlanTag;
     if (size < at + 2) return false;
     type = LoadBe16(frame + at);
   }
-  if (type != kEtherTypeIpv4) return false;
   at += 2;
-  if (!DecodeIpv4Tcp(frame + at, size - at, out)) return false;
-  out->ip_offset = at;
+  if (!DecodeByType(type, frame + at, size - at, out)) return false;
+  std::memcpy(out->macs, frame, 12);
   return true;
 }
 
-}  // namespace qvx::wire
-
-namespace qvx {
-
-namespace {
-void Addr(const unsigned char* p, char* out, size_t size) { DottedQuad(out, size, p); }
-void Port(const unsigned char* p, char* out, size_t size) {
-  std::snprintf(out, size, "%d", (p[0] << 8) | p[1]);
+// Loopback captures give the address family: 2 is IPv4 everywhere, IPv6 is 24, 28 or 30 by the
+// system that captured (10 on Linux).
+bool DecodeLoopback(uint32_t family, const uint8_t* ip, size_t size, TcpSegment* out) {
+  if (family == 2) return DecodeIpv4(ip, size, out);
+  if (family == 24 || family == 28 || family == 30 || family == 10)
+    return DecodeIpv6(ip, size, out);
+  return false;
 }
+
+// A cooked capture names the sender's link-layer address: taken as the source MAC when it is one.
+void CookedSource(const uint8_t* addr, size_t addr_len, TcpSegment* out) {
+  if (addr_len == 6) std::memcpy(out->macs + 6, addr, 6);
+}
+
 }  // namespace
 
-void QVX_FrameSrcAddr(const unsigned char* d, char* out, size_t size) { Addr(d + 12, out, size); }
-void QVX_FrameDstAddr(const unsigned char* d, char* out, size_t size) { Addr(d + 16, out, size); }
-void QVX_FrameSrcPort(const unsigned char* d, char* out, size_t size) { Port(d + 20, out, size); }
-void QVX_FrameDstPort(const unsigned char* d, char* out, size_t size) { Port(d + 22, out, size); }
+const char* LinkTypeName(int link_type) {
+  switch (link_type) {
+    case kLinkNull:
+      return "BSD loopback";
+    case kLinkEthernet:
+      return "Ethernet";
+    case kLinkRawDlt:
+    case kLinkRawDltBsd:
+    case kLinkRaw:
+      return "raw IP";
+    case kLinkLoop:
+      return "OpenBSD loopback";
+    case kLinkSll:
+      return "Linux cooked";
+    case kLinkIpv4:
+      return "raw IPv4";
+    case kLinkIpv6:
+      return "raw IPv6";
+    case kLinkSll2:
+      return "Linux cooked v2";
+    default:
+      return nullptr;
+  }
+}
 
-}  // namespace qvx
+bool DecodeIpTcp(const uint8_t* ip, size_t size, TcpSegment* out) {
+  if (size < 1) return false;
+  switch (ip[0] >> 4) {
+    case 4:
+      return DecodeIpv4(ip, size, out);
+    case 6:
+      return DecodeIpv6(ip, size, out);
+    default:
+      return false;
+  }
+}
+
+bool DecodeFrameTcp(int link_type, const uint8_t* frame, size_t size, TcpSegment* out) {
+  *out = TcpSegment{};
+  switch (link_type) {
+    case kLinkEthernet:
+      return DecodeEthernet(frame, size, out);
+    case kLinkRawDlt:
+    case kLinkRawDltBsd:
+    case kLinkRaw:
+      return DecodeIpTcp(frame, size, out);
+    case kLinkIpv4:
+      return DecodeIpv4(frame, size, out);
+    case kLinkIpv6:
+      return DecodeIpv6(frame, size, out);
+    case kLinkNull: {
+      if (size < 4) return false;
+      // Host byte order of the capturing system, which the file does not say: either.
+      uint32_t family = LoadLe32(frame);
+      if (family > 0xFFFF) family = LoadBe32(frame);
+      return DecodeLoopback(family, frame + 4, size - 4, out);
+    }
+    case kLinkLoop:
+      if (size < 4) return false;
+      return DecodeLoopback(LoadBe32(frame), frame + 4, size - 4, out);
+    case kLinkSll: {
+      if (size < kSllHeader) return false;
+      size_t at = kSllHeader;
+      uint16_t type = LoadBe16(frame + 14);
+      for (int tags = 0; VlanType(type); ++tags) {
+        if (tags == kMaxVlanTags || size < at + kVlanTag) return false;
+        type = LoadBe16(frame + at + 2);
+        at += kVlanTag;
+      }
+      if (!DecodeByType(type, frame + at, size - at, out)) return false;
+      CookedSource(frame + 6, LoadBe16(frame + 4), out);
+      return true;
+    }
+    case kLinkSll2: {
+      if (size < kSll2Header) return false;
+      if (!DecodeByType(LoadBe16(frame), frame + kSll2Header, size - kSll2Header, out))
+        return false;
+      CookedSource(frame + 12, frame[11], out);
+      return true;
+    }
+    default:
+      return false;
+  }
+}
+
+}  // namespace qvx::wire

@@ -1,23 +1,27 @@
-// Ethernet / IPv4 / TCP decoding of one captured frame, down to the TCP payload.
+// Decoding of one captured frame down to its TCP payload: the link layer (Ethernet with up to two
+// VLAN tags, Linux cooked v1 and v2, BSD loopback/null, raw IP), IPv4 or IPv6, then TCP.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
+#include "base/ip_address.h"
+
 namespace qvx::wire {
 
-struct Tcp4Segment {
-  uint32_t src = 0, dst = 0;  // IPv4 addresses, a.b.c.d as (a<<24)|(b<<16)|(c<<8)|d
+struct TcpSegment {
+  IpAddress src, dst;
   uint16_t sport = 0, dport = 0;
   uint32_t seq = 0;
-  uint8_t flags = 0;     // TCP flags byte (FIN 0x01, SYN 0x02, RST 0x04, PSH 0x08, ACK 0x10)
-  size_t ip_offset = 0;  // where the IPv4 header starts in the buffer given
-  size_t ip_header_len = 0, tcp_header_len = 0;  // from IHL and data offset (options honoured)
-  const uint8_t* payload = nullptr;              // TCP payload actually present in the buffer
-  size_t payload_len = 0;  // min(IP total length says, bytes captured) - headers
+  uint8_t flags = 0;  // TCP flags byte (FIN 0x01, SYN 0x02, RST 0x04, PSH 0x08, ACK 0x10)
+  const uint8_t* payload = nullptr;  // TCP payload actually present in the buffer
+  size_t payload_len = 0;            // min(the IP header says, bytes captured) - headers
   // The payload length the IP header declares. Larger than payload_len when the capture cut the
-  // frame short; the stream decoder still advances the sequence by it. 0 means "as payload_len".
+  // frame short; the stream decoder still advances the sequence by it.
   size_t wire_payload_len = 0;
+  // The frame's MAC addresses, destination then source; zero where the link layer carries none
+  // (a cooked capture names the sender only; loopback and raw IP name neither).
+  uint8_t macs[12] = {};
 };
 
 inline constexpr uint8_t kTcpFin = 0x01;
@@ -26,23 +30,26 @@ inline constexpr uint8_t kTcpRst = 0x04;
 inline constexpr uint8_t kTcpPsh = 0x08;
 inline constexpr uint8_t kTcpAck = 0x10;
 
-// Ethernet II, with at most one 802.1Q tag, carrying IPv4/TCP. False for anything else:
-// non-IPv4, IHL < 5, not TCP, a non-first fragment (offset != 0), data offset < 5, headers beyond
-// the captured bytes or beyond the IP total length.
-bool DecodeEthernetTcp4(const uint8_t* frame, size_t size, Tcp4Segment* out);
-// The same starting at the IPv4 header.
-bool DecodeIpv4Tcp(const uint8_t* datagram, size_t size, Tcp4Segment* out);
+// Link types, as capture files and the capture library number them.
+inline constexpr int kLinkNull = 0;  // BSD loopback: address family in host byte order
+inline constexpr int kLinkEthernet = 1;
+inline constexpr int kLinkRawDlt = 12;     // raw IP as most systems' libpcap numbers it live
+inline constexpr int kLinkRawDltBsd = 14;  // raw IP on OpenBSD
+inline constexpr int kLinkRaw = 101;       // raw IP in capture files
+inline constexpr int kLinkLoop = 108;      // OpenBSD loopback: address family in network order
+inline constexpr int kLinkSll = 113;       // Linux cooked capture
+inline constexpr int kLinkIpv4 = 228;
+inline constexpr int kLinkIpv6 = 229;
+inline constexpr int kLinkSll2 = 276;  // Linux cooked capture v2
+
+// The name of a link type this decoder reads, or nullptr for any other.
+const char* LinkTypeName(int link_type);
+
+// One frame of the given link type carrying IPv4 or IPv6 and TCP. False for anything else:
+// another network protocol, a later fragment, headers beyond the captured bytes or beyond the
+// length the IP header gives, a TCP data offset under 5.
+bool DecodeFrameTcp(int link_type, const uint8_t* frame, size_t size, TcpSegment* out);
+// The same starting at the IP header (either version).
+bool DecodeIpTcp(const uint8_t* datagram, size_t size, TcpSegment* out);
 
 }  // namespace qvx::wire
-
-namespace qvx {
-
-// Texts of a datagram laid out as the handlers get it (IPv4 first, a 20-byte header assumed):
-// "%d.%d.%d.%d" of the source/destination address and "%d" of the TCP ports. recvData must hold
-// at least 24 bytes.
-void QVX_FrameSrcAddr(const unsigned char* recvData, char* out, size_t size);
-void QVX_FrameDstAddr(const unsigned char* recvData, char* out, size_t size);
-void QVX_FrameSrcPort(const unsigned char* recvData, char* out, size_t size);
-void QVX_FrameDstPort(const unsigned char* recvData, char* out, size_t size);
-
-}  // namespace qvx

@@ -283,7 +283,7 @@ void StreamDecoder::Consume(Flow& f, const uint8_t* data, size_t len, int64_t ti
   }
 }
 
-void StreamDecoder::Segment(const Tcp4Segment& seg, int64_t time_us, const Sink& sink) {
+void StreamDecoder::Segment(const TcpSegment& seg, int64_t time_us, const Sink& sink) {
   const FlowKey key{seg.src, seg.dst, seg.sport, seg.dport};
   const bool syn = (seg.flags & kTcpSyn) != 0;
   const bool ends = (seg.flags & (kTcpFin | kTcpRst)) != 0;

@@ -15,7 +15,7 @@ namespace qvx::wire {
 
 // One direction of a connection.
 struct FlowKey {
-  uint32_t src = 0, dst = 0;
+  IpAddress src, dst;
   uint16_t sport = 0, dport = 0;
   bool operator==(const FlowKey& o) const {
     return src == o.src && dst == o.dst && sport == o.sport && dport == o.dport;
@@ -24,7 +24,7 @@ struct FlowKey {
 
 struct FlowKeyHash {
   size_t operator()(const FlowKey& k) const {
-    uint64_t h = (static_cast<uint64_t>(k.src) << 32) | k.dst;
+    uint64_t h = k.src.Hash() ^ (k.dst.Hash() * 0xC2B2AE3D27D4EB4Full);
     h ^= (static_cast<uint64_t>(k.sport) << 16 | k.dport) * 0x9E3779B97F4A7C15ull;
     h ^= h >> 29;
     h *= 0xBF58476D1CE4E5B9ull;
@@ -62,7 +62,7 @@ class StreamDecoder {
 
   // Feeds one segment (capture order). Calls sink for every message whose kept prefix is
   // complete in this segment, in stream order. The sink must not feed this decoder.
-  void Segment(const Tcp4Segment& seg, int64_t time_us, const Sink& sink);
+  void Segment(const TcpSegment& seg, int64_t time_us, const Sink& sink);
   // Forgets every flow and zeroes the counters.
   void Reset();
 

@@ -252,9 +252,7 @@ void ServeAdapter(const char* ip) {
   std::sscanf(ip, "%u.%u.%u.%u", &a, &b, &c, &d);
   const unsigned char bytes[4] = {static_cast<unsigned char>(a), static_cast<unsigned char>(b),
                                   static_cast<unsigned char>(c), static_cast<unsigned char>(d)};
-  uint32_t v;
-  std::memcpy(&v, bytes, 4);
-  test::Fake().adapters = {{v, "veth-srv"}};
+  test::Fake().adapters = {{IpAddress::V4(bytes), "veth-srv"}};
 }
 
 class CaptureCommandTest : public ControllerTest {

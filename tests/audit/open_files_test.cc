@@ -7,14 +7,19 @@
 namespace qvx {
 namespace {
 
-OpenFile File(uint64_t session, uint64_t id, uint32_t client = 1, uint16_t port = 0) {
+IpAddress Host(uint8_t last) {
+  const uint8_t a[4] = {10, 0, 0, last};
+  return IpAddress::V4(a);
+}
+
+OpenFile File(uint64_t session, uint64_t id, uint8_t client = 1, uint16_t port = 0) {
   OpenFile f;
-  f.key.server = 9;
-  f.key.client = client;
+  f.key.server = Host(9);
+  f.key.client = Host(client);
   f.key.version = 2;
   f.key.session = session;
   f.key.id[0] = id;
-  f.client = client;
+  f.client = Host(client);
   f.client_port = port;
   f.facts.path = "p" + std::to_string(id);
   return f;
@@ -48,9 +53,9 @@ TEST(OpenFilesTest, TheOldestOfAConnectionAndTheLastOpenOfASession) {
   OpenFile evicted, out;
   t.Add(File(1, 1, 5, 100), &evicted);
   t.Add(File(1, 2, 6, 200), &evicted);
-  ASSERT_TRUE(t.TakeOldest(&out, 6, 200));
+  ASSERT_TRUE(t.TakeOldest(&out, Host(6), 200));
   EXPECT_EQ(out.facts.path, "p2");
-  EXPECT_FALSE(t.TakeOldest(&out, 6, 200));
+  EXPECT_FALSE(t.TakeOldest(&out, Host(6), 200));
 
   OpenFileKey last;
   EXPECT_FALSE(t.Last(File(1, 0).key, &last));

@@ -23,7 +23,7 @@ TEST_F(TreeLookupTest, UnknownTreeIsGuessedFromTheOneShareWhereThePathExists) {
   auto f = Frame("10.0.0.5", "10.0.0.1", 50123);
   int slot = -1, how = -1;
   const std::string rel = "docs\\a.txt";
-  ASSERT_EQ(QVXTreeIDGetInfo(21, 0, 0, 0, f.data(), rel.c_str(), &slot, &how, &data), 0);
+  ASSERT_EQ(QVXTreeIDGetInfo(21, 0, 0, 0, f.data(), rel.c_str(), &slot, &how, At(f)), 0);
   EXPECT_EQ(how, kTreeGuessed);
   const TreeConnectSt& t = TreeConnect[slot];
   EXPECT_EQ(t.Flg, kSlotBound);
@@ -35,7 +35,7 @@ TEST_F(TreeLookupTest, UnknownTreeIsGuessedFromTheOneShareWhereThePathExists) {
   EXPECT_STREQ(t.Login_Name, "ALICE");
   EXPECT_TRUE(LogLines().empty());  // no "unknown" line
   // The next operation on the tree finds it.
-  EXPECT_EQ(QVXTreeIDGetInfo(21, 0, 0, 0, f.data(), "x", &slot, &how, &data), 0);
+  EXPECT_EQ(QVXTreeIDGetInfo(21, 0, 0, 0, f.data(), "x", &slot, &how, At(f)), 0);
   EXPECT_EQ(how, kTreeFound);
 }
 
@@ -47,7 +47,7 @@ TEST_F(TreeLookupTest, ARunKeepsItsTreesInItsOwnTables) {
   run_->tables = &mine;
   auto f = Frame("10.0.0.5", "10.0.0.1");
   int slot = -1, how = -1;
-  ASSERT_EQ(QVXTreeIDGetInfo(21, 0, 0, 0, f.data(), "a.txt", &slot, &how, &data), 0);
+  ASSERT_EQ(QVXTreeIDGetInfo(21, 0, 0, 0, f.data(), "a.txt", &slot, &how, At(f)), 0);
   EXPECT_EQ(how, kTreeGuessed);
   EXPECT_EQ(mine.tree(slot).Tid, 21u);
   EXPECT_EQ(mine.SlotsInUse(), slot + 1);
@@ -56,7 +56,7 @@ TEST_F(TreeLookupTest, ARunKeepsItsTreesInItsOwnTables) {
   EXPECT_EQ(QVXTreeConnectInfoChk("10.0.0.5", 21, 0, 0, 0, &slot, 8), kTreeNotFound);
   // A full table of three trees takes the next tree into slot 0 once emptied, never past its end.
   for (uint32_t tid = 22; tid <= 24; ++tid)
-    ASSERT_EQ(QVXTreeIDGetInfo(tid, 0, 0, 0, f.data(), "a.txt", &slot, &how, &data), 0) << tid;
+    ASSERT_EQ(QVXTreeIDGetInfo(tid, 0, 0, 0, f.data(), "a.txt", &slot, &how, At(f)), 0) << tid;
   EXPECT_EQ(slot, 0);
   EXPECT_EQ(mine.tree(0).Tid, 24u);
   EXPECT_EQ(mine.tree(1).Flg, kSlotFree);
@@ -68,10 +68,10 @@ TEST_F(TreeLookupTest, NewFileCountsWhenItsParentExistsButNotInTheShareRoot) {
   MakeFile("data/docs/keep.txt");
   auto f = Frame("10.0.0.5", "10.0.0.1");
   int slot = -1, how = -1;
-  EXPECT_EQ(QVXTreeIDGetInfo(4, 0, 0, 0, f.data(), "docs\\new.txt", &slot, &how, &data), 0);
+  EXPECT_EQ(QVXTreeIDGetInfo(4, 0, 0, 0, f.data(), "docs\\new.txt", &slot, &how, At(f)), 0);
   // A new file straight in the share's folder is no evidence for that share.
   std::memset(TreeConnect, 0, sizeof(TreeConnectSt) * 8);
-  EXPECT_EQ(QVXTreeIDGetInfo(4, 0, 0, 0, f.data(), "new.txt", &slot, &how, &data), 10);
+  EXPECT_EQ(QVXTreeIDGetInfo(4, 0, 0, 0, f.data(), "new.txt", &slot, &how, At(f)), 10);
 }
 
 TEST_F(TreeLookupTest, TwoSharesWithThePathGiveOneUnknownLineAndRowUntilFiftyOthers) {
@@ -82,7 +82,7 @@ TEST_F(TreeLookupTest, TwoSharesWithThePathGiveOneUnknownLineAndRowUntilFiftyOth
   auto f = Frame("10.0.0.5", "10.0.0.1");
   int slot = -1, how = -1;
   for (int i = 0; i < 10; ++i)
-    EXPECT_EQ(QVXTreeIDGetInfo(33, 0, 0, 0, f.data(), "x.txt", &slot, &how, &data), 10);
+    EXPECT_EQ(QVXTreeIDGetInfo(33, 0, 0, 0, f.data(), "x.txt", &slot, &how, At(f)), 10);
   auto lines = LogLines();
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0],
@@ -97,9 +97,9 @@ TEST_F(TreeLookupTest, TwoSharesWithThePathGiveOneUnknownLineAndRowUntilFiftyOth
   // Fifty other rows later the same access is logged again.
   for (int i = 0; i < 50; ++i) {
     std::string other = "o" + std::to_string(i);
-    QVXTreeIDGetInfo(33, 0, 0, 0, f.data(), other.c_str(), &slot, &how, &data);
+    QVXTreeIDGetInfo(33, 0, 0, 0, f.data(), other.c_str(), &slot, &how, At(f));
   }
-  QVXTreeIDGetInfo(33, 0, 0, 0, f.data(), "x.txt", &slot, &how, &data);
+  QVXTreeIDGetInfo(33, 0, 0, 0, f.data(), "x.txt", &slot, &how, At(f));
   EXPECT_EQ(LogLines().size(), 52u);
 }
 
@@ -108,7 +108,7 @@ TEST_F(TreeLookupTest, TwoSharesOnOneFolderCountOnce) {
   MakeFile("b/x.txt");
   auto f = Frame("10.0.0.5", "10.0.0.1");
   int slot = -1, how = -1;
-  ASSERT_EQ(QVXTreeIDGetInfo(1, 0, 0, 0, f.data(), "x.txt", &slot, &how, &data), 0);
+  ASSERT_EQ(QVXTreeIDGetInfo(1, 0, 0, 0, f.data(), "x.txt", &slot, &how, At(f)), 0);
   EXPECT_STREQ(TreeConnect[slot].SharePath, "\\\\10.0.0.1\\b");
 }
 
@@ -116,7 +116,7 @@ TEST_F(TreeLookupTest, QuotedUnknownLineAndExcludedUnknownPath) {
   OptionInfo.PathDubileCorteSet = 1;
   auto f = Frame("10.0.0.5", "10.0.0.1");
   int slot = -1, how = -1;
-  EXPECT_EQ(QVXTreeIDGetInfo(2, 0, 0, 0, f.data(), "a b.txt", &slot, &how, &data), 10);
+  EXPECT_EQ(QVXTreeIDGetInfo(2, 0, 0, 0, f.data(), "a b.txt", &slot, &how, At(f)), 10);
   ASSERT_EQ(LogLines().size(), 1u);
   const std::string line = LogLines()[0];
   EXPECT_EQ(line.substr(line.size() - 12), ",,,\"a b.txt\"");
@@ -128,7 +128,7 @@ TEST_F(TreeLookupTest, FullTreeTableIsClearedForAGuess) {
   for (int i = 0; i < 8; ++i) TreeConnect[i].Flg = kSlotWaiting;
   auto f = Frame("10.0.0.5", "10.0.0.1");
   int slot = -1, how = -1;
-  ASSERT_EQ(QVXTreeIDGetInfo(5, 0, 0, 0, f.data(), "a.txt", &slot, &how, &data), 0);
+  ASSERT_EQ(QVXTreeIDGetInfo(5, 0, 0, 0, f.data(), "a.txt", &slot, &how, At(f)), 0);
   EXPECT_EQ(slot, 0);
   for (int i = 1; i < 8; ++i) EXPECT_EQ(TreeConnect[i].Flg, kSlotFree) << i;
   std::string k = fake.Contents(szLogfileName);
@@ -143,7 +143,7 @@ TEST_F(TreeLookupTest, OnlyAGuessedTreeIsReboundToTheShareWhereThePathExists) {
   // Connected before the capture: its share was guessed from a path under a.
   auto f = Frame("10.0.0.5", "10.0.0.1");
   int slot = -1, how = -1;
-  ASSERT_EQ(QVXTreeIDGetInfo(6, 0, 0, 0, f.data(), "x.txt", &slot, &how, &data), 0);
+  ASSERT_EQ(QVXTreeIDGetInfo(6, 0, 0, 0, f.data(), "x.txt", &slot, &how, At(f)), 0);
   ASSERT_EQ(how, kTreeGuessed);
   TreeConnectSt& t = TreeConnect[slot];
   EXPECT_STREQ(t.SharePath, "\\\\10.0.0.1\\a");

@@ -34,14 +34,12 @@ class AddressPlatform : public PlatformWrapper {
   Platform* previous_;
 };
 
-unsigned long Addr(const char* text) {
+IpAddress Addr(const char* text) {
   unsigned a, b, c, d;
   std::sscanf(text, "%u.%u.%u.%u", &a, &b, &c, &d);
-  unsigned char bytes[4] = {static_cast<unsigned char>(a), static_cast<unsigned char>(b),
-                            static_cast<unsigned char>(c), static_cast<unsigned char>(d)};
-  uint32_t v;
-  std::memcpy(&v, bytes, 4);  // network byte order, as an in_addr holds it
-  return v;
+  const unsigned char bytes[4] = {static_cast<unsigned char>(a), static_cast<unsigned char>(b),
+                                  static_cast<unsigned char>(c), static_cast<unsigned char>(d)};
+  return IpAddress::V4(bytes);
 }
 
 class CaptureControlTest : public ::testing::Test {
@@ -77,6 +75,9 @@ TEST_F(CaptureControlTest, AddressTextToAdapterValue) {
   // Parts are converted numerically, so leading zeros still find the adapter.
   EXPECT_EQ(QVX_IpTextToAddr("192.168.001.010"), Addr("192.168.1.10"));
   EXPECT_EQ(QVX_IpTextToAddr("10.213.0.1"), Addr("10.213.0.1"));
+  // An IPv6 address in any spelling is the same address.
+  EXPECT_TRUE(QVX_IpTextToAddr("FD00::0001").v6);
+  EXPECT_EQ(QVX_IpTextToAddr("FD00::0001"), QVX_IpTextToAddr("fd00:0:0::1"));
 }
 
 TEST_F(CaptureControlTest, StartOpensTheMatchingAdapterAndStopJoins) {
@@ -106,14 +107,15 @@ TEST_F(CaptureControlTest, NoAdapterMatches) {
   EXPECT_EQ(QVX_StartandStop_Logging(data), 1);
   EXPECT_EQ(data.LoggingFlg.load(), 0);
   EXPECT_EQ(Fake().calls, std::vector<std::string>{"enum"});
-  const unsigned long want = Addr("10.213.0.1");
+  const unsigned long want = 0x0100D50A;  // 10.213.0.1 as an in_addr holds it
   char line[200];
   std::snprintf(line, sizeof line, "アダプタ名検出エラー。(%ld)(%x) max=(3)",
                 static_cast<long>(want), static_cast<unsigned>(want));
   EXPECT_EQ(Count(line), 1);
   EXPECT_EQ(Count("QVX_E03-012 QVX_StartandStop_Logging QvxWPcapConEnumAdapter["), 3);
-  std::snprintf(line, sizeof line, "アダプタ名一覧 [2](%ld)(%x)[a2]",
-                static_cast<long>(Addr("10.213.9.3")), static_cast<unsigned>(Addr("10.213.9.3")));
+  const unsigned long third = 0x0309D50A;  // 10.213.9.3
+  std::snprintf(line, sizeof line, "アダプタ名一覧 [2](%ld)(%x)[a2]", static_cast<long>(third),
+                static_cast<unsigned>(third));
   EXPECT_EQ(Count(line), 1);
   ASSERT_EQ(fake.boxes().size(), 1u);
   // The box names the address looked for and every adapter found with its address.
@@ -139,7 +141,7 @@ TEST_F(CaptureControlTest, PcapDevNamaeOnlyWhenTheListIsEmpty) {
   EXPECT_EQ(Count("QVX_E03-012"), 0);
   EXPECT_EQ(QVX_CaptureStartProblem(),
             "no adapter carries the address 10.213.0.1 (IpAddress in Quorvix.ini); no adapter "
-            "with an IPv4 address was found");
+            "with an IP address was found");
 }
 
 TEST_F(CaptureControlTest, PacketBufferIsSetOnlyWhenConfigured) {

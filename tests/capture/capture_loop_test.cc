@@ -380,7 +380,7 @@ TEST_F(CaptureLoopTest, ServerTestAndVipFlg) {
   OptionInfo.VipFlg = 1;
   Serve(MakeFrame("10.213.0.3", kClient, Smb1Payload(0x75)));
   // With VipFlg a tree-connect answer from the server goes to the request handler.
-  Serve(MakeFrame(kServer, kClient, Smb1Payload(0x75)));
+  Serve(MakeFrame(kServer, kClient, Smb1Payload(0x75), 445, 0xC000));
   Run();
   EXPECT_EQ(Handlers(),
             (std::vector<std::string>{"QVX_SmbTreeConnectAndx", "QVX_SmbTreeConnectAndx"}));
@@ -391,16 +391,23 @@ TEST_F(CaptureLoopTest, IpFilterEntriesInForceDropFramesBeforeDecoding) {
   std::snprintf(IpAddFilterInfoData[0], kFilterLineSize, "01,00000000,-,00000000,0,1,%s", kClient);
   std::snprintf(IpAddFilterInfoData[1], kFilterLineSize, "02,20000101,-,20000131,0,1,%s", other);
   IpAddFilterInfoDataNo = 2;
-  Serve(MakeFrame(kClient, kServer, Smb2Payload(5)));  // from a filtered client
-  Serve(MakeFrame(kServer, kClient, Smb2Payload(3)));  // to it
-  Serve(MakeFrame(other, kServer, Smb2Payload(5)));    // its entry's period is over
+  Serve(MakeFrame(kClient, kServer, Smb2Payload(5)));               // from a filtered client
+  Serve(MakeFrame(kServer, kClient, Smb2Payload(3), 445, 0xC000));  // to it
+  Serve(MakeFrame(other, kServer, Smb2Payload(5)));                 // its entry's period is over
   Run();
   IpAddFilterInfoDataNo = 0;
   EXPECT_EQ(Handlers(), (std::vector<std::string>{"QVX_Smb2FileStandardInfo"}));
 }
 
-TEST_F(CaptureLoopTest, LeadingZerosNeverMatchTheFormattedAddress) {
+TEST_F(CaptureLoopTest, TheServerIsTheAddressTheSettingNamesHoweverWritten) {
+  // Compared as addresses, not as texts: leading zeros name the same server.
   std::snprintf(OptionInfo.IpAddress, sizeof OptionInfo.IpAddress, "010.213.000.001");
+  Serve(MakeFrame(kClient, kServer, Smb2Payload(5)));
+  Run();
+  EXPECT_EQ(Handlers(), std::vector<std::string>{"QVX_Smb2FileStandardInfo"});
+  // A setting that names no address monitors nothing.
+  g_calls.clear();
+  std::snprintf(OptionInfo.IpAddress, sizeof OptionInfo.IpAddress, "server");
   Serve(MakeFrame(kClient, kServer, Smb2Payload(5)));
   Run();
   EXPECT_TRUE(g_calls.empty());
@@ -436,10 +443,10 @@ TEST_F(CaptureLoopTest, DispatchOrderByVersionDirectionAndCommand) {
       {MakeFrame(kClient, kServer, Smb1Payload(0x71)), {"QVX_SmbTreeDisConnectReq"}},
       {MakeFrame(kClient, kServer, Smb1Payload(0x73)), {"QVX_SmbSessionSetupAndx"}},
       {MakeFrame(kClient, kServer, Smb1Payload(0x2B)), {"QVX_SmbOtherCmd"}},
-      {MakeFrame(kServer, kClient, Smb1Payload(0x75)),
+      {MakeFrame(kServer, kClient, Smb1Payload(0x75), 445, 0xC000),
        {"QVX_SmbTreeConnectAndxRecv", "QVX_SmbSessionSetupAndxRecv"}},
-      {MakeFrame(kServer, kClient, Smb1Payload(0x73)), {}},
-      {MakeFrame(kServer, kClient, Smb1Payload(0xA2)), {}},
+      {MakeFrame(kServer, kClient, Smb1Payload(0x73), 445, 0xC000), {}},
+      {MakeFrame(kServer, kClient, Smb1Payload(0xA2), 445, 0xC000), {}},
       {MakeFrame(kClient, kServer, Smb2Payload(5)), {"QVX_Smb2FileStandardInfo"}},
       {MakeFrame(kClient, kServer, Smb2Payload(3)), {"QVX_Smb2TreeConnectAndx"}},
       {MakeFrame(kClient, kServer, Smb2Payload(4)), {"QVX_Smb2TreeDisConnectReq"}},
@@ -447,8 +454,8 @@ TEST_F(CaptureLoopTest, DispatchOrderByVersionDirectionAndCommand) {
       // A log-on's security blob is no path: it never reaches the catch-all.
       {MakeFrame(kClient, kServer, Smb2Payload(1)), {}},
       {MakeFrame(kClient, kServer, Smb2Payload(0)), {}},
-      {MakeFrame(kServer, kClient, Smb2Payload(3)), {"QVX_Smb2TreeConnectAndxRecv"}},
-      {MakeFrame(kServer, kClient, Smb2Payload(5)), {}},
+      {MakeFrame(kServer, kClient, Smb2Payload(3), 445, 0xC000), {"QVX_Smb2TreeConnectAndxRecv"}},
+      {MakeFrame(kServer, kClient, Smb2Payload(5), 445, 0xC000), {}},
   };
   for (auto& c : cases) {
     g_calls.clear();
@@ -458,7 +465,7 @@ TEST_F(CaptureLoopTest, DispatchOrderByVersionDirectionAndCommand) {
   }
   // Capacities: trees for the tree and create handlers, sessions for the session answer.
   g_calls.clear();
-  Serve(MakeFrame(kServer, kClient, Smb1Payload(0x75)));
+  Serve(MakeFrame(kServer, kClient, Smb1Payload(0x75), 445, 0xC000));
   Serve(MakeFrame(kClient, kServer, Smb2Payload(5)));
   Run();
   ASSERT_EQ(g_calls.size(), 3u);
@@ -501,7 +508,7 @@ TEST_F(CaptureLoopTest, SettingsThatTakeHandlersOut) {
   OptionInfo.SMBOtherPackets = 0;
   OptionInfo.SMB2OtherPackets = 1;  // not consulted
   Serve(MakeFrame(kClient, kServer, Smb1Payload(0x73)));
-  Serve(MakeFrame(kServer, kClient, Smb1Payload(0x75)));
+  Serve(MakeFrame(kServer, kClient, Smb1Payload(0x75), 445, 0xC000));
   Serve(MakeFrame(kClient, kServer, Smb1Payload(0x2B)));
   Serve(MakeFrame(kClient, kServer, Smb2Payload(0x10)));
   Run();
@@ -511,7 +518,7 @@ TEST_F(CaptureLoopTest, SettingsThatTakeHandlersOut) {
 TEST_F(CaptureLoopTest, FailingHandlerEndsTheFrameAndSkipsTheCleanUp) {
   g_fail = "QVX_SmbTreeConnectAndxRecv";
   OptionInfo.ErrorLevel = 2;
-  Serve(MakeFrame(kServer, kClient, Smb1Payload(0x75)));
+  Serve(MakeFrame(kServer, kClient, Smb1Payload(0x75), 445, 0xC000));
   Serve(MakeFrame(kClient, kServer, Smb1Payload(0xA2)));
   Run();
   // The session answer after the failed tree answer is not called.
@@ -589,7 +596,7 @@ TEST_F(CaptureLoopTest, AddressAndMacTextsOfManyClients) {
     auto req = MakeFrame(client, kServer, Smb2Payload(5));
     req[11] = static_cast<unsigned char>(i);  // client MAC 02:00:00:00:00:<i>
     Serve(req);
-    auto ans = MakeFrame(kServer, client, Smb2Payload(3));
+    auto ans = MakeFrame(kServer, client, Smb2Payload(3), 445, 0xC000);
     std::swap_ranges(ans.begin(), ans.begin() + 6, ans.begin() + 6);
     ans[5] = static_cast<unsigned char>(i);  // to the client's MAC
     Serve(ans);

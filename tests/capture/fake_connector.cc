@@ -15,7 +15,7 @@ namespace {
 FakeConnectorState g_state;
 std::mutex g_mu;
 
-int Enum(unsigned long* addrs, char (*names)[kQvxAdapterNameSize], int* count, char* errbuf) {
+int Enum(IpAddress* addrs, char (*names)[kQvxAdapterNameSize], int* count, char* errbuf) {
   std::lock_guard<std::mutex> l(g_mu);
   g_state.calls.push_back("enum");
   if (g_state.enum_rc != 0) {

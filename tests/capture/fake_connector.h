@@ -19,7 +19,7 @@ struct FakeFrame {
 
 struct FakeConnectorState {
   // Adapter list.
-  std::vector<std::pair<unsigned long, std::string>> adapters;
+  std::vector<std::pair<IpAddress, std::string>> adapters;
   int enum_rc = 0;
   int open_rc = 0;
   int buffer_rc = 0;

@@ -212,7 +212,7 @@ TEST(QvxWPcapConTest, PcapngHoldsTheSameFrames) {
 }
 
 TEST(QvxWPcapConTest, EnumeratesAdaptersOrReportsWhy) {
-  unsigned long addrs[kQvxAdapterMax];
+  IpAddress addrs[kQvxAdapterMax];
   static char names[kQvxAdapterMax][kQvxAdapterNameSize];
   int count = -1;
   char err[kQvxErrBufSize] = {};

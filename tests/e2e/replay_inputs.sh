@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # quorvix --replay on inputs that are no capture to audit: a FIFO and a directory are refused at
 # once, by name, with a non-zero status (a FIFO used to block for ever); a capture without any
-# frame to TCP port 445 is replayed and then said to hold no SMB traffic, which a capture with
-# such frames is not; a capture whose frames are not Ethernet is refused by name.
+# frame to TCP port 445 or 139 is replayed and then said to hold no SMB traffic, which a capture
+# with such frames is not; a capture of a link type the program cannot read is refused, naming
+# it; a capture filter that lets no SMB frame through is told.
 #
 #   replay_inputs.sh QUORVIX SMB_CAPTURE
 set -euo pipefail
@@ -12,10 +13,11 @@ smb_capture=$2
 mkdir "$work/home"
 printf '[Option]\r\nNbtstatChgOn=0\r\n' >"$work/home/Quorvix.ini"
 
-# Runs quorvix --replay on $1 with a time limit; the status goes to $status.
+# Runs quorvix --replay on $1 (with the home $2, or the default one) with a time limit; the
+# status goes to $status.
 replay() {
   status=0
-  timeout 20 "$bin" --home "$work/home" --replay "$1" SC >"$work/out.txt" 2>"$work/err.txt" ||
+  timeout 20 "$bin" --home "${2:-$work/home}" --replay "$1" SC >"$work/out.txt" 2>"$work/err.txt" ||
     status=$?
   [ "$status" != 124 ] || fail "--replay $1 still runs after 20 s"
 }
@@ -47,17 +49,26 @@ PY
   fail "the crafted capture holds TCP 445 frames"
 replay "$work/udp.pcap"
 [ "$status" = 0 ] || fail "the UDP capture replayed with status $status"
-grep -qF "no frame of $work/udp.pcap goes to TCP port 445" "$work/err.txt" ||
+grep -qF "no frame of $work/udp.pcap goes to TCP port 445 or 139" "$work/err.txt" ||
   fail "no notice of a capture without SMB traffic"
 
-# The SMB capture relabelled as Linux cooked frames in pcapng (what a capture on the "any"
-# interface is): its frames cannot be read as Ethernet, which is said, with a non-zero status.
-editcap -F pcapng -T linux-sll "$smb_capture" "$work/any.pcapng"
-[ "$(capinfos -E "$work/any.pcapng" | grep -c 'Linux cooked')" = 1 ] || fail "editcap gave no SLL file"
-replay "$work/any.pcapng"
-[ "$status" != 0 ] || fail "a Linux cooked capture replayed with status 0"
-grep -qF "$work/any.pcapng: its " "$work/err.txt" && grep -qF "link type 113, not Ethernet" "$work/err.txt" ||
-  fail "a Linux cooked capture not told: $(cat "$work/err.txt")"
+# The SMB capture relabelled as 802.11 frames in pcapng, a link type the program does not read:
+# that is said, naming the link type, with a non-zero status.
+editcap -F pcapng -T ieee-802-11 "$smb_capture" "$work/wlan.pcapng"
+[ "$(capinfos -E "$work/wlan.pcapng" | grep -c '802.11')" = 1 ] || fail "editcap gave no 802.11 file"
+replay "$work/wlan.pcapng"
+[ "$status" != 0 ] || fail "an 802.11 capture replayed with status 0"
+grep -qF "$work/wlan.pcapng: its " "$work/err.txt" && grep -qF "link type 105, which this program cannot read" "$work/err.txt" ||
+  fail "an 802.11 capture not told: $(cat "$work/err.txt")"
+
+# A filter that keeps every SMB frame out is told, with a non-zero status: the empty log is no
+# quiet server.
+mkdir "$work/udp-home"
+printf '[Option]\r\nNbtstatChgOn=0\r\nFilterCode=udp\r\n' >"$work/udp-home/Quorvix.ini"
+replay "$smb_capture" "$work/udp-home"
+[ "$status" != 0 ] || fail "a filter that let no SMB through ended with status 0"
+grep -qF "the capture filter (FilterCode=udp) let none of the SMB frames of $smb_capture through" \
+  "$work/err.txt" || fail "a filter that let no SMB through not told: $(cat "$work/err.txt")"
 
 replay "$smb_capture"
 [ "$status" = 0 ] || fail "the SMB capture replayed with status $status"

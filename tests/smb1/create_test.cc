@@ -44,7 +44,7 @@ class SmbNtCreateTest : public test::Smb1HandlerTest {
     BoundSession(0, 100, "QVXUSER");
     ConnectedTree(0, 2049, "\\\\10.0.0.1\\DATA");
   }
-  int Open(Frame f) { return QVX_SmbNtCreateAndx(&f.smb1, f.Len, f.data(), f.cursor, &data); }
+  int Open(Frame f) { return QVX_SmbNtCreateAndx(&f.smb1, f.Len, f.data(), f.cursor, At(f)); }
   int Open(const std::string& name, uint32_t desired = 0x120089, uint32_t options = 0) {
     return Open(Smb1(0xA2, 2049, 100, NtCreateBody(desired, options, Utf16(name))));
   }

@@ -37,7 +37,7 @@ class SmbOtherCmdTest : public test::Smb1HandlerTest {
     NetShareInfoDataNo = QVX_NetShare_NT(NetWkShareInfo, OptionInfo.NetWkInfoCnt, nullptr);
     ConnectedTree(0, 2049);
   }
-  int Other(Frame f) { return QVX_SmbOtherCmd(&f.smb1, f.Len, f.data(), f.cursor, &data); }
+  int Other(Frame f) { return QVX_SmbOtherCmd(&f.smb1, f.Len, f.data(), f.cursor, At(f)); }
   int Other(const std::string& path, uint16_t uid = 100) {
     return Other(Smb1(0x08, 2049, uid, QueryBody(Utf16(path))));
   }

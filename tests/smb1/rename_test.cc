@@ -47,13 +47,13 @@ class SmbRenameTest : public test::Smb1HandlerTest {
   }
   int Rename(Frame f) {
     data.SMBCommand = 0x07;
-    return QVX_SmbComRename(&f.smb1, f.Len, f.data(), f.cursor, &data);
+    return QVX_SmbComRename(&f.smb1, f.Len, f.data(), f.cursor, At(f));
   }
   int Rename(const std::vector<unsigned char>& body) { return Rename(Smb1(0x07, 2049, 100, body)); }
   int Rmdir(const std::string& name) {
     Frame f = Smb1(0x01, 2049, 100, RmdirBody(name));
     data.SMBCommand = 0x01;
-    return QVX_ComDeleteDirectory(&f.smb1, f.Len, f.data(), f.cursor, &data);
+    return QVX_ComDeleteDirectory(&f.smb1, f.Len, f.data(), f.cursor, At(f));
   }
 };
 
@@ -102,7 +102,7 @@ TEST_F(SmbRenameTest, NamesLeavingTheShareAreMarked) {
   // The same on a tree whose share is not listed.
   ConnectedTree(1, 2050, "\\\\10.0.0.1\\GONE");
   Frame f = Smb1(0x01, 2050, 100, RmdirBody("\\..\\x"));
-  ASSERT_EQ(QVX_ComDeleteDirectory(&f.smb1, f.Len, f.data(), f.cursor, &data), 0);
+  ASSERT_EQ(QVX_ComDeleteDirectory(&f.smb1, f.Len, f.data(), f.cursor, At(f)), 0);
   EXPECT_STREQ(AccessData[3].Path, "[outside share] \\..\\x");
 }
 
@@ -110,7 +110,7 @@ TEST_F(SmbRenameTest, NothingOnIpcIsAFile) {
   ConnectedTree(1, 9, "\\\\10.0.0.1\\IPC$");
   EXPECT_EQ(Rename(Smb1(0x07, 9, 100, RenameBody("\\a", "\\b"))), 10);
   Frame f = Smb1(0x01, 9, 100, RmdirBody("\\x"));
-  EXPECT_EQ(QVX_ComDeleteDirectory(&f.smb1, f.Len, f.data(), f.cursor, &data), 10);
+  EXPECT_EQ(QVX_ComDeleteDirectory(&f.smb1, f.Len, f.data(), f.cursor, At(f)), 10);
   EXPECT_TRUE(LogLines().empty());
 }
 
@@ -169,13 +169,13 @@ TEST_F(SmbRenameTest, ARemovedFolderIsADeletion) {
   // A tree whose share is not listed keeps the name as sent.
   ConnectedTree(1, 2050, "\\\\10.0.0.1\\GONE");
   Frame f = Smb1(0x01, 2050, 100, RmdirBody("\\old folder"));
-  ASSERT_EQ(QVX_ComDeleteDirectory(&f.smb1, f.Len, f.data(), f.cursor, &data), 0);
+  ASSERT_EQ(QVX_ComDeleteDirectory(&f.smb1, f.Len, f.data(), f.cursor, At(f)), 0);
   EXPECT_STREQ(AccessData[2].Path, "\\old folder");
 
   std::vector<unsigned char> bad = RmdirBody("\\x");
   bad[3] = 0;
   Frame g = Smb1(0x01, 2049, 100, bad);
-  EXPECT_EQ(QVX_ComDeleteDirectory(&g.smb1, g.Len, g.data(), g.cursor, &data), 10);
+  EXPECT_EQ(QVX_ComDeleteDirectory(&g.smb1, g.Len, g.data(), g.cursor, At(g)), 10);
 }
 
 }  // namespace

@@ -60,7 +60,7 @@ class SmbSessionSetupTest : public test::Smb1HandlerTest {
   }
   int Request(Frame f) {
     data.SMBCommand = 0x73;
-    return QVX_SmbSessionSetupAndx(&f.smb1, f.Len, f.data(), f.cursor, &data);
+    return QVX_SmbSessionSetupAndx(&f.smb1, f.Len, f.data(), f.cursor, At(f));
   }
   int Request(const std::vector<unsigned char>& body, const Smb1Ids& ids = {}) {
     return Request(Smb1(0x73, ids, body));
@@ -70,7 +70,7 @@ class SmbSessionSetupTest : public test::Smb1HandlerTest {
     Frame f = Smb1(0x75, ids, {}, true);
     data.SMBCommand = 0x75;
     return QVX_SmbSessionSetupAndxRecv(&f.smb1, f.Len, f.data(), f.cursor,
-                                       OptionInfo.SessionSetupCnt, &data);
+                                       OptionInfo.SessionSetupCnt, At(f));
   }
   int Rows() {
     int n = 0;

@@ -22,6 +22,7 @@ inline Frame Smb1(uint8_t command, const Smb1Ids& ids, const std::vector<unsigne
                   bool response = false, const char* client = kClient, int port = kClientPort) {
   Frame fr;
   fr.bytes = response ? IpTcp(kServer, client, 445, port) : IpTcp(client, kServer, port, 445);
+  fr.ends = Ends(client, port);
   const size_t h = fr.bytes.size();
   fr.bytes.resize(h + 32, 0);
   fr.bytes[h] = 0xFF, fr.bytes[h + 1] = 'S', fr.bytes[h + 2] = 'M', fr.bytes[h + 3] = 'B';

@@ -41,7 +41,7 @@ class SmbTreeConnectTest : public test::Smb1HandlerTest {
   int Request(Frame f) {
     data.SMBCommand = 0x75;
     return QVX_SmbTreeConnectAndx(&f.smb1, f.Len, f.data(), f.cursor, OptionInfo.TreeConnectCnt,
-                                  &data);
+                                  At(f));
   }
   int Request(const std::string& path, const char* client = test::kClient,
               int port = test::kClientPort) {
@@ -53,7 +53,7 @@ class SmbTreeConnectTest : public test::Smb1HandlerTest {
     Frame f = Smb1(0x75, a, {}, true, client, port);
     data.SMBCommand = 0x75;
     return QVX_SmbTreeConnectAndxRecv(&f.smb1, f.Len, f.data(), f.cursor, OptionInfo.TreeConnectCnt,
-                                      &data);
+                                      At(f));
   }
   int Disconnect(uint16_t tid) {
     Smb1Ids d = request_;
@@ -62,7 +62,7 @@ class SmbTreeConnectTest : public test::Smb1HandlerTest {
     Frame f = Smb1(0x71, d, {0, 0, 0});
     data.SMBCommand = 0x71;
     return QVX_SmbTreeDisConnectReq(&f.smb1, f.Len, f.data(), f.cursor, OptionInfo.TreeConnectCnt,
-                                    &data);
+                                    At(f));
   }
   Smb1Ids request_;
 };

@@ -29,7 +29,7 @@ class Smb2CreateTest : public test::HandlerTest {
   }
   int Create(Frame f) {
     return QVX_Smb2FileStandardInfo(&f.smb2, f.Len, f.data(), f.cursor, OptionInfo.TreeConnectCnt,
-                                    &data);
+                                    At(f));
   }
   int Create(const std::string& name, uint32_t desired = kReadOpen, uint32_t options = 0,
              uint32_t tree = 7) {

@@ -13,6 +13,7 @@
 #include "app/controller.h"
 #include "app/tables.h"
 #include "base/dbglog.h"
+#include "base/ip_address.h"
 #include "base/option.h"
 #include "filters/exclusion.h"
 #include "serverinfo/server_info.h"
@@ -61,16 +62,28 @@ inline void Put64(std::vector<unsigned char>& v, size_t at, uint64_t x) {
   for (int i = 0; i < 8; ++i) v[at + i] = (x >> (8 * i)) & 0xFF;
 }
 
-// One datagram with its SMB header copy and cursor. bytes may hold more than Len (bytes that a
-// handler must not read).
+// One message as the handlers read it, with its SMB header copy, cursor and connection. bytes may
+// hold more than Len (bytes that a handler must not read).
 struct Frame {
   std::vector<unsigned char> bytes;
+  ConnectionEnds ends;  // the connection the capture loop hands on with it
   unsigned long Len = 0;
   long cursor = 0;  // 1-based: bytes[cursor - 1] is the first body byte
   SMB2_HEADER_ST smb2{};
   SMB_HEADER_ST smb1{};
   unsigned char* data() { return bytes.data(); }
 };
+
+// The connection of client:port to the server on 445.
+inline ConnectionEnds Ends(const char* client = kClient, int port = kClientPort,
+                           const char* server = kServer) {
+  ConnectionEnds e;
+  ParseIpAddress(client, &e.client);
+  ParseIpAddress(server, &e.server);
+  e.client_port = static_cast<uint16_t>(port);
+  e.server_port = 445;
+  return e;
+}
 
 inline std::vector<unsigned char> IpTcp(const char* src, const char* dst, int sport, int dport) {
   std::vector<unsigned char> f(20 + 20 + 4, 0);
@@ -98,6 +111,7 @@ inline Frame Smb2(uint16_t command, const Smb2Ids& ids, const std::vector<unsign
   Frame fr;
   fr.bytes = response ? IpTcp(kServer, kClient, 445, kClientPort)
                       : IpTcp(kClient, kServer, kClientPort, 445);
+  fr.ends = Ends();
   const size_t h = fr.bytes.size();
   fr.bytes.resize(h + 64, 0);
   fr.bytes[h] = 0xFE, fr.bytes[h + 1] = 'S', fr.bytes[h + 2] = 'M', fr.bytes[h + 3] = 'B';
@@ -219,6 +233,11 @@ class HandlerTest : public ::testing::Test {
     e[12] = 0x08;
     e.insert(e.end(), f.bytes.begin(), f.bytes.begin() + static_cast<long>(f.Len));
     run_.tracker.Observe(e.data(), static_cast<uint32_t>(e.size()), 0);
+  }
+  // The handlers' DATA with f's connection as the one being handled, as the capture loop sets it.
+  DATA* At(const Frame& f) {
+    run_->ends = f.ends;
+    return &data;
   }
   std::vector<std::string> LogLines() {
     hExistingFile->Flush();

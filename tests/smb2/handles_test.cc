@@ -53,7 +53,7 @@ class Smb2HandleTest : public test::HandlerTest {
     a.file_id[0] = id;
     a.file_id[1] = id + 100;
     return Answered(
-        a, [&] { return QVX_Smb2FileStandardInfo(&f.smb2, f.Len, f.data(), f.cursor, 8, &data); });
+        a, [&] { return QVX_Smb2FileStandardInfo(&f.smb2, f.Len, f.data(), f.cursor, 8, At(f)); });
   }
   void Close(uint64_t id, uint32_t status = 0) {
     data.SMBCommand = 6;
@@ -62,7 +62,7 @@ class Smb2HandleTest : public test::HandlerTest {
     PutId(b, 8, id);
     Frame f = Smb2(6, ids_, b);
     Answered(Status(status),
-             [&] { return QVX_Smb2Close(&f.smb2, f.Len, f.data(), f.cursor, &data); });
+             [&] { return QVX_Smb2Close(&f.smb2, f.Len, f.data(), f.cursor, At(f)); });
   }
   void Write(uint64_t id, uint32_t status = 0) {
     data.SMBCommand = 9;
@@ -74,7 +74,7 @@ class Smb2HandleTest : public test::HandlerTest {
     PutId(b, 16, id);
     Frame f = Smb2(9, ids_, b);
     Answered(Status(status),
-             [&] { return QVX_Smb2Write(&f.smb2, f.Len, f.data(), f.cursor, &data); });
+             [&] { return QVX_Smb2Write(&f.smb2, f.Len, f.data(), f.cursor, At(f)); });
   }
   // SET_INFO of a file: class and its buffer.
   int SetInfo(uint64_t id, uint8_t cls, const std::vector<unsigned char>& buffer,
@@ -90,7 +90,7 @@ class Smb2HandleTest : public test::HandlerTest {
     b.insert(b.end(), buffer.begin(), buffer.end());
     Frame f = Smb2(0x11, ids_, b);
     return Answered(Status(status),
-                    [&] { return QVX_Smb2SetInfo(&f.smb2, f.Len, f.data(), f.cursor, &data); });
+                    [&] { return QVX_Smb2SetInfo(&f.smb2, f.Len, f.data(), f.cursor, At(f)); });
   }
   int Disposition(uint64_t id, bool pending) {
     return SetInfo(id, 13, {pending ? uint8_t{1} : uint8_t{0}});
@@ -251,8 +251,7 @@ TEST_F(Smb2HandleTest, ARelatedRequestNamesThePreviousOpen) {
   // CREATE + CLOSE in one compound chain: the close names its handle with all ones. The capture
   // loop notes every open the server granted; here that is done by hand.
   Open("chain.txt", kDeleteOpen, 0x1000, kCreateOpened, 7);
-  Frame any = Smb2(5, ids_, {});
-  run_->open_files.NoteOpen(QVX_OpenFileKeyOf(any.data(), 2, ids_.session_id, 7, 107));
+  run_->open_files.NoteOpen(QVX_OpenFileKeyOf(test::Ends(), 2, ids_.session_id, 7, 107));
   Close(~uint64_t{0});
   EXPECT_EQ(Said(), std::vector<std::string>{"access Del  " + Local("chain.txt")});
   // Without a noted open the related close closes nothing.

@@ -56,7 +56,7 @@ class Smb2OtherCmdTest : public test::HandlerTest {
     data.SMBCommand = 17;  // SET_INFO
     ConnectedTree(0, 7);
   }
-  int Other(Frame f) { return QVX_Smb2OtherCmd(&f.smb2, f.Len, f.data(), f.cursor, &data); }
+  int Other(Frame f) { return QVX_Smb2OtherCmd(&f.smb2, f.Len, f.data(), f.cursor, At(f)); }
   // A request of command with body, on tree.
   int Request(uint16_t command, const std::vector<unsigned char>& body, uint32_t tree = 7) {
     Smb2Ids ids;

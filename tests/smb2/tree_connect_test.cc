@@ -21,12 +21,12 @@ class Smb2TreeConnectTest : public test::HandlerTest {
   int Request(Frame f) {
     data.SMBCommand = 3;
     return QVX_Smb2TreeConnectAndx(&f.smb2, f.Len, f.data(), f.cursor, OptionInfo.TreeConnectCnt,
-                                   &data);
+                                   At(f));
   }
   int Response(Frame f) {
     data.SMBCommand = 3;
     return QVX_Smb2TreeConnectAndxRecv(&f.smb2, f.Len, f.data(), f.cursor,
-                                       OptionInfo.TreeConnectCnt, &data);
+                                       OptionInfo.TreeConnectCnt, At(f));
   }
   // A connect request with MessageId message_id and its answer with TreeId tree_id; the
   // identifiers of the tree.
@@ -41,7 +41,7 @@ class Smb2TreeConnectTest : public test::HandlerTest {
   int Disconnect(Frame f) {
     data.SMBCommand = 4;
     return QVX_Smb2TreeDisConnectReq(&f.smb2, f.Len, f.data(), f.cursor, OptionInfo.TreeConnectCnt,
-                                     &data);
+                                     At(f));
   }
 };
 
@@ -67,7 +67,7 @@ TEST_F(Smb2TreeConnectTest, LoginConnectAndDisconnectLinesAndRows) {
   Smb2Ids answer = ids;
   answer.tree_id = 261;
   Frame foreign = Smb2(3, answer, {}, true);
-  foreign.bytes[15] = 9;  // source 10.0.0.9
+  foreign.ends = test::Ends(test::kClient, test::kClientPort, "10.0.0.9");  // from 10.0.0.9
   EXPECT_EQ(Response(foreign), 10);
   Smb2Ids other = answer;
   other.message_id = 257;
@@ -211,6 +211,7 @@ Frame OnClient(Frame f, bool response, unsigned char host, int port) {
   f.bytes[response ? 19 : 15] = host;
   f.bytes[response ? 22 : 20] = static_cast<unsigned char>(port >> 8);
   f.bytes[response ? 23 : 21] = static_cast<unsigned char>(port & 0xFF);
+  f.ends = test::Ends(("10.0.0." + std::to_string(host)).c_str(), port);
   return f;
 }
 

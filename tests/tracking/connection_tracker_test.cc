@@ -128,7 +128,7 @@ std::vector<unsigned char> TcpFrame(unsigned client_last, uint16_t sport, uint16
   ip[2] = static_cast<unsigned char>(total >> 8);
   ip[3] = static_cast<unsigned char>(total);
   ip[9] = 6;
-  const bool toward = dport == 445;
+  const bool toward = dport == 445 || dport == 139;
   const unsigned char server[4] = {10, 9, 0, 1};
   const unsigned char client[4] = {10, 9, static_cast<unsigned char>(client_last >> 8),
                                    static_cast<unsigned char>(client_last)};
@@ -184,7 +184,7 @@ TEST(ConnectionTrackerTest, ConnectionsComeAndGoInOrder) {
   feed(frame(7, 445, 50000, kAck), 1'000'000);  // reply of a connection older than the file
   feed(frame(5, 40000, 445, kSyn), 2'000'000);
   feed(frame(6, 40001, 445, kSyn), 3'000'000);
-  feed(frame(5, 40000, 139, kSyn), 3'500'000);  // not SMB over TCP 445
+  feed(frame(5, 40000, 8080, kSyn), 3'500'000);  // no SMB port
   EXPECT_EQ(t.Server(), "10.9.0.1");
   EXPECT_EQ(clients(4'000'000), (std::vector<std::string>{"10.9.0.7", "10.9.0.5", "10.9.0.6"}));
   EXPECT_EQ(t.Sessions("10.9.0.1", 4'000'000)[1].time_sec, 2u);
@@ -201,6 +201,10 @@ TEST(ConnectionTrackerTest, ConnectionsComeAndGoInOrder) {
   EXPECT_EQ(clients(7'000'000).size(), 2u);
   EXPECT_EQ(t.Connections().size(), 4u);
   EXPECT_EQ(t.Frames(), 9u);
+  // The NetBIOS session service on 139 carries SMB too.
+  feed(frame(9, 40003, 139, kSyn), 8'000'000);
+  EXPECT_EQ(clients(8'000'000).back(), "10.9.0.9");
+  EXPECT_EQ(t.Connections().size(), 5u);
 }
 
 TEST(ConnectionTrackerTest, DamagedFileKeepsWhatWasRead) {

@@ -97,6 +97,16 @@ class SessionTreeTest : public ::testing::Test {
     return fake.Lines(log_);
   }
   static std::string Sep() { return std::string(1, kPathSep); }
+  // The handlers' DATA with the connection of request f (made by Frame) as the one being
+  // handled, as the capture loop sets it.
+  DATA* At(const std::vector<unsigned char>& f) {
+    ConnectionEnds& e = run_->ends;
+    e.client = IpAddress::V4(f.data() + 12);
+    e.server = IpAddress::V4(f.data() + 16);
+    e.client_port = static_cast<uint16_t>(f[20] << 8 | f[21]);
+    e.server_port = static_cast<uint16_t>(f[22] << 8 | f[23]);
+    return &data;
+  }
 
   test::FakePlatform fake;
   // The capture run the handlers and the clean-up belong to, data's context.

@@ -23,38 +23,47 @@ const Bytes kFrame = {
     'D',  'A',  'T',  'A',  0x00, 0x00};                                                 // pad
 constexpr size_t kIp = 14, kTcp = 34;
 
-bool Decode(const Bytes& f, Tcp4Segment* s) { return DecodeEthernetTcp4(f.data(), f.size(), s); }
+bool Decode(const Bytes& f, TcpSegment* s, int link = kLinkEthernet) {
+  return DecodeFrameTcp(link, f.data(), f.size(), s);
+}
+IpAddress V4(uint8_t a, uint8_t b, uint8_t c, uint8_t d) {
+  const uint8_t x[4] = {a, b, c, d};
+  return IpAddress::V4(x);
+}
 Bytes With(size_t at, uint8_t value, Bytes f = kFrame) {
   f[at] = value;
   return f;
 }
 
 TEST(WireFrameTest, PlainFrameWithoutItsPadding) {
-  Tcp4Segment s;
+  TcpSegment s;
   ASSERT_TRUE(Decode(kFrame, &s));
-  EXPECT_EQ(s.src, 0x0A000001u);
-  EXPECT_EQ(s.dst, 0x0A000002u);
+  EXPECT_EQ(s.src, V4(10, 0, 0, 1));
+  EXPECT_EQ(s.dst, V4(10, 0, 0, 2));
   EXPECT_EQ(s.sport, 49153);
   EXPECT_EQ(s.dport, 445);
   EXPECT_EQ(s.seq, 4096u);
   EXPECT_EQ(s.flags, kTcpPsh | kTcpAck);
-  EXPECT_EQ(s.ip_offset, 14u);
   EXPECT_EQ(s.payload, kFrame.data() + 54);
   EXPECT_EQ(s.payload_len, 4u);
+  EXPECT_EQ(s.macs[5], 0x01);  // destination, then source
+  EXPECT_EQ(s.macs[11], 0x02);
 
-  ASSERT_TRUE(DecodeIpv4Tcp(kFrame.data() + kIp, kFrame.size() - kIp, &s));
-  EXPECT_EQ(s.ip_offset, 0u);
+  ASSERT_TRUE(DecodeIpTcp(kFrame.data() + kIp, kFrame.size() - kIp, &s));
   EXPECT_EQ(s.payload, kFrame.data() + 54);
 }
 
-TEST(WireFrameTest, VlanTagAndOptions) {
+TEST(WireFrameTest, VlanTagsAndOptions) {
   Bytes f = kFrame;
   f.insert(f.begin() + 12, {0x81, 0x00, 0x00, 0x64});  // VLAN 100
-  Tcp4Segment s;
+  TcpSegment s;
   ASSERT_TRUE(Decode(f, &s));
-  EXPECT_EQ(s.ip_offset, 18u);
   EXPECT_EQ(s.payload, f.data() + 58);
-  f.insert(f.begin() + 12, {0x81, 0x00, 0x00, 0x65});  // a second tag is not followed
+  f.insert(f.begin() + 12, {0x88, 0xA8, 0x00, 0x0A});  // an 802.1ad service tag outside it
+  ASSERT_TRUE(Decode(f, &s));
+  EXPECT_EQ(s.payload, f.data() + 62);
+  EXPECT_EQ(s.dport, 445);
+  f.insert(f.begin() + 12, {0x91, 0x00, 0x00, 0x0B});  // a third tag is not followed
   EXPECT_FALSE(Decode(f, &s));
 
   // IHL 6 (NOP NOP NOP EOL) and data offset 8 (MSS 1460, NOP, NOP, window scale 7, NOP).
@@ -66,17 +75,15 @@ TEST(WireFrameTest, VlanTagAndOptions) {
   g[kIp] = 0x46;
   g[kIp + 3] = 0x2C + 16;
   ASSERT_TRUE(Decode(g, &s));
-  EXPECT_EQ(s.ip_header_len, 24u);
-  EXPECT_EQ(s.tcp_header_len, 32u);
   EXPECT_EQ(s.sport, 49153);
   EXPECT_EQ(s.payload, g.data() + 70);
   EXPECT_EQ(s.payload_len, 4u);
 }
 
 TEST(WireFrameTest, RefusesWhatIsNotAFirstIpv4TcpFragment) {
-  Tcp4Segment s;
-  EXPECT_FALSE(Decode(With(13, 0xDD, With(12, 0x86)), &s)) << "IPv6 ethertype";
-  EXPECT_FALSE(Decode(With(kIp, 0x65), &s)) << "version 6";
+  TcpSegment s;
+  EXPECT_FALSE(Decode(With(13, 0xDD, With(12, 0x86)), &s)) << "IPv6 ethertype, IPv4 header";
+  EXPECT_FALSE(Decode(With(13, 0x06), &s)) << "ARP";
   EXPECT_FALSE(Decode(With(kIp, 0x44), &s)) << "IHL 4";
   EXPECT_FALSE(Decode(With(kIp + 9, 17), &s)) << "UDP";
   EXPECT_FALSE(Decode(With(kTcp + 12, 0x40), &s)) << "data offset 4";
@@ -88,12 +95,12 @@ TEST(WireFrameTest, RefusesWhatIsNotAFirstIpv4TcpFragment) {
 }
 
 TEST(WireFrameTest, HeadersBeyondTheCapturedBytes) {
-  Tcp4Segment s;
-  EXPECT_FALSE(DecodeEthernetTcp4(kFrame.data(), 13, &s));
-  EXPECT_FALSE(DecodeEthernetTcp4(kFrame.data(), kIp + 19, &s));
-  EXPECT_FALSE(DecodeEthernetTcp4(kFrame.data(), kTcp + 19, &s));
+  TcpSegment s;
+  EXPECT_FALSE(DecodeFrameTcp(kLinkEthernet, kFrame.data(), 13, &s));
+  EXPECT_FALSE(DecodeFrameTcp(kLinkEthernet, kFrame.data(), kIp + 19, &s));
+  EXPECT_FALSE(DecodeFrameTcp(kLinkEthernet, kFrame.data(), kTcp + 19, &s));
   EXPECT_FALSE(Decode(With(kTcp + 12, 0xF0), &s)) << "60-byte TCP header in a 26-byte rest";
-  ASSERT_TRUE(DecodeEthernetTcp4(kFrame.data(), kTcp + 20, &s));
+  ASSERT_TRUE(DecodeFrameTcp(kLinkEthernet, kFrame.data(), kTcp + 20, &s));
   EXPECT_EQ(s.payload_len, 0u);
 }
 
@@ -102,8 +109,8 @@ TEST(WireFrameTest, TruncatedCaptureAndOffloadLength) {
   f.resize(54 + 1000, 0xAB);
   f[kIp + 2] = 0x04;  // total length 1040
   f[kIp + 3] = 0x10;
-  Tcp4Segment s;
-  ASSERT_TRUE(DecodeEthernetTcp4(f.data(), 96, &s));  // a 96-byte snapshot length
+  TcpSegment s;
+  ASSERT_TRUE(DecodeFrameTcp(kLinkEthernet, f.data(), 96, &s));  // a 96-byte snapshot length
   EXPECT_EQ(s.payload_len, 42u);
   EXPECT_EQ(s.wire_payload_len, 1000u);
 
@@ -130,22 +137,95 @@ TEST(WireLeTest, BoundsAndByteOrder) {
   EXPECT_FALSE(Le16(b, 8, std::numeric_limits<size_t>::max() - 1, &v16));  // no wrap-around
 }
 
-TEST(WireFrameTextTest, AddressesAndPortsOfADatagram) {
-  // IPv4 header (20 bytes) from 10.211.0.25 to 10.211.0.1, TCP from port 50123 to 445.
-  uint8_t d[24] = {0x45, 0,   0, 0,  0,  0,   0, 0, 64,   6,    0,    0,
-                   10,   211, 0, 25, 10, 211, 0, 1, 0xC3, 0xCB, 0x01, 0xBD};
-  char text[32];
-  QVX_FrameSrcAddr(d, text, sizeof text);
-  EXPECT_STREQ(text, "10.211.0.25");
-  QVX_FrameDstAddr(d, text, sizeof text);
-  EXPECT_STREQ(text, "10.211.0.1");
-  QVX_FrameSrcPort(d, text, sizeof text);
-  EXPECT_STREQ(text, "50123");
-  QVX_FrameDstPort(d, text, sizeof text);
-  EXPECT_STREQ(text, "445");
-  d[12] = 255;  // every byte printed unsigned
-  QVX_FrameSrcAddr(d, text, sizeof text);
-  EXPECT_STREQ(text, "255.211.0.25");
+// fd00::5:50123 -> fd00::1:445 with a hop-by-hop header before TCP, payload "SMB!".
+Bytes Ipv6Frame() {
+  Bytes f = {0x02, 0, 0, 0, 0, 0x01, 0x02, 0, 0, 0, 0, 0x02, 0x86, 0xDD};
+  const Bytes ip = {0x60, 0, 0, 0, 0x00, 8 + 20 + 4, 0 /* hop-by-hop */, 64};
+  f.insert(f.end(), ip.begin(), ip.end());
+  Bytes src(16, 0), dst(16, 0);
+  src[0] = dst[0] = 0xFD;
+  src[15] = 5;
+  dst[15] = 1;
+  f.insert(f.end(), src.begin(), src.end());
+  f.insert(f.end(), dst.begin(), dst.end());
+  const Bytes hop = {6 /* TCP next */, 0, 1, 4, 0, 0, 0, 0};  // PadN option
+  f.insert(f.end(), hop.begin(), hop.end());
+  const Bytes tcp = {0xC3, 0xCB, 0x01, 0xBD, 0, 0, 0x20, 0, 0,   0,   0,   0,
+                     0x50, 0x18, 0xFF, 0xFF, 0, 0, 0,    0, 'S', 'M', 'B', '!'};
+  f.insert(f.end(), tcp.begin(), tcp.end());
+  return f;
+}
+
+TEST(WireFrameTest, Ipv6WithExtensionHeaders) {
+  const Bytes f = Ipv6Frame();
+  TcpSegment s;
+  ASSERT_TRUE(Decode(f, &s));
+  ASSERT_TRUE(s.src.v6 && s.dst.v6);
+  char text[kIpTextSize];
+  FormatIpAddress(text, sizeof text, s.src);
+  EXPECT_STREQ(text, "fd00::5");
+  FormatIpAddress(text, sizeof text, s.dst);
+  EXPECT_STREQ(text, "fd00::1");
+  EXPECT_EQ(s.sport, 50123);
+  EXPECT_EQ(s.dport, 445);
+  EXPECT_EQ(s.seq, 0x2000u);
+  EXPECT_EQ(s.payload_len, 4u);
+  EXPECT_EQ(s.payload[0], 'S');
+
+  Bytes frag = f;  // the hop-by-hop header made a fragment header
+  frag[14 + 6] = 44;
+  frag[14 + 40 + 1] = 0;
+  frag[14 + 40 + 2] = 0x00;
+  frag[14 + 40 + 3] = 0x01;  // offset 0, more fragments: the first one carries TCP
+  EXPECT_TRUE(Decode(frag, &s));
+  frag[14 + 40 + 3] = 0x08;  // offset 1: a later fragment
+  EXPECT_FALSE(Decode(frag, &s));
+  Bytes udp = f;
+  udp[14 + 40] = 17;
+  EXPECT_FALSE(Decode(udp, &s)) << "UDP after the extension header";
+  EXPECT_FALSE(Decode(Bytes(f.begin(), f.begin() + 14 + 40 + 8 + 19), &s)) << "TCP header cut";
+}
+
+// The same IPv4 datagram behind every other link layer the decoder reads.
+TEST(WireFrameTest, OtherLinkTypes) {
+  const Bytes ip(kFrame.begin() + kIp, kFrame.end());
+  const auto behind = [&](Bytes head) {
+    head.insert(head.end(), ip.begin(), ip.end());
+    return head;
+  };
+  TcpSegment s;
+  // Linux cooked: packet type, ARPHRD_ETHER, address length 6, the sender's MAC, protocol.
+  const Bytes sll = behind({0, 0, 0, 1, 0, 6, 0x02, 0, 0, 0, 0, 0x07, 0, 0, 0x08, 0x00});
+  ASSERT_TRUE(Decode(sll, &s, kLinkSll));
+  EXPECT_EQ(s.dport, 445);
+  EXPECT_EQ(s.macs[11], 0x07);
+  EXPECT_EQ(s.macs[5], 0x00) << "a cooked capture names no destination";
+  // Linux cooked v2: protocol, reserved, interface index, ARPHRD, packet type, address length.
+  const Bytes sll2 =
+      behind({0x08, 0x00, 0, 0, 0, 0, 0, 2, 0, 1, 4, 6, 0x02, 0, 0, 0, 0, 0x09, 0, 0});
+  ASSERT_TRUE(Decode(sll2, &s, kLinkSll2));
+  EXPECT_EQ(s.src, V4(10, 0, 0, 1));
+  EXPECT_EQ(s.macs[11], 0x09);
+  // BSD loopback: AF_INET in the capturing host's order, either; OpenBSD's in network order.
+  EXPECT_TRUE(Decode(behind({2, 0, 0, 0}), &s, kLinkNull));
+  EXPECT_TRUE(Decode(behind({0, 0, 0, 2}), &s, kLinkNull));
+  EXPECT_TRUE(Decode(behind({0, 0, 0, 2}), &s, kLinkLoop));
+  EXPECT_FALSE(Decode(behind({7, 0, 0, 0}), &s, kLinkNull)) << "another family";
+  // Raw IP, under each number it goes by.
+  for (int link : {kLinkRaw, kLinkRawDlt, kLinkRawDltBsd, kLinkIpv4}) {
+    ASSERT_TRUE(Decode(ip, &s, link)) << link;
+    EXPECT_EQ(s.dst, V4(10, 0, 0, 2));
+  }
+  const Bytes eth6 = Ipv6Frame();
+  const Bytes v6(eth6.begin() + 14, eth6.end());
+  EXPECT_TRUE(Decode(v6, &s, kLinkRaw));
+  EXPECT_TRUE(Decode(v6, &s, kLinkIpv6));
+  EXPECT_FALSE(Decode(ip, &s, kLinkIpv6)) << "an IPv4 datagram on an IPv6 link";
+  EXPECT_FALSE(Decode(behind({0x1E, 0, 0, 0}), &s, kLinkNull)) << "IPv6 family, IPv4 datagram";
+  // Link types it does not read, named for the refusal.
+  EXPECT_FALSE(Decode(kFrame, &s, 105)) << "802.11";
+  EXPECT_EQ(LinkTypeName(105), nullptr);
+  EXPECT_STREQ(LinkTypeName(kLinkSll2), "Linux cooked v2");
 }
 
 }  // namespace

@@ -9,6 +9,11 @@
 namespace qvx::wire {
 namespace {
 
+IpAddress Host(uint8_t last) {
+  const uint8_t a[4] = {10, 0, 0, last};
+  return IpAddress::V4(a);
+}
+
 using Bytes = std::vector<uint8_t>;
 
 // An NBSS session message of `length` bytes starting with protocol id `id` 'S' 'M' 'B'. For SMB2
@@ -84,9 +89,9 @@ class Sender {
   // The bytes are lost by the capture: the sequence moves on without a segment.
   void Lose(size_t n) { seq_ += static_cast<uint32_t>(n); }
   void Send(uint32_t seq, const Bytes& b, uint8_t flags, size_t captured = SIZE_MAX) {
-    Tcp4Segment s;
-    s.src = 0x0A000001;
-    s.dst = 0x0A000002;
+    TcpSegment s;
+    s.src = Host(1);
+    s.dst = Host(2);
     s.sport = sport_;
     s.dport = 445;
     s.seq = seq;
@@ -133,7 +138,7 @@ TEST_F(WireStreamTest, TwoMessagesInOneSegment) {
   EXPECT_EQ(got[1].MessageId(), 2u);
   EXPECT_EQ(got[1].flow.sport, 49200);
   EXPECT_EQ(got[1].flow.dport, 445);
-  EXPECT_EQ(got[1].flow.src, 0x0A000001u);
+  EXPECT_EQ(got[1].flow.src, Host(1));
   EXPECT_EQ(d.Gaps(), 0u);
 }
 

@@ -306,11 +306,21 @@ int Replay(qvx::ConsoleView& view, const std::string& file, bool smb_seen) {
                  static_cast<unsigned long long>(ws.written),
                  static_cast<unsigned long long>(ws.flushes), ws.most_queued);
   // An empty access log would otherwise look like a server nobody used.
-  if (!smb_seen)
+  if (!smb_seen) {
     std::fprintf(stderr,
-                 "quorvix: no frame of %s goes to TCP port 445: it holds no SMB traffic to "
-                 "audit\n",
+                 "quorvix: no frame of %s goes to TCP port 445 or 139: it holds no SMB traffic "
+                 "to audit\n",
                  file.c_str());
+  } else if (qvx::QVX_CaptureSmbFrames() == 0) {
+    std::fprintf(stderr,
+                 "quorvix: the capture filter (FilterCode=%s) let none of the SMB frames of %s "
+                 "through: no access could be seen\n",
+                 qvx::OptionInfo.FilterCode, file.c_str());
+    QVX_KLOG(
+        "QVX_E21-061 QVX_Replay[%d][%ld] : the capture filter [%s] let no SMB frame through\r\n",
+        qvx::OptionInfo.FilterCode);
+    errors.push_back("the capture filter let no SMB frame through");
+  }
   return Finish(std::move(errors));
 }
 

@@ -10,6 +10,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <map>
+
 #include "platform/pcap_calls.h"
 
 namespace qvx {
@@ -23,7 +25,9 @@ struct Libpcap {
   using Program = bpf_program;
   using Stat = pcap_stat;
   using SockaddrIn = sockaddr_in;
+  using SockaddrIn6 = sockaddr_in6;
   static constexpr int kAfInet = AF_INET;
+  static constexpr int kAfInet6 = AF_INET6;
   decltype(&pcap_findalldevs) findalldevs;
   decltype(&pcap_freealldevs) freealldevs;
   decltype(&pcap_compile) compile;
@@ -40,7 +44,7 @@ const Libpcap kLibpcap = {pcap_findalldevs, pcap_freealldevs, pcap_compile, pcap
 const PcapApi* BindPcap(std::string*) {
   static const PcapApi api = [] {
     PcapApi a;
-    a.list_ipv4 = pcap_calls::ListIPv4<kLibpcap>;
+    a.list_addresses = pcap_calls::ListAddresses<kLibpcap>;
     a.open_live = pcap_open_live;
     a.set_filter = pcap_calls::SetFilter<kLibpcap>;
     a.next = pcap_calls::Next<kLibpcap>;
@@ -120,7 +124,33 @@ int64_t SystemClockUs() {
 // ---- the filter of a replayed file ----
 
 struct FileFilter::Impl {
-  bpf_program prog{};
+  std::string expression;
+  uint32_t netmask = 0;
+  // Per link type: the compiled program, or none when the expression does not compile for it.
+  struct Program {
+    bpf_program prog{};
+    bool ok = false;
+  };
+  std::map<int, Program> programs;
+
+  ~Impl() {
+    for (auto& [link, p] : programs)
+      if (p.ok) pcap_freecode(&p.prog);
+  }
+  // Compiles the expression for link into *out: false with error set when it does not compile.
+  bool Compile(int link, bpf_program* out, std::string* error) const {
+    // No receive delivers more than 65535 bytes of a frame.
+    pcap_t* dead = pcap_open_dead(link, 65535);
+    if (!dead) {
+      if (error) *error = "cannot compile filters";
+      return false;
+    }
+    const std::string text = FilterForLink(expression.c_str(), link);
+    const bool ok = pcap_compile(dead, out, text.c_str(), 1, netmask) != -1;
+    if (!ok && error) *error = pcap_geterr(dead);
+    pcap_close(dead);
+    return ok;
+  }
 };
 
 FileFilter::FileFilter() = default;
@@ -128,35 +158,32 @@ FileFilter::FileFilter() = default;
 FileFilter::~FileFilter() { Clear(); }
 
 bool FileFilter::Set(const char* expression, uint32_t netmask, std::string* error) {
-  // Frames of a file are Ethernet, and no receive delivers more than 65535 bytes of one.
-  pcap_t* dead = pcap_open_dead(DLT_EN10MB, 65535);
-  if (!dead) {
-    *error = "cannot compile filters";
-    return false;
-  }
   auto made = std::make_unique<Impl>();
-  if (pcap_compile(dead, &made->prog, expression, 1, netmask) == -1) {
-    *error = pcap_geterr(dead);
-    pcap_close(dead);
-    return false;
-  }
-  pcap_close(dead);
-  Clear();
+  made->expression = expression;
+  made->netmask = netmask;
+  Impl::Program ethernet;
+  if (!made->Compile(kPcapLinkEthernet, &ethernet.prog, error)) return false;
+  ethernet.ok = true;
+  made->programs.emplace(kPcapLinkEthernet, ethernet);
   impl_ = std::move(made);
   return true;
 }
 
-void FileFilter::Clear() {
-  if (impl_) pcap_freecode(&impl_->prog);
-  impl_.reset();
-}
+void FileFilter::Clear() { impl_.reset(); }
 
-bool FileFilter::Passes(const unsigned char* frame, uint32_t len) const {
+bool FileFilter::Passes(int link_type, const unsigned char* frame, uint32_t len) {
   if (!impl_) return true;
+  auto it = impl_->programs.find(link_type);
+  if (it == impl_->programs.end()) {
+    Impl::Program p;
+    p.ok = impl_->Compile(link_type, &p.prog, nullptr);
+    it = impl_->programs.emplace(link_type, p).first;
+  }
+  if (!it->second.ok) return false;
   pcap_pkthdr h{};
   h.caplen = len;
   h.len = len;
-  return pcap_offline_filter(&impl_->prog, &h, frame) != 0;
+  return pcap_offline_filter(&it->second.prog, &h, frame) != 0;
 }
 
 }  // namespace qvx

@@ -557,16 +557,19 @@ class PosixPlatform : public Platform {
     return ok;
   }
   bool HostByAddr(const std::string& ip, std::string* name, int* err) override {
-    struct sockaddr_in sin {};
-    sin.sin_family = AF_INET;
-    // inet_addr semantics: what does not parse is INADDR_NONE and fails the look-up.
-    if (::inet_pton(AF_INET, ip.c_str(), &sin.sin_addr) != 1) {
+    // An address of either family, as text; what does not parse fails the look-up.
+    struct addrinfo hints {};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_flags = AI_NUMERICHOST;
+    struct addrinfo* res = nullptr;
+    if (::getaddrinfo(ip.c_str(), nullptr, &hints, &res) != 0 || !res) {
       *err = EAI_NONAME;
       return false;
     }
     char host[NI_MAXHOST];
-    int rc = ::getnameinfo(reinterpret_cast<struct sockaddr*>(&sin), sizeof sin, host, sizeof host,
-                           nullptr, 0, NI_NAMEREQD);
+    int rc =
+        ::getnameinfo(res->ai_addr, res->ai_addrlen, host, sizeof host, nullptr, 0, NI_NAMEREQD);
+    ::freeaddrinfo(res);
     if (rc != 0) {
       *err = rc;
       return false;

@@ -228,9 +228,9 @@ bool ParseSmbstatusJson(const std::string& text, int64_t now, std::vector<Server
     ServerSession one;
     one.client = JsonText(s, "remote_machine");
     if (one.client.empty()) {
-      // "ipv4:10.0.0.2:41234" when the client gave no name.
+      // "ipv4:10.0.0.2:41234" or "ipv6:fd00::2:41234" when the client gave no name.
       std::string host = JsonText(s, "hostname");
-      if (host.rfind("ipv4:", 0) == 0) {
+      if (host.rfind("ipv4:", 0) == 0 || host.rfind("ipv6:", 0) == 0) {
         host = host.substr(5);
         one.client = host.substr(0, host.rfind(':'));
       }

@@ -1,6 +1,7 @@
 // The capture port on Windows: wpcap.dll (Npcap, or Wine's own) loaded at run time, so that the
 // program builds without a capture SDK and starts without one installed; an event wakes waiters.
 #include <winsock2.h>
+#include <ws2tcpip.h>
 // winsock2.h before windows.h
 #include <windows.h>
 
@@ -57,7 +58,9 @@ struct RawCalls {
   using Program = bpf_program;
   using Stat = pcap_stat;
   using SockaddrIn = sockaddr_in;
+  using SockaddrIn6 = sockaddr_in6;
   static constexpr int kAfInet = AF_INET;
+  static constexpr int kAfInet6 = AF_INET6;
   int(__cdecl* findalldevs)(pcap_if**, char*) = nullptr;
   void(__cdecl* freealldevs)(pcap_if*) = nullptr;
   int(__cdecl* compile)(PcapHandle, bpf_program*, const char*, int, uint32_t) = nullptr;
@@ -121,7 +124,7 @@ const PcapApi* BindPcap(std::string* error) {
       Bind(lib, api.activate, "pcap_activate");
       Bind(lib, api.setbuff, "pcap_setbuff");
       Bind(lib, api.setnonblock, "pcap_setnonblock");
-      api.list_ipv4 = pcap_calls::ListIPv4<raw>;
+      api.list_addresses = pcap_calls::ListAddresses<raw>;
       api.set_filter = pcap_calls::SetFilter<raw>;
       api.next = pcap_calls::Next<raw>;
       if (raw.stats) api.stats = pcap_calls::Stats<raw>;
@@ -198,21 +201,27 @@ FileFilter::FileFilter() : impl_(std::make_unique<Impl>()) {}
 FileFilter::~FileFilter() = default;
 
 bool FileFilter::Set(const char* expression, uint32_t, std::string*) {
-  // Without a filter compiler for files, the default "tcp" is applied here; any other expression
-  // lets every frame through to the capture loop's own tests.
+  // Without a filter compiler for files, the default "tcp" is applied here to Ethernet frames;
+  // any other expression or link type lets every frame through to the capture loop's own tests.
   impl_->tcp_only = std::strcmp(expression, "tcp") == 0;
   return true;
 }
 
 void FileFilter::Clear() { impl_->tcp_only = false; }
 
-bool FileFilter::Passes(const unsigned char* d, uint32_t n) const {
-  if (!impl_->tcp_only) return true;
-  // IPv4 or IPv6 carrying TCP.
-  if (n < 14 + 20) return false;
-  const unsigned type = d[12] << 8 | d[13];
-  if (type == 0x0800) return d[14 + 9] == 6;
-  if (type == 0x86DD) return n >= 14 + 40 && d[14 + 6] == 6;
+bool FileFilter::Passes(int link_type, const unsigned char* d, uint32_t n) {
+  if (!impl_->tcp_only || link_type != kPcapLinkEthernet) return true;
+  // IPv4 or IPv6 carrying TCP, behind up to two VLAN tags.
+  size_t at = 12;
+  for (int tags = 0; tags < 3; ++tags) {
+    if (n < at + 2) return false;
+    const unsigned type = d[at] << 8 | d[at + 1];
+    const size_t ip = at + 2;
+    if (type == 0x0800) return n >= ip + 20 && d[ip + 9] == 6;
+    if (type == 0x86DD) return n >= ip + 40 && d[ip + 6] == 6;
+    if (type != 0x8100 && type != 0x88A8 && type != 0x9100) return false;
+    at += 4;
+  }
   return false;
 }
 

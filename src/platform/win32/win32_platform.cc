@@ -1,5 +1,6 @@
 // The Windows platform: the Win32 file, profile and message-box calls, ANSI variants throughout.
 #include <winsock2.h>
+#include <ws2tcpip.h>
 // winsock2.h before windows.h
 #include <windows.h>
 // windows.h first
@@ -497,13 +498,24 @@ class Win32Platform : public Platform {
       *err = WSAGetLastError();
       return false;
     }
-    unsigned long a = inet_addr(ip.c_str());
-    hostent* h = gethostbyaddr(reinterpret_cast<const char*>(&a), 4, AF_INET);
-    if (!h || !h->h_name) {
+    // An address of either family, as text.
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_flags = AI_NUMERICHOST;
+    addrinfo* res = nullptr;
+    if (getaddrinfo(ip.c_str(), nullptr, &hints, &res) != 0 || !res) {
       *err = WSAGetLastError();
       return false;
     }
-    *name = h->h_name;
+    char host[NI_MAXHOST];
+    const int rc = getnameinfo(res->ai_addr, static_cast<socklen_t>(res->ai_addrlen), host,
+                               sizeof host, nullptr, 0, NI_NAMEREQD);
+    freeaddrinfo(res);
+    if (rc != 0) {
+      *err = WSAGetLastError();
+      return false;
+    }
+    *name = host;
     *err = 0;
     return true;
   }

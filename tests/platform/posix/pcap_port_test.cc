@@ -112,16 +112,16 @@ std::vector<unsigned char> Ipv4Frame(unsigned char protocol) {
 TEST(PcapPortTest, FileFilterKeepsTheFilterInForceWhenANewOneIsRefused) {
   const auto tcp = Ipv4Frame(6), udp = Ipv4Frame(17);
   FileFilter filter;
-  EXPECT_TRUE(filter.Passes(udp.data(), uint32_t(udp.size())));
+  EXPECT_TRUE(filter.Passes(1, udp.data(), uint32_t(udp.size())));
   std::string error;
   ASSERT_TRUE(filter.Set("tcp", 0, &error)) << error;
-  EXPECT_TRUE(filter.Passes(tcp.data(), uint32_t(tcp.size())));
-  EXPECT_FALSE(filter.Passes(udp.data(), uint32_t(udp.size())));
+  EXPECT_TRUE(filter.Passes(1, tcp.data(), uint32_t(tcp.size())));
+  EXPECT_FALSE(filter.Passes(1, udp.data(), uint32_t(udp.size())));
   EXPECT_FALSE(filter.Set("tcp and and", 0, &error));
   EXPECT_NE(error, "");
-  EXPECT_FALSE(filter.Passes(udp.data(), uint32_t(udp.size())));
+  EXPECT_FALSE(filter.Passes(1, udp.data(), uint32_t(udp.size())));
   filter.Clear();
-  EXPECT_TRUE(filter.Passes(udp.data(), uint32_t(udp.size())));
+  EXPECT_TRUE(filter.Passes(1, udp.data(), uint32_t(udp.size())));
 }
 
 TEST(PcapPortTest, TheClockOfLiveFramesIsTheSystemsInMicroseconds) {
