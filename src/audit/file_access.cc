@@ -40,16 +40,15 @@ bool QVX_NameFiltered(const CaptureContext& ctx, const char* name, bool pipes) {
   return false;
 }
 
-namespace {
-
-// \\server\share: the share name follows the third backslash.
-const char* TreeShareName(const TreeConnectSt& t) {
+const char* QVX_TreePathShare(const char* share_path) {
   int seps = 0;
-  for (const char* p = t.SharePath; *p; ++p)
+  for (const char* p = share_path; *p; ++p)
     if (*p == '\\' && ++seps == 3) return p + 1;
   return "";
 }
 
+namespace {
+const char* TreeShareName(const TreeConnectSt& t) { return QVX_TreePathShare(t.SharePath); }
 }  // namespace
 
 bool QVX_TreeIsIpc(const CaptureContext& ctx, int slot) {

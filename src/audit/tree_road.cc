@@ -39,8 +39,10 @@ void IdsText(int version, const TreeConnectSt& t, char* out, size_t size) {
 }  // namespace
 
 int QVX_AuditTreeConnect(const TreeRequest& r, DATA* data) {
-  // Named pipes and oddities; the pipe list itself is for file names only.
-  if (QVX_NameFiltered(*data->ctx, r.path, false)) return 10;
+  // Named pipes and oddities in the share's name; the pipe list itself is for file names only.
+  // The server part may hold colons: an IPv6 address.
+  const char* share = QVX_TreePathShare(r.path);
+  if (QVX_NameFiltered(*data->ctx, share[0] != '\0' ? share : r.path, false)) return 10;
   const int slot = QVX_TakeTreeSlot(*data->ctx, r.TreeConnectMax, r.routine, r.area);
   if (slot < 0) return 10;
   const LocalTime now = data->ctx->platform->Now();

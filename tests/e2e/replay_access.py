@@ -117,8 +117,10 @@ def messages(capture, proto):
         tcp = layers["tcp"][0] if isinstance(layers["tcp"], list) else layers["tcp"]
         if not {tcp.get("tcp.srcport"), tcp.get("tcp.dstport")} & {"445", "139"}:
             continue
-        ip = layers["ip"][0] if isinstance(layers["ip"], list) else layers["ip"]
+        family = "ip" if "ip" in layers else "ipv6"
+        ip = layers[family][0] if isinstance(layers[family], list) else layers[family]
         frame = layers["frame"]
+        src, dst = ip[family + ".src"], ip[family + ".dst"]
         msgs = layers.get(proto, [])
         for i, m in enumerate(msgs if isinstance(msgs, list) else [msgs]):
             f = {}
@@ -126,10 +128,17 @@ def messages(capture, proto):
             f["_frame"] = int(frame["frame.number"])
             f["_seq"] = (int(frame["frame.number"]), i)
             f["_time"] = stamp(frame["frame.time_epoch"])
-            f["_src"], f["_dst"] = ip["ip.src"], ip["ip.dst"]
+            f["_src"], f["_dst"] = src, dst
+            # The server of the connection: the end on the SMB port.
+            f["_server"] = dst if tcp.get("tcp.dstport") in ("445", "139") else src
             f["_conn"] = tcp["tcp.stream"]
             result.append(f)
     return result
+
+
+def monitored(rows, server):
+    """The messages of the server's own connections: its sessions to other servers are left out."""
+    return [r for r in rows if r["_server"] == server]
 
 
 def one(m, key, default=""):
@@ -283,6 +292,7 @@ def main():
         r["response"] = one(r, "smb2.flags.response") in ("1", "True")
         r["status"] = int(one(r, "smb2.nt_status", "0"), 16)
     server = next(r["_dst"] for r in rows if not r["response"])
+    rows = monitored(rows, server)
 
     creates = [r for r in rows if r["cmd"] == 5 and not r["response"]]
     share_dir, lines = prepare(args, [one(r, "smb2.filename") for r in creates])
@@ -442,8 +452,9 @@ def check_smb1(args):
         r["cmd"] = int(one(r, "smb.cmd"), 16)  # the header's command, before any AndX one
         r["response"] = one(r, "smb.flags.response") in ("1", "True")
         r["status"] = int(one(r, "smb.nt_status", "0"), 16)
+    server = next(r["_dst"] for r in rows if not r["response"])
+    rows = monitored(rows, server)
     requests = [r for r in rows if not r["response"]]
-    server = requests[0]["_dst"]
     share_names = [one(r, "smb.file") for r in requests if r["cmd"] == 0xA2]
     share_dir, lines = prepare(args, share_names)
 

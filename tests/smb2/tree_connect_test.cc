@@ -126,6 +126,17 @@ TEST_F(Smb2TreeConnectTest, QuotedPathsAndCommandNames) {
   EXPECT_EQ(LogLines(), want);
 }
 
+TEST_F(Smb2TreeConnectTest, AnIpv6ServerInThePathIsNoStreamName) {
+  // The colons of \\fd00::1\data belong to the server's address; a colon in the share's own
+  // name still marks an oddity that takes no line.
+  Smb2Ids ids;
+  ASSERT_EQ(Request(Smb2(3, ids, TreeConnectBody("\\\\fd00::1\\data"))), 0);
+  EXPECT_STREQ(TreeConnect[0].SharePath, "\\\\fd00::1\\data");
+  ids.message_id = 2;
+  EXPECT_EQ(Request(Smb2(3, ids, TreeConnectBody("\\\\srv\\da:ta"))), 10);
+  EXPECT_EQ(LogLines().size(), 1u);
+}
+
 TEST_F(Smb2TreeConnectTest, PathBoundsStayInsideTheFrame) {
   // A path that ends on the frame's last byte is taken.
   EXPECT_EQ(Request(Smb2(3, {}, TreeConnectBody("\\\\srv\\a"))), 0);

@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # Records the test captures in tests/data from a real smbd and smbclient.
 #
-# Both ends live in network namespaces this script creates (server 10.213.0.1, client
-# 10.213.0.2, joined by a veth pair), so no traffic leaves them. Needs root, samba, smbclient,
-# tcpdump, ethtool and iproute2.
+# Both ends live in network namespaces this script creates (server 10.213.0.1 and fd00:213::1,
+# client 10.213.0.2 and fd00:213::2, joined by a veth pair), so no traffic leaves them. The
+# tagged captures are recorded on a mirror port that keeps a trunk's VLAN tags
+# (tests/support/span_port.py, fed by tc mirred on the server's interface). The client namespace
+# runs a second smbd (10.213.0.2) that the server itself connects to. Needs root, samba,
+# smbclient, tcpdump, ethtool, iproute2 (tc) and python3.
 #
 #   tools/captures/record.sh [OUT_DIR]      (default: tests/data)
 #
@@ -17,6 +20,13 @@
 #   smb1_preconnected.pcap  the same in SMB1 (NT1)
 #   smb2_ops.pcapng      smb2_ops.pcap in pcapng form
 #   smb2_pipes.pcap      named pipes opened on IPC$, then a file read on the share
+#   smb2_ipv6.pcap       the SMB2 round over IPv6
+#   smb2_vlan.pcap       the SMB2 round as a trunk carries it on VLAN 100 (802.1Q tags)
+#   smb2_qinq_ipv6.pcap  the SMB2 round over IPv6 in two tags (802.1ad 10, 802.1Q 20)
+#   smb2_sll.pcap        the SMB2 round captured on Linux's "any" interface (Linux cooked)
+#   smb2_sll2.pcap       the same round captured as Linux cooked v2
+#   smb2_port139.pcap    the SMB2 round over the NetBIOS session service (TCP 139)
+#   smb2_outgoing.pcap   the SMB2 round, then the server's own session to another server
 #   smb.conf             the server configuration used
 #   smbstatus_smb2.json  smbstatus -j while the client of smb2_preconnected was connected
 #   smbstatus_smb1.json  smbstatus -j while the client of smb1_preconnected was connected
@@ -36,6 +46,8 @@ veth_srv=qvxs$$
 veth_cli=qvxc$$
 srv_ip=10.213.0.1
 cli_ip=10.213.0.2
+srv_ip6=fd00:213::1
+cli_ip6=fd00:213::2
 user=qvxuser
 pass='Qvx-Test-Pass1'
 
@@ -71,9 +83,9 @@ cat >"$conf" <<EOF
   workgroup = QVXTEST
   netbios name = QVXSRV
   server string = Quorvix test server
-  interfaces = $srv_ip/24
+  interfaces = $srv_ip/24 $srv_ip6/64
   bind interfaces only = yes
-  smb ports = 445
+  smb ports = 445 139
   disable netbios = yes
   private dir = $root/private
   lock directory = $root/lock
@@ -117,6 +129,27 @@ ip -n "$ns_cli" addr add "$cli_ip/24" dev "$veth_cli"
 for ns in "$ns_srv" "$ns_cli"; do ip -n "$ns" link set lo up; done
 ip -n "$ns_srv" link set "$veth_srv" up
 ip -n "$ns_cli" link set "$veth_cli" up
+ip -n "$ns_srv" addr add "$srv_ip6/64" dev "$veth_srv" nodad
+ip -n "$ns_cli" addr add "$cli_ip6/64" dev "$veth_cli" nodad
+# A mirror port: every frame the server's interface sends or receives goes to qvxm (tc mirred);
+# span_port.py hands each on to qvxt with the tags it is started with.
+ip -n "$ns_srv" tuntap add dev qvxm mode tap
+ip -n "$ns_srv" tuntap add dev qvxt mode tap
+ip -n "$ns_srv" link set qvxm up
+ip -n "$ns_srv" link set qvxt mtu 1600 up
+ip netns exec "$ns_srv" tc qdisc add dev "$veth_srv" clsact
+for dir in ingress egress; do
+  ip netns exec "$ns_srv" tc filter add dev "$veth_srv" "$dir" protocol all u32 match u32 0 0 \
+    action mirred egress mirror dev qvxm
+done
+span_pid=
+start_span() {  # tags
+  ip netns exec "$ns_srv" python3 "$repo/tests/support/span_port.py" qvxm qvxt "$1" \
+    >"$tmp/span.out" 2>&1 &
+  span_pid=$!
+  for _ in $(seq 50); do grep -q "span port" "$tmp/span.out" 2>/dev/null && break; sleep 0.1; done
+}
+stop_span() { kill "$span_pid"; wait "$span_pid" 2>/dev/null || true; }
 # Without this the captures hold frames larger than the MTU.
 ip netns exec "$ns_srv" ethtool -K "$veth_srv" tso off gso off gro off >/dev/null 2>&1 || true
 ip netns exec "$ns_cli" ethtool -K "$veth_cli" tso off gso off gro off >/dev/null 2>&1 || true
@@ -160,21 +193,27 @@ rmdir "old folder"
 EOF
 }
 
-start_tcpdump() {  # file
-  ip netns exec "$ns_cli" tcpdump -i "$veth_cli" -s 0 -U -w "$1" "tcp port 445" \
-    >/dev/null 2>"$tmp/tcpdump.err" &
-  tcpdump_pid=$!
+start_tcpdump() {  # file [tcpdump options, instead of the client's veth and TCP 445]
+  local file=$1
+  shift
+  [ $# -gt 0 ] || set -- -i "$veth_cli" "tcp port 445"
+  : >"$tmp/tcpdump.err"
+  ip netns exec "${tcpdump_ns:-$ns_cli}" tcpdump -s 0 -U -w "$file" "$@" \
+    >/dev/null 2>>"$tmp/tcpdump.err" &
+  tcpdump_pids+=($!)
   for _ in $(seq 100); do
-    grep -q "listening on" "$tmp/tcpdump.err" 2>/dev/null && break
+    [ "$(grep -c "listening on" "$tmp/tcpdump.err" 2>/dev/null)" -ge 1 ] && break
     sleep 0.1
   done
   sleep 0.5
 }
 stop_tcpdump() {
   sleep 0.5
-  kill -INT "$tcpdump_pid"
-  wait "$tcpdump_pid" || true
+  kill -INT "${tcpdump_pids[@]}"
+  wait "${tcpdump_pids[@]}" || true
+  tcpdump_pids=()
 }
+tcpdump_pids=()
 
 reset_share_content() {
   printf 'to be replaced\r\n' >"$share/docs/existing file.txt"
@@ -185,8 +224,8 @@ reset_share_content() {
   chown -R "$user" "$share"
 }
 
-run_client() {  # extra smbclient options...
-  (cd "$tmp" && ops_commands | ip netns exec "$ns_cli" smbclient "//$srv_ip/share" \
+run_client() {  # extra smbclient options... (SERVER=address: another address of the server)
+  (cd "$tmp" && ops_commands | ip netns exec "$ns_cli" smbclient "//${SERVER:-$srv_ip}/share" \
     -U "$user%$pass" --option='client smb encrypt=off' "$@" >"$tmp/client.out" 2>&1) || {
     cat "$tmp/client.out"
     return 1
@@ -263,6 +302,81 @@ if wanted smb2_pipes; then
   stop_tcpdump
 fi
 
+if wanted smb2_ipv6; then
+  echo "record: SMB2 over IPv6"
+  reset_share_content
+  start_tcpdump "$out/smb2_ipv6.pcap"
+  SERVER=$srv_ip6 run_client
+  stop_tcpdump
+fi
+
+if wanted smb2_vlan; then
+  echo "record: SMB2 as a trunk carries it on VLAN 100"
+  reset_share_content
+  start_span 8100:100
+  tcpdump_ns=$ns_srv start_tcpdump "$out/smb2_vlan.pcap" -i qvxt
+  run_client
+  stop_tcpdump
+  stop_span
+fi
+
+if wanted smb2_qinq_ipv6; then
+  echo "record: SMB2 over IPv6 in an 802.1ad and an 802.1Q tag"
+  reset_share_content
+  start_span 88a8:10,8100:20
+  tcpdump_ns=$ns_srv start_tcpdump "$out/smb2_qinq_ipv6.pcap" -i qvxt
+  SERVER=$srv_ip6 run_client
+  stop_tcpdump
+  stop_span
+fi
+
+for cooked in sll sll2; do
+  if wanted "smb2_$cooked"; then
+    echo "record: SMB2 on the \"any\" interface as $cooked"
+    reset_share_content
+    start_tcpdump "$out/smb2_$cooked.pcap" -i any -y "LINUX_${cooked^^}" "tcp port 445"
+    run_client
+    stop_tcpdump
+  fi
+done
+
+if wanted smb2_port139; then
+  echo "record: SMB2 over the NetBIOS session service (TCP 139)"
+  reset_share_content
+  start_tcpdump "$out/smb2_port139.pcap" -i "$veth_cli" "tcp port 139"
+  run_client -p 139
+  stop_tcpdump
+fi
+
+if wanted smb2_outgoing; then
+  echo "record: SMB2 round, then the server's own session to another server"
+  # The other server: a second smbd in the client namespace with a share of its own.
+  peer=$root/peer
+  mkdir -p "$peer"/{private,lock,state,cache,run,log,share}
+  printf 'on the other server\r\n' >"$peer/share/peer file.txt"
+  chown -R "$user" "$peer/share"
+  sed -e "s|$root/|$peer/|g" -e "s|^  interfaces = .*|  interfaces = $cli_ip/24|" \
+    -e "s|^  smb ports = .*|  smb ports = 445|" -e "s|^\[share\]|[peer]|" \
+    -e "s|^  path = .*|  path = $peer/share|" "$conf" >"$peer/smb.conf"
+  printf '%s\n%s\n' "$pass" "$pass" | smbpasswd -c "$peer/smb.conf" -s -a "$user" >/dev/null
+  setsid ip netns exec "$ns_cli" smbd -D --no-process-group -s "$peer/smb.conf" </dev/null
+  for _ in $(seq 100); do
+    ip netns exec "$ns_srv" bash -c "exec 3<>/dev/tcp/$cli_ip/445" 2>/dev/null && break
+    sleep 0.1
+  done
+  reset_share_content
+  tcpdump_ns=$ns_srv start_tcpdump "$out/smb2_outgoing.pcap" -i "$veth_srv" "tcp port 445"
+  run_client
+  (cd "$tmp" && printf 'ls\nget "peer file.txt" /dev/null\nput new.txt "from the server.txt"\n' |
+    ip netns exec "$ns_srv" smbclient "//$cli_ip/peer" -U "$user%$pass" \
+      --option='client smb encrypt=off' >"$tmp/client5.out" 2>&1) || {
+    cat "$tmp/client5.out"
+    exit 1
+  }
+  stop_tcpdump
+  kill "$(cat "$peer/run/smbd.pid")" 2>/dev/null || true
+fi
+
 # The same SMB2 round in pcapng form, for the pcapng reader.
 if wanted smb2_ops; then editcap -F pcapng "$out/smb2_ops.pcap" "$out/smb2_ops.pcapng"; fi
 chmod 644 "$out"/*.pcap*
@@ -289,6 +403,21 @@ smbstatus_smb1.json    smbstatus -j taken while the client of smb1_preconnected.
 smb2_pipes.pcap        SMB 3.1.1; rpcclient -c 'srvinfo; lsaquery; netshareenum' (named pipes srvsvc
                        and lsarpc opened on IPC\$), then smbclient get "docs\\report 2026.txt" on
                        the share.
+smb2_ipv6.pcap         the smb2_ops round over IPv6: server $srv_ip6, client $cli_ip6.
+smb2_vlan.pcap         the smb2_ops round as a trunk port carries it: recorded on a mirror port of
+                       the server's interface that keeps VLAN tags (tc mirred to
+                       tests/support/span_port.py), every frame with an 802.1Q tag of VLAN 100;
+                       the server's other frames (ARP, IPv6 neighbour discovery) go by too.
+smb2_qinq_ipv6.pcap    the smb2_ops round over IPv6 on the same mirror port in two tags: an 802.1ad
+                       service tag 10 outside an 802.1Q tag 20.
+smb2_sll.pcap          the smb2_ops round recorded with tcpdump -i any -y LINUX_SLL (Linux cooked).
+smb2_sll2.pcap         the same round recorded with -y LINUX_SLL2 (Linux cooked v2).
+smb2_port139.pcap      the smb2_ops round with smbclient -p 139: the NetBIOS session service, its
+                       session request first.
+smb2_outgoing.pcap     recorded on the server's interface: the smb2_ops round of the client, then
+                       the server's own smbclient to a second smbd at $cli_ip (share "peer"):
+                       ls, get "peer file.txt", put "from the server.txt". The second session is
+                       the server acting as a client, no access to the server's files.
 
 Operations of each round, in order (smbclient commands):
 $(ops_commands | sed 's/^/  /')
