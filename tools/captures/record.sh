@@ -263,6 +263,40 @@ if wanted smb2_pipes; then
   stop_tcpdump
 fi
 
+# SMB1 whose strings are OEM, not Unicode (Flags2 0x8000 clear): the share list (a named pipe on
+# IPC$), then a short round on the share with a refused path query and a refused search among
+# the accesses.
+ascii_commands() {
+  cat <<'EOF'
+ls
+cd docs
+get "report 2026.txt" /dev/null
+put new.txt "ascii new.txt"
+allinfo "missing.txt"
+ls "missing*"
+rename "ascii new.txt" "ascii renamed.txt"
+mkdir "ascii folder"
+rmdir "ascii folder"
+del "delete me.txt"
+EOF
+}
+if wanted smb1_ascii; then
+  echo "record: SMB1 (NT1) with OEM strings"
+  reset_share_content
+  rm -f "$share/docs/ascii new.txt" "$share/docs/ascii renamed.txt"
+  start_tcpdump "$out/smb1_ascii.pcap"
+  ascii=(--option='client min protocol=NT1' --option='client max protocol=NT1' --option='unicode=no')
+  # The share list comes through the srvsvc pipe on IPC$.
+  ip netns exec "$ns_cli" timeout 30 smbclient -L "//$srv_ip" -U "$user%$pass" "${ascii[@]}" \
+    >"$tmp/list1.out" 2>&1 || {
+    cat "$tmp/list1.out"
+    exit 1
+  }
+  (cd "$tmp" && ascii_commands | ip netns exec "$ns_cli" smbclient "//$srv_ip/share" \
+    -U "$user%$pass" --option='client smb encrypt=off' "${ascii[@]}" >"$tmp/client5.out" 2>&1)
+  stop_tcpdump
+fi
+
 # The same SMB2 round in pcapng form, for the pcapng reader.
 if wanted smb2_ops; then editcap -F pcapng "$out/smb2_ops.pcap" "$out/smb2_ops.pcapng"; fi
 chmod 644 "$out"/*.pcap*
