@@ -58,9 +58,8 @@ UTF16_FIELDS = ("smb.file", "smb.old_file", "smb.dir_name", "smb.search_pattern"
 
 
 def tid_text(hex_tid):
-    """A TreeId as the lines print it: "%d" of the 32-bit value."""
-    v = int(hex_tid, 16) & 0xFFFFFFFF
-    return str(v - (1 << 32) if v >= 1 << 31 else v)
+    """A TreeId as the lines print it: the unsigned 32-bit value in decimal."""
+    return str(int(hex_tid, 16) & 0xFFFFFFFF)
 
 
 def is_pipe(name, tree):
