@@ -17,6 +17,7 @@
 #   smb1_preconnected.pcap  the same in SMB1 (NT1)
 #   smb2_ops.pcapng      smb2_ops.pcap in pcapng form
 #   smb2_pipes.pcap      named pipes opened on IPC$, then a file read on the share
+#   smb1_ascii.pcap      SMB1 with OEM strings: the share list, then a short round on the share
 #   smb.conf             the server configuration used
 #   smbstatus_smb2.json  smbstatus -j while the client of smb2_preconnected was connected
 #   smbstatus_smb1.json  smbstatus -j while the client of smb1_preconnected was connected
@@ -323,6 +324,13 @@ smbstatus_smb1.json    smbstatus -j taken while the client of smb1_preconnected.
 smb2_pipes.pcap        SMB 3.1.1; rpcclient -c 'srvinfo; lsaquery; netshareenum' (named pipes srvsvc
                        and lsarpc opened on IPC\$), then smbclient get "docs\\report 2026.txt" on
                        the share.
+smb1_ascii.pcap        SMB1 (NT1) with --option='unicode=no': every string of the client is OEM text
+                       (Flags2 without the Unicode bit). smbclient -L (the share list through the
+                       srvsvc pipe on IPC\$), then smbclient on the share: ls, cd docs, get
+                       "report 2026.txt", put new.txt "ascii new.txt", allinfo "missing.txt" (a
+                       TRANS2 QUERY_PATH_INFORMATION the server refuses: OBJECT_NAME_NOT_FOUND),
+                       ls "missing*" (a refused FIND_FIRST2), rename "ascii new.txt" "ascii
+                       renamed.txt", mkdir and rmdir "ascii folder", del "delete me.txt".
 
 Operations of each round, in order (smbclient commands):
 $(ops_commands | sed 's/^/  /')
