@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "audit/answer.h"
 #include "smb1/smb1_frames.h"
 
 namespace qvx {
@@ -145,6 +146,56 @@ TEST_F(SmbOtherCmdTest, ASearchForOneNameIsNoAccess) {
   ASSERT_EQ(Other(Smb1(0x32, 2049, 100, find_first("\\s1\\*"))), 0);
   ASSERT_EQ(LogLines().size(), 1u);
   EXPECT_NE(LogLines()[0].find(",Rd  ," + Local("s1")), std::string::npos) << LogLines()[0];
+}
+
+TEST_F(SmbOtherCmdTest, NamesInTheClientsStringsAndNeverInPipeData) {
+  SetFile("docs\\a.txt", 1000, 500, 3);
+  // OEM QUERY_INFORMATION and TRANS2 QUERY_PATH_INFORMATION name their objects as Unicode ones do.
+  std::vector<unsigned char> q = {0, 0, 0, 4};
+  for (char c : std::string("\\docs\\a.txt")) q.push_back(static_cast<unsigned char>(c));
+  q.push_back(0);
+  test::Put16(q, 1, static_cast<unsigned>(q.size() - 3));
+  ASSERT_EQ(Other(test::Oem(Smb1(0x08, 2049, 100, q))), 0);
+  OptionInfo.SameAccNonLogFlg = 0;
+  run_.TakeOptions();
+  std::vector<unsigned char> name = Bytes("\\docs\\a.txt");
+  name.push_back(0);
+  ASSERT_EQ(Other(test::Oem(Smb1(0x32, 2049, 100, Trans2Body(5, NamedParams(6, name))))), 0);
+  const std::vector<std::string> lines = LogLines();
+  ASSERT_EQ(lines.size(), 2u);
+  for (const std::string& l : lines)
+    EXPECT_NE(l.find(",3,Rd  ," + Local("docs\\a.txt")), std::string::npos) << l;
+  // A named-pipe transaction whose data holds a Unicode path is still no access.
+  std::vector<unsigned char> t(1 + 2 * 16 + 2, 0);
+  t[0] = 16;
+  const std::vector<unsigned char> path = Utf16("\\docs\\a.txt");
+  t.insert(t.end(), path.begin(), path.end());
+  test::Put16(t, 1 + 2 * 16, static_cast<unsigned>(path.size()));
+  EXPECT_EQ(Other(Smb1(0x25, 2049, 100, t)), 10);
+  EXPECT_EQ(LogLines().size(), 2u);
+}
+
+TEST_F(SmbOtherCmdTest, ARefusedPathQueryFollowsItsAnswer) {
+  // The object exists here, but the server's answer decides.
+  SetFile("docs\\a.txt", 1000, 500, 3);
+  const Frame query = Smb1(0x32, 2049, 100, Trans2Body(5, NamedParams(6, Utf16("\\docs\\a.txt"))));
+  AnswerFacts a;
+  a.status = 0xC0000034;  // not found: no line
+  run_->answer = &a;
+  EXPECT_EQ(Other(query), 0);
+  EXPECT_TRUE(LogLines().empty());
+  a.status = 0xC0000022;  // refused for the user's rights: a denied line
+  EXPECT_EQ(Other(query), 0);
+  const Frame set = Smb1(0x32, 2049, 100, Trans2Body(6, NamedParams(6, Utf16("\\docs\\a.txt"))));
+  EXPECT_EQ(Other(set), 0);
+  run_->answer = nullptr;
+  const std::vector<std::string> lines = LogLines();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_NE(lines[0].find(",denied,2049,alice,"), std::string::npos) << lines[0];
+  EXPECT_NE(lines[0].find(",STATUS_ACCESS_DENIED,0,Rd  ," + Local("docs\\a.txt")),
+            std::string::npos)
+      << lines[0];
+  EXPECT_NE(lines[1].find(",STATUS_ACCESS_DENIED,0,Wt  ,"), std::string::npos) << lines[1];
 }
 
 }  // namespace
