@@ -36,6 +36,8 @@ struct AnswerFacts {
   uint64_t end_of_file = 0;
   uint32_t attributes = 0;
   bool directory = false;
+  // The open is of a named pipe (SMB1 NT_CREATE_ANDX answer's ResourceType), never a file.
+  bool pipe = false;
   // SMB2: persistent and volatile halves; SMB1: the FID in file_id[1].
   uint64_t file_id[2] = {0, 0};
 

@@ -13,6 +13,7 @@
 #include "serverinfo/server_info.h"
 #include "tracking/connection_tracker.h"
 #include "tracking/session_tree.h"
+#include "tracking/tree_id.h"
 
 namespace qvx {
 
@@ -21,15 +22,15 @@ namespace {
 // A tree ends: its logout line (unless its share is excluded), and its slot is freed.
 void LogoutTree(CaptureContext& ctx, TreeConnectSt& t, const LocalTime& now) {
   if (ctx.sinks->WantRecords() && QVX_ExclusionInfoChk(t.SharePath, 0) == 0) {
-    char tid_text[16], ids[96];
-    std::snprintf(tid_text, sizeof tid_text, "%d", static_cast<int>(t.Tid));
-    std::snprintf(ids, sizeof ids, " [T:%d P:%d U:%d M:%d][%d]", static_cast<int>(t.Tid),
+    const TreeIdText tid_text(t.Tid);
+    char ids[96];
+    std::snprintf(ids, sizeof ids, " [T:%u P:%d U:%d M:%d][%d]", static_cast<unsigned>(t.Tid),
                   static_cast<int>(t.Pid), static_cast<int>(t.Uid), static_cast<int>(t.Mid),
                   static_cast<int>(t.Flg));
     AccessEvent e;
     e.when = now;
     e.action = "logout";
-    e.tree = tid_text;
+    e.tree = tid_text.c_str();
     e.user = t.Login_Name;
     e.client = t.src_addr;
     e.server = t.dst_addr;

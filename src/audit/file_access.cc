@@ -18,6 +18,7 @@
 #include "tracking/access_data.h"
 #include "tracking/request_path.h"
 #include "tracking/session_tree.h"
+#include "tracking/tree_id.h"
 #include "wire/le.h"
 
 namespace qvx {
@@ -53,7 +54,8 @@ const char* TreeShareName(const TreeConnectSt& t) { return QVX_TreePathShare(t.S
 
 bool QVX_TreeIsIpc(const CaptureContext& ctx, int slot) {
   if (ctx.tables->trees() == nullptr || slot < 0) return false;
-  return QVX_TextEqualNoCase(TreeShareName(ctx.tables->tree(slot)), "IPC$");
+  const TreeConnectSt& t = ctx.tables->tree(slot);
+  return t.Pipe != 0 || QVX_TextEqualNoCase(TreeShareName(t), "IPC$");
 }
 
 bool QVX_ResolveAccessName(char* name, size_t size) {
@@ -79,10 +81,9 @@ uint64_t QVX_Smb2SessionId(const void* smb2_header) {
 
 bool QVX_ShowTreeBound(CaptureContext& ctx, int slot, const char* trace_fmt) {
   const TreeConnectSt& t = ctx.tables->tree(slot);
-  char wait[32], tid_text[16];
+  char wait[32];
   std::snprintf(wait, sizeof wait, "WAIT%d", slot);
-  std::snprintf(tid_text, sizeof tid_text, "%d", static_cast<int>(t.Tid));
-  return ctx.sinks->TreeBound(wait, tid_text, t.Login_Name, trace_fmt);
+  return ctx.sinks->TreeBound(wait, TreeIdText(t.Tid).c_str(), t.Login_Name, trace_fmt);
 }
 
 int QVX_CompleteWaitRow(const FileAccessCall& c, int slot, bool exclusion_check) {
@@ -91,12 +92,11 @@ int QVX_CompleteWaitRow(const FileAccessCall& c, int slot, bool exclusion_check)
   QVX_TreeUserNameSet(QVX_UserSources(c.ctx()), &t, c.uid, *c.ctx().tracker);
   if (!QVX_ShowTreeBound(c.ctx(), slot, nullptr)) return 0;
   if (exclusion_check && QVX_ExclusionInfoChk(t.SharePath, 0) != 0) return 10;
-  char tid_text[16], ids[96], wait[32];
-  std::snprintf(tid_text, sizeof tid_text, "%d", static_cast<int>(t.Tid));
+  char ids[96], wait[32];
   std::snprintf(wait, sizeof wait, "WAIT%d", slot);
   QVX_TreeIdsText(t, ids, sizeof ids);
-  QVX_TreeLine(c.ctx(), c.now, "connect", tid_text, t, c.data->ClientMac, c.data->ServerMac, c.cmd,
-               c.info, ids, wait);
+  QVX_TreeLine(c.ctx(), c.now, "connect", TreeIdText(t.Tid).c_str(), t, c.data->ClientMac,
+               c.data->ServerMac, c.cmd, c.info, ids, wait);
   return 0;
 }
 
@@ -150,8 +150,9 @@ int QVX_UnknownShareRecord(const FileAccessCall& c) {
   QVX_DBG();
   if (QVX_TraceLevel(2))
     DiagLogLine(DiagLog::kKernel, 1,
-                "QVX_D31-010 %s[%d][%ld] : TreeIDと一致するデータがありません。TreeID = %d\r\n",
-                c.routine, __LINE__, c.ctx().platform->LastError(), static_cast<int>(c.tree_id));
+                "QVX_D31-010 %s[%d][%ld] : TreeIDと一致するデータがありません。TreeID = %u\r\n",
+                c.routine, __LINE__, c.ctx().platform->LastError(),
+                static_cast<unsigned>(c.tree_id));
   return QVX_UnknownRecord(c.tree_id, c.recvData, c.name, c.cmd, c.info, c.now, c.data, c.routine)
              ? 0
              : 10;
@@ -180,7 +181,7 @@ AccessFacts QVX_AccessFactsOf(const FileAccessCall& c, int slot, const char* ful
   QVX_TreeUserNameSet(QVX_UserSources(c.ctx()), &t, c.uid, *c.ctx().tracker);
   AccessFacts a;
   a.now = c.now;
-  a.tid = static_cast<int>(t.Tid);
+  a.tid = t.Tid;
   a.login = t.Login_Name;
   a.client = t.src_addr;
   a.server = t.dst_addr;
@@ -209,14 +210,14 @@ int QVX_WriteAccess(CaptureContext& ctx, const AccessFacts& a, const char* actio
   char client_text[kHostDisplaySize], server_text[kHostDisplaySize];
   AddHostName(a.client.c_str(), client_text, ctx.options.HostName, 0);
   AddHostName(a.server.c_str(), server_text, ctx.options.HostName, 0);
-  char size_text[24], tid_text[16];
+  char size_text[24];
   // The whole 64-bit size: a file over 2 GiB must not show a negative or wrapped size.
   *std::to_chars(size_text, size_text + sizeof size_text - 1, a.size).ptr = '\0';
-  *std::to_chars(tid_text, tid_text + sizeof tid_text - 1, a.tid).ptr = '\0';
+  const TreeIdText tid_text(a.tid);
   AccessEvent e;
   e.when = a.now;
   e.action = action;
-  e.tree = tid_text;
+  e.tree = tid_text.c_str();
   e.user = a.login;
   e.client = client_text;
   e.server = server_text;
@@ -235,7 +236,7 @@ int QVX_AccessRecord(const FileAccessCall& c, int slot, const char* full, uint64
                      const char* operation) {
   const TreeConnectSt& t = c.ctx().tables->tree(slot);
   SameAccessKey key;
-  key.tid = static_cast<int>(t.Tid);
+  key.tid = t.Tid;
   key.operation = operation;
   key.client = t.src_addr;
   key.server = t.dst_addr;

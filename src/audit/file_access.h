@@ -35,7 +35,8 @@ inline constexpr size_t kAccessNameSize = kMaxWideName / 2 * 3 + 1;
 bool QVX_NameFiltered(const CaptureContext& ctx, const char* name, bool pipes);
 // The share name of a tree path \\server\share, after its third backslash; "" for none.
 const char* QVX_TreePathShare(const char* share_path);
-// True when the tree in slot is on IPC$: its opens are named pipes, never files.
+// True when the tree in slot is on IPC$, or its connect answer said it holds named pipes: its
+// opens are pipes, never files.
 bool QVX_TreeIsIpc(const CaptureContext& ctx, int slot);
 // Resolves "." and ".." of a converted request name in place (size bytes). False when the name
 // would leave the share: it is then kept as sent, to be logged marked and never looked up.

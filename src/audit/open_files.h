@@ -18,7 +18,7 @@ namespace qvx {
 // line decided later names the same tree, user, client and path.
 struct AccessFacts {
   LocalTime now;
-  int tid = 0;
+  uint32_t tid = 0;
   std::string login;
   std::string client;  // address texts of the tree
   std::string server;

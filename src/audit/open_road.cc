@@ -66,6 +66,8 @@ int QVX_AuditOpen(const OpenRequest& r, DATA* data) {
   // and is not worth guessing a tree for.
   const AnswerFacts* answer = data->ctx->answer;
   if (answer && !answer->Ok() && QVX_RefusalSilent(r.routine, name, answer->status)) return 0;
+  // A named pipe, whatever it is called and whether or not its tree's connect was seen.
+  if (answer && answer->pipe) return 10;
 
   // 2. The tree. No pause here: the capture loop hands an open on once the server answered it
   // (or 10 ms of capture time passed), so the server has finished the open before the look-up.

@@ -75,8 +75,8 @@ int QVX_OtherCmdAccess(const OtherCmdFrame& f) {
   const LocalTime now = os.Now();
 
   unsigned char wide[kWideNameSize] = {};
-  if (f.rename_target)
-    std::memcpy(wide, f.rename_target, sizeof wide);
+  if (f.name_wide)
+    std::memcpy(wide, f.name_wide, sizeof wide);
   else if (!QVX_FindBodyPath(f.recvData, f.end != 0 && f.end < f.Len ? f.end : f.Len, f.body, wide,
                              sizeof wide))
     return 10;
@@ -98,8 +98,11 @@ int QVX_OtherCmdAccess(const OtherCmdFrame& f) {
   if (listing && (name[0] == '\0' || std::strcmp(name, "\\") == 0)) return 10;
   const bool inside = QVX_ResolveAccessName(name, sizeof name);
   if (QVX_NameFiltered(*data->ctx, name, true)) return 10;
+  // A refusal that is not about the user's rights is no access at all.
+  const AnswerFacts* answer = data->ctx->answer;
+  if (answer && !answer->Ok() && QVX_RefusalSilent(f.routine, name, answer->status)) return 0;
 
-  // SMB2 requests reach here once the server answered them (the capture loop holds them).
+  // Requests the capture loop holds reach here once the server answered them.
   int slot = 0, how = 0;
   const int found =
       QVXTreeIDGetInfo(f.tid, f.pid, f.uid, f.mid, f.recvData, name, &slot, &how, data);
@@ -134,6 +137,8 @@ int QVX_OtherCmdAccess(const OtherCmdFrame& f) {
     if (QVX_TraceLevel(6)) Trace(f, __LINE__, "QVX_D51-001", "ExclusionInfoNonRcv 収集しない");
     return 10;
   }
+  // Refused for the user's rights: the line says what it tried.
+  if (answer && !answer->Ok()) return QVX_DeniedRecord(c, slot, full, f.attempt, answer->status);
   // Nothing outside the share is looked at; there is no mask to judge by.
   if (c.outside) return QVX_AccessRecord(c, slot, full, 0, QVX_OperationText(kVerdictNone));
   if (listing) return QVX_AccessRecord(c, slot, full, 0, QVX_OperationText(kVerdictRead));

@@ -25,13 +25,19 @@ struct OtherCmdFrame {
   // A directory search: only a pattern with a wildcard (a listing) names an access; a search for
   // one name is a look-up, whose verdict from the time stamps would race the client's next step.
   bool search = false;
+  // What the request tries to do, for the line of a refusal: 201 write, 202 create, 203 read.
+  int attempt = 203;
   uint32_t tid = 0, pid = 0, uid = 0, mid = 0;
-  // The whole target of an SMB2 rename (UTF-16LE, terminated): taken instead of the first path
-  // in the body, whose first backslash of "dir\\new.txt" would name a file in the share's root.
-  const unsigned char* rename_target = nullptr;
+  // The whole name as the decoder read it (UTF-16LE, terminated, kWideNameSize bytes), taken
+  // instead of the first path in the body: an SMB2 rename's target, whose first backslash of
+  // "dir\\new.txt" would name a file in the share's root, or the name of an SMB1 request whose
+  // layout is known (in whichever strings its client sent).
+  const unsigned char* name_wide = nullptr;
   DATA* data = nullptr;
 };
-// Logs the object a request names: 0 processed (or a repeat), 10 dropped.
+// Logs the object a request names: 0 processed (or a repeat), 10 dropped. A request the capture
+// loop held for its answer follows the rules of held opens: refused for the user's rights, a
+// "denied" line; refused for anything else, no line.
 int QVX_OtherCmdAccess(const OtherCmdFrame& f);
 
 }  // namespace qvx

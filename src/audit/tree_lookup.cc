@@ -17,6 +17,7 @@
 #include "serverinfo/server_info.h"
 #include "tracking/access_data.h"
 #include "tracking/request_path.h"
+#include "tracking/tree_id.h"
 #include "wire/smb_command_table.h"
 
 namespace qvx {
@@ -86,6 +87,7 @@ int QVXUnKnownRelated(uint32_t TreeID, const unsigned char* recvData, const char
   t.Tid = TreeID;
   t.Flg = kSlotBound;
   t.Guessed = 1;
+  t.Pipe = 0;
   t.Login_Name[0] = '\0';  // a new tree: no user of another carries over
   tables.SlotTaken(slot);
   const NetWkShareInfoSt& share = list.rows[hit];
@@ -130,8 +132,8 @@ int QVXTreeIDGetInfo(uint32_t TreeID, uint32_t Pid, uint32_t Uid, uint32_t Mid,
   if (QVX_TraceLevel(2))
     QVX_KLOG(
         "QVX_E06-001 QVXTreeIDGetInfo[%d][%ld] : TreeIDと一致するデータがありません。TreeID = "
-        "%d\r\n",
-        static_cast<int>(TreeID));
+        "%u\r\n",
+        static_cast<unsigned>(TreeID));
   const CommandTexts cmd =
       QVX_CommandTexts(data->SMBVersion, data->SMBCmdListFlg, data->SMBCommand);
   QVX_UnknownRecord(TreeID, recvData, sBuffer, cmd.name, cmd.info, now, data, "QVXTreeIDGetInfo");
@@ -142,6 +144,8 @@ int QVXTreeIDGetInfo(uint32_t TreeID, uint32_t Pid, uint32_t Uid, uint32_t Mid,
 bool QVX_UnknownRecord(uint32_t TreeID, const unsigned char* recvData, const char* path,
                        const char* cmd, const char* info, const LocalTime& now, DATA* data,
                        const char* routine) {
+  // A request that names nothing (a tree disconnect) says nothing of the tree worth a line.
+  if (path == nullptr || path[0] == '\0') return false;
   // A name that would leave the share is shown as sent, marked.
   char resolved[kAccessPathSize], marked[kAccessPathSize];
   if (!QVX_ResolveRequestName(path, resolved, sizeof resolved)) {
@@ -156,19 +160,18 @@ bool QVX_UnknownRecord(uint32_t TreeID, const unsigned char* recvData, const cha
   AddHostName(client, client_text, data->ctx->options.HostName, 0);
   AddHostName(server, server_text, data->ctx->options.HostName, 0);
   SameAccessKey key;
-  key.tid = static_cast<int>(TreeID);
+  key.tid = TreeID;
   key.client = client_text;
   key.server = server_text;
   key.path = path;
   key.caller = routine;
   if (QVX_SameAccessFound(key, QVX_SameAccessLines(data->ctx->options))) return false;
 
-  char tid_text[16];
-  std::snprintf(tid_text, sizeof tid_text, "%d", static_cast<int>(TreeID));
+  const TreeIdText tid_text(TreeID);
   AccessEvent e;
   e.when = now;
   e.action = "unknown";
-  e.tree = tid_text;
+  e.tree = tid_text.c_str();
   e.client = client_text;
   e.server = server_text;
   e.client_mac = data->ClientMac;

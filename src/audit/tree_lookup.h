@@ -18,8 +18,8 @@ int QVXTreeIDGetInfo(uint32_t TreeID, uint32_t Pid, uint32_t Uid, uint32_t Mid,
                      const unsigned char* recvData, const char* sBuffer, int* nTreeID_Connect,
                      int* QVXTreeConnectInfoChkRet, DATA* data);
 // The "unknown" line and row of an access on a tree that no share explains, with the path as
-// the client sent it; routine names the repeat trace. False when the path is excluded or the same
-// access is among the recent rows (nothing written).
+// the client sent it; routine names the repeat trace. False when the path is empty or excluded or
+// the same access is among the recent rows (nothing written).
 bool QVX_UnknownRecord(uint32_t TreeID, const unsigned char* recvData, const char* path,
                        const char* cmd, const char* info, const LocalTime& now, DATA* data,
                        const char* routine);

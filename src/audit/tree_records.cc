@@ -10,6 +10,7 @@
 #include "base/text.h"
 #include "filters/exclusion.h"
 #include "names/hosts.h"
+#include "tracking/tree_id.h"
 
 namespace qvx {
 
@@ -54,7 +55,7 @@ void QVX_TreeEnds(TreeConnectSt& t, const ConnectionEnds& ends) {
 }
 
 void QVX_TreeIdsText(const TreeConnectSt& t, char* out, size_t size) {
-  std::snprintf(out, size, "[T:%d P:%d U:%d M:%d]", static_cast<int>(t.Tid),
+  std::snprintf(out, size, "[T:%u P:%d U:%d M:%d]", static_cast<unsigned>(t.Tid),
                 static_cast<int>(t.Pid), static_cast<int>(t.Uid), static_cast<int>(t.Mid));
 }
 
@@ -114,12 +115,11 @@ bool QVX_TreeAnswerBound(DATA* data, int slot, const LocalTime& now, const char*
   const TreeConnectSt& t = data->ctx->tables->tree(slot);
   QVX_ShowTreeBound(*data->ctx, slot, trace_fmt);
   if (QVX_ExclusionInfoChk(t.SharePath, 0) != 0) return false;
-  char tid_text[16], wait[32];
-  std::snprintf(tid_text, sizeof tid_text, "%d", static_cast<int>(t.Tid));
+  char wait[32];
   std::snprintf(wait, sizeof wait, "WAIT%d", slot);
   // The answer travels from the server: its MAC texts are the other way round.
-  QVX_TreeLine(*data->ctx, now, "connect", tid_text, t, data->ServerMac, data->ClientMac, cmd, info,
-               ids, wait);
+  QVX_TreeLine(*data->ctx, now, "connect", TreeIdText(t.Tid).c_str(), t, data->ServerMac,
+               data->ClientMac, cmd, info, ids, wait);
   return true;
 }
 

@@ -10,6 +10,7 @@
 #include "base/dbglog.h"
 #include "filters/exclusion.h"
 #include "tracking/session_tree.h"
+#include "tracking/tree_id.h"
 #include "wire/smb_command_table.h"
 
 namespace qvx {
@@ -33,7 +34,7 @@ void IdsText(int version, const TreeConnectSt& t, char* out, size_t size) {
   char c_id[24], s_id[24];
   IdText(t.MessageId, c_id, sizeof c_id);
   IdText(t.SessionId, s_id, sizeof s_id);
-  std::snprintf(out, size, "[T:%d C:%s S:%s]", static_cast<int>(t.Tid), c_id, s_id);
+  std::snprintf(out, size, "[T:%u C:%s S:%s]", static_cast<unsigned>(t.Tid), c_id, s_id);
 }
 
 }  // namespace
@@ -88,6 +89,7 @@ int QVX_AuditTreeConnected(const TreeRequest& r, DATA* data) {
                                 : tables.BindTree2(server, client, client_port, r.tree_id,
                                                    r.message_id, r.session_id, &slot, trees);
   if (rc != 0) return 10;
+  tables.tree(slot).Pipe = r.pipe ? 1 : 0;
   const CommandTexts cmd = QVX_CommandTexts(r.version, data->SMBCmdListFlg, data->SMBCommand);
   char ids[96];
   IdsText(r.version, tables.tree(slot), ids, sizeof ids);
@@ -102,6 +104,7 @@ int QVX_AuditTreeConnected(const TreeRequest& r, DATA* data) {
 
 int QVX_AuditTreeDisconnect(const TreeRequest& r, DATA* data) {
   const LocalTime now = data->ctx->platform->Now();
+  // A tree neither known nor guessed ends without a line: a disconnect names no object.
   int slot = 0, how = 0;
   if (QVXTreeIDGetInfo(r.tree_id, r.pid, r.uid, r.mid, r.frame, "", &slot, &how, data) == 10)
     return 10;
@@ -110,20 +113,20 @@ int QVX_AuditTreeDisconnect(const TreeRequest& r, DATA* data) {
   if (r.version == 1) {
     if (QVX_TraceLevel(6))
       QVX_KLOG(
-          "QVX_D21-015 QVX_SmbTreeDisConnectReq[%d][%ld] : QVX_SmbTreeDisConnectReq Tid %d\r\n",
-          static_cast<int>(t.Tid));
+          "QVX_D21-015 QVX_SmbTreeDisConnectReq[%d][%ld] : QVX_SmbTreeDisConnectReq Tid %u\r\n",
+          static_cast<unsigned>(t.Tid));
   } else {
     QVX_TreeUserNameSet(QVX_UserSources(*data->ctx), &t, 0, *data->ctx->tracker);
   }
   if (QVX_ExclusionInfoChk(t.SharePath, 0) != 0) return 10;
   const CommandTexts cmd = QVX_CommandTexts(r.version, data->SMBCmdListFlg, data->SMBCommand);
   // The identifiers of the connect request (zeros for a guessed tree), not this message's.
-  char tid_text[16], ids[96];
-  std::snprintf(tid_text, sizeof tid_text, "%d", static_cast<int>(t.Tid));
+  const TreeIdText tid_text(t.Tid);
+  char ids[96];
   IdsText(r.version, t, ids, sizeof ids);
-  QVX_TreeLine(*data->ctx, now, "disconnect", tid_text, t, data->ClientMac, data->ServerMac,
+  QVX_TreeLine(*data->ctx, now, "disconnect", tid_text.c_str(), t, data->ClientMac, data->ServerMac,
                cmd.name, cmd.info, ids, nullptr);
-  QVX_TreeRow(now, "disconnect", tid_text, t, data, cmd.name, cmd.info, "0");
+  QVX_TreeRow(now, "disconnect", tid_text.c_str(), t, data, cmd.name, cmd.info, "0");
   return 0;
 }
 

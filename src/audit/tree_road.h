@@ -19,6 +19,7 @@ struct TreeRequest {
   const unsigned char* message_id = nullptr;  // SMB2 MessageId and SessionId (8 bytes each)
   const unsigned char* session_id = nullptr;
   const char* path = "";                 // a connect request's share path as sent, converted
+  bool pipe = false;                     // a connect answer: the tree is one of named pipes
   const unsigned char* frame = nullptr;  // the message's frame: addresses and ports
   int TreeConnectMax = 0;
 };

@@ -36,6 +36,7 @@ bool QVX_RequestAwaitsAnswer(int version, int command, bool toward) {
       case 0x07:  // RENAME
       case 0x0B:  // WRITE
       case 0x2F:  // WRITE_ANDX
+      case 0x32:  // TRANSACTION2: path queries, settings and searches
       case 0xA2:  // NT_CREATE_ANDX
         return true;
       default:

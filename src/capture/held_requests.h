@@ -42,7 +42,8 @@ bool QVX_ExchangeKeyOf(const ConnectionEnds& ends, const unsigned char* d, unsig
 
 // Requests that are held until answered, since the answer tells what they did: opens, closes,
 // writes and set-info (SMB2 CREATE, CLOSE, WRITE, SET_INFO), and SMB1 NT_CREATE_ANDX, CLOSE,
-// WRITE, WRITE_ANDX, DELETE, CREATE_DIRECTORY, DELETE_DIRECTORY and RENAME. Requests that may
+// WRITE, WRITE_ANDX, DELETE, CREATE_DIRECTORY, DELETE_DIRECTORY, RENAME and TRANSACTION2 (its
+// path queries and searches are told by their answers as opens are). Requests that may
 // wait on the server for long (change notifications, locks) are never held.
 bool QVX_RequestAwaitsAnswer(int version, int command, bool toward);
 

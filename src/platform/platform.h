@@ -332,6 +332,12 @@ LocalTime LocalTimeFromTimeT(int64_t t);
 // written with the terminator, as WideCharToMultiByte does; 0 when the conversion fails. A text
 // longer than out is cut after its last whole character that fits, never dropped.
 int QVX_WideToAnsi(const unsigned char* utf16le, size_t units, char* out, size_t size);
+// A text of n bytes in the OEM code page (the single-byte strings of SMB1 clients that do not
+// send Unicode) as UTF-16LE, into out (out_units units; the caller keeps room for a terminator).
+// Returns the units written. Windows reads it in the system OEM code page; Linux in code page
+// 850, the DOS character set a Samba server assumes unless told otherwise. ASCII is the same in
+// every one of them.
+size_t QVX_OemToWide(const unsigned char* oem, size_t n, unsigned char* out, size_t out_units);
 // True when c starts a two-byte character of the system ANSI code page (never on Linux, whose
 // code page is UTF-8: there no byte of a character is ASCII).
 bool QVX_IsLeadByte(unsigned char c);

@@ -40,7 +40,8 @@ bool QVX_Smb1AnswerFacts(const unsigned char* h, size_t size, AnswerFacts* out) 
   else
     a.status = QVX_DosErrorStatus(h[5], LoadLe16(h + 7));
   // NT_CREATE_ANDX answer: 34 words (42 or 50 in the extended form), FID at 6, the action at 8,
-  // the times from 12, attributes at 44, end of file at 56, the folder flag at 68.
+  // the times from 12, attributes at 44, end of file at 56, the resource type at 64 (1 and 2 are
+  // byte- and message-mode pipes), the folder flag at 68.
   const unsigned char* w = h + 32;
   if (a.Ok() && h[4] == 0xA2 && w[0] >= 34 && size >= 32 + 69) {
     a.open = true;
@@ -52,6 +53,8 @@ bool QVX_Smb1AnswerFacts(const unsigned char* h, size_t size, AnswerFacts* out) 
     a.attributes = LoadLe32(w + 44);
     a.end_of_file = LoadLe64(w + 56);
     a.directory = w[68] != 0 || (a.attributes & kAttributeDirectory) != 0;
+    const uint16_t resource = LoadLe16(w + 64);
+    a.pipe = resource == 1 || resource == 2;
   }
   *out = a;
   return true;

@@ -6,12 +6,13 @@
 #include "audit/file_access.h"
 #include "audit/open_road.h"
 #include "base/dbglog.h"
+#include "smb1/strings.h"
 
 namespace qvx {
 
 namespace {
 
-// The parameter block, WordCount to the alignment byte before the Unicode name.
+// The parameter block, WordCount to ByteCount and the first data byte (a Unicode name's pad).
 inline constexpr unsigned long kNtCreateBlock = 52;
 inline constexpr unsigned kNtCreateWords = 24;
 
@@ -46,9 +47,13 @@ int QVX_SmbNtCreateAndx(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigned c
         static_cast<int>(name_length));
     return 10;
   }
-  if (name_length > Len - at - kNtCreateBlock) return 10;
+  // The name follows ByteCount: NameLength bytes in the client's strings (Unicode after a pad to
+  // an even offset from the header).
+  const Smb1Text text = QVX_Smb1TextOf(*SMB_HEADER, Len, recvData, SMB_Total_Packet_Size);
+  const unsigned long name_at = QVX_Smb1StringStart(text, at + kNtCreateBlock - 1);
+  if (name_at > Len || name_length > Len - name_at) return 10;
   unsigned char wide[kWideNameSize] = {};
-  std::memcpy(wide, block + kNtCreateBlock, name_length);
+  QVX_Smb1ReadString(text, name_at, name_at + name_length, wide);
   char name[kAccessNameSize] = {};
   const int rc = QVX_ConvertWideName(wide, name, sizeof name);
   if (rc == 0) {

@@ -8,6 +8,7 @@
 #include "audit/verdict.h"
 #include "base/dbglog.h"
 #include "platform/platform.h"
+#include "smb1/strings.h"
 
 namespace qvx {
 
@@ -31,23 +32,6 @@ bool DataBytes(unsigned long Len, const unsigned char* recvData, long cursor, un
   return true;
 }
 
-// A UTF-16LE name from index pos of the data bytes d[0, n): units up to a zero unit or the end of
-// the data. The first units that fit are kept in wide (kWideNameSize bytes, zeroed by the
-// caller); returns the index just past the zero unit, or n when the data ended first.
-unsigned long ReadName(const unsigned char* d, unsigned long n, unsigned long pos,
-                       unsigned char* wide) {
-  size_t kept = 0;
-  for (; pos + 1 < n; pos += 2) {
-    if (d[pos] == 0 && d[pos + 1] == 0) return pos + 2;
-    if (kept + 2 < kWideNameSize) {
-      wide[kept] = d[pos];
-      wide[kept + 1] = d[pos + 1];
-      kept += 2;
-    }
-  }
-  return n;
-}
-
 // The name converted; false (with the D41-001 line of the routine) when the conversion fails.
 bool Convert(const unsigned char* wide, char* out, const char* routine, const char* buffer,
              const char* rc_id, const char* rc_name) {
@@ -63,24 +47,25 @@ bool Convert(const unsigned char* wide, char* out, const char* routine, const ch
   return true;
 }
 
-// The data bytes of a request (d, n) and the name that follows their first BufferFormat byte,
-// converted into name (kAccessNameSize bytes); *after is the index just past the name. False when
-// the request is dropped: no data bytes inside the frame, another BufferFormat, a failed
-// conversion or an empty name.
+// The data bytes of a request and the name that follows their first BufferFormat byte,
+// converted into name (kAccessNameSize bytes); after is the frame index just past the name and end
+// that of the data bytes' end. False when the request is dropped: no data bytes inside the frame,
+// another BufferFormat, a failed conversion or an empty name.
 struct FirstName {
-  const unsigned char* d = nullptr;
-  unsigned long n = 0;
+  Smb1Text text;
   unsigned long after = 0;
+  unsigned long end = 0;
 };
-bool ReadFirstName(unsigned long Len, const unsigned char* recvData, long cursor, unsigned words,
-                   const char* routine, const char* rc_id, const char* rc_name, FirstName* f,
-                   char* name) {
-  unsigned long start = 0;
-  if (!DataBytes(Len, recvData, cursor, words, &start, &f->n)) return false;
-  f->d = recvData + start;
-  if (f->d[0] != kBufferFormat) return false;
+bool ReadFirstName(const SMB_HEADER_ST& h, unsigned long Len, const unsigned char* recvData,
+                   long cursor, unsigned words, const char* routine, const char* rc_id,
+                   const char* rc_name, FirstName* f, char* name) {
+  unsigned long start = 0, n = 0;
+  if (!DataBytes(Len, recvData, cursor, words, &start, &n)) return false;
+  if (recvData[start] != kBufferFormat) return false;
+  f->text = QVX_Smb1TextOf(h, Len, recvData, cursor);
+  f->end = start + n;
   unsigned char wide[kWideNameSize] = {};
-  f->after = ReadName(f->d, f->n, 1, wide);
+  f->after = QVX_Smb1ReadString(f->text, start + 1, f->end, wide);
   if (!Convert(wide, name, routine, "sBuffer1", rc_id, rc_name)) return false;
   return name[0] != '\0';
 }
@@ -107,13 +92,14 @@ int QVX_SmbComRename(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigned char
   QVX_DBG();
   FirstName f;
   char old_name[kAccessNameSize] = {};
-  if (!ReadFirstName(Len, recvData, SMB_Total_Packet_Size, 1, "QVX_SmbComRename", "QVX_D61-001",
-                     "rc1", &f, old_name))
+  if (!ReadFirstName(*SMB_HEADER, Len, recvData, SMB_Total_Packet_Size, 1, "QVX_SmbComRename",
+                     "QVX_D61-001", "rc1", &f, old_name))
     return 10;
-  // BufferFormat2 follows the old name's zero unit; the new name follows its alignment byte.
-  if (f.after >= f.n || f.d[f.after] != kBufferFormat) return 10;
+  // BufferFormat2 follows the old name's terminator; the new name follows it (a Unicode one after
+  // its pad).
+  if (f.after >= f.end || recvData[f.after] != kBufferFormat) return 10;
   unsigned char new_wide[kWideNameSize] = {};
-  ReadName(f.d, f.n, f.after + 2, new_wide);
+  QVX_Smb1ReadString(f.text, f.after + 1, f.end, new_wide);
   char new_name[kAccessNameSize] = {};
   if (!Convert(new_wide, new_name, "QVX_SmbComRename", "sBuffer2", "QVX_D61-002", "rc2")) return 10;
   if (new_name[0] == '\0') return 10;
@@ -129,15 +115,9 @@ namespace {
 int PathCommand(SMB_HEADER_ST* h, unsigned long Len, unsigned char* recvData, long cursor,
                 unsigned words, const char* routine, const char* rc_id, int verdict, DATA* data) {
   QVX_DBG();
-  unsigned long start = 0, n = 0;
-  if (!DataBytes(Len, recvData, cursor, words, &start, &n)) return 10;
-  const unsigned char* d = recvData + start;
-  if (d[0] != kBufferFormat) return 10;
-  unsigned char wide[kWideNameSize] = {};
-  ReadName(d, n, 1, wide);
+  FirstName f;
   char name[kAccessNameSize] = {};
-  if (!Convert(wide, name, routine, "sBuffer1", rc_id, "rc")) return 10;
-  if (name[0] == '\0') return 10;
+  if (!ReadFirstName(*h, Len, recvData, cursor, words, routine, rc_id, "rc", &f, name)) return 10;
   return QVX_AuditPathCommand(RequestOf(*h, routine, name, verdict, recvData), data);
 }
 

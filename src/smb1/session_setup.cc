@@ -5,10 +5,12 @@
 #include <vector>
 
 #include "audit/context.h"
+#include "audit/file_access.h"
 #include "audit/logon.h"
 #include "base/dbglog.h"
 #include "base/text.h"
 #include "platform/platform.h"
+#include "smb1/strings.h"
 
 namespace qvx {
 
@@ -24,7 +26,19 @@ inline constexpr unsigned long kNtlmsspHead = 68;
 // per unit) still fits the 511 characters of a row's name.
 inline constexpr size_t kUserNameUnits = 170;
 
+// The block of a request without extended security, WordCount to ByteCount.
+inline constexpr unsigned long kPlainSetupBlock = 29;
+inline constexpr unsigned kPlainSetupWords = 13;
+inline constexpr uint32_t kNtlmNegotiateUnicode = 0x00000001, kNtlmNegotiateOem = 0x00000002;
+
 unsigned Get16(const unsigned char* p) { return p[0] | p[1] << 8; }
+
+// Keeps the user name (units UTF-16 units in wide) of a log-on request, upper-cased, in a pending
+// session row. 10 when the conversion fails.
+int KeepUser(const SMB_HEADER_ST& h, const unsigned char* wide, size_t units, const char* client,
+             const char* server, DATA* data);
+int PlainSetup(const SMB_HEADER_ST& h, unsigned long Len, const unsigned char* recvData,
+               long cursor, const char* client, const char* server, DATA* data);
 
 Smb1Logon LogonOf(const SMB_HEADER_ST& h, const char* client, const char* server) {
   Smb1Logon l;
@@ -49,7 +63,9 @@ int QVX_SmbSessionSetupAndx(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsign
   if (SMB_Total_Packet_Size < 1) return 10;
   const unsigned long at = static_cast<unsigned long>(SMB_Total_Packet_Size - 1);
   if (at >= Len) return 10;
-  // Without extended security the name sits elsewhere; such log-ons are not decoded.
+  // Without extended security the account name is a string of the data bytes.
+  if (recvData[at] == kPlainSetupWords)
+    return PlainSetup(*SMB_HEADER, Len, recvData, SMB_Total_Packet_Size, client, server, data);
   if (recvData[at] != kSetupWords) return 0;
   if (Len - at < kSetupBlock) return 10;
   const unsigned long L = Get16(recvData + at + 15);
@@ -76,13 +92,26 @@ int QVX_SmbSessionSetupAndx(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsign
   // The name lies inside the blob; one that ends on its last byte is whole.
   if (o > L - p || n > L - p - o) return 10;
 
-  // Whole units only, at most as many as a row's name holds.
-  size_t units = n / 2;
+  // Whole units only, at most as many as a row's name holds. A log-on that did not negotiate
+  // Unicode (NTLMSSP_NEGOTIATE_OEM alone) sends it in the OEM code page.
+  const uint32_t flags = Get16(msg + 60) | static_cast<uint32_t>(Get16(msg + 62)) << 16;
+  const bool oem = (flags & kNtlmNegotiateUnicode) == 0 && (flags & kNtlmNegotiateOem) != 0;
+  size_t units = oem ? n : n / 2;
   if (units > kUserNameUnits) units = kUserNameUnits;
   std::vector<unsigned char> wide(units * 2 + 2, 0);
-  std::memcpy(wide.data(), msg + o, units * 2);
+  if (oem)
+    QVX_OemToWide(msg + o, units, wide.data(), units);
+  else
+    std::memcpy(wide.data(), msg + o, units * 2);
+  return KeepUser(*SMB_HEADER, wide.data(), units, client, server, data);
+}
+
+namespace {
+
+int KeepUser(const SMB_HEADER_ST& h, const unsigned char* wide, size_t units, const char* client,
+             const char* server, DATA* data) {
   char name[1024] = {};
-  const int rc = QVX_WideToAnsi(wide.data(), units, name, sizeof name);
+  const int rc = QVX_WideToAnsi(wide, units, name, sizeof name);
   if (rc == 0) {
     DiagLogLine(DiagLog::kKernel, 1,
                 "QVX_D41-001 QVX_SmbSessionSetupAndx[%d][%ld] : WideCharToMultiByte "
@@ -94,12 +123,32 @@ int QVX_SmbSessionSetupAndx(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsign
     QVX_KLOG("QVX_D04-005 QVX_SmbSessionSetupAndx[%d][%ld] : WideCharToMultiByte rc=%d\r\n", rc);
   QVX_TextUpper(name);
 
-  Smb1Logon r = LogonOf(*SMB_HEADER, client, server);
+  Smb1Logon r = LogonOf(h, client, server);
   r.user = name;
   QVX_LogonRequested(*data->ctx, r);
   QVX_DBG();
   return 0;
 }
+
+int PlainSetup(const SMB_HEADER_ST& h, unsigned long Len, const unsigned char* recvData,
+               long cursor, const char* client, const char* server, DATA* data) {
+  // WordCount 13: the two password lengths at 15 and 17, ByteCount at 27; the data bytes hold
+  // both passwords, then AccountName and PrimaryDomain in the client's strings.
+  const unsigned long at = static_cast<unsigned long>(cursor - 1);
+  if (Len - at < kPlainSetupBlock) return 10;
+  const unsigned long passwords = Get16(recvData + at + 15) + Get16(recvData + at + 17);
+  const unsigned long bytes_at = at + kPlainSetupBlock;
+  const unsigned long end = bytes_at + Get16(recvData + at + 27);
+  if (end > Len || passwords >= end - bytes_at) return 10;
+  unsigned char wide[kWideNameSize] = {};
+  QVX_Smb1ReadString(QVX_Smb1TextOf(h, Len, recvData, cursor), bytes_at + passwords, end, wide);
+  size_t units = 0;
+  while (units < kUserNameUnits && (wide[2 * units] | wide[2 * units + 1]) != 0) ++units;
+  if (units == 0) return 0;  // anonymous
+  return KeepUser(h, wide, units, client, server, data);
+}
+
+}  // namespace
 
 int QVX_SmbSessionSetupAndxRecv(SMB_HEADER_ST* SMB_HEADER, unsigned long Len,
                                 unsigned char* recvData, long SMB_Total_Packet_Size,

@@ -6,12 +6,13 @@
 #include "audit/file_access.h"
 #include "audit/tree_road.h"
 #include "base/dbglog.h"
+#include "smb1/strings.h"
 
 namespace qvx {
 
 namespace {
 
-// WordCount to ByteCount and the byte before the path (password or alignment).
+// WordCount to ByteCount and the first data byte.
 inline constexpr unsigned long kTreeConnectBlock = 12;
 inline constexpr unsigned kTreeConnectWords = 4;
 inline constexpr unsigned kNoAndX = 0xFF;
@@ -71,8 +72,8 @@ int QVX_SmbTreeConnectAndx(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigne
   }
   const unsigned long B = block[9] | block[10] << 8;
   const unsigned long R = Len - at - kTreeConnectBlock;
-  // The path and the service's first byte lie in the data bytes after the password byte; a
-  // count too small for any path is an empty path, never a huge copy.
+  // The data bytes lie in the frame: a count that claims the last bytes of the service beyond
+  // it is let through, a larger one is not.
   const unsigned long copy = B > 3 ? B - 3 : 0;
   if (copy > R) {
     if (QVX_TraceLevel(6))
@@ -88,8 +89,17 @@ int QVX_SmbTreeConnectAndx(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigne
         static_cast<int>(B), static_cast<int>(R));
     return 10;
   }
+  // The path follows the password (PasswordLength bytes; with Unicode, and a pad to an even
+  // offset from the header), in the client's strings.
+  const unsigned long data_at = at + kTreeConnectBlock - 1;
+  const unsigned long password = block[7] | block[8] << 8;
   unsigned char wide[kWideNameSize] = {};
-  std::memcpy(wide, block + kTreeConnectBlock, copy);
+  // The service follows the path: the last two data bytes are never the path's.
+  const unsigned long path_end = data_at + (B > 2 ? B - 2 : 0);
+  if (data_at + password < path_end) {
+    const Smb1Text text = QVX_Smb1TextOf(*SMB_HEADER, Len, recvData, SMB_Total_Packet_Size);
+    QVX_Smb1ReadString(text, data_at + password, path_end, wide);
+  }
   char path[1024] = {};
   const int rc = QVX_ConvertWideName(wide, path, sizeof path);
   if (rc == 0) {
@@ -110,8 +120,25 @@ int QVX_SmbTreeConnectAndxRecv(SMB_HEADER_ST* SMB_HEADER, unsigned long Len,
                                unsigned char* recvData, long SMB_Total_Packet_Size,
                                int TreeConnectMax, DATA* data) {
   QVX_DBG();
-  return QVX_AuditTreeConnected(
-      RequestOf(*SMB_HEADER, "QVX_SmbTreeConnectAndxRecv", "", recvData, TreeConnectMax), data);
+  TreeRequest r =
+      RequestOf(*SMB_HEADER, "QVX_SmbTreeConnectAndxRecv", "", recvData, TreeConnectMax);
+  r.pipe = QVX_Smb1AnswerServiceIsPipe(*SMB_HEADER, Len, recvData, SMB_Total_Packet_Size);
+  return QVX_AuditTreeConnected(r, data);
+}
+
+bool QVX_Smb1AnswerServiceIsPipe(const SMB_HEADER_ST& h, unsigned long Len,
+                                 const unsigned char* recvData, long SMB_Total_Packet_Size) {
+  // The answer's data bytes start with the Service, always OEM: "IPC" for named pipes.
+  if (SMB_Total_Packet_Size < 1) return false;
+  const unsigned long at = static_cast<unsigned long>(SMB_Total_Packet_Size - 1);
+  if (at >= Len) return false;
+  const unsigned long data_at = at + 1 + 2ul * recvData[at] + 2;
+  if (data_at >= Len) return false;
+  unsigned char wide[kWideNameSize] = {};
+  QVX_Smb1ReadString(QVX_Smb1TextOf(h, Len, recvData, SMB_Total_Packet_Size), data_at, Len, wide,
+                     false);
+  return wide[0] == 'I' && wide[2] == 'P' && wide[4] == 'C' && wide[6] == 0 && wide[7] == 0 &&
+         wide[1] == 0 && wide[3] == 0 && wide[5] == 0;
 }
 
 int QVX_SmbTreeDisConnectReq(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigned char* recvData,

@@ -85,7 +85,7 @@ int QVX_Smb2OtherCmd(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len, unsigned ch
   unsigned char target[kWideNameSize] = {};
   if (SMB2_HEADER->Command == kSetInfo) {
     if (!QVX_Smb2RenameTarget(recvData, Len, f.body, target, sizeof target)) return 10;
-    f.rename_target = target;
+    f.name_wide = target;
   } else if (SMB2_HEADER->Command != kQueryDirectory ||
              !QueryDirectoryName(recvData, Len, f.body, &f.body, &f.end)) {
     return 10;

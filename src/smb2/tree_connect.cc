@@ -99,8 +99,14 @@ int QVX_Smb2TreeConnectAndxRecv(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len,
                                 unsigned char* recvData, long SMB_Total_Packet_Size,
                                 int TreeConnectMax, DATA* data) {
   QVX_DBG();
-  return QVX_AuditTreeConnected(
-      RequestOf(*SMB2_HEADER, "QVX_Smb2TreeConnectAndxRecv", "", recvData, TreeConnectMax), data);
+  TreeRequest r =
+      RequestOf(*SMB2_HEADER, "QVX_Smb2TreeConnectAndxRecv", "", recvData, TreeConnectMax);
+  // The answer's ShareType, after its StructureSize: 2 for a tree of named pipes.
+  constexpr unsigned char kShareTypePipe = 0x02;
+  const unsigned long share_type =
+      SMB_Total_Packet_Size > 0 ? static_cast<unsigned long>(SMB_Total_Packet_Size) + 1 : 0;
+  r.pipe = share_type > 0 && share_type < Len && recvData[share_type] == kShareTypePipe;
+  return QVX_AuditTreeConnected(r, data);
 }
 
 int QVX_Smb2TreeDisConnectReq(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len,

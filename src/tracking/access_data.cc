@@ -7,6 +7,7 @@
 #include "base/dbglog.h"
 #include "base/option.h"
 #include "base/view.h"
+#include "tracking/tree_id.h"
 
 namespace qvx {
 
@@ -43,19 +44,6 @@ void QVX_AccessDataReset() {
   if (OptionInfo.AccessLogOnly != 1 && view) view->DeleteAllRows();
 }
 
-namespace {
-// atoi of a row's TreeID text without the library's locale machinery: the check reads it for up
-// to SameAccNonLogLine rows of every access. Leading blanks, a sign, then decimal digits.
-int TextToInt(const char* p) {
-  while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
-  const bool negative = *p == '-';
-  if (*p == '-' || *p == '+') ++p;
-  unsigned v = 0;
-  for (; *p >= '0' && *p <= '9'; ++p) v = v * 10u + static_cast<unsigned>(*p - '0');
-  return static_cast<int>(negative ? 0u - v : v);
-}
-}  // namespace
-
 const char* QVX_RowAddress(const char* text, size_t* len) {
   // The last bracket: a name may hold brackets of its own, the address never does.
   const char* open = std::strrchr(text, '(');
@@ -68,7 +56,7 @@ const char* QVX_RowAddress(const char* text, size_t* len) {
   return text;
 }
 
-uint32_t QVX_SameAccessKey(int tid, const char* client, size_t client_len, const char* server,
+uint32_t QVX_SameAccessKey(uint32_t tid, const char* client, size_t client_len, const char* server,
                            size_t server_len, const char* path, size_t path_len) {
   // FNV-1a, with a separator between the parts so that a byte cannot move from one to the next.
   uint32_t h = 2166136261u;
@@ -91,8 +79,8 @@ uint32_t RowKey(AccessDataSt& r) {
     size_t client_len, server_len;
     const char* client = QVX_RowAddress(r.ClientIP, &client_len);
     const char* server = QVX_RowAddress(r.ServerIP, &server_len);
-    r.SameKey = QVX_SameAccessKey(TextToInt(r.TreeID), client, client_len, server, server_len,
-                                  r.Path, ::strnlen(r.Path, sizeof r.Path));
+    r.SameKey = QVX_SameAccessKey(QVX_TreeIdOfText(r.TreeID), client, client_len, server,
+                                  server_len, r.Path, ::strnlen(r.Path, sizeof r.Path));
   }
   return r.SameKey;
 }
@@ -122,7 +110,7 @@ bool QVX_SameAccessFound(const SameAccessKey& key, int64_t lines) {
                   key.caller, __LINE__, platform().LastError());
     if (!comparable || RowKey(r) != digest) continue;
     // Equal texts with their terminators.
-    if (TextToInt(r.TreeID) != key.tid) continue;
+    if (QVX_TreeIdOfText(r.TreeID) != key.tid) continue;
     if (!unknown && std::memcmp(r.Operation, key.operation, op_len + 1) != 0) continue;
     if (std::memcmp(r.Path, key.path, path_len + 1) != 0) continue;
     // With host names shown a row holds "name(addr)" while a key may hold the bare address.

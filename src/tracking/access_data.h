@@ -56,7 +56,7 @@ const char* QVX_RowAddress(const char* text, size_t* len);
 // The key of an access for the same-access test. operation null: an access on an unknown tree,
 // whose key has no operation; its scan writes the D31-010 trace of caller.
 struct SameAccessKey {
-  int tid = 0;
+  uint32_t tid = 0;
   const char* operation = nullptr;
   const char* client = "";  // address or display text: only the address is compared
   const char* server = "";
@@ -65,7 +65,7 @@ struct SameAccessKey {
 };
 // A digest of the tree number, the two addresses and the path: rows and keys that differ in it
 // are different accesses. Never 0.
-uint32_t QVX_SameAccessKey(int tid, const char* client, size_t client_len, const char* server,
+uint32_t QVX_SameAccessKey(uint32_t tid, const char* client, size_t client_len, const char* server,
                            size_t server_len, const char* path, size_t path_len);
 // How many of the last rows a repeat is looked for in: SameAccNonLogLine while SameAccNonLogFlg
 // is 1, else none.

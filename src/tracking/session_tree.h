@@ -47,6 +47,9 @@ struct TreeConnectSt {
   // 1 when the share was guessed from a request path (the connect was not seen); only such a
   // tree may move to another share (QVXAccessChkToTreeIDPathChg).
   uint8_t Guessed;
+  // 1 when the connect answer said the tree holds named pipes (SMB1 service "IPC", SMB2 share
+  // type PIPE), whatever the share is called.
+  uint8_t Pipe;
 };
 
 // Slot states.

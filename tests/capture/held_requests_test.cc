@@ -67,9 +67,10 @@ TEST(RequestAwaitsAnswerTest, RequestsWhoseAnswerSaysWhatTheyDid) {
   // frame behind it.
   EXPECT_FALSE(QVX_RequestAwaitsAnswer(2, 0x0F, true));
   EXPECT_FALSE(QVX_RequestAwaitsAnswer(2, 0x0A, true));
-  for (int cmd : {0xA2, 0x00, 0x01, 0x04, 0x06, 0x07, 0x0B, 0x2F})
+  for (int cmd : {0xA2, 0x00, 0x01, 0x04, 0x06, 0x07, 0x0B, 0x2F, 0x32})
     EXPECT_TRUE(QVX_RequestAwaitsAnswer(1, cmd, true)) << cmd;
   EXPECT_FALSE(QVX_RequestAwaitsAnswer(1, 0x2B, true));  // echo
+  EXPECT_FALSE(QVX_RequestAwaitsAnswer(1, 0x25, true));  // a pipe transaction
 }
 
 TEST(InterimAnswerTest, OnlyStatusPendingOfSmb2) {

@@ -29,9 +29,14 @@ STATUS_PENDING answers skipped) and the logging rules:
   * on a tree whose connect was not captured and whose path exists under no share, the CREATE gives
     an "unknown" line instead (repeats judged without the operation).
 
+A refused TRANS2 path query (QUERY_PATH_INFORMATION, SET_PATH_INFORMATION, FIND_FIRST2) gives no
+line unless refused for the user's rights; with --with-files its object is made in the share folder
+all the same, so that only the server's answer can tell.
+
 SMB1 captures also give one "session" line per log-on whose NTLMSSP AUTHENTICATE a tree-connect
 answer follows, and the users of its accesses are that NTLMSSP user in capitals. tshark's SMB1 text
-fields replace what is not ASCII, so SMB1 names are decoded from the bytes tshark gives.
+fields replace what is not ASCII, so SMB1 names are decoded from the bytes tshark gives, as UTF-16LE
+or as OEM text by the Unicode bit of each message's Flags2.
 """
 import argparse
 import datetime
@@ -58,9 +63,8 @@ UTF16_FIELDS = ("smb.file", "smb.old_file", "smb.dir_name", "smb.search_pattern"
 
 
 def tid_text(hex_tid):
-    """A TreeId as the lines print it: "%d" of the 32-bit value."""
-    v = int(hex_tid, 16) & 0xFFFFFFFF
-    return str(v - (1 << 32) if v >= 1 << 31 else v)
+    """A TreeId as the lines print it: the unsigned 32-bit value in decimal."""
+    return str(int(hex_tid, 16) & 0xFFFFFFFF)
 
 
 def is_pipe(name, tree):
@@ -81,8 +85,23 @@ def stamp(epoch):
     return t.strftime("[%Y/%m/%d %H:%M:%S]")
 
 
-def flatten(node, out):
-    """Every field under node: name -> values in decode order; an SMB1 name from its bytes."""
+def find_field(node, key):
+    """The first value of field key under node, or None."""
+    if isinstance(node, dict):
+        if key in node and isinstance(node[key], str):
+            return node[key]
+        node = list(node.values())
+    if isinstance(node, list):
+        for v in node:
+            hit = find_field(v, key)
+            if hit is not None:
+                return hit
+    return None
+
+
+def flatten(node, out, unicode=True):
+    """Every field under node: name -> values in decode order; an SMB1 name from its bytes, as
+    UTF-16LE or, when the header's Flags2 lacks the Unicode bit, as OEM text (code page 850)."""
     if isinstance(node, dict):
         for k, v in node.items():
             if k.endswith("_raw"):
@@ -92,17 +111,18 @@ def flatten(node, out):
                 raws = raws if isinstance(raws[0], list) else [raws]
                 for raw in raws:
                     out.setdefault(k, []).append(
-                        bytes.fromhex(raw[0]).decode("utf-16le", "replace").rstrip("\0"))
+                        bytes.fromhex(raw[0]).decode("utf-16le" if unicode else "cp850",
+                                                     "replace").rstrip("\0"))
                 continue
             if isinstance(v, str):
                 out.setdefault(k, []).append(v)
             elif isinstance(v, list) and all(isinstance(x, str) for x in v):
                 out.setdefault(k, []).extend(v)
             else:
-                flatten(v, out)
+                flatten(v, out, unicode)
     elif isinstance(node, list):
         for v in node:
-            flatten(v, out)
+            flatten(v, out, unicode)
 
 
 def messages(capture, proto):
@@ -124,7 +144,8 @@ def messages(capture, proto):
         msgs = layers.get(proto, [])
         for i, m in enumerate(msgs if isinstance(msgs, list) else [msgs]):
             f = {}
-            flatten(m, f)
+            flags2 = find_field(m, "smb.flags2") if proto == "smb" else None
+            flatten(m, f, flags2 is None or int(flags2, 16) & 0x8000 != 0)
             f["_frame"] = int(frame["frame.number"])
             f["_seq"] = (int(frame["frame.number"]), i)
             f["_time"] = stamp(frame["frame.time_epoch"])
@@ -455,7 +476,13 @@ def check_smb1(args):
     server = next(r["_dst"] for r in rows if not r["response"])
     rows = monitored(rows, server)
     requests = [r for r in rows if not r["response"]]
+    smb1_pairs = pairs(rows, lambda m: (m["_conn"], one(m, "smb.mid"), one(m, "smb.pid")),
+                       lambda m: m["response"], lambda m: m["status"])
     share_names = [one(r, "smb.file") for r in requests if r["cmd"] == 0xA2]
+    # With the files made, the objects of refused path queries exist here too: the server's
+    # refusal, not this folder, must decide that they give no line.
+    share_names += [one(q, "smb.file") for q, a in smb1_pairs if q["cmd"] == 0x32 and
+                    int(one(q, "smb.trans2.cmd", "0"), 16) in (5, 6) and a["status"] != 0]
     share_dir, lines = prepare(args, share_names)
 
     def local(name):
@@ -483,8 +510,6 @@ def check_smb1(args):
 
     # Accesses, each request judged by its answer.
     model = Model(server, None, local)
-    smb1_pairs = pairs(rows, lambda m: (m["_conn"], one(m, "smb.mid"), one(m, "smb.pid")),
-                       lambda m: m["response"], lambda m: m["status"])
     for req, ans in smb1_pairs:
         c, tid, status = req["cmd"], one(req, "smb.tid"), ans["status"]
         if one(req, "smb.path").upper().endswith("\\IPC$"):

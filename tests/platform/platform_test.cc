@@ -29,7 +29,24 @@ TEST(WideToAnsiTest, ATextLongerThanTheBufferIsCutNotDropped) {
   EXPECT_STREQ(fits, "abcdef");
 }
 
+TEST(OemToWideTest, AsciiIsTheSameAndTheOutputIsBounded) {
+  const unsigned char oem[] = {'\\', 'C', '$'};
+  unsigned char out[4] = {};
+  EXPECT_EQ(QVX_OemToWide(oem, sizeof oem, out, 2), 2u);
+  EXPECT_EQ(std::vector<unsigned char>(out, out + 4),
+            (std::vector<unsigned char>{'\\', 0, 'C', 0}));
+}
+
 #ifndef _WIN32
+TEST(OemToWideTest, LinuxReadsCodePage850) {
+  // As Python's cp850 codec maps them: u-umlaut, sharp s, the no-break space.
+  const unsigned char oem[] = {0x81, 0xE1, 0xFF};
+  unsigned char out[6] = {};
+  ASSERT_EQ(QVX_OemToWide(oem, sizeof oem, out, 3), 3u);
+  EXPECT_EQ(std::vector<unsigned char>(out, out + 6),
+            (std::vector<unsigned char>{0xFC, 0x00, 0xDF, 0x00, 0xA0, 0x00}));
+}
+
 TEST(WideToAnsiTest, ACutNeverSplitsACharacter) {
   // Three bytes of UTF-8 each: 7 bytes of room hold two of them.
   const std::vector<unsigned char> w = Wide(u"日本語");

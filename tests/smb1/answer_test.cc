@@ -38,6 +38,10 @@ TEST(Smb1AnswerFactsTest, NtCreateAnswerFields) {
   EXPECT_EQ(a.create_action, kCreateOverwritten);
   EXPECT_EQ(a.last_write_time, 0x77u);
   EXPECT_EQ(a.end_of_file, 10000u);
+  EXPECT_FALSE(a.pipe);
+  w[64] = 2;  // FileTypeMessageModePipe
+  ASSERT_TRUE(QVX_Smb1AnswerFacts(m.data(), m.size(), &a));
+  EXPECT_TRUE(a.pipe);
   EXPECT_FALSE(a.directory);
   w[68] = 1;
   ASSERT_TRUE(QVX_Smb1AnswerFacts(m.data(), m.size(), &a));

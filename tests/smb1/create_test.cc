@@ -213,5 +213,47 @@ TEST_F(SmbNtCreateTest, AGuessedTreeCompletesItsWaitRow) {
             "ss:ss:ss:ss:ss:01,--,--,,,\\\\10.0.0.1\\data [T:2049 P:0 U:0 M:0][WAIT0]");
 }
 
+TEST_F(SmbNtCreateTest, NamesAreReadInTheClientsStrings) {
+  // OEM: the name follows ByteCount with no pad; NameLength counts its terminator, as smbclient
+  // sends it with unicode=no.
+  auto oem_open = [this](const std::string& name) {
+    std::vector<unsigned char> bytes(name.begin(), name.end());
+    bytes.push_back(0);
+    std::vector<unsigned char> body = NtCreateBody(0x120089, 0, bytes);
+    body.erase(body.begin() + 51);
+    Put16(body, 49, static_cast<unsigned>(bytes.size()));
+    return Open(test::Oem(Smb1(0xA2, 2049, 100, body)));
+  };
+  SetFile("docs\\a.txt", 1000, 500, 7);
+  ASSERT_EQ(oem_open("\\docs\\a.txt"), 0);
+  std::vector<std::string> lines = LogLines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_NE(lines[0].find(",7,Rd  ," + Local("docs\\a.txt")), std::string::npos) << lines[0];
+#ifndef _WIN32
+  // Beyond ASCII, code page 850 on Linux: 0x81 is u-umlaut.
+  SetFile("docs\\\xc3\xbc.txt", 1000, 500, 8);
+  ASSERT_EQ(oem_open("\\docs\\\x81.txt"), 0);
+  lines = LogLines();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_NE(lines[1].find(",8,Rd  ," + Local("docs\\\xc3\xbc.txt")), std::string::npos) << lines[1];
+#endif
+}
+
+TEST_F(SmbNtCreateTest, APipeIsKnownByItsAnswerWhateverItsName) {
+  // A tree whose connect was not seen, and a pipe no name list holds: only the answer's resource
+  // type tells.
+  AnswerFacts a;
+  a.open = true;
+  a.pipe = true;
+  run_->answer = &a;
+  EXPECT_EQ(Open(Smb1(0xA2, 777, 100, NtCreateBody(0x12019F, 0, Utf16("\\svcctl")))), 10);
+  EXPECT_TRUE(LogLines().empty());
+  // Told a file, the same open is an unknown tree's access.
+  a.pipe = false;
+  EXPECT_EQ(Open(Smb1(0xA2, 777, 100, NtCreateBody(0x12019F, 0, Utf16("\\svcctl")))), 10);
+  EXPECT_EQ(LogLines().size(), 1u);
+  run_->answer = nullptr;
+}
+
 }  // namespace
 }  // namespace qvx

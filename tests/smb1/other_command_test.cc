@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "audit/answer.h"
 #include "smb1/smb1_frames.h"
 
 namespace qvx {
@@ -14,15 +15,41 @@ using test::Frame;
 using test::Smb1;
 using test::Utf16;
 
-// QUERY_INFORMATION: WordCount 0, ByteCount, buffer format 4, pad, the path and its zero.
+// QUERY_INFORMATION: WordCount 0, ByteCount, buffer format 4, the path (at an even offset from
+// the header) and its zero.
 std::vector<unsigned char> QueryBody(const std::vector<unsigned char>& path) {
-  std::vector<unsigned char> b = {0, 0, 0, 4, 0};
+  std::vector<unsigned char> b = {0, 0, 0, 4};
   b.insert(b.end(), path.begin(), path.end());
   b.push_back(0);
   b.push_back(0);
   test::Put16(b, 1, static_cast<unsigned>(b.size() - 3));
   return b;
 }
+
+// A TRANS2 request: 15 words with the subcommand in the setup word, a pad, then the parameters
+// at the offset (from the header) that ParameterOffset gives.
+std::vector<unsigned char> Trans2Body(unsigned sub, const std::vector<unsigned char>& params) {
+  std::vector<unsigned char> t(1 + 2 * 15 + 2, 0);
+  t[0] = 15;
+  test::Put16(t, 1 + 2 * 14, sub);
+  t.push_back(0);  // pad: the parameters start at 32 + 34, even
+  test::Put16(t, 1 + 2 * 9, static_cast<unsigned>(params.size()));
+  test::Put16(t, 1 + 2 * 10, 32 + static_cast<unsigned>(t.size()));
+  t.insert(t.end(), params.begin(), params.end());
+  test::Put16(t, 1 + 2 * 15, static_cast<unsigned>(params.size() + 1));
+  return t;
+}
+
+// Parameters of a TRANS2 that names its object after head bytes of other fields.
+std::vector<unsigned char> NamedParams(size_t head, const std::vector<unsigned char>& name) {
+  std::vector<unsigned char> p(head, 0);
+  p.insert(p.end(), name.begin(), name.end());
+  p.push_back(0);
+  p.push_back(0);
+  return p;
+}
+
+std::vector<unsigned char> Bytes(const std::string& s) { return {s.begin(), s.end()}; }
 
 class SmbOtherCmdTest : public test::Smb1HandlerTest {
  protected:
@@ -52,9 +79,10 @@ TEST_F(SmbOtherCmdTest, UnicodePathUnderTheShareFolder) {
                                      Local("docs\\a.txt")});
   EXPECT_EQ(std::string(TreeConnect[0].ShareLocalPath), share_dir_);
 
-  // The same path in single-byte text forms no pattern.
+  // A command whose layout is not known is searched for a Unicode path: single-byte text forms
+  // no pattern.
   std::vector<unsigned char> ascii = {'\\', 'd', 'o', 'c', 's', '\\', 'b'};
-  EXPECT_EQ(Other(Smb1(0x08, 2049, 100, QueryBody(ascii))), 10);
+  EXPECT_EQ(Other(Smb1(0xA0, 2049, 100, QueryBody(ascii))), 10);
   // A frame that ends before the WordCount byte.
   Frame stub = Smb1(0x08, 2049, 100, {});
   EXPECT_EQ(Other(stub), 10);
@@ -89,18 +117,12 @@ TEST_F(SmbOtherCmdTest, HandlesAndCountsAreNoNames) {
   // QUERY_INFORMATION2 of FID 0x005C: the FID's bytes and the ByteCount after them once read as
   // a path beginning with a backslash.
   EXPECT_EQ(Other(Smb1(0x23, 2049, 100, {1, 0x5C, 0, 4, 0, 0x37, 0x45, 0, 0})), 10);
-  // TRANS2 SET_FILE_INFORMATION: its parameters (in the data bytes) start with the FID.
-  std::vector<unsigned char> t(1 + 2 * 15 + 2, 0);
-  t[0] = 15;
-  test::Put16(t, 1 + 2 * 14, 8);  // the setup word: the subcommand
+  // TRANS2 SET_FILE_INFORMATION: its parameters start with the FID.
   const std::vector<unsigned char> params = {0x5C, 0, 0x01, 0x01, 'a', 0, 0, 0};
-  t.insert(t.end(), params.begin(), params.end());
-  test::Put16(t, 1 + 2 * 15, static_cast<unsigned>(params.size()));
-  EXPECT_EQ(Other(Smb1(0x32, 2049, 100, t)), 10);
+  EXPECT_EQ(Other(Smb1(0x32, 2049, 100, Trans2Body(8, params))), 10);
   EXPECT_TRUE(LogLines().empty());
-  // QUERY_PATH_INFORMATION (5) names its object in the same place.
-  test::Put16(t, 1 + 2 * 14, 5);
-  EXPECT_EQ(Other(Smb1(0x32, 2049, 100, t)), 0);
+  // QUERY_PATH_INFORMATION (5) names its object after the level and a reserved field.
+  EXPECT_EQ(Other(Smb1(0x32, 2049, 100, Trans2Body(5, NamedParams(6, Utf16("\\a"))))), 0);
   EXPECT_EQ(LogLines().size(), 1u);
   // A frame that ends inside its parameter words.
   EXPECT_EQ(Other(Smb1(0x23, 2049, 100, {3, 0x5C, 0, 'a', 0})), 10);
@@ -114,18 +136,7 @@ TEST_F(SmbOtherCmdTest, ASearchForOneNameIsNoAccess) {
   // TRANS2 FIND_FIRST2: words with the subcommand in the setup word, then the parameters
   // (SearchAttributes, SearchCount, Flags, InformationLevel, SearchStorageType) and the name.
   auto find_first = [](const std::string& pattern) {
-    std::vector<unsigned char> t(1 + 2 * 15 + 2, 0);
-    t[0] = 15;
-    test::Put16(t, 1 + 2 * 14, 1);
-    std::vector<unsigned char> params(12, 0);
-    const std::vector<unsigned char> name = Utf16(pattern);
-    params.insert(params.end(), name.begin(), name.end());
-    params.push_back(0);
-    params.push_back(0);
-    t.push_back(0);  // pad
-    t.insert(t.end(), params.begin(), params.end());
-    test::Put16(t, 1 + 2 * 15, static_cast<unsigned>(params.size() + 1));
-    return t;
+    return Trans2Body(1, NamedParams(12, Utf16(pattern)));
   };
   // smbclient's del looks the name up before it deletes it: that look-up read nothing, and a
   // verdict from the time stamps would depend on whether the delete had happened yet.
@@ -135,6 +146,56 @@ TEST_F(SmbOtherCmdTest, ASearchForOneNameIsNoAccess) {
   ASSERT_EQ(Other(Smb1(0x32, 2049, 100, find_first("\\s1\\*"))), 0);
   ASSERT_EQ(LogLines().size(), 1u);
   EXPECT_NE(LogLines()[0].find(",Rd  ," + Local("s1")), std::string::npos) << LogLines()[0];
+}
+
+TEST_F(SmbOtherCmdTest, NamesInTheClientsStringsAndNeverInPipeData) {
+  SetFile("docs\\a.txt", 1000, 500, 3);
+  // OEM QUERY_INFORMATION and TRANS2 QUERY_PATH_INFORMATION name their objects as Unicode ones do.
+  std::vector<unsigned char> q = {0, 0, 0, 4};
+  for (char c : std::string("\\docs\\a.txt")) q.push_back(static_cast<unsigned char>(c));
+  q.push_back(0);
+  test::Put16(q, 1, static_cast<unsigned>(q.size() - 3));
+  ASSERT_EQ(Other(test::Oem(Smb1(0x08, 2049, 100, q))), 0);
+  OptionInfo.SameAccNonLogFlg = 0;
+  run_.TakeOptions();
+  std::vector<unsigned char> name = Bytes("\\docs\\a.txt");
+  name.push_back(0);
+  ASSERT_EQ(Other(test::Oem(Smb1(0x32, 2049, 100, Trans2Body(5, NamedParams(6, name))))), 0);
+  const std::vector<std::string> lines = LogLines();
+  ASSERT_EQ(lines.size(), 2u);
+  for (const std::string& l : lines)
+    EXPECT_NE(l.find(",3,Rd  ," + Local("docs\\a.txt")), std::string::npos) << l;
+  // A named-pipe transaction whose data holds a Unicode path is still no access.
+  std::vector<unsigned char> t(1 + 2 * 16 + 2, 0);
+  t[0] = 16;
+  const std::vector<unsigned char> path = Utf16("\\docs\\a.txt");
+  t.insert(t.end(), path.begin(), path.end());
+  test::Put16(t, 1 + 2 * 16, static_cast<unsigned>(path.size()));
+  EXPECT_EQ(Other(Smb1(0x25, 2049, 100, t)), 10);
+  EXPECT_EQ(LogLines().size(), 2u);
+}
+
+TEST_F(SmbOtherCmdTest, ARefusedPathQueryFollowsItsAnswer) {
+  // The object exists here, but the server's answer decides.
+  SetFile("docs\\a.txt", 1000, 500, 3);
+  const Frame query = Smb1(0x32, 2049, 100, Trans2Body(5, NamedParams(6, Utf16("\\docs\\a.txt"))));
+  AnswerFacts a;
+  a.status = 0xC0000034;  // not found: no line
+  run_->answer = &a;
+  EXPECT_EQ(Other(query), 0);
+  EXPECT_TRUE(LogLines().empty());
+  a.status = 0xC0000022;  // refused for the user's rights: a denied line
+  EXPECT_EQ(Other(query), 0);
+  const Frame set = Smb1(0x32, 2049, 100, Trans2Body(6, NamedParams(6, Utf16("\\docs\\a.txt"))));
+  EXPECT_EQ(Other(set), 0);
+  run_->answer = nullptr;
+  const std::vector<std::string> lines = LogLines();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_NE(lines[0].find(",denied,2049,alice,"), std::string::npos) << lines[0];
+  EXPECT_NE(lines[0].find(",STATUS_ACCESS_DENIED,0,Rd  ," + Local("docs\\a.txt")),
+            std::string::npos)
+      << lines[0];
+  EXPECT_NE(lines[1].find(",STATUS_ACCESS_DENIED,0,Wt  ,"), std::string::npos) << lines[1];
 }
 
 }  // namespace

@@ -178,5 +178,21 @@ TEST_F(SmbRenameTest, ARemovedFolderIsADeletion) {
   EXPECT_EQ(QVX_ComDeleteDirectory(&g.smb1, g.Len, g.data(), g.cursor, At(g)), 10);
 }
 
+TEST_F(SmbRenameTest, OemNamesHaveNoPad) {
+  // BufferFormat, the old name and its zero, BufferFormat, the new name at once.
+  std::vector<unsigned char> b = {1, 0x16, 0, 0, 0, 4};
+  for (char c : std::string("\\old.txt")) b.push_back(static_cast<unsigned char>(c));
+  for (int c : {0, 4}) b.push_back(static_cast<unsigned char>(c));
+  for (char c : std::string("\\new.txt")) b.push_back(static_cast<unsigned char>(c));
+  b.push_back(0);
+  Put16(b, 3, static_cast<unsigned>(b.size() - 5));
+  ASSERT_EQ(Rename(test::Oem(Smb1(0x07, 2049, 100, b))), 0);
+  const std::vector<std::string> lines = LogLines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_NE(lines[0].find(",ReNm," + Local("old.txt") + " >> " + Local("new.txt")),
+            std::string::npos)
+      << lines[0];
+}
+
 }  // namespace
 }  // namespace qvx

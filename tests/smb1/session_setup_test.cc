@@ -133,8 +133,8 @@ TEST_F(SmbSessionSetupTest, NamesBeyondAsciiStayWhole) {
 #endif  // _WIN32
 
 TEST_F(SmbSessionSetupTest, WhatIsNotRecorded) {
-  // No extended security: the name is elsewhere and not decoded.
-  EXPECT_EQ(Request(SetupBody(Ntlmssp(3, Utf16("bob")), 13)), 0);
+  // No extended security, and data bytes that run past the frame.
+  EXPECT_EQ(Request(SetupBody(Ntlmssp(3, Utf16("bob")), 13)), 10);
   // Anonymous: an empty name.
   EXPECT_EQ(Request(SetupBody(Ntlmssp(3, {}))), 0);
   // A Kerberos blob: no NTLMSSP signature.
@@ -200,6 +200,43 @@ TEST_F(SmbSessionSetupTest, AFullTableIsEmptiedAndTheNewRowTakesRowZero) {
   EXPECT_NE(k.find("SessionSetup[1].Flg = 1"), std::string::npos);
   EXPECT_NE(k.find("(CLS) SessionSetup[1].Flg = 0"), std::string::npos);
   EXPECT_NE(k.find("QVX_I41-001 QVX_SmbSessionSetupAndx"), std::string::npos);
+}
+
+TEST_F(SmbSessionSetupTest, WithoutExtendedSecurityTheAccountIsInTheClientsStrings) {
+  // WordCount 13: OEM and Unicode password lengths at 15 and 17, ByteCount at 27; the data bytes
+  // hold both passwords, then the account and the domain.
+  auto plain = [](const std::vector<unsigned char>& account, bool pad) {
+    std::vector<unsigned char> b(29, 0);
+    b[0] = 13;
+    b[1] = 0xFF;
+    Put16(b, 15, 24);
+    Put16(b, 17, 0);
+    b.resize(b.size() + 24, 0x11);
+    if (pad) b.push_back(0);  // Unicode: the account at an even offset from the header
+    b.insert(b.end(), account.begin(), account.end());
+    for (int c : {0, 0, int{'Q'}, 0, 0, 0}) b.push_back(static_cast<unsigned char>(c));
+    Put16(b, 27, static_cast<unsigned>(b.size() - 29));
+    return b;
+  };
+  const std::string bob = "bob";
+  ASSERT_EQ(Request(test::Oem(Smb1(0x73, {}, plain({bob.begin(), bob.end()}, false)))), 0);
+  EXPECT_STREQ(SessionSetup[0].Login_Name, "BOB");
+  Smb1Ids other;
+  other.mid = 9;
+  ASSERT_EQ(Request(plain(Utf16("carol"), true), other), 0);
+  EXPECT_STREQ(SessionSetup[1].Login_Name, "CAROL");
+  // An anonymous log-on names nobody.
+  other.mid = 10;
+  EXPECT_EQ(Request(plain({}, true), other), 0);
+  EXPECT_EQ(Rows(), 2);
+}
+
+TEST_F(SmbSessionSetupTest, AnNtlmsspLogOnWithoutUnicodeSendsAnOemName) {
+  const std::string dave = "dave";
+  std::vector<unsigned char> m = Ntlmssp(3, {dave.begin(), dave.end()});
+  Put32(m, 60, 0x00000002);  // NTLMSSP_NEGOTIATE_OEM alone
+  ASSERT_EQ(Request(SetupBody(m)), 0);
+  EXPECT_STREQ(SessionSetup[0].Login_Name, "DAVE");
 }
 
 }  // namespace

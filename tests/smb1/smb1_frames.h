@@ -48,6 +48,14 @@ inline Frame Smb1(uint8_t command, uint16_t tid, uint16_t uid,
   return Smb1(command, ids, body);
 }
 
+// The frame as a client that sends OEM strings has it: Flags2 without SMB_FLAGS2_UNICODE.
+inline Frame Oem(Frame f) {
+  const size_t flags2 = static_cast<size_t>(f.cursor) - 1 - 32 + 10;
+  f.bytes[flags2 + 1] &= 0x7F;
+  f.smb1.Flags2 &= 0x7FFF;
+  return f;
+}
+
 // The frame cut after its first len bytes, with nothing of the rest left in memory (an over-read
 // then leaves the buffer, which the address sanitizer reports).
 inline Frame Cut(Frame f, unsigned long len) {

@@ -219,5 +219,61 @@ TEST_F(SmbTreeConnectTest, PipesAreLeftOutAndExcludedSharesStaySilent) {
   EXPECT_EQ(LogLines().size(), 1u);
 }
 
+TEST_F(SmbTreeConnectTest, ThePathFollowsThePasswordInTheClientsStrings) {
+  // A share-level password of 24 bytes, then the path and the service. OEM: no pad.
+  std::vector<unsigned char> oem(12 - 1, 0);
+  oem[0] = 4;
+  oem[1] = 0xFF;
+  Put16(oem, 7, 24);
+  oem.resize(oem.size() + 24, 0xA5);
+  for (char c : std::string("\\\\10.4.30.5\\C$")) oem.push_back(static_cast<unsigned char>(c));
+  for (char c : {'\0', '?', '?', '?', '?', '?', '\0'}) oem.push_back(static_cast<unsigned char>(c));
+  Put16(oem, 9, static_cast<unsigned>(oem.size() - 11));
+  ASSERT_EQ(Request(test::Oem(Smb1(0x75, request_, oem))), 0);
+  EXPECT_STREQ(TreeConnect[0].SharePath, "\\\\10.4.30.5\\C$");
+  // Unicode: the password ends at an odd offset from the header (11 + 24 after the 32 bytes of
+  // the header and the WordCount byte), so a pad byte precedes the path.
+  std::vector<unsigned char> wide(12 - 1, 0);
+  wide[0] = 4;
+  wide[1] = 0xFF;
+  Put16(wide, 7, 24);
+  wide.resize(wide.size() + 24 + 1, 0xA5);
+  const std::vector<unsigned char> path = Utf16("\\\\10.0.0.1\\DOCS");
+  wide.insert(wide.end(), path.begin(), path.end());
+  for (char c : {'\0', '\0', '?', '?', '?', '?', '?', '\0'})
+    wide.push_back(static_cast<unsigned char>(c));
+  Put16(wide, 9, static_cast<unsigned>(wide.size() - 11));
+  ASSERT_EQ(Request(Smb1(0x75, request_, wide)), 0);
+  EXPECT_STREQ(TreeConnect[1].SharePath, "\\\\10.0.0.1\\DOCS");
+}
+
+TEST_F(SmbTreeConnectTest, TheAnswersServiceTellsATreeOfPipes) {
+  // The answer: WordCount 3 (AndX, OptionalSupport), ByteCount, Service in OEM text, the file
+  // system.
+  auto answer = [this](uint16_t tid, const std::string& service) {
+    std::vector<unsigned char> b = {3, 0xFF, 0, 0, 0, 1, 0, 0, 0};
+    for (char c : service) b.push_back(static_cast<unsigned char>(c));
+    b.push_back(0);
+    Put16(b, 7, static_cast<unsigned>(b.size() - 9));
+    Smb1Ids a = request_;
+    a.tid = tid;
+    Frame f = Smb1(0x75, a, b, true);
+    return QVX_SmbTreeConnectAndxRecv(&f.smb1, f.Len, f.data(), f.cursor, OptionInfo.TreeConnectCnt,
+                                      &data);
+  };
+  ASSERT_EQ(Request("\\\\10.0.0.1\\RPC"), 0);
+  ASSERT_EQ(answer(5, "IPC"), 0);
+  EXPECT_EQ(TreeConnect[0].Pipe, 1);
+  ASSERT_EQ(Request("\\\\10.0.0.1\\DATA"), 0);
+  ASSERT_EQ(answer(6, "A:"), 0);
+  EXPECT_EQ(TreeConnect[1].Pipe, 0);
+}
+
+TEST_F(SmbTreeConnectTest, TheDisconnectOfAnUnknownTreeWritesNothing) {
+  EXPECT_EQ(Disconnect(999), 10);
+  EXPECT_TRUE(LogLines().empty());
+  EXPECT_EQ(nListIndex, 0);
+}
+
 }  // namespace
 }  // namespace qvx

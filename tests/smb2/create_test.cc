@@ -161,6 +161,22 @@ TEST_F(Smb2CreateTest, RepeatsOnAKnownTreeAreDropped) {
   EXPECT_EQ(LogLines().size(), 3u);
 }
 
+TEST_F(Smb2CreateTest, TreeIdsAboveTwoToTheThirtyFirstAreUnsigned) {
+  // Once printed -625535486.
+  constexpr uint32_t kBig = 0xDAB71602u;
+  ConnectedTree(1, kBig);
+  SetFile("a.txt", 1000, 500, 1);
+  ASSERT_EQ(Create("a.txt", kReadOpen, 0, kBig), 0);
+  EXPECT_EQ(Create("a.txt", kReadOpen, 0, kBig), 0);  // a repeat, found by that number
+  ConnectedTree(2, 0xFFFFFFFFu, "\\10.0.0.1\gone");
+  ASSERT_EQ(Create("b.txt", kReadOpen, 0, 0xFFFFFFFFu), 0);
+  const std::vector<std::string> lines = LogLines();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_NE(lines[0].find(",access,3669431810,"), std::string::npos) << lines[0];
+  EXPECT_NE(lines[1].find(",unknown,4294967295,"), std::string::npos) << lines[1];
+  EXPECT_STREQ(AccessData[0].TreeID, "3669431810");
+}
+
 TEST_F(Smb2CreateTest, UnknownShareGivesUnknownRecordsOnceInTheWindow) {
   ConnectedTree(1, 9, "\\\\10.0.0.1\\gone");
   ASSERT_EQ(Create("docs\\a.txt", kReadOpen, 0, 9), 0);

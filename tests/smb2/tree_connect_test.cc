@@ -334,5 +334,26 @@ TEST_F(Smb2TreeConnectTest, WithoutALogOnOnTheWireTheServersListNamesTheUserOnce
   EXPECT_NE(lines[2].find(",disconnect,4,carol,"), std::string::npos) << lines[2];
 }
 
+TEST_F(Smb2TreeConnectTest, TheAnswersShareTypeTellsATreeOfPipes) {
+  // The answer's body: StructureSize 16, ShareType (1 disk, 2 pipe), then flags and access.
+  auto answer = [](uint8_t share_type) {
+    std::vector<unsigned char> b(16, 0);
+    b[0] = 16;
+    b[2] = share_type;
+    return b;
+  };
+  Smb2Ids ids;
+  ASSERT_EQ(Request(Smb2(3, ids, TreeConnectBody("\\\\srv\\rpc"))), 0);
+  ids.tree_id = 5;
+  ASSERT_EQ(Response(Smb2(3, ids, answer(2), true)), 0);
+  EXPECT_EQ(TreeConnect[0].Pipe, 1);
+  Smb2Ids disk;
+  disk.message_id = 9;
+  ASSERT_EQ(Request(Smb2(3, disk, TreeConnectBody("\\\\srv\\data"))), 0);
+  disk.tree_id = 6;
+  ASSERT_EQ(Response(Smb2(3, disk, answer(1), true)), 0);
+  EXPECT_EQ(TreeConnect[1].Pipe, 0);
+}
+
 }  // namespace
 }  // namespace qvx

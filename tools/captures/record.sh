@@ -27,6 +27,7 @@
 #   smb2_sll2.pcap       the same round captured as Linux cooked v2
 #   smb2_port139.pcap    the SMB2 round over the NetBIOS session service (TCP 139)
 #   smb2_outgoing.pcap   the SMB2 round, then the server's own session to another server
+#   smb1_ascii.pcap      SMB1 with OEM strings: the share list, then a short round on the share
 #   smb.conf             the server configuration used
 #   smbstatus_smb2.json  smbstatus -j while the client of smb2_preconnected was connected
 #   smbstatus_smb1.json  smbstatus -j while the client of smb1_preconnected was connected
@@ -375,6 +376,38 @@ if wanted smb2_outgoing; then
   }
   stop_tcpdump
   kill "$(cat "$peer/run/smbd.pid")" 2>/dev/null || true
+# SMB1 whose strings are OEM, not Unicode (Flags2 0x8000 clear): the share list (a named pipe on
+# IPC$), then a short round on the share with a refused path query and a refused search among
+# the accesses.
+ascii_commands() {
+  cat <<'EOF'
+ls
+cd docs
+get "report 2026.txt" /dev/null
+put new.txt "ascii new.txt"
+allinfo "missing.txt"
+ls "missing*"
+rename "ascii new.txt" "ascii renamed.txt"
+mkdir "ascii folder"
+rmdir "ascii folder"
+del "delete me.txt"
+EOF
+}
+if wanted smb1_ascii; then
+  echo "record: SMB1 (NT1) with OEM strings"
+  reset_share_content
+  rm -f "$share/docs/ascii new.txt" "$share/docs/ascii renamed.txt"
+  start_tcpdump "$out/smb1_ascii.pcap"
+  ascii=(--option='client min protocol=NT1' --option='client max protocol=NT1' --option='unicode=no')
+  # The share list comes through the srvsvc pipe on IPC$.
+  ip netns exec "$ns_cli" timeout 30 smbclient -L "//$srv_ip" -U "$user%$pass" "${ascii[@]}" \
+    >"$tmp/list1.out" 2>&1 || {
+    cat "$tmp/list1.out"
+    exit 1
+  }
+  (cd "$tmp" && ascii_commands | ip netns exec "$ns_cli" smbclient "//$srv_ip/share" \
+    -U "$user%$pass" --option='client smb encrypt=off' "${ascii[@]}" >"$tmp/client5.out" 2>&1)
+  stop_tcpdump
 fi
 
 # The same SMB2 round in pcapng form, for the pcapng reader.
@@ -418,6 +451,13 @@ smb2_outgoing.pcap     recorded on the server's interface: the smb2_ops round of
                        the server's own smbclient to a second smbd at $cli_ip (share "peer"):
                        ls, get "peer file.txt", put "from the server.txt". The second session is
                        the server acting as a client, no access to the server's files.
+smb1_ascii.pcap        SMB1 (NT1) with --option='unicode=no': every string of the client is OEM text
+                       (Flags2 without the Unicode bit). smbclient -L (the share list through the
+                       srvsvc pipe on IPC\$), then smbclient on the share: ls, cd docs, get
+                       "report 2026.txt", put new.txt "ascii new.txt", allinfo "missing.txt" (a
+                       TRANS2 QUERY_PATH_INFORMATION the server refuses: OBJECT_NAME_NOT_FOUND),
+                       ls "missing*" (a refused FIND_FIRST2), rename "ascii new.txt" "ascii
+                       renamed.txt", mkdir and rmdir "ascii folder", del "delete me.txt".
 
 Operations of each round, in order (smbclient commands):
 $(ops_commands | sed 's/^/  /')
