@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Sourced by the live tests after smbd_netns.sh: quorvix captures in the server's namespace with
+# Sourced by the live tests after smbd_netns.sh: quorvix captures in the server's namespace (or
+# the lab's monitor namespace, $SMB_CAPTURE_NS) with
 # a Quorvix.ini of its own in a fresh home, and is ended the normal way. Sets the test's clean-up
 # (everything it started, the home, the namespaces) and its failure report.
 #
@@ -27,7 +28,7 @@ fail() {
 qvx_live_start() {
   [ -n "$home" ] || home=$(mktemp -d)
   printf '[Option]\r\nIpAddress=%s\r\nAutoStart=1\r\n%s' "$SMB_SERVER_IP" "$2" >"$home/Quorvix.ini"
-  (cd "$home" && exec ip netns exec "$SMB_NS_S" "$1" --home "$home" --smb-conf "$SMB_CONF" SC \
+  (cd "$home" && exec ip netns exec "$SMB_CAPTURE_NS" "$1" --home "$home" --smb-conf "$SMB_CONF" SC \
     >"$home/out" 2>&1) &
   qpid=$!
   for _ in $(seq 100); do

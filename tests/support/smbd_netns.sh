@@ -15,6 +15,13 @@
 #   SMB_CONF_SHARES    more share sections, after [docs] and [public]; in both, @SMB_DIR@
 #                      stands for $QVX_SMB_DIR (not known before smb_up)
 #   SMB_USER2/SMB_PASS2  a second local account the server knows
+#   SMB_LAB_IPV6=1     the server and the client are reached by their IPv6 addresses
+#                      (fd00:214::1 and ::2; their IPv4 ones stay)
+#   SMB_LAB_TRUNK=TAGS the capture sees the server's traffic as a trunk port carries it: a mirror
+#                      port of the server's interface (tc mirred) hands every frame, with TAGS
+#                      inserted (span_port.py: "8100:100", "88a8:10,8100:20"), to a device in a
+#                      monitor namespace $SMB_NS_M that carries the server's address;
+#                      $SMB_CAPTURE_NS is that namespace (else the server's own)
 
 SMB_SERVER_IP=10.214.0.1
 SMB_CLIENT_IP=10.214.0.2
@@ -24,6 +31,13 @@ SMB_USER=qvxuser
 SMB_PASS=Qvx-pass-1
 SMB_NS_S="qvx4s-$$"
 SMB_NS_C="qvx4c-$$"
+SMB_NS_M="qvx4m-$$"
+SMB_CAPTURE_NS=$SMB_NS_S
+if [ -n "${SMB_LAB_IPV6:-}" ]; then
+  SMB_SERVER_IP=fd00:214::1
+  SMB_CLIENT_IP=fd00:214::2
+fi
+SMB_SPAN_PID=
 
 smb_server() { ip netns exec "$SMB_NS_S" "$@"; }
 # A scratch folder for the test's own files (quorvix's home); smb_down removes it.
@@ -44,13 +58,40 @@ smb_down() {
     kill "$(cat "$QVX_SMB_DIR/run/smbd.pid")" 2>/dev/null || true
     sleep 0.3
   fi
-  ip netns pids "$SMB_NS_S" 2>/dev/null | xargs -r kill 2>/dev/null || true
-  ip netns pids "$SMB_NS_C" 2>/dev/null | xargs -r kill 2>/dev/null || true
-  ip netns del "$SMB_NS_S" 2>/dev/null || true
-  ip netns del "$SMB_NS_C" 2>/dev/null || true
+  [ -z "$SMB_SPAN_PID" ] || kill "$SMB_SPAN_PID" 2>/dev/null || true
+  for ns in "$SMB_NS_S" "$SMB_NS_C" "$SMB_NS_M"; do
+    ip netns pids "$ns" 2>/dev/null | xargs -r kill 2>/dev/null || true
+    ip netns del "$ns" 2>/dev/null || true
+  done
   [ -n "${QVX_SMB_DIR:-}" ] && rm -rf "$QVX_SMB_DIR"
   [ -n "${SMB_HOME:-}" ] && rm -rf "$SMB_HOME"
   return 0
+}
+
+# The mirror port of SMB_LAB_TRUNK (see above), made once the server's interface is up.
+smb_trunk() {  # tags
+  local span=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/span_port.py
+  smb_server ip tuntap add dev qvxm mode tap
+  smb_server ip tuntap add dev qvxt mode tap
+  smb_server ip link set qvxm up
+  smb_server tc qdisc add dev "$SMB_SERVER_DEV" clsact
+  local dir
+  for dir in ingress egress; do
+    smb_server tc filter add dev "$SMB_SERVER_DEV" "$dir" protocol all u32 match u32 0 0 \
+      action mirred egress mirror dev qvxm
+  done
+  smb_server python3 "$span" qvxm qvxt "$1" >"$QVX_SMB_DIR/span.out" 2>&1 &
+  SMB_SPAN_PID=$!
+  for _ in $(seq 50); do grep -qs "span port" "$QVX_SMB_DIR/span.out" && break; sleep 0.1; done
+  ip netns add "$SMB_NS_M"
+  smb_server ip link set qvxt netns "$SMB_NS_M"
+  ip -n "$SMB_NS_M" link set lo up
+  ip -n "$SMB_NS_M" link set qvxt mtu 1600 up
+  local prefix=32
+  case $SMB_SERVER_IP in *:*) prefix=128 ;; esac
+  ip -n "$SMB_NS_M" addr add "$SMB_SERVER_IP/$prefix" dev qvxt nodad 2>/dev/null ||
+    ip -n "$SMB_NS_M" addr add "$SMB_SERVER_IP/$prefix" dev qvxt
+  SMB_CAPTURE_NS=$SMB_NS_M
 }
 
 smb_up() {
@@ -66,18 +107,27 @@ smb_up() {
   ip link add "$SMB_SERVER_DEV" type veth peer name "$SMB_CLIENT_DEV"
   ip link set "$SMB_SERVER_DEV" netns "$SMB_NS_S"
   ip link set "$SMB_CLIENT_DEV" netns "$SMB_NS_C"
-  smb_server ip addr add "$SMB_SERVER_IP/24" dev "$SMB_SERVER_DEV"
+  [ -n "${SMB_LAB_IPV6:-}" ] || smb_server ip addr add "$SMB_SERVER_IP/24" dev "$SMB_SERVER_DEV"
   smb_server ip link set "$SMB_SERVER_DEV" up
   smb_server ip link set lo up
-  ip netns exec "$SMB_NS_C" ip addr add "$SMB_CLIENT_IP/24" dev "$SMB_CLIENT_DEV"
+  [ -n "${SMB_LAB_IPV6:-}" ] || ip netns exec "$SMB_NS_C" ip addr add "$SMB_CLIENT_IP/24" dev "$SMB_CLIENT_DEV"
   ip netns exec "$SMB_NS_C" ip link set "$SMB_CLIENT_DEV" up
   ip netns exec "$SMB_NS_C" ip link set lo up
   smb_server ethtool -K "$SMB_SERVER_DEV" tso off gso off gro off >/dev/null 2>&1 || true
   ip netns exec "$SMB_NS_C" ethtool -K "$SMB_CLIENT_DEV" tso off gso off gro off >/dev/null 2>&1 || true
+  local listen="$SMB_SERVER_IP/24"
+  if [ -n "${SMB_LAB_IPV6:-}" ]; then
+    smb_server ip addr add 10.214.0.1/24 dev "$SMB_SERVER_DEV"
+    ip netns exec "$SMB_NS_C" ip addr add 10.214.0.2/24 dev "$SMB_CLIENT_DEV"
+    smb_server ip addr add "$SMB_SERVER_IP/64" dev "$SMB_SERVER_DEV" nodad
+    ip netns exec "$SMB_NS_C" ip addr add "$SMB_CLIENT_IP/64" dev "$SMB_CLIENT_DEV" nodad
+    listen="10.214.0.1/24 $SMB_SERVER_IP/64"
+  fi
 
   QVX_SMB_DIR=$(mktemp -d /tmp/qvx-smbd.XXXXXX)
   export QVX_SMB_DIR
   chmod 755 "$QVX_SMB_DIR"
+  [ -z "${SMB_LAB_TRUNK:-}" ] || smb_trunk "$SMB_LAB_TRUNK"
   mkdir -p "$QVX_SMB_DIR"/{private,lock,state,cache,run,log,share/docs,share/public}
   chmod 755 "$QVX_SMB_DIR/share"
   chmod 777 "$QVX_SMB_DIR/share/docs" "$QVX_SMB_DIR/share/public"
@@ -88,7 +138,7 @@ smb_up() {
 [global]
   workgroup = QVXTEST
   netbios name = QVXSRV
-  interfaces = $SMB_SERVER_IP/24
+  interfaces = $listen
   bind interfaces only = yes
   smb ports = 445 139
   private dir = $QVX_SMB_DIR/private

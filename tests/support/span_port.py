@@ -36,8 +36,12 @@ def main():
     print("span port: %s -> %s tagged %s" % (mirror, out, tags), flush=True)
     while True:
         frame = os.read(src, 65536)
-        if len(frame) >= 14:
+        if len(frame) < 14:
+            continue
+        try:
             os.write(dst, frame[:12] + header + frame[12:])
+        except OSError:
+            pass  # the out device is down (being moved, not up yet): the frame is not mirrored
 
 
 if __name__ == "__main__":
