@@ -6,6 +6,7 @@
 #include <cstring>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 #include "app/controller.h"
 #include "base/dbglog.h"
@@ -14,6 +15,7 @@
 #include "base/text.h"
 #include "capture/capture_connector.h"
 #include "capture/capture_loop.h"
+#include "platform/pcap_port.h"
 #include "platform/platform.h"
 
 namespace qvx {
@@ -198,6 +200,15 @@ int QVX_Start_Logging(DATA& data) {
   QVX_KLOG(
       "QVX_I03-010 QVX_StartandStop_Logging[%d][%ld] : WPCAPパケットフィルタリング設定。[%s]\r\n",
       OptionInfo.FilterCode);
+  // The frames a filter keeps out are never seen, so a filter that keeps every SMB frame of the
+  // server out is told now: the empty log would look like a quiet server.
+  if (!QVX_FilterPassesSmb(OptionInfo.FilterCode, OptionInfo.IpAddress)) {
+    const std::string text = std::string("The capture filter (FilterCode=") +
+                             OptionInfo.FilterCode + ") lets no SMB frame to or from " +
+                             OptionInfo.IpAddress + " through: no access can be seen.";
+    QVX_KLOG("QVX_W03-011 QVX_StartandStop_Logging[%d][%ld] : %s\r\n", text.c_str());
+    ScMessageBox(data.hWnd, text.c_str(), "Warning", kMbOk);
+  }
 
   data.LoggingFlg = 1;
   bool started = false;
@@ -225,6 +236,52 @@ int QVX_Start_Logging(DATA& data) {
 
 const std::string& QVX_CaptureAdapter() { return g_adapter; }
 const std::string& QVX_CaptureStartProblem() { return g_start_problem; }
+
+namespace {
+
+// A TCP SYN of an SMB connection between client and server on Ethernet, with tags VLAN tags;
+// toward the server or back from it.
+std::vector<unsigned char> SmbSyn(const IpAddress& server, int tags, bool toward) {
+  IpAddress client = server;
+  client.bytes[server.v6 ? 15 : 3] ^= 1;
+  const IpAddress& src = toward ? client : server;
+  const IpAddress& dst = toward ? server : client;
+  std::vector<unsigned char> f(12, 0x02);
+  for (int i = 0; i < tags; ++i) f.insert(f.end(), {0x81, 0x00, 0x00, 0x64});
+  if (server.v6) {
+    f.insert(f.end(), {0x86, 0xDD, 0x60, 0, 0, 0, 0, 20, 6, 64});
+    f.insert(f.end(), src.bytes, src.bytes + 16);
+    f.insert(f.end(), dst.bytes, dst.bytes + 16);
+  } else {
+    f.insert(f.end(), {0x08, 0x00, 0x45, 0, 0, 40, 0, 0, 0x40, 0, 64, 6, 0, 0});
+    f.insert(f.end(), src.bytes, src.bytes + 4);
+    f.insert(f.end(), dst.bytes, dst.bytes + 4);
+  }
+  const unsigned sport = toward ? 49152 : 445, dport = toward ? 445 : 49152;
+  for (const unsigned port : {sport, dport}) {
+    f.push_back(static_cast<unsigned char>(port >> 8));
+    f.push_back(static_cast<unsigned char>(port));
+  }
+  f.insert(f.end(), {0, 0, 0, 1, 0, 0, 0, 0, 0x50, 0x02, 0xFF, 0xFF, 0, 0, 0, 0});
+  return f;
+}
+
+}  // namespace
+
+bool QVX_FilterPassesSmb(const char* filter, const char* server_text) {
+  IpAddress server;
+  if (!ParseIpAddress(server_text, &server) || server.IsUnspecified()) return true;
+  FileFilter f;
+  std::string error;
+  if (!f.Set(filter, 0xFFFFFF, &error)) return true;  // refused where it is installed
+  for (int tags = 0; tags <= 2; ++tags)
+    for (const bool toward : {true, false}) {
+      const std::vector<unsigned char> frame = SmbSyn(server, tags, toward);
+      if (f.Passes(kPcapLinkEthernet, frame.data(), static_cast<uint32_t>(frame.size())))
+        return true;
+    }
+  return false;
+}
 
 IpAddress QVX_IpTextToAddr(const char* text) {
   IpAddress a;

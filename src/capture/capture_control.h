@@ -39,4 +39,9 @@ const std::string& QVX_CaptureStartProblem();
 // that is no address gives 0.0.0.0, which no adapter carries.
 IpAddress QVX_IpTextToAddr(const char* text);
 
+// Whether the capture filter lets any SMB frame of the server through: a TCP segment to or from
+// its port 445, with no, one or two VLAN tags, on Ethernet. True also when the server names no
+// address or the filter cannot be compiled here (Windows compiles only the default).
+bool QVX_FilterPassesSmb(const char* filter, const char* server);
+
 }  // namespace qvx

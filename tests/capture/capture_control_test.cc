@@ -80,6 +80,21 @@ TEST_F(CaptureControlTest, AddressTextToAdapterValue) {
   EXPECT_EQ(QVX_IpTextToAddr("FD00::0001"), QVX_IpTextToAddr("fd00:0:0::1"));
 }
 
+TEST(CaptureFilterTest, AFilterThatKeepsEverySmbFrameOutIsFound) {
+  EXPECT_TRUE(QVX_FilterPassesSmb("tcp", "10.213.0.1"));
+  EXPECT_TRUE(QVX_FilterPassesSmb("tcp", "fd00::1"));
+  EXPECT_TRUE(QVX_FilterPassesSmb("tcp", "0.0.0.0")) << "no server named yet";
+#ifndef _WIN32  // Windows compiles no filter of its own for this
+  EXPECT_TRUE(QVX_FilterPassesSmb("tcp port 445", "10.213.0.1"));
+  EXPECT_TRUE(QVX_FilterPassesSmb("vlan and tcp", "10.213.0.1")) << "tagged SMB passes";
+  EXPECT_TRUE(QVX_FilterPassesSmb("host fd00::1", "FD00::0001"));
+  EXPECT_FALSE(QVX_FilterPassesSmb("udp", "10.213.0.1"));
+  EXPECT_FALSE(QVX_FilterPassesSmb("ip6", "10.213.0.1"));
+  EXPECT_FALSE(QVX_FilterPassesSmb("host 10.213.0.9", "10.213.0.1"));
+  EXPECT_FALSE(QVX_FilterPassesSmb("tcp port 80", "fd00::1"));
+#endif
+}
+
 TEST_F(CaptureControlTest, StartOpensTheMatchingAdapterAndStopJoins) {
   Fake().adapters = {{Addr("192.0.2.99"), "eth9"}, {Addr("10.213.0.1"), "veth-srv"}};
   EXPECT_EQ(QVX_StartandStop_Logging(data), 0);
