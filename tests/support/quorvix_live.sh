@@ -28,7 +28,7 @@ fail() {
 qvx_live_start() {
   [ -n "$home" ] || home=$(mktemp -d)
   printf '[Option]\r\nIpAddress=%s\r\nAutoStart=1\r\n%s' "$SMB_SERVER_IP" "$2" >"$home/Quorvix.ini"
-  (cd "$home" && exec ip netns exec "$SMB_CAPTURE_NS" "$1" --home "$home" --smb-conf "$SMB_CONF" SC \
+  (cd "$home" && exec ip netns exec "${SMB_CAPTURE_NS:-$SMB_NS_S}" "$1" --home "$home" --smb-conf "$SMB_CONF" SC \
     >"$home/out" 2>&1) &
   qpid=$!
   for _ in $(seq 100); do

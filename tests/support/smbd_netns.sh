@@ -21,7 +21,7 @@
 #                      port of the server's interface (tc mirred) hands every frame, with TAGS
 #                      inserted (span_port.py: "8100:100", "88a8:10,8100:20"), to a device in a
 #                      monitor namespace $SMB_NS_M that carries the server's address;
-#                      $SMB_CAPTURE_NS is that namespace (else the server's own)
+#                      $SMB_CAPTURE_NS is that namespace (empty: the server's own)
 
 SMB_SERVER_IP=10.214.0.1
 SMB_CLIENT_IP=10.214.0.2
@@ -32,7 +32,7 @@ SMB_PASS=Qvx-pass-1
 SMB_NS_S="qvx4s-$$"
 SMB_NS_C="qvx4c-$$"
 SMB_NS_M="qvx4m-$$"
-SMB_CAPTURE_NS=$SMB_NS_S
+SMB_CAPTURE_NS=
 if [ -n "${SMB_LAB_IPV6:-}" ]; then
   SMB_SERVER_IP=fd00:214::1
   SMB_CLIENT_IP=fd00:214::2
