@@ -10,9 +10,11 @@ truth_pid=
 truth_pcap=
 truth_start() {
   truth_pcap=$1
-  # A large buffer: tcpdump shares two cores with the burst, smbd and quorvix.
-  ip netns exec "$SMB_NS_S" tcpdump -i "$SMB_SERVER_DEV" -B 262144 -s 0 -w "$truth_pcap" \
-    'tcp port 445' 2>"$truth_pcap.err" &
+  # A large buffer: tcpdump shares two cores with the burst, smbd and quorvix. Each frame is
+  # handed over and written as it comes, so that the file stops growing only once every frame
+  # was read: none is left in a part-filled block of the ring when tcpdump is ended.
+  ip netns exec "$SMB_NS_S" tcpdump -i "$SMB_SERVER_DEV" --immediate-mode -U -B 262144 -s 0 \
+    -w "$truth_pcap" 'tcp port 445' 2>"$truth_pcap.err" &
   truth_pid=$!
   for _ in $(seq 50); do grep -qs "listening on" "$truth_pcap.err" && break; sleep 0.1; done
   grep -qs "listening on" "$truth_pcap.err" || fail "tcpdump did not start: $(cat "$truth_pcap.err")"
