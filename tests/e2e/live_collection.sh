@@ -219,7 +219,7 @@ echo "live collection: the page's queries find the client's work on both servers
 # --- the collector killed during a burst on fs1, and started again ---
 server_vars 1
 share=$QVX_SMB_DIR/share/docs
-burst=300
+burst=3000  # long enough that the kill falls inside it, however fast the machine
 mkdir -p "$share/burst"
 for i in $(seq "$burst"); do printf '%s\n' "$i" >"$share/burst/b$i.txt"; done
 chmod -R a+rwX "$share/burst"
