@@ -34,8 +34,7 @@ int QVX_TakeTreeSlot(const CaptureContext& ctx, int TreeConnectMax, const char* 
   return 0;
 }
 
-void QVX_PendingTree(int slot, const char* share_path, const unsigned char* recvData,
-                     const DATA* data) {
+void QVX_PendingTree(int slot, const char* share_path, const DATA* data) {
   TreeConnectSt& t = data->ctx->tables->tree(slot);
   std::memset(&t, 0, sizeof t);
   t.Flg = kSlotWaiting;

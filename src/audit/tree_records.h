@@ -17,10 +17,10 @@ namespace qvx {
 int QVX_TakeTreeSlot(const CaptureContext& ctx, int TreeConnectMax, const char* routine,
                      const char* area);
 
-// Fills a taken slot from a connect request: state "request seen", the share path, the frame's
-// addresses, ports and MAC texts. The identifiers and the user are the caller's.
-void QVX_PendingTree(int slot, const char* share_path, const unsigned char* recvData,
-                     const DATA* data);
+// Fills a taken slot from a connect request: state "request seen", the share path, the
+// addresses and ports of the message's connection and its MAC texts. The identifiers and the user
+// are the caller's.
+void QVX_PendingTree(int slot, const char* share_path, const DATA* data);
 
 // "[T:%d P:%d U:%d M:%d]" of a tree's stored identifiers.
 // The tree's two ends: the client's address and port, the server's.

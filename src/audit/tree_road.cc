@@ -47,7 +47,7 @@ int QVX_AuditTreeConnect(const TreeRequest& r, DATA* data) {
   const int slot = QVX_TakeTreeSlot(*data->ctx, r.TreeConnectMax, r.routine, r.area);
   if (slot < 0) return 10;
   const LocalTime now = data->ctx->platform->Now();
-  QVX_PendingTree(slot, r.path, r.frame, data);
+  QVX_PendingTree(slot, r.path, data);
   TreeConnectSt& t = data->ctx->tables->tree(slot);
   t.Tid = r.tree_id;
   if (r.version == 1) {

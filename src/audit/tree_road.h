@@ -20,7 +20,7 @@ struct TreeRequest {
   const unsigned char* session_id = nullptr;
   const char* path = "";                 // a connect request's share path as sent, converted
   bool pipe = false;                     // a connect answer: the tree is one of named pipes
-  const unsigned char* frame = nullptr;  // the message's frame: addresses and ports
+  const unsigned char* frame = nullptr;  // the message as laid out for the handlers
   int TreeConnectMax = 0;
 };
 

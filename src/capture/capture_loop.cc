@@ -129,8 +129,8 @@ void FormatMac(char* out, size_t size, const unsigned char* m) {
 // Where an SMB message starts in a datagram: after the IPv4 header, the TCP header (each as long
 // as its own length field says) and the 4-byte session header. Only there: the same four bytes
 // further on (inside a create context, or file data of a long write) start nothing. Returns the
-// offset of the signature's first byte, 0xFF or 0xFE, or -1; *tcp_at receives the TCP header's.
-long SmbMessageOffset(const unsigned char* d, unsigned long Len, unsigned long* tcp_at) {
+// offset of the signature's first byte, 0xFF or 0xFE, or -1.
+long SmbMessageOffset(const unsigned char* d, unsigned long Len) {
   constexpr unsigned char kTcp = 6;
   if (d[0] >> 4 != 4 || d[9] != kTcp) return -1;
   // A later fragment of a datagram carries no TCP header.
@@ -143,7 +143,6 @@ long SmbMessageOffset(const unsigned char* d, unsigned long Len, unsigned long* 
   const unsigned char* sig = d + at;
   if ((sig[0] != 0xFF && sig[0] != 0xFE) || sig[1] != 'S' || sig[2] != 'M' || sig[3] != 'B')
     return -1;
-  *tcp_at = ip;
   return static_cast<long>(at);
 }
 
@@ -580,8 +579,7 @@ void Decode(Run& r, const wire::FlowKey& flow, unsigned long Len, int64_t time_u
   if (Len < kMinDatagram) return;
 
   // The signature is looked for where TCP puts the message, nowhere else.
-  unsigned long tcp_at = 0;
-  const long base = SmbMessageOffset(recvData, Len, &tcp_at);
+  const long base = SmbMessageOffset(recvData, Len);
   const bool smb2 = base >= 0 && recvData[base] == 0xFE;
   if (base >= 0 && !smb2) {
     if (level >= 6) QVX_KLOG("QVX_D21-001 QVX_LogThread[%d][%ld] : SMB1.0　BASE検索一致\r\n");
@@ -746,7 +744,7 @@ void Unreadable(Run& r, const wire::StreamMessage& m) {
   if (r.ctx.options.VipFlg == 0 && (!r.server_set || ends.server != r.server)) return;
   const uint64_t key = session != 0
                            ? session ^ (ends.server.Hash() << 1)
-                           : (ends.client.Hash() << 24 ^ uint64_t{ends.client_port} << 8 | 0xC0);
+                           : ((ends.client.Hash() << 24 ^ uint64_t{ends.client_port} << 8) | 0xC0);
   if (r.unreadable.count(key) != 0) return;
   if (r.unreadable.size() >= kUnreadableKept) r.unreadable.clear();
   r.unreadable.insert(key);

@@ -20,6 +20,21 @@ constexpr size_t kSll2Header = 20;
 
 bool VlanType(uint16_t type) { return type == 0x8100 || type == 0x88A8 || type == 0x9100; }
 
+// The protocol type at *at of a frame of size bytes, past up to two VLAN tags (each 4 bytes: the
+// tag control, then the next type). *at ends on the type field that is no tag; false when the
+// frame ends first or carries more tags.
+bool TypePastTags(const uint8_t* frame, size_t size, size_t* at, uint16_t* type) {
+  if (size < *at + 2) return false;
+  *type = LoadBe16(frame + *at);
+  for (int tags = 0; VlanType(*type); ++tags) {
+    if (tags == kMaxVlanTags) return false;
+    *at += kVlanTag;
+    if (size < *at + 2) return false;
+    *type = LoadBe16(frame + *at);
+  }
+  return true;
+}
+
 // The TCP header at tcp, with end - ihl bytes of the datagram after the IP header.
 bool DecodeTcp(const uint8_t* tcp, size_t avail, size_t declared, TcpSegment* out) {
   if (avail < 20) return false;
@@ -108,13 +123,8 @@ bool DecodeByType(uint16_t type, const uint8_t* ip, size_t size, TcpSegment* out
 bool DecodeEthernet(const uint8_t* frame, size_t size, TcpSegment* out) {
   if (size < kEthernetHeader) return false;
   size_t at = 12;
-  uint16_t type = LoadBe16(frame + at);
-  for (int tags = 0; VlanType(type); ++tags) {
-    if (tags == kMaxVlanTags) return false;
-    at += kVlanTag;
-    if (size < at + 2) return false;
-    type = LoadBe16(frame + at);
-  }
+  uint16_t type = 0;
+  if (!TypePastTags(frame, size, &at, &type)) return false;
   at += 2;
   if (!DecodeByType(type, frame + at, size - at, out)) return false;
   std::memcpy(out->macs, frame, 12);
@@ -199,13 +209,10 @@ bool DecodeFrameTcp(int link_type, const uint8_t* frame, size_t size, TcpSegment
       return DecodeLoopback(LoadBe32(frame), frame + 4, size - 4, out);
     case kLinkSll: {
       if (size < kSllHeader) return false;
-      size_t at = kSllHeader;
-      uint16_t type = LoadBe16(frame + 14);
-      for (int tags = 0; VlanType(type); ++tags) {
-        if (tags == kMaxVlanTags || size < at + kVlanTag) return false;
-        type = LoadBe16(frame + at + 2);
-        at += kVlanTag;
-      }
+      size_t at = kSllHeader - 2;  // the protocol type
+      uint16_t type = 0;
+      if (!TypePastTags(frame, size, &at, &type)) return false;
+      at += 2;
       if (!DecodeByType(type, frame + at, size - at, out)) return false;
       CookedSource(frame + 6, LoadBe16(frame + 4), out);
       return true;
