@@ -31,6 +31,7 @@ HeldEvent::HeldEvent(const AccessEvent& e)
       operation(e.operation),
       path(e.path),
       path_detail(e.path_detail),
+      acl(e.acl),
       to_list(e.to_list) {}
 
 AccessEvent HeldEvent::View() const {
@@ -49,6 +50,7 @@ AccessEvent HeldEvent::View() const {
   e.operation = operation;
   e.path = path;
   e.path_detail = path_detail;
+  e.acl = acl;
   e.to_records = true;
   e.to_list = to_list;
   return e;
@@ -57,7 +59,7 @@ AccessEvent HeldEvent::View() const {
 size_t HeldEvent::Bytes() const {
   return sizeof *this + action.size() + tree.size() + user.size() + client.size() + server.size() +
          client_mac.size() + server_mac.size() + command.size() + info.size() + size.size() +
-         operation.size() + path.size() + path_detail.size();
+         operation.size() + path.size() + path_detail.size() + acl.size();
 }
 
 LogWriter::LogWriter(std::recursive_mutex* lock, size_t queue_max, size_t bytes_max)

@@ -36,7 +36,7 @@ struct HeldEvent {
 
   LocalTime when;
   std::string action, tree, user, client, server, client_mac, server_mac, command, info, size,
-      operation, path, path_detail;
+      operation, path, path_detail, acl;
   bool to_list = true;
 };
 

@@ -228,6 +228,7 @@ int QVX_WriteAccess(CaptureContext& ctx, const AccessFacts& a, const char* actio
   e.size = size_text;
   e.operation = operation;
   e.path = a.path;
+  e.acl = a.acl;
   QVX_Emit(ctx, e);
   return 0;
 }

@@ -29,6 +29,7 @@ struct AccessFacts {
   std::string routine;
   std::string path;  // local path
   uint64_t size = 0;
+  std::string acl;  // a permission change's new security descriptor (SDDL), else empty
 };
 
 // A handle: SMB2 by the server's session and file id (a handle may travel over several

@@ -25,6 +25,10 @@ enum : int {
   kVerdictRead = 203,
   kVerdictGone = 204,
   kVerdictRenamed = 205,
+  kVerdictPermissions = 206,  // owner, DACL or SACL changed
+  kVerdictAttributes = 207,   // attributes or time stamps changed
+  kVerdictLinked = 208,       // a hard link made: "old >> new"
+  kVerdictCopied = 209,       // a server-side copy: "source >> destination"
 };
 
 // Access-mask bits the verdict looks at.

@@ -27,6 +27,8 @@ struct AccessEvent {
   std::string_view path;       // local path (or share) as the list shows it
   // Appended to the path in written records only (the ids of a tree line, "[T:.. P:.. U:.. M:..]").
   std::string_view path_detail;
+  // The security descriptor a permission change set, as SDDL: in the JSON record only.
+  std::string_view acl;
   // Where the event goes: the written records (log, JSON, syslog), the list of the window.
   bool to_records = true;
   bool to_list = true;

@@ -93,6 +93,7 @@ std::string QVX_EventJson(const AccessEvent& e, std::string_view host, std::stri
   std::string path(e.path);
   path.append(e.path_detail);
   field("path", path);
+  if (!e.acl.empty()) field("acl", e.acl);
   field("host", host);
   field("program", "quorvix");
   field("version", version);

@@ -14,8 +14,8 @@ namespace qvx {
 AccessDataSt* AccessData = nullptr;
 int nListIndex = 0;
 
-const char nAccessInfoChgChr[kAccessInfoChgChrCnt][17] = {"Err",  "Wt  ", "New ",
-                                                          "Rd  ", "Del ", "ReNm"};
+const char nAccessInfoChgChr[kAccessInfoChgChrCnt][17] = {"Err",  "Wt  ", "New ", "Rd  ", "Del ",
+                                                          "ReNm", "Perm", "Attr", "Link", "Copy"};
 
 int AccessDataUsed = 0;
 

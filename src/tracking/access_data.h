@@ -33,7 +33,7 @@ extern AccessDataSt* AccessData;  // AccessDataCnt records
 extern int nListIndex;            // rows in use, and the index of the next row
 
 // Operation texts by time class - 200.
-inline constexpr int kAccessInfoChgChrCnt = 6;
+inline constexpr int kAccessInfoChgChrCnt = 10;
 extern const char nAccessInfoChgChr[kAccessInfoChgChrCnt][17];
 inline constexpr int kOperationChars = 4;  // the most characters a record keeps
 

@@ -59,10 +59,14 @@ TEST(VerdictTest, OperationTexts) {
   EXPECT_STREQ(QVX_OperationText(203), "Rd  ");
   EXPECT_STREQ(QVX_OperationText(204), "Del ");
   EXPECT_STREQ(QVX_OperationText(205), "ReNm");
+  EXPECT_STREQ(QVX_OperationText(kVerdictPermissions), "Perm");
+  EXPECT_STREQ(QVX_OperationText(kVerdictAttributes), "Attr");
+  EXPECT_STREQ(QVX_OperationText(kVerdictLinked), "Link");
+  EXPECT_STREQ(QVX_OperationText(kVerdictCopied), "Copy");
   // No verdict, a mask that says nothing, or a code out of the table: "Err".
   EXPECT_STREQ(QVX_OperationText(200), "Err");
   EXPECT_STREQ(QVX_OperationText(0), "Err");
-  EXPECT_STREQ(QVX_OperationText(206), "Err");
+  EXPECT_STREQ(QVX_OperationText(210), "Err");
 }
 
 // Time stamps that cannot be read (no rights, a failing disk) say nothing about the access: the
