@@ -176,8 +176,11 @@ OpenVerdict QVX_JudgeOpen(const FileAccessCall& c, int slot, char* full, uint32_
   return QVX_OpenVerdict(c.ctx().access_kind, desired, options, *kind, time_class);
 }
 
-AccessFacts QVX_AccessFactsOf(const FileAccessCall& c, int slot, const char* full, uint64_t size) {
-  TreeConnectSt& t = c.ctx().tables->tree(slot);
+namespace {
+
+// The facts of an access line of tree t, its user looked up now.
+AccessFacts FactsOfTree(const FileAccessCall& c, TreeConnectSt& t, const char* full,
+                        uint64_t size) {
   QVX_TreeUserNameSet(QVX_UserSources(c.ctx()), &t, c.uid, *c.ctx().tracker);
   AccessFacts a;
   a.now = c.now;
@@ -193,6 +196,23 @@ AccessFacts QVX_AccessFactsOf(const FileAccessCall& c, int slot, const char* ful
   a.path = full;
   a.size = size;
   return a;
+}
+
+}  // namespace
+
+AccessFacts QVX_AccessFactsOf(const FileAccessCall& c, int slot, const char* full, uint64_t size) {
+  return FactsOfTree(c, c.ctx().tables->tree(slot), full, size);
+}
+
+AccessFacts QVX_AccessFactsOfConnection(const FileAccessCall& c, uint64_t session,
+                                        const char* full) {
+  // The user is looked up as for a tree of this connection and session.
+  TreeConnectSt t{};
+  t.Tid = c.tree_id;
+  t.Uid = c.uid;
+  QVX_TreeEnds(t, c.ctx().ends);
+  for (int i = 0; i < 8; ++i) t.SessionId[i] = static_cast<unsigned char>(session >> (8 * i));
+  return FactsOfTree(c, t, full, 0);
 }
 
 int QVX_WriteAccess(CaptureContext& ctx, const AccessFacts& a, const char* action,
@@ -326,19 +346,49 @@ int QVX_AnsweredOpenRecord(const FileAccessCall& c, int slot, const char* full, 
   return 0;
 }
 
+namespace {
+
+// A line of a handle's own, now, named by the command (cmd, info).
+void HandleLine(CaptureContext& ctx, const OpenFile& f, const char* action, int verdict,
+                const char* cmd, const char* info, bool every_time) {
+  AccessFacts a = f.facts;
+  a.now = ctx.platform->Now();
+  a.cmd = cmd;
+  a.info = info;
+  QVX_WriteAccess(ctx, a, action, QVX_OperationText(verdict), every_time);
+}
+
+}  // namespace
+
 void QVX_HandleWritten(CaptureContext& ctx, OpenFile* f, const char* cmd, const char* info) {
   if (f->written) return;
   f->written = true;
   if (f->parked || f->verdict != kVerdictRead) return;
-  AccessFacts a = f->facts;
-  a.now = ctx.platform->Now();
-  a.cmd = cmd;
-  a.info = info;
-  QVX_WriteAccess(ctx, a, "access", QVX_OperationText(kVerdictWritten), true);
+  f->told = true;
+  HandleLine(ctx, *f, "access", kVerdictWritten, cmd, info, true);
+}
+
+bool QVX_HandleAnswerTells(const AnswerFacts* a) {
+  return a != nullptr && (a->Ok() || QVX_StatusIsDenial(a->status));
+}
+
+void QVX_HandleReadOrWritten(CaptureContext& ctx, OpenFile* f, bool write, const AnswerFacts& a,
+                             const char* cmd, const char* info) {
+  if (!a.Ok()) {
+    char name[40];
+    // A refused attempt is told every time: it is no repeat of an access that succeeded.
+    HandleLine(ctx, *f, "denied", write ? kVerdictWritten : kVerdictRead, cmd,
+               QVX_StatusName(a.status, name, sizeof name), true);
+  } else if (write) {
+    QVX_HandleWritten(ctx, f, cmd, info);
+  } else if (f->adopted && !f->told) {
+    f->told = true;
+    HandleLine(ctx, *f, "access", kVerdictRead, cmd, info, false);
+  }
 }
 
 void QVX_EndOpen(CaptureContext& ctx, const OpenFile& f, const LocalTime& when) {
-  if (!f.parked) return;
+  if (!f.parked && !f.adopted) return;
   if (f.delete_pending) {
     AccessFacts a = f.facts;
     a.now = when;
@@ -346,6 +396,14 @@ void QVX_EndOpen(CaptureContext& ctx, const OpenFile& f, const LocalTime& when) 
     return;
   }
   if (f.renamed) return;
+  if (f.adopted) {
+    // A handle that did nothing the capture could see was still open on its file.
+    if (f.told) return;
+    AccessFacts a = f.facts;
+    a.now = when;
+    QVX_WriteAccess(ctx, a, "access", QVX_OperationText(kVerdictRead), false);
+    return;
+  }
   const int verdict = f.written && f.verdict == kVerdictRead ? kVerdictWritten : f.verdict;
   QVX_WriteAccess(ctx, f.facts, "access", QVX_OperationText(verdict), false);
 }

@@ -52,9 +52,59 @@ void OpenFiles::NoteOpen(const OpenFileKey& key) {
   ++recent_next_;
 }
 
+namespace {
+
+uint64_t Mix(uint64_t h, uint64_t v) {
+  h ^= v + 0x9E3779B97F4A7C15ULL + (h << 6) + (h >> 2);
+  return h;
+}
+
+uint64_t Digest(const OpenFileKey& k) {
+  uint64_t h = Mix(k.server.Hash(), k.client.Hash());
+  h = Mix(h, uint64_t{k.client_port} << 8 | k.version);
+  h = Mix(h, k.session);
+  h = Mix(h, k.id[0]);
+  return Mix(h, k.id[1]);
+}
+
+}  // namespace
+
+void OpenFiles::NoteGranted(const OpenFileKey& key) {
+  const uint64_t d = Digest(key);
+  Grant& g = granted_[d];
+  g.at = ++granted_next_;
+  ++g.opens;
+  granted_order_.emplace_back(d, g.at);
+  while (granted_.size() > kGrantedCapacity && !granted_order_.empty()) {
+    const auto [old, old_at] = granted_order_.front();
+    granted_order_.pop_front();
+    auto it = granted_.find(old);
+    if (it != granted_.end() && it->second.at == old_at) granted_.erase(it);
+  }
+  // Closed handles leave stale places behind: the order is rebuilt from the live ones now and
+  // then, so that it never outgrows twice the capacity.
+  if (granted_order_.size() > 2 * kGrantedCapacity) {
+    std::deque<std::pair<uint64_t, uint64_t>> live;
+    for (const auto& e : granted_order_) {
+      auto it = granted_.find(e.first);
+      if (it != granted_.end() && it->second.at == e.second) live.push_back(e);
+    }
+    granted_order_.swap(live);
+  }
+}
+
+bool OpenFiles::Granted(const OpenFileKey& key) const { return granted_.count(Digest(key)) != 0; }
+
+void OpenFiles::Forget(const OpenFileKey& key) {
+  auto it = granted_.find(Digest(key));
+  if (it != granted_.end() && --it->second.opens == 0) granted_.erase(it);
+}
+
 void OpenFiles::Clear() {
   files_.clear();
   recent_next_ = 0;
+  granted_.clear();
+  granted_order_.clear();
 }
 
 bool OpenFiles::Last(const OpenFileKey& key, OpenFileKey* out) const {

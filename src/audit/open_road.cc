@@ -1,5 +1,6 @@
 #include "audit/open_road.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "audit/answer.h"
@@ -11,6 +12,7 @@
 #include "base/option.h"
 #include "filters/exclusion.h"
 #include "serverinfo/server_info.h"
+#include "tracking/request_path.h"
 #include "tracking/session_tree.h"
 #include "wire/smb_command_table.h"
 
@@ -130,7 +132,6 @@ int QVX_AuditHandleRename(OpenFile* f, uint32_t tree_id, char* target, const uns
   const bool inside = QVX_ResolveAccessName(target, kAccessNameSize);
   const char* bare = target[0] == '\\' ? target + 1 : target;
   int slot = 0, how = 0;
-  if (QVXTreeIDGetInfo(tree_id, 0, 0, 0, frame, bare, &slot, &how, data) == 10) return 10;
   FileAccessCall c;
   c.routine = "QVX_Smb2SetInfo";
   c.tree_id = tree_id;
@@ -139,7 +140,16 @@ int QVX_AuditHandleRename(OpenFile* f, uint32_t tree_id, char* target, const uns
   c.data = data;
   c.outside = !inside;
   char full[kAccessPathSize];
-  if (!QVX_MapTreeShare(c, slot, full, sizeof full, LocalPathForm::kWithSeparator)) return 10;
+  if (f->adopted) {
+    // The handle's own line says it all: a target whose tree no share explains is named as the
+    // client sent it, with no "unknown" line of its own.
+    if (QVX_TreeOfRequest(tree_id, 0, frame, bare, &slot, &how, data) != 0 ||
+        !QVX_MapTreeShare(c, slot, full, sizeof full, LocalPathForm::kWithSeparator))
+      std::snprintf(full, sizeof full, "%s%s", inside ? "" : kOutsideShareMark, target);
+  } else {
+    if (QVXTreeIDGetInfo(tree_id, 0, 0, 0, frame, bare, &slot, &how, data) == 10) return 10;
+    if (!QVX_MapTreeShare(c, slot, full, sizeof full, LocalPathForm::kWithSeparator)) return 10;
+  }
   if (QVX_ExclusionInfoChk(f->facts.path.c_str(), 0) != 0 && QVX_ExclusionInfoChk(full, 0) != 0)
     return 0;
   AccessFacts a = f->facts;
@@ -152,6 +162,7 @@ int QVX_AuditHandleRename(OpenFile* f, uint32_t tree_id, char* target, const uns
   // Later lines of the handle name the file by its new name; its kept-back open line is said.
   f->facts.path = full;
   f->renamed = true;
+  f->told = true;
   return 0;
 }
 

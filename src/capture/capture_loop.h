@@ -46,6 +46,9 @@ struct CaptureDispatch {
   SmbHandler SmbWrite;
   SmbHandler SmbCreateDirectory;
   SmbHandler SmbComDelete;
+  // Reads on open handles (SMB2, SMB1)
+  Smb2Handler Smb2Read;
+  SmbHandler SmbRead;
 };
 extern CaptureDispatch QVX_CaptureDispatch;
 void QVX_CaptureDispatchReset();

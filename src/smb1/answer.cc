@@ -60,4 +60,34 @@ bool QVX_Smb1AnswerFacts(const unsigned char* h, size_t size, AnswerFacts* out) 
   return true;
 }
 
+bool QVX_Smb1OpenAnswerFid(const unsigned char* h, size_t size, uint16_t* fid) {
+  AnswerFacts a;
+  if (!QVX_Smb1AnswerFacts(h, size, &a) || !a.Ok()) return false;
+  // The parameter block: WordCount, then the words. NT_CREATE_ANDX: AndX (4 bytes), OplockLevel,
+  // FID; OPEN_ANDX: AndX, FID; OPEN, CREATE, CREATE_TEMPORARY, CREATE_NEW: FID first.
+  const unsigned char* w = h + 32;
+  unsigned words = 0, at = 0;
+  switch (h[4]) {
+    case 0xA2:
+      words = 34, at = 6;
+      break;
+    case 0x2D:
+      words = 15, at = 5;
+      break;
+    case 0x02:
+      words = 7, at = 1;
+      break;
+    case 0x03:
+    case 0x0E:
+    case 0x0F:
+      words = 1, at = 1;
+      break;
+    default:
+      return false;
+  }
+  if (w[0] < words || size < 32 + at + 2) return false;
+  *fid = wire::LoadLe16(w + at);
+  return true;
+}
+
 }  // namespace qvx
