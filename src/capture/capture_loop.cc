@@ -1042,6 +1042,9 @@ unsigned long QVX_LogThread(void* pData) {
   DATA* data = static_cast<DATA*>(pData);
 
   QVX_CaptureSessionsSoon();
+  // The handles the clients opened before this run are in the server's list of open files now:
+  // it is read while the thread waits to start.
+  platform().AskOpenFiles();
   platform().SleepMs(OptionInfo.ServiceTaskWait);
   PacketSMB_Base = 0;
   if (OptionInfo.StartDown == 1) {
@@ -1063,8 +1066,6 @@ unsigned long QVX_LogThread(void* pData) {
   QVX_CaptureHandledTimeReset();
   r.recvData = static_cast<unsigned char*>(std::calloc(kRecvBufSize, 1));
   QVX_CaptureShareRefresh(*r.ctx.shares);
-  // Handles the clients opened before this run are in the server's list of open files now.
-  r.ctx.platform->AskOpenFiles();
   QVX_CaptureListIndexReset();
   data->NextSessionChkTime =
       static_cast<time_t>(platform().Now().t + static_cast<int64_t>(r.ctx.options.RefleshTime));
