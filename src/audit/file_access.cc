@@ -337,6 +337,28 @@ void QVX_HandleWritten(CaptureContext& ctx, OpenFile* f, const char* cmd, const 
   QVX_WriteAccess(ctx, a, "access", QVX_OperationText(kVerdictWritten), true);
 }
 
+void QVX_HandleChanged(CaptureContext& ctx, const OpenFile& f, int verdict, const char* cmd,
+                       const char* info, const std::string& acl) {
+  AccessFacts a = f.facts;
+  a.now = ctx.platform->Now();
+  a.cmd = cmd;
+  a.info = info;
+  a.acl = acl;
+  QVX_WriteAccess(ctx, a, "access", QVX_OperationText(verdict), true);
+}
+
+void QVX_HandleRefused(CaptureContext& ctx, const OpenFile& f, int verdict, const char* cmd,
+                       uint32_t status) {
+  if (QVX_RefusalSilent(f.facts.routine.c_str(), f.facts.path.c_str(), status)) return;
+  char name[40];
+  AccessFacts a = f.facts;
+  a.now = ctx.platform->Now();
+  a.cmd = cmd;
+  a.info = QVX_StatusName(status, name, sizeof name);
+  a.size = 0;
+  QVX_WriteAccess(ctx, a, "denied", QVX_OperationText(verdict), true);
+}
+
 void QVX_EndOpen(CaptureContext& ctx, const OpenFile& f, const LocalTime& when) {
   if (!f.parked) return;
   if (f.delete_pending) {

@@ -143,6 +143,17 @@ void QVX_EndOpen(CaptureContext& ctx, const OpenFile& f, const LocalTime& when);
 // A successful write (or a new end of file) on a handle: its first one makes a parked open a
 // write, or gives a handle logged "Rd" one "Wt" line, named by the command (cmd, info).
 void QVX_HandleWritten(CaptureContext& ctx, OpenFile* f, const char* cmd, const char* info);
+// A change the server carried out through handle f (its permissions, attributes or time
+// stamps): a line with the handle's facts, verdict its operation, cmd the command's name and info
+// what it changed; acl the new security descriptor of a permission change (SDDL). Told every
+// time it is seen.
+void QVX_HandleChanged(CaptureContext& ctx, const OpenFile& f, int verdict, const char* cmd,
+                       const char* info, const std::string& acl = {});
+// A request through handle f that the server refused with status: for the user's rights a
+// "denied" line (verdict what it tried, the status in the SMB Info column), else no line (the
+// refusal counted).
+void QVX_HandleRefused(CaptureContext& ctx, const OpenFile& f, int verdict, const char* cmd,
+                       uint32_t status);
 // Refused requests that gave no line, since the program started.
 uint64_t QVX_SilentRefusals();
 
