@@ -30,8 +30,9 @@ inline constexpr unsigned long kMaxWideName = kWideNameSize - 2;
 inline constexpr size_t kAccessNameSize = kMaxWideName / 2 * 3 + 1;
 
 // True when a name is not worth logging (never with AllPacketGet set): it holds "*" or "PIPE",
-// a colon (with pipes, a file name: a colon before its last component), or, with pipes, it is one of the PipeName entries (with or
-// without the leading backslash, which SMB2 names lack; in any case).
+// a colon (with pipes, a file name: a colon before its last component), or, with pipes, it is one
+// of the PipeName entries (with or without the leading backslash, which SMB2 names lack; in any
+// case).
 bool QVX_NameFiltered(const CaptureContext& ctx, const char* name, bool pipes);
 // The share name of a tree path \\server\share, after its third backslash; "" for none.
 const char* QVX_TreePathShare(const char* share_path);
@@ -112,6 +113,9 @@ AccessFacts QVX_AccessFactsOf(const FileAccessCall& c, int slot, const char* ful
 // it repeats one of the last rows and every_time is false. Always 0.
 int QVX_WriteAccess(CaptureContext& ctx, const AccessFacts& a, const char* action,
                     const char* operation, bool every_time);
+
+// The source of a server-side copy whose handle the run never saw get its key.
+inline constexpr const char kUnseenSourceMark[] = "[source not seen]";
 
 // Access-mask bits beyond those of the verdict: an open that may write or delete its file.
 inline constexpr uint32_t kFileAppendData = 0x00000004;

@@ -99,6 +99,7 @@ const CaptureDispatch kRealHandlers = {
     QVX_SmbWrite,
     QVX_SmbCreateDirectory,
     QVX_SmbComDelete,
+    QVX_Smb2Ioctl,
 };
 
 // One line per handler call at ErrorLevel 6, so that a run can be checked against an
@@ -238,7 +239,7 @@ ConnectionEnds EndsOf(const wire::FlowKey& flow, bool reply, bool* toward) {
 
 // Commands that act on an open handle: followed whatever the command tables say.
 bool HandleCommand(int version, int command) {
-  if (version == 2) return command == 6 || command == 9 || command == 0x11;
+  if (version == 2) return command == 6 || command == 9 || command == 0x0B || command == 0x11;
   return command == 0x04 || command == 0x0B || command == 0x2F;
 }
 
@@ -363,6 +364,10 @@ bool DispatchSmb2(SMB2_HEADER_ST& h, unsigned long Len, unsigned char* d, long c
     case 9:
       DispatchTrace("QVX_Smb2Write");
       t.Smb2Write(&h, Len, d, cursor, data);
+      return true;
+    case 0x0B:
+      DispatchTrace("QVX_Smb2Ioctl");
+      t.Smb2Ioctl(&h, Len, d, cursor, data);
       return true;
     // A log-on or a negotiation names no file: its security blob is no path.
     case 0:

@@ -46,6 +46,8 @@ struct CaptureDispatch {
   SmbHandler SmbWrite;
   SmbHandler SmbCreateDirectory;
   SmbHandler SmbComDelete;
+  // SMB2 toward the server, on open handles: server-side copies
+  Smb2Handler Smb2Ioctl;
 };
 extern CaptureDispatch QVX_CaptureDispatch;
 void QVX_CaptureDispatchReset();

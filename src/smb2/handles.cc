@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "audit/answer.h"
@@ -197,6 +198,44 @@ int QVX_Smb2SetInfo(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len, unsigned cha
   return QVX_AuditHandleTarget(f, cls == kLink ? kVerdictLinked : kVerdictRenamed,
                                QVX_Smb2TreeId(SMB2_HEADER), target, recvData, row.Name,
                                row.Description, data);
+}
+
+int QVX_Smb2Ioctl(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len, unsigned char* recvData,
+                  long SMB_Total_Packet_Size, DATA* data) {
+  // StructureSize, Reserved, CtlCode, the file id, InputOffset, InputCount, ...
+  constexpr uint32_t kRequestResumeKey = 0x00140078, kCopyChunk = 0x001440F2,
+                     kCopyChunkWrite = 0x001480F2;
+  unsigned long at = 0;
+  if (!Body(Len, SMB_Total_Packet_Size, 56, &at)) return 10;
+  const uint32_t code = wire::LoadLe32(recvData + at + 4);
+  if (code != kRequestResumeKey && code != kCopyChunk && code != kCopyChunkWrite) return 0;
+  if (!Succeeded(data)) return 0;
+  CaptureContext& ctx = *data->ctx;
+  OpenFileKey key;
+  if (!RequestHandle(ctx, SMB2_HEADER, Len, recvData, at + 8, &key)) return 0;
+  OpenFile* f = ctx.open_files.Find(key);
+  if (f == nullptr) return 0;
+  const AnswerFacts& a = *ctx.answer;
+  if (code == kRequestResumeKey) {
+    if (!a.resume_key_set) return 0;
+    f->has_resume_key = true;
+    std::memcpy(f->resume_key, a.resume_key, sizeof f->resume_key);
+    return 0;
+  }
+  // The input starts with the source's resume key.
+  const unsigned long input = at - 64 + wire::LoadLe32(recvData + at + 24);
+  if (wire::LoadLe32(recvData + at + 28) < 24 || !wire::Fits(Len, input, 24)) return 0;
+  const Smb2_Command_St& row = CommandRow(0x0B, data);
+  QVX_HandleWritten(ctx, f, row.Name, row.Description);
+  if (f->copied) return 0;
+  f->copied = true;
+  const OpenFile* source = ctx.open_files.FindResumeKey(key.server, recvData + input);
+  OpenFile line = *f;
+  line.facts.path = (source != nullptr ? source->facts.path : std::string(kUnseenSourceMark)) +
+                    " >> " + f->facts.path;
+  line.facts.size = 0;
+  QVX_HandleChanged(ctx, line, kVerdictCopied, row.Name, row.Description);
+  return 0;
 }
 
 }  // namespace qvx

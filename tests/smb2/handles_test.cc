@@ -103,6 +103,23 @@ class Smb2HandleTest : public test::HandlerTest {
     buf.insert(buf.end(), name.begin(), name.end());
     return SetInfo(id, cls, buf, status);
   }
+  // An IOCTL of code on handle id; a resume key's answer carries key.
+  void Ioctl(uint64_t id, uint32_t code, const std::vector<unsigned char>& input,
+             const std::vector<unsigned char>& key = {}) {
+    data.SMBCommand = 0x0B;
+    std::vector<unsigned char> b(56, 0);
+    Put16(b, 0, 57);
+    Put32(b, 4, code);
+    PutId(b, 8, id);
+    Put32(b, 24, 64 + 56);
+    Put32(b, 28, static_cast<uint32_t>(input.size()));
+    b.insert(b.end(), input.begin(), input.end());
+    Frame f = Smb2(0x0B, ids_, b);
+    AnswerFacts a;
+    a.resume_key_set = !key.empty();
+    std::copy(key.begin(), key.end(), a.resume_key);
+    Answered(a, [&] { return QVX_Smb2Ioctl(&f.smb2, f.Len, f.data(), f.cursor, At(f)); });
+  }
   // Each line's operation and path.
   std::vector<std::string> Said() {
     std::vector<std::string> out;
@@ -296,6 +313,31 @@ TEST_F(Smb2HandleTest, AWriteBeforeARenameIsToldUnderTheOldName) {
                         "access Wt   " + Local("draft.txt"),
                         "access ReNm " + Local("draft.txt") + " >> " + Local("final.txt"),
                         "access Wt   " + Local("final.txt")}));
+}
+
+// A server-side copy over an existing file: the destination written, and one "Copy" line
+// "source >> destination" however many chunk requests it takes.
+TEST_F(Smb2HandleTest, AServerSideCopyIsAWriteAndOneCopyLine) {
+  Open("src.txt", kReadOpen, 0, kCreateOpened, 1);
+  const std::vector<unsigned char> key(24, 0x5A);
+  Ioctl(1, 0x00140078, {}, key);  // FSCTL_SRV_REQUEST_RESUME_KEY
+  Open("dst.txt", kWriteOpen, 0, kCreateOpened, 2);
+  std::vector<unsigned char> copy = key;
+  copy.resize(24 + 8 + 24);  // ChunkCount, Reserved, one chunk
+  Ioctl(2, 0x001440F2, copy);
+  Ioctl(2, 0x001480F2, copy);
+  // From a source whose key the run never saw.
+  Open("dst2.txt", kWriteOpen, 0, kCreateCreated, 3);
+  std::vector<unsigned char> other(56, 0x11);
+  Ioctl(3, 0x001440F2, other);
+  Close(2);
+  Close(3);
+  EXPECT_EQ(Said(), (std::vector<std::string>{
+                        "access Rd   " + Local("src.txt"), "access Rd   " + Local("dst.txt"),
+                        "access Wt   " + Local("dst.txt"),
+                        "access Copy " + Local("src.txt") + " >> " + Local("dst.txt"),
+                        "access New  " + Local("dst2.txt"),
+                        "access Copy [source not seen] >> " + Local("dst2.txt")}));
 }
 
 TEST_F(Smb2HandleTest, ARelatedRequestNamesThePreviousOpen) {
