@@ -40,6 +40,9 @@ struct AnswerFacts {
   bool pipe = false;
   // SMB2: persistent and volatile halves; SMB1: the FID in file_id[1].
   uint64_t file_id[2] = {0, 0};
+  // The key of a source handle for server-side copies (SMB2 FSCTL_SRV_REQUEST_RESUME_KEY).
+  bool resume_key_set = false;
+  uint8_t resume_key[24] = {};
 
   bool Ok() const { return status == kStatusSuccess; }
 };

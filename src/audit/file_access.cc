@@ -23,7 +23,7 @@
 
 namespace qvx {
 
-const char DollarName[kDollarNameCnt][32] = {":", "*", "PIPE"};
+const char DollarName[kDollarNameCnt][32] = {"*", "PIPE"};
 const char PipeName[kPipeNameCnt][32] = {"\\spoolss", "\\browser", "\\wkssvc",  "\\srvsvc",
                                          "\\winreg",  "\\",        "\\D ",      "\\lsarpc",
                                          "\\samr",    "\\mdssvc",  "\\netlogon"};
@@ -32,6 +32,11 @@ bool QVX_NameFiltered(const CaptureContext& ctx, const char* name, bool pipes) {
   if (ctx.options.AllPacketGet != 0) return false;
   for (const char* d : DollarName)
     if (std::strstr(name, d) != nullptr) return true;
+  // A stream names a file's stream in the last component only ("host.txt:hidden"); a colon in a
+  // folder's name is no stream of any file.
+  // A share's name holds no colon at all.
+  const char* colon = std::strchr(name, ':');
+  if (colon != nullptr && (!pipes || std::strchr(colon, '\\') != nullptr)) return true;
   if (pipes) {
     // SMB1 names a pipe "\srvsvc", SMB2 "srvsvc".
     const char* bare = name[0] == '\\' ? name + 1 : name;
@@ -58,11 +63,24 @@ bool QVX_TreeIsIpc(const CaptureContext& ctx, int slot) {
   return t.Pipe != 0 || QVX_TextEqualNoCase(TreeShareName(t), "IPC$");
 }
 
+void QVX_StreamName(char* name) {
+  char* last = std::strrchr(name, '\\');
+  char* colon = std::strchr(last != nullptr ? last : name, ':');
+  if (colon == nullptr) return;
+  // "file:stream:$DATA" is the stream "file:stream"; "file::$DATA" the file's own data.
+  const size_t n = std::strlen(colon);
+  constexpr char kData[] = ":$DATA";
+  constexpr size_t kDataLen = sizeof kData - 1;
+  if (n >= kDataLen && QVX_TextEqualNoCase(colon + n - kDataLen, kData)) colon[n - kDataLen] = '\0';
+  if (colon[0] == ':' && colon[1] == '\0') colon[0] = '\0';
+}
+
 bool QVX_ResolveAccessName(char* name, size_t size) {
   char resolved[kAccessNameSize];
-  if (!QVX_ResolveRequestName(name, resolved, sizeof resolved)) return false;
-  CopyText(name, size, resolved);
-  return true;
+  const bool inside = QVX_ResolveRequestName(name, resolved, sizeof resolved);
+  if (inside) CopyText(name, size, resolved);
+  QVX_StreamName(name);
+  return inside;
 }
 
 int QVX_ConvertWideName(const unsigned char* wide, char* out, size_t size) {
@@ -100,6 +118,12 @@ int QVX_CompleteWaitRow(const FileAccessCall& c, int slot, bool exclusion_check)
   return 0;
 }
 
+void QVX_SpellAsOnDisk(CaptureContext& ctx, const char* root, char* full, size_t size) {
+  std::string path = full;
+  ctx.spelling.Correct(*ctx.platform, root, &path, ctx.platform->Now().t * 1000000);
+  CopyText(full, size, path.c_str());
+}
+
 bool QVX_MapTreeShare(const FileAccessCall& c, int slot, char* full, size_t full_size,
                       LocalPathForm form) {
   TreeConnectSt& t = c.ctx().tables->tree(slot);
@@ -124,8 +148,8 @@ bool QVX_MapTreeShare(const FileAccessCall& c, int slot, char* full, size_t full
   char resolved[kAccessNameSize];
   if (c.outside || !QVX_ResolveRequestName(c.name, resolved, sizeof resolved))
     std::snprintf(full, full_size, "%s%s", kOutsideShareMark, c.name);
-  else
-    QVX_JoinSharePath(row->path, c.name, full, full_size);
+  else if (QVX_JoinSharePath(row->path, c.name, full, full_size))
+    QVX_SpellAsOnDisk(c.ctx(), row->path, full, full_size);
   const size_t len = std::strlen(row->path);
   const bool ends_sep = len > 0 && row->path[len - 1] == kPathSep;
   switch (form) {
@@ -328,16 +352,18 @@ int QVX_AnsweredOpenRecord(const FileAccessCall& c, int slot, const char* full, 
   const bool may_delete = doc || (desired & (kAccessDelete | kMaximumAllowed | kGenericAll)) != 0;
   const bool may_write = (desired & (kFileWriteData | kFileAppendData | kGenericWrite |
                                      kGenericAll | kMaximumAllowed)) != 0;
-  if (!may_delete) {
-    QVX_AccessRecord(c, slot, full, size, QVX_OperationText(verdict));
-    if (verdict != kVerdictRead || !may_write) return 0;
-  }
+  if (!may_delete) QVX_AccessRecord(c, slot, full, size, QVX_OperationText(verdict));
+  // Every handle is kept, also one whose line is written: a later change of its permissions,
+  // attributes or name is told with its facts, and a request on a handle never seen opened is
+  // told apart from one on a handle opened in the run.
   OpenFile f;
   f.key = key;
   f.client = c.ctx().ends.client;
   f.client_port = c.ctx().ends.client_port;
   f.facts = QVX_AccessFactsOf(c, slot, full, size);
   f.verdict = verdict;
+  // A handle that may not write never gets a "Wt" line.
+  f.written = !may_write && !may_delete;
   f.parked = may_delete;
   f.delete_pending = doc;
   OpenFile evicted;
@@ -346,26 +372,12 @@ int QVX_AnsweredOpenRecord(const FileAccessCall& c, int slot, const char* full, 
   return 0;
 }
 
-namespace {
-
-// A line of a handle's own, now, named by the command (cmd, info).
-void HandleLine(CaptureContext& ctx, const OpenFile& f, const char* action, int verdict,
-                const char* cmd, const char* info, bool every_time) {
-  AccessFacts a = f.facts;
-  a.now = ctx.platform->Now();
-  a.cmd = cmd;
-  a.info = info;
-  QVX_WriteAccess(ctx, a, action, QVX_OperationText(verdict), every_time);
-}
-
-}  // namespace
-
 void QVX_HandleWritten(CaptureContext& ctx, OpenFile* f, const char* cmd, const char* info) {
   if (f->written) return;
   f->written = true;
   if (f->parked || f->verdict != kVerdictRead) return;
   f->told = true;
-  HandleLine(ctx, *f, "access", kVerdictWritten, cmd, info, true);
+  QVX_HandleChanged(ctx, *f, kVerdictWritten, cmd, info);
 }
 
 bool QVX_HandleAnswerTells(const AnswerFacts* a) {
@@ -375,16 +387,35 @@ bool QVX_HandleAnswerTells(const AnswerFacts* a) {
 void QVX_HandleReadOrWritten(CaptureContext& ctx, OpenFile* f, bool write, const AnswerFacts& a,
                              const char* cmd, const char* info) {
   if (!a.Ok()) {
-    char name[40];
-    // A refused attempt is told every time: it is no repeat of an access that succeeded.
-    HandleLine(ctx, *f, "denied", write ? kVerdictWritten : kVerdictRead, cmd,
-               QVX_StatusName(a.status, name, sizeof name), true);
+    QVX_HandleRefused(ctx, *f, write ? kVerdictWritten : kVerdictRead, cmd, a.status);
   } else if (write) {
     QVX_HandleWritten(ctx, f, cmd, info);
   } else if (f->adopted && !f->told) {
     f->told = true;
-    HandleLine(ctx, *f, "access", kVerdictRead, cmd, info, false);
+    QVX_HandleChanged(ctx, *f, kVerdictRead, cmd, info);
   }
+}
+
+void QVX_HandleChanged(CaptureContext& ctx, const OpenFile& f, int verdict, const char* cmd,
+                       const char* info, const std::string& acl) {
+  AccessFacts a = f.facts;
+  a.now = ctx.platform->Now();
+  a.cmd = cmd;
+  a.info = info;
+  a.acl = acl;
+  QVX_WriteAccess(ctx, a, "access", QVX_OperationText(verdict), true);
+}
+
+void QVX_HandleRefused(CaptureContext& ctx, const OpenFile& f, int verdict, const char* cmd,
+                       uint32_t status) {
+  if (QVX_RefusalSilent(f.facts.routine.c_str(), f.facts.path.c_str(), status)) return;
+  char name[40];
+  AccessFacts a = f.facts;
+  a.now = ctx.platform->Now();
+  a.cmd = cmd;
+  a.info = QVX_StatusName(status, name, sizeof name);
+  a.size = 0;
+  QVX_WriteAccess(ctx, a, "denied", QVX_OperationText(verdict), true);
 }
 
 void QVX_EndOpen(CaptureContext& ctx, const OpenFile& f, const LocalTime& when) {
@@ -395,13 +426,19 @@ void QVX_EndOpen(CaptureContext& ctx, const OpenFile& f, const LocalTime& when) 
     QVX_WriteAccess(ctx, a, "access", QVX_OperationText(kVerdictGone), true);
     return;
   }
-  if (f.renamed) return;
   if (f.adopted) {
-    // A handle that did nothing the capture could see was still open on its file.
+    // It told its reads, writes and renames as they came; one that did nothing the capture
+    // could see was still open on its file.
     if (f.told) return;
     AccessFacts a = f.facts;
     a.now = when;
     QVX_WriteAccess(ctx, a, "access", QVX_OperationText(kVerdictRead), false);
+    return;
+  }
+  // After a rename only a write since is still untold.
+  if (f.renamed) {
+    if (f.written)
+      QVX_WriteAccess(ctx, f.facts, "access", QVX_OperationText(kVerdictWritten), true);
     return;
   }
   const int verdict = f.written && f.verdict == kVerdictRead ? kVerdictWritten : f.verdict;

@@ -1,46 +1,59 @@
 #include "audit/open_files.h"
 
+#include <cstring>
+#include <iterator>
 #include <utility>
 
 namespace qvx {
 
 OpenFile* OpenFiles::Find(const OpenFileKey& key) {
-  // Newest first: a handle is mostly used soon after its open.
+  const auto it = by_key_.find(key);
+  return it == by_key_.end() ? nullptr : &*it->second;
+}
+
+OpenFile* OpenFiles::FindResumeKey(const IpAddress& server, const uint8_t* key) {
   for (auto it = files_.rbegin(); it != files_.rend(); ++it)
-    if (it->key == key) return &*it;
+    if (it->has_resume_key && it->key.server == server &&
+        std::memcmp(it->resume_key, key, sizeof it->resume_key) == 0)
+      return &*it;
   return nullptr;
 }
 
+void OpenFiles::Erase(std::list<OpenFile>::iterator it) {
+  by_key_.erase(it->key);
+  files_.erase(it);
+}
+
 bool OpenFiles::Add(OpenFile file, OpenFile* evicted) {
-  for (auto it = files_.begin(); it != files_.end(); ++it)
-    if (it->key == file.key) {
-      files_.erase(it);
-      break;
-    }
+  const auto same = by_key_.find(file.key);
+  if (same != by_key_.end()) Erase(same->second);
   bool full = false;
   if (files_.size() >= kCapacity) {
     *evicted = std::move(files_.front());
+    by_key_.erase(evicted->key);
     files_.pop_front();
     full = true;
   }
   files_.push_back(std::move(file));
+  by_key_[files_.back().key] = std::prev(files_.end());
   return full;
 }
 
 bool OpenFiles::Take(const OpenFileKey& key, OpenFile* out) {
-  for (auto it = files_.begin(); it != files_.end(); ++it)
-    if (it->key == key) {
-      *out = std::move(*it);
-      files_.erase(it);
-      return true;
-    }
-  return false;
+  const auto it = by_key_.find(key);
+  if (it == by_key_.end()) return false;
+  const auto at = it->second;
+  *out = std::move(*at);
+  by_key_.erase(it);
+  files_.erase(at);
+  return true;
 }
 
 bool OpenFiles::TakeOldest(OpenFile* out, const IpAddress& client, uint16_t port) {
   for (auto it = files_.begin(); it != files_.end(); ++it)
     if (port == 0 || (it->client == client && it->client_port == port)) {
       *out = std::move(*it);
+      by_key_.erase(out->key);
       files_.erase(it);
       return true;
     }
@@ -52,25 +65,8 @@ void OpenFiles::NoteOpen(const OpenFileKey& key) {
   ++recent_next_;
 }
 
-namespace {
-
-uint64_t Mix(uint64_t h, uint64_t v) {
-  h ^= v + 0x9E3779B97F4A7C15ULL + (h << 6) + (h >> 2);
-  return h;
-}
-
-uint64_t Digest(const OpenFileKey& k) {
-  uint64_t h = Mix(k.server.Hash(), k.client.Hash());
-  h = Mix(h, uint64_t{k.client_port} << 8 | k.version);
-  h = Mix(h, k.session);
-  h = Mix(h, k.id[0]);
-  return Mix(h, k.id[1]);
-}
-
-}  // namespace
-
 void OpenFiles::NoteGranted(const OpenFileKey& key) {
-  const uint64_t d = Digest(key);
+  const uint64_t d = key.Hash();
   Grant& g = granted_[d];
   g.at = ++granted_next_;
   ++g.opens;
@@ -93,15 +89,16 @@ void OpenFiles::NoteGranted(const OpenFileKey& key) {
   }
 }
 
-bool OpenFiles::Granted(const OpenFileKey& key) const { return granted_.count(Digest(key)) != 0; }
+bool OpenFiles::Granted(const OpenFileKey& key) const { return granted_.count(key.Hash()) != 0; }
 
 void OpenFiles::Forget(const OpenFileKey& key) {
-  auto it = granted_.find(Digest(key));
+  auto it = granted_.find(key.Hash());
   if (it != granted_.end() && --it->second.opens == 0) granted_.erase(it);
 }
 
 void OpenFiles::Clear() {
   files_.clear();
+  by_key_.clear();
   recent_next_ = 0;
   granted_.clear();
   granted_order_.clear();

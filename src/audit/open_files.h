@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <list>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -47,6 +48,13 @@ struct OpenFileKey {
     return server == o.server && client == o.client && client_port == o.client_port &&
            version == o.version && session == o.session && id[0] == o.id[0] && id[1] == o.id[1];
   }
+  uint64_t Hash() const {
+    uint64_t h = server.Hash() * 0x9E3779B97F4A7C15ull ^ client.Hash();
+    h = h * 31 + (uint64_t{client_port} << 8 | version);
+    h = h * 0x100000001B3ull ^ session;
+    h = h * 0x100000001B3ull ^ id[0];
+    return h * 0x100000001B3ull ^ id[1];
+  }
 };
 
 struct OpenFile {
@@ -59,6 +67,10 @@ struct OpenFile {
   bool delete_pending = false;
   bool written = false;  // a write was seen (its Wt line written, or the parked verdict is Wt)
   bool renamed = false;  // a ReNm line was written for it
+  bool copied = false;   // a Copy line was written for it as a copy's destination
+  // The key the server gave it as the source of server-side copies.
+  bool has_resume_key = false;
+  uint8_t resume_key[24] = {};
   // Its open was never seen (opened before capture began): the first read, write or rename says
   // what it did, a delete disposition still set at the close gives "Del", and a close of one that
   // said nothing else gives "Rd".
@@ -72,6 +84,8 @@ class OpenFiles {
   static constexpr size_t kCapacity = 16384;
 
   OpenFile* Find(const OpenFileKey& key);
+  // The handle of the server's connection server whose resume key is key (24 bytes).
+  OpenFile* FindResumeKey(const IpAddress& server, const uint8_t* key);
   // Adds a handle; an existing one of the same key is replaced. When the table is full the
   // oldest handle is moved to *evicted and true returned.
   bool Add(OpenFile file, OpenFile* evicted);
@@ -97,7 +111,13 @@ class OpenFiles {
   void Clear();
 
  private:
-  std::deque<OpenFile> files_;  // oldest first
+  struct KeyHash {
+    size_t operator()(const OpenFileKey& k) const { return static_cast<size_t>(k.Hash()); }
+  };
+  void Erase(std::list<OpenFile>::iterator it);
+  std::list<OpenFile> files_;  // oldest first
+  // Every handle by its key: a busy server holds thousands open at once.
+  std::unordered_map<OpenFileKey, std::list<OpenFile>::iterator, KeyHash> by_key_;
   // Digests of the granted handles, each with its place in the order they were granted and how
   // many opens granted it.
   struct Grant {

@@ -127,8 +127,9 @@ int QVX_AuditOpen(const OpenRequest& r, DATA* data) {
   return QVX_AccessRecord(c, slot, full, size, QVX_OperationText(v.verdict));
 }
 
-int QVX_AuditHandleRename(OpenFile* f, uint32_t tree_id, char* target, const unsigned char* frame,
-                          const char* cmd, const char* info, DATA* data) {
+int QVX_AuditHandleTarget(OpenFile* f, int verdict, uint32_t tree_id, char* target,
+                          const unsigned char* frame, const char* cmd, const char* info,
+                          DATA* data) {
   const bool inside = QVX_ResolveAccessName(target, kAccessNameSize);
   const char* bare = target[0] == '\\' ? target + 1 : target;
   int slot = 0, how = 0;
@@ -158,11 +159,26 @@ int QVX_AuditHandleRename(OpenFile* f, uint32_t tree_id, char* target, const uns
   a.size = 0;
   a.cmd = cmd;
   a.info = info;
+  f->told = true;
+  if (verdict != kVerdictRenamed) {
+    QVX_WriteAccess(*data->ctx, a, "access", QVX_OperationText(verdict), true);
+    return 0;
+  }
+  // What was written under the old name is told under it, before the rename (a client that
+  // writes and renames in one compound); what follows is told at the close, under the new name.
+  if (f->parked && f->written && !f->delete_pending) {
+    AccessFacts w = f->facts;
+    w.now = a.now;
+    QVX_WriteAccess(*data->ctx, w, "access",
+                    QVX_OperationText(f->verdict == kVerdictRead ? kVerdictWritten : f->verdict),
+                    true);
+    f->written = false;
+    f->verdict = kVerdictRead;
+  }
   QVX_WriteAccess(*data->ctx, a, "access", QVX_OperationText(kVerdictRenamed), true);
-  // Later lines of the handle name the file by its new name; its kept-back open line is said.
+  // Later lines of the handle name the file by its new name.
   f->facts.path = full;
   f->renamed = true;
-  f->told = true;
   return 0;
 }
 

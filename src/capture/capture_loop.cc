@@ -100,6 +100,7 @@ const CaptureDispatch kRealHandlers = {
     QVX_SmbWrite,
     QVX_SmbCreateDirectory,
     QVX_SmbComDelete,
+    QVX_Smb2Ioctl,
     QVX_Smb2Read,
     QVX_SmbRead,
 };
@@ -245,7 +246,8 @@ ConnectionEnds EndsOf(const wire::FlowKey& flow, bool reply, bool* toward) {
 
 // Commands that act on an open handle: followed whatever the command tables say.
 bool HandleCommand(int version, int command) {
-  if (version == 2) return command == 6 || command == 8 || command == 9 || command == 0x11;
+  if (version == 2)
+    return command == 6 || command == 8 || command == 9 || command == 0x0B || command == 0x11;
   return command == 0x04 || command == 0x0A || command == 0x0B || command == 0x2E ||
          command == 0x2F;
 }
@@ -398,6 +400,10 @@ bool DispatchSmb2(SMB2_HEADER_ST& h, unsigned long Len, unsigned char* d, long c
     case 9:
       DispatchTrace("QVX_Smb2Write");
       t.Smb2Write(&h, Len, d, cursor, data);
+      return true;
+    case 0x0B:
+      DispatchTrace("QVX_Smb2Ioctl");
+      t.Smb2Ioctl(&h, Len, d, cursor, data);
       return true;
     // A log-on or a negotiation names no file: its security blob is no path.
     case 0:

@@ -46,6 +46,8 @@ struct CaptureDispatch {
   SmbHandler SmbWrite;
   SmbHandler SmbCreateDirectory;
   SmbHandler SmbComDelete;
+  // SMB2 toward the server, on open handles: server-side copies
+  Smb2Handler Smb2Ioctl;
   // Reads on open handles (SMB2, SMB1)
   Smb2Handler Smb2Read;
   SmbHandler SmbRead;

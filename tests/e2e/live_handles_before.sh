@@ -64,14 +64,7 @@ touch "$home/go"
 wait "$client" || fail "the client: $(cat "$home/client.out")"
 [ ! -e "$docs/before/delete.txt" ] && [ -f "$docs/before/renamed.txt" ] &&
   grep -q 'written through' "$docs/before/write.txt" || fail "the client's work was not done: $(ls "$docs/before")"
-last=-1
-for _ in $(seq 20); do
-  now=$(stat -c %s "$home/Quorvix.log" 2>/dev/null || echo 0)
-  [ "$now" = "$last" ] && break
-  last=$now
-  sleep 0.5
-done
-qvx_live_stop
+qvx_live_settle_stop 20
 kill "$tcpd" 2>/dev/null || true
 wait "$tcpd" 2>/dev/null || true
 
