@@ -1,5 +1,6 @@
 #include "audit/unseen_handles.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -82,10 +83,32 @@ void Mark(const OpenFileKey& k, char* out, size_t size) {
                   static_cast<unsigned>(k.id[1]));
 }
 
+// Whether the server's list of open files could not be read when last needed: told once per run
+// of failures, and again when it can be read.
+std::atomic<bool> g_list_failing{false};
+
+void TellListState(const OpenFilesSnapshot& server) {
+  if (!server.served) return;
+  if (server.failed && !g_list_failing.exchange(true)) {
+    QVX_KLOG(
+        "QVX_E09-017 QVX_AdoptHandle[%d][%ld] : the server's list of open files cannot be read "
+        "(smbstatus, testparm, tdbdump): handles opened before capture are logged with their "
+        "FileIds\r\n");
+    std::fprintf(stderr,
+                 "quorvix: the server's list of open files cannot be read; handles opened before "
+                 "capture are logged with their FileIds until it can\n");
+  } else if (!server.failed && server.list && g_list_failing.exchange(false)) {
+    QVX_KLOG(
+        "QVX_I09-017 QVX_AdoptHandle[%d][%ld] : the server's list of open files can be read "
+        "again\r\n");
+  }
+}
+
 OpenFile* Adopt(const HandleRequest& r, DATA* data) {
   CaptureContext& ctx = *data->ctx;
   OpenFiles& files = ctx.open_files;
   const OpenFilesSnapshot server = ctx.platform->ListOpenFiles();
+  TellListState(server);
   const ServerOpenFile* named = server.list ? Named(*server.list, r.key) : nullptr;
   const ServerTree* tree = server.list ? TreeOf(*server.list, r.key, r.tree_id) : nullptr;
   char mark[96];
