@@ -341,8 +341,11 @@ bool ParseSambaOpenFiles(const std::string& smbstatus_json, const std::string& h
   nlohmann::json doc = nlohmann::json::parse(smbstatus_json, nullptr, false);
   if (doc.is_discarded() || !doc.is_object() || !doc.contains("version")) return false;
 
-  // The handles by their server process and the time of their open.
-  std::map<std::pair<uint64_t, int64_t>, SambaHandle> handles;
+  // The handles by their server process and the time of their open. Two opens of one process in
+  // the same microsecond name neither: which is which cannot be told.
+  using When = std::pair<uint64_t, int64_t>;
+  std::map<When, SambaHandle> handles;
+  std::map<When, int> records_at, opens_at;
   std::string key;
   size_t pos = 0;
   while (pos < handles_dump.size()) {
@@ -354,7 +357,10 @@ bool ParseSambaOpenFiles(const std::string& smbstatus_json, const std::string& h
       key = Unescape(line);
     } else if (line.rfind("data(", 0) == 0) {
       SambaHandle h;
-      if (ParseHandleRecord(key, Unescape(line), &h)) handles[{h.pid, h.opened_us}] = h;
+      if (ParseHandleRecord(key, Unescape(line), &h)) {
+        handles[{h.pid, h.opened_us}] = h;
+        ++records_at[{h.pid, h.opened_us}];
+      }
     }
   }
 
@@ -390,6 +396,17 @@ bool ParseSambaOpenFiles(const std::string& smbstatus_json, const std::string& h
 
   auto files = doc.find("open_files");
   if (files == doc.end() || !files->is_object()) return true;
+  const auto when = [](const nlohmann::json& o) {
+    auto server = o.find("server_id");
+    if (!o.is_object() || server == o.end() || !server->is_object()) return When{0, -1};
+    return When{std::strtoull(JsonText(*server, "pid").c_str(), nullptr, 10),
+                ParseIsoTimeUs(JsonText(o, "opened_at"))};
+  };
+  for (auto& [path, f] : files->items()) {
+    auto opens = f.find("opens");
+    if (opens == f.end() || !opens->is_object()) continue;
+    for (auto& [oid, o] : opens->items()) ++opens_at[when(o)];
+  }
   for (auto& [path, f] : files->items()) {
     if (!f.is_object()) continue;
     const std::string folder = JsonText(f, "service_path");
@@ -397,11 +414,10 @@ bool ParseSambaOpenFiles(const std::string& smbstatus_json, const std::string& h
     auto opens = f.find("opens");
     if (opens == f.end() || !opens->is_object() || folder.empty() || name.empty()) continue;
     for (auto& [oid, o] : opens->items()) {
-      auto server = o.find("server_id");
-      if (!o.is_object() || server == o.end() || !server->is_object()) continue;
-      const uint64_t pid = std::strtoull(JsonText(*server, "pid").c_str(), nullptr, 10);
-      auto h = handles.find({pid, ParseIsoTimeUs(JsonText(o, "opened_at"))});
-      if (h == handles.end()) continue;
+      const When at = when(o);
+      auto h = handles.find(at);
+      if (h == handles.end() || records_at[at] != 1 || opens_at[at] != 1) continue;
+      const uint64_t pid = at.first;
       ServerOpenFile one;
       one.persistent = h->second.persistent;
       one.volatile_id = h->second.volatile_id;
