@@ -306,12 +306,9 @@ int QVX_AnsweredOpenRecord(const FileAccessCall& c, int slot, const char* full, 
   const int verdict = QVX_AnswerVerdict(a);
   const bool doc = (options & kDeleteOnClose) != 0;
   const bool may_delete = doc || (desired & (kAccessDelete | kMaximumAllowed | kGenericAll)) != 0;
-  const bool may_write = (desired & (kFileWriteData | kFileAppendData | kGenericWrite |
-                                     kGenericAll | kMaximumAllowed)) != 0;
-  if (!may_delete) {
-    QVX_AccessRecord(c, slot, full, size, QVX_OperationText(verdict));
-    if (verdict != kVerdictRead || !may_write) return 0;
-  }
+  // Every handle is followed until its close: what is done through it later (a write, a new
+  // end of file, a change of attributes or permissions, a hard link, a rename) gets its line.
+  if (!may_delete) QVX_AccessRecord(c, slot, full, size, QVX_OperationText(verdict));
   OpenFile f;
   f.key = key;
   f.client = c.ctx().ends.client;

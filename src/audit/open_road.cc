@@ -1,6 +1,8 @@
 #include "audit/open_road.h"
 
+#include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "audit/answer.h"
 #include "audit/context.h"
@@ -11,6 +13,7 @@
 #include "base/option.h"
 #include "filters/exclusion.h"
 #include "serverinfo/server_info.h"
+#include "tracking/request_path.h"
 #include "tracking/session_tree.h"
 #include "wire/smb_command_table.h"
 
@@ -127,19 +130,43 @@ int QVX_AuditOpen(const OpenRequest& r, DATA* data) {
 
 int QVX_AuditHandleRename(OpenFile* f, uint32_t tree_id, char* target, const unsigned char* frame,
                           const char* cmd, const char* info, DATA* data) {
-  const bool inside = QVX_ResolveAccessName(target, kAccessNameSize);
-  const char* bare = target[0] == '\\' ? target + 1 : target;
-  int slot = 0, how = 0;
-  if (QVXTreeIDGetInfo(tree_id, 0, 0, 0, frame, bare, &slot, &how, data) == 10) return 10;
-  FileAccessCall c;
-  c.routine = "QVX_Smb2SetInfo";
-  c.tree_id = tree_id;
-  c.recvData = frame;
-  c.name = bare;
-  c.data = data;
-  c.outside = !inside;
+  return QVX_AuditHandleMove(f, tree_id, target, false, kVerdictRenamed, frame, cmd, info, data);
+}
+
+namespace {
+
+// The local path of a bare name in the folder of the local path path; false when name is no
+// plain name there (a separator, "." or "..") or path names no folder of this server.
+bool InFolder(const std::string& path, const char* name, char* full, size_t size) {
+  if (name[0] == '\0' || std::strpbrk(name, "\\/") != nullptr) return false;
+  char resolved[kAccessNameSize];
+  if (!QVX_ResolveRequestName(name, resolved, sizeof resolved) || std::strcmp(resolved, name) != 0)
+    return false;
+  const size_t sep = path.rfind(kPathSep);
+  if (sep == std::string::npos || path.rfind(kOutsideShareMark, 0) == 0) return false;
+  return std::snprintf(full, size, "%.*s%s", static_cast<int>(sep + 1), path.c_str(), name) <
+         static_cast<int>(size);
+}
+
+}  // namespace
+
+int QVX_AuditHandleMove(OpenFile* f, uint32_t tree_id, char* target, bool in_folder, int verdict,
+                        const unsigned char* frame, const char* cmd, const char* info, DATA* data) {
   char full[kAccessPathSize];
-  if (!QVX_MapTreeShare(c, slot, full, sizeof full, LocalPathForm::kWithSeparator)) return 10;
+  if (!in_folder || !InFolder(f->facts.path, target, full, sizeof full)) {
+    const bool inside = QVX_ResolveAccessName(target, kAccessNameSize);
+    const char* bare = target[0] == '\\' ? target + 1 : target;
+    int slot = 0, how = 0;
+    if (QVXTreeIDGetInfo(tree_id, 0, 0, 0, frame, bare, &slot, &how, data) == 10) return 10;
+    FileAccessCall c;
+    c.routine = f->facts.routine.c_str();
+    c.tree_id = tree_id;
+    c.recvData = frame;
+    c.name = bare;
+    c.data = data;
+    c.outside = !inside;
+    if (!QVX_MapTreeShare(c, slot, full, sizeof full, LocalPathForm::kWithSeparator)) return 10;
+  }
   if (QVX_ExclusionInfoChk(f->facts.path.c_str(), 0) != 0 && QVX_ExclusionInfoChk(full, 0) != 0)
     return 0;
   AccessFacts a = f->facts;
@@ -148,7 +175,8 @@ int QVX_AuditHandleRename(OpenFile* f, uint32_t tree_id, char* target, const uns
   a.size = 0;
   a.cmd = cmd;
   a.info = info;
-  QVX_WriteAccess(*data->ctx, a, "access", QVX_OperationText(kVerdictRenamed), true);
+  QVX_WriteAccess(*data->ctx, a, "access", QVX_OperationText(verdict), true);
+  if (verdict != kVerdictRenamed) return 0;
   // Later lines of the handle name the file by its new name; its kept-back open line is said.
   f->facts.path = full;
   f->renamed = true;

@@ -39,4 +39,12 @@ int QVX_AuditOpen(const OpenRequest& r, DATA* data);
 int QVX_AuditHandleRename(OpenFile* f, uint32_t tree_id, char* target, const unsigned char* frame,
                           const char* cmd, const char* info, DATA* data);
 
+// A rename (verdict kVerdictRenamed) or a hard link (kVerdictLinked) through the open handle f
+// that the server carried out, as QVX_AuditHandleRename: the "old >> new" line; a rename makes
+// later lines of the handle name the new name. With in_folder a target without a separator
+// names a file in the folder of the handle's file (an SMB1 rename by handle); any other target is
+// found from the root of the request's tree.
+int QVX_AuditHandleMove(OpenFile* f, uint32_t tree_id, char* target, bool in_folder, int verdict,
+                        const unsigned char* frame, const char* cmd, const char* info, DATA* data);
+
 }  // namespace qvx
