@@ -44,6 +44,9 @@ struct AnswerFacts {
   // The file an SMB1 CREATE_TEMPORARY made, named by the server within the folder the request
   // gave (converted text).
   std::string temporary_name;
+  // The key of a source handle for server-side copies (SMB2 FSCTL_SRV_REQUEST_RESUME_KEY).
+  bool resume_key_set = false;
+  uint8_t resume_key[24] = {};
 
   bool Ok() const { return status == kStatusSuccess; }
 };

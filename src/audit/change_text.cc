@@ -16,7 +16,7 @@ std::string QVX_SecurityInfoText(uint32_t flags) {
                 {wire::kLabelSecurity, "label"}};
   std::string out;
   for (const auto& p : kParts)
-    if (flags & p.bit) out.append(out.empty() ? "" : ", ").append(p.text);
+    if (flags & p.bit) out.append(out.empty() ? "" : "+").append(p.text);
   return out;
 }
 
@@ -54,13 +54,13 @@ void AttributesText(uint32_t attributes, std::string* out) {
   bool first = true;
   for (const auto& n : kNames) {
     if ((attributes & n.bit) == 0) continue;
-    out->append(first ? "" : ", ").append(n.text);
+    out->append(first ? "" : "+").append(n.text);
     first = false;
     rest &= ~n.bit;
   }
   if (rest != 0) {
     char hex[16];
-    std::snprintf(hex, sizeof hex, "%s0x%x", first ? "" : ", ", static_cast<unsigned>(rest));
+    std::snprintf(hex, sizeof hex, "%s0x%x", first ? "" : "+", static_cast<unsigned>(rest));
     out->append(hex);
   }
 }
@@ -80,7 +80,7 @@ std::string QVX_BasicInfoText(const wire::FileBasicInfo& b, int64_t now_unix) {
   constexpr int64_t kPastSeconds = 3600;
   for (const auto& t : kTimes) {
     if (!TimeSet(t.value)) continue;
-    out.append(out.empty() ? "" : ", ").append(t.name);
+    out.append(out.empty() ? "" : "; ").append(t.name);
     char text[64];
     int64_t s = 0;
     if (!TimeText(t.value, text, sizeof text, &s)) {

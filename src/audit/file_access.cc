@@ -23,7 +23,7 @@
 
 namespace qvx {
 
-const char DollarName[kDollarNameCnt][32] = {":", "*", "PIPE"};
+const char DollarName[kDollarNameCnt][32] = {"*", "PIPE"};
 const char PipeName[kPipeNameCnt][32] = {"\\spoolss", "\\browser", "\\wkssvc",  "\\srvsvc",
                                          "\\winreg",  "\\",        "\\D ",      "\\lsarpc",
                                          "\\samr",    "\\mdssvc",  "\\netlogon"};
@@ -32,6 +32,11 @@ bool QVX_NameFiltered(const CaptureContext& ctx, const char* name, bool pipes) {
   if (ctx.options.AllPacketGet != 0) return false;
   for (const char* d : DollarName)
     if (std::strstr(name, d) != nullptr) return true;
+  // A stream names a file's stream in the last component only ("host.txt:hidden"); a colon in a
+  // folder's name is no stream of any file.
+  // A share's name holds no colon at all.
+  const char* colon = std::strchr(name, ':');
+  if (colon != nullptr && (!pipes || std::strchr(colon, '\\') != nullptr)) return true;
   if (pipes) {
     // SMB1 names a pipe "\srvsvc", SMB2 "srvsvc".
     const char* bare = name[0] == '\\' ? name + 1 : name;
@@ -58,11 +63,24 @@ bool QVX_TreeIsIpc(const CaptureContext& ctx, int slot) {
   return t.Pipe != 0 || QVX_TextEqualNoCase(TreeShareName(t), "IPC$");
 }
 
+void QVX_StreamName(char* name) {
+  char* last = std::strrchr(name, '\\');
+  char* colon = std::strchr(last != nullptr ? last : name, ':');
+  if (colon == nullptr) return;
+  // "file:stream:$DATA" is the stream "file:stream"; "file::$DATA" the file's own data.
+  const size_t n = std::strlen(colon);
+  constexpr char kData[] = ":$DATA";
+  constexpr size_t kDataLen = sizeof kData - 1;
+  if (n >= kDataLen && QVX_TextEqualNoCase(colon + n - kDataLen, kData)) colon[n - kDataLen] = '\0';
+  if (colon[0] == ':' && colon[1] == '\0') colon[0] = '\0';
+}
+
 bool QVX_ResolveAccessName(char* name, size_t size) {
   char resolved[kAccessNameSize];
-  if (!QVX_ResolveRequestName(name, resolved, sizeof resolved)) return false;
-  CopyText(name, size, resolved);
-  return true;
+  const bool inside = QVX_ResolveRequestName(name, resolved, sizeof resolved);
+  if (inside) CopyText(name, size, resolved);
+  QVX_StreamName(name);
+  return inside;
 }
 
 int QVX_ConvertWideName(const unsigned char* wide, char* out, size_t size) {
@@ -306,15 +324,20 @@ int QVX_AnsweredOpenRecord(const FileAccessCall& c, int slot, const char* full, 
   const int verdict = QVX_AnswerVerdict(a);
   const bool doc = (options & kDeleteOnClose) != 0;
   const bool may_delete = doc || (desired & (kAccessDelete | kMaximumAllowed | kGenericAll)) != 0;
-  // Every handle is followed until its close: what is done through it later (a write, a new
-  // end of file, a change of attributes or permissions, a hard link, a rename) gets its line.
+  const bool may_write = (desired & (kFileWriteData | kFileAppendData | kGenericWrite |
+                                     kGenericAll | kMaximumAllowed)) != 0;
   if (!may_delete) QVX_AccessRecord(c, slot, full, size, QVX_OperationText(verdict));
+  // Every handle is kept, also one whose line is written: a later change of its permissions,
+  // attributes or name is told with its facts, and a request on a handle never seen opened is
+  // told apart from one on a handle opened in the run.
   OpenFile f;
   f.key = key;
   f.client = c.ctx().ends.client;
   f.client_port = c.ctx().ends.client_port;
   f.facts = QVX_AccessFactsOf(c, slot, full, size);
   f.verdict = verdict;
+  // A handle that may not write never gets a "Wt" line.
+  f.written = !may_write && !may_delete;
   f.parked = may_delete;
   f.delete_pending = doc;
   OpenFile evicted;
@@ -364,7 +387,12 @@ void QVX_EndOpen(CaptureContext& ctx, const OpenFile& f, const LocalTime& when) 
     QVX_WriteAccess(ctx, a, "access", QVX_OperationText(kVerdictGone), true);
     return;
   }
-  if (f.renamed) return;
+  // After a rename only a write since is still untold.
+  if (f.renamed) {
+    if (f.written)
+      QVX_WriteAccess(ctx, f.facts, "access", QVX_OperationText(kVerdictWritten), true);
+    return;
+  }
   const int verdict = f.written && f.verdict == kVerdictRead ? kVerdictWritten : f.verdict;
   QVX_WriteAccess(ctx, f.facts, "access", QVX_OperationText(verdict), false);
 }

@@ -15,7 +15,7 @@
 
 namespace qvx {
 
-inline constexpr int kDollarNameCnt = 3;
+inline constexpr int kDollarNameCnt = 2;
 inline constexpr int kPipeNameCnt = 11;
 extern const char DollarName[kDollarNameCnt][32];
 extern const char PipeName[kPipeNameCnt][32];
@@ -29,17 +29,22 @@ inline constexpr unsigned long kMaxWideName = kWideNameSize - 2;
 // Windows ANSI code page. 170 Japanese characters already need 510 bytes.
 inline constexpr size_t kAccessNameSize = kMaxWideName / 2 * 3 + 1;
 
-// True when a name is not worth logging (never with AllPacketGet set): it holds ":", "*" or
-// "PIPE", or, with pipes, it is one of the PipeName entries (with or without the leading
-// backslash, which SMB2 names lack; in any case).
+// True when a name is not worth logging (never with AllPacketGet set): it holds "*" or "PIPE",
+// a colon (with pipes, a file name: a colon before its last component), or, with pipes, it is one
+// of the PipeName entries (with or without the leading backslash, which SMB2 names lack; in any
+// case).
 bool QVX_NameFiltered(const CaptureContext& ctx, const char* name, bool pipes);
 // The share name of a tree path \\server\share, after its third backslash; "" for none.
 const char* QVX_TreePathShare(const char* share_path);
 // True when the tree in slot is on IPC$, or its connect answer said it holds named pipes: its
 // opens are pipes, never files.
 bool QVX_TreeIsIpc(const CaptureContext& ctx, int slot);
-// Resolves "." and ".." of a converted request name in place (size bytes). False when the name
-// would leave the share: it is then kept as sent, to be logged marked and never looked up.
+// A named stream's name in place: "file:stream:$DATA" becomes "file:stream", the default stream
+// "file::$DATA" the file itself.
+void QVX_StreamName(char* name);
+// Resolves "." and ".." of a converted request name in place (size bytes), collapses runs of
+// backslashes and names a stream as QVX_StreamName does. False when the name would leave the
+// share: it is then kept as sent, to be logged marked and never looked up.
 bool QVX_ResolveAccessName(char* name, size_t size);
 
 // Converts the wide name in a kWideNameSize buffer into out (size bytes). Returns the
@@ -108,6 +113,9 @@ AccessFacts QVX_AccessFactsOf(const FileAccessCall& c, int slot, const char* ful
 // it repeats one of the last rows and every_time is false. Always 0.
 int QVX_WriteAccess(CaptureContext& ctx, const AccessFacts& a, const char* action,
                     const char* operation, bool every_time);
+
+// The source of a server-side copy whose handle the run never saw get its key.
+inline constexpr const char kUnseenSourceMark[] = "[source not seen]";
 
 // Access-mask bits beyond those of the verdict: an open that may write or delete its file.
 inline constexpr uint32_t kFileAppendData = 0x00000004;

@@ -1,5 +1,6 @@
 #include "audit/open_files.h"
 
+#include <cstring>
 #include <utility>
 
 namespace qvx {
@@ -8,6 +9,14 @@ OpenFile* OpenFiles::Find(const OpenFileKey& key) {
   // Newest first: a handle is mostly used soon after its open.
   for (auto it = files_.rbegin(); it != files_.rend(); ++it)
     if (it->key == key) return &*it;
+  return nullptr;
+}
+
+OpenFile* OpenFiles::FindResumeKey(const IpAddress& server, const uint8_t* key) {
+  for (auto it = files_.rbegin(); it != files_.rend(); ++it)
+    if (it->has_resume_key && it->key.server == server &&
+        std::memcmp(it->resume_key, key, sizeof it->resume_key) == 0)
+      return &*it;
   return nullptr;
 }
 

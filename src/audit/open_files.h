@@ -57,6 +57,10 @@ struct OpenFile {
   bool delete_pending = false;
   bool written = false;  // a write was seen (its Wt line written, or the parked verdict is Wt)
   bool renamed = false;  // a ReNm line was written for it
+  bool copied = false;   // a Copy line was written for it as a copy's destination
+  // The key the server gave it as the source of server-side copies.
+  bool has_resume_key = false;
+  uint8_t resume_key[24] = {};
 };
 
 class OpenFiles {
@@ -65,6 +69,8 @@ class OpenFiles {
   static constexpr size_t kCapacity = 16384;
 
   OpenFile* Find(const OpenFileKey& key);
+  // The handle of the server's connection server whose resume key is key (24 bytes).
+  OpenFile* FindResumeKey(const IpAddress& server, const uint8_t* key);
   // Adds a handle; an existing one of the same key is replaced. When the table is full the
   // oldest handle is moved to *evicted and true returned.
   bool Add(OpenFile file, OpenFile* evicted);

@@ -128,12 +128,40 @@ int QVX_AuditOpen(const OpenRequest& r, DATA* data) {
   return QVX_AccessRecord(c, slot, full, size, QVX_OperationText(v.verdict));
 }
 
-int QVX_AuditHandleRename(OpenFile* f, uint32_t tree_id, char* target, const unsigned char* frame,
-                          const char* cmd, const char* info, DATA* data) {
-  return QVX_AuditHandleMove(f, tree_id, target, false, kVerdictRenamed, frame, cmd, info, data);
-}
-
 namespace {
+
+// The "old >> new" line of a rename or hard link through f to the local path full.
+int TargetLine(OpenFile* f, int verdict, const char* full, const char* cmd, const char* info,
+               DATA* data) {
+  if (QVX_ExclusionInfoChk(f->facts.path.c_str(), 0) != 0 && QVX_ExclusionInfoChk(full, 0) != 0)
+    return 0;
+  AccessFacts a = f->facts;
+  a.now = data->ctx->platform->Now();
+  a.path = f->facts.path + " >> " + full;
+  a.size = 0;
+  a.cmd = cmd;
+  a.info = info;
+  if (verdict != kVerdictRenamed) {
+    QVX_WriteAccess(*data->ctx, a, "access", QVX_OperationText(verdict), true);
+    return 0;
+  }
+  // What was written under the old name is told under it, before the rename (a client that
+  // writes and renames in one compound); what follows is told at the close, under the new name.
+  if (f->parked && f->written && !f->delete_pending) {
+    AccessFacts w = f->facts;
+    w.now = a.now;
+    QVX_WriteAccess(*data->ctx, w, "access",
+                    QVX_OperationText(f->verdict == kVerdictRead ? kVerdictWritten : f->verdict),
+                    true);
+    f->written = false;
+    f->verdict = kVerdictRead;
+  }
+  QVX_WriteAccess(*data->ctx, a, "access", QVX_OperationText(kVerdictRenamed), true);
+  // Later lines of the handle name the file by its new name.
+  f->facts.path = full;
+  f->renamed = true;
+  return 0;
+}
 
 // The local path of a bare name in the folder of the local path path; false when name is no
 // plain name there (a separator, "." or "..") or path names no folder of this server.
@@ -150,37 +178,31 @@ bool InFolder(const std::string& path, const char* name, char* full, size_t size
 
 }  // namespace
 
-int QVX_AuditHandleMove(OpenFile* f, uint32_t tree_id, char* target, bool in_folder, int verdict,
-                        const unsigned char* frame, const char* cmd, const char* info, DATA* data) {
+int QVX_AuditHandleTarget(OpenFile* f, int verdict, uint32_t tree_id, char* target,
+                          const unsigned char* frame, const char* cmd, const char* info,
+                          DATA* data) {
+  const bool inside = QVX_ResolveAccessName(target, kAccessNameSize);
+  const char* bare = target[0] == '\\' ? target + 1 : target;
+  int slot = 0, how = 0;
+  if (QVXTreeIDGetInfo(tree_id, 0, 0, 0, frame, bare, &slot, &how, data) == 10) return 10;
+  FileAccessCall c;
+  c.routine = f->facts.routine.c_str();
+  c.tree_id = tree_id;
+  c.recvData = frame;
+  c.name = bare;
+  c.data = data;
+  c.outside = !inside;
   char full[kAccessPathSize];
-  if (!in_folder || !InFolder(f->facts.path, target, full, sizeof full)) {
-    const bool inside = QVX_ResolveAccessName(target, kAccessNameSize);
-    const char* bare = target[0] == '\\' ? target + 1 : target;
-    int slot = 0, how = 0;
-    if (QVXTreeIDGetInfo(tree_id, 0, 0, 0, frame, bare, &slot, &how, data) == 10) return 10;
-    FileAccessCall c;
-    c.routine = f->facts.routine.c_str();
-    c.tree_id = tree_id;
-    c.recvData = frame;
-    c.name = bare;
-    c.data = data;
-    c.outside = !inside;
-    if (!QVX_MapTreeShare(c, slot, full, sizeof full, LocalPathForm::kWithSeparator)) return 10;
-  }
-  if (QVX_ExclusionInfoChk(f->facts.path.c_str(), 0) != 0 && QVX_ExclusionInfoChk(full, 0) != 0)
-    return 0;
-  AccessFacts a = f->facts;
-  a.now = data->ctx->platform->Now();
-  a.path = f->facts.path + " >> " + full;
-  a.size = 0;
-  a.cmd = cmd;
-  a.info = info;
-  QVX_WriteAccess(*data->ctx, a, "access", QVX_OperationText(verdict), true);
-  if (verdict != kVerdictRenamed) return 0;
-  // Later lines of the handle name the file by its new name; its kept-back open line is said.
-  f->facts.path = full;
-  f->renamed = true;
-  return 0;
+  if (!QVX_MapTreeShare(c, slot, full, sizeof full, LocalPathForm::kWithSeparator)) return 10;
+  return TargetLine(f, verdict, full, cmd, info, data);
+}
+
+int QVX_AuditHandleRenameInFolder(OpenFile* f, uint32_t tree_id, char* target, const char* cmd,
+                                  const char* info, DATA* data) {
+  char full[kAccessPathSize];
+  if (!InFolder(f->facts.path, target, full, sizeof full))
+    return QVX_AuditHandleTarget(f, kVerdictRenamed, tree_id, target, nullptr, cmd, info, data);
+  return TargetLine(f, kVerdictRenamed, full, cmd, info, data);
 }
 
 }  // namespace qvx

@@ -31,20 +31,26 @@ struct OpenRequest {
 // 0 with its line and row written (or left out as a repeat).
 int QVX_AuditOpen(const OpenRequest& r, DATA* data);
 
-// A rename through the open handle f (SMB2 SET_INFO FileRenameInformation) that the server
-// carried out. target is the new name as sent, converted (kAccessNameSize bytes), found through
-// the tree tree_id of the request in frame. Writes the "old >> new" rename line with the facts of
-// the handle (cmd and info its command's texts), unless both names are excluded; later lines of
-// the handle name the file by its new name. 10 when the target's tree or share is not known.
-int QVX_AuditHandleRename(OpenFile* f, uint32_t tree_id, char* target, const unsigned char* frame,
-                          const char* cmd, const char* info, DATA* data);
-
 // A rename (verdict kVerdictRenamed) or a hard link (kVerdictLinked) through the open handle f
-// that the server carried out, as QVX_AuditHandleRename: the "old >> new" line; a rename makes
-// later lines of the handle name the new name. With in_folder a target without a separator
-// names a file in the folder of the handle's file (an SMB1 rename by handle); any other target is
-// found from the root of the request's tree.
-int QVX_AuditHandleMove(OpenFile* f, uint32_t tree_id, char* target, bool in_folder, int verdict,
-                        const unsigned char* frame, const char* cmd, const char* info, DATA* data);
+// (SMB2 SET_INFO FileRenameInformation, FileLinkInformation) that the server carried out. target
+// is the new name as sent, converted (kAccessNameSize bytes), found through the tree tree_id of
+// the request in frame. Writes the "old >> new" line with the facts of the handle (cmd and info
+// its command's texts), unless both names are excluded. After a rename later lines of the handle
+// name the file by its new name, and a handle written before it that kept its line back says
+// "Wt" of the old name first. 10 when the target's tree or share is not known.
+int QVX_AuditHandleTarget(OpenFile* f, int verdict, uint32_t tree_id, char* target,
+                          const unsigned char* frame, const char* cmd, const char* info,
+                          DATA* data);
+inline int QVX_AuditHandleRename(OpenFile* f, uint32_t tree_id, char* target,
+                                 const unsigned char* frame, const char* cmd, const char* info,
+                                 DATA* data) {
+  return QVX_AuditHandleTarget(f, 205, tree_id, target, frame, cmd, info, data);
+}
+
+// A rename through f, as QVX_AuditHandleRename, whose target without a separator names a file
+// in the folder of the handle's file (an SMB1 rename by handle); any other target is found from
+// the root of the request's tree.
+int QVX_AuditHandleRenameInFolder(OpenFile* f, uint32_t tree_id, char* target, const char* cmd,
+                                  const char* info, DATA* data);
 
 }  // namespace qvx

@@ -102,6 +102,7 @@ const CaptureDispatch kRealHandlers = {
     QVX_SmbWrite,
     QVX_SmbCreateDirectory,
     QVX_SmbComDelete,
+    QVX_Smb2Ioctl,
     QVX_SmbOpen,
     QVX_SmbSetInfo,
     QVX_SmbNtTransact,
@@ -248,7 +249,7 @@ ConnectionEnds EndsOf(const wire::FlowKey& flow, bool reply, bool* toward) {
 // transactions only those on a handle (TRANSACTION2 SET_FILE_INFORMATION, NT_TRANSACT
 // SET_SECURITY_DESC) are.
 bool HandleCommand(int version, int command) {
-  if (version == 2) return command == 6 || command == 9 || command == 0x11;
+  if (version == 2) return command == 6 || command == 9 || command == 0x0B || command == 0x11;
   switch (command) {
     case 0x04:  // CLOSE
     case 0x0B:  // WRITE
@@ -442,6 +443,10 @@ bool DispatchSmb2(SMB2_HEADER_ST& h, unsigned long Len, unsigned char* d, long c
     case 9:
       DispatchTrace("QVX_Smb2Write");
       t.Smb2Write(&h, Len, d, cursor, data);
+      return true;
+    case 0x0B:
+      DispatchTrace("QVX_Smb2Ioctl");
+      t.Smb2Ioctl(&h, Len, d, cursor, data);
       return true;
     // A log-on or a negotiation names no file: its security blob is no path.
     case 0:

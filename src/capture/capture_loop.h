@@ -46,6 +46,8 @@ struct CaptureDispatch {
   SmbHandler SmbWrite;
   SmbHandler SmbCreateDirectory;
   SmbHandler SmbComDelete;
+  // SMB2 toward the server, on open handles: server-side copies
+  Smb2Handler Smb2Ioctl;
   // SMB1 toward the server: the legacy opens, set-information, NT transactions (create, security
   // descriptor), NT_RENAME with COPY and MOVE, WRITE_AND_CLOSE
   SmbHandler SmbOpen;

@@ -59,7 +59,8 @@ bool QVX_RequestAwaitsAnswer(int version, int command, bool toward, int sub) {
         return false;
     }
   }
-  return command == 5 || command == 6 || command == 9 || command == 0x11;
+  // CREATE, CLOSE, WRITE, IOCTL (server-side copies and their keys), SET_INFO.
+  return command == 5 || command == 6 || command == 9 || command == 0x0B || command == 0x11;
 }
 
 bool QVX_InterimAnswer(int version, const unsigned char* h, unsigned long available) {

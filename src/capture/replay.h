@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "capture/capture_connector.h"
-#include "tracking/connection_tracker.h"
 #include "platform/platform.h"
+#include "tracking/connection_tracker.h"
 
 namespace qvx {
 

@@ -63,7 +63,7 @@ int QVX_SmbWriteAndClose(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigned 
   CaptureContext& ctx = *data->ctx;
   const OpenFileKey key = QVX_OpenFileKeyOf(ctx.ends, 1, 0, 0, fid);
   if (OpenFile* f = ctx.open_files.Find(key)) {
-    const Smb_Command_St& row = QVX_Smb1CommandRow(1, SMB_HEADER->Command);
+    const Smb_Command_St& row = QVX_Smb1CommandRow(data->SMBCmdListFlg, SMB_HEADER->Command);
     QVX_HandleWritten(ctx, f, row.Name, row.Description);
   }
   OpenFile f;

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <type_traits>
 
 #include "smb1/strings.h"
 #include "wire/smb_header.h"
@@ -25,6 +26,24 @@ struct Smb1Message {
   uint16_t Word16(unsigned at) const;
   uint32_t Word32(unsigned at) const;
 };
+
+// Copies the command and the ids of a message's header (or of a header) into a request record.
+template <class Source, class Record>
+void QVX_Smb1TakeIds(const Source& m, Record* r) {
+  if constexpr (std::is_same_v<Source, SMB_HEADER_ST>) {
+    r->command = m.Command;
+    r->tid = m.TID;
+    r->pid = m.PIDLow;
+    r->uid = m.UID;
+    r->mid = m.MID;
+  } else {
+    r->command = m.command;
+    r->tid = m.tid;
+    r->pid = m.pid;
+    r->uid = m.uid;
+    r->mid = m.mid;
+  }
+}
 
 // The message of a handler's frame (the cursor as the handler contract has it). False when the
 // parameter block or ByteCount does not lie inside the frame.

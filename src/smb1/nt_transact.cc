@@ -28,11 +28,7 @@ bool QVX_Smb1ReadNtTransactCreate(const Smb1Message& m, Smb1OpenRecord* out) {
   if (b.params_size < 53) return false;
   const unsigned char* p = m.text.frame + b.params_at;
   Smb1OpenRecord r;
-  r.command = m.command;
-  r.tid = m.tid;
-  r.pid = m.pid;
-  r.uid = m.uid;
-  r.mid = m.mid;
+  QVX_Smb1TakeIds(m, &r);
   r.desired = wire::LoadLe32(p + 8);
   r.disposition = wire::LoadLe32(p + 28);
   r.options = wire::LoadLe32(p + 32);
@@ -51,10 +47,7 @@ bool QVX_Smb1ReadSetSecurity(const Smb1Message& m, Smb1SecurityRecord* out) {
   if (b.params_size < 8) return false;
   const unsigned char* p = m.text.frame + b.params_at;
   Smb1SecurityRecord r;
-  r.tid = m.tid;
-  r.pid = m.pid;
-  r.uid = m.uid;
-  r.mid = m.mid;
+  QVX_Smb1TakeIds(m, &r);
   r.fid = wire::LoadLe16(p);
   r.security_information = wire::LoadLe32(p + 4);
   if (b.data_size > 0) r.sddl = wire::SecurityDescriptorSddl(m.text.frame + b.data_at, b.data_size);

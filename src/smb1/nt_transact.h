@@ -18,6 +18,7 @@ namespace qvx {
 bool QVX_Smb1ReadNtTransactCreate(const Smb1Message& m, Smb1OpenRecord* out);
 
 struct Smb1SecurityRecord {
+  uint8_t command = 0;
   uint16_t tid = 0, pid = 0, uid = 0, mid = 0;
   uint16_t fid = 0;
   uint32_t security_information = 0;  // the parts set (owner, group, DACL, SACL, label)

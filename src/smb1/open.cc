@@ -59,11 +59,7 @@ uint32_t QVX_Smb1OpenFunctionDisposition(uint16_t open_function) {
 
 bool QVX_Smb1ReadOpen(const Smb1Message& m, Smb1OpenRecord* out) {
   Smb1OpenRecord r;
-  r.command = m.command;
-  r.tid = m.tid;
-  r.pid = m.pid;
-  r.uid = m.uid;
-  r.mid = m.mid;
+  QVX_Smb1TakeIds(m, &r);
   r.options = kFileNonDirectory;
   switch (m.command) {
     case kOpen:  // AccessMode, SearchAttributes; BufferFormat, FileName
@@ -124,7 +120,7 @@ int QVX_Smb1AuditOpen(const Smb1OpenRecord& r, DATA* data) {
   CopyText(buffer, sizeof buffer, name.c_str());
   OpenRequest q;
   q.version = 1;
-  q.routine = "QVX_SmbOpen";
+  q.routine = r.routine;
   q.tree_id = r.tid;
   q.pid = r.pid;
   q.uid = r.uid;

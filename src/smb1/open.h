@@ -14,6 +14,7 @@
 namespace qvx {
 
 struct Smb1OpenRecord {
+  const char* routine = "QVX_SmbOpen";  // names the traces
   uint8_t command = 0;
   uint16_t tid = 0, pid = 0, uid = 0, mid = 0;
   // The name as sent, converted; of CREATE_TEMPORARY the folder, in which the server names the

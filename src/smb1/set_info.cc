@@ -23,16 +23,6 @@ constexpr uint16_t kSetPathInformation = 6, kSetFileInformation = 8;
 constexpr unsigned char kBufferFormat = 0x04;
 constexpr uint32_t kAttributeNormal = 0x80;
 
-// Days from 1970-01-01 to a date of the proleptic Gregorian calendar.
-int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<int64_t>(doe) - 719468;
-}
-
 // A FILETIME in UTC of seconds since 1970 in the server's local time.
 uint64_t LocalSecondsFiletime(int64_t local, int64_t zone) {
   return wire::FiletimeOfUnix(local - zone);
@@ -44,7 +34,7 @@ uint64_t DosDateTime(uint16_t date, uint16_t time, int64_t zone) {
   if ((date == 0 && time == 0) || (date == 0xFFFF && time == 0xFFFF)) return 0;
   const unsigned day = date & 0x1F, month = (date >> 5) & 0x0F;
   if (day == 0 || month == 0 || month > 12) return 0;
-  const int64_t days = DaysFromCivil(1980 + (date >> 9), month, day);
+  const int64_t days = QVX_DaysFromCivil(1980 + (date >> 9), month, day);
   const int64_t seconds =
       days * 86400 + (time >> 11) * 3600 + ((time >> 5) & 0x3F) * 60 + (time & 0x1F) * 2;
   return LocalSecondsFiletime(seconds, zone);
@@ -113,15 +103,6 @@ void ReadLevel(const Smb1Text& text, unsigned long at, unsigned long n, int64_t 
   }
 }
 
-// Seconds the local time of now is ahead of UTC.
-int64_t ZoneOf(const LocalTime& now) {
-  const int64_t local =
-      DaysFromCivil(now.year, static_cast<unsigned>(now.month), static_cast<unsigned>(now.day)) *
-          86400 +
-      now.hour * 3600 + now.minute * 60 + now.second;
-  return local - now.t;
-}
-
 int VerdictOf(Smb1SetInfoRecord::Change change) {
   using Change = Smb1SetInfoRecord::Change;
   switch (change) {
@@ -168,8 +149,10 @@ int OnHandle(const Smb1SetInfoRecord& r, DATA* data) {
     case Change::kLink: {
       char target[kAccessNameSize] = {};
       CopyText(target, sizeof target, r.target.c_str());
-      return QVX_AuditHandleMove(f, r.tid, target, r.change == Change::kRename, VerdictOf(r.change),
-                                 nullptr, row.Name, row.Description, data);
+      if (r.change == Change::kRename)
+        return QVX_AuditHandleRenameInFolder(f, r.tid, target, row.Name, row.Description, data);
+      return QVX_AuditHandleTarget(f, kVerdictLinked, r.tid, target, nullptr, row.Name,
+                                   row.Description, data);
     }
     default: {
       const std::string text = ChangeText(r, ctx.platform->Now());
@@ -217,11 +200,7 @@ int OnPath(const Smb1SetInfoRecord& r, DATA* data) {
 
 bool QVX_Smb1ReadSetInfo(const Smb1Message& m, int64_t zone, Smb1SetInfoRecord* out) {
   Smb1SetInfoRecord r;
-  r.command = m.command;
-  r.tid = m.tid;
-  r.pid = m.pid;
-  r.uid = m.uid;
-  r.mid = m.mid;
+  QVX_Smb1TakeIds(m, &r);
   const unsigned char* f = m.text.frame;
   switch (m.command) {
     case kSetInformation: {  // FileAttributes, LastWriteTime (UTIME), 10 reserved bytes;
@@ -286,7 +265,7 @@ int QVX_SmbSetInfo(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigned char* 
   Smb1Message m;
   Smb1SetInfoRecord r;
   if (!QVX_Smb1MessageOf(*SMB_HEADER, Len, recvData, SMB_Total_Packet_Size, &m) ||
-      !QVX_Smb1ReadSetInfo(m, ZoneOf(data->ctx->platform->Now()), &r))
+      !QVX_Smb1ReadSetInfo(m, QVX_UtcOffsetSeconds(data->ctx->platform->Now()), &r))
     return 10;
   return QVX_Smb1AuditSetInfo(r, data);
 }

@@ -1,5 +1,7 @@
 #include "smb2/answer.h"
 
+#include <cstring>
+
 #include "wire/le.h"
 
 namespace qvx {
@@ -27,6 +29,17 @@ bool QVX_Smb2AnswerFacts(const unsigned char* h, size_t size, AnswerFacts* out) 
     a.directory = (a.attributes & kAttributeDirectory) != 0;
     a.file_id[0] = LoadLe64(b + 64);
     a.file_id[1] = LoadLe64(b + 72);
+  }
+  // IOCTL answer: StructureSize 49, CtlCode at 4, OutputOffset (from the header) at 32 and
+  // OutputCount at 36; a resume key's output starts with the 24-byte key.
+  constexpr uint32_t kRequestResumeKey = 0x00140078;
+  if (a.Ok() && command == 0x0B && size >= 64 + 48 && LoadLe16(h + 64) == 49 &&
+      LoadLe32(h + 68) == kRequestResumeKey) {
+    const size_t out = LoadLe32(h + 96), count = LoadLe32(h + 100);
+    if (count >= 24 && wire::Fits(size, out, 24)) {
+      a.resume_key_set = true;
+      std::memcpy(a.resume_key, h + out, 24);
+    }
   }
   *out = a;
   return true;

@@ -1,15 +1,20 @@
 #include "smb2/handles.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "audit/answer.h"
+#include "audit/change_text.h"
 #include "audit/context.h"
 #include "audit/file_access.h"
 #include "audit/open_files.h"
 #include "audit/open_road.h"
+#include "audit/verdict.h"
 #include "base/dbglog.h"
 #include "smb2/other_command.h"
+#include "wire/file_info.h"
 #include "wire/le.h"
 #include "wire/smb_command_table.h"
 
@@ -17,10 +22,11 @@ namespace qvx {
 
 namespace {
 
-// SET_INFO of a file (InfoType 1) and the classes that change what a handle does to its file.
-constexpr uint8_t kInfoFile = 1;
-constexpr uint8_t kRename = 10, kDisposition = 13, kAllocation = 19, kEndOfFile = 20,
-                  kDispositionEx = 64;
+// SET_INFO of a file (InfoType 1) and the classes that change the file or what a handle does to
+// it; SET_INFO of its security descriptor (InfoType 3).
+constexpr uint8_t kInfoFile = 1, kInfoSecurity = 3;
+constexpr uint8_t kBasic = 4, kRename = 10, kLink = 11, kDisposition = 13, kAllocation = 19,
+                  kEndOfFile = 20, kDispositionEx = 64;
 
 // The file id a request names at offset at of its body. A related request of a compound chain
 // names the handle of the open before it with all ones.
@@ -56,6 +62,24 @@ const Smb2_Command_St& CommandRow(int command, DATA* data) {
   return Smb2_Command[command];
 }
 
+// What a refused SET_INFO tried to do.
+int AttemptOf(bool security, uint8_t cls) {
+  if (security) return kVerdictPermissions;
+  switch (cls) {
+    case kBasic:
+      return kVerdictAttributes;
+    case kRename:
+      return kVerdictRenamed;
+    case kLink:
+      return kVerdictLinked;
+    case kDisposition:
+    case kDispositionEx:
+      return kVerdictGone;
+    default:
+      return kVerdictWritten;
+  }
+}
+
 // The first write on a handle, named by the command's row.
 void Wrote(OpenFile* f, int command, DATA* data) {
   const Smb2_Command_St& row = CommandRow(command, data);
@@ -66,10 +90,12 @@ void Wrote(OpenFile* f, int command, DATA* data) {
 
 bool QVX_Smb2SetInfoOwned(unsigned long Len, const unsigned char* recvData, long cursor) {
   unsigned long at = 0;
-  if (!Body(Len, cursor, 32, &at) || recvData[at + 2] != kInfoFile) return false;
+  if (!Body(Len, cursor, 32, &at)) return false;
+  if (recvData[at + 2] == kInfoSecurity) return true;
+  if (recvData[at + 2] != kInfoFile) return false;
   const uint8_t cls = recvData[at + 3];
-  return cls == kRename || cls == kDisposition || cls == kDispositionEx || cls == kAllocation ||
-         cls == kEndOfFile;
+  return cls == kBasic || cls == kRename || cls == kLink || cls == kDisposition ||
+         cls == kDispositionEx || cls == kAllocation || cls == kEndOfFile;
 }
 
 int QVX_Smb2Close(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len, unsigned char* recvData,
@@ -106,7 +132,8 @@ int QVX_Smb2SetInfo(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len, unsigned cha
   unsigned long at = 0;
   if (!QVX_Smb2SetInfoOwned(Len, recvData, SMB_Total_Packet_Size)) return 10;
   Body(Len, SMB_Total_Packet_Size, 32, &at);
-  const uint8_t cls = recvData[at + 3];
+  const bool security = recvData[at + 2] == kInfoSecurity;
+  const uint8_t cls = security ? 0 : recvData[at + 3];
   OpenFileKey key;
   OpenFile* f = nullptr;
   OpenFiles& files = data->ctx->open_files;
@@ -117,12 +144,37 @@ int QVX_Smb2SetInfo(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len, unsigned cha
     return cls == kRename && Succeeded(data)
                ? QVX_Smb2OtherCmd(SMB2_HEADER, Len, recvData, SMB_Total_Packet_Size, data)
                : 0;
-  if (!Succeeded(data)) return 0;
+  const Smb2_Command_St& row = CommandRow(17, data);
+  if (!Succeeded(data)) {
+    const AnswerFacts* a = data->ctx->answer;
+    if (a != nullptr)
+      QVX_HandleRefused(*data->ctx, *f, AttemptOf(security, cls), row.Name, a->status);
+    return 0;
+  }
 
   const uint32_t buffer_length = wire::LoadLe32(recvData + at + 4);
   const unsigned long buffer =
       at - 64 + static_cast<unsigned long>(wire::LoadLe16(recvData + at + 8));
+  // The buffer as far as the frame holds it.
+  const size_t held =
+      wire::Fits(Len, buffer, 0) ? std::min<size_t>(buffer_length, Len - buffer) : 0;
+  if (security) {
+    const uint32_t parts = wire::LoadLe32(recvData + at + 12);
+    QVX_HandleChanged(*data->ctx, *f, kVerdictPermissions, row.Name,
+                      QVX_SecurityInfoText(parts).c_str(),
+                      wire::SecurityDescriptorSddl(recvData + buffer, held));
+    return 0;
+  }
   switch (cls) {
+    case kBasic: {
+      wire::FileBasicInfo b;
+      if (!wire::ReadFileBasicInfo(recvData + buffer, held, &b)) return 0;
+      const std::string changed = QVX_BasicInfoText(b, data->ctx->platform->Now().t);
+      // A set that leaves every time and the attributes alone changes nothing.
+      if (!changed.empty())
+        QVX_HandleChanged(*data->ctx, *f, kVerdictAttributes, row.Name, changed.c_str());
+      return 0;
+    }
     case kDisposition:
       if (buffer_length >= 1 && wire::Fits(Len, buffer, 1))
         f->delete_pending = recvData[buffer] != 0;
@@ -143,9 +195,47 @@ int QVX_Smb2SetInfo(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len, unsigned cha
   if (!QVX_Smb2RenameTarget(recvData, Len, at, wide, sizeof wide)) return 10;
   char target[kAccessNameSize] = {};
   if (QVX_ConvertWideName(wide, target, sizeof target) == 0) return 10;
-  const Smb2_Command_St& row = CommandRow(17, data);
-  return QVX_AuditHandleRename(f, QVX_Smb2TreeId(SMB2_HEADER), target, recvData, row.Name,
+  return QVX_AuditHandleTarget(f, cls == kLink ? kVerdictLinked : kVerdictRenamed,
+                               QVX_Smb2TreeId(SMB2_HEADER), target, recvData, row.Name,
                                row.Description, data);
+}
+
+int QVX_Smb2Ioctl(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len, unsigned char* recvData,
+                  long SMB_Total_Packet_Size, DATA* data) {
+  // StructureSize, Reserved, CtlCode, the file id, InputOffset, InputCount, ...
+  constexpr uint32_t kRequestResumeKey = 0x00140078, kCopyChunk = 0x001440F2,
+                     kCopyChunkWrite = 0x001480F2;
+  unsigned long at = 0;
+  if (!Body(Len, SMB_Total_Packet_Size, 56, &at)) return 10;
+  const uint32_t code = wire::LoadLe32(recvData + at + 4);
+  if (code != kRequestResumeKey && code != kCopyChunk && code != kCopyChunkWrite) return 0;
+  if (!Succeeded(data)) return 0;
+  CaptureContext& ctx = *data->ctx;
+  OpenFileKey key;
+  if (!RequestHandle(ctx, SMB2_HEADER, Len, recvData, at + 8, &key)) return 0;
+  OpenFile* f = ctx.open_files.Find(key);
+  if (f == nullptr) return 0;
+  const AnswerFacts& a = *ctx.answer;
+  if (code == kRequestResumeKey) {
+    if (!a.resume_key_set) return 0;
+    f->has_resume_key = true;
+    std::memcpy(f->resume_key, a.resume_key, sizeof f->resume_key);
+    return 0;
+  }
+  // The input starts with the source's resume key.
+  const unsigned long input = at - 64 + wire::LoadLe32(recvData + at + 24);
+  if (wire::LoadLe32(recvData + at + 28) < 24 || !wire::Fits(Len, input, 24)) return 0;
+  const Smb2_Command_St& row = CommandRow(0x0B, data);
+  QVX_HandleWritten(ctx, f, row.Name, row.Description);
+  if (f->copied) return 0;
+  f->copied = true;
+  const OpenFile* source = ctx.open_files.FindResumeKey(key.server, recvData + input);
+  OpenFile line = *f;
+  line.facts.path = (source != nullptr ? source->facts.path : std::string(kUnseenSourceMark)) +
+                    " >> " + f->facts.path;
+  line.facts.size = 0;
+  QVX_HandleChanged(ctx, line, kVerdictCopied, row.Name, row.Description);
+  return 0;
 }
 
 }  // namespace qvx

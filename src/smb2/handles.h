@@ -19,6 +19,11 @@ bool QVX_Smb2SetInfoOwned(unsigned long Len, const unsigned char* recvData, long
 // SET_INFO of one of those classes: a rename ("ReNm", old >> new), a delete disposition set or
 // cleared, a new end of file (a write). A rename on a handle whose open was not seen goes the
 // catch-all road; 10 for a request of another class.
+// IOCTL: the server's resume key of a handle (the source of server-side copies) is kept with it;
+// a server-side copy into a handle (FSCTL_SRV_COPYCHUNK, _WRITE) that the server carried out is a
+// write of the destination and one "Copy" line "source >> destination" per destination handle.
+int QVX_Smb2Ioctl(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len, unsigned char* recvData,
+                  long SMB_Total_Packet_Size, DATA* data);
 int QVX_Smb2SetInfo(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len, unsigned char* recvData,
                     long SMB_Total_Packet_Size, DATA* data);
 

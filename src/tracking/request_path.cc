@@ -46,6 +46,8 @@ bool QVX_ResolveRequestName(const char* name, char* out, size_t size) {
   const char* p = name;
   while (*p) {
     if (IsSep(*p)) {
+      // A run of separators, or one at the end, names no component of its own.
+      if (IsSep(p[1]) || p[1] == '\0') changed = true;
       ++p;
       continue;
     }

@@ -75,6 +75,7 @@ constexpr const char* kNames[] = {
     "QVX_SmbWrite",
     "QVX_SmbCreateDirectory",
     "QVX_SmbComDelete",
+    "QVX_Smb2Ioctl",
     "QVX_SmbOpen",
     "QVX_SmbSetInfo",
     "QVX_SmbNtTransact",
@@ -125,7 +126,7 @@ class CaptureLoopTest : public ::testing::Test {
     QVX_CaptureDispatch = {R1c<0>, R1<1>,  R1<2>,  R1<3>,   R1c<4>,  R1<5>,  R1<6>,
                            R1c<7>, R1c<8>, R2c<9>, R2c<10>, R2c<11>, R2<12>, R2c<13>,
                            R2<14>, R2<15>, R2<16>, R1<17>,  R1<18>,  R1<19>, R1<20>,
-                           R1<21>, R1<22>, R1<23>, R1<24>,  R1<25>};
+                           R2<21>, R1<22>, R1<23>, R1<24>,  R1<25>,  R1<26>};
   }
   void TearDown() override { QVX_CaptureDispatchReset(); }
 
@@ -428,9 +429,9 @@ TEST_F(CaptureLoopTest, CommandGateFollowsTheTablesAndStartUpOverrides) {
   Run();
   std::vector<int> seen;
   for (auto& c : g_calls) seen.push_back(c.command);
-  // SMB1: TRANSACTION2 and the "--" row pass; SMB2: READ, IOCTL and unknown codes fail, FLUSH
-  // and 0xFE pass. WRITE_ANDX and WRITE reach only the handlers that follow their handles.
-  EXPECT_EQ(seen, (std::vector<int>{0x2F, 0x32, 0xFE, 9, 7, 0xFE}));
+  // SMB1: TRANSACTION2 and the "--" row pass; SMB2: READ and unknown codes fail, FLUSH and 0xFE
+  // pass. WRITE_ANDX, WRITE and IOCTL reach only the handlers that follow their handles.
+  EXPECT_EQ(seen, (std::vector<int>{0x2F, 0x32, 0xFE, 9, 0xB, 7, 0xFE}));
 
   OptionInfo.smb1_com_transaction2_off = 1;
   QVX_ApplyCommandTableOptions(OptionInfo);

@@ -23,7 +23,7 @@ ls /usr/lib/*/samba/vfs/full_audit.so >/dev/null 2>&1 ||
   { echo "SKIP: needs samba-vfs-modules (full_audit)"; exit 77; }
 
 SMB_MIN_PROTOCOL=NT1
-ops="create_file openat pwrite ftruncate unlinkat renameat linkat fset_nt_acl fntimes fset_dos_attributes"
+ops="create_file openat pwrite pwrite_send ftruncate unlinkat renameat linkat fset_nt_acl fntimes fset_dos_attributes"
 SMB_CONF_GLOBAL="  log level = 1
   log file = @SMB_DIR@/log/audit.%d
   vfs objects = full_audit

@@ -5,8 +5,8 @@ no call for it.
 
     smb1_routes.py SERVER SHARE USER PASS RESULT_JSON FOLDER...
 
-Works in each FOLDER of SHARE (seeded by the test), in the first with names that start with a
-backslash, in the others without. Writes RESULT_JSON: for each step its route, the objects it
+Works in each FOLDER of SHARE (seeded by the test): in the first with Unicode names that start
+with a backslash, in the others with OEM names without one. Writes RESULT_JSON: for each step its route, the objects it
 touched ("open", "write", "size", "attr", "perm", "delete" of a path; "rename", "link", "copy" of
 two) and what the server answered, so that the checker can find the server's own record of each.
 Exits 1 when the server did not answer a step as the world the test made requires.
@@ -36,7 +36,7 @@ DOS_DATE_2001, DOS_TIME_0 = (21 << 9) | (1 << 5) | 1, 0
 conn = SMB(server, server)
 conn.login(user, password)
 tid = conn.tree_connect_andx('\\\\%s\\%s' % (server, share))
-unicode = bool(conn.get_flags()[1] & SMB.FLAGS2_UNICODE)
+unicode = False
 steps = []
 problems = []
 
@@ -308,6 +308,10 @@ def run(folder, lead):
 
 
 for i, f in enumerate(folders):
+    # The client's strings, as the header's Flags2 says them.
+    unicode = i == 0
+    flags2 = conn.get_flags()[1]
+    conn.set_flags(flags2=flags2 | SMB.FLAGS2_UNICODE if unicode else flags2 & ~SMB.FLAGS2_UNICODE)
     run(f, '\\' if i == 0 else '')
 conn.logoff()
 with open(out, 'w') as fh:

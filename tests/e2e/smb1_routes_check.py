@@ -9,7 +9,8 @@ what Samba's full_audit recorded for those objects (DIR: its files audit.*), nev
 being judged:
   open P       the create_file of P: "New" when it made P (disposition create, or P was not
                there before: LIST is the share's tree before the client ran), "Wt" when it
-               truncated P, else "Rd", and then "Wt" too when a pwrite or ftruncate of P followed
+               truncated P, else "Rd", and then "Wt" too when a write (pwrite, pwrite_send) or
+               ftruncate of P followed
   temporary D  the create_file of a TMP file in folder D: "New" of that file
   size P       an ftruncate of P: "Wt";    attr P   an fntimes or fset_dos_attributes: "Attr"
   perm P       an fset_nt_acl: "Perm";     delete P an unlinkat: "Del"
@@ -83,7 +84,7 @@ def main():
                 else:
                     op = 'Rd'
                 want('access', op, p)
-                if op == 'Rd' and (done('pwrite', p, hits[0]) or done('ftruncate', p, hits[0])):
+                if op == 'Rd' and any(done(o, p, hits[0]) for o in ('pwrite', 'pwrite_send', 'ftruncate')):
                     want('access', 'Wt', p)
         if 'temporary' in s:
             d = local(s['temporary'])

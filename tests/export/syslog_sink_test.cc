@@ -86,6 +86,13 @@ TEST(JsonEventTest, TimeCarriesItsOffsetAndValuesAreEscaped) {
             "\"command\":\"SMB2_CREATE\",\"info\":\"-\",\"size\":\"19\",\"operation\":\"Rd  \","
             "\"path\":\"/srv/share/docs/a,b.txt [T:1]\",\"host\":\"fs1\",\"program\":\"quorvix\","
             "\"version\":\"1.2.3\"}");
+  // A permission change carries the descriptor it set; no other record has the field.
+  e.acl = "D:(A;;0x1f01ff;;;S-1-1-0)";
+  EXPECT_NE(
+      QVX_EventJson(e, "fs1", "1.2.3")
+          .find("\"path\":\"/srv/share/docs/a,b.txt [T:1]\",\"acl\":\"D:(A;;0x1f01ff;;;S-1-1-0)\","
+                "\"host\""),
+      std::string::npos);
   EXPECT_EQ(QVX_OctetCounted("<134>1 x"), "8 <134>1 x");
 }
 

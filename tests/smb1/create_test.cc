@@ -116,7 +116,7 @@ TEST_F(SmbNtCreateTest, NameLengthIsCheckedAgainstItsBufferAndTheFrame) {
 TEST_F(SmbNtCreateTest, NamesNotWorthALine) {
   EXPECT_EQ(Open("\\"), 10);
   EXPECT_EQ(Open("\\srvsvc"), 10);
-  EXPECT_EQ(Open("\\a.txt:Zone.Identifier"), 10);
+  EXPECT_EQ(Open("\\a:b\\c.txt"), 10);
   EXPECT_EQ(Open(""), 10);
   EXPECT_EQ(nListIndex, 0);
   OptionInfo.AllPacketGet = 1;

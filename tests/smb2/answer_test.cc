@@ -50,6 +50,28 @@ TEST(Smb2AnswerFactsTest, CreateAnswerFieldsWhereTheWireFormatPutsThem) {
   EXPECT_EQ(a.file_id[1], 0x2222u);
 }
 
+// IOCTL response of FSCTL_SRV_REQUEST_RESUME_KEY: StructureSize 49, CtlCode at 4, OutputOffset
+// at 32 and OutputCount at 36; the output is the 24-byte key, then a context length.
+TEST(Smb2AnswerFactsTest, AResumeKeyIsTakenFromItsIoctlOutput) {
+  auto m = Answer(0x0B, 0, 48 + 28);
+  Put(m, 64, 49, 2);
+  Put(m, 64 + 4, 0x00140078, 4);
+  Put(m, 64 + 32, 64 + 48, 4);
+  Put(m, 64 + 36, 28, 4);
+  for (int i = 0; i < 24; ++i) m[64 + 48 + i] = static_cast<unsigned char>(0xA0 + i);
+  AnswerFacts a;
+  ASSERT_TRUE(QVX_Smb2AnswerFacts(m.data(), m.size(), &a));
+  ASSERT_TRUE(a.resume_key_set);
+  EXPECT_EQ(a.resume_key[0], 0xA0);
+  EXPECT_EQ(a.resume_key[23], 0xA0 + 23);
+  // An output that the frame cuts, or another control code, gives no key.
+  ASSERT_TRUE(QVX_Smb2AnswerFacts(m.data(), 64 + 48 + 20, &a));
+  EXPECT_FALSE(a.resume_key_set);
+  Put(m, 64 + 4, 0x001440F2, 4);
+  ASSERT_TRUE(QVX_Smb2AnswerFacts(m.data(), m.size(), &a));
+  EXPECT_FALSE(a.resume_key_set);
+}
+
 TEST(Smb2AnswerFactsTest, FailuresAndShortAnswersGiveOnlyWhatIsThere) {
   // An error response (StructureSize 9) carries the status only.
   auto denied = Answer(5, 0xC0000022, 9);

@@ -218,8 +218,8 @@ TEST_F(Smb2CreateTest, NameBoundsAndFilters) {
   EXPECT_EQ(Create(Smb2(5, ids, CreateBody(kReadOpen, 0, Utf16(std::string(512, 'b')), 1023))), 10);
   EXPECT_NE(Kernel().find("File_Length サイズオーバー File_Length=1023"), std::string::npos);
 
-  // Streams, wildcards and pipes.
-  EXPECT_EQ(Create("dir\\file.txt:Zone.Identifier"), 10);
+  // A colon before the last component (no file's stream), wildcards and pipes.
+  EXPECT_EQ(Create("dir:x\\file.txt"), 10);
   EXPECT_EQ(Create("dir\\*"), 10);
   EXPECT_EQ(Create("\\srvsvc"), 10);
   EXPECT_EQ(Create("\\winreg"), 10);
@@ -229,7 +229,7 @@ TEST_F(Smb2CreateTest, NameBoundsAndFilters) {
   EXPECT_EQ(nListIndex, 1);
   OptionInfo.AllPacketGet = 1;
   run_.TakeOptions();
-  EXPECT_EQ(Create("dir\\file.txt:Zone.Identifier"), 0);
+  EXPECT_EQ(Create("dir:x\\file.txt"), 0);
   EXPECT_EQ(Create("\\winreg"), 0);
   EXPECT_EQ(nListIndex, 3);
 }
@@ -288,6 +288,14 @@ TEST_F(Smb2CreateTest, DotsResolveInsideTheShareAndNamesLeavingItAreNeverLookedU
   SetFile("a.txt", 1000, 500, 7);
   ASSERT_EQ(Create("docs\\..\\.\\a.txt"), 0);
   EXPECT_EQ(LogLines().back().substr(LogLines().back().find(",7,Rd  ,") + 8), Local("a.txt"));
+  // Runs of backslashes name no folder; a named stream is the file's, its default one the file.
+  ASSERT_EQ(Create("docs\\\\b.txt", kWriteOpen), 0);
+  EXPECT_EQ(LogLines().back().substr(LogLines().back().find("Wt  ,") + 5), Local("docs\\b.txt"));
+  ASSERT_EQ(Create("docs\\b.txt:hidden:$DATA", kWriteOpen), 0);
+  EXPECT_EQ(LogLines().back().substr(LogLines().back().find("Wt  ,") + 5),
+            Local("docs\\b.txt:hidden"));
+  ASSERT_EQ(Create("c.txt::$DATA", kWriteOpen), 0);
+  EXPECT_EQ(LogLines().back().substr(LogLines().back().find("Wt  ,") + 5), Local("c.txt"));
 
   // A file outside the share with a size of its own: none of it may reach the line.
   FileInfo motd;

@@ -78,12 +78,13 @@ class Smb2HandleTest : public test::HandlerTest {
   }
   // SET_INFO of a file: class and its buffer.
   int SetInfo(uint64_t id, uint8_t cls, const std::vector<unsigned char>& buffer,
-              uint32_t status = 0) {
+              uint32_t status = 0, uint8_t type = 1, uint32_t additional = 0) {
     data.SMBCommand = 0x11;
     std::vector<unsigned char> b(32, 0);
     Put16(b, 0, 33);
-    b[2] = 1;
+    b[2] = type;
     b[3] = cls;
+    Put32(b, 12, additional);
     Put32(b, 4, static_cast<uint32_t>(buffer.size()));
     Put16(b, 8, 64 + 32);
     PutId(b, 16, id);
@@ -95,30 +96,30 @@ class Smb2HandleTest : public test::HandlerTest {
   int Disposition(uint64_t id, bool pending) {
     return SetInfo(id, 13, {pending ? uint8_t{1} : uint8_t{0}});
   }
-  int Rename(uint64_t id, const std::string& to) {
+  int Rename(uint64_t id, const std::string& to, uint8_t cls = 10, uint32_t status = 0) {
     std::vector<unsigned char> name = Utf16(to);
     std::vector<unsigned char> buf(20, 0);
     Put32(buf, 16, static_cast<uint32_t>(name.size()));
     buf.insert(buf.end(), name.begin(), name.end());
-    return SetInfo(id, 10, buf);
+    return SetInfo(id, cls, buf, status);
   }
-  // Each line's operation and path.
-  std::vector<std::string> Said() {
-    std::vector<std::string> out;
-    for (const std::string& l : LogLines()) {
-      std::vector<std::string> f;
-      size_t at = 0;
-      for (int i = 0; i < 12; ++i) {
-        const size_t comma = l.find(',', at);
-        f.push_back(l.substr(at, comma - at));
-        at = comma + 1;
-      }
-      f.push_back(l.substr(at));
-      out.push_back(f[1] + " " + f[11] + " " + f[12]);
-    }
-    return out;
+  // An IOCTL of code on handle id; a resume key's answer carries key.
+  void Ioctl(uint64_t id, uint32_t code, const std::vector<unsigned char>& input,
+             const std::vector<unsigned char>& key = {}) {
+    data.SMBCommand = 0x0B;
+    std::vector<unsigned char> b(56, 0);
+    Put16(b, 0, 57);
+    Put32(b, 4, code);
+    PutId(b, 8, id);
+    Put32(b, 24, 64 + 56);
+    Put32(b, 28, static_cast<uint32_t>(input.size()));
+    b.insert(b.end(), input.begin(), input.end());
+    Frame f = Smb2(0x0B, ids_, b);
+    AnswerFacts a;
+    a.resume_key_set = !key.empty();
+    std::copy(key.begin(), key.end(), a.resume_key);
+    Answered(a, [&] { return QVX_Smb2Ioctl(&f.smb2, f.Len, f.data(), f.cursor, At(f)); });
   }
-
   Smb2Ids ids_;
 
  private:
@@ -245,6 +246,81 @@ TEST_F(Smb2HandleTest, AReadHandleThatWritesIsToldOnceAtItsFirstWrite) {
   Write(2);
   Close(2);
   EXPECT_EQ(Said().back(), "access Wt   " + Local("p.txt"));
+}
+
+// Permissions, attributes, time stamps and hard links set through a handle: each its own line,
+// with what changed in the SMB Info column; a refusal for rights is a "denied" line.
+TEST_F(Smb2HandleTest, ChangesThroughAHandleSayWhatChanged) {
+  Open("acl.txt", kReadOpen | 0x00040000, 0, kCreateOpened, 1);  // WRITE_DAC
+  // A DACL and owner set (bytes Samba's encoder made: see the SDDL test).
+  const std::vector<unsigned char> sd = {
+      0x01, 0x00, 0x04, 0x94, 0x14, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+      0x00, 0x20, 0x00, 0x00, 0x00, 0x01, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00,
+      0x00, 0x00, 0x02, 0x00, 0x1c, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x03, 0x14, 0x00, 0xff,
+      0x01, 0x1f, 0x00, 0x01, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00};
+  SetInfo(1, 0, sd, 0, 3, 0x5);
+  SetInfo(1, 0, sd, kDenied, 3, 0x8);    // a SACL the user may not set
+  SetInfo(1, 0, sd, kNotFound, 3, 0x4);  // refused, not for rights: nothing
+  std::vector<unsigned char> basic(40, 0);
+  Put64(basic, 16, 126227808000000000ull);  // last write 2001-01-01
+  Put32(basic, 32, 0x3);                    // read-only, hidden
+  SetInfo(1, 4, basic);
+  SetInfo(1, 4, std::vector<unsigned char>(40, 0));  // sets nothing
+  Rename(1, "docs\\link.txt", 11);
+  Rename(1, "docs\\link2.txt", 11, kDenied);
+  Close(1);
+  const std::vector<std::string> lines = LogLines();
+  ASSERT_EQ(lines.size(), 6u);
+  const std::string path = Local("acl.txt");
+  EXPECT_EQ(Said(),
+            (std::vector<std::string>{"access Rd   " + path, "access Perm " + path,
+                                      "denied Perm " + path, "access Attr " + path,
+                                      "access Link " + path + " >> " + Local("docs\\link.txt"),
+                                      "denied Link " + path}));
+  EXPECT_NE(lines[1].find(",owner+DACL,"), std::string::npos);
+  EXPECT_NE(lines[2].find(",STATUS_ACCESS_DENIED,"), std::string::npos);
+  EXPECT_NE(lines[3].find(",attributes read-only+hidden; last write time "
+                          "2001-01-01T00:00:00Z in the past,"),
+            std::string::npos);
+}
+
+// A write and a rename in one compound: the write is told under the old name before the rename,
+// a write after it under the new name at the close.
+TEST_F(Smb2HandleTest, AWriteBeforeARenameIsToldUnderTheOldName) {
+  Open("draft.txt", kWriteOpen | 0x10000, 0, kCreateOpened, 1);
+  Write(1);
+  Rename(1, "final.txt");
+  Write(1);
+  Close(1);
+  EXPECT_EQ(Said(), (std::vector<std::string>{
+                        "access Wt   " + Local("draft.txt"),
+                        "access ReNm " + Local("draft.txt") + " >> " + Local("final.txt"),
+                        "access Wt   " + Local("final.txt")}));
+}
+
+// A server-side copy over an existing file: the destination written, and one "Copy" line
+// "source >> destination" however many chunk requests it takes.
+TEST_F(Smb2HandleTest, AServerSideCopyIsAWriteAndOneCopyLine) {
+  Open("src.txt", kReadOpen, 0, kCreateOpened, 1);
+  const std::vector<unsigned char> key(24, 0x5A);
+  Ioctl(1, 0x00140078, {}, key);  // FSCTL_SRV_REQUEST_RESUME_KEY
+  Open("dst.txt", kWriteOpen, 0, kCreateOpened, 2);
+  std::vector<unsigned char> copy = key;
+  copy.resize(24 + 8 + 24);  // ChunkCount, Reserved, one chunk
+  Ioctl(2, 0x001440F2, copy);
+  Ioctl(2, 0x001480F2, copy);
+  // From a source whose key the run never saw.
+  Open("dst2.txt", kWriteOpen, 0, kCreateCreated, 3);
+  std::vector<unsigned char> other(56, 0x11);
+  Ioctl(3, 0x001440F2, other);
+  Close(2);
+  Close(3);
+  EXPECT_EQ(Said(), (std::vector<std::string>{
+                        "access Rd   " + Local("src.txt"), "access Rd   " + Local("dst.txt"),
+                        "access Wt   " + Local("dst.txt"),
+                        "access Copy " + Local("src.txt") + " >> " + Local("dst.txt"),
+                        "access New  " + Local("dst2.txt"),
+                        "access Copy [source not seen] >> " + Local("dst2.txt")}));
 }
 
 TEST_F(Smb2HandleTest, ARelatedRequestNamesThePreviousOpen) {

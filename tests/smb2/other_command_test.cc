@@ -105,7 +105,7 @@ TEST_F(Smb2OtherCmdTest, BodiesWithoutAPathOrWithAPipeAreDropped) {
   Frame empty = Smb2(14, {}, {});
   EXPECT_EQ(Other(empty), 10);
   EXPECT_EQ(Other(Utf16("\\srvsvc")), 10);
-  EXPECT_EQ(Other(Utf16("\\a:b")), 10);
+  EXPECT_EQ(Other(Utf16("\\a:b\\c")), 10);
   EXPECT_EQ(nListIndex, 0);
   EXPECT_TRUE(LogLines().empty());
   OptionInfo.AllPacketGet = 1;

@@ -39,7 +39,7 @@ TEST(ChangeInfoTest, SecurityDescriptorReadsBackAsTheSddlItWasMadeFrom) {
             "D:NO_ACCESS_CONTROL");
   EXPECT_EQ(wire::SecurityDescriptorSddl(sd.data(), 19), "");
   EXPECT_EQ(QVX_SecurityInfoText(wire::kOwnerSecurity | wire::kDaclSecurity | wire::kSaclSecurity),
-            "owner, DACL, SACL");
+            "owner+DACL+SACL");
 }
 
 // FILETIMEs from an independent clock (Python's datetime): 2001-01-01T00:00:00Z and
@@ -51,7 +51,7 @@ TEST(ChangeInfoTest, BasicInfoSaysWhatItSetsAndWhenATimeIsInThePast) {
   b.creation = ~0ull;  // left alone
   b.attributes = 0x3;
   EXPECT_EQ(QVX_BasicInfoText(b, 1796990400),
-            "attributes read-only, hidden, last write time 2001-01-01T00:00:00Z in the past, "
+            "attributes read-only+hidden; last write time 2001-01-01T00:00:00Z in the past; "
             "change time 2026-12-11T12:00:00Z");
   uint8_t bytes[40] = {};
   bytes[16] = 1;
