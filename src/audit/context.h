@@ -10,6 +10,7 @@
 #include "base/ip_address.h"
 #include "base/option.h"
 #include "platform/platform.h"
+#include "serverinfo/disk_spelling.h"
 #include "serverinfo/server_info.h"
 #include "tracking/session_tree.h"
 
@@ -36,8 +37,9 @@ struct CaptureContext {
   const AnswerFacts* answer = nullptr;
   // The connection of the message being handled, set by the capture loop around its handling.
   ConnectionEnds ends;
-  // Owned: the run's handles, none at its start.
+  // Owned: the run's handles, none at its start, and the folders read for paths' spelling.
   OpenFiles open_files;
+  DiskSpelling spelling;
 };
 
 // What a user look-up of the run reads: its tables, platform and options.

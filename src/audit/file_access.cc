@@ -118,6 +118,12 @@ int QVX_CompleteWaitRow(const FileAccessCall& c, int slot, bool exclusion_check)
   return 0;
 }
 
+void QVX_SpellAsOnDisk(CaptureContext& ctx, const char* root, char* full, size_t size) {
+  std::string path = full;
+  ctx.spelling.Correct(*ctx.platform, root, &path, ctx.platform->Now().t * 1000000);
+  CopyText(full, size, path.c_str());
+}
+
 bool QVX_MapTreeShare(const FileAccessCall& c, int slot, char* full, size_t full_size,
                       LocalPathForm form) {
   TreeConnectSt& t = c.ctx().tables->tree(slot);
@@ -142,8 +148,8 @@ bool QVX_MapTreeShare(const FileAccessCall& c, int slot, char* full, size_t full
   char resolved[kAccessNameSize];
   if (c.outside || !QVX_ResolveRequestName(c.name, resolved, sizeof resolved))
     std::snprintf(full, full_size, "%s%s", kOutsideShareMark, c.name);
-  else
-    QVX_JoinSharePath(row->path, c.name, full, full_size);
+  else if (QVX_JoinSharePath(row->path, c.name, full, full_size))
+    QVX_SpellAsOnDisk(c.ctx(), row->path, full, full_size);
   const size_t len = std::strlen(row->path);
   const bool ends_sep = len > 0 && row->path[len - 1] == kPathSep;
   switch (form) {

@@ -86,6 +86,10 @@ struct FileAccessCall {
 // access (10) after the row was rewritten and before the line. 0 otherwise.
 int QVX_CompleteWaitRow(const FileAccessCall& c, int slot, bool exclusion_check);
 
+// Rewrites the local path full (size bytes) below the share's folder root as it is spelled on
+// this server's disk (see DiskSpelling).
+void QVX_SpellAsOnDisk(CaptureContext& ctx, const char* root, char* full, size_t size);
+
 // How the tree's ShareLocalPath keeps the share's folder.
 enum class LocalPathForm { kWithSeparator, kAsListed, kWithoutSeparator };
 // Finds the share of the tree in slot and joins its folder with the request path into full

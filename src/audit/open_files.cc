@@ -1,15 +1,14 @@
 #include "audit/open_files.h"
 
 #include <cstring>
+#include <iterator>
 #include <utility>
 
 namespace qvx {
 
 OpenFile* OpenFiles::Find(const OpenFileKey& key) {
-  // Newest first: a handle is mostly used soon after its open.
-  for (auto it = files_.rbegin(); it != files_.rend(); ++it)
-    if (it->key == key) return &*it;
-  return nullptr;
+  const auto it = by_key_.find(key);
+  return it == by_key_.end() ? nullptr : &*it->second;
 }
 
 OpenFile* OpenFiles::FindResumeKey(const IpAddress& server, const uint8_t* key) {
@@ -20,36 +19,41 @@ OpenFile* OpenFiles::FindResumeKey(const IpAddress& server, const uint8_t* key) 
   return nullptr;
 }
 
+void OpenFiles::Erase(std::list<OpenFile>::iterator it) {
+  by_key_.erase(it->key);
+  files_.erase(it);
+}
+
 bool OpenFiles::Add(OpenFile file, OpenFile* evicted) {
-  for (auto it = files_.begin(); it != files_.end(); ++it)
-    if (it->key == file.key) {
-      files_.erase(it);
-      break;
-    }
+  const auto same = by_key_.find(file.key);
+  if (same != by_key_.end()) Erase(same->second);
   bool full = false;
   if (files_.size() >= kCapacity) {
     *evicted = std::move(files_.front());
+    by_key_.erase(evicted->key);
     files_.pop_front();
     full = true;
   }
   files_.push_back(std::move(file));
+  by_key_[files_.back().key] = std::prev(files_.end());
   return full;
 }
 
 bool OpenFiles::Take(const OpenFileKey& key, OpenFile* out) {
-  for (auto it = files_.begin(); it != files_.end(); ++it)
-    if (it->key == key) {
-      *out = std::move(*it);
-      files_.erase(it);
-      return true;
-    }
-  return false;
+  const auto it = by_key_.find(key);
+  if (it == by_key_.end()) return false;
+  const auto at = it->second;
+  *out = std::move(*at);
+  by_key_.erase(it);
+  files_.erase(at);
+  return true;
 }
 
 bool OpenFiles::TakeOldest(OpenFile* out, const IpAddress& client, uint16_t port) {
   for (auto it = files_.begin(); it != files_.end(); ++it)
     if (port == 0 || (it->client == client && it->client_port == port)) {
       *out = std::move(*it);
+      by_key_.erase(out->key);
       files_.erase(it);
       return true;
     }
@@ -63,6 +67,7 @@ void OpenFiles::NoteOpen(const OpenFileKey& key) {
 
 void OpenFiles::Clear() {
   files_.clear();
+  by_key_.clear();
   recent_next_ = 0;
 }
 

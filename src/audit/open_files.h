@@ -6,8 +6,9 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
+#include <list>
 #include <string>
+#include <unordered_map>
 
 #include "base/ip_address.h"
 #include "platform/platform.h"
@@ -44,6 +45,13 @@ struct OpenFileKey {
   bool operator==(const OpenFileKey& o) const {
     return server == o.server && client == o.client && client_port == o.client_port &&
            version == o.version && session == o.session && id[0] == o.id[0] && id[1] == o.id[1];
+  }
+  uint64_t Hash() const {
+    uint64_t h = server.Hash() * 0x9E3779B97F4A7C15ull ^ client.Hash();
+    h = h * 31 + (uint64_t{client_port} << 8 | version);
+    h = h * 0x100000001B3ull ^ session;
+    h = h * 0x100000001B3ull ^ id[0];
+    return h * 0x100000001B3ull ^ id[1];
   }
 };
 
@@ -88,7 +96,13 @@ class OpenFiles {
   void Clear();
 
  private:
-  std::deque<OpenFile> files_;  // oldest first
+  struct KeyHash {
+    size_t operator()(const OpenFileKey& k) const { return static_cast<size_t>(k.Hash()); }
+  };
+  void Erase(std::list<OpenFile>::iterator it);
+  std::list<OpenFile> files_;  // oldest first
+  // Every handle by its key: a busy server holds thousands open at once.
+  std::unordered_map<OpenFileKey, std::list<OpenFile>::iterator, KeyHash> by_key_;
   static constexpr size_t kRecent = 64;
   OpenFileKey recent_[kRecent];
   size_t recent_next_ = 0;

@@ -51,7 +51,8 @@ void LocalPath(const FileAccessCall& c, int slot, const char* name, bool inside,
     probe.share_trace = false;
     if (QVX_MapTreeShare(probe, slot, out, size, LocalPathForm::kWithoutSeparator)) return;
   } else if (inside) {
-    QVX_JoinSharePath(t.ShareLocalPath, name, out, size);
+    if (QVX_JoinSharePath(t.ShareLocalPath, name, out, size))
+      QVX_SpellAsOnDisk(c.ctx(), t.ShareLocalPath, out, size);
     return;
   }
   std::snprintf(out, size, "%s%s", inside ? "" : kOutsideShareMark, name);

@@ -158,6 +158,11 @@ class Platform {
   virtual bool RemoveFile(const std::string& path) = 0;
   virtual bool FileExists(const std::string& path) = 0;
   virtual bool IsDirectory(const std::string& path) = 0;
+  // The names in a folder (without "." and ".."); false when it cannot be read. Only systems
+  // whose names match in their exact case need it.
+  virtual bool ListDirectory(const std::string& /*path*/, std::vector<std::string>* /*names*/) {
+    return false;
+  }
   // Creates every directory of path up to its last separator (MakeSureDirectoryPathExists).
   virtual bool MakeSureDirectoryPathExists(const std::string& path) = 0;
   // Full path of the running executable; empty when it cannot be had.
@@ -250,6 +255,9 @@ class PlatformWrapper : public Platform {
   bool RemoveFile(const std::string& path) override { return target_->RemoveFile(path); }
   bool FileExists(const std::string& path) override { return target_->FileExists(path); }
   bool IsDirectory(const std::string& path) override { return target_->IsDirectory(path); }
+  bool ListDirectory(const std::string& path, std::vector<std::string>* names) override {
+    return target_->ListDirectory(path, names);
+  }
   bool MakeSureDirectoryPathExists(const std::string& path) override {
     return target_->MakeSureDirectoryPathExists(path);
   }

@@ -100,7 +100,7 @@ awk -v dir="$work/doc" '
   inblock && /^(-- |# )file: / { out = dir "/" $3; inblock = 0; next }
   { inblock = 0 }
   out { print > out }' "$doc"
-for f in schema.sql quorvix-collector.conf who_touched.sql deleted_today.sql gaps.sql; do
+for f in schema.sql quorvix-collector.conf who_touched.sql deleted_today.sql permissions_changed.sql gaps.sql; do
   [ -s "$work/doc/$f" ] || fail "docs/central-collection.md has no block $f"
 done
 
@@ -214,6 +214,9 @@ want=$(printf 'fs1|%s|%s\nfs2|%s|%s\n' "${S1[5]}" "${S1[2]}/share/docs/old notes
 $want
 got
 $got"
+# Nobody changed permissions here: the page's query runs as written and finds nothing.
+got=$(q -v folder="$QVX_SMB_DIR/share/docs" -f "$work/doc/permissions_changed.sql")
+[ -z "$got" ] || fail "permissions changed: $got"
 echo "live collection: the page's queries find the client's work on both servers"
 
 # --- the collector killed during a burst on fs1, and started again ---

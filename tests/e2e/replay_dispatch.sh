@@ -78,10 +78,11 @@ SMB1_TOWARD = {0x75: "QVX_SmbTreeConnectAndx", 0xA2: "QVX_SmbNtCreateAndx",
                0x00: "QVX_SmbCreateDirectory", 0x06: "QVX_SmbComDelete",
                0x71: "QVX_SmbTreeDisConnectReq", 0x73: "QVX_SmbSessionSetupAndx"}
 SMB2_TOWARD = {5: "QVX_Smb2FileStandardInfo", 3: "QVX_Smb2TreeConnectAndx",
-               4: "QVX_Smb2TreeDisConnectReq", 6: "QVX_Smb2Close", 9: "QVX_Smb2Write"}
-# SET_INFO file classes that change the file: rename, disposition, allocation, end of file,
-# disposition ex.
-SETINFO_CLASSES = {10, 13, 19, 20, 64}
+               4: "QVX_Smb2TreeDisConnectReq", 6: "QVX_Smb2Close", 9: "QVX_Smb2Write",
+               11: "QVX_Smb2Ioctl"}
+# SET_INFO file classes that change the file: basic information, rename, hard link,
+# disposition, allocation, end of file, disposition ex; and every security descriptor set.
+SETINFO_CLASSES = {4, 10, 11, 13, 19, 20, 64}
 
 for p in packets:
     layers = p["_source"]["layers"]
@@ -114,13 +115,13 @@ for p in packets:
             if c == 3:
                 n["QVX_Smb2TreeConnectAndxRecv"] += 1
             continue
-        # READ and IOCTL are out of the table; a negotiation or log-on names no file.
-        if c in (0, 1, 8, 11) or (c > 18 and c != 254):
+        # READ is out of the table; a negotiation or log-on names no file.
+        if c in (0, 1, 8) or (c > 18 and c != 254):
             continue
         if c == 17:
             cls, level = first(msg, "smb2.class"), first(msg, "smb2.file_info.infolevel")
-            if cls is not None and int(cls, 16) == 1 and level is not None and \
-                    int(level, 16) in SETINFO_CLASSES:
+            if cls is not None and (int(cls, 16) == 3 or int(cls, 16) == 1 and level is not None and
+                                    int(level, 16) in SETINFO_CLASSES):
                 n["QVX_Smb2SetInfo"] += 1
                 continue
         n[SMB2_TOWARD.get(c, "QVX_Smb2OtherCmd")] += 1

@@ -1,6 +1,7 @@
 // The Linux platform: POSIX files, the C library's clock, an INI implementation of our own with
 // the Win32 profile semantics, and message boxes written to the console.
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <ifaddrs.h>
@@ -239,6 +240,17 @@ class PosixPlatform : public Platform {
   bool IsDirectory(const std::string& path) override {
     struct stat st;
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  }
+  bool ListDirectory(const std::string& path, std::vector<std::string>* names) override {
+    DIR* d = ::opendir(path.c_str());
+    if (d == nullptr) return false;
+    names->clear();
+    while (const dirent* e = ::readdir(d)) {
+      const std::string n = e->d_name;
+      if (n != "." && n != "..") names->push_back(n);
+    }
+    ::closedir(d);
+    return true;
   }
   bool MakeSureDirectoryPathExists(const std::string& path) override {
     size_t last = path.rfind('/');
