@@ -1,6 +1,8 @@
 #include "audit/open_road.h"
 
+#include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "audit/answer.h"
 #include "audit/context.h"
@@ -11,6 +13,7 @@
 #include "base/option.h"
 #include "filters/exclusion.h"
 #include "serverinfo/server_info.h"
+#include "tracking/request_path.h"
 #include "tracking/session_tree.h"
 #include "wire/smb_command_table.h"
 
@@ -125,22 +128,11 @@ int QVX_AuditOpen(const OpenRequest& r, DATA* data) {
   return QVX_AccessRecord(c, slot, full, size, QVX_OperationText(v.verdict));
 }
 
-int QVX_AuditHandleTarget(OpenFile* f, int verdict, uint32_t tree_id, char* target,
-                          const unsigned char* frame, const char* cmd, const char* info,
-                          DATA* data) {
-  const bool inside = QVX_ResolveAccessName(target, kAccessNameSize);
-  const char* bare = target[0] == '\\' ? target + 1 : target;
-  int slot = 0, how = 0;
-  if (QVXTreeIDGetInfo(tree_id, 0, 0, 0, frame, bare, &slot, &how, data) == 10) return 10;
-  FileAccessCall c;
-  c.routine = "QVX_Smb2SetInfo";
-  c.tree_id = tree_id;
-  c.recvData = frame;
-  c.name = bare;
-  c.data = data;
-  c.outside = !inside;
-  char full[kAccessPathSize];
-  if (!QVX_MapTreeShare(c, slot, full, sizeof full, LocalPathForm::kWithSeparator)) return 10;
+namespace {
+
+// The "old >> new" line of a rename or hard link through f to the local path full.
+int TargetLine(OpenFile* f, int verdict, const char* full, const char* cmd, const char* info,
+               DATA* data) {
   if (QVX_ExclusionInfoChk(f->facts.path.c_str(), 0) != 0 && QVX_ExclusionInfoChk(full, 0) != 0)
     return 0;
   AccessFacts a = f->facts;
@@ -169,6 +161,48 @@ int QVX_AuditHandleTarget(OpenFile* f, int verdict, uint32_t tree_id, char* targ
   f->facts.path = full;
   f->renamed = true;
   return 0;
+}
+
+// The local path of a bare name in the folder of the local path path; false when name is no
+// plain name there (a separator, "." or "..") or path names no folder of this server.
+bool InFolder(const std::string& path, const char* name, char* full, size_t size) {
+  if (name[0] == '\0' || std::strpbrk(name, "\\/") != nullptr) return false;
+  char resolved[kAccessNameSize];
+  if (!QVX_ResolveRequestName(name, resolved, sizeof resolved) || std::strcmp(resolved, name) != 0)
+    return false;
+  const size_t sep = path.rfind(kPathSep);
+  if (sep == std::string::npos || path.rfind(kOutsideShareMark, 0) == 0) return false;
+  return std::snprintf(full, size, "%.*s%s", static_cast<int>(sep + 1), path.c_str(), name) <
+         static_cast<int>(size);
+}
+
+}  // namespace
+
+int QVX_AuditHandleTarget(OpenFile* f, int verdict, uint32_t tree_id, char* target,
+                          const unsigned char* frame, const char* cmd, const char* info,
+                          DATA* data) {
+  const bool inside = QVX_ResolveAccessName(target, kAccessNameSize);
+  const char* bare = target[0] == '\\' ? target + 1 : target;
+  int slot = 0, how = 0;
+  if (QVXTreeIDGetInfo(tree_id, 0, 0, 0, frame, bare, &slot, &how, data) == 10) return 10;
+  FileAccessCall c;
+  c.routine = f->facts.routine.c_str();
+  c.tree_id = tree_id;
+  c.recvData = frame;
+  c.name = bare;
+  c.data = data;
+  c.outside = !inside;
+  char full[kAccessPathSize];
+  if (!QVX_MapTreeShare(c, slot, full, sizeof full, LocalPathForm::kWithSeparator)) return 10;
+  return TargetLine(f, verdict, full, cmd, info, data);
+}
+
+int QVX_AuditHandleRenameInFolder(OpenFile* f, uint32_t tree_id, char* target, const char* cmd,
+                                  const char* info, DATA* data) {
+  char full[kAccessPathSize];
+  if (!InFolder(f->facts.path, target, full, sizeof full))
+    return QVX_AuditHandleTarget(f, kVerdictRenamed, tree_id, target, nullptr, cmd, info, data);
+  return TargetLine(f, kVerdictRenamed, full, cmd, info, data);
 }
 
 }  // namespace qvx

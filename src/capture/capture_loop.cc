@@ -27,9 +27,12 @@
 #include "smb1/answer.h"
 #include "smb1/create.h"
 #include "smb1/handles.h"
+#include "smb1/nt_transact.h"
+#include "smb1/open.h"
 #include "smb1/other_command.h"
 #include "smb1/rename.h"
 #include "smb1/session_setup.h"
+#include "smb1/set_info.h"
 #include "smb1/tree_connect.h"
 #include "smb2/answer.h"
 #include "smb2/create.h"
@@ -100,6 +103,11 @@ const CaptureDispatch kRealHandlers = {
     QVX_SmbCreateDirectory,
     QVX_SmbComDelete,
     QVX_Smb2Ioctl,
+    QVX_SmbOpen,
+    QVX_SmbSetInfo,
+    QVX_SmbNtTransact,
+    QVX_SmbNtRename,
+    QVX_SmbWriteAndClose,
 };
 
 // One line per handler call at ErrorLevel 6, so that a run can be checked against an
@@ -237,11 +245,29 @@ ConnectionEnds EndsOf(const wire::FlowKey& flow, bool reply, bool* toward) {
   return e;
 }
 
-// Commands that act on an open handle: followed whatever the command tables say.
+// Commands that act on an open handle: followed whatever the command tables say. Of SMB1's
+// transactions only those on a handle (TRANSACTION2 SET_FILE_INFORMATION, NT_TRANSACT
+// SET_SECURITY_DESC) are.
 bool HandleCommand(int version, int command) {
   if (version == 2) return command == 6 || command == 9 || command == 0x0B || command == 0x11;
-  return command == 0x04 || command == 0x0B || command == 0x2F;
+  switch (command) {
+    case 0x04:  // CLOSE
+    case 0x0B:  // WRITE
+    case 0x22:  // SET_INFORMATION2
+    case 0x2C:  // WRITE_AND_CLOSE
+    case 0x2F:  // WRITE_ANDX
+    case 0x32:  // TRANSACTION2
+    case 0xA0:  // NT_TRANSACT
+      return true;
+    default:
+      return false;
+  }
 }
+
+// TRANSACTION2 and NT_TRANSACT subcommands.
+constexpr int kTrans2Open2 = 0, kTrans2SetPathInformation = 6, kTrans2SetFileInformation = 8,
+              kTrans2CreateDirectory = 0x0D;
+constexpr int kNtTransactCreate = 1, kNtTransactSetSecurityDesc = 3;
 
 // Reports a handler's failure; true when the iteration must end.
 bool Failed(int rc, const char* error_fmt) {
@@ -281,6 +307,7 @@ bool DispatchSmb1(SMB_HEADER_ST& h, unsigned long Len, unsigned char* d, long cu
                 });
   }
   // What is done to an open file: told by the handle it names, whether or not the tree is known.
+  const int sub = cursor >= 33 ? QVX_Smb1TransactionSub(d + cursor - 33, Len - (cursor - 33)) : -1;
   switch (cmd) {
     case 0x04:
       DispatchTrace("QVX_SmbClose");
@@ -291,11 +318,63 @@ bool DispatchSmb1(SMB_HEADER_ST& h, unsigned long Len, unsigned char* d, long cu
       DispatchTrace("QVX_SmbWrite");
       t.SmbWrite(&h, Len, d, cursor, data);
       return true;
+    case 0x2C:
+      DispatchTrace("QVX_SmbWriteAndClose");
+      t.SmbWriteAndClose(&h, Len, d, cursor, data);
+      return true;
+    case 0x22:
+      DispatchTrace("QVX_SmbSetInfo");
+      t.SmbSetInfo(&h, Len, d, cursor, data);
+      return true;
+    case 0x32:
+      if (sub != kTrans2SetFileInformation) break;
+      DispatchTrace("QVX_SmbSetInfo");
+      t.SmbSetInfo(&h, Len, d, cursor, data);
+      return true;
+    case 0xA0:
+      if (sub != kNtTransactSetSecurityDesc) break;
+      DispatchTrace("QVX_SmbNtTransact");
+      t.SmbNtTransact(&h, Len, d, cursor, data);
+      return true;
     default:
       break;
   }
   if (!known) return true;
   switch (cmd) {
+    case 0x02:
+    case 0x03:
+    case 0x0E:
+    case 0x0F:
+    case 0x2D:
+      return Call("QVX_SmbOpen", "QVX_E21-002 QVX_LogThread[%d][%ld] : QVX_SmbOpen Error\r\n",
+                  [&] { return t.SmbOpen(&h, Len, d, cursor, data); });
+    case 0x09:
+      return Call("QVX_SmbSetInfo", "QVX_E21-009 QVX_LogThread[%d][%ld] : QVX_SmbSetInfo Error\r\n",
+                  [&] { return t.SmbSetInfo(&h, Len, d, cursor, data); });
+    case 0x29:
+    case 0x2A:
+    case 0xA5:
+      return Call("QVX_SmbNtRename",
+                  "QVX_E21-003 QVX_LogThread[%d][%ld] : QVX_SmbNtRename Error\r\n",
+                  [&] { return t.SmbNtRename(&h, Len, d, cursor, data); });
+    case 0x32:
+      if (sub == kTrans2Open2)
+        return Call("QVX_SmbOpen", "QVX_E21-002 QVX_LogThread[%d][%ld] : QVX_SmbOpen Error\r\n",
+                    [&] { return t.SmbOpen(&h, Len, d, cursor, data); });
+      if (sub == kTrans2SetPathInformation)
+        return Call("QVX_SmbSetInfo",
+                    "QVX_E21-009 QVX_LogThread[%d][%ld] : QVX_SmbSetInfo Error\r\n",
+                    [&] { return t.SmbSetInfo(&h, Len, d, cursor, data); });
+      if (sub == kTrans2CreateDirectory)
+        return Call("QVX_SmbCreateDirectory",
+                    "QVX_E21-004 QVX_LogThread[%d][%ld] : QVX_SmbCreateDirectory Error\r\n",
+                    [&] { return t.SmbCreateDirectory(&h, Len, d, cursor, data); });
+      break;
+    case 0xA0:
+      if (sub != kNtTransactCreate) return true;
+      return Call("QVX_SmbNtTransact",
+                  "QVX_E21-002 QVX_LogThread[%d][%ld] : QVX_SmbNtTransact Error\r\n",
+                  [&] { return t.SmbNtTransact(&h, Len, d, cursor, data); });
     case 0x75:
       Smb1HeaderTrace("QVX_D21-014", "QVX_SmbTreeConnectAndx", h);
       return Call("QVX_SmbTreeConnectAndx",
@@ -512,21 +591,24 @@ void Pass(Run& r, const FrameFacts& f) {
   ExchangeKey key;
   const unsigned char* smb = d + f.base;
   const size_t available = f.Len - static_cast<unsigned long>(f.base);
+  // An SMB1 transaction's answer is read as its request's subcommand says.
+  int sub = -1;
   if (answer && !r.held.Empty() && !QVX_InterimAnswer(f.version, smb, available) &&
-      QVX_ExchangeKeyOf(f.ends, d, f.Len, f.base, f.version, &key)) {
+      QVX_ExchangeKeyOf(f.ends, d, f.Len, f.base, f.version, &key) && r.held.Waiting(key, &sub)) {
     AnswerFacts facts;
     if (f.version == 2 ? QVX_Smb2AnswerFacts(smb, available, &facts)
-                       : QVX_Smb1AnswerFacts(smb, available, &facts))
+                       : QVX_Smb1AnswerFacts(smb, available, &facts, sub))
       r.held.Answer(key, facts);
   }
   Decide(r, f.time_us, false);
-  const bool awaits = !answer && QVX_RequestAwaitsAnswer(f.version, f.command, f.toward) &&
+  sub = !answer && f.version == 1 ? QVX_Smb1TransactionSub(smb, available) : -1;
+  const bool awaits = !answer && QVX_RequestAwaitsAnswer(f.version, f.command, f.toward, sub) &&
                       QVX_ExchangeKeyOf(f.ends, d, f.Len, f.base, f.version, &key);
   if (r.held.Empty() && !awaits) {
     Handle(r, f, r.recvData);
     return;
   }
-  r.held.Add(f.time_us, awaits, key, &f, sizeof f, d, f.Len);
+  r.held.Add(f.time_us, awaits, key, &f, sizeof f, d, f.Len, sub);
 }
 
 // Reads the capture's drop counters; new drops go to the kernel log, the status bar and the

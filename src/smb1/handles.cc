@@ -52,4 +52,23 @@ int QVX_SmbWrite(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigned char* re
   return 0;
 }
 
+int QVX_SmbWriteAndClose(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigned char* recvData,
+                         long SMB_Total_Packet_Size, DATA* data) {
+  // FID, CountOfBytesToWrite, WriteOffsetInBytes, LastWriteTime (6 words, 12 with 12 reserved
+  // bytes), then the data.
+  uint16_t fid = 0;
+  if (!Fid(Len, recvData, SMB_Total_Packet_Size, 6, 1, &fid)) return 10;
+  const AnswerFacts* a = data->ctx->answer;
+  if (a == nullptr || !a->Ok()) return 0;
+  CaptureContext& ctx = *data->ctx;
+  const OpenFileKey key = QVX_OpenFileKeyOf(ctx.ends, 1, 0, 0, fid);
+  if (OpenFile* f = ctx.open_files.Find(key)) {
+    const Smb_Command_St& row = QVX_Smb1CommandRow(data->SMBCmdListFlg, SMB_HEADER->Command);
+    QVX_HandleWritten(ctx, f, row.Name, row.Description);
+  }
+  OpenFile f;
+  if (ctx.open_files.Take(key, &f)) QVX_EndOpen(ctx, f, ctx.platform->Now());
+  return 0;
+}
+
 }  // namespace qvx

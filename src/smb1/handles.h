@@ -14,5 +14,8 @@ int QVX_SmbClose(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigned char* re
 // one "Wt" line.
 int QVX_SmbWrite(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigned char* recvData,
                  long SMB_Total_Packet_Size, DATA* data);
+// SMB_COM_WRITE_AND_CLOSE: the write, as a WRITE's, then the close.
+int QVX_SmbWriteAndClose(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigned char* recvData,
+                         long SMB_Total_Packet_Size, DATA* data);
 
 }  // namespace qvx
