@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace qvx {
 
@@ -40,6 +41,9 @@ struct AnswerFacts {
   bool pipe = false;
   // SMB2: persistent and volatile halves; SMB1: the FID in file_id[1].
   uint64_t file_id[2] = {0, 0};
+  // The file an SMB1 CREATE_TEMPORARY made, named by the server within the folder the request
+  // gave (converted text).
+  std::string temporary_name;
   // The key of a source handle for server-side copies (SMB2 FSCTL_SRV_REQUEST_RESUME_KEY).
   bool resume_key_set = false;
   uint8_t resume_key[24] = {};

@@ -149,8 +149,8 @@ int QVX_DeniedRecord(const FileAccessCall& c, int slot, const char* full, int ve
 bool QVX_RefusalSilent(const char* routine, const char* name, uint32_t status);
 // An open the server answered with success: the verdict from what it did (created, overwritten,
 // opened), size and kind from its answer. An open that may delete or rename its file keeps its
-// line back until the handle closes; an open for writing logged as a read gets a "Wt" line at
-// its first write. Always 0.
+// line back until the handle closes; an open logged as a read gets a "Wt" line at its first
+// write. The handle is followed until its close. Always 0.
 int QVX_AnsweredOpenRecord(const FileAccessCall& c, int slot, const char* full, uint32_t desired,
                            uint32_t options, const OpenFileKey& key, const AnswerFacts& a);
 // The line a handle kept back, at its close (when) or when it is given up: "Del" when its delete

@@ -2,11 +2,13 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "audit/answer.h"
 #include "audit/context.h"
 #include "audit/file_access.h"
 #include "audit/tree_lookup.h"
+#include "audit/unseen_handles.h"
 #include "audit/verdict.h"
 #include "base/dbglog.h"
 #include "base/option.h"
@@ -127,30 +129,11 @@ int QVX_AuditOpen(const OpenRequest& r, DATA* data) {
   return QVX_AccessRecord(c, slot, full, size, QVX_OperationText(v.verdict));
 }
 
-int QVX_AuditHandleTarget(OpenFile* f, int verdict, uint32_t tree_id, char* target,
-                          const unsigned char* frame, const char* cmd, const char* info,
-                          DATA* data) {
-  const bool inside = QVX_ResolveAccessName(target, kAccessNameSize);
-  const char* bare = target[0] == '\\' ? target + 1 : target;
-  int slot = 0, how = 0;
-  FileAccessCall c;
-  c.routine = "QVX_Smb2SetInfo";
-  c.tree_id = tree_id;
-  c.recvData = frame;
-  c.name = bare;
-  c.data = data;
-  c.outside = !inside;
-  char full[kAccessPathSize];
-  if (f->adopted) {
-    // The handle's own line says it all: a target whose tree no share explains is named as the
-    // client sent it, with no "unknown" line of its own.
-    if (QVX_TreeOfRequest(tree_id, 0, frame, bare, &slot, &how, data) != 0 ||
-        !QVX_MapTreeShare(c, slot, full, sizeof full, LocalPathForm::kWithSeparator))
-      std::snprintf(full, sizeof full, "%s%s", inside ? "" : kOutsideShareMark, target);
-  } else {
-    if (QVXTreeIDGetInfo(tree_id, 0, 0, 0, frame, bare, &slot, &how, data) == 10) return 10;
-    if (!QVX_MapTreeShare(c, slot, full, sizeof full, LocalPathForm::kWithSeparator)) return 10;
-  }
+namespace {
+
+// The "old >> new" line of a rename or hard link through f to the local path full.
+int TargetLine(OpenFile* f, int verdict, const char* full, const char* cmd, const char* info,
+               DATA* data) {
   if (QVX_ExclusionInfoChk(f->facts.path.c_str(), 0) != 0 && QVX_ExclusionInfoChk(full, 0) != 0)
     return 0;
   AccessFacts a = f->facts;
@@ -180,6 +163,63 @@ int QVX_AuditHandleTarget(OpenFile* f, int verdict, uint32_t tree_id, char* targ
   f->facts.path = full;
   f->renamed = true;
   return 0;
+}
+
+// The local path of a bare name in the folder of the local path path; false when name is no
+// plain name there (a separator, "." or "..") or path names no folder of this server.
+bool InFolder(const std::string& path, const char* name, char* full, size_t size) {
+  if (name[0] == '\0' || std::strpbrk(name, "\\/") != nullptr) return false;
+  char resolved[kAccessNameSize];
+  if (!QVX_ResolveRequestName(name, resolved, sizeof resolved) || std::strcmp(resolved, name) != 0)
+    return false;
+  const size_t sep = path.rfind(kPathSep);
+  // A handle opened before capture that no server named has no folder to tell.
+  if (sep == std::string::npos || path.rfind(kOutsideShareMark, 0) == 0 ||
+      path.find(kOpenedBeforeCaptureMark) != std::string::npos)
+    return false;
+  return std::snprintf(full, size, "%.*s%s", static_cast<int>(sep + 1), path.c_str(), name) <
+         static_cast<int>(size);
+}
+
+}  // namespace
+
+int QVX_AuditHandleTarget(OpenFile* f, int verdict, uint32_t tree_id, char* target,
+                          const unsigned char* frame, const char* cmd, const char* info,
+                          DATA* data) {
+  const bool inside = QVX_ResolveAccessName(target, kAccessNameSize);
+  const char* bare = target[0] == '\\' ? target + 1 : target;
+  int slot = 0, how = 0;
+  FileAccessCall c;
+  c.routine = f->facts.routine.c_str();
+  c.tree_id = tree_id;
+  c.recvData = frame;
+  c.name = bare;
+  c.data = data;
+  c.outside = !inside;
+  char full[kAccessPathSize];
+  if (f->adopted) {
+    // The handle's own line says it all: a target whose tree no share explains is named as the
+    // client sent it, with no "unknown" line of its own.
+    if (QVX_TreeOfRequest(tree_id, 0, frame, bare, &slot, &how, data) != 0 ||
+        !QVX_MapTreeShare(c, slot, full, sizeof full, LocalPathForm::kWithSeparator))
+      std::snprintf(full, sizeof full, "%s%s", inside ? "" : kOutsideShareMark, target);
+    return TargetLine(f, verdict, full, cmd, info, data);
+  }
+  if (QVXTreeIDGetInfo(tree_id, 0, 0, 0, frame, bare, &slot, &how, data) == 10) return 10;
+  if (!QVX_MapTreeShare(c, slot, full, sizeof full, LocalPathForm::kWithSeparator)) return 10;
+  return TargetLine(f, verdict, full, cmd, info, data);
+}
+
+int QVX_AuditHandleRenameInFolder(OpenFile* f, uint32_t tree_id, char* target, const char* cmd,
+                                  const char* info, DATA* data) {
+  char full[kAccessPathSize];
+  if (InFolder(f->facts.path, target, full, sizeof full))
+    return TargetLine(f, kVerdictRenamed, full, cmd, info, data);
+  // The folder of a handle opened before capture that no server named is not known: the new
+  // name is told as sent.
+  if (f->adopted && f->facts.path.find(kOpenedBeforeCaptureMark) != std::string::npos)
+    return TargetLine(f, kVerdictRenamed, target, cmd, info, data);
+  return QVX_AuditHandleTarget(f, kVerdictRenamed, tree_id, target, nullptr, cmd, info, data);
 }
 
 }  // namespace qvx

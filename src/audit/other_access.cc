@@ -137,8 +137,8 @@ int QVX_OtherCmdAccess(const OtherCmdFrame& f) {
     if (QVX_TraceLevel(6)) Trace(f, __LINE__, "QVX_D51-001", "ExclusionInfoNonRcv 収集しない");
     return 10;
   }
-  // Refused for the user's rights: the line says what it tried.
-  if (answer && !answer->Ok()) return QVX_DeniedRecord(c, slot, full, f.attempt, answer->status);
+  // Refused for the user's rights: what is left on this road only reads.
+  if (answer && !answer->Ok()) return QVX_DeniedRecord(c, slot, full, kVerdictRead, answer->status);
   // Nothing outside the share is looked at; there is no mask to judge by.
   if (c.outside) return QVX_AccessRecord(c, slot, full, 0, QVX_OperationText(kVerdictNone));
   if (listing) return QVX_AccessRecord(c, slot, full, 0, QVX_OperationText(kVerdictRead));

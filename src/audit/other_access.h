@@ -25,8 +25,6 @@ struct OtherCmdFrame {
   // A directory search: only a pattern with a wildcard (a listing) names an access; a search for
   // one name is a look-up, whose verdict from the time stamps would race the client's next step.
   bool search = false;
-  // What the request tries to do, for the line of a refusal: 201 write, 202 create, 203 read.
-  int attempt = 203;
   uint32_t tid = 0, pid = 0, uid = 0, mid = 0;
   // The whole name as the decoder read it (UTF-16LE, terminated, kWideNameSize bytes), taken
   // instead of the first path in the body: an SMB2 rename's target, whose first backslash of

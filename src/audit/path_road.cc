@@ -58,11 +58,14 @@ void LocalPath(const FileAccessCall& c, int slot, const char* name, bool inside,
   std::snprintf(out, size, "%s%s", inside ? "" : kOutsideShareMark, name);
 }
 
-// The line of the command on path: what the server answered, else what the command does.
-int Record(const FileAccessCall& c, int slot, const char* path, int verdict,
+// The line of the command on path: what the server answered, else what the command does (its
+// SMB Info the words of what it changed, when it has them).
+int Record(const FileAccessCall& c, int slot, const char* path, const PathRequest& r,
            const AnswerFacts* answer) {
-  if (answer && !answer->Ok()) return QVX_DeniedRecord(c, slot, path, verdict, answer->status);
-  QVX_AccessRecord(c, slot, path, 0, QVX_OperationText(verdict));
+  if (answer && !answer->Ok()) return QVX_DeniedRecord(c, slot, path, r.verdict, answer->status);
+  FileAccessCall told = c;
+  if (r.info) told.info = r.info;
+  QVX_AccessRecord(told, slot, path, 0, QVX_OperationText(r.verdict));
   return 0;
 }
 
@@ -82,21 +85,29 @@ int QVX_AuditPathCommand(const PathRequest& r, DATA* data) {
     char full[kAccessPathSize];
     LocalPath(c, slot, r.name, inside, full, sizeof full);
     if (QVX_ExclusionInfoChk(full, 0) != 0) return 10;
-    return Record(c, slot, full, r.verdict, answer);
+    return Record(c, slot, full, r, answer);
   }
-  // A rename names both sides: "old >> new", as sent and as local paths.
+  // A rename (a link, a copy) names both sides: "old >> new", as sent and as local paths.
   char both[2 * kAccessNameSize + 8];
   std::snprintf(both, sizeof both, "%s >> %s", r.name, r.new_name);
   if (FindTree(r, both, data, &c, &slot) == 10) return 10;
   c.outside = !inside || !new_inside;
+  // A copy to another tree finds the new name there.
+  int new_slot = slot;
+  if (r.new_tid != 0 && r.new_tid != r.tid) {
+    int how = 0;
+    if (QVXTreeIDGetInfo(r.new_tid, r.pid, r.uid, r.mid, r.frame, r.new_name, &new_slot, &how,
+                         data) == 10)
+      return 10;
+  }
   char old_full[kAccessPathSize], new_full[kAccessPathSize];
   LocalPath(c, slot, r.name, inside, old_full, sizeof old_full);
-  LocalPath(c, slot, r.new_name, new_inside, new_full, sizeof new_full);
+  LocalPath(c, new_slot, r.new_name, new_inside, new_full, sizeof new_full);
   if (QVX_ExclusionInfoChk(old_full, 0) != 0) return 10;
   if (QVX_ExclusionInfoChk(new_full, 0) != 0) return 10;
   char path[2 * kAccessPathSize + 8];
   std::snprintf(path, sizeof path, "%s >> %s", old_full, new_full);
-  return Record(c, slot, path, r.verdict, answer);
+  return Record(c, slot, path, r, answer);
 }
 
 }  // namespace qvx

@@ -1,6 +1,6 @@
 // The road of an SMB1 request that names the objects it acts on (rename, delete, make or remove a
-// folder) once its decoder has read it: one line each time it is seen, with what the server
-// answered.
+// folder, a hard link, a copy, a change of attributes or size by name) once its decoder has read
+// it: one line each time it is seen, with what the server answered.
 #pragma once
 
 #include <cstdint>
@@ -15,9 +15,16 @@ struct PathRequest {
   uint16_t tid = 0, pid = 0, uid = 0, mid = 0;
   // The name as sent, converted (kAccessNameSize bytes): resolved within the share in place.
   char* name = nullptr;
-  // A rename's new name, likewise; nullptr for the other commands.
+  // A rename's, hard link's or copy's new name, likewise; nullptr for the other commands.
   char* new_name = nullptr;
-  int verdict = 0;  // what the command does (kVerdictRenamed, kVerdictGone, kVerdictNew)
+  // The tree of the new name when it is another one (a copy's second TID); 0: the request's.
+  uint16_t new_tid = 0;
+  // What the command does (kVerdictRenamed, kVerdictGone, kVerdictNew, kVerdictLinked,
+  // kVerdictCopied, kVerdictAttributes, kVerdictWritten).
+  int verdict = 0;
+  // The SMB Info column of the line when the command was carried out (what it changed, in
+  // words); nullptr: the command's description.
+  const char* info = nullptr;
   const unsigned char* frame = nullptr;  // the request's frame: addresses and ports
 };
 

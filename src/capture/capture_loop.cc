@@ -28,9 +28,12 @@
 #include "smb1/answer.h"
 #include "smb1/create.h"
 #include "smb1/handles.h"
+#include "smb1/nt_transact.h"
+#include "smb1/open.h"
 #include "smb1/other_command.h"
 #include "smb1/rename.h"
 #include "smb1/session_setup.h"
+#include "smb1/set_info.h"
 #include "smb1/tree_connect.h"
 #include "smb2/answer.h"
 #include "smb2/create.h"
@@ -101,6 +104,11 @@ const CaptureDispatch kRealHandlers = {
     QVX_SmbCreateDirectory,
     QVX_SmbComDelete,
     QVX_Smb2Ioctl,
+    QVX_SmbOpen,
+    QVX_SmbSetInfo,
+    QVX_SmbNtTransact,
+    QVX_SmbNtRename,
+    QVX_SmbWriteAndClose,
     QVX_Smb2Read,
     QVX_SmbRead,
 };
@@ -244,17 +252,32 @@ ConnectionEnds EndsOf(const wire::FlowKey& flow, bool reply, bool* toward) {
   return e;
 }
 
-// Commands that act on an open handle: followed whatever the command tables say.
+// Commands that act on an open handle: followed whatever the command tables say. Of SMB1's
+// transactions only those on a handle (TRANSACTION2 SET_FILE_INFORMATION, NT_TRANSACT
+// SET_SECURITY_DESC) are.
 bool HandleCommand(int version, int command) {
   if (version == 2)
     return command == 6 || command == 8 || command == 9 || command == 0x0B || command == 0x11;
-  return command == 0x04 || command == 0x0A || command == 0x0B || command == 0x2E ||
-         command == 0x2F;
+  switch (command) {
+    case 0x04:  // CLOSE
+    case 0x0A:  // READ
+    case 0x0B:  // WRITE
+    case 0x22:  // SET_INFORMATION2
+    case 0x2C:  // WRITE_AND_CLOSE
+    case 0x2E:  // READ_ANDX
+    case 0x2F:  // WRITE_ANDX
+    case 0x32:  // TRANSACTION2
+    case 0xA0:  // NT_TRANSACT
+      return true;
+    default:
+      return false;
+  }
 }
 
-// Commands whose answer grants a handle (SMB2 CREATE; SMB1 NT_CREATE_ANDX, OPEN_ANDX, OPEN,
-// CREATE, CREATE_TEMPORARY, CREATE_NEW): their answers are seen whatever the command tables say,
-// so that a request on a handle granted meanwhile is never taken for one opened before capture.
+// Commands whose answer grants a handle (SMB2 CREATE; SMB1 NT_CREATE_ANDX, the legacy opens,
+// TRANSACTION2 OPEN2, NT_TRANSACT CREATE): their answers are seen whatever the command tables
+// say, so that a request on a handle granted meanwhile is never taken for one opened before
+// capture.
 bool OpenCommand(int version, int command) {
   if (version == 2) return command == 5;
   switch (command) {
@@ -264,11 +287,18 @@ bool OpenCommand(int version, int command) {
     case 0x03:
     case 0x0E:
     case 0x0F:
+    case 0x32:
+    case 0xA0:
       return true;
     default:
       return false;
   }
 }
+
+// TRANSACTION2 and NT_TRANSACT subcommands.
+constexpr int kTrans2Open2 = 0, kTrans2SetPathInformation = 6, kTrans2SetFileInformation = 8,
+              kTrans2CreateDirectory = 0x0D;
+constexpr int kNtTransactCreate = 1, kNtTransactSetSecurityDesc = 3;
 
 // Reports a handler's failure; true when the iteration must end.
 bool Failed(int rc, const char* error_fmt) {
@@ -308,6 +338,7 @@ bool DispatchSmb1(SMB_HEADER_ST& h, unsigned long Len, unsigned char* d, long cu
                 });
   }
   // What is done to an open file: told by the handle it names, whether or not the tree is known.
+  const int sub = cursor >= 33 ? QVX_Smb1TransactionSub(d + cursor - 33, Len - (cursor - 33)) : -1;
   switch (cmd) {
     case 0x04:
       DispatchTrace("QVX_SmbClose");
@@ -323,11 +354,63 @@ bool DispatchSmb1(SMB_HEADER_ST& h, unsigned long Len, unsigned char* d, long cu
       DispatchTrace("QVX_SmbWrite");
       t.SmbWrite(&h, Len, d, cursor, data);
       return true;
+    case 0x2C:
+      DispatchTrace("QVX_SmbWriteAndClose");
+      t.SmbWriteAndClose(&h, Len, d, cursor, data);
+      return true;
+    case 0x22:
+      DispatchTrace("QVX_SmbSetInfo");
+      t.SmbSetInfo(&h, Len, d, cursor, data);
+      return true;
+    case 0x32:
+      if (sub != kTrans2SetFileInformation) break;
+      DispatchTrace("QVX_SmbSetInfo");
+      t.SmbSetInfo(&h, Len, d, cursor, data);
+      return true;
+    case 0xA0:
+      if (sub != kNtTransactSetSecurityDesc) break;
+      DispatchTrace("QVX_SmbNtTransact");
+      t.SmbNtTransact(&h, Len, d, cursor, data);
+      return true;
     default:
       break;
   }
   if (!known) return true;
   switch (cmd) {
+    case 0x02:
+    case 0x03:
+    case 0x0E:
+    case 0x0F:
+    case 0x2D:
+      return Call("QVX_SmbOpen", "QVX_E21-002 QVX_LogThread[%d][%ld] : QVX_SmbOpen Error\r\n",
+                  [&] { return t.SmbOpen(&h, Len, d, cursor, data); });
+    case 0x09:
+      return Call("QVX_SmbSetInfo", "QVX_E21-009 QVX_LogThread[%d][%ld] : QVX_SmbSetInfo Error\r\n",
+                  [&] { return t.SmbSetInfo(&h, Len, d, cursor, data); });
+    case 0x29:
+    case 0x2A:
+    case 0xA5:
+      return Call("QVX_SmbNtRename",
+                  "QVX_E21-003 QVX_LogThread[%d][%ld] : QVX_SmbNtRename Error\r\n",
+                  [&] { return t.SmbNtRename(&h, Len, d, cursor, data); });
+    case 0x32:
+      if (sub == kTrans2Open2)
+        return Call("QVX_SmbOpen", "QVX_E21-002 QVX_LogThread[%d][%ld] : QVX_SmbOpen Error\r\n",
+                    [&] { return t.SmbOpen(&h, Len, d, cursor, data); });
+      if (sub == kTrans2SetPathInformation)
+        return Call("QVX_SmbSetInfo",
+                    "QVX_E21-009 QVX_LogThread[%d][%ld] : QVX_SmbSetInfo Error\r\n",
+                    [&] { return t.SmbSetInfo(&h, Len, d, cursor, data); });
+      if (sub == kTrans2CreateDirectory)
+        return Call("QVX_SmbCreateDirectory",
+                    "QVX_E21-004 QVX_LogThread[%d][%ld] : QVX_SmbCreateDirectory Error\r\n",
+                    [&] { return t.SmbCreateDirectory(&h, Len, d, cursor, data); });
+      break;
+    case 0xA0:
+      if (sub != kNtTransactCreate) return true;
+      return Call("QVX_SmbNtTransact",
+                  "QVX_E21-002 QVX_LogThread[%d][%ld] : QVX_SmbNtTransact Error\r\n",
+                  [&] { return t.SmbNtTransact(&h, Len, d, cursor, data); });
     case 0x75:
       Smb1HeaderTrace("QVX_D21-014", "QVX_SmbTreeConnectAndx", h);
       return Call("QVX_SmbTreeConnectAndx",
@@ -542,21 +625,18 @@ bool IsAnswer(const unsigned char* d, const FrameFacts& f) {
   return (h[9] & 0x80) != 0;                       // SMB_FLAGS_REPLY
 }
 
-// An answer that grants a handle: the handle is the run's from now on, followed or not.
-void NoteGranted(OpenFiles& files, const unsigned char* d, const FrameFacts& f) {
+// An answer that grants a handle: the handle is the run's from now on, followed or not. sub is
+// the subcommand of the SMB1 transaction it answers (-1 when none is held).
+void NoteGranted(OpenFiles& files, const unsigned char* d, const FrameFacts& f, int sub) {
   if (!OpenCommand(f.version, f.command)) return;
   const unsigned char* h = d + f.base;
   const size_t available = f.Len - static_cast<unsigned long>(f.base);
-  if (f.version == 2) {
-    AnswerFacts a;
-    if (QVX_Smb2AnswerFacts(h, available, &a) && a.open)
-      files.NoteGranted(
-          QVX_OpenFileKeyOf(f.ends, 2, QVX_Smb2SessionId(h), a.file_id[0], a.file_id[1]));
-    return;
-  }
-  uint16_t fid = 0;
-  if (QVX_Smb1OpenAnswerFid(h, available, &fid))
-    files.NoteGranted(QVX_OpenFileKeyOf(f.ends, 1, 0, 0, fid));
+  AnswerFacts a;
+  const bool read = f.version == 2 ? QVX_Smb2AnswerFacts(h, available, &a)
+                                   : QVX_Smb1AnswerFacts(h, available, &a, sub);
+  if (!read || !a.open) return;
+  const uint64_t session = f.version == 2 ? QVX_Smb2SessionId(h) : 0;
+  files.NoteGranted(QVX_OpenFileKeyOf(f.ends, f.version, session, a.file_id[0], a.file_id[1]));
 }
 
 // A request on a handle the run never saw opened: the count of lists of the server's open files
@@ -581,25 +661,28 @@ void Pass(Run& r, const FrameFacts& f) {
   ExchangeKey key;
   const unsigned char* smb = d + f.base;
   const size_t available = f.Len - static_cast<unsigned long>(f.base);
+  // An SMB1 transaction's answer is read as its request's subcommand says.
+  int sub = -1;
   if (answer && !r.held.Empty() && !QVX_InterimAnswer(f.version, smb, available) &&
-      QVX_ExchangeKeyOf(f.ends, d, f.Len, f.base, f.version, &key)) {
+      QVX_ExchangeKeyOf(f.ends, d, f.Len, f.base, f.version, &key) && r.held.Waiting(key, &sub)) {
     AnswerFacts facts;
     if (f.version == 2 ? QVX_Smb2AnswerFacts(smb, available, &facts)
-                       : QVX_Smb1AnswerFacts(smb, available, &facts))
+                       : QVX_Smb1AnswerFacts(smb, available, &facts, sub))
       r.held.Answer(key, facts);
   }
   Decide(r, f.time_us, false);
   // After the frames ahead were handled: a close among them forgets its handle before the same
   // id is granted again.
-  if (answer) NoteGranted(r.ctx.open_files, d, f);
-  const bool awaits = !answer && QVX_RequestAwaitsAnswer(f.version, f.command, f.toward) &&
+  if (answer) NoteGranted(r.ctx.open_files, d, f, sub);
+  sub = !answer && f.version == 1 ? QVX_Smb1TransactionSub(smb, available) : -1;
+  const bool awaits = !answer && QVX_RequestAwaitsAnswer(f.version, f.command, f.toward, sub) &&
                       QVX_ExchangeKeyOf(f.ends, d, f.Len, f.base, f.version, &key);
   const uint64_t reads_wanted = answer ? 0 : ServerListWanted(r, f, d);
   if (r.held.Empty() && !awaits && reads_wanted == 0) {
     Handle(r, f, r.recvData);
     return;
   }
-  r.held.Add(f.time_us, awaits, key, &f, sizeof f, d, f.Len, reads_wanted);
+  r.held.Add(f.time_us, awaits, key, &f, sizeof f, d, f.Len, sub, reads_wanted);
 }
 
 // Reads the capture's drop counters; new drops go to the kernel log, the status bar and the

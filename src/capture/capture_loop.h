@@ -48,6 +48,13 @@ struct CaptureDispatch {
   SmbHandler SmbComDelete;
   // SMB2 toward the server, on open handles: server-side copies
   Smb2Handler Smb2Ioctl;
+  // SMB1 toward the server: the legacy opens, set-information, NT transactions (create, security
+  // descriptor), NT_RENAME with COPY and MOVE, WRITE_AND_CLOSE
+  SmbHandler SmbOpen;
+  SmbHandler SmbSetInfo;
+  SmbHandler SmbNtTransact;
+  SmbHandler SmbNtRename;
+  SmbHandler SmbWriteAndClose;
   // Reads on open handles (SMB2, SMB1)
   Smb2Handler Smb2Read;
   SmbHandler SmbRead;

@@ -42,11 +42,14 @@ bool QVX_ExchangeKeyOf(const ConnectionEnds& ends, const unsigned char* d, unsig
 
 // Requests that are held until answered, since the answer tells what they did: opens, closes,
 // reads, writes and set-info (SMB2 CREATE, CLOSE, READ, WRITE, SET_INFO), and SMB1
-// NT_CREATE_ANDX, CLOSE, READ, READ_ANDX, WRITE, WRITE_ANDX, DELETE, CREATE_DIRECTORY,
-// DELETE_DIRECTORY, RENAME and TRANSACTION2 (its path queries and searches are told by their
-// answers as opens are). Requests that may wait on the server for long (change notifications,
-// locks) are never held.
-bool QVX_RequestAwaitsAnswer(int version, int command, bool toward);
+// NT_CREATE_ANDX and the legacy opens (OPEN, CREATE, CREATE_NEW, CREATE_TEMPORARY, OPEN_ANDX),
+// CLOSE, READ, READ_ANDX, WRITE, WRITE_ANDX, WRITE_AND_CLOSE, DELETE, CREATE_DIRECTORY,
+// DELETE_DIRECTORY, RENAME, NT_RENAME,
+// COPY, MOVE, SET_INFORMATION, SET_INFORMATION2, TRANSACTION2 (opens, settings, path queries and
+// searches) and the NT_TRANSACT creates and security settings (sub, its Function; its other
+// functions, change notifications among them, are not held). Requests that may wait on the
+// server for long (change notifications, locks) are never held.
+bool QVX_RequestAwaitsAnswer(int version, int command, bool toward, int sub = -1);
 
 // An SMB2 answer that only says "still working" (STATUS_PENDING) does not end the wait.
 bool QVX_InterimAnswer(int version, const unsigned char* smb_header, unsigned long available);
@@ -62,6 +65,7 @@ class HeldRequests {
     // Also held until the server's list of open files has been read this many times (0: not).
     uint64_t reads_wanted = 0;
     ExchangeKey key;
+    int sub = -1;        // an SMB1 transaction's subcommand: what its answer holds
     AnswerFacts answer;  // what the answer said, once answered
   };
 
@@ -70,9 +74,12 @@ class HeldRequests {
 
   // Appends a frame, its bytes the two pieces one after the other; with awaits, it is held until
   // Answer(key), and with reads_wanted until that many lists of the server's open files were
-  // read, or in either case until kHoldUs after time_us.
+  // read, or in either case until kHoldUs after time_us. An SMB1 transaction keeps its
+  // subcommand sub, which its answer does not repeat.
   void Add(int64_t time_us, bool awaits, const ExchangeKey& key, const void* head, size_t head_size,
-           const void* body, size_t body_size, uint64_t reads_wanted = 0);
+           const void* body, size_t body_size, int sub = -1, uint64_t reads_wanted = 0);
+  // True when an unanswered request with this key is held; *sub is its subcommand.
+  bool Waiting(const ExchangeKey& key, int* sub) const;
   // An answer passed: every held request with this key may go, and keeps its facts. False when
   // none waited for it.
   bool Answer(const ExchangeKey& key, const AnswerFacts& facts = {});

@@ -6,16 +6,6 @@ namespace qvx {
 
 namespace {
 
-// Days since 1970-01-01 of a civil date (proleptic Gregorian).
-int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<int64_t>(doe) - 719468;
-}
-
 // Length of the UTF-8 character at s[i], 0 when none starts there.
 size_t Utf8Length(std::string_view s, size_t i) {
   const unsigned char c = static_cast<unsigned char>(s[i]);
@@ -29,12 +19,7 @@ size_t Utf8Length(std::string_view s, size_t i) {
 }  // namespace
 
 std::string QVX_Iso8601(const LocalTime& when) {
-  // The offset is what the calendar fields say beyond the epoch second they stand for.
-  const int64_t local =
-      DaysFromCivil(when.year, static_cast<unsigned>(when.month), static_cast<unsigned>(when.day)) *
-          86400 +
-      when.hour * 3600 + when.minute * 60 + when.second;
-  int64_t off = (local - when.t) / 60;
+  int64_t off = QVX_UtcOffsetSeconds(when) / 60;
   const char sign = off < 0 ? '-' : '+';
   if (off < 0) off = -off;
   char buf[48];

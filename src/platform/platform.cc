@@ -120,6 +120,23 @@ int QVX_WideToAnsi(const unsigned char* utf16le, size_t units, char* out, size_t
 #endif
 }
 
+int64_t QVX_DaysFromCivil(int64_t y, unsigned m, unsigned d) {
+  y -= m <= 2;
+  const int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const unsigned yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<int64_t>(doe) - 719468;
+}
+
+int64_t QVX_UtcOffsetSeconds(const LocalTime& when) {
+  const int64_t local = QVX_DaysFromCivil(when.year, static_cast<unsigned>(when.month),
+                                          static_cast<unsigned>(when.day)) *
+                            86400 +
+                        when.hour * 3600 + when.minute * 60 + when.second;
+  return local - when.t;
+}
+
 #ifndef _WIN32
 namespace {
 // Code page 850 from 0x80 on.

@@ -29,6 +29,12 @@ struct LocalTime {
   int64_t t = 0;
 };
 
+// Days since 1970-01-01 of a civil date (proleptic Gregorian).
+int64_t QVX_DaysFromCivil(int64_t year, unsigned month, unsigned day);
+// How many seconds a local time is ahead of UTC: what its calendar fields say beyond the epoch
+// second they stand for.
+int64_t QVX_UtcOffsetSeconds(const LocalTime& when);
+
 // How a writable file is opened.
 enum class OpenMode {
   kAppend,        // open-or-create, write position at the end

@@ -4,8 +4,8 @@
 
 #include "audit/context.h"
 #include "audit/file_access.h"
-#include "audit/open_road.h"
 #include "base/dbglog.h"
+#include "smb1/open.h"
 #include "smb1/strings.h"
 
 namespace qvx {
@@ -26,8 +26,6 @@ uint32_t Get32(const unsigned char* p) {
 int QVX_SmbNtCreateAndx(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigned char* recvData,
                         long SMB_Total_Packet_Size, DATA* data) {
   QVX_DBG();
-  const LocalTime now = data->ctx->platform->Now();
-
   // 1. The name and the request. The block starts at index cursor - 1; every length is compared
   // with the bytes really received, so a name that ends on the frame's last byte is taken and
   // nothing past the frame is read.
@@ -65,21 +63,14 @@ int QVX_SmbNtCreateAndx(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigned c
     QVX_KLOG("QVX_D51-001 QVX_SmbNtCreateAndx[%d][%ld] : WideCharToMultiByte rc=%d\r\n", rc);
 
   // 2. The request record; the audit step takes it from here.
-  const SMB_HEADER_ST& h = *SMB_HEADER;
-  OpenRequest r;
-  r.version = 1;
+  Smb1OpenRecord r;
+  QVX_Smb1TakeIds(*SMB_HEADER, &r);
   r.routine = "QVX_SmbNtCreateAndx";
-  r.tree_id = h.TID;
-  r.pid = h.PIDLow;
-  r.uid = h.UID;
-  r.mid = h.MID;
   r.name = name;
   r.desired = desired;
   r.disposition = disposition;
   r.options = options;
-  r.frame = recvData;
-  r.now = now;
-  return QVX_AuditOpen(r, data);
+  return QVX_Smb1AuditOpen(r, data);
 }
 
 }  // namespace qvx

@@ -12,7 +12,8 @@ namespace qvx {
 
 namespace {
 
-constexpr uint8_t kClose = 0x04, kRead = 0x0A, kWrite = 0x0B, kReadAndx = 0x2E, kWriteAndx = 0x2F;
+constexpr uint8_t kClose = 0x04, kRead = 0x0A, kWrite = 0x0B, kWriteAndClose = 0x2C,
+                  kReadAndx = 0x2E, kWriteAndx = 0x2F;
 
 // The FID at byte offset at of the parameter block (WordCount first), which must have at least
 // words words.
@@ -26,8 +27,9 @@ bool Fid(unsigned long Len, const unsigned char* d, long cursor, unsigned words,
   return true;
 }
 
-// The FID of a request on a handle: the first word of CLOSE, READ and WRITE; after the AndX
-// command, reserved byte and offset in READ_ANDX and WRITE_ANDX.
+// The FID of a request on a handle: the first word of CLOSE, READ, WRITE and WRITE_AND_CLOSE
+// (FID, CountOfBytesToWrite, WriteOffsetInBytes, LastWriteTime: 6 words, 12 with 12 reserved
+// bytes); after the AndX command, reserved byte and offset in READ_ANDX and WRITE_ANDX.
 bool RequestFid(uint8_t command, unsigned long Len, const unsigned char* d, long cursor,
                 uint16_t* fid) {
   switch (command) {
@@ -36,6 +38,8 @@ bool RequestFid(uint8_t command, unsigned long Len, const unsigned char* d, long
     case kRead:
     case kWrite:
       return Fid(Len, d, cursor, 5, 1, fid);
+    case kWriteAndClose:
+      return Fid(Len, d, cursor, 6, 1, fid);
     case kReadAndx:
       return Fid(Len, d, cursor, 10, 5, fid);
     case kWriteAndx:
@@ -52,6 +56,8 @@ const char* Routine(uint8_t command) {
     case kRead:
     case kReadAndx:
       return "QVX_SmbRead";
+    case kWriteAndClose:
+      return "QVX_SmbWriteAndClose";
     default:
       return "QVX_SmbWrite";
   }
@@ -124,6 +130,25 @@ int QVX_SmbRead(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigned char* rec
 int QVX_SmbWrite(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigned char* recvData,
                  long SMB_Total_Packet_Size, DATA* data) {
   return ReadOrWrite(SMB_HEADER, Len, recvData, SMB_Total_Packet_Size, data);
+}
+
+int QVX_SmbWriteAndClose(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigned char* recvData,
+                         long SMB_Total_Packet_Size, DATA* data) {
+  uint16_t fid = 0;
+  if (!RequestFid(kWriteAndClose, Len, recvData, SMB_Total_Packet_Size, &fid)) return 10;
+  const AnswerFacts* a = data->ctx->answer;
+  if (a == nullptr || !a->Ok()) return 0;
+  CaptureContext& ctx = *data->ctx;
+  const OpenFileKey key = QVX_OpenFileKeyOf(ctx.ends, 1, 0, 0, fid);
+  OpenFile* held = Handle(*SMB_HEADER, key, recvData, data);
+  if (held != nullptr) {
+    const Smb_Command_St& row = QVX_Smb1CommandRow(data->SMBCmdListFlg, SMB_HEADER->Command);
+    QVX_HandleWritten(ctx, held, row.Name, row.Description);
+  }
+  ctx.open_files.Forget(key);
+  OpenFile f;
+  if (held != nullptr && ctx.open_files.Take(key, &f)) QVX_EndOpen(ctx, f, ctx.platform->Now());
+  return 0;
 }
 
 }  // namespace qvx

@@ -9,8 +9,8 @@
 
 namespace qvx {
 
-// The handle a CLOSE, READ, READ_ANDX, WRITE or WRITE_ANDX names, on the connection ends; false
-// for another request or a parameter block too short.
+// The handle a CLOSE, READ, READ_ANDX, WRITE, WRITE_ANDX or WRITE_AND_CLOSE names, on the
+// connection ends; false for another request or a parameter block too short.
 bool QVX_Smb1RequestHandle(const ConnectionEnds& ends, const unsigned char* smb_header,
                            unsigned long Len, const unsigned char* recvData, long cursor,
                            OpenFileKey* key);
@@ -26,5 +26,8 @@ int QVX_SmbRead(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigned char* rec
 // one "Wt" line. A read or write refused for the user's rights is a "denied" line of its file.
 int QVX_SmbWrite(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigned char* recvData,
                  long SMB_Total_Packet_Size, DATA* data);
+// SMB_COM_WRITE_AND_CLOSE: the write, as a WRITE's, then the close.
+int QVX_SmbWriteAndClose(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigned char* recvData,
+                         long SMB_Total_Packet_Size, DATA* data);
 
 }  // namespace qvx

@@ -11,39 +11,29 @@ namespace qvx {
 
 namespace {
 
-constexpr uint8_t kTransaction = 0x25, kTrans2 = 0x32, kOpenAndX = 0x2D;
-// TRANS2 subcommands, and where their parameters name an object (bytes before the name).
-constexpr unsigned kOpen2 = 0, kFindFirst2 = 1, kQueryPathInformation = 5, kSetPathInformation = 6,
-                   kCreateDirectory2 = 0x0D;
+constexpr uint8_t kTransaction = 0x25, kTrans2 = 0x32;
+// TRANS2 subcommands that read by path, and where their parameters name the object (bytes before
+// the name). Opens, settings and folder creation have handlers of their own.
+constexpr unsigned kFindFirst2 = 1, kQueryPathInformation = 5;
 constexpr unsigned char kBufferFormat = 0x04;
 
 // Where the name of a TRANS2 request starts in its parameters; -1 for a subcommand that names no
 // object by path (handles, searches continued, the file system, DFS referrals).
 long Trans2NameOffset(unsigned sub) {
   switch (sub) {
-    case kOpen2:
-      return 28;
     case kFindFirst2:
       return 12;
     case kQueryPathInformation:
-    case kSetPathInformation:
       return 6;
-    case kCreateDirectory2:
-      return 4;
     default:
       return -1;
   }
 }
 
-// Commands whose data bytes are BufferFormat 0x04 and the name of the object they act on.
+// Commands whose data bytes are BufferFormat 0x04 and the name of the object they read.
 bool NamedByBufferFormat(uint8_t command) {
   switch (command) {
-    case 0x02:  // OPEN
-    case 0x03:  // CREATE
     case 0x08:  // QUERY_INFORMATION
-    case 0x09:  // SET_INFORMATION
-    case 0x0E:  // CREATE_TEMPORARY
-    case 0x0F:  // CREATE_NEW
     case 0x10:  // CHECK_DIRECTORY
     case 0x81:  // SEARCH
     case 0x82:  // FIND
@@ -98,19 +88,11 @@ int QVX_SmbOtherCmd(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigned char*
     QVX_Smb1ReadString(in_params, params + static_cast<unsigned long>(name_offset), params + count,
                        wide);
     f.search = sub == kFindFirst2;
-    if (sub == kSetPathInformation) f.attempt = kVerdictWritten;
-    if (sub == kCreateDirectory2) f.attempt = kVerdictNew;
-    named = true;
-  } else if (command == kOpenAndX) {
-    if (words != 15) return 10;
-    QVX_Smb1ReadString(text, bytes_at, Len, wide);
     named = true;
   } else if (NamedByBufferFormat(command)) {
     if (recvData[bytes_at] != kBufferFormat) return 10;
     QVX_Smb1ReadString(text, bytes_at + 1, Len, wide);
     f.search = command >= 0x81;
-    if (command == 0x09) f.attempt = kVerdictWritten;
-    if (command == 0x03 || command == 0x0E || command == 0x0F) f.attempt = kVerdictNew;
     named = true;
   } else if (!text.unicode) {
     return 10;

@@ -2,12 +2,15 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "audit/file_access.h"
 #include "audit/path_road.h"
 #include "audit/verdict.h"
 #include "base/dbglog.h"
+#include "base/text.h"
 #include "platform/platform.h"
+#include "smb1/message.h"
 #include "smb1/strings.h"
 
 namespace qvx {
@@ -87,13 +90,16 @@ PathRequest RequestOf(const SMB_HEADER_ST& h, const char* routine, char* name, i
 
 }  // namespace
 
-int QVX_SmbComRename(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigned char* recvData,
-                     long SMB_Total_Packet_Size, DATA* data) {
+namespace {
+
+// The two names of a request (BufferFormat, old name, BufferFormat, new name) that does verdict
+// from the one to the other; new_tid the tree of the new name when the request names one.
+int TwoNames(SMB_HEADER_ST* h, unsigned long Len, unsigned char* recvData, long cursor,
+             unsigned words, const char* routine, int verdict, uint16_t new_tid, DATA* data) {
   QVX_DBG();
   FirstName f;
   char old_name[kAccessNameSize] = {};
-  if (!ReadFirstName(*SMB_HEADER, Len, recvData, SMB_Total_Packet_Size, 1, "QVX_SmbComRename",
-                     "QVX_D61-001", "rc1", &f, old_name))
+  if (!ReadFirstName(*h, Len, recvData, cursor, words, routine, "QVX_D61-001", "rc1", &f, old_name))
     return 10;
   // BufferFormat2 follows the old name's terminator; the new name follows it (a Unicode one after
   // its pad).
@@ -101,11 +107,63 @@ int QVX_SmbComRename(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigned char
   unsigned char new_wide[kWideNameSize] = {};
   QVX_Smb1ReadString(f.text, f.after + 1, f.end, new_wide);
   char new_name[kAccessNameSize] = {};
-  if (!Convert(new_wide, new_name, "QVX_SmbComRename", "sBuffer2", "QVX_D61-002", "rc2")) return 10;
+  if (!Convert(new_wide, new_name, routine, "sBuffer2", "QVX_D61-002", "rc2")) return 10;
   if (new_name[0] == '\0') return 10;
-  PathRequest r = RequestOf(*SMB_HEADER, "QVX_SmbComRename", old_name, kVerdictRenamed, recvData);
+  PathRequest r = RequestOf(*h, routine, old_name, verdict, nullptr);
   r.new_name = new_name;
+  r.new_tid = new_tid;
   return QVX_AuditPathCommand(r, data);
+}
+
+// The parameter word at byte offset at of a request whose WordCount is words (checked by the
+// name reader after it).
+uint16_t WordAt(unsigned long Len, const unsigned char* recvData, long cursor, unsigned words,
+                unsigned at) {
+  if (cursor < 1) return 0;
+  const unsigned long block = static_cast<unsigned long>(cursor);
+  if (at + 2 > 2 * words || block + at + 2 > Len) return 0;
+  return static_cast<uint16_t>(recvData[block + at] | recvData[block + at + 1] << 8);
+}
+
+}  // namespace
+
+int QVX_SmbComRename(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigned char* recvData,
+                     long SMB_Total_Packet_Size, DATA* data) {
+  return TwoNames(SMB_HEADER, Len, recvData, SMB_Total_Packet_Size, 1, "QVX_SmbComRename",
+                  kVerdictRenamed, 0, data);
+}
+
+int QVX_SmbNtRename(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigned char* recvData,
+                    long SMB_Total_Packet_Size, DATA* data) {
+  const long c = SMB_Total_Packet_Size;
+  switch (SMB_HEADER->Command) {
+    case 0xA5: {  // NT_RENAME: SearchAttributes, InformationLevel, ClusterCount
+      int verdict = 0;
+      switch (WordAt(Len, recvData, c, 4, 2)) {
+        case 0x103:  // SMB_NT_RENAME_SET_LINK_INFO
+          verdict = kVerdictLinked;
+          break;
+        case 0x104:  // SMB_NT_RENAME_RENAME_FILE
+          verdict = kVerdictRenamed;
+          break;
+        case 0x105:  // a copy
+          verdict = kVerdictCopied;
+          break;
+        default:  // moving clusters changes no name
+          return 10;
+      }
+      return TwoNames(SMB_HEADER, Len, recvData, c, 4, "QVX_SmbNtRename", verdict, 0, data);
+    }
+    case 0x29:    // COPY: Tid2 (the destination's tree), OpenFunction, Flags
+    case 0x2A: {  // MOVE: the same
+      const uint16_t tid2 = WordAt(Len, recvData, c, 3, 0);
+      return TwoNames(SMB_HEADER, Len, recvData, c, 3, "QVX_SmbNtRename",
+                      SMB_HEADER->Command == 0x29 ? kVerdictCopied : kVerdictRenamed,
+                      tid2 == 0xFFFF ? 0 : tid2, data);
+    }
+    default:
+      return 10;
+  }
 }
 
 namespace {
@@ -131,6 +189,24 @@ int QVX_ComDeleteDirectory(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigne
 
 int QVX_SmbCreateDirectory(SMB_HEADER_ST* SMB_HEADER, unsigned long Len, unsigned char* recvData,
                            long SMB_Total_Packet_Size, DATA* data) {
+  if (SMB_HEADER->Command == 0x32) {
+    // TRANSACTION2 CREATE_DIRECTORY: Reserved (4), then the name in the parameters.
+    Smb1Message m;
+    Smb1TransBlocks b;
+    if (!QVX_Smb1MessageOf(*SMB_HEADER, Len, recvData, SMB_Total_Packet_Size, &m) ||
+        !QVX_Smb1Trans2Blocks(m, &b) || b.sub != 0x0D || b.params_size <= 4)
+      return 10;
+    Smb1Text in_params = m.text;
+    in_params.header = b.params_at;
+    std::string name;
+    if (!QVX_Smb1ReadName(in_params, b.params_at + 4, b.params_at + b.params_size, &name) ||
+        name.empty())
+      return 10;
+    char buffer[kAccessNameSize] = {};
+    CopyText(buffer, sizeof buffer, name.c_str());
+    return QVX_AuditPathCommand(
+        RequestOf(*SMB_HEADER, "QVX_SmbCreateDirectory", buffer, kVerdictNew, nullptr), data);
+  }
   return PathCommand(SMB_HEADER, Len, recvData, SMB_Total_Packet_Size, 0, "QVX_SmbCreateDirectory",
                      "QVX_D71-002", kVerdictNew, data);
 }

@@ -76,6 +76,11 @@ constexpr const char* kNames[] = {
     "QVX_SmbCreateDirectory",
     "QVX_SmbComDelete",
     "QVX_Smb2Ioctl",
+    "QVX_SmbOpen",
+    "QVX_SmbSetInfo",
+    "QVX_SmbNtTransact",
+    "QVX_SmbNtRename",
+    "QVX_SmbWriteAndClose",
     "QVX_Smb2Read",
     "QVX_SmbRead",
 };
@@ -122,7 +127,8 @@ class CaptureLoopTest : public ::testing::Test {
     g_fail.clear();
     QVX_CaptureDispatch = {R1c<0>, R1<1>,  R1<2>,   R1<3>,   R1c<4>, R1<5>,   R1<6>,  R1c<7>,
                            R1c<8>, R2c<9>, R2c<10>, R2c<11>, R2<12>, R2c<13>, R2<14>, R2<15>,
-                           R2<16>, R1<17>, R1<18>,  R1<19>,  R1<20>, R2<21>,  R2<22>, R1<23>};
+                           R2<16>, R1<17>, R1<18>,  R1<19>,  R1<20>, R2<21>,  R1<22>, R1<23>,
+                           R1<24>, R1<25>, R1<26>,  R2<27>,  R1<28>};
   }
   void TearDown() override { QVX_CaptureDispatchReset(); }
 
@@ -438,6 +444,20 @@ TEST_F(CaptureLoopTest, CommandGateFollowsTheTablesAndStartUpOverrides) {
   EXPECT_TRUE(g_calls.empty());
 }
 
+// An SMB1 transaction request: TRANSACTION2 (15 words, the subcommand in the setup word) or
+// NT_TRANSACT (19 words, the subcommand in Function).
+std::vector<unsigned char> TransPayload(unsigned char command, uint16_t sub) {
+  const bool nt = command == 0xA0;
+  std::vector<unsigned char> p = Smb1Payload(command, nt ? 1 + 38 + 2 + 8 : 1 + 30 + 2 + 8);
+  unsigned char* w = p.data() + 4 + 32;
+  w[0] = nt ? 19 : 15;
+  std::fill(w + 1, w + 1 + (nt ? 38 : 30) + 2, 0);
+  const size_t at = nt ? 36 : 28;
+  w[1 + at] = static_cast<unsigned char>(sub);
+  w[2 + at] = static_cast<unsigned char>(sub >> 8);
+  return p;
+}
+
 TEST_F(CaptureLoopTest, DispatchOrderByVersionDirectionAndCommand) {
   const std::vector<std::pair<std::vector<unsigned char>, std::vector<std::string>>> cases = {
       {MakeFrame(kClient, kServer, Smb1Payload(0x75)), {"QVX_SmbTreeConnectAndx"}},
@@ -460,6 +480,29 @@ TEST_F(CaptureLoopTest, DispatchOrderByVersionDirectionAndCommand) {
       {MakeFrame(kClient, kServer, Smb2Payload(0)), {}},
       {MakeFrame(kServer, kClient, Smb2Payload(3), 445, 0xC000), {"QVX_Smb2TreeConnectAndxRecv"}},
       {MakeFrame(kServer, kClient, Smb2Payload(5), 445, 0xC000), {}},
+      // The legacy opens, set-information, NT_RENAME, COPY, MOVE and WRITE_AND_CLOSE.
+      {MakeFrame(kClient, kServer, Smb1Payload(0x02)), {"QVX_SmbOpen"}},
+      {MakeFrame(kClient, kServer, Smb1Payload(0x03)), {"QVX_SmbOpen"}},
+      {MakeFrame(kClient, kServer, Smb1Payload(0x0E)), {"QVX_SmbOpen"}},
+      {MakeFrame(kClient, kServer, Smb1Payload(0x0F)), {"QVX_SmbOpen"}},
+      {MakeFrame(kClient, kServer, Smb1Payload(0x2D)), {"QVX_SmbOpen"}},
+      {MakeFrame(kClient, kServer, Smb1Payload(0x09)), {"QVX_SmbSetInfo"}},
+      {MakeFrame(kClient, kServer, Smb1Payload(0x22)), {"QVX_SmbSetInfo"}},
+      {MakeFrame(kClient, kServer, Smb1Payload(0xA5)), {"QVX_SmbNtRename"}},
+      {MakeFrame(kClient, kServer, Smb1Payload(0x29)), {"QVX_SmbNtRename"}},
+      {MakeFrame(kClient, kServer, Smb1Payload(0x2A)), {"QVX_SmbNtRename"}},
+      {MakeFrame(kClient, kServer, Smb1Payload(0x2C)), {"QVX_SmbWriteAndClose"}},
+      // Transactions by their subcommand: TRANSACTION2 OPEN2, SET_PATH_INFORMATION,
+      // SET_FILE_INFORMATION, CREATE_DIRECTORY, the rest (a search) to the catch-all; NT_TRANSACT
+      // CREATE and SET_SECURITY_DESC, the rest (a change notification) to none.
+      {MakeFrame(kClient, kServer, TransPayload(0x32, 0)), {"QVX_SmbOpen"}},
+      {MakeFrame(kClient, kServer, TransPayload(0x32, 6)), {"QVX_SmbSetInfo"}},
+      {MakeFrame(kClient, kServer, TransPayload(0x32, 8)), {"QVX_SmbSetInfo"}},
+      {MakeFrame(kClient, kServer, TransPayload(0x32, 0x0D)), {"QVX_SmbCreateDirectory"}},
+      {MakeFrame(kClient, kServer, TransPayload(0x32, 1)), {"QVX_SmbOtherCmd"}},
+      {MakeFrame(kClient, kServer, TransPayload(0xA0, 1)), {"QVX_SmbNtTransact"}},
+      {MakeFrame(kClient, kServer, TransPayload(0xA0, 3)), {"QVX_SmbNtTransact"}},
+      {MakeFrame(kClient, kServer, TransPayload(0xA0, 4)), {}},
   };
   for (auto& c : cases) {
     g_calls.clear();

@@ -52,10 +52,13 @@ TEST(ExchangeKeyTest, ARequestAndItsAnswerShareOneKey) {
 TEST(ExchangeKeyTest, Smb1UsesMidAndPid) {
   auto request = MakeFrame("10.213.0.2", "10.213.0.1", Smb1Payload(0xA2, 8, 0x0102, 0x0304));
   const ExchangeKey k = KeyOf(request, 1);
-  EXPECT_EQ(k.message, 0x03040102u);
+  EXPECT_EQ(k.message, 0xA203040102u);
   auto other_pid =
       MakeFrame("10.213.0.1", "10.213.0.2", Smb1Payload(0xA2, 8, 0x0102, 0x0305), 445, 0xC000);
   EXPECT_FALSE(k == KeyOf(other_pid, 1));
+  // The commands of one AndX chain share MID and PID; each is answered under its own command.
+  auto chained = MakeFrame("10.213.0.2", "10.213.0.1", Smb1Payload(0x75, 8, 0x0102, 0x0304));
+  EXPECT_FALSE(k == KeyOf(chained, 1));
 }
 
 TEST(RequestAwaitsAnswerTest, RequestsWhoseAnswerSaysWhatTheyDid) {
@@ -67,10 +70,16 @@ TEST(RequestAwaitsAnswerTest, RequestsWhoseAnswerSaysWhatTheyDid) {
   // frame behind it.
   EXPECT_FALSE(QVX_RequestAwaitsAnswer(2, 0x0F, true));
   EXPECT_FALSE(QVX_RequestAwaitsAnswer(2, 0x0A, true));
-  for (int cmd : {0xA2, 0x00, 0x01, 0x04, 0x06, 0x07, 0x0B, 0x2F, 0x32})
+  for (int cmd : {0xA2, 0x00, 0x01, 0x04, 0x06, 0x07, 0x0B, 0x2F, 0x32, 0x02,
+                  0x03, 0x0E, 0x0F, 0x2D, 0x09, 0x22, 0x29, 0x2A, 0x2C, 0xA5})
     EXPECT_TRUE(QVX_RequestAwaitsAnswer(1, cmd, true)) << cmd;
   EXPECT_FALSE(QVX_RequestAwaitsAnswer(1, 0x2B, true));  // echo
   EXPECT_FALSE(QVX_RequestAwaitsAnswer(1, 0x25, true));  // a pipe transaction
+  // NT_TRANSACT: a create and a security change are; a change notification is not.
+  EXPECT_TRUE(QVX_RequestAwaitsAnswer(1, 0xA0, true, 1));
+  EXPECT_TRUE(QVX_RequestAwaitsAnswer(1, 0xA0, true, 3));
+  EXPECT_FALSE(QVX_RequestAwaitsAnswer(1, 0xA0, true, 4));
+  EXPECT_FALSE(QVX_RequestAwaitsAnswer(1, 0xA0, true));
 }
 
 TEST(InterimAnswerTest, OnlyStatusPendingOfSmb2) {

@@ -76,7 +76,13 @@ def smb1_known(c):
 SMB1_TOWARD = {0x75: "QVX_SmbTreeConnectAndx", 0xA2: "QVX_SmbNtCreateAndx",
                0x07: "QVX_SmbComRename", 0x01: "QVX_ComDeleteDirectory",
                0x00: "QVX_SmbCreateDirectory", 0x06: "QVX_SmbComDelete",
-               0x71: "QVX_SmbTreeDisConnectReq", 0x73: "QVX_SmbSessionSetupAndx"}
+               0x71: "QVX_SmbTreeDisConnectReq", 0x73: "QVX_SmbSessionSetupAndx",
+               0x02: "QVX_SmbOpen", 0x03: "QVX_SmbOpen", 0x0E: "QVX_SmbOpen", 0x0F: "QVX_SmbOpen",
+               0x2D: "QVX_SmbOpen", 0x09: "QVX_SmbSetInfo", 0x29: "QVX_SmbNtRename",
+               0x2A: "QVX_SmbNtRename", 0xA5: "QVX_SmbNtRename"}
+# TRANSACTION2 subcommands with handlers of their own: OPEN2, SET_PATH_INFORMATION,
+# CREATE_DIRECTORY (SET_FILE_INFORMATION acts on a handle: below).
+TRANS2_TOWARD = {0x00: "QVX_SmbOpen", 0x06: "QVX_SmbSetInfo", 0x0D: "QVX_SmbCreateDirectory"}
 SMB2_TOWARD = {5: "QVX_Smb2FileStandardInfo", 3: "QVX_Smb2TreeConnectAndx",
                4: "QVX_Smb2TreeDisConnectReq", 6: "QVX_Smb2Close", 9: "QVX_Smb2Write",
                11: "QVX_Smb2Ioctl"}
@@ -94,14 +100,26 @@ for p in packets:
         # One SMB1 message per layer; an AndX chain is part of its message.
         c = int(msg["SMB Header"]["smb.cmd"], 16)
         if toward:
+            sub = first(msg, "smb.trans2.cmd") if c == 0x32 else first(msg, "smb.nt.function")
+            sub = int(sub, 0) if sub is not None and c in (0x32, 0xA0) else None
             if c == 0x04:
                 n["QVX_SmbClose"] += 1
             elif c in (0x0B, 0x2F):
                 n["QVX_SmbWrite"] += 1
             elif c in (0x0A, 0x2E):
                 n["QVX_SmbRead"] += 1
+            elif c == 0x2C:
+                n["QVX_SmbWriteAndClose"] += 1
+            elif c == 0x22 or (c == 0x32 and sub == 0x08):
+                n["QVX_SmbSetInfo"] += 1
+            elif c == 0xA0:
+                # NT_TRANSACT: SET_SECURITY_DESC on a handle, CREATE; the rest names no file.
+                if sub == 3 or sub == 1:
+                    n["QVX_SmbNtTransact"] += 1
             elif c == 0x72:
                 pass  # a negotiation names no file and goes to no handler
+            elif c == 0x32 and smb1_known(c):
+                n[TRANS2_TOWARD.get(sub, "QVX_SmbOtherCmd")] += 1
             elif smb1_known(c):
                 n[SMB1_TOWARD.get(c, "QVX_SmbOtherCmd")] += 1
         elif c == 0x75:

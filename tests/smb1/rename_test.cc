@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "audit/answer.h"
 #include "smb1/smb1_frames.h"
 
 namespace qvx {
@@ -192,6 +193,70 @@ TEST_F(SmbRenameTest, OemNamesHaveNoPad) {
   EXPECT_NE(lines[0].find(",ReNm," + Local("old.txt") + " >> " + Local("new.txt")),
             std::string::npos)
       << lines[0];
+}
+
+// NT_RENAME, COPY and MOVE an impacket client sent to Samba 4.17 (tests/e2e/smb1_routes.py), as
+// tshark 4.0 decodes them: Level of Interest 260 (rename), Create Hard Link (259), 261 (copy);
+// COPY and MOVE with Open Function 0x0011 and the Old (Source) and New (Destination) File Names.
+// Each is one "old >> new" line by the answer; a refusal not for rights (this server refuses
+// COPY and MOVE: not implemented) gives none.
+TEST_F(SmbRenameTest, NtRenameCopyAndMoveNameBothSides) {
+  ConnectedTree(1, 0xEE1F);
+  AnswerFacts ok;
+  run_->answer = &ok;
+  for (const char* hex :
+       {"ff534d42a5000000001801c80000000000000000000000001fee5715eda800000416000401000000005900045c"
+        "00"
+        "72006f0075007400650073005c00620073005c006e007400720065006e002e00740078007400000004005c0072"
+        "00"
+        "6f0075007400650073005c00620073005c006e007400720065006e0032002e007400780074000000",
+        "ff534d42a5000000001801c80000000000000000000000001fee5715eda800000416000301000000005d00045c"
+        "00"
+        "72006f0075007400650073005c00620073005c006e0074006c0069006e006b002e00740078007400000004005c"
+        "00"
+        "72006f0075007400650073005c00620073005c006e0074006c0069006e006b0032002e007400780074000000",
+        "ff534d42a5000000001801c80000000000000000000000001fee5715eda800000416000501000000005d00045c"
+        "00"
+        "72006f0075007400650073005c00620073005c006e00740063006f00700079002e00740078007400000004005c"
+        "00"
+        "72006f0075007400650073005c00620073005c006e00740063006f007000790032002e007400780074000000",
+        "ff534d4229000000001801c80000000000000000000000001fee5715eda80000031fee110000005500045c0072"
+        "00"
+        "6f0075007400650073005c00620073005c0063006f00700079002e00740078007400000004005c0072006f0075"
+        "00"
+        "7400650073005c00620073005c0063006f007000790032002e007400780074000000",
+        "ff534d42a5000000001801480000000000000000000000001fee5715eda800000416000401000000002b000472"
+        "6f"
+        "757465735c6e625c6e7472656e2e7478740004726f757465735c6e625c6e7472656e322e74787400",
+        "ff534d4229000000001801480000000000000000000000001fee5715eda80000031fee11000000290004726f75"
+        "74"
+        "65735c6e625c636f70792e7478740004726f757465735c6e625c636f7079322e74787400"}) {
+    Frame f = test::Captured(hex);
+    data.SMBCommand = f.smb1.Command;
+    EXPECT_EQ(QVX_SmbNtRename(&f.smb1, f.Len, f.data(), f.cursor, At(f)), 0);
+  }
+  AnswerFacts not_implemented;
+  not_implemented.status = 0xC0000002;
+  run_->answer = &not_implemented;
+  Frame move = test::Captured(
+      "ff534d422a000000001801c80000000000000000000000001fee5715eda80000031fee110000005500045c007200"
+      "6f0075007400650073005c00620073005c006d006f00760065002e00740078007400000004005c0072006f007500"
+      "7400650073005c00620073005c006d006f007600650032002e007400780074000000");
+  data.SMBCommand = 0x2A;
+  EXPECT_EQ(QVX_SmbNtRename(&move.smb1, move.Len, move.data(), move.cursor, At(move)), 0);
+  run_->answer = nullptr;
+  std::vector<std::string> said;
+  for (const std::string& l : LogLines()) said.push_back(l.substr(l.find(",0,") + 3));
+  const auto both = [this](const char* from, const char* to) {
+    return Local(from) + " >> " + Local(to);
+  };
+  EXPECT_EQ(said, (std::vector<std::string>{
+                      "ReNm," + both("routes\\bs\\ntren.txt", "routes\\bs\\ntren2.txt"),
+                      "Link," + both("routes\\bs\\ntlink.txt", "routes\\bs\\ntlink2.txt"),
+                      "Copy," + both("routes\\bs\\ntcopy.txt", "routes\\bs\\ntcopy2.txt"),
+                      "Copy," + both("routes\\bs\\copy.txt", "routes\\bs\\copy2.txt"),
+                      "ReNm," + both("routes\\nb\\ntren.txt", "routes\\nb\\ntren2.txt"),
+                      "Copy," + both("routes\\nb\\copy.txt", "routes\\nb\\copy2.txt")}));
 }
 
 }  // namespace

@@ -48,6 +48,22 @@ inline Frame Smb1(uint8_t command, uint16_t tid, uint16_t uid,
   return Smb1(command, ids, body);
 }
 
+// An SMB1 message as a capture holds it (the hex of its header and what follows, the NetBIOS
+// session header left out), sent by the client or, with response, by the server.
+inline Frame Captured(const std::string& hex, bool response = false) {
+  Frame fr;
+  fr.bytes = response ? IpTcp(kServer, kClient, 445, kClientPort)
+                      : IpTcp(kClient, kServer, kClientPort, 445);
+  fr.ends = Ends();
+  const size_t h = fr.bytes.size();
+  for (size_t i = 0; i + 1 < hex.size(); i += 2)
+    fr.bytes.push_back(static_cast<unsigned char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+  std::memcpy(&fr.smb1, fr.bytes.data() + h, 32);
+  fr.Len = fr.bytes.size();
+  fr.cursor = static_cast<long>(h + 32 + 1);
+  return fr;
+}
+
 // The frame as a client that sends OEM strings has it: Flags2 without SMB_FLAGS2_UNICODE.
 inline Frame Oem(Frame f) {
   const size_t flags2 = static_cast<size_t>(f.cursor) - 1 - 32 + 10;

@@ -244,6 +244,22 @@ class HandlerTest : public ::testing::Test {
     return fake.Lines(log_);
   }
   std::string Kernel() { return fake.Contents(szLogfileName); }
+  // Each line's action, operation and path.
+  std::vector<std::string> Said() {
+    std::vector<std::string> out;
+    for (const std::string& l : LogLines()) {
+      size_t at = 0;
+      std::string action, operation;
+      for (int i = 0; i < 12; ++i) {
+        const size_t comma = l.find(',', at);
+        if (i == 1) action = l.substr(at, comma - at);
+        if (i == 11) operation = l.substr(at, comma - at);
+        at = comma + 1;
+      }
+      out.push_back(action + " " + operation + " " + l.substr(at));
+    }
+    return out;
+  }
 
   FakePlatform fake;
   // The capture run the handlers belong to, data's context.

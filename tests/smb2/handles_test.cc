@@ -132,23 +132,6 @@ class Smb2HandleTest : public test::HandlerTest {
     std::copy(key.begin(), key.end(), a.resume_key);
     Answered(a, [&] { return QVX_Smb2Ioctl(&f.smb2, f.Len, f.data(), f.cursor, At(f)); });
   }
-  // Each line's operation and path.
-  std::vector<std::string> Said() {
-    std::vector<std::string> out;
-    for (const std::string& l : LogLines()) {
-      std::vector<std::string> f;
-      size_t at = 0;
-      for (int i = 0; i < 12; ++i) {
-        const size_t comma = l.find(',', at);
-        f.push_back(l.substr(at, comma - at));
-        at = comma + 1;
-      }
-      f.push_back(l.substr(at));
-      out.push_back(f[1] + " " + f[11] + " " + f[12]);
-    }
-    return out;
-  }
-
   Smb2Ids ids_;
 
  private:
