@@ -61,6 +61,9 @@ class FuzzPlatform : public PlatformWrapper {
     *out = CaptureConnections().Sessions(kServer, ClockUs());
     return true;
   }
+  // No smbd to ask for the files held open.
+  OpenFilesSnapshot ListOpenFiles() override { return {}; }
+  void AskOpenFiles() override {}
 };
 
 // The hand-over between the fuzzer's thread and the capture thread: the capture thread waits in

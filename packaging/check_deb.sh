@@ -14,7 +14,7 @@ trap 'rm -rf "$root"' EXIT
 version=$(dpkg-deb -f "$deb" Version)
 [ "$(basename "$deb")" = "quorvix_${version}_amd64.deb" ] || fail "named $(basename "$deb")"
 depends=$(dpkg-deb -f "$deb" Depends)
-for d in libpcap0.8 samba-common-bin; do
+for d in libpcap0.8 samba-common-bin tdb-tools; do
   [[ ", $depends," == *", $d"[,\ ]* ]] || fail "Depends lacks $d: $depends"
 done
 for f in /etc/quorvix/Quorvix.ini /etc/logrotate.d/quorvix; do

@@ -200,8 +200,11 @@ OpenVerdict QVX_JudgeOpen(const FileAccessCall& c, int slot, char* full, uint32_
   return QVX_OpenVerdict(c.ctx().access_kind, desired, options, *kind, time_class);
 }
 
-AccessFacts QVX_AccessFactsOf(const FileAccessCall& c, int slot, const char* full, uint64_t size) {
-  TreeConnectSt& t = c.ctx().tables->tree(slot);
+namespace {
+
+// The facts of an access line of tree t, its user looked up now.
+AccessFacts FactsOfTree(const FileAccessCall& c, TreeConnectSt& t, const char* full,
+                        uint64_t size) {
   QVX_TreeUserNameSet(QVX_UserSources(c.ctx()), &t, c.uid, *c.ctx().tracker);
   AccessFacts a;
   a.now = c.now;
@@ -217,6 +220,23 @@ AccessFacts QVX_AccessFactsOf(const FileAccessCall& c, int slot, const char* ful
   a.path = full;
   a.size = size;
   return a;
+}
+
+}  // namespace
+
+AccessFacts QVX_AccessFactsOf(const FileAccessCall& c, int slot, const char* full, uint64_t size) {
+  return FactsOfTree(c, c.ctx().tables->tree(slot), full, size);
+}
+
+AccessFacts QVX_AccessFactsOfConnection(const FileAccessCall& c, uint64_t session,
+                                        const char* full) {
+  // The user is looked up as for a tree of this connection and session.
+  TreeConnectSt t{};
+  t.Tid = c.tree_id;
+  t.Uid = c.uid;
+  QVX_TreeEnds(t, c.ctx().ends);
+  for (int i = 0; i < 8; ++i) t.SessionId[i] = static_cast<unsigned char>(session >> (8 * i));
+  return FactsOfTree(c, t, full, 0);
 }
 
 int QVX_WriteAccess(CaptureContext& ctx, const AccessFacts& a, const char* action,
@@ -356,11 +376,24 @@ void QVX_HandleWritten(CaptureContext& ctx, OpenFile* f, const char* cmd, const 
   if (f->written) return;
   f->written = true;
   if (f->parked || f->verdict != kVerdictRead) return;
-  AccessFacts a = f->facts;
-  a.now = ctx.platform->Now();
-  a.cmd = cmd;
-  a.info = info;
-  QVX_WriteAccess(ctx, a, "access", QVX_OperationText(kVerdictWritten), true);
+  f->told = true;
+  QVX_HandleChanged(ctx, *f, kVerdictWritten, cmd, info);
+}
+
+bool QVX_HandleAnswerTells(const AnswerFacts* a) {
+  return a != nullptr && (a->Ok() || QVX_StatusIsDenial(a->status));
+}
+
+void QVX_HandleReadOrWritten(CaptureContext& ctx, OpenFile* f, bool write, const AnswerFacts& a,
+                             const char* cmd, const char* info) {
+  if (!a.Ok()) {
+    QVX_HandleRefused(ctx, *f, write ? kVerdictWritten : kVerdictRead, cmd, a.status);
+  } else if (write) {
+    QVX_HandleWritten(ctx, f, cmd, info);
+  } else if (f->adopted && !f->told) {
+    f->told = true;
+    QVX_HandleChanged(ctx, *f, kVerdictRead, cmd, info);
+  }
 }
 
 void QVX_HandleChanged(CaptureContext& ctx, const OpenFile& f, int verdict, const char* cmd,
@@ -386,11 +419,20 @@ void QVX_HandleRefused(CaptureContext& ctx, const OpenFile& f, int verdict, cons
 }
 
 void QVX_EndOpen(CaptureContext& ctx, const OpenFile& f, const LocalTime& when) {
-  if (!f.parked) return;
+  if (!f.parked && !f.adopted) return;
   if (f.delete_pending) {
     AccessFacts a = f.facts;
     a.now = when;
     QVX_WriteAccess(ctx, a, "access", QVX_OperationText(kVerdictGone), true);
+    return;
+  }
+  if (f.adopted) {
+    // It told its reads, writes and renames as they came; one that did nothing the capture
+    // could see was still open on its file.
+    if (f.told) return;
+    AccessFacts a = f.facts;
+    a.now = when;
+    QVX_WriteAccess(ctx, a, "access", QVX_OperationText(kVerdictRead), false);
     return;
   }
   // After a rename only a write since is still untold.

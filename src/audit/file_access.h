@@ -113,6 +113,10 @@ int QVX_AccessRecord(const FileAccessCall& c, int slot, const char* full, uint64
                      const char* operation);
 // The facts of an access line of the tree in slot (its user looked up now).
 AccessFacts QVX_AccessFactsOf(const FileAccessCall& c, int slot, const char* full, uint64_t size);
+// The same for a request on a tree that is neither known nor guessed: the tree named by
+// c.tree_id, the connection's ends, the user of the connection's SMB2 session (or SMB1 c.uid).
+AccessFacts QVX_AccessFactsOfConnection(const FileAccessCall& c, uint64_t session,
+                                        const char* full);
 // Writes the line and row of an access with the given Action ("access", "denied", ...), unless
 // it repeats one of the last rows and every_time is false. Always 0.
 int QVX_WriteAccess(CaptureContext& ctx, const AccessFacts& a, const char* action,
@@ -150,11 +154,21 @@ bool QVX_RefusalSilent(const char* routine, const char* name, uint32_t status);
 int QVX_AnsweredOpenRecord(const FileAccessCall& c, int slot, const char* full, uint32_t desired,
                            uint32_t options, const OpenFileKey& key, const AnswerFacts& a);
 // The line a handle kept back, at its close (when) or when it is given up: "Del" when its delete
-// took effect, nothing after a rename, else what the open did ("Wt" after a write).
+// took effect, nothing after a rename, else what the open did ("Wt" after a write); an adopted
+// handle that told nothing yet gives "Rd".
 void QVX_EndOpen(CaptureContext& ctx, const OpenFile& f, const LocalTime& when);
 // A successful write (or a new end of file) on a handle: its first one makes a parked open a
 // write, or gives a handle logged "Rd" one "Wt" line, named by the command (cmd, info).
 void QVX_HandleWritten(CaptureContext& ctx, OpenFile* f, const char* cmd, const char* info);
+// True when the answer a to a read or write tells something: a success, or a refusal for the
+// user's rights. Any other refusal, and a request never answered, tell nothing.
+bool QVX_HandleAnswerTells(const AnswerFacts* a);
+// A read or write (write) on handle f that the server answered with a: a write as
+// QVX_HandleWritten; a read gives an adopted handle that told nothing yet its "Rd" line (any
+// other handle's open said it already); a refusal for the user's rights is a "denied" line of the
+// handle's file, verdict the operation tried, the status in the SMB Info column.
+void QVX_HandleReadOrWritten(CaptureContext& ctx, OpenFile* f, bool write, const AnswerFacts& a,
+                             const char* cmd, const char* info);
 // A change the server carried out through handle f (its permissions, attributes or time
 // stamps): a line with the handle's facts, verdict its operation, cmd the command's name and info
 // what it changed; acl the new security descriptor of a permission change (SDDL). Told every

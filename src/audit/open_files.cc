@@ -65,10 +65,43 @@ void OpenFiles::NoteOpen(const OpenFileKey& key) {
   ++recent_next_;
 }
 
+void OpenFiles::NoteGranted(const OpenFileKey& key) {
+  const uint64_t d = key.Hash();
+  Grant& g = granted_[d];
+  g.at = ++granted_next_;
+  ++g.opens;
+  granted_order_.emplace_back(d, g.at);
+  while (granted_.size() > kGrantedCapacity && !granted_order_.empty()) {
+    const auto [old, old_at] = granted_order_.front();
+    granted_order_.pop_front();
+    auto it = granted_.find(old);
+    if (it != granted_.end() && it->second.at == old_at) granted_.erase(it);
+  }
+  // Closed handles leave stale places behind: the order is rebuilt from the live ones now and
+  // then, so that it never outgrows twice the capacity.
+  if (granted_order_.size() > 2 * kGrantedCapacity) {
+    std::deque<std::pair<uint64_t, uint64_t>> live;
+    for (const auto& e : granted_order_) {
+      auto it = granted_.find(e.first);
+      if (it != granted_.end() && it->second.at == e.second) live.push_back(e);
+    }
+    granted_order_.swap(live);
+  }
+}
+
+bool OpenFiles::Granted(const OpenFileKey& key) const { return granted_.count(key.Hash()) != 0; }
+
+void OpenFiles::Forget(const OpenFileKey& key) {
+  auto it = granted_.find(key.Hash());
+  if (it != granted_.end() && --it->second.opens == 0) granted_.erase(it);
+}
+
 void OpenFiles::Clear() {
   files_.clear();
   by_key_.clear();
   recent_next_ = 0;
+  granted_.clear();
+  granted_order_.clear();
 }
 
 bool OpenFiles::Last(const OpenFileKey& key, OpenFileKey* out) const {

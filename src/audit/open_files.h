@@ -6,9 +6,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <list>
 #include <string>
 #include <unordered_map>
+#include <utility>
 
 #include "base/ip_address.h"
 #include "platform/platform.h"
@@ -69,6 +71,11 @@ struct OpenFile {
   // The key the server gave it as the source of server-side copies.
   bool has_resume_key = false;
   uint8_t resume_key[24] = {};
+  // Its open was never seen (opened before capture began): the first read, write or rename says
+  // what it did, a delete disposition still set at the close gives "Del", and a close of one that
+  // said nothing else gives "Rd".
+  bool adopted = false;
+  bool told = false;  // a line of the adopted handle was written
 };
 
 class OpenFiles {
@@ -92,6 +99,14 @@ class OpenFiles {
   // The newest noted open of key's session (SMB2) or connection (SMB1): into *out, false when
   // none.
   bool Last(const OpenFileKey& key, OpenFileKey* out) const;
+  // Every open the server granted, tracked or not, from its answer until its close: a request on
+  // a handle neither granted nor held names one the run never saw opened. A handle granted twice
+  // (an id the server gave again while its close was still being decided) is forgotten at its
+  // second close. Beyond kGrantedCapacity the oldest is forgotten.
+  void NoteGranted(const OpenFileKey& key);
+  bool Granted(const OpenFileKey& key) const;
+  void Forget(const OpenFileKey& key);
+  static constexpr size_t kGrantedCapacity = 65536;
   size_t Size() const { return files_.size(); }
   void Clear();
 
@@ -103,6 +118,15 @@ class OpenFiles {
   std::list<OpenFile> files_;  // oldest first
   // Every handle by its key: a busy server holds thousands open at once.
   std::unordered_map<OpenFileKey, std::list<OpenFile>::iterator, KeyHash> by_key_;
+  // Digests of the granted handles, each with its place in the order they were granted and how
+  // many opens granted it.
+  struct Grant {
+    uint64_t at = 0;
+    uint32_t opens = 0;
+  };
+  std::unordered_map<uint64_t, Grant> granted_;
+  std::deque<std::pair<uint64_t, uint64_t>> granted_order_;  // oldest first; stale ones skipped
+  uint64_t granted_next_ = 0;
   static constexpr size_t kRecent = 64;
   OpenFileKey recent_[kRecent];
   size_t recent_next_ = 0;

@@ -8,6 +8,7 @@
 #include "audit/context.h"
 #include "audit/file_access.h"
 #include "audit/tree_lookup.h"
+#include "audit/unseen_handles.h"
 #include "audit/verdict.h"
 #include "base/dbglog.h"
 #include "base/option.h"
@@ -141,6 +142,7 @@ int TargetLine(OpenFile* f, int verdict, const char* full, const char* cmd, cons
   a.size = 0;
   a.cmd = cmd;
   a.info = info;
+  f->told = true;
   if (verdict != kVerdictRenamed) {
     QVX_WriteAccess(*data->ctx, a, "access", QVX_OperationText(verdict), true);
     return 0;
@@ -171,7 +173,10 @@ bool InFolder(const std::string& path, const char* name, char* full, size_t size
   if (!QVX_ResolveRequestName(name, resolved, sizeof resolved) || std::strcmp(resolved, name) != 0)
     return false;
   const size_t sep = path.rfind(kPathSep);
-  if (sep == std::string::npos || path.rfind(kOutsideShareMark, 0) == 0) return false;
+  // A handle opened before capture that no server named has no folder to tell.
+  if (sep == std::string::npos || path.rfind(kOutsideShareMark, 0) == 0 ||
+      path.find(kOpenedBeforeCaptureMark) != std::string::npos)
+    return false;
   return std::snprintf(full, size, "%.*s%s", static_cast<int>(sep + 1), path.c_str(), name) <
          static_cast<int>(size);
 }
@@ -184,7 +189,6 @@ int QVX_AuditHandleTarget(OpenFile* f, int verdict, uint32_t tree_id, char* targ
   const bool inside = QVX_ResolveAccessName(target, kAccessNameSize);
   const char* bare = target[0] == '\\' ? target + 1 : target;
   int slot = 0, how = 0;
-  if (QVXTreeIDGetInfo(tree_id, 0, 0, 0, frame, bare, &slot, &how, data) == 10) return 10;
   FileAccessCall c;
   c.routine = f->facts.routine.c_str();
   c.tree_id = tree_id;
@@ -193,6 +197,15 @@ int QVX_AuditHandleTarget(OpenFile* f, int verdict, uint32_t tree_id, char* targ
   c.data = data;
   c.outside = !inside;
   char full[kAccessPathSize];
+  if (f->adopted) {
+    // The handle's own line says it all: a target whose tree no share explains is named as the
+    // client sent it, with no "unknown" line of its own.
+    if (QVX_TreeOfRequest(tree_id, 0, frame, bare, &slot, &how, data) != 0 ||
+        !QVX_MapTreeShare(c, slot, full, sizeof full, LocalPathForm::kWithSeparator))
+      std::snprintf(full, sizeof full, "%s%s", inside ? "" : kOutsideShareMark, target);
+    return TargetLine(f, verdict, full, cmd, info, data);
+  }
+  if (QVXTreeIDGetInfo(tree_id, 0, 0, 0, frame, bare, &slot, &how, data) == 10) return 10;
   if (!QVX_MapTreeShare(c, slot, full, sizeof full, LocalPathForm::kWithSeparator)) return 10;
   return TargetLine(f, verdict, full, cmd, info, data);
 }
@@ -200,9 +213,13 @@ int QVX_AuditHandleTarget(OpenFile* f, int verdict, uint32_t tree_id, char* targ
 int QVX_AuditHandleRenameInFolder(OpenFile* f, uint32_t tree_id, char* target, const char* cmd,
                                   const char* info, DATA* data) {
   char full[kAccessPathSize];
-  if (!InFolder(f->facts.path, target, full, sizeof full))
-    return QVX_AuditHandleTarget(f, kVerdictRenamed, tree_id, target, nullptr, cmd, info, data);
-  return TargetLine(f, kVerdictRenamed, full, cmd, info, data);
+  if (InFolder(f->facts.path, target, full, sizeof full))
+    return TargetLine(f, kVerdictRenamed, full, cmd, info, data);
+  // The folder of a handle opened before capture that no server named is not known: the new
+  // name is told as sent.
+  if (f->adopted && f->facts.path.find(kOpenedBeforeCaptureMark) != std::string::npos)
+    return TargetLine(f, kVerdictRenamed, target, cmd, info, data);
+  return QVX_AuditHandleTarget(f, kVerdictRenamed, tree_id, target, nullptr, cmd, info, data);
 }
 
 }  // namespace qvx

@@ -65,8 +65,18 @@ int QVXUnKnownRelated(uint32_t TreeID, const unsigned char* recvData, const char
     }
   }
   if (hits != 1) return 10;
+  const int slot =
+      QVX_BindGuessedTree(TreeID, list.rows[hit], sBuffer, nTreeID_Connect ? *nTreeID_Connect : 0,
+                          data, TreeConnectMax);
+  if (nTreeID_Connect) *nTreeID_Connect = slot;
+  if (QVXTreeConnectInfoChkRet) *QVXTreeConnectInfoChkRet = kTreeGuessed;
+  QVX_DBG();
+  return 0;
+}
 
-  int slot = nTreeID_Connect ? *nTreeID_Connect : 0;
+int QVX_BindGuessedTree(uint32_t TreeID, const NetWkShareInfoSt& share, const char* sBuffer,
+                        int slot, DATA* data, int TreeConnectMax) {
+  LogonTables& tables = *data->ctx->tables;
   if (slot <= 0 || slot >= static_cast<int>(tables.tree_count())) {
     slot = -1;
     const int n = tables.SlotsUpTo(TreeConnectMax);
@@ -90,16 +100,34 @@ int QVXUnKnownRelated(uint32_t TreeID, const unsigned char* recvData, const char
   t.Pipe = 0;
   t.Login_Name[0] = '\0';  // a new tree: no user of another carries over
   tables.SlotTaken(slot);
-  const NetWkShareInfoSt& share = list.rows[hit];
   std::snprintf(t.ShareLocalPath, sizeof t.ShareLocalPath, "%s%s", share.path,
                 (sBuffer && sBuffer[0] == '\\') ? "" : std::string(1, kPathSep).c_str());
   QVX_TreeEnds(t, data->ctx->ends);
   std::snprintf(t.SharePath, sizeof t.SharePath, "\\\\%s\\%s", t.dst_addr, share.netname);
   CopyText(t.src_mac, data->ClientMac);
   CopyText(t.dst_mac, data->ServerMac);
+  return slot;
+}
+
+int QVX_TreeOfRequest(uint32_t TreeID, uint32_t Uid, const unsigned char* recvData,
+                      const char* sBuffer, int* nTreeID_Connect, int* QVXTreeConnectInfoChkRet,
+                      DATA* data) {
+  if (sBuffer == nullptr) sBuffer = "";
+  const EndsText ends(data->ctx->ends);
+  // A client's tree identifiers are its own: Pid, Uid and Mid do not tell trees apart.
+  if (data->ctx->tables->FindTree(ends.client, TreeID, nTreeID_Connect) == kTreeFound) {
+    if (QVXTreeConnectInfoChkRet) *QVXTreeConnectInfoChkRet = kTreeFound;
+    return 0;
+  }
+  int slot = 0;
+  int how = 0;
+  if (QVXUnKnownRelated(TreeID, recvData, sBuffer, &slot, &how, data,
+                        data->ctx->options.TreeConnectCnt) != 0)
+    return 10;
   if (nTreeID_Connect) *nTreeID_Connect = slot;
-  if (QVXTreeConnectInfoChkRet) *QVXTreeConnectInfoChkRet = kTreeGuessed;
-  QVX_DBG();
+  if (QVXTreeConnectInfoChkRet) *QVXTreeConnectInfoChkRet = how;
+  QVX_TreeUserNameSet(QVX_UserSources(*data->ctx), &data->ctx->tables->tree(slot), Uid,
+                      *data->ctx->tracker);
   return 0;
 }
 
@@ -109,24 +137,9 @@ int QVXTreeIDGetInfo(uint32_t TreeID, uint32_t Pid, uint32_t Uid, uint32_t Mid,
   QVX_DBG();
   const LocalTime now = data->ctx->platform->Now();
   if (sBuffer == nullptr) sBuffer = "";
-  const EndsText ends(data->ctx->ends);
-  const char* client = ends.client;
-
-  // A client's tree identifiers are its own: Pid, Uid and Mid do not tell trees apart.
-  if (data->ctx->tables->FindTree(client, TreeID, nTreeID_Connect) == kTreeFound) {
-    if (QVXTreeConnectInfoChkRet) *QVXTreeConnectInfoChkRet = kTreeFound;
+  if (QVX_TreeOfRequest(TreeID, Uid, recvData, sBuffer, nTreeID_Connect, QVXTreeConnectInfoChkRet,
+                        data) == 0)
     return 0;
-  }
-  int slot = 0;
-  int how = 0;
-  if (QVXUnKnownRelated(TreeID, recvData, sBuffer, &slot, &how, data,
-                        data->ctx->options.TreeConnectCnt) == 0) {
-    if (nTreeID_Connect) *nTreeID_Connect = slot;
-    if (QVXTreeConnectInfoChkRet) *QVXTreeConnectInfoChkRet = how;
-    QVX_TreeUserNameSet(QVX_UserSources(*data->ctx), &data->ctx->tables->tree(slot), Uid,
-                        *data->ctx->tracker);
-    return 0;
-  }
 
   // The tree stays unknown: say so once per repeated access.
   if (QVX_TraceLevel(2))

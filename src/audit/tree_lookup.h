@@ -17,6 +17,10 @@ namespace qvx {
 int QVXTreeIDGetInfo(uint32_t TreeID, uint32_t Pid, uint32_t Uid, uint32_t Mid,
                      const unsigned char* recvData, const char* sBuffer, int* nTreeID_Connect,
                      int* QVXTreeConnectInfoChkRet, DATA* data);
+// The same without the "unknown" record: 10 when the tree is neither known nor guessed.
+int QVX_TreeOfRequest(uint32_t TreeID, uint32_t Uid, const unsigned char* recvData,
+                      const char* sBuffer, int* nTreeID_Connect, int* QVXTreeConnectInfoChkRet,
+                      DATA* data);
 // The "unknown" line and row of an access on a tree that no share explains, with the path as
 // the client sent it; routine names the repeat trace. False when the path is empty or excluded or
 // the same access is among the recent rows (nothing written).
@@ -27,6 +31,11 @@ bool QVX_UnknownRecord(uint32_t TreeID, const unsigned char* recvData, const cha
 int QVXUnKnownRelated(uint32_t TreeID, const unsigned char* recvData, const char* sBuffer,
                       int* nTreeID_Connect, int* QVXTreeConnectInfoChkRet, DATA* data,
                       int TreeConnectMax);
+// Binds TreeID of the connection being handled to share as a guessed tree (Guessed 1), in slot
+// when that is a taken slot's index, else in a free one; sBuffer, the request path, tells whether
+// the share's folder is kept with a separator. Returns the slot.
+int QVX_BindGuessedTree(uint32_t TreeID, const NetWkShareInfoSt& share, const char* sBuffer,
+                        int slot, DATA* data, int TreeConnectMax);
 // Re-binds the guessed tree (Guessed 1) of slot, whose path was found missing under its own
 // share, to the share where the request's path name exists (time stamps read against when);
 // full_path (4097 bytes) then names the object there. A tree whose connect was seen stays on its

@@ -14,6 +14,7 @@
 #include "audit/events.h"
 #include "audit/file_access.h"
 #include "audit/open_files.h"
+#include "audit/unseen_handles.h"
 #include "base/dbglog.h"
 #include "base/option.h"
 #include "base/text.h"
@@ -108,6 +109,8 @@ const CaptureDispatch kRealHandlers = {
     QVX_SmbNtTransact,
     QVX_SmbNtRename,
     QVX_SmbWriteAndClose,
+    QVX_Smb2Read,
+    QVX_SmbRead,
 };
 
 // One line per handler call at ErrorLevel 6, so that a run can be checked against an
@@ -231,6 +234,10 @@ struct Run {
   std::unordered_set<uint64_t> unreadable;
 };
 
+// The capture thread's longest wait on the adapter while a request waits for the server's list of
+// open files, which comes on a thread of its own.
+constexpr int kServerListPollMs = 20;
+
 bool SmbPort(uint16_t port) { return port == 445 || port == 139; }
 
 // The ends of a message's connection: the server is the end on the SMB port; where both ends or
@@ -249,15 +256,39 @@ ConnectionEnds EndsOf(const wire::FlowKey& flow, bool reply, bool* toward) {
 // transactions only those on a handle (TRANSACTION2 SET_FILE_INFORMATION, NT_TRANSACT
 // SET_SECURITY_DESC) are.
 bool HandleCommand(int version, int command) {
-  if (version == 2) return command == 6 || command == 9 || command == 0x0B || command == 0x11;
+  if (version == 2)
+    return command == 6 || command == 8 || command == 9 || command == 0x0B || command == 0x11;
   switch (command) {
     case 0x04:  // CLOSE
+    case 0x0A:  // READ
     case 0x0B:  // WRITE
     case 0x22:  // SET_INFORMATION2
     case 0x2C:  // WRITE_AND_CLOSE
+    case 0x2E:  // READ_ANDX
     case 0x2F:  // WRITE_ANDX
     case 0x32:  // TRANSACTION2
     case 0xA0:  // NT_TRANSACT
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Commands whose answer grants a handle (SMB2 CREATE; SMB1 NT_CREATE_ANDX, the legacy opens,
+// TRANSACTION2 OPEN2, NT_TRANSACT CREATE): their answers are seen whatever the command tables
+// say, so that a request on a handle granted meanwhile is never taken for one opened before
+// capture.
+bool OpenCommand(int version, int command) {
+  if (version == 2) return command == 5;
+  switch (command) {
+    case 0xA2:
+    case 0x2D:
+    case 0x02:
+    case 0x03:
+    case 0x0E:
+    case 0x0F:
+    case 0x32:
+    case 0xA0:
       return true;
     default:
       return false;
@@ -312,6 +343,11 @@ bool DispatchSmb1(SMB_HEADER_ST& h, unsigned long Len, unsigned char* d, long cu
     case 0x04:
       DispatchTrace("QVX_SmbClose");
       t.SmbClose(&h, Len, d, cursor, data);
+      return true;
+    case 0x0A:
+    case 0x2E:
+      DispatchTrace("QVX_SmbRead");
+      t.SmbRead(&h, Len, d, cursor, data);
       return true;
     case 0x0B:
     case 0x2F:
@@ -440,6 +476,10 @@ bool DispatchSmb2(SMB2_HEADER_ST& h, unsigned long Len, unsigned char* d, long c
       DispatchTrace("QVX_Smb2Close");
       t.Smb2Close(&h, Len, d, cursor, data);
       return true;
+    case 8:
+      DispatchTrace("QVX_Smb2Read");
+      t.Smb2Read(&h, Len, d, cursor, data);
+      return true;
     case 9:
       DispatchTrace("QVX_Smb2Write");
       t.Smb2Write(&h, Len, d, cursor, data);
@@ -556,7 +596,9 @@ void NoteOpen(OpenFiles& files, const unsigned char* d, const FrameFacts& f, con
 // order they came.
 void Decide(Run& r, int64_t now_us, bool force) {
   HeldRequests::Frame h;
-  while (r.held.TakeDue(now_us, force, &h)) {
+  const uint64_t server_reads =
+      r.held.WaitForServer() ? QVX_ServerOpenFilesRead(r.ctx) : UINT64_MAX;
+  while (r.held.TakeDue(now_us, force, &h, server_reads)) {
     FrameFacts f;
     std::memcpy(&f, h.bytes.data(), sizeof f);
     std::memset(r.heldData, 0, r.held_used);
@@ -583,6 +625,34 @@ bool IsAnswer(const unsigned char* d, const FrameFacts& f) {
   return (h[9] & 0x80) != 0;                       // SMB_FLAGS_REPLY
 }
 
+// An answer that grants a handle: the handle is the run's from now on, followed or not. sub is
+// the subcommand of the SMB1 transaction it answers (-1 when none is held).
+void NoteGranted(OpenFiles& files, const unsigned char* d, const FrameFacts& f, int sub) {
+  if (!OpenCommand(f.version, f.command)) return;
+  const unsigned char* h = d + f.base;
+  const size_t available = f.Len - static_cast<unsigned long>(f.base);
+  AnswerFacts a;
+  const bool read = f.version == 2 ? QVX_Smb2AnswerFacts(h, available, &a)
+                                   : QVX_Smb1AnswerFacts(h, available, &a, sub);
+  if (!read || !a.open) return;
+  const uint64_t session = f.version == 2 ? QVX_Smb2SessionId(h) : 0;
+  files.NoteGranted(QVX_OpenFileKeyOf(f.ends, f.version, session, a.file_id[0], a.file_id[1]));
+}
+
+// A request on a handle the run never saw opened: the count of lists of the server's open files
+// its line waits for (0: it waits for none).
+uint64_t ServerListWanted(Run& r, const FrameFacts& f, const unsigned char* d) {
+  if (!f.toward || !HandleCommand(f.version, f.command)) return 0;
+  const unsigned char* h = d + f.base;
+  OpenFileKey key;
+  const bool named = f.version == 2 ? QVX_Smb2RequestHandle(f.ends, h, f.Len, d, f.cursor, &key)
+                                    : QVX_Smb1RequestHandle(f.ends, h, f.Len, d, f.cursor, &key);
+  if (!named) return 0;
+  const uint32_t tree_id = f.version == 2 ? wire::LoadLe32(h + 36) : wire::LoadLe16(h + 24);
+  uint64_t wanted = 0;
+  return QVX_UnseenHandleWaits(r.ctx, f.ends, key, tree_id, &wanted) ? wanted : 0;
+}
+
 // A frame that passed the gates: an answer frees the request it answers; a request whose
 // handling needs the server's work done is held; any frame behind a held one waits its turn.
 void Pass(Run& r, const FrameFacts& f) {
@@ -601,14 +671,18 @@ void Pass(Run& r, const FrameFacts& f) {
       r.held.Answer(key, facts);
   }
   Decide(r, f.time_us, false);
+  // After the frames ahead were handled: a close among them forgets its handle before the same
+  // id is granted again.
+  if (answer) NoteGranted(r.ctx.open_files, d, f, sub);
   sub = !answer && f.version == 1 ? QVX_Smb1TransactionSub(smb, available) : -1;
   const bool awaits = !answer && QVX_RequestAwaitsAnswer(f.version, f.command, f.toward, sub) &&
                       QVX_ExchangeKeyOf(f.ends, d, f.Len, f.base, f.version, &key);
-  if (r.held.Empty() && !awaits) {
+  const uint64_t reads_wanted = answer ? 0 : ServerListWanted(r, f, d);
+  if (r.held.Empty() && !awaits && reads_wanted == 0) {
     Handle(r, f, r.recvData);
     return;
   }
-  r.held.Add(f.time_us, awaits, key, &f, sizeof f, d, f.Len, sub);
+  r.held.Add(f.time_us, awaits, key, &f, sizeof f, d, f.Len, sub, reads_wanted);
 }
 
 // Reads the capture's drop counters; new drops go to the kernel log, the status bar and the
@@ -643,6 +717,7 @@ void Idle(Run& r) {
     const int64_t until = (deadline - now + 999) / 1000;
     if (until < wait) wait = until < 1 ? 1 : until;
   }
+  if (r.held.WaitForServer() && wait > kServerListPollMs) wait = kServerListPollMs;
   if (r.data->LoggingFlg != 0) con.Wait(static_cast<int>(wait));
 }
 
@@ -774,11 +849,14 @@ void Decode(Run& r, const wire::FlowKey& flow, unsigned long Len, int64_t time_u
               ends.client_port);
   }
 
-  // Command gate. Closes and writes pass it all the same, for the handles they name.
+  // Command gate. Requests on handles pass it all the same, for the handles they name, and so do
+  // the answers of opens, for the handles they grant.
   const bool known = data->SMBVersion == 1
                          ? QVX_Smb1CommandKnown(static_cast<uint8_t>(data->SMBCommand))
                          : QVX_Smb2CommandKnown(static_cast<uint16_t>(data->SMBCommand));
-  if (!known && !HandleCommand(data->SMBVersion, data->SMBCommand)) return;
+  if (!known && !HandleCommand(data->SMBVersion, data->SMBCommand) &&
+      !(reply && OpenCommand(data->SMBVersion, data->SMBCommand)))
+    return;
 
   FrameFacts f;
   f.Len = Len;
@@ -1053,6 +1131,9 @@ unsigned long QVX_LogThread(void* pData) {
   DATA* data = static_cast<DATA*>(pData);
 
   QVX_CaptureSessionsSoon();
+  // The handles the clients opened before this run are in the server's list of open files now:
+  // it is read while the thread waits to start.
+  platform().AskOpenFiles();
   platform().SleepMs(OptionInfo.ServiceTaskWait);
   PacketSMB_Base = 0;
   if (OptionInfo.StartDown == 1) {

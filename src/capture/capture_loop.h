@@ -55,6 +55,9 @@ struct CaptureDispatch {
   SmbHandler SmbNtTransact;
   SmbHandler SmbNtRename;
   SmbHandler SmbWriteAndClose;
+  // Reads on open handles (SMB2, SMB1)
+  Smb2Handler Smb2Read;
+  SmbHandler SmbRead;
 };
 extern CaptureDispatch QVX_CaptureDispatch;
 void QVX_CaptureDispatchReset();

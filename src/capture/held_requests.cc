@@ -40,6 +40,7 @@ bool QVX_RequestAwaitsAnswer(int version, int command, bool toward, int sub) {
       case 0x06:  // DELETE
       case 0x07:  // RENAME
       case 0x09:  // SET_INFORMATION
+      case 0x0A:  // READ
       case 0x0B:  // WRITE
       case 0x0E:  // CREATE_TEMPORARY
       case 0x0F:  // CREATE_NEW
@@ -48,6 +49,7 @@ bool QVX_RequestAwaitsAnswer(int version, int command, bool toward, int sub) {
       case 0x2A:  // MOVE
       case 0x2C:  // WRITE_AND_CLOSE
       case 0x2D:  // OPEN_ANDX
+      case 0x2E:  // READ_ANDX
       case 0x2F:  // WRITE_ANDX
       case 0x32:  // TRANSACTION2: opens, path queries, settings and searches
       case 0xA2:  // NT_CREATE_ANDX
@@ -59,8 +61,9 @@ bool QVX_RequestAwaitsAnswer(int version, int command, bool toward, int sub) {
         return false;
     }
   }
-  // CREATE, CLOSE, WRITE, IOCTL (server-side copies and their keys), SET_INFO.
-  return command == 5 || command == 6 || command == 9 || command == 0x0B || command == 0x11;
+  // CREATE, CLOSE, READ, WRITE, IOCTL (server-side copies and their keys), SET_INFO.
+  return command == 5 || command == 6 || command == 8 || command == 9 || command == 0x0B ||
+         command == 0x11;
 }
 
 bool QVX_InterimAnswer(int version, const unsigned char* h, unsigned long available) {
@@ -69,12 +72,16 @@ bool QVX_InterimAnswer(int version, const unsigned char* h, unsigned long availa
 }
 
 void HeldRequests::Add(int64_t time_us, bool awaits, const ExchangeKey& key, const void* head,
-                       size_t head_size, const void* body, size_t body_size, int sub) {
+                       size_t head_size, const void* body, size_t body_size, int sub,
+                       uint64_t reads_wanted) {
   Frame& f = frames_.emplace_back();
   f.time_us = time_us;
   f.awaits = awaits;
+  f.answered = false;
+  f.reads_wanted = reads_wanted;
   f.key = key;
   f.sub = sub;
+  if (reads_wanted > 0) ++waiting_server_;
   if (!spare_.empty()) {
     f.bytes.swap(spare_.back());
     spare_.pop_back();
@@ -117,15 +124,17 @@ bool HeldRequests::Answer(const ExchangeKey& key, const AnswerFacts& facts) {
   return any;
 }
 
-bool HeldRequests::TakeDue(int64_t now_us, bool force, Frame* out) {
+bool HeldRequests::TakeDue(int64_t now_us, bool force, Frame* out, uint64_t server_reads) {
   if (frames_.empty()) return false;
   Frame& f = frames_.front();
   const bool over = frames_.size() > kHoldMaxFrames || bytes_ > kHoldMaxBytes;
   // A clock that went back (a set clock, frames out of order) ends the wait too, rather than
   // holding everything behind until it catches up again.
   const bool waiting = now_us >= f.time_us && now_us - f.time_us < kHoldUs;
-  if (!force && !over && f.awaits && !f.answered && waiting) return false;
-  if (f.awaits && !f.answered) --waiting_;
+  const bool unanswered = f.awaits && !f.answered;
+  if (!force && !over && waiting && (unanswered || server_reads < f.reads_wanted)) return false;
+  if (unanswered) --waiting_;
+  if (f.reads_wanted > 0) --waiting_server_;
   bytes_ -= f.bytes.size();
   out->time_us = f.time_us;
   out->awaits = f.awaits;
@@ -133,6 +142,7 @@ bool HeldRequests::TakeDue(int64_t now_us, bool force, Frame* out) {
   out->key = f.key;
   out->sub = f.sub;
   out->answer = std::move(f.answer);
+  out->reads_wanted = f.reads_wanted;
   out->bytes.swap(f.bytes);
   // What out held before is kept for a later frame.
   if (f.bytes.capacity() > 0 && spare_.size() < 64) spare_.push_back(std::move(f.bytes));
@@ -143,7 +153,7 @@ bool HeldRequests::TakeDue(int64_t now_us, bool force, Frame* out) {
 int64_t HeldRequests::NextDeadline() const {
   if (frames_.empty()) return -1;
   const Frame& f = frames_.front();
-  if (!f.awaits || f.answered) return f.time_us;
+  if ((!f.awaits || f.answered) && f.reads_wanted == 0) return f.time_us;
   return f.time_us + kHoldUs;
 }
 
@@ -151,6 +161,7 @@ void HeldRequests::Clear() {
   frames_.clear();
   bytes_ = 0;
   waiting_ = 0;
+  waiting_server_ = 0;
 }
 
 }  // namespace qvx

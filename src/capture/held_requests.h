@@ -41,9 +41,10 @@ bool QVX_ExchangeKeyOf(const ConnectionEnds& ends, const unsigned char* d, unsig
                        long base, int version, ExchangeKey* key);
 
 // Requests that are held until answered, since the answer tells what they did: opens, closes,
-// writes and set-info (SMB2 CREATE, CLOSE, WRITE, SET_INFO), and SMB1 NT_CREATE_ANDX and the
-// legacy opens (OPEN, CREATE, CREATE_NEW, CREATE_TEMPORARY, OPEN_ANDX), CLOSE, WRITE,
-// WRITE_ANDX, WRITE_AND_CLOSE, DELETE, CREATE_DIRECTORY, DELETE_DIRECTORY, RENAME, NT_RENAME,
+// reads, writes and set-info (SMB2 CREATE, CLOSE, READ, WRITE, SET_INFO), and SMB1
+// NT_CREATE_ANDX and the legacy opens (OPEN, CREATE, CREATE_NEW, CREATE_TEMPORARY, OPEN_ANDX),
+// CLOSE, READ, READ_ANDX, WRITE, WRITE_ANDX, WRITE_AND_CLOSE, DELETE, CREATE_DIRECTORY,
+// DELETE_DIRECTORY, RENAME, NT_RENAME,
 // COPY, MOVE, SET_INFORMATION, SET_INFORMATION2, TRANSACTION2 (opens, settings, path queries and
 // searches) and the NT_TRANSACT creates and security settings (sub, its Function; its other
 // functions, change notifications among them, are not held). Requests that may wait on the
@@ -61,6 +62,8 @@ class HeldRequests {
     int64_t time_us = 0;               // capture time
     bool awaits = false;               // a request held for its answer
     bool answered = false;
+    // Also held until the server's list of open files has been read this many times (0: not).
+    uint64_t reads_wanted = 0;
     ExchangeKey key;
     int sub = -1;        // an SMB1 transaction's subcommand: what its answer holds
     AnswerFacts answer;  // what the answer said, once answered
@@ -70,19 +73,22 @@ class HeldRequests {
   size_t Size() const { return frames_.size(); }
 
   // Appends a frame, its bytes the two pieces one after the other; with awaits, it is held until
-  // Answer(key) or until kHoldUs after time_us.
-  // An SMB1 transaction keeps its subcommand sub, which its answer does not repeat.
+  // Answer(key), and with reads_wanted until that many lists of the server's open files were
+  // read, or in either case until kHoldUs after time_us. An SMB1 transaction keeps its
+  // subcommand sub, which its answer does not repeat.
   void Add(int64_t time_us, bool awaits, const ExchangeKey& key, const void* head, size_t head_size,
-           const void* body, size_t body_size, int sub = -1);
+           const void* body, size_t body_size, int sub = -1, uint64_t reads_wanted = 0);
   // True when an unanswered request with this key is held; *sub is its subcommand.
   bool Waiting(const ExchangeKey& key, int* sub) const;
   // An answer passed: every held request with this key may go, and keeps its facts. False when
   // none waited for it.
   bool Answer(const ExchangeKey& key, const AnswerFacts& facts = {});
-  // Takes the oldest frame if it may go at capture time now_us (or at once with force, when the
-  // burst limits are exceeded, or when now_us lies before the request). False when nothing may
-  // go yet.
-  bool TakeDue(int64_t now_us, bool force, Frame* out);
+  // Takes the oldest frame if it may go at capture time now_us, the server's list of open files
+  // read server_reads times (or at once with force, when the burst limits are exceeded, or when
+  // now_us lies before the request). False when nothing may go yet.
+  bool TakeDue(int64_t now_us, bool force, Frame* out, uint64_t server_reads = UINT64_MAX);
+  // Frames held for a new list of the server's open files.
+  bool WaitForServer() const { return waiting_server_ > 0; }
   // Capture time at which the oldest frame may go at the latest; -1 when nothing waits.
   int64_t NextDeadline() const;
   // Forgets every frame without deciding it.
@@ -95,6 +101,7 @@ class HeldRequests {
   std::vector<std::vector<unsigned char>> spare_;
   size_t bytes_ = 0;
   size_t waiting_ = 0;  // held requests not yet answered
+  size_t waiting_server_ = 0;
 };
 
 }  // namespace qvx

@@ -24,7 +24,7 @@ bool ReplayFindStart(const std::string& path, ReplayStart* start, std::string* e
 // The platform of a replay: the clock is the capture time of the frame being handled (the first
 // frame's before any), sleeps return at once, the machine's address is the file's server, and
 // sessions come from sessions_file (smbstatus -j output; Linux only) or from the tracker (the
-// capture's connections).
+// capture's connections). No server is there to name the files its clients held open.
 class ReplayPlatform : public PlatformWrapper {
  public:
   ReplayPlatform(Platform* target, ReplayStart start, const ConnectionTracker* tracker,
@@ -34,6 +34,8 @@ class ReplayPlatform : public PlatformWrapper {
   AddressListResult LocalIPv4Addresses(std::vector<std::string>* out) override;
   bool ListSessions(std::vector<ServerSession>* out) override;
   bool ListShares(std::vector<ServerShare>* out) override;
+  OpenFilesSnapshot ListOpenFiles() override { return {}; }
+  void AskOpenFiles() override {}
 
  private:
   ReplayStart start_;

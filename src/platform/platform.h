@@ -104,6 +104,42 @@ struct ServerSession {
   std::string transport;
 };
 
+// One file a client of the local server holds open, with what names its handle on the wire.
+// Samba: an open of `smbstatus -j` joined with its record in the server's table of open handles,
+// which holds the SMB2 FileId (persistent, volatile; an SMB1 FID is the volatile id). Windows:
+// NetFileEnum level 3, whose fi3_id is taken for the low 32 bits of the persistent FileId (no
+// volatile half, no FID).
+struct ServerOpenFile {
+  uint64_t persistent = 0;
+  uint64_t persistent_mask = ~uint64_t{0};  // the bits of the persistent half the server gives
+  uint64_t volatile_id = 0;
+  bool volatile_known = false;
+  std::string client;  // address of the connection the handle belongs to; empty when not told
+  uint16_t client_port = 0;
+  std::string path;        // local path of the file
+  std::string share_path;  // local folder of the share it was opened on; empty when not told
+};
+
+// A tree connection of the local server: its SMB2 TreeId and share.
+struct ServerTree {
+  uint32_t tree_id = 0;
+  std::string share;
+};
+
+struct ServerOpenFiles {
+  std::vector<ServerOpenFile> files;
+  std::vector<ServerTree> trees;  // SMB2 trees where the server tells them
+};
+
+// What the platform holds of the server's open files. Never waits: the list is read on a thread
+// of its own, as the sessions are.
+struct OpenFilesSnapshot {
+  std::shared_ptr<const ServerOpenFiles> list;  // the last list read; nullptr before any
+  uint64_t reads = 0;   // lists read so far: one asked for now comes with a higher count
+  bool failed = false;  // the newest read failed (and is not tried again for a while)
+  bool served = false;  // false where no server can be asked (a replay, a test)
+};
+
 // What a path names. Only a regular file is safe to open for reading: a FIFO waits for a writer,
 // a device may never end.
 enum class FileKind { kRegular, kDirectory, kFifo, kDevice, kOther };
@@ -210,6 +246,11 @@ class Platform {
   // True while the first session list is still on its way: a ListSessions that fails then has
   // not failed, it is only early.
   virtual bool SessionListPending() { return false; }
+  // The server's open files as last read (see OpenFilesSnapshot).
+  virtual OpenFilesSnapshot ListOpenFiles() { return {}; }
+  // Asks for a new list of the server's open files: read at once, or after the read under way;
+  // never more often than about once a second.
+  virtual void AskOpenFiles() {}
   // The machine's IPv4 addresses in the system's order, dotted text; on failure, the step that
   // failed (Windows: socket layer start-up, socket, address-list query).
   virtual AddressListResult LocalIPv4Addresses(std::vector<std::string>* out) = 0;
@@ -304,6 +345,8 @@ class PlatformWrapper : public Platform {
   bool ListSessions(std::vector<ServerSession>* out) override { return target_->ListSessions(out); }
   void ExpireSessionCache() override { target_->ExpireSessionCache(); }
   bool SessionListPending() override { return target_->SessionListPending(); }
+  OpenFilesSnapshot ListOpenFiles() override { return target_->ListOpenFiles(); }
+  void AskOpenFiles() override { target_->AskOpenFiles(); }
   AddressListResult LocalIPv4Addresses(std::vector<std::string>* out) override {
     return target_->LocalIPv4Addresses(out);
   }

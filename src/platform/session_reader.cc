@@ -4,11 +4,13 @@
 
 namespace qvx {
 
-SessionReader::SessionReader(Query query, std::chrono::milliseconds life,
-                             std::chrono::milliseconds retry_after)
+template <class T>
+ListReader<T>::ListReader(Query query, std::chrono::milliseconds life,
+                          std::chrono::milliseconds retry_after)
     : query_(std::move(query)), life_(life), retry_after_(retry_after) {}
 
-SessionReader::~SessionReader() {
+template <class T>
+ListReader<T>::~ListReader() {
   {
     std::lock_guard<std::mutex> lock(mu_);
     stop_ = true;
@@ -18,62 +20,97 @@ SessionReader::~SessionReader() {
   if (thread_.joinable()) thread_.join();
 }
 
-bool SessionReader::List(std::vector<ServerSession>* out) {
+template <class T>
+void ListReader<T>::Start() {
+  if (!started_) {
+    started_ = true;
+    thread_ = std::thread([this] { Loop(); });
+  }
+  wake_.notify_one();
+}
+
+template <class T>
+bool ListReader<T>::List(T* out) {
   std::lock_guard<std::mutex> lock(mu_);
-  const bool fresh = valid_ && std::chrono::steady_clock::now() - read_at_ < life_;
+  const bool fresh = list_ && std::chrono::steady_clock::now() - read_at_ < life_;
   if (!fresh) {
     wanted_ = true;
-    if (!started_) {
-      started_ = true;
-      thread_ = std::thread([this] { Loop(); });
-    }
-    wake_.notify_one();
+    Start();
   }
-  if (!valid_ || failed_) return false;
-  *out = sessions_;
+  if (!list_ || failed_) return false;
+  *out = *list_;
   return true;
 }
 
-void SessionReader::Expire() {
+template <class T>
+std::shared_ptr<const T> ListReader<T>::Last(uint64_t* reads, bool* failed) {
+  std::lock_guard<std::mutex> lock(mu_);
+  *reads = reads_;
+  *failed = failed_;
+  return list_;
+}
+
+template <class T>
+void ListReader<T>::Ask() {
+  std::lock_guard<std::mutex> lock(mu_);
+  wanted_ = true;
+  asked_ = true;
+  Start();
+}
+
+template <class T>
+void ListReader<T>::Expire() {
   std::lock_guard<std::mutex> lock(mu_);
   read_at_ = std::chrono::steady_clock::time_point{};
 }
 
-bool SessionReader::Pending() {
+template <class T>
+bool ListReader<T>::Pending() {
   std::lock_guard<std::mutex> lock(mu_);
-  return !valid_ && !failed_;
+  return !list_ && !failed_;
 }
 
-void SessionReader::Loop() {
+template <class T>
+void ListReader<T>::Loop() {
   std::unique_lock<std::mutex> lock(mu_);
   for (;;) {
     wake_.wait(lock, [this] { return wanted_ || stop_; });
     if (stop_) return;
-    if (failed_) {
-      const auto until = failed_at_ + retry_after_;
-      if (std::chrono::steady_clock::now() < until) {
-        wake_.wait_until(lock, until, [this] { return stop_; });
-        continue;
-      }
+    const auto now = std::chrono::steady_clock::now();
+    auto until = now;
+    if (failed_ && failed_at_ + retry_after_ > until) until = failed_at_ + retry_after_;
+    if (asked_ && query_at_ + life_ > until) until = query_at_ + life_;
+    if (until > now) {
+      wake_.wait_until(lock, until, [this] { return stop_; });
+      continue;
     }
     wanted_ = false;
-    busy_ = true;
+    asked_ = false;
+    query_at_ = now;
     lock.unlock();
-    std::vector<ServerSession> sessions;
-    const bool ok = query_(&sessions);
+    auto list = std::make_shared<T>();
+    const bool ok = query_(list.get());
     lock.lock();
-    busy_ = false;
-    const auto now = std::chrono::steady_clock::now();
     if (!ok) {
       failed_ = true;
-      failed_at_ = now;
+      failed_at_ = std::chrono::steady_clock::now();
       continue;
     }
     failed_ = false;
-    sessions_ = std::move(sessions);
-    read_at_ = now;
-    valid_ = true;
+    list_ = std::move(list);
+    read_at_ = std::chrono::steady_clock::now();
+    ++reads_;
   }
+}
+
+template class ListReader<std::vector<ServerSession>>;
+template class ListReader<ServerOpenFiles>;
+
+OpenFilesSnapshot QVX_OpenFilesSnapshotOf(OpenFilesReader& reader) {
+  OpenFilesSnapshot s;
+  s.served = true;
+  s.list = reader.Last(&s.reads, &s.failed);
+  return s;
 }
 
 }  // namespace qvx

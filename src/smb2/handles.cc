@@ -11,6 +11,7 @@
 #include "audit/file_access.h"
 #include "audit/open_files.h"
 #include "audit/open_road.h"
+#include "audit/unseen_handles.h"
 #include "audit/verdict.h"
 #include "base/dbglog.h"
 #include "smb2/other_command.h"
@@ -27,26 +28,62 @@ namespace {
 constexpr uint8_t kInfoFile = 1, kInfoSecurity = 3;
 constexpr uint8_t kBasic = 4, kRename = 10, kLink = 11, kDisposition = 13, kAllocation = 19,
                   kEndOfFile = 20, kDispositionEx = 64;
-
-// The file id a request names at offset at of its body. A related request of a compound chain
-// names the handle of the open before it with all ones.
-bool RequestHandle(const CaptureContext& ctx, SMB2_HEADER_ST* h, unsigned long Len,
-                   const unsigned char* d, unsigned long at, OpenFileKey* key) {
-  const OpenFiles& files = ctx.open_files;
-  if (!wire::Fits(Len, at, 16)) return false;
-  const uint64_t id0 = wire::LoadLe64(d + at);
-  const uint64_t id1 = wire::LoadLe64(d + at + 8);
-  const uint64_t session = QVX_Smb2SessionId(h);
-  *key = QVX_OpenFileKeyOf(ctx.ends, 2, session, id0, id1);
-  if (id0 == ~uint64_t{0} && id1 == ~uint64_t{0}) return files.Last(*key, key);
-  return true;
-}
+constexpr uint16_t kClose = 6, kRead = 8, kWrite = 9, kIoctl = 0x0B, kSetInfo = 0x11;
 
 // The request's body starts at index cursor - 1.
 bool Body(unsigned long Len, long cursor, unsigned long need, unsigned long* at) {
   if (cursor < 1) return false;
   *at = static_cast<unsigned long>(cursor - 1);
   return wire::Fits(Len, *at, need);
+}
+
+// Where a request on a handle names its file id in its body, and the fixed body it needs: CLOSE
+// (StructureSize, Flags, Reserved, then the file id); READ (StructureSize, Padding, Flags, Length,
+// Offset); WRITE (StructureSize, DataOffset, Length, Offset); SET_INFO (StructureSize, InfoType,
+// FileInfoClass, BufferLength, BufferOffset, Reserved, AdditionalInformation); IOCTL
+// (StructureSize, Reserved, CtlCode; InputOffset, InputCount, ... after the file id). -1 for
+// others.
+long FileIdAt(uint16_t command, unsigned long* need) {
+  *need = 32;
+  switch (command) {
+    case kClose:
+      *need = 24;
+      return 8;
+    case kIoctl:
+      *need = 56;
+      return 8;
+    case kRead:
+    case kWrite:
+    case kSetInfo:
+      return 16;
+    default:
+      return -1;
+  }
+}
+
+// The file id a request names, as sent (a related request of a compound chain names the open
+// before it with all ones).
+bool RawHandle(const ConnectionEnds& ends, const unsigned char* h, unsigned long Len,
+               const unsigned char* d, long cursor, OpenFileKey* key) {
+  const uint16_t command = wire::LoadLe16(h + 12);
+  unsigned long need = 0, at = 0;
+  const long id_at = FileIdAt(command, &need);
+  if (id_at < 0 || !Body(Len, cursor, need, &at)) return false;
+  if (command == kSetInfo && !QVX_Smb2SetInfoOwned(Len, d, cursor)) return false;
+  const unsigned char* id = d + at + static_cast<unsigned long>(id_at);
+  *key =
+      QVX_OpenFileKeyOf(ends, 2, QVX_Smb2SessionId(h), wire::LoadLe64(id), wire::LoadLe64(id + 8));
+  return true;
+}
+
+// The file id a request names (*key), a related request's all ones taken for the open before it.
+bool RequestHandle(SMB2_HEADER_ST* h, unsigned long Len, const unsigned char* d, long cursor,
+                   const CaptureContext& ctx, OpenFileKey* key) {
+  if (!RawHandle(ctx.ends, reinterpret_cast<const unsigned char*>(h), Len, d, cursor, key))
+    return false;
+  if (key->id[0] == ~uint64_t{0} && key->id[1] == ~uint64_t{0})
+    return ctx.open_files.Last(*key, key);
+  return true;
 }
 
 // A request the server carried out; without an answer nothing is known of its effect.
@@ -80,13 +117,62 @@ int AttemptOf(bool security, uint8_t cls) {
   }
 }
 
-// The first write on a handle, named by the command's row.
-void Wrote(OpenFile* f, int command, DATA* data) {
-  const Smb2_Command_St& row = CommandRow(command, data);
-  QVX_HandleWritten(*data->ctx, f, row.Name, row.Description);
+const char* Routine(uint16_t command) {
+  switch (command) {
+    case kClose:
+      return "QVX_Smb2Close";
+    case kRead:
+      return "QVX_Smb2Read";
+    case kWrite:
+      return "QVX_Smb2Write";
+    default:
+      return "QVX_Smb2SetInfo";
+  }
+}
+
+// The handle a request names (*key): the run's own, or adopted now when its open was never
+// seen; *f is nullptr for a handle with nothing to follow. False when the request names none.
+bool Handle(SMB2_HEADER_ST* h, unsigned long Len, const unsigned char* d, long cursor, DATA* data,
+            OpenFileKey* key, OpenFile** f) {
+  *f = nullptr;
+  if (!RequestHandle(h, Len, d, cursor, *data->ctx, key)) return false;
+  const Smb2_Command_St& row = CommandRow(h->Command, data);
+  HandleRequest r;
+  r.key = *key;
+  r.tree_id = QVX_Smb2TreeId(h);
+  r.frame = d;
+  r.cmd = row.Name;
+  r.info = row.Description;
+  r.routine = Routine(h->Command);
+  *f = QVX_HandleOf(r, data);
+  return true;
+}
+
+// A read or write: a success tells the handle's line, a refusal for the user's rights a
+// "denied" line; any other refusal, and a request never answered, nothing.
+int ReadOrWrite(SMB2_HEADER_ST* h, unsigned long Len, unsigned char* d, long cursor, DATA* data) {
+  unsigned long at = 0;
+  if (!Body(Len, cursor, 32, &at)) return 10;
+  const AnswerFacts* a = data->ctx->answer;
+  if (!QVX_HandleAnswerTells(a)) return 0;
+  OpenFileKey key;
+  OpenFile* f = nullptr;
+  if (!Handle(h, Len, d, cursor, data, &key, &f) || f == nullptr) return 0;
+  const Smb2_Command_St& row = CommandRow(h->Command, data);
+  QVX_HandleReadOrWritten(*data->ctx, f, h->Command == kWrite, *a, row.Name, row.Description);
+  return 0;
 }
 
 }  // namespace
+
+bool QVX_Smb2RequestHandle(const ConnectionEnds& ends, const unsigned char* smb2_header,
+                           unsigned long Len, const unsigned char* recvData, long cursor,
+                           OpenFileKey* key) {
+  // A server-side copy into a handle never seen opened is left to its copy's source and
+  // destination opens.
+  if (wire::LoadLe16(smb2_header + 12) == kIoctl) return false;
+  return RawHandle(ends, smb2_header, Len, recvData, cursor, key);
+}
 
 bool QVX_Smb2SetInfoOwned(unsigned long Len, const unsigned char* recvData, long cursor) {
   unsigned long at = 0;
@@ -100,55 +186,54 @@ bool QVX_Smb2SetInfoOwned(unsigned long Len, const unsigned char* recvData, long
 
 int QVX_Smb2Close(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len, unsigned char* recvData,
                   long SMB_Total_Packet_Size, DATA* data) {
-  // StructureSize, Flags, Reserved, then the file id.
   unsigned long at = 0;
   if (!Body(Len, SMB_Total_Packet_Size, 24, &at)) return 10;
-  OpenFileKey key;
-  if (!RequestHandle(*data->ctx, SMB2_HEADER, Len, recvData, at + 8, &key)) return 0;
   // A close the server refused leaves the handle open; one never answered is taken as done.
   const AnswerFacts* a = data->ctx->answer;
   if (a != nullptr && !a->Ok()) return 0;
+  OpenFileKey key;
+  OpenFile* held = nullptr;
+  if (!Handle(SMB2_HEADER, Len, recvData, SMB_Total_Packet_Size, data, &key, &held)) return 0;
+  OpenFiles& files = data->ctx->open_files;
+  files.Forget(key);
   OpenFile f;
-  if (data->ctx->open_files.Take(key, &f)) QVX_EndOpen(*data->ctx, f, data->ctx->platform->Now());
+  if (held != nullptr && files.Take(key, &f))
+    QVX_EndOpen(*data->ctx, f, data->ctx->platform->Now());
   return 0;
+}
+
+int QVX_Smb2Read(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len, unsigned char* recvData,
+                 long SMB_Total_Packet_Size, DATA* data) {
+  return ReadOrWrite(SMB2_HEADER, Len, recvData, SMB_Total_Packet_Size, data);
 }
 
 int QVX_Smb2Write(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len, unsigned char* recvData,
                   long SMB_Total_Packet_Size, DATA* data) {
-  // StructureSize, DataOffset, Length, Offset, then the file id.
-  unsigned long at = 0;
-  if (!Body(Len, SMB_Total_Packet_Size, 32, &at)) return 10;
-  if (!Succeeded(data)) return 0;
-  OpenFileKey key;
-  if (!RequestHandle(*data->ctx, SMB2_HEADER, Len, recvData, at + 16, &key)) return 0;
-  if (OpenFile* f = data->ctx->open_files.Find(key)) Wrote(f, 9, data);
-  return 0;
+  return ReadOrWrite(SMB2_HEADER, Len, recvData, SMB_Total_Packet_Size, data);
 }
 
 int QVX_Smb2SetInfo(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len, unsigned char* recvData,
                     long SMB_Total_Packet_Size, DATA* data) {
-  // StructureSize, InfoType, FileInfoClass, BufferLength, BufferOffset, Reserved,
-  // AdditionalInformation, then the file id.
   unsigned long at = 0;
   if (!QVX_Smb2SetInfoOwned(Len, recvData, SMB_Total_Packet_Size)) return 10;
   Body(Len, SMB_Total_Packet_Size, 32, &at);
   const bool security = recvData[at + 2] == kInfoSecurity;
   const uint8_t cls = security ? 0 : recvData[at + 3];
+  // A request refused for any reason but the user's rights, or never answered, tells nothing.
+  const AnswerFacts* a = data->ctx->answer;
+  if (!QVX_HandleAnswerTells(a)) return 0;
   OpenFileKey key;
   OpenFile* f = nullptr;
-  OpenFiles& files = data->ctx->open_files;
-  if (RequestHandle(*data->ctx, SMB2_HEADER, Len, recvData, at + 16, &key)) f = files.Find(key);
-  // A rename whose open was not seen is still worth its target's line, as any other request
-  // naming a path.
+  const bool named = Handle(SMB2_HEADER, Len, recvData, SMB_Total_Packet_Size, data, &key, &f);
+  // A rename on a handle that names no open, or one granted but not followed, is still worth its
+  // target's line, as any other request naming a path.
   if (f == nullptr)
-    return cls == kRename && Succeeded(data)
+    return cls == kRename && a->Ok() && (!named || data->ctx->open_files.Granted(key))
                ? QVX_Smb2OtherCmd(SMB2_HEADER, Len, recvData, SMB_Total_Packet_Size, data)
                : 0;
-  const Smb2_Command_St& row = CommandRow(17, data);
-  if (!Succeeded(data)) {
-    const AnswerFacts* a = data->ctx->answer;
-    if (a != nullptr)
-      QVX_HandleRefused(*data->ctx, *f, AttemptOf(security, cls), row.Name, a->status);
+  const Smb2_Command_St& row = CommandRow(kSetInfo, data);
+  if (!a->Ok()) {
+    QVX_HandleRefused(*data->ctx, *f, AttemptOf(security, cls), row.Name, a->status);
     return 0;
   }
 
@@ -186,7 +271,7 @@ int QVX_Smb2SetInfo(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len, unsigned cha
       return 0;
     case kAllocation:
     case kEndOfFile:
-      Wrote(f, 17, data);
+      QVX_HandleWritten(*data->ctx, f, row.Name, row.Description);
       return 0;
     default:
       break;
@@ -212,7 +297,7 @@ int QVX_Smb2Ioctl(SMB2_HEADER_ST* SMB2_HEADER, unsigned long Len, unsigned char*
   if (!Succeeded(data)) return 0;
   CaptureContext& ctx = *data->ctx;
   OpenFileKey key;
-  if (!RequestHandle(ctx, SMB2_HEADER, Len, recvData, at + 8, &key)) return 0;
+  if (!RequestHandle(SMB2_HEADER, Len, recvData, SMB_Total_Packet_Size, ctx, &key)) return 0;
   OpenFile* f = ctx.open_files.Find(key);
   if (f == nullptr) return 0;
   const AnswerFacts& a = *ctx.answer;

@@ -81,6 +81,8 @@ constexpr const char* kNames[] = {
     "QVX_SmbNtTransact",
     "QVX_SmbNtRename",
     "QVX_SmbWriteAndClose",
+    "QVX_Smb2Read",
+    "QVX_SmbRead",
 };
 
 int Record(int n, unsigned long Len, unsigned char* d, long cursor, int max, DATA* data) {
@@ -123,10 +125,10 @@ class CaptureLoopTest : public ::testing::Test {
     g_calls.clear();
     g_times.clear();
     g_fail.clear();
-    QVX_CaptureDispatch = {R1c<0>, R1<1>,  R1<2>,  R1<3>,   R1c<4>,  R1<5>,  R1<6>,
-                           R1c<7>, R1c<8>, R2c<9>, R2c<10>, R2c<11>, R2<12>, R2c<13>,
-                           R2<14>, R2<15>, R2<16>, R1<17>,  R1<18>,  R1<19>, R1<20>,
-                           R2<21>, R1<22>, R1<23>, R1<24>,  R1<25>,  R1<26>};
+    QVX_CaptureDispatch = {R1c<0>, R1<1>,  R1<2>,   R1<3>,   R1c<4>, R1<5>,   R1<6>,  R1c<7>,
+                           R1c<8>, R2c<9>, R2c<10>, R2c<11>, R2<12>, R2c<13>, R2<14>, R2<15>,
+                           R2<16>, R1<17>, R1<18>,  R1<19>,  R1<20>, R2<21>,  R1<22>, R1<23>,
+                           R1<24>, R1<25>, R1<26>,  R2<27>,  R1<28>};
   }
   void TearDown() override { QVX_CaptureDispatchReset(); }
 
@@ -429,9 +431,10 @@ TEST_F(CaptureLoopTest, CommandGateFollowsTheTablesAndStartUpOverrides) {
   Run();
   std::vector<int> seen;
   for (auto& c : g_calls) seen.push_back(c.command);
-  // SMB1: TRANSACTION2 and the "--" row pass; SMB2: READ and unknown codes fail, FLUSH and 0xFE
-  // pass. WRITE_ANDX, WRITE and IOCTL reach only the handlers that follow their handles.
-  EXPECT_EQ(seen, (std::vector<int>{0x2F, 0x32, 0xFE, 9, 0xB, 7, 0xFE}));
+  // SMB1: TRANSACTION2 and the "--" row pass; SMB2: unknown codes fail, FLUSH and 0xFE pass.
+  // Reads, writes and IOCTL (READ_ANDX, WRITE_ANDX, READ, WRITE) reach only the handlers that
+  // follow their handles.
+  EXPECT_EQ(seen, (std::vector<int>{0x2E, 0x2F, 0x32, 0xFE, 8, 9, 0xB, 7, 0xFE}));
 
   OptionInfo.smb1_com_transaction2_off = 1;
   QVX_ApplyCommandTableOptions(OptionInfo);

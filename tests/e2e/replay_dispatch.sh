@@ -106,6 +106,8 @@ for p in packets:
                 n["QVX_SmbClose"] += 1
             elif c in (0x0B, 0x2F):
                 n["QVX_SmbWrite"] += 1
+            elif c in (0x0A, 0x2E):
+                n["QVX_SmbRead"] += 1
             elif c == 0x2C:
                 n["QVX_SmbWriteAndClose"] += 1
             elif c == 0x22 or (c == 0x32 and sub == 0x08):
@@ -133,8 +135,11 @@ for p in packets:
             if c == 3:
                 n["QVX_Smb2TreeConnectAndxRecv"] += 1
             continue
-        # READ is out of the table; a negotiation or log-on names no file.
-        if c in (0, 1, 8) or (c > 18 and c != 254):
+        # A negotiation or log-on names no file; READ, out of the table, goes to its handler only.
+        if c in (0, 1) or (c > 18 and c != 254):
+            continue
+        if c == 8:
+            n["QVX_Smb2Read"] += 1
             continue
         if c == 17:
             cls, level = first(msg, "smb2.class"), first(msg, "smb2.file_info.infolevel")

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <thread>
 
@@ -123,6 +124,40 @@ TEST(SmbstatusTest, NoSessionsAndNotJson) {
   EXPECT_TRUE(ParseSmbstatusJson(logging_on, 0, &sessions));
   ASSERT_EQ(sessions.size(), 1u);
   EXPECT_EQ(sessions[0].user, "");
+}
+
+// Two real clients held handles open while smbstatus -j and tdbdump of the server's table of
+// open handles were taken: an SMB2 client two files and the srvsvc pipe, an SMB1 client one file.
+// The FileIds and FID each was told are in open_files_clients.txt.
+TEST(SmbstatusTest, OpenFilesNamedByTheFileIdsTheClientsWereTold) {
+  ServerOpenFiles server;
+  ASSERT_TRUE(ParseSambaOpenFiles(DataFile("smbstatus_open_files.json"),
+                                  DataFile("smbxsrv_open_global.tdbdump"), &server));
+  const std::string docs = "/tmp/qvx-smbd.ChfxI5/share/docs";
+  std::map<std::string, ServerOpenFile> by_path;
+  for (const auto& f : server.files) by_path[f.path] = f;
+  ASSERT_EQ(by_path.size(), 3u);  // the pipe is no file
+  const ServerOpenFile& report = by_path[docs + "/report 2026.txt"];
+  EXPECT_EQ(report.persistent, 0x60d51471u);
+  EXPECT_EQ(report.volatile_id, 0xf14b35b5u);
+  EXPECT_TRUE(report.volatile_known);
+  EXPECT_EQ(report.share_path, docs);
+  const ServerOpenFile& b = by_path[docs + "/sub/b.txt"];
+  EXPECT_EQ(b.persistent, 0x10b57766u);
+  EXPECT_EQ(b.volatile_id, 0xc0f3a864u);
+  // The SMB1 FID is the volatile id, on the connection its session came in on.
+  const ServerOpenFile& c = by_path[docs + "/c.txt"];
+  EXPECT_EQ(c.volatile_id, 26218u);
+  EXPECT_EQ(c.client, "10.214.0.2");
+  EXPECT_EQ(c.client_port, 39286u);
+  // The SMB2 client's trees by TreeId; the SMB1 one's TID is not among them.
+  std::map<uint32_t, std::string> trees;
+  for (const auto& t : server.trees) trees[t.tree_id] = t.share;
+  EXPECT_EQ(trees, (std::map<uint32_t, std::string>{{1114722480u, "IPC$"}, {1315881591u, "docs"}}));
+  // Without the table no open is named; what is not smbstatus's is refused.
+  ASSERT_TRUE(ParseSambaOpenFiles(DataFile("smbstatus_open_files.json"), "", &server));
+  EXPECT_TRUE(server.files.empty());
+  EXPECT_FALSE(ParseSambaOpenFiles("smbd is not running", "", &server));
 }
 
 TEST(SambaListTest, TheConfigurationIsReadAgainOnlyWhenItChanges) {

@@ -68,6 +68,16 @@ class FakePlatform : public PlatformWrapper {
   int session_lists() const { return session_lists_; }
   int session_cache_expiries() const { return session_cache_expiries_; }
   void ExpireSessionCache() override { ++session_cache_expiries_; }
+  // The server's open files: no server to ask until a test gives a list (each one given counts as
+  // one more list read).
+  OpenFilesSnapshot ListOpenFiles() override { return open_files_; }
+  void AskOpenFiles() override { ++open_files_asks_; }
+  void SetOpenFiles(ServerOpenFiles list) {
+    open_files_.list = std::make_shared<const ServerOpenFiles>(std::move(list));
+    open_files_.served = true;
+    ++open_files_.reads;
+  }
+  int open_files_asks() const { return open_files_asks_; }
   // A path's facts; not found for every path not set once any is set.
   void SetFileInfo(const std::string& path, const FileInfo& fi) {
     files_[path] = fi;
@@ -130,6 +140,8 @@ class FakePlatform : public PlatformWrapper {
   long slept_ms() const { return slept_ms_; }
 
  private:
+  OpenFilesSnapshot open_files_;
+  int open_files_asks_ = 0;
   Platform* previous_;
   std::string dir_;
   std::string exe_path_;

@@ -7,6 +7,9 @@
 #   qvx_live_start QUORVIX INI_LINES   home in $home (made unless the test made it first), pid in
 #                                      $qpid; returns once capture runs
 #   qvx_live_stop                      SIGTERM, then waits for the shutdown
+#   qvx_live_settle_stop [TRIES]       once the access log stops growing (the capture thread has
+#                                      worked through what it has; at most TRIES half-seconds,
+#                                      40 unless given), qvx_live_stop
 #   fail MESSAGE                       says why, with the ends of the console and access log
 qpid=
 home=
@@ -41,4 +44,14 @@ qvx_live_stop() {
   kill -TERM "$qpid"
   wait "$qpid" || true
   qpid=
+}
+qvx_live_settle_stop() {
+  local last=-1 now
+  for _ in $(seq "${1:-40}"); do
+    now=$(stat -c %s "$home/Quorvix.log" 2>/dev/null || echo 0)
+    [ "$now" = "$last" ] && break
+    last=$now
+    sleep 0.5
+  done
+  qvx_live_stop
 }

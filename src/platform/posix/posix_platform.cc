@@ -530,6 +530,8 @@ class PosixPlatform : public Platform {
   bool ListSessions(std::vector<ServerSession>* out) override { return SambaListSessions(out); }
   void ExpireSessionCache() override { SambaExpireSessions(); }
   bool SessionListPending() override { return SambaSessionsPending(); }
+  OpenFilesSnapshot ListOpenFiles() override { return SambaOpenFiles(); }
+  void AskOpenFiles() override { SambaAskOpenFiles(); }
   AddressListResult LocalIPv4Addresses(std::vector<std::string>* out) override {
     out->clear();
     struct ifaddrs* list = nullptr;

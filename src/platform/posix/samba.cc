@@ -4,6 +4,7 @@
 
 #include <cctype>
 #include <chrono>
+#include <cstdlib>
 #include <ctime>
 #include <map>
 #include <mutex>
@@ -110,6 +111,93 @@ std::string JsonText(const nlohmann::json& o, const char* key) {
   auto it = o.find(key);
   if (it == o.end() || !it->is_string()) return std::string();
   return it->get<std::string>();
+}
+
+// ParseIsoTime to the microsecond: the fraction of "...T05:35:31.490773+00:00" counted too.
+int64_t ParseIsoTimeUs(const std::string& s) {
+  const int64_t t = ParseIsoTime(s);
+  if (t < 0) return -1;
+  int64_t us = 0, scale = 100000;
+  if (s.size() > 19 && s[19] == '.')
+    for (size_t i = 20; i < s.size() && std::isdigit(static_cast<unsigned char>(s[i])); ++i) {
+      us += (s[i] - '0') * scale;
+      scale /= 10;
+    }
+  return t * 1000000 + us;
+}
+
+// "ipv4:10.0.0.2:41234" or "ipv6:fd00::2:41234": address and port; false for anything else.
+bool HostnameAddress(std::string host, std::string* address, uint16_t* port) {
+  if (host.rfind("ipv4:", 0) != 0 && host.rfind("ipv6:", 0) != 0) return false;
+  host = host.substr(5);
+  const size_t colon = host.rfind(':');
+  if (colon == std::string::npos) return false;
+  *address = host.substr(0, colon);
+  *port = static_cast<uint16_t>(std::strtoul(host.c_str() + colon + 1, nullptr, 10));
+  return true;
+}
+
+uint64_t LoadLe(const std::string& b, size_t at, int bytes) {
+  uint64_t v = 0;
+  for (int i = bytes - 1; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(b[at + i]);
+  return v;
+}
+
+// tdbdump's text of one key or value: printable bytes as they are, the others (and the quote and
+// the backslash) as \XX.
+std::string Unescape(const std::string& line) {
+  const size_t open = line.find('"'), close = line.rfind('"');
+  std::string out;
+  if (open == std::string::npos || close <= open) return out;
+  for (size_t i = open + 1; i < close; ++i) {
+    if (line[i] == '\\' && i + 2 < close) {
+      out += static_cast<char>(std::strtoul(line.substr(i + 1, 2).c_str(), nullptr, 16));
+      i += 2;
+    } else {
+      out += line[i];
+    }
+  }
+  return out;
+}
+
+// One record of the server's table of open handles: the NDR of smbXsrv_open_globalB, version 0,
+// keyed by the open's global id (big-endian). Its open (smbXsrv_open_global0) holds the server
+// process, the global id, the persistent and volatile FileIds, the owner's SID and the open's
+// time, in that order; the global id is found by its value (the key) and the persistent id that
+// repeats it, so that a layout that differs before it is still read, and a record that does not
+// read so is left out.
+struct SambaHandle {
+  uint64_t pid = 0;
+  uint64_t persistent = 0;
+  uint64_t volatile_id = 0;
+  int64_t opened_us = 0;
+};
+bool ParseHandleRecord(const std::string& key, const std::string& v, SambaHandle* out) {
+  if (key.size() != 4 || v.size() < 16 || LoadLe(v, 0, 4) != 0) return false;
+  const uint32_t global = static_cast<uint32_t>(static_cast<unsigned char>(key[0])) << 24 |
+                          static_cast<unsigned char>(key[1]) << 16 |
+                          static_cast<unsigned char>(key[2]) << 8 |
+                          static_cast<unsigned char>(key[3]);
+  size_t g = 0;
+  for (size_t at = 24; at + 24 <= v.size() && at <= 128; at += 4)
+    if (LoadLe(v, at, 4) == global && LoadLe(v, at + 8, 8) == global) {
+      g = at;
+      break;
+    }
+  if (g == 0) return false;
+  // server_id: pid (8 bytes), task_id, vnn, unique_id (8); then the ids; then the SID:
+  // revision 1, the count of sub-authorities, 6 bytes of authority, 4 bytes each.
+  const size_t sid = g + 24;
+  if (sid + 8 > v.size() || v[sid] != 1 || static_cast<unsigned char>(v[sid + 1]) > 15)
+    return false;
+  const size_t when = sid + 8 + 4 * static_cast<unsigned char>(v[sid + 1]);
+  if (when + 8 > v.size()) return false;
+  out->pid = LoadLe(v, g - 24, 8);
+  out->persistent = LoadLe(v, g + 8, 8);
+  out->volatile_id = LoadLe(v, g + 16, 8);
+  // NTTIME: 100 ns since 1601.
+  out->opened_us = static_cast<int64_t>(LoadLe(v, when, 8) / 10) - 11644473600LL * 1000000;
+  return true;
 }
 
 }  // namespace
@@ -247,6 +335,106 @@ bool ParseSmbstatusJson(const std::string& text, int64_t now, std::vector<Server
   return true;
 }
 
+bool ParseSambaOpenFiles(const std::string& smbstatus_json, const std::string& handles_dump,
+                         ServerOpenFiles* out) {
+  *out = ServerOpenFiles();
+  nlohmann::json doc = nlohmann::json::parse(smbstatus_json, nullptr, false);
+  if (doc.is_discarded() || !doc.is_object() || !doc.contains("version")) return false;
+
+  // The handles by their server process and the time of their open. Two opens of one process in
+  // the same microsecond name neither: which is which cannot be told.
+  using When = std::pair<uint64_t, int64_t>;
+  std::map<When, SambaHandle> handles;
+  std::map<When, int> records_at, opens_at;
+  std::string key;
+  size_t pos = 0;
+  while (pos < handles_dump.size()) {
+    size_t end = handles_dump.find('\n', pos);
+    if (end == std::string::npos) end = handles_dump.size();
+    const std::string line = handles_dump.substr(pos, end - pos);
+    pos = end + 1;
+    if (line.rfind("key(", 0) == 0) {
+      key = Unescape(line);
+    } else if (line.rfind("data(", 0) == 0) {
+      SambaHandle h;
+      if (ParseHandleRecord(key, Unescape(line), &h)) {
+        handles[{h.pid, h.opened_us}] = h;
+        ++records_at[{h.pid, h.opened_us}];
+      }
+    }
+  }
+
+  // The connection and protocol of each server process and session.
+  std::map<uint64_t, std::pair<std::string, uint16_t>> connection;
+  std::map<std::string, bool> smb2_session;
+  auto sessions = doc.find("sessions");
+  if (sessions != doc.end() && sessions->is_object())
+    for (auto& [id, s] : sessions->items()) {
+      if (!s.is_object()) continue;
+      const std::string dialect = JsonText(s, "session_dialect");
+      smb2_session[JsonText(s, "session_id")] =
+          dialect.rfind("SMB2", 0) == 0 || dialect.rfind("SMB3", 0) == 0;
+      auto server = s.find("server_id");
+      std::string address;
+      uint16_t port = 0;
+      if (server != s.end() && server->is_object() &&
+          HostnameAddress(JsonText(s, "hostname"), &address, &port))
+        connection[std::strtoull(JsonText(*server, "pid").c_str(), nullptr, 10)] = {address, port};
+    }
+
+  // SMB2 trees: their TreeId is the tree connection's id.
+  auto tcons = doc.find("tcons");
+  if (tcons != doc.end() && tcons->is_object())
+    for (auto& [id, t] : tcons->items()) {
+      if (!t.is_object() || !smb2_session[JsonText(t, "session_id")]) continue;
+      ServerTree tree;
+      tree.tree_id =
+          static_cast<uint32_t>(std::strtoul(JsonText(t, "tcon_id").c_str(), nullptr, 10));
+      tree.share = JsonText(t, "service");
+      out->trees.push_back(tree);
+    }
+
+  auto files = doc.find("open_files");
+  if (files == doc.end() || !files->is_object()) return true;
+  const auto when = [](const nlohmann::json& o) {
+    auto server = o.find("server_id");
+    if (!o.is_object() || server == o.end() || !server->is_object()) return When{0, -1};
+    return When{std::strtoull(JsonText(*server, "pid").c_str(), nullptr, 10),
+                ParseIsoTimeUs(JsonText(o, "opened_at"))};
+  };
+  for (auto& [path, f] : files->items()) {
+    auto opens = f.find("opens");
+    if (opens == f.end() || !opens->is_object()) continue;
+    for (auto& [oid, o] : opens->items()) ++opens_at[when(o)];
+  }
+  for (auto& [path, f] : files->items()) {
+    if (!f.is_object()) continue;
+    const std::string folder = JsonText(f, "service_path");
+    const std::string name = JsonText(f, "filename");
+    auto opens = f.find("opens");
+    if (opens == f.end() || !opens->is_object() || folder.empty() || name.empty()) continue;
+    for (auto& [oid, o] : opens->items()) {
+      const When at = when(o);
+      auto h = handles.find(at);
+      if (h == handles.end() || records_at[at] != 1 || opens_at[at] != 1) continue;
+      const uint64_t pid = at.first;
+      ServerOpenFile one;
+      one.persistent = h->second.persistent;
+      one.volatile_id = h->second.volatile_id;
+      one.volatile_known = true;
+      auto c = connection.find(pid);
+      if (c != connection.end()) {
+        one.client = c->second.first;
+        one.client_port = c->second.second;
+      }
+      one.share_path = folder;
+      one.path = folder.back() == '/' ? folder + name : folder + "/" + name;
+      out->files.push_back(one);
+    }
+  }
+  return true;
+}
+
 bool SambaListShares(std::vector<ServerShare>* out) {
   std::lock_guard<std::mutex> lock(g_mu);
   struct stat st;
@@ -299,6 +487,66 @@ SessionReader& Reader() {
 }
 
 }  // namespace
+
+namespace {
+
+// The folder of smbXsrv_open_global.tdb: the configuration's lock directory, as testparm reads
+// it (the built-in one when the configuration names none).
+bool LockDirectory(const std::string& config, std::string* dir) {
+  static std::mutex mu;
+  static std::string for_config, cached;
+  std::lock_guard<std::mutex> lock(mu);
+  if (!cached.empty() && for_config == config) {
+    *dir = cached;
+    return true;
+  }
+  ChildResult r;
+  if (!NativePlatform().RunChild(
+          "testparm -s --parameter-name=\"lock directory\" \"" + config + "\"", 10000, true, false,
+          1u << 16, &r) ||
+      !r.finished || r.exit_code != 0)
+    return false;
+  std::string d = Trim(r.output.substr(0, r.output.find('\n')));
+  if (d.empty() || d[0] != '/') return false;
+  cached = d;
+  for_config = config;
+  *dir = d;
+  return true;
+}
+
+// The server's open files: smbstatus for the files and their server processes, tdbdump of the
+// server's table of open handles for the FileIds each process gave them.
+bool ReadOpenFiles(ServerOpenFiles* out) {
+  std::string config, dir;
+  {
+    std::lock_guard<std::mutex> lock(g_mu);
+    config = g_config;
+  }
+  if (!LockDirectory(config, &dir)) return false;
+  ChildResult status, dump;
+  if (!NativePlatform().RunChild("smbstatus -j -s \"" + config + "\"", 10000, true, false,
+                                 16u << 20, &status) ||
+      !status.finished || status.exit_code != 0)
+    return false;
+  if (!NativePlatform().RunChild("tdbdump \"" + dir + "/smbXsrv_open_global.tdb\"", 10000, true,
+                                 false, 64u << 20, &dump) ||
+      !dump.finished || dump.exit_code != 0)
+    return false;
+  return ParseSambaOpenFiles(status.output, dump.output, out);
+}
+
+// Read on demand (a handle the capture never saw opened), at most about once a second.
+OpenFilesReader& OpenFilesOfServer() {
+  static OpenFilesReader* reader =
+      new OpenFilesReader(ReadOpenFiles, kSessionCacheLife, kSessionRetryAfter);
+  return *reader;
+}
+
+}  // namespace
+
+OpenFilesSnapshot SambaOpenFiles() { return QVX_OpenFilesSnapshotOf(OpenFilesOfServer()); }
+
+void SambaAskOpenFiles() { OpenFilesOfServer().Ask(); }
 
 bool SambaSessionsPending() { return g_sessions_file.empty() && Reader().Pending(); }
 

@@ -33,4 +33,18 @@ void SambaExpireSessions();
 // True while the first session list is still being read (smbstatus runs off the caller's thread).
 bool SambaSessionsPending();
 
+// The open files of `smbstatus -j` output, each with the FileId its handle goes by: found in a
+// dump (`tdbdump`) of the server's table of open handles, smbXsrv_open_global.tdb in its lock
+// directory, whose record of each open names the same server process and the same time of open
+// (to the microsecond) as smbstatus does. The open's record holds the SMB2 persistent FileId (the
+// open's global id, the record's key) and its volatile one, which is also the FID of an SMB1
+// open. smbstatus's own ids do not name the handle: share_file_id counts a process's opens.
+// Also the SMB2 trees (tcon_id is the TreeId of an SMB2 session's tree; an SMB1 TID is not
+// listed). False when the JSON is not smbstatus's.
+bool ParseSambaOpenFiles(const std::string& smbstatus_json, const std::string& handles_dump,
+                         ServerOpenFiles* out);
+// Backends of Platform::ListOpenFiles / AskOpenFiles.
+OpenFilesSnapshot SambaOpenFiles();
+void SambaAskOpenFiles();
+
 }  // namespace qvx
