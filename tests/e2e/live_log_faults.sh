@@ -146,7 +146,7 @@ case $mode in
     sleep 1.1  # at least one check of quorvix's between the two removals
     now >>"$home/faults"
     rm -rf "$logdir"
-    mkdir "$logdir"
+    mkdir -p "$logdir"  # quorvix may have made it again first
     ;;
 esac
 for p in "${pids[@]}"; do wait "$p"; done
