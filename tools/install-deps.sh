@@ -9,7 +9,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   g++-mingw-w64-x86-64-posix mingw-w64-tools wine64 xvfb xdotool imagemagick openbox
   locales fonts-ipafont-gothic
-  samba smbclient tcpdump iproute2 ethtool tshark python3 logrotate strace
+  samba smbclient tdb-tools tcpdump iproute2 ethtool tshark python3 logrotate strace
   libfuse3-dev fuse3
   samba-vfs-modules samba-testsuite python3-impacket
   lintian systemd dpkg-dev util-linux man-db

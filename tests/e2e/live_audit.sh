@@ -84,14 +84,7 @@ printf 'a new file\n' >"$home/new.txt"
 printf 'replacement\n' >"$home/replace.txt"
 
 # ---- the recorders: tcpdump on the client's side, quorvix in the server's namespace ----
-ip netns exec "$SMB_NS_C" tcpdump -i "$SMB_CLIENT_DEV" -s 0 -U -w "$home/cap.pcap" 'tcp port 445' \
-  2>"$home/tcpdump.err" &
-tcpd=$!
-for _ in $(seq 100); do
-  grep -qs 'listening on' "$home/tcpdump.err" && break
-  sleep 0.1
-done
-grep -qs 'listening on' "$home/tcpdump.err" || fail "tcpdump did not start: $(cat "$home/tcpdump.err")"
+qvx_client_record "$home/cap.pcap"
 ini=$'LogFileWriteFlg=1\r\nNbtstatChgOn=0\r\n'
 qvx_live_start "$bin" "$ini"
 
@@ -148,17 +141,8 @@ grep -q 'NT_STATUS_ACCESS_DENIED' "$home/c-ro3.out" && grep -q 'NT_STATUS_ACCESS
 [ ! -e "$docs/imp/doc.txt" ] && [ ! -e "$docs/imp/disp.txt" ] && [ -f "$docs/imp/keep.txt" ] &&
   [ -f "$docs/imp/renamed.txt" ] || fail "impacket clients did not do their work: $(ls "$docs/imp")"
 
-# The capture thread works through what it has; once the log stops growing, stop it.
-last=-1
-for _ in $(seq 40); do
-  now=$(stat -c %s "$home/Quorvix.log" 2>/dev/null || echo 0)
-  [ "$now" = "$last" ] && break
-  last=$now
-  sleep 0.5
-done
-qvx_live_stop
-kill "$tcpd" 2>/dev/null || true
-wait "$tcpd" 2>/dev/null || true
+qvx_live_settle_stop
+qvx_client_record_stop
 mkdir "$home/audit"
 cp "$QVX_SMB_DIR"/log/audit.* "$home/audit/"
 cp "$SMB_CONF" "$home/smb.conf"

@@ -49,11 +49,7 @@ for _ in $(seq 100); do [ -e "$home/opened" ] && break; sleep 0.1; done
 [ -e "$home/opened" ] || fail "the client did not open its files: $(cat "$home/client.out")"
 
 # ---- then the recorders ----
-ip netns exec "$SMB_NS_C" tcpdump -i "$SMB_CLIENT_DEV" -s 0 -U -w "$home/cap.pcap" 'tcp port 445' \
-  2>"$home/tcpdump.err" &
-tcpd=$!
-for _ in $(seq 100); do grep -qs 'listening on' "$home/tcpdump.err" && break; sleep 0.1; done
-grep -qs 'listening on' "$home/tcpdump.err" || fail "tcpdump did not start: $(cat "$home/tcpdump.err")"
+qvx_client_record "$home/cap.pcap"
 ini=$'LogFileWriteFlg=1\r\nNbtstatChgOn=0\r\n'
 qvx_live_start "$bin" "$ini"
 # The client goes on some moments later (a restarted auditor, long-lived handles).
@@ -65,8 +61,7 @@ wait "$client" || fail "the client: $(cat "$home/client.out")"
 [ ! -e "$docs/before/delete.txt" ] && [ -f "$docs/before/renamed.txt" ] &&
   grep -q 'written through' "$docs/before/write.txt" || fail "the client's work was not done: $(ls "$docs/before")"
 qvx_live_settle_stop 20
-kill "$tcpd" 2>/dev/null || true
-wait "$tcpd" 2>/dev/null || true
+qvx_client_record_stop
 
 # ---- the replay: no server to ask ----
 mkdir "$home/replay"

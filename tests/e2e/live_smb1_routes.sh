@@ -60,14 +60,7 @@ home=$(mktemp -d)
 find "$root" >"$home/before.txt"
 
 # ---- the recorders: tcpdump on the client's side, quorvix in the server's namespace ----
-ip netns exec "$SMB_NS_C" tcpdump -i "$SMB_CLIENT_DEV" -s 0 -U -w "$home/cap.pcap" 'tcp port 445' \
-  2>"$home/tcpdump.err" &
-tcpd=$!
-for _ in $(seq 100); do
-  grep -qs 'listening on' "$home/tcpdump.err" && break
-  sleep 0.1
-done
-grep -qs 'listening on' "$home/tcpdump.err" || fail "tcpdump did not start: $(cat "$home/tcpdump.err")"
+qvx_client_record "$home/cap.pcap"
 ini=$'LogFileWriteFlg=1\r\nNbtstatChgOn=0\r\n'
 qvx_live_start "$bin" "$ini"
 
@@ -76,17 +69,8 @@ ip netns exec "$SMB_NS_C" "$py" "$here/smb1_routes.py" "$SMB_SERVER_IP" docs "$u
   "$home/steps.json" "${folders[@]}" >"$home/client.out" 2>&1 ||
   fail "the SMB1 client: $(cat "$home/client.out")"
 
-# The capture thread works through what it has; once the log stops growing, stop it.
-last=-1
-for _ in $(seq 40); do
-  now=$(stat -c %s "$home/Quorvix.log" 2>/dev/null || echo 0)
-  [ "$now" = "$last" ] && break
-  last=$now
-  sleep 0.5
-done
-qvx_live_stop
-kill "$tcpd" 2>/dev/null || true
-wait "$tcpd" 2>/dev/null || true
+qvx_live_settle_stop
+qvx_client_record_stop
 mkdir "$home/audit"
 cp "$QVX_SMB_DIR"/log/audit.* "$home/audit/"
 

@@ -43,14 +43,7 @@ head -c 65536 /dev/urandom >"$t/csrc.txt"
 chmod -R a+rwX "$root"
 home=$(mktemp -d)
 
-ip netns exec "$SMB_NS_C" tcpdump -i "$SMB_CLIENT_DEV" -s 0 -U -w "$home/cap.pcap" 'tcp port 445' \
-  2>"$home/tcpdump.err" &
-tcpd=$!
-for _ in $(seq 100); do
-  grep -qs 'listening on' "$home/tcpdump.err" && break
-  sleep 0.1
-done
-grep -qs 'listening on' "$home/tcpdump.err" || fail "tcpdump did not start: $(cat "$home/tcpdump.err")"
+qvx_client_record "$home/cap.pcap"
 ini=$'LogFileWriteFlg=1\r\nNbtstatChgOn=0\r\n'
 qvx_live_start "$bin" "$ini"
 
@@ -63,16 +56,8 @@ ip netns exec "$SMB_NS_C" smbcacls "//$SMB_SERVER_IP/docs" 'touch\ace.txt' -U "$
   [ "$(stat -c %Y "$t/attr.txt")" -lt 1000000000 ] ||
   fail "the clients did not do their work: $(cat "$home/c-imp.out"); $(ls -l "$t")"
 
-last=-1
-for _ in $(seq 40); do
-  now=$(stat -c %s "$home/Quorvix.log" 2>/dev/null || echo 0)
-  [ "$now" = "$last" ] && break
-  last=$now
-  sleep 0.5
-done
-qvx_live_stop
-kill "$tcpd" 2>/dev/null || true
-wait "$tcpd" 2>/dev/null || true
+qvx_live_settle_stop
+qvx_client_record_stop
 
 status=0
 "$py" "$here/touch_cases.py" judge --audit "$QVX_SMB_DIR/log" --root "$root" --folder touch \

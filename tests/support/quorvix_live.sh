@@ -55,3 +55,20 @@ qvx_live_settle_stop() {
   done
   qvx_live_stop
 }
+# tcpdump of port 445 on the client's side of the lab into FILE; returns once it listens.
+tcpd=
+qvx_client_record() {
+  ip netns exec "$SMB_NS_C" tcpdump -i "$SMB_CLIENT_DEV" -s 0 -U -w "$1" 'tcp port 445' \
+    2>"$1.err" &
+  tcpd=$!
+  for _ in $(seq 100); do
+    grep -qs 'listening on' "$1.err" && break
+    sleep 0.1
+  done
+  grep -qs 'listening on' "$1.err" || fail "tcpdump did not start: $(cat "$1.err")"
+}
+qvx_client_record_stop() {
+  kill "$tcpd" 2>/dev/null || true
+  wait "$tcpd" 2>/dev/null || true
+  tcpd=
+}
