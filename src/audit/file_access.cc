@@ -350,8 +350,6 @@ int QVX_AnsweredOpenRecord(const FileAccessCall& c, int slot, const char* full, 
   const int verdict = QVX_AnswerVerdict(a);
   const bool doc = (options & kDeleteOnClose) != 0;
   const bool may_delete = doc || (desired & (kAccessDelete | kMaximumAllowed | kGenericAll)) != 0;
-  const bool may_write = (desired & (kFileWriteData | kFileAppendData | kGenericWrite |
-                                     kGenericAll | kMaximumAllowed)) != 0;
   if (!may_delete) QVX_AccessRecord(c, slot, full, size, QVX_OperationText(verdict));
   // Every handle is kept, also one whose line is written: a later change of its permissions,
   // attributes or name is told with its facts, and a request on a handle never seen opened is
@@ -362,8 +360,6 @@ int QVX_AnsweredOpenRecord(const FileAccessCall& c, int slot, const char* full, 
   f.client_port = c.ctx().ends.client_port;
   f.facts = QVX_AccessFactsOf(c, slot, full, size);
   f.verdict = verdict;
-  // A handle that may not write never gets a "Wt" line.
-  f.written = !may_write && !may_delete;
   f.parked = may_delete;
   f.delete_pending = doc;
   OpenFile evicted;

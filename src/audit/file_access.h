@@ -122,14 +122,12 @@ AccessFacts QVX_AccessFactsOfConnection(const FileAccessCall& c, uint64_t sessio
 int QVX_WriteAccess(CaptureContext& ctx, const AccessFacts& a, const char* action,
                     const char* operation, bool every_time);
 
-// The source of a server-side copy whose handle the run never saw get its key.
+// The source of a server-side copy whose key the run never saw given to a handle.
 inline constexpr const char kUnseenSourceMark[] = "[source not seen]";
 
-// Access-mask bits beyond those of the verdict: an open that may write or delete its file.
-inline constexpr uint32_t kFileAppendData = 0x00000004;
+// Access-mask bits beyond those of the verdict: an open that may delete its file.
 inline constexpr uint32_t kMaximumAllowed = 0x02000000;
 inline constexpr uint32_t kGenericAll = 0x10000000;
-inline constexpr uint32_t kGenericWrite = 0x40000000;
 
 // The handle key of a message on the connection ends for an SMB2 session and file id, or an
 // SMB1 FID (session 0, id {0, fid}).

@@ -41,13 +41,8 @@ int QVX_AuditOpen(const OpenRequest& r, DATA* data);
 int QVX_AuditHandleTarget(OpenFile* f, int verdict, uint32_t tree_id, char* target,
                           const unsigned char* frame, const char* cmd, const char* info,
                           DATA* data);
-inline int QVX_AuditHandleRename(OpenFile* f, uint32_t tree_id, char* target,
-                                 const unsigned char* frame, const char* cmd, const char* info,
-                                 DATA* data) {
-  return QVX_AuditHandleTarget(f, 205, tree_id, target, frame, cmd, info, data);
-}
 
-// A rename through f, as QVX_AuditHandleRename, whose target without a separator names a file
+// A rename through f, as QVX_AuditHandleTarget, whose target without a separator names a file
 // in the folder of the handle's file (an SMB1 rename by handle); any other target is found from
 // the root of the request's tree.
 int QVX_AuditHandleRenameInFolder(OpenFile* f, uint32_t tree_id, char* target, const char* cmd,

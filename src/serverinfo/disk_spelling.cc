@@ -18,14 +18,16 @@ std::string Folded(const std::string& s) {
 
 }  // namespace
 
-const DiskSpelling::Listing* DiskSpelling::ListingOf(Platform& os, const std::string& folder,
+const DiskSpelling::Listing& DiskSpelling::ListingOf(Platform& os, const std::string& folder,
                                                      int64_t now_us) {
   auto it = folders_.find(folder);
   if (it != folders_.end() && now_us - it->second.read_us < kListingUs &&
       now_us >= it->second.read_us)
-    return &it->second;
+    return it->second;
+  // A folder that cannot be read (a replay where the share's folders do not exist) is kept as
+  // empty for the listing's life too: it is not tried again for every access.
   std::vector<std::string> names;
-  if (!os.ListDirectory(folder, &names)) return nullptr;
+  if (!os.ListDirectory(folder, &names)) names.clear();
   if (it == folders_.end()) {
     if (folders_.size() >= kFoldersKept) folders_.clear();
     it = folders_.emplace(folder, Listing{}).first;
@@ -34,7 +36,7 @@ const DiskSpelling::Listing* DiskSpelling::ListingOf(Platform& os, const std::st
   l.read_us = now_us;
   l.by_folded.clear();
   for (const std::string& n : names) l.by_folded.emplace(Folded(n), n);
-  return &l;
+  return l;
 }
 
 void DiskSpelling::Correct(Platform& os, const std::string& root, std::string* path,
@@ -62,17 +64,13 @@ void DiskSpelling::Correct(Platform& os, const std::string& root, std::string* p
     std::string next = done + kPathSep + part;
     if (!os.FileExists(next)) {
       // No listing, or no entry of that name in any case: the rest stays as it was.
-      const Listing* l = ListingOf(os, done, now_us);
-      const std::string* on_disk = nullptr;
-      if (l != nullptr) {
-        const auto hit = l->by_folded.find(Folded(part));
-        if (hit != l->by_folded.end()) on_disk = &hit->second;
-      }
-      if (on_disk == nullptr) {
+      const Listing& l = ListingOf(os, done, now_us);
+      const auto hit = l.by_folded.find(Folded(part));
+      if (hit == l.by_folded.end()) {
         *path = done + kPathSep + file.substr(at) + stream;
         return;
       }
-      next = done + kPathSep + *on_disk;
+      next = done + kPathSep + hit->second;
     }
     done = next;
     at = end;

@@ -30,7 +30,8 @@ class DiskSpelling {
     int64_t read_us = 0;
     std::unordered_map<std::string, std::string> by_folded;  // folded name -> name on disk
   };
-  const Listing* ListingOf(Platform& os, const std::string& folder, int64_t now_us);
+  // A folder that cannot be read lists nothing.
+  const Listing& ListingOf(Platform& os, const std::string& folder, int64_t now_us);
   std::unordered_map<std::string, Listing> folders_;
 };
 
